@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, testing and the self test need.
+# Does nothing when they are all there already. Needs root (or sudo) only to install.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config libicu-dev libssl-dev qt6-base-dev qt6-base-dev-tools libgtest-dev
+  # the self test's converter and inspector
+  ffmpeg
+  # interoperability tests: other tools that must see what we write
+  flac lame python3-mutagen
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,105 @@
+#include "core/sys.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
+namespace pelorix::sys {
+
+namespace {
+FaultHook& hook() {
+    static FaultHook h;
+    return h;
+}
+
+// Returns true (with errno set) when the test hook asks for this call to fail.
+bool injected(Op op, const std::string& path = {}) {
+    auto& h = hook();
+    if (!h) return false;
+    int err = h(op, path);
+    if (err == 0) return false;
+    errno = err;
+    return true;
+}
+
+template <typename F>
+auto retry(F f) {
+    for (;;) {
+        auto r = f();
+        if (r == -1 && errno == EINTR) continue;
+        return r;
+    }
+}
+}  // namespace
+
+void setFaultHook(FaultHook h) { hook() = std::move(h); }
+
+int open(const std::string& path, int flags, mode_t mode) {
+    if (injected(Op::open, path)) return -1;
+    return retry([&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); });
+}
+
+ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
+    if (injected(Op::read)) return -1;
+    return retry([&] { return ::pread(fd, buf, count, offset); });
+}
+
+ssize_t write(int fd, const void* buf, size_t count) {
+    if (injected(Op::write)) return -1;
+    return retry([&] { return ::write(fd, buf, count); });
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
+    if (injected(Op::write)) return -1;
+    return retry([&] { return ::pwrite(fd, buf, count, offset); });
+}
+
+int fsync(int fd) {
+    if (injected(Op::fsync)) return -1;
+    return retry([&] { return ::fsync(fd); });
+}
+
+int close(int fd) {
+    if (injected(Op::close)) {
+        ::close(fd);  // never leak the descriptor, even when pretending to fail
+        return -1;
+    }
+    // close(2) must not be retried on EINTR on Linux: the descriptor is already gone.
+    return ::close(fd);
+}
+
+int rename(const std::string& from, const std::string& to) {
+    if (injected(Op::rename, to)) return -1;
+    return ::rename(from.c_str(), to.c_str());
+}
+
+int unlink(const std::string& path) {
+    if (injected(Op::unlink, path)) return -1;
+    return ::unlink(path.c_str());
+}
+
+int fchmod(int fd, mode_t mode) {
+    if (injected(Op::fchmod)) return -1;
+    return ::fchmod(fd, mode);
+}
+
+int fchown(int fd, uid_t uid, gid_t gid) {
+    if (injected(Op::fchown)) return -1;
+    return ::fchown(fd, uid, gid);
+}
+
+ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, off_t offOut, size_t count) {
+    if (injected(Op::copyRange)) return -1;
+    loff_t in = offIn, out = offOut;
+    return retry([&] { return ::copy_file_range(fdIn, &in, fdOut, &out, count, 0); });
+}
+
+void throwErrno() { throwErrno(errno); }
+
+void throwErrno(int err) { throw std::system_error(err, std::generic_category()); }
+
+}  // namespace pelorix::sys

@@ -1,0 +1,38 @@
+#pragma once
+// Every POSIX call that touches the user's files goes through this seam, so tests can make any
+// one of them fail on purpose and check that nothing was lost. In production the hook is empty
+// and each function is a thin wrapper that retries on EINTR.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace pelorix::sys {
+
+enum class Op { open, read, write, fsync, close, rename, unlink, fchmod, fchown, link, mkdir, copyRange };
+
+// A fault hook returns 0 to let the call through, or an errno value to fail it with.
+using FaultHook = std::function<int(Op, const std::string& path)>;
+void setFaultHook(FaultHook hook);  // not thread-safe: tests only
+
+// Each returns what its POSIX namesake returns and sets errno the same way.
+int open(const std::string& path, int flags, mode_t mode = 0);
+ssize_t pread(int fd, void* buf, size_t count, off_t offset);
+ssize_t write(int fd, const void* buf, size_t count);
+ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset);
+int fsync(int fd);
+int close(int fd);
+int rename(const std::string& from, const std::string& to);
+int unlink(const std::string& path);
+int fchmod(int fd, mode_t mode);
+int fchown(int fd, uid_t uid, gid_t gid);
+// copy_file_range(2) at explicit offsets; returns -1 with ENOSYS/EXDEV/EINVAL when unusable.
+ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, off_t offOut, size_t count);
+
+// Throws std::system_error for the current errno (its what() is the platform's own text).
+[[noreturn]] void throwErrno();
+[[noreturn]] void throwErrno(int err);
+
+}  // namespace pelorix::sys

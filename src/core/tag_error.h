@@ -1,0 +1,75 @@
+#pragma once
+// The one error type of the tag engine and the container codecs. Its what() is the finished,
+// user-facing sentence; every message the engine can raise is defined here exactly once.
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace pelorix {
+
+class TagError : public std::runtime_error {
+public:
+    enum class Kind { unsupported, malformed, io };
+
+    TagError(Kind kind, std::string_view message)
+        : std::runtime_error(std::string(message)), kind_(kind) {}
+
+    static TagError unsupported(std::string_view m) { return TagError(Kind::unsupported, m); }
+    static TagError malformed(std::string_view m) { return TagError(Kind::malformed, m); }
+    static TagError io(std::string_view m) { return TagError(Kind::io, m); }
+
+    Kind kind() const noexcept { return kind_; }
+    std::string message() const { return what(); }
+
+private:
+    Kind kind_;
+};
+
+// The complete set of messages. Composite ones are functions.
+namespace msg {
+inline constexpr std::string_view fileEnded = "The file ended unexpectedly.";
+inline constexpr std::string_view tooShortForAudio = "The file is too short to be an audio file.";
+inline constexpr std::string_view rf64 = "RF64/BW64 files are not supported yet.";
+inline constexpr std::string_view unsupportedType =
+    "This file type is not supported. PELORIX handles WAV, AIFF, MP3, FLAC and M4A.";
+inline constexpr std::string_view verifyISRC =
+    "Verification failed: the ISRC could not be read back. The file was not changed.";
+inline constexpr std::string_view verifyAudio =
+    "Verification failed: the audio data would have changed. The file was not changed.";
+inline constexpr std::string_view tooShort = "The file is too short.";
+inline constexpr std::string_view notWAV = "Not a valid WAV file.";
+inline constexpr std::string_view notAIFF = "Not a valid AIFF file.";
+inline constexpr std::string_view notFLAC = "Not a valid FLAC file.";
+inline constexpr std::string_view flacTruncated = "The FLAC metadata is truncated.";
+inline constexpr std::string_view flacCommentDamaged = "The FLAC comment block is damaged.";
+inline constexpr std::string_view flacCommentTooLarge =
+    "The FLAC comment block would become too large.";
+inline constexpr std::string_view id3Truncated = "The ID3 tag is truncated.";
+inline constexpr std::string_view id3Damaged = "The ID3 tag is damaged.";
+inline constexpr std::string_view mp4Layout = "This MP4 file has an unrecognised metadata layout.";
+inline constexpr std::string_view mp4Damaged = "The MP4 structure is damaged.";
+inline constexpr std::string_view mp4NoMoov = "The MP4 file has no 'moov' atom.";
+inline constexpr std::string_view mp4HeaderLarge = "The MP4 header is unusually large.";
+inline constexpr std::string_view mp4OffsetsDamaged = "The MP4 chunk offset table is damaged.";
+inline constexpr std::string_view mp4TooLarge = "This MP4 file is too large for the edit.";
+
+// Refusals of outputs whose size fields cannot describe them.
+inline constexpr std::string_view id3TooLarge =
+    "The ID3 tag would become too large to be stored.";
+inline constexpr std::string_view chunkFileTooLarge =
+    "The file would become too large for its 32-bit size fields.";
+
+inline std::string cannotOpen(std::string_view platform) {
+    return "Cannot open the file: " + std::string(platform);
+}
+inline std::string cannotWrite(std::string_view platform) {
+    return "Cannot write next to the file: " + std::string(platform);
+}
+inline std::string id3Version(unsigned major) {
+    return "This file has an ID3v2." + std::to_string(major) +
+           " tag. PELORIX supports ID3v2.3 and ID3v2.4 only.";
+}
+}  // namespace msg
+
+}  // namespace pelorix

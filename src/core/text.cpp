@@ -1,0 +1,172 @@
+#include "core/text.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+
+namespace pelorix::text {
+
+namespace {
+
+// Decodes UTF-16 code units; strict fails on unpaired surrogates, lossy replaces them.
+std::optional<std::string> decodeUTF16(const std::uint8_t* d, std::size_t n, bool little,
+                                       bool lossy) {
+    if (n % 2 != 0 && !lossy) return std::nullopt;
+    std::size_t units = n / 2;
+    icu::UnicodeString out;
+    auto unit = [&](std::size_t i) -> char16_t {
+        return little ? char16_t(d[2 * i] | (d[2 * i + 1] << 8))
+                      : char16_t((d[2 * i] << 8) | d[2 * i + 1]);
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        char16_t c = unit(i);
+        if (U16_IS_LEAD(c) && i + 1 < units && U16_IS_TRAIL(unit(i + 1))) {
+            out.append(c).append(unit(i + 1));
+            ++i;
+        } else if (U16_IS_SURROGATE(c)) {
+            if (!lossy) return std::nullopt;
+            out.append(char16_t(0xFFFD));
+        } else {
+            out.append(c);
+        }
+    }
+    if (n % 2 != 0) out.append(char16_t(0xFFFD));  // a dangling byte, lossy mode only
+    std::string s;
+    out.toUTF8String(s);
+    return s;
+}
+
+std::optional<std::string> decodeUTF8(const std::uint8_t* d, std::size_t n, bool lossy) {
+    std::string out;
+    out.reserve(n);
+    int32_t i = 0;
+    const int32_t len = int32_t(n);
+    while (i < len) {
+        int32_t start = i;
+        UChar32 c;
+        U8_NEXT(d, i, len, c);
+        if (c < 0) {
+            if (!lossy) return std::nullopt;
+            out += "\xEF\xBF\xBD";
+        } else {
+            out.append(reinterpret_cast<const char*>(d + start), std::size_t(i - start));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> decode(const std::uint8_t* d, std::size_t n, Encoding enc) {
+    switch (enc) {
+        case Encoding::latin1: {
+            std::string s;
+            s.reserve(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                if (d[i] < 0x80) {
+                    s += char(d[i]);
+                } else {
+                    s += char(0xC0 | (d[i] >> 6));
+                    s += char(0x80 | (d[i] & 0x3F));
+                }
+            }
+            return s;
+        }
+        case Encoding::utf8: return decodeUTF8(d, n, false);
+        case Encoding::utf16le: return decodeUTF16(d, n, true, false);
+        case Encoding::utf16be: return decodeUTF16(d, n, false, false);
+    }
+    return std::nullopt;
+}
+
+std::string decodeLossy(const std::uint8_t* d, std::size_t n, Encoding enc) {
+    switch (enc) {
+        case Encoding::latin1: return *decode(d, n, enc);
+        case Encoding::utf8: return *decodeUTF8(d, n, true);
+        case Encoding::utf16le: return *decodeUTF16(d, n, true, true);
+        case Encoding::utf16be: return *decodeUTF16(d, n, false, true);
+    }
+    return {};
+}
+
+std::string trimWhitespaceAndNewlines(std::string_view s) {
+    const auto* d = reinterpret_cast<const std::uint8_t*>(s.data());
+    const int32_t len = int32_t(s.size());
+    // Find the first code point that is not white space.
+    int32_t begin = 0;
+    while (begin < len) {
+        int32_t next = begin;
+        UChar32 c;
+        U8_NEXT(d, next, len, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        begin = next;
+    }
+    int32_t end = len;
+    while (end > begin) {
+        int32_t prev = end;
+        UChar32 c;
+        U8_PREV(d, 0, prev, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        end = prev;
+    }
+    return std::string(s.substr(std::size_t(begin), std::size_t(end - begin)));
+}
+
+std::string toUpper(std::string_view s) {
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), int32_t(s.size())));
+    u.toUpper(icu::Locale::getRoot());
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
+
+std::vector<std::string> graphemes(std::string_view s) {
+    std::vector<std::string> out;
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), int32_t(s.size())));
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status) || !it) {
+        // Without break rules, fall back to one code point per character.
+        for (int32_t i = 0; i < u.length();) {
+            int32_t n = U16_IS_LEAD(u[i]) && i + 1 < u.length() ? 2 : 1;
+            std::string piece;
+            u.tempSubString(i, n).toUTF8String(piece);
+            out.push_back(piece);
+            i += n;
+        }
+        return out;
+    }
+    it->setText(u);
+    int32_t start = it->first();
+    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
+        std::string piece;
+        u.tempSubString(start, end - start).toUTF8String(piece);
+        out.push_back(std::move(piece));
+    }
+    return out;
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status)) return false;
+    icu::UnicodeString ua = icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), int32_t(a.size())));
+    icu::UnicodeString ub = icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), int32_t(b.size())));
+    icu::UnicodeString na = nfc->normalize(ua, status);
+    icu::UnicodeString nb = nfc->normalize(ub, status);
+    return U_SUCCESS(status) && na == nb;
+}
+
+bool isValidUTF8(std::string_view s) {
+    return decodeUTF8(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), false).has_value();
+}
+
+}  // namespace pelorix::text
