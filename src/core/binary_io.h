@@ -16,6 +16,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline constexpr std::size_t kPieceSize = 1 << 20;  // 1 MiB
 
+// `length` bytes of a file starting at `offset`.
+struct ByteRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    friend bool operator==(const ByteRange&, const ByteRange&) = default;
+};
+
 // ---- byte codecs ---------------------------------------------------------------------------
 // Preconditions: at + 4 <= bytes.size(). Callers check lengths first; ByteReader does it for you.
 std::uint32_t be32(const Bytes& bytes, std::size_t at);

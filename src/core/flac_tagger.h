@@ -1,0 +1,37 @@
+#pragma once
+// FLAC files: the ISRC is the Vorbis comment entry "ISRC=" in the VORBIS_COMMENT block.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/binary_io.h"
+
+namespace pelorix::FLACTagger {
+
+struct Block {
+    std::uint8_t type = 0;  // low 7 bits of the header's first byte
+    Bytes data;             // content without the 4-byte header
+    friend bool operator==(const Block&, const Block&) = default;
+};
+
+struct Layout {
+    std::uint64_t flacOffset = 0;   // offset of "fLaC": the length of a leading ID3v2 tag, else 0
+    std::vector<Block> blocks;      // metadata blocks in file order
+    std::uint64_t audioOffset = 0;  // first byte after the last metadata block
+};
+
+struct Comments {
+    Bytes vendor;
+    std::vector<Bytes> entries;  // raw "KEY=value" entries in stored order
+    friend bool operator==(const Comments&, const Comments&) = default;
+};
+
+Layout layout(const FileIn& in);
+Comments parseComments(const Bytes& data);
+Bytes build(const Comments& comments);
+std::optional<std::string> readISRC(const FileIn& in);
+void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
+
+}  // namespace pelorix::FLACTagger

@@ -1,0 +1,50 @@
+#pragma once
+// ID3v2.3/2.4 tags (shared by MP3, WAV and AIFF) and the MP3 tagger.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/binary_io.h"
+
+namespace pelorix::ID3v2 {
+
+struct Frame {
+    std::string id;  // 4 characters, as fourCC reads them
+    Bytes flags;     // status byte, format byte
+    Bytes body;      // content after the 10-byte header, unsynchronisation undone
+    friend bool operator==(const Frame&, const Frame&) = default;
+};
+
+struct Tag {
+    std::uint8_t version = 3;  // major version: 3 or 4
+    std::vector<Frame> frames;
+    friend bool operator==(const Tag&, const Tag&) = default;
+};
+
+// Bytes the whole tag occupies (header, body, v4 footer), or none when `header` (at least 10
+// bytes) does not begin with a usable ID3v2 header. Never fails.
+std::optional<std::uint64_t> totalSize(const Bytes& header);
+
+Bytes removeUnsync(const Bytes& bytes);
+
+// The complete tag bytes, header included. None when there is no ID3v2 header. Throws TagError.
+std::optional<Tag> parse(const Bytes& tag);
+
+// The stored ISRC text of the first TSRC frame, trimmed, or none. Never fails.
+std::optional<std::string> isrc(const Tag& tag);
+
+// The bytes of the complete new tag with the TSRC frame replaced (code given) or removed (none),
+// or none when no tag is to be written at all. Throws TagError::unsupported when the result
+// cannot be described by its size fields.
+std::optional<Bytes> settingISRC(const std::optional<Tag>& tag, const std::optional<std::string>& isrc);
+
+}  // namespace pelorix::ID3v2
+
+namespace pelorix::MP3Tagger {
+
+std::optional<std::string> readISRC(const FileIn& in);
+void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
+
+}  // namespace pelorix::MP3Tagger

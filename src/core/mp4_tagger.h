@@ -1,0 +1,69 @@
+#pragma once
+// MP4/M4A: the box tree of the `moov` box and the freeform ISRC item in moov/udta/meta/ilst.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/binary_io.h"
+
+namespace pelorix::MP4Tagger {
+
+struct Box;
+using BoxPtr = std::shared_ptr<Box>;
+
+// A node of the `moov` tree. A container has `children` (possibly empty); a leaf has `raw`.
+struct Box {
+    std::string type;
+    Bytes raw;
+    std::optional<std::vector<BoxPtr>> children;
+    Bytes prefix;   // the 4 version/flags bytes of an ISO-style `meta`, otherwise empty
+    Bytes trailer;  // fewer than 8 bytes after the last child
+
+    Box(std::string type, Bytes raw = {}, std::optional<std::vector<BoxPtr>> children = std::nullopt,
+        Bytes prefix = {})
+        : type(std::move(type)), raw(std::move(raw)), children(std::move(children)),
+          prefix(std::move(prefix)) {}
+};
+
+struct TopLevelEntry {
+    std::string type;
+    std::uint64_t start = 0;
+    std::uint64_t size = 0;
+};
+
+struct ParsedBoxes {
+    std::vector<BoxPtr> boxes;
+    Bytes trailer;
+};
+
+struct LoadedMoov {
+    BoxPtr box;
+    std::uint64_t start = 0;
+    std::uint64_t size = 0;
+};
+
+// "moov", "trak", "mdia", "minf", "stbl", "udta", "dinf", "edts".
+const std::set<std::string>& containers();
+
+std::vector<TopLevelEntry> topLevel(const FileIn& in);
+ParsedBoxes parseBoxes(const Bytes& bytes, std::size_t start, std::size_t end);
+Bytes serialize(const Box& box);
+LoadedMoov loadMoov(const FileIn& in);
+void adjustOffsets(Box& box, std::uint64_t threshold, std::int64_t delta);
+// The audio: the payload of every top-level `mdat`, in file order.
+std::vector<ByteRange> mediaRanges(const FileIn& in);
+
+std::optional<std::string> itemName(const Box& item);
+std::optional<std::string> itemMean(const Box& item);
+std::optional<Bytes> sub(const Box& item, std::string_view type);
+BoxPtr makeItem(const std::string& code);
+
+std::optional<std::string> readISRC(const FileIn& in);
+void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
+
+}  // namespace pelorix::MP4Tagger
