@@ -1,0 +1,268 @@
+#include "core/id3v2.h"
+
+#include <algorithm>
+
+#include "core/tag_error.h"
+#include "core/text.h"
+
+namespace pelorix::ID3v2 {
+
+namespace {
+
+constexpr std::size_t kHeaderSize = 10;
+constexpr std::size_t kPadding = 1024;
+// Synchsafe size fields hold 28 bits.
+constexpr std::uint64_t kSynchsafeLimit = std::uint64_t(1) << 28;
+
+constexpr std::uint8_t kFlagUnsync = 0x80;
+constexpr std::uint8_t kFlagExtended = 0x40;
+constexpr std::uint8_t kFlagFooter = 0x10;
+
+// Frame format flags of version 4.
+constexpr std::uint8_t kV4FrameUnsync = 0x02;
+constexpr std::uint8_t kV4DataLength = 0x01;
+constexpr std::uint8_t kV4Encrypted = 0x04;
+constexpr std::uint8_t kV4Compressed = 0x08;
+
+bool isFrameIDByte(std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); }
+
+std::uint32_t frameSize(const Bytes& body, std::size_t at, std::uint8_t version) {
+    return version == 4 ? synchsafeDecode(body, at) : be32(body, at);
+}
+
+// A frame header at `pos` with a valid identifier and a size that fits what follows it.
+bool frameHeaderAt(const Bytes& body, std::size_t pos, std::uint8_t version) {
+    if (pos > body.size() || body.size() - pos < kHeaderSize) return false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!isFrameIDByte(body[pos + i])) return false;
+    }
+    std::uint64_t declared = frameSize(body, pos + 4, version);
+    return declared <= body.size() - pos - kHeaderSize;
+}
+
+// Where the frame walk starts: after the extended header when there is a believable one.
+std::size_t framesStart(const Bytes& body, std::uint8_t version, std::uint8_t flags) {
+    if (!(flags & kFlagExtended)) return 0;
+    if (body.size() < 4) throw TagError::malformed(msg::id3Damaged);
+    std::uint64_t length;
+    bool plausible;
+    if (version == 4) {
+        length = synchsafeDecode(body, 0);  // counts the whole extended header
+        plausible = length >= 6 && length <= body.size();
+    } else {
+        std::uint64_t declared = be32(body, 0);  // excludes its own 4 bytes
+        length = declared + 4;
+        plausible = declared == 6 || declared == 10;
+    }
+    // Some writers set the flag without writing an extended header; skipping a garbage length
+    // would lose every frame, so a frame standing at the start of the body wins.
+    if (!plausible && frameHeaderAt(body, 0, version)) return 0;
+    return std::size_t(std::min<std::uint64_t>(length, body.size()));
+}
+
+std::optional<std::string> decodeText(const std::uint8_t* data, std::size_t size,
+                                      std::uint8_t encoding) {
+    using text::Encoding;
+    switch (encoding) {
+        case 0: return text::decode(data, size, Encoding::latin1);
+        case 1:
+            if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
+                return text::decode(data + 2, size - 2, Encoding::utf16le);
+            }
+            if (size >= 2 && data[0] == 0xFE && data[1] == 0xFF) {
+                return text::decode(data + 2, size - 2, Encoding::utf16be);
+            }
+            return text::decode(data, size, Encoding::utf16le);
+        case 2: return text::decode(data, size, Encoding::utf16be);
+        case 3: return text::decode(data, size, Encoding::utf8);
+        default: return std::nullopt;
+    }
+}
+
+void appendFrameSize(Bytes& out, std::uint64_t size, std::uint8_t version) {
+    append(out, version == 4 ? synchsafeEncode(size) : bytes32BE(size));
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> totalSize(const Bytes& header) {
+    if (header.size() < kHeaderSize) return std::nullopt;
+    if (header[0] != 'I' || header[1] != 'D' || header[2] != '3') return std::nullopt;
+    if (header[3] == 0xFF || header[4] == 0xFF) return std::nullopt;
+    for (std::size_t i = 6; i < 10; ++i) {
+        if (header[i] & 0x80) return std::nullopt;
+    }
+    std::uint64_t total = std::uint64_t(synchsafeDecode(header, 6)) + kHeaderSize;
+    if (header[3] == 4 && (header[5] & kFlagFooter)) total += kHeaderSize;
+    return total;
+}
+
+Bytes removeUnsync(const Bytes& bytes) {
+    Bytes out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        out.push_back(bytes[i]);
+        if (bytes[i] == 0xFF && i + 1 < bytes.size() && bytes[i + 1] == 0x00) ++i;
+    }
+    return out;
+}
+
+std::optional<Tag> parse(const Bytes& tag) {
+    if (!totalSize(tag)) return std::nullopt;
+    const std::uint8_t version = tag[3];
+    if (version != 3 && version != 4) throw TagError::unsupported(msg::id3Version(version));
+    const std::uint8_t flags = tag[5];
+    const std::uint64_t size = synchsafeDecode(tag, 6);
+    if (size > tag.size() - kHeaderSize) throw TagError::malformed(msg::id3Truncated);
+
+    Bytes body(tag.begin() + kHeaderSize, tag.begin() + kHeaderSize + std::ptrdiff_t(size));
+    // Version 3 unsynchronises the whole body and counts frame sizes after undoing it. Version 4
+    // does it per frame and counts the stored bytes, so there it is undone frame by frame below.
+    if (version == 3 && (flags & kFlagUnsync)) body = removeUnsync(body);
+
+    Tag result;
+    result.version = version;
+    std::size_t pos = framesStart(body, version, flags);
+    while (body.size() - pos >= kHeaderSize) {
+        if (body[pos] == 0x00) break;  // padding
+        if (!frameHeaderAt(body, pos, version)) break;
+        const std::size_t declared = frameSize(body, pos + 4, version);
+        Frame frame;
+        frame.id = fourCC(body, pos);
+        frame.flags = {body[pos + 8], body[pos + 9]};
+        const auto begin = body.begin() + std::ptrdiff_t(pos + kHeaderSize);
+        frame.body.assign(begin, begin + std::ptrdiff_t(declared));
+        if (version == 4 && ((flags & kFlagUnsync) || (frame.flags[1] & kV4FrameUnsync))) {
+            frame.body = removeUnsync(frame.body);
+            frame.flags[1] &= std::uint8_t(~kV4FrameUnsync);  // the rebuilt tag stores it plain
+        }
+        result.frames.push_back(std::move(frame));
+        pos += kHeaderSize + declared;
+    }
+    return result;
+}
+
+std::optional<std::string> isrc(const Tag& tag) {
+    auto it = std::find_if(tag.frames.begin(), tag.frames.end(),
+                           [](const Frame& f) { return f.id == "TSRC"; });
+    if (it == tag.frames.end()) return std::nullopt;
+    const Frame& frame = *it;
+    const std::uint8_t format = frame.flags.size() > 1 ? frame.flags[1] : 0;
+    std::size_t skip = 0;
+    if (tag.version == 4) {
+        if (format & (kV4Encrypted | kV4Compressed)) return std::nullopt;
+        if (format & kV4DataLength) {
+            if (frame.body.size() < 5) return std::nullopt;
+            skip = 4;
+        }
+    } else if (format >= 0x40) {  // compressed or encrypted
+        return std::nullopt;
+    }
+    if (frame.body.size() <= skip) return std::nullopt;
+    const std::uint8_t encoding = frame.body[skip];
+    auto decoded = decodeText(frame.body.data() + skip + 1, frame.body.size() - skip - 1, encoding);
+    if (!decoded) return std::nullopt;
+
+    // The first non-empty piece between NULs.
+    const std::string& s = *decoded;
+    std::size_t start = 0;
+    while (start < s.size()) {
+        std::size_t end = s.find('\0', start);
+        if (end == std::string::npos) end = s.size();
+        if (end > start) return text::trimWhitespaceAndNewlines(std::string_view(s).substr(start, end - start));
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
+                                 const std::optional<std::string>& isrc) {
+    const std::uint8_t version = tag ? tag->version : 3;
+    std::vector<const Frame*> kept;
+    if (tag) {
+        for (const Frame& f : tag->frames) {
+            if (f.id != "TSRC") kept.push_back(&f);
+        }
+    }
+    Frame added;
+    if (isrc) {
+        added.id = "TSRC";
+        added.flags = {0x00, 0x00};
+        added.body.push_back(0x00);  // ISO-8859-1
+        append(added.body, *isrc);
+        kept.push_back(&added);
+    } else if (kept.empty()) {
+        return std::nullopt;
+    }
+
+    // A size that wrapped in its field would make every reader lose the frames after it.
+    const std::uint64_t frameLimit = version == 4 ? kSynchsafeLimit : (std::uint64_t(1) << 32);
+    std::uint64_t bodySize = kPadding;
+    for (const Frame* f : kept) {
+        if (f->body.size() >= frameLimit) throw TagError::unsupported(msg::id3TooLarge);
+        bodySize += kHeaderSize + f->body.size();
+        if (bodySize >= kSynchsafeLimit) throw TagError::unsupported(msg::id3TooLarge);
+    }
+
+    Bytes out;
+    out.reserve(kHeaderSize + bodySize);
+    append(out, "ID3");
+    out.push_back(version);
+    out.push_back(0x00);  // revision
+    out.push_back(0x00);  // flags: no unsynchronisation, extended header or footer
+    append(out, synchsafeEncode(bodySize));
+    for (const Frame* f : kept) {
+        Bytes id = fourCCBytes(f->id);
+        id.resize(4, ' ');
+        append(out, id);
+        appendFrameSize(out, f->body.size(), version);
+        Bytes flags = f->flags;
+        flags.resize(2, 0x00);
+        append(out, flags);
+        append(out, f->body);
+    }
+    out.resize(out.size() + kPadding, 0x00);
+    return out;
+}
+
+}  // namespace pelorix::ID3v2
+
+namespace pelorix::MP3Tagger {
+
+namespace {
+
+// The leading tag's length (footer included) and the tag itself, or none without a tag.
+struct Leading {
+    std::uint64_t length = 0;
+    std::optional<ID3v2::Tag> tag;
+};
+
+Leading readLeadingTag(const FileIn& in) {
+    Leading lead;
+    auto total = ID3v2::totalSize(in.read(0, 10));
+    if (!total) return lead;
+    if (*total > in.size()) throw TagError::malformed(msg::id3Truncated);
+    lead.length = *total;
+    lead.tag = ID3v2::parse(in.read(0, std::int64_t(*total)));
+    return lead;
+}
+
+}  // namespace
+
+std::optional<std::string> readISRC(const FileIn& in) {
+    Leading lead = readLeadingTag(in);
+    if (!lead.tag) return std::nullopt;
+    return ID3v2::isrc(*lead.tag);
+}
+
+void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {
+    Leading lead = readLeadingTag(in);
+    if (auto bytes = ID3v2::settingISRC(lead.tag, isrc)) {
+        out.write(*bytes);
+        bytes.reset();  // only one copy of the tag alongside the audio piece
+    }
+    lead.tag.reset();
+    in.copy(lead.length, in.size() - lead.length, out);
+}
+
+}  // namespace pelorix::MP3Tagger
