@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Generates the benchmark's files into a scratch folder (skips what is already there)."""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+
+scratch = sys.argv[1]
+os.makedirs(scratch, exist_ok=True)
+os.chdir(scratch)
+
+
+def ff(*args):
+    subprocess.run(["ffmpeg", "-v", "error", "-y", *args], check=True)
+
+
+def have(name):
+    return os.path.exists(name) and os.path.getsize(name) > 0
+
+
+# Ten minutes of stereo audio with some noise, so that the codecs have real work to do.
+if not have("seed.wav"):
+    ff("-f", "lavfi", "-i",
+       "aevalsrc=0.4*sin(2*PI*440*t)+0.1*random(0)|0.4*sin(2*PI*660*t)+0.1*random(1):s=44100:d=600",
+       "-c:a", "pcm_s16le", "seed.wav")
+
+
+def pcm_of(path):
+    """Returns (offset, length) of the data chunk of a canonical ffmpeg WAV."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    i = data.index(b"data")
+    (n,) = struct.unpack("<I", data[i + 4:i + 8])
+    return i + 8, n
+
+
+# 1 GiB of 16-bit stereo PCM: the seed repeated.
+if not have("big.wav"):
+    off, n = pcm_of("seed.wav")
+    with open("seed.wav", "rb") as f:
+        f.seek(off)
+        pcm = f.read(n)
+    total = 1 << 30
+    with open("big.wav", "wb") as out:
+        out.write(b"RIFF" + struct.pack("<I", 36 + total) + b"WAVE")
+        out.write(b"fmt " + struct.pack("<IHHIIHH", 16, 1, 2, 44100, 44100 * 4, 4, 16))
+        out.write(b"data" + struct.pack("<I", total))
+        left = total
+        while left:
+            piece = pcm[:left]
+            out.write(piece)
+            left -= len(piece)
+
+if not have("big.flac"):
+    ff("-i", "big.wav", "-c:a", "flac", "-compression_level", "0", "big.flac")
+
+if not have("big.aiff"):
+    ff("-stream_loop", "1", "-i", "seed.wav", "-c:a", "pcm_s16be", "-f", "aiff", "big.aiff")
+
+# About 100 MB of MP3 behind an ID3v2.4 tag with a 500 KB picture and no padding.
+if not have("big.mp3"):
+    ff("-i", "seed.wav", "-c:a", "libmp3lame", "-b:a", "320k", "-write_xing", "0",
+       "-id3v2_version", "0", "seed.mp3")
+    ff("-stream_loop", "3", "-i", "seed.mp3", "-c", "copy", "-write_xing", "0",
+       "-id3v2_version", "0", "big.mp3")
+    from mutagen.id3 import ID3, APIC, TIT2
+    tag = ID3()
+    tag.add(TIT2(encoding=3, text="Benchmark"))
+    tag.add(APIC(encoding=0, mime="image/png", type=3, desc="cover",
+                 data=bytes((i * 7) & 0xFF for i in range(500_000))))
+    tag.save("big.mp3", v2_version=4, padding=lambda info: 0)
+
+# About 200 MB of AAC, once with the moov first and once with it last.
+if not have("big-moov-last.m4a") or not have("big-moov-first.m4a"):
+    ff("-i", "seed.wav", "-c:a", "aac", "-b:a", "256k", "seed.m4a")
+    ff("-stream_loop", "9", "-i", "seed.m4a", "-c", "copy", "big-moov-last.m4a")
+    ff("-i", "big-moov-last.m4a", "-c", "copy", "-movflags", "+faststart", "big-moov-first.m4a")
+
+# 5,000 small files of all five formats in 50 folders, each carrying a code.
+if not os.path.isdir("small"):
+    ff("-i", "seed.wav", "-t", "2", "-c:a", "pcm_s16le", "t.wav")
+    ff("-i", "t.wav", "-c:a", "pcm_s16be", "-f", "aiff", "t.aiff")
+    ff("-i", "t.wav", "-c:a", "flac", "t.flac")
+    ff("-i", "t.wav", "-c:a", "libmp3lame", "-b:a", "128k", "t.mp3")
+    ff("-i", "t.wav", "-c:a", "aac", "-b:a", "128k", "t.m4a")
+    from mutagen.id3 import TSRC
+    import mutagen.wave
+    import mutagen.aiff
+    import mutagen.mp3
+    import mutagen.flac
+    from mutagen.mp4 import MP4, MP4FreeForm
+    for cls, name in ((mutagen.wave.WAVE, "t.wav"), (mutagen.aiff.AIFF, "t.aiff"),
+                      (mutagen.mp3.MP3, "t.mp3")):
+        f = cls(name)
+        if f.tags is None:
+            f.add_tags()
+        f.tags.add(TSRC(encoding=0, text="FIABC2600001"))
+        f.save()
+    f = mutagen.flac.FLAC("t.flac")
+    f["ISRC"] = "FIABC2600001"
+    f.save()
+    f = MP4("t.m4a")
+    f["----:com.apple.iTunes:ISRC"] = [MP4FreeForm(b"FIABC2600001")]
+    f.save()
+    os.makedirs("small.tmp")
+    for d in range(50):
+        folder = os.path.join("small.tmp", "d%02d" % d)
+        os.makedirs(folder)
+        for i in range(100):
+            ext = ("wav", "aiff", "flac", "mp3", "m4a")[i % 5]
+            shutil.copyfile("t." + ext, os.path.join(folder, "f%03d.%s" % (i, ext)))
+    os.rename("small.tmp", "small")
+print("files ready in", scratch)

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The benchmark: generates its own files with ffmpeg into a scratch folder, then measures
+# `pelorix --write` against a durable copy (`cp && sync`), an ffmpeg remux and AtomicParsley, and
+# `pelorix --read` of 5,000 small files against mutagen — all in the same run, with hyperfine.
+#
+#   bench/run.sh [SCRATCH]        (default scratch: bench/out; needs about 5 GB)
+#
+# Prints a Markdown table (medians, ratios) and peak memory of each write; also writes
+# SCRATCH/results.md.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+scratch="${1:-$here/out}"
+runs="${RUNS:-5}"
+mkdir -p "$scratch"
+scratch="$(cd "$scratch" && pwd)"
+
+need=()
+for p in hyperfine atomicparsley python3-mutagen ffmpeg time; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+# The binary under test: an optimised build.
+cmake -S "$root" -B "$root/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DPELORIX_BUILD_TESTS=OFF >/dev/null
+cmake --build "$root/build/release" --target pelorix >/dev/null
+pelorix="$root/build/release/pelorix"
+
+python3 "$here/make_files.py" "$scratch"
+python3 "$here/measure.py" --pelorix "$pelorix" --scratch "$scratch" --runs "$runs"
