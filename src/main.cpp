@@ -1,23 +1,57 @@
-// Program entry: picks a command-line mode from the arguments or starts the window.
+// Program entry: runs a command-line mode when the arguments ask for one, else the window.
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "core/cli.h"
+
+#if defined(PELORIX_HAVE_UI) && __has_include("ui/app.h")
+#include "ui/app.h"
+#define PELORIX_WINDOW 1
+#endif
+
 namespace {
-const char* kUsage =
-    "Usage: pelorix --read FILE...\n"
-    "       pelorix --write CODE FILE...\n"
-    "       pelorix --selftest\n";
+
+#ifdef PELORIX_WINDOW
+bool set(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v;
 }
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv, argv + argc);
-    for (const auto& a : args) {
-        if (a == "--version") {
-            std::printf("pelorix %s\n", PELORIX_VERSION);
-            return 0;
-        }
+// Without any of these the toolkit would abort on start; a clear line is kinder.
+bool displayAvailable() {
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+}
+#endif
+
+int startWindow(int argc, char** argv) {
+#ifdef PELORIX_WINDOW
+    if (!displayAvailable()) {
+        std::fputs("pelorix: no display to open the window on; see pelorix --help for the "
+                   "command-line modes\n",
+                   stderr);
+        return 1;
     }
-    std::fputs(kUsage, stdout);
-    return 0;
+    return pelorix::ui::runApp(argc, argv);
+#else
+    (void)argc;
+    (void)argv;
+    std::fputs("pelorix: this build has no window; see pelorix --help for the command-line "
+               "modes\n",
+               stderr);
+    return 1;
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    if (auto status = pelorix::cli::run(args, std::cout)) {
+        std::cout.flush();
+        return *status;
+    }
+    return startWindow(argc, argv);
 }

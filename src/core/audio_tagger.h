@@ -3,6 +3,7 @@
 // procedure around every write: temporary file, read-back, audio check, backup, replace.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,5 +26,16 @@ std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format);
 
 // SHA-256 of the audio bytes: 64 lower-case hexadecimal digits.
 std::string fingerprint(const std::filesystem::path& path, AudioFormat format);
+
+// Copies the file to the first free "NAME (original).EXT", "NAME (original 2).EXT", ... beside
+// it, created exclusively, with its permission bits, flushed to storage. Returns the copy's
+// path. Throws std::system_error.
+std::filesystem::path makeBackup(const std::filesystem::path& path);
+
+namespace testing {
+// Test only: called with the temporary file's path after the codec has written and closed it,
+// before any verification. Lets a test play a writer that damages the audio. Not thread-safe.
+void setAfterWriteHook(std::function<void(const std::filesystem::path& tmp)> hook);
+}  // namespace testing
 
 }  // namespace pelorix::AudioTagger

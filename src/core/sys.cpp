@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -90,6 +91,11 @@ int fchmod(int fd, mode_t mode) {
 int fchown(int fd, uid_t uid, gid_t gid) {
     if (injected(Op::fchown)) return -1;
     return ::fchown(fd, uid, gid);
+}
+
+int fsetxattr(int fd, const std::string& name, const void* value, size_t size) {
+    if (injected(Op::setxattr)) return -1;
+    return ::fsetxattr(fd, name.c_str(), value, size, 0);
 }
 
 ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, off_t offOut, size_t count) {

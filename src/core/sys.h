@@ -11,7 +11,8 @@
 
 namespace pelorix::sys {
 
-enum class Op { open, read, write, fsync, close, rename, unlink, fchmod, fchown, link, mkdir, copyRange };
+enum class Op { open, read, write, fsync, close, rename, unlink, fchmod, fchown, link, mkdir, copyRange,
+                setxattr };
 
 // A fault hook returns 0 to let the call through, or an errno value to fail it with.
 using FaultHook = std::function<int(Op, const std::string& path)>;
@@ -28,6 +29,7 @@ int rename(const std::string& from, const std::string& to);
 int unlink(const std::string& path);
 int fchmod(int fd, mode_t mode);
 int fchown(int fd, uid_t uid, gid_t gid);
+int fsetxattr(int fd, const std::string& name, const void* value, size_t size);
 // copy_file_range(2) at explicit offsets; returns -1 with ENOSYS/EXDEV/EINVAL when unusable.
 ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, off_t offOut, size_t count);
 
