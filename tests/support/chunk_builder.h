@@ -1,0 +1,48 @@
+#pragma once
+// A byte builder for RIFF/WAVE and AIFF/AIFF-C files, for tests: chunks in any order, hand-made
+// size fields, missing or non-zero pad bytes, and a minimal valid fmt/COMM + audio pair.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/files.h"
+
+namespace pelorix::test::chunks {
+
+struct ChunkSpec {
+    ChunkSpec(std::string id_, Bytes data_ = {}, std::optional<std::uint32_t> declared = std::nullopt,
+              bool pad_ = true, std::uint8_t padByte_ = 0)
+        : id(std::move(id_)), data(std::move(data_)), declaredSize(declared), pad(pad_),
+          padByte(padByte_) {}
+    std::string id;                             // 4 bytes as written, no validation
+    Bytes data;
+    std::optional<std::uint32_t> declaredSize;  // overrides the size field (damaged chunks)
+    bool pad = true;                            // write the pad byte after odd-sized data
+    std::uint8_t padByte = 0;
+};
+
+struct FileSpec {
+    bool little = true;                       // WAV; false for AIFF
+    std::string formType;                     // empty: "WAVE" or "AIFF" by dialect
+    std::vector<ChunkSpec> chunks;
+    std::optional<std::uint32_t> formSize;    // overrides the form size (default: length − 8)
+};
+
+// One chunk: header, data, pad byte as the spec says.
+Bytes chunkBytes(const ChunkSpec& chunk, bool little);
+// The whole file: "RIFF"/"FORM", form size, form type, chunks.
+Bytes file(const FileSpec& spec);
+
+// A 16-bit stereo 44.1 kHz PCM description: the WAV "fmt " chunk and the AIFF "COMM" chunk.
+ChunkSpec wavFormat();
+ChunkSpec aiffCommon(std::uint32_t frames, bool aifc = false);
+// `count` bytes of varied audio-like data (all byte values, deterministic).
+Bytes audio(std::size_t count, std::uint32_t seed = 7);
+// A playable WAV or AIFF with `frames` stereo 16-bit frames, plus any extra chunks after the audio.
+Bytes wav(std::uint32_t frames, const std::vector<ChunkSpec>& extra = {});
+Bytes aiff(std::uint32_t frames, const std::vector<ChunkSpec>& extra = {}, bool aifc = false);
+
+}  // namespace pelorix::test::chunks
