@@ -377,15 +377,16 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
     }
 
     std::optional<fs::path> copy;
-    if (backup) {
-        copy = makeBackup(target);
-        syncFolder(target.parent_path());
-    }
-    if (sys::rename(tmp.string(), target.string()) != 0) {
-        const int err = errno;
+    try {
+        if (backup) {
+            copy = makeBackup(target);
+            syncFolder(target.parent_path());
+        }
+        if (sys::rename(tmp.string(), target.string()) != 0) sys::throwErrno();
+    } catch (...) {
         // The original is intact, so a backup of it would only be a stray duplicate.
         if (copy) (void)sys::unlink(copy->string());
-        sys::throwErrno(err);
+        throw;
     }
     guard.disarm();
     syncFolder(target.parent_path());
