@@ -135,6 +135,9 @@ std::optional<FFmpegTarget> ffmpegTarget(const Target& t) {
     return std::nullopt;
 }
 
+// ffmpeg reads "-" as a pipe and "name:" as a protocol; the file protocol takes any path as is.
+std::string ffmpegPath(const fs::path& p) { return "file:" + p.string(); }
+
 }  // namespace
 
 // ---- tools ------------------------------------------------------------------------------------
@@ -175,14 +178,19 @@ std::vector<std::string> converterArguments(const Tools& tools, const Target& ta
     // Only the first audio stream, no metadata and no encoder names: the output then depends
     // on the audio alone, so two decodes of the same sound are the same bytes.
     std::vector<std::string> args = {"-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                                     "-i", source.string(), "-map", "0:a:0", "-map_metadata",
+                                     "-i", ffmpegPath(source), "-map", "0:a:0", "-map_metadata",
                                      "-1", "-map_chapters", "-1", "-fflags", "+bitexact",
                                      "-flags:a", "+bitexact", "-c:a", ff->codec};
     if (target.moovFirst) {
         args.insert(args.end(), {"-movflags", "+faststart"});
     }
-    args.insert(args.end(), {"-f", ff->muxer, destination.string()});
+    args.insert(args.end(), {"-f", ff->muxer, ffmpegPath(destination)});
     return args;
+}
+
+std::vector<std::string> inspectorArguments(const Tools& tools, const fs::path& file) {
+    if (tools.native) return {file.string()};
+    return {"-hide_banner", ffmpegPath(file)};
 }
 
 ProcessResult convert(const Tools& tools, const Target& target, const fs::path& source,
@@ -333,7 +341,7 @@ void exercise(Session& s, const std::string& label, const fs::path& file, const 
     s.check(pcm0 && pcmHash(tools, file, work) == pcm0,
             label + ": " + tools.converterName + " decodes to identical PCM");
 
-    ProcessResult info = runProcess(tools.inspector, {file.string()});
+    ProcessResult info = runProcess(tools.inspector, inspectorArguments(tools, file));
     s.check(info.status == 0, label + ": " + tools.inspectorName + " opens the file (" +
                                   std::to_string(info.status) + ")");
     if (info.output.find("ISRC") != std::string::npos ||

@@ -50,6 +50,9 @@ const Target& decodeTarget();
 std::vector<std::string> converterArguments(const Tools& tools, const Target& target,
                                             const std::filesystem::path& source,
                                             const std::filesystem::path& destination);
+// The inspector's arguments for opening `file`.
+std::vector<std::string> inspectorArguments(const Tools& tools,
+                                            const std::filesystem::path& file);
 ProcessResult convert(const Tools& tools, const Target& target,
                       const std::filesystem::path& source,
                       const std::filesystem::path& destination);
