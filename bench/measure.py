@@ -92,7 +92,7 @@ with open(listfile, "w") as f:
 here = os.path.dirname(os.path.abspath(__file__))
 rt = run_case("read", [
     ("pelorix --read", None, f"xargs -a {listfile} -d '\\n' {P} --read"),
-    ("mutagen", None, f"xargs -a {listfile} -d '\\n' python3 {here}/mutagen_read.py"),
+    ("mutagen", None, f"xargs -a {listfile} -d '\\n' /usr/bin/python3 {here}/mutagen_read.py"),
 ])
 # xargs could split the list over several processes; make sure it did not.
 assert len(" ".join(small)) < 2_000_000

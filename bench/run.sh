@@ -31,5 +31,5 @@ cmake -S "$root" -B "$root/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$root/build/release" --target pelorix >/dev/null
 pelorix="$root/build/release/pelorix"
 
-python3 "$here/make_files.py" "$scratch"
-python3 "$here/measure.py" --pelorix "$pelorix" --scratch "$scratch" --runs "$runs"
+/usr/bin/python3 "$here/make_files.py" "$scratch"
+/usr/bin/python3 "$here/measure.py" --pelorix "$pelorix" --scratch "$scratch" --runs "$runs"
