@@ -370,6 +370,17 @@ TEST(SelfTestRun, ReportsBrokenOrMissingConvertersAndStillSummarises) {
     }
 }
 
+TEST(SelfTestRun, TheProgramRunsItAndExitsWithItsResult) {
+    TempDir tmp, emptyBin;
+    test::RunResult r = test::runShell("PATH='" + emptyBin.path().string() + "' TMPDIR='" +
+                                       tmp.path().string() + "' '" PELORIX_BINARY "' --selftest");
+    EXPECT_EQ(r.status, 1);
+    auto lines = linesOf(r.output);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "PELORIX selftest: 38 ok, 10 failed");
+    EXPECT_TRUE(tmp.list().empty());
+}
+
 TEST(SelfTestRun, AnUnexpectedErrorEndsTheScenariosButNotTheRun) {
     // A converter that claims success but writes something that is not audio.
     TempDir bin;
