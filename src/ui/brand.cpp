@@ -1,0 +1,121 @@
+#include "ui/brand.h"
+
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QImageReader>
+
+static void initPelorixResources() { Q_INIT_RESOURCE(pelorix); }
+
+namespace pelorix::ui {
+
+void ensureResources() {
+    static const bool once = (initPelorixResources(), true);
+    (void)once;
+}
+
+bool isDarkPalette(const QPalette& palette) {
+    return palette.color(QPalette::Active, QPalette::Window).lightness() < 128;
+}
+
+QColor Brand::Color::resolve(bool dark) const {
+    const std::uint32_t v = dark ? dark_ : light_;
+    return QColor::fromRgb(int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF));
+}
+
+const Brand::Color& Brand::accent() {
+    static const Color c = color(0x5ECAD7, 0x068E9A);
+    return c;
+}
+
+const Brand::Color& Brand::text() {
+    static const Color c = color(0xF3F4F6, 0x1C1D22);
+    return c;
+}
+
+const Brand::Color& Brand::tagline() {
+    static const Color c = color(0x9A9FAB, 0x555965);
+    return c;
+}
+
+QStringList Brand::markLocations() {
+    ensureResources();
+    QStringList where;
+#ifdef PELORIX_DATADIR
+    where << QStringLiteral(PELORIX_DATADIR "/PELORIX-mark.png");
+#endif
+    where << QStringLiteral(":/PELORIX-mark.png");
+    return where;
+}
+
+namespace {
+QString twoTimesName(const QString& path) {
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? path + QStringLiteral("@2x") : path.left(dot) + QStringLiteral("@2x") + path.mid(dot);
+}
+}  // namespace
+
+std::optional<QPixmap> Brand::brandMark(const QStringList& locations, qreal devicePixelRatio) {
+    for (const QString& path : locations) {
+        if (!QFileInfo::exists(path)) continue;
+        // The first location that has the file decides; an unreadable file there means no mark.
+        QImage image = QImageReader(path).read();
+        if (image.isNull()) return std::nullopt;
+        if (devicePixelRatio > 1.0) {
+            const QString hi = twoTimesName(path);
+            if (QFileInfo::exists(hi)) {
+                QImage big = QImageReader(hi).read();
+                if (!big.isNull()) {
+                    big.setDevicePixelRatio(2.0);
+                    image = big;
+                }
+            }
+        }
+        return QPixmap::fromImage(image);
+    }
+    return std::nullopt;
+}
+
+namespace look {
+
+QColor primary(const QPalette& palette) { return palette.color(QPalette::Active, QPalette::WindowText); }
+
+QColor secondary(const QPalette& palette) {
+    // Like the platform's secondary label: the text colour, half transparent.
+    QColor c = palette.color(QPalette::Active, QPalette::WindowText);
+    c.setAlphaF(isDarkPalette(palette) ? 0.55F : 0.5F);
+    return c;
+}
+
+QColor red(bool dark) { return dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xE0, 0x30, 0x26); }
+
+QColor green(bool dark) { return dark ? QColor(0x30, 0xD1, 0x58) : QColor(0x1F, 0xA8, 0x45); }
+
+QFont font(TextStyle style, QFont base) {
+    // The named styles relative to the body size, as the reference desktop sizes them
+    // (body 13, title 3 15, callout 12, caption 10).
+    const qreal body = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
+    switch (style) {
+        case TextStyle::body:
+            break;
+        case TextStyle::title3:
+            base.setPointSizeF(body * 15.0 / 13.0);
+            break;
+        case TextStyle::callout:
+            base.setPointSizeF(body * 12.0 / 13.0);
+            break;
+        case TextStyle::caption:
+            base.setPointSizeF(body * 10.0 / 13.0);
+            break;
+    }
+    return base;
+}
+
+QFont monospaced(QFont base) {
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (base.pointSizeF() > 0) mono.setPointSizeF(base.pointSizeF());
+    return mono;
+}
+
+}  // namespace look
+
+}  // namespace pelorix::ui

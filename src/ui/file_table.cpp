@@ -1,0 +1,327 @@
+#include "ui/file_table.h"
+
+#include "ui/brand.h"
+#include "ui/symbols.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPainter>
+#include <QTextLayout>
+
+#include <cmath>
+
+namespace pelorix::ui {
+
+namespace {
+
+constexpr int kCellPadding = 6;
+constexpr int kSymbolSize = 14;
+constexpr int kSpinnerSteps = 12;
+
+QColor cellTextColor(const QStyleOptionViewItem& opt, const QModelIndex& index) {
+    if (opt.state & QStyle::State_Selected) return opt.palette.color(QPalette::HighlightedText);
+    const QVariant fg = index.data(Qt::ForegroundRole);
+    return fg.isValid() ? fg.value<QColor>() : opt.palette.color(QPalette::Text);
+}
+
+// Lays `text` out in `width`, at most `maxLines` lines; the last line shown is elided.
+QStringList wrapLines(const QString& text, const QFont& font, int width, int maxLines) {
+    QStringList lines;
+    if (width <= 0) return {text};
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QFontMetrics fm(font);
+    while (true) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) break;
+        line.setLineWidth(width);
+        if (lines.size() == maxLines - 1) {
+            lines << fm.elidedText(text.mid(line.textStart()).simplified(), Qt::ElideRight, width);
+            break;
+        }
+        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines;
+}
+
+void drawSpinner(QPainter& p, const QRectF& box, int phase, const QColor& color) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.translate(box.center());
+    const qreal r = box.width() / 2;
+    for (int i = 0; i < kSpinnerSteps; ++i) {
+        QColor c = color;
+        // The brightest spoke is the current phase; the others fade behind it.
+        const int age = (phase - i + kSpinnerSteps) % kSpinnerSteps;
+        c.setAlphaF(std::max(0.15, 1.0 - age / qreal(kSpinnerSteps)));
+        p.setPen(QPen(c, std::max(1.2, r / 4), Qt::SolidLine, Qt::RoundCap));
+        const qreal a = 2 * M_PI * i / kSpinnerSteps;
+        p.drawLine(QPointF(std::cos(a) * r * 0.45, std::sin(a) * r * 0.45),
+                   QPointF(std::cos(a) * r, std::sin(a) * r));
+    }
+    p.restore();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+NewCodeDelegate::NewCodeDelegate(FileTableModel& table, QObject* parent)
+    : QStyledItemDelegate(parent), table_(table) {}
+
+QWidget* NewCodeDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                                       const QModelIndex& index) const {
+    auto* edit = new QLineEdit(parent);
+    edit->setFrame(false);
+    edit->setFont(index.data(Qt::FontRole).value<QFont>());
+    edit->setPlaceholderText(index.data(FileTableModel::PlaceholderRole).toString());
+    const QUuid id = index.data(FileTableModel::IdRole).toUuid();
+    Model* model = &table_.model();
+    // Every keystroke goes to the model as the whole text; Return tidies it. Focus changes do
+    // nothing, so leaving the field keeps the text as typed.
+    connect(edit, &QLineEdit::textEdited, model,
+            [model, id](const QString& text) { model->setPending(id, text); });
+    connect(edit, &QLineEdit::returnPressed, model, [model, id] { model->commitFormat(id); });
+    editor_ = edit;
+    return edit;
+}
+
+void NewCodeDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+    auto* edit = qobject_cast<QLineEdit*>(editor);
+    if (!edit) return;
+    const QString text = index.data(Qt::EditRole).toString();
+    if (edit->text() != text) edit->setText(text);
+    QPalette pal = edit->palette();
+    pal.setColor(QPalette::Text, index.data(Qt::ForegroundRole).value<QColor>());
+    edit->setPalette(pal);
+}
+
+void NewCodeDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                                           const QModelIndex&) const {
+    editor->setGeometry(option.rect.adjusted(2, 1, -2, -1));
+}
+
+void NewCodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+
+    QString text = index.data(Qt::DisplayRole).toString();
+    QColor color = cellTextColor(opt, index);
+    if (text.isEmpty()) {
+        text = index.data(FileTableModel::PlaceholderRole).toString();
+        color = look::secondary(opt.palette);
+        color.setAlphaF(color.alphaF() * 0.7F);
+    } else if (!(index.flags() & Qt::ItemIsEditable)) {
+        // While a batch runs the field is disabled.
+        color = opt.palette.color(QPalette::Disabled, QPalette::Text);
+    }
+    painter->save();
+    painter->setFont(opt.font);
+    painter->setPen(color);
+    const QRect r = opt.rect.adjusted(kCellPadding, 0, -kCellPadding, 0);
+    painter->drawText(r, Qt::AlignVCenter | Qt::AlignLeft,
+                      QFontMetrics(opt.font).elidedText(text, Qt::ElideRight, r.width()));
+    painter->restore();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void StatusDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+
+    const auto kind = Model::Status::Kind(index.data(FileTableModel::StatusKindRole).toInt());
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const QString symbol = index.data(FileTableModel::SymbolRole).toString();
+    const QColor color = cellTextColor(opt, index);
+    QRect r = opt.rect.adjusted(kCellPadding, 0, -kCellPadding, 0);
+
+    painter->save();
+    painter->setFont(opt.font);
+    const QFontMetrics fm(opt.font);
+    if (kind == Model::Status::Kind::writing) {
+        const QRectF box(r.left(), r.center().y() - 6.0, 12, 12);
+        drawSpinner(*painter, box, phase_, color);
+        r.setLeft(r.left() + 12 + 6);
+    } else if (!symbol.isEmpty()) {
+        const QRectF box(r.left(), r.center().y() - kSymbolSize / 2.0 + 0.5, kSymbolSize,
+                         kSymbolSize);
+        symbols::draw(*painter, symbol, box, color);
+        r.setLeft(r.left() + kSymbolSize + 5);
+    }
+    painter->setPen(color);
+    const int maxLines = kind == Model::Status::Kind::failed ? 2 : 1;
+    const QStringList lines = wrapLines(text, opt.font, r.width(), maxLines);
+    const int total = int(lines.size()) * fm.lineSpacing();
+    int y = r.center().y() - total / 2;
+    for (const QString& line : lines) {
+        painter->drawText(QRect(r.left(), y, r.width(), fm.lineSpacing()),
+                          Qt::AlignLeft | Qt::AlignVCenter, line);
+        y += fm.lineSpacing();
+    }
+    painter->restore();
+}
+
+QSize StatusDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    const auto kind = Model::Status::Kind(index.data(FileTableModel::StatusKindRole).toInt());
+    if (kind == Model::Status::Kind::failed) {
+        const QFontMetrics fm(option.font);
+        const int width = option.rect.width() - 2 * kCellPadding - kSymbolSize - 5;
+        const auto lines = wrapLines(index.data().toString(), option.font, width, 2);
+        size.setHeight(std::max(size.height(), int(lines.size()) * fm.lineSpacing() + 8));
+    }
+    return size;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FileTable::FileTable(FileTableModel& table, QWidget* parent)
+    : QTableView(parent),
+      table_(table),
+      codeDelegate_(new NewCodeDelegate(table, this)),
+      statusDelegate_(new StatusDelegate(this)) {
+    setModel(&table_);
+    setItemDelegateForColumn(FileTableModel::newColumn, codeDelegate_);
+    setItemDelegateForColumn(FileTableModel::statusColumn, statusDelegate_);
+    setSelectionBehavior(SelectRows);
+    setSelectionMode(ExtendedSelection);
+    setSortingEnabled(false);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideMiddle);
+    setShowGrid(false);
+    setAlternatingRowColors(true);
+    setEditTriggers(AllEditTriggers);
+    setFrameShape(QFrame::NoFrame);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    setVerticalScrollMode(ScrollPerPixel);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(std::max(24, fontMetrics().height() + 10));
+
+    QHeaderView* header = horizontalHeader();
+    header->setHighlightSections(false);
+    header->setSectionsMovable(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setMinimumSectionSize(kMinimumWidths[FileTableModel::formatColumn]);
+    for (int c = 0; c < FileTableModel::columnCount_; ++c) header->resizeSection(c, kIdealWidths[c]);
+    header->setSectionResizeMode(FileTableModel::formatColumn, QHeaderView::Fixed);
+    header->setStretchLastSection(true);
+    // QHeaderView knows one minimum for all sections; hold each column to its own.
+    connect(header, &QHeaderView::sectionResized, this, [this, header](int col, int, int size) {
+        if (col >= 0 && col < FileTableModel::columnCount_ && size < kMinimumWidths[col]) {
+            header->resizeSection(col, kMinimumWidths[col]);
+            return;
+        }
+        if (col == FileTableModel::statusColumn) fitRows(0, table_.rowCount() - 1);
+    });
+
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &FileTable::pushSelectionToModel);
+    connect(&table_.model(), &Model::selectionChanged, this, &FileTable::pullSelectionFromModel);
+    connect(&table_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { fitRows(first, last); });
+    connect(&table_, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& tl, const QModelIndex& br) {
+                if (br.column() >= FileTableModel::statusColumn) fitRows(tl.row(), br.row());
+            });
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const QModelIndex index = indexAt(pos);
+        emit contextMenuWanted(contextIds(index.isValid() ? index.row() : -1),
+                               viewport()->mapToGlobal(pos));
+    });
+
+    spinner_.setInterval(80);
+    connect(&spinner_, &QTimer::timeout, this, [this] {
+        phase_ = (phase_ + 1) % kSpinnerSteps;
+        statusDelegate_->setSpinnerPhase(phase_);
+        const int x = columnViewportPosition(FileTableModel::statusColumn);
+        viewport()->update(QRect(x, 0, columnWidth(FileTableModel::statusColumn),
+                                 viewport()->height()));
+    });
+    connect(&table_.model(), &Model::busyChanged, this, [this](bool busy) {
+        if (busy) {
+            closeCodeEditor();
+            spinner_.start();
+        } else {
+            spinner_.stop();
+        }
+    });
+}
+
+QSet<QUuid> FileTable::contextIds(int row) const {
+    if (row < 0 || row >= table_.rowCount()) return {};
+    if (selectionModel()->isRowSelected(row, {})) return table_.model().selection();
+    return {table_.idAt(row)};
+}
+
+void FileTable::closeCodeEditor() {
+    if (QLineEdit* editor = codeDelegate_->openEditor())
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
+void FileTable::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        verticalHeader()->setDefaultSectionSize(std::max(24, fontMetrics().height() + 10));
+}
+
+void FileTable::pushSelectionToModel() {
+    if (syncing_ || table_.restructuring()) return;
+    QSet<QUuid> ids;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) ids.insert(table_.idAt(index.row()));
+    syncing_ = true;
+    table_.model().setSelection(ids);
+    syncing_ = false;
+}
+
+void FileTable::pullSelectionFromModel() {
+    if (syncing_) return;
+    const QSet<QUuid>& wanted = table_.model().selection();
+    QItemSelection selection;
+    const int rows = table_.rowCount();
+    const int lastColumn = FileTableModel::columnCount_ - 1;
+    for (int row = 0; row < rows;) {
+        if (!wanted.contains(table_.idAt(row))) {
+            ++row;
+            continue;
+        }
+        int end = row;
+        while (end + 1 < rows && wanted.contains(table_.idAt(end + 1))) ++end;
+        selection.select(table_.index(row, 0), table_.index(end, lastColumn));
+        row = end + 1;
+    }
+    syncing_ = true;
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    syncing_ = false;
+}
+
+void FileTable::fitRows(int first, int last) {
+    // Rows are one line high; a failure message may take a second line.
+    const int normal = verticalHeader()->defaultSectionSize();
+    for (int row = std::max(0, first); row <= last && row < table_.rowCount(); ++row) {
+        const auto kind = Model::Status::Kind(
+            table_.index(row, FileTableModel::statusColumn).data(FileTableModel::StatusKindRole).toInt());
+        if (kind == Model::Status::Kind::failed) {
+            setRowHeight(row, std::max(normal, sizeHintForRow(row)));
+        } else if (rowHeight(row) != normal) {
+            setRowHeight(row, normal);
+        }
+    }
+}
+
+}  // namespace pelorix::ui

@@ -1,0 +1,87 @@
+#pragma once
+// The file table: a QTableView over FileTableModel with the editable "New ISRC" field, the
+// status cell (symbol, colour, two-line failures, a spinner while writing), column widths with
+// per-column minimums, and a selection bound both ways to Model::selection.
+
+#include "ui/file_table_model.h"
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QTimer>
+
+
+namespace pelorix::ui {
+
+// "New ISRC": a plain field that hands every keystroke to the model and tidies on Return only.
+class NewCodeDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    explicit NewCodeDelegate(FileTableModel& table, QObject* parent = nullptr);
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override;
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+    // The model already holds the text as typed; leaving the field stores nothing more.
+    void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QLineEdit* openEditor() const { return editor_; }
+
+private:
+    FileTableModel& table_;
+    mutable QPointer<QLineEdit> editor_;
+};
+
+class StatusDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void setSpinnerPhase(int phase) { phase_ = phase; }
+
+private:
+    int phase_ = 0;
+};
+
+class FileTable : public QTableView {
+    Q_OBJECT
+public:
+    explicit FileTable(FileTableModel& table, QWidget* parent = nullptr);
+
+    static constexpr int kMinimumWidths[] = {160, 52, 130, 150, 150};
+    static constexpr int kIdealWidths[] = {260, 52, 150, 170, 150};
+
+    FileTableModel& tableModel() const { return table_; }
+    NewCodeDelegate* codeDelegate() const { return codeDelegate_; }
+    // Ids of the rows the context menu applies to when opened over `row` (-1: no row).
+    QSet<QUuid> contextIds(int row) const;
+    // Closes an open "New ISRC" field without storing anything more.
+    void closeCodeEditor();
+
+signals:
+    void contextMenuWanted(const QSet<QUuid>& ids, const QPoint& globalPos);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void pushSelectionToModel();
+    void pullSelectionFromModel();
+    void fitRows(int first, int last);
+    void updateSpinner();
+
+    FileTableModel& table_;
+    NewCodeDelegate* codeDelegate_;
+    StatusDelegate* statusDelegate_;
+    QTimer spinner_;
+    int phase_ = 0;
+    bool syncing_ = false;
+    bool restructuring_ = false;
+};
+
+}  // namespace pelorix::ui

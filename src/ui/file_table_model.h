@@ -1,0 +1,67 @@
+#pragma once
+// Table adapter over the work list: five columns, one row per item in list order. It reads the
+// Model only (no file I/O) and turns its row signals into Qt's model notifications. Cell
+// colours depend on the appearance, so the window hands in its palette.
+
+#include "ui/model.h"
+
+#include <QAbstractTableModel>
+#include <QPalette>
+#include <QSet>
+#include <QString>
+
+namespace pelorix::ui {
+
+class FileTableModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Column { fileColumn, formatColumn, currentColumn, newColumn, statusColumn, columnCount_ };
+    enum Role {
+        IdRole = Qt::UserRole + 1,  // QUuid of the row's item
+        SymbolRole,                 // status cell: symbol image name, empty for none
+        StatusKindRole,             // status cell: int(Model::Status::Kind)
+        ReadinessRole,              // int(Model::Readiness) of the row
+        PlaceholderRole,            // "New ISRC": text shown while the field is empty
+    };
+
+    explicit FileTableModel(Model& model, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Editing "New ISRC" stores the text as typed; the field's own delegate calls setPending
+    // on every keystroke, this is for generic editors.
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
+    Model& model() const { return model_; }
+    QUuid idAt(int row) const;
+    void setPalette(const QPalette& palette);
+    // True between the begin and end of a row insertion or removal: a view's selection moves
+    // then, and must not be written back to the model half-way.
+    bool restructuring() const { return restructuring_; }
+
+    // Texts and colours of the status cell, exposed for the delegate and for checks.
+    struct StatusLook {
+        QString text;
+        QString symbol;  // empty: none
+        QColor color;    // invalid: the default text colour
+    };
+    StatusLook statusLook(const Model::Item& item, const QSet<QString>& dups) const;
+
+private:
+    const QSet<QString>& dups() const;
+    void refreshDuplicates();
+
+    Model& model_;
+    QPalette palette_;
+    bool dark_ = false;
+    mutable QSet<QString> dups_;
+    mutable bool dupsValid_ = false;
+    bool restructuring_ = false;
+};
+
+}  // namespace pelorix::ui

@@ -1,0 +1,128 @@
+#pragma once
+// The program's one window: header with the brand and the four commands, the drop zone or the
+// file table, and the footer with the summary, the notice, the backup setting and the write
+// button. It keeps no data beyond three flags; everything shown is read from the Model and
+// every action is a Model operation, the sequence sheet, or a desktop service.
+
+#include "ui/brand.h"
+#include "ui/model.h"
+#include "ui/platform.h"
+#include "ui/sequence_sheet.h"
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
+#include <QUuid>
+
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QShortcut;
+class QStackedWidget;
+
+namespace pelorix::ui {
+
+class BrandTitle;
+class DropHighlight;
+class DropZone;
+class FileTable;
+class FileTableModel;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(Model& model, PlatformServices services = PlatformServices::system(),
+                        QStringList markLocations = Brand::markLocations(),
+                        QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    static QString summaryText(int count);
+    static QString writeButtonTitle(bool busy, int readyCount);
+
+    // Actions, as the buttons, menus and drops call them.
+    void openPanel();
+    void addFilesCommand();  // the menu command: the same dialog without a message
+    void showSequenceSheet();
+    void confirmRemoval();
+    // The table's context menu for these ids; the caller pops it up (or triggers its actions).
+    QMenu* contextMenu(const QSet<QUuid>& ids);
+    void revealFiles(const QSet<QUuid>& ids);
+
+    bool targeted() const;
+    bool showSequence() const { return showSequence_; }
+    bool confirmRemove() const { return confirmRemove_; }
+
+    // Parts, for checks and screenshots.
+    FileTable* table() const { return table_; }
+    FileTableModel* tableModel() const { return tableModel_; }
+    DropZone* dropZone() const { return dropZone_; }
+    QStackedWidget* body() const { return body_; }
+    QLabel* markLabel() const { return markLabel_; }
+    BrandTitle* brandTitle() const { return title_; }
+    QLabel* taglineLabel() const { return tagline_; }
+    QPushButton* addButton() const { return addButton_; }
+    QPushButton* sequenceButton() const { return sequenceButton_; }
+    QPushButton* removeButton() const { return removeButton_; }
+    QPushButton* clearButton() const { return clearButton_; }
+    QLabel* summaryLabel() const { return summary_; }
+    QLabel* noticeLabel() const { return notice_; }
+    QCheckBox* backupBox() const { return backup_; }
+    QPushButton* writeButton() const { return writeButton_; }
+    QShortcut* writeShortcut() const { return writeShortcut_; }
+    QAction* addFilesAction() const { return addFilesAction_; }
+    SequenceSheet* sequenceSheet() const { return sheet_; }
+    QMessageBox* removalDialog() const { return removal_; }
+    DropHighlight* dropHighlight() const { return highlight_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* buildHeader();
+    QWidget* buildFooter();
+    void refresh();
+    void refreshNotice();
+    void loadMark();
+    void applyLook();
+    void setTargeted(bool on);
+
+    Model& model_;
+    PlatformServices services_;
+    QStringList markLocations_;
+    bool showSequence_ = false;
+    bool confirmRemove_ = false;
+    bool styling_ = false;
+
+    FileTableModel* tableModel_;
+    QLabel* markLabel_ = nullptr;
+    BrandTitle* title_ = nullptr;
+    QLabel* tagline_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QPushButton* sequenceButton_ = nullptr;
+    QPushButton* removeButton_ = nullptr;
+    QPushButton* clearButton_ = nullptr;
+    QStackedWidget* body_ = nullptr;
+    DropZone* dropZone_ = nullptr;
+    FileTable* table_ = nullptr;
+    QLabel* summary_ = nullptr;
+    QLabel* notice_ = nullptr;
+    QCheckBox* backup_ = nullptr;
+    QPushButton* writeButton_ = nullptr;
+    QShortcut* writeShortcut_ = nullptr;
+    QShortcut* writeShortcutEnter_ = nullptr;
+    QAction* addFilesAction_ = nullptr;
+    QList<QWidget*> dividers_;
+    DropHighlight* highlight_ = nullptr;
+    QPointer<SequenceSheet> sheet_;
+    QPointer<QMessageBox> removal_;
+};
+
+}  // namespace pelorix::ui

@@ -1,0 +1,104 @@
+#include "ui/platform.h"
+
+#include <QAbstractItemView>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QListView>
+
+namespace pelorix::ui {
+
+namespace {
+
+// Qt's own file dialog, so that files and folders can be chosen in one selection: "Open" takes
+// whatever is selected, folders included; double-click still enters a folder.
+class FilesAndFoldersDialog : public QFileDialog {
+public:
+    FilesAndFoldersDialog(QWidget* parent, const QString& message) : QFileDialog(parent) {
+        setOption(QFileDialog::DontUseNativeDialog);
+        setFileMode(QFileDialog::ExistingFiles);
+        setLabelText(QFileDialog::Accept, QStringLiteral("Open"));
+        setDirectory(QDir::home());
+        if (!message.isEmpty()) {
+            setWindowTitle(message);
+            if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
+                auto* label = new QLabel(message, this);
+                label->setWordWrap(true);
+                grid->addWidget(label, grid->rowCount(), 0, 1, grid->columnCount());
+            }
+        }
+    }
+
+    void accept() override {
+        if (auto* list = findChild<QListView*>(QStringLiteral("listView"))) {
+            if (list->selectionModel() && list->selectionModel()->hasSelection()) {
+                chosen_ = selectedUrls();
+                QDialog::accept();
+                return;
+            }
+        }
+        QFileDialog::accept();
+        if (result() == QDialog::Accepted) chosen_ = selectedUrls();
+    }
+
+    QList<QUrl> chosen() const { return chosen_; }
+
+private:
+    QList<QUrl> chosen_;
+};
+
+}  // namespace
+
+QList<QUrl> runOpenPanel(QWidget* parent, const QString& message) {
+    FilesAndFoldersDialog dialog(parent, message);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.chosen();
+}
+
+QList<QUrl> parentFolders(const QList<QUrl>& files) {
+    QList<QUrl> folders;
+    for (const QUrl& file : files) {
+        const QUrl folder = QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath());
+        if (!folders.contains(folder)) folders << folder;
+    }
+    return folders;
+}
+
+void revealInFileManager(const QList<QUrl>& files) {
+    if (files.isEmpty()) return;
+    auto openFolders = [files] {
+        for (const QUrl& folder : parentFolders(files)) QDesktopServices::openUrl(folder);
+    };
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openFolders();
+        return;
+    }
+    QStringList uris;
+    for (const QUrl& f : files) uris << f.toString(QUrl::FullyEncoded);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << uris << QString();
+    // Asynchronous, so that a slow or absent file manager never stalls the window.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [openFolders](QDBusPendingCallWatcher* w) {
+                         if (w->isError()) openFolders();
+                         w->deleteLater();
+                     });
+}
+
+PlatformServices PlatformServices::system() {
+    return {&runOpenPanel, &revealInFileManager};
+}
+
+}  // namespace pelorix::ui

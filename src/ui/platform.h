@@ -1,0 +1,32 @@
+#pragma once
+// The two desktop services the window calls besides the Model: the open dialog for files and
+// folders, and showing files in the file manager. Held as functions so that a test can stand
+// in for the desktop.
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+class QWidget;
+
+namespace pelorix::ui {
+
+struct PlatformServices {
+    // Lets the user pick files and folders together; returns them in the dialog's order, or
+    // nothing when cancelled. An empty message shows none.
+    std::function<QList<QUrl>(QWidget* parent, const QString& message)> openPanel;
+    // Opens the file manager with these files selected.
+    std::function<void(const QList<QUrl>& files)> revealFiles;
+
+    static PlatformServices system();
+};
+
+// The desktop implementations, usable on their own.
+QList<QUrl> runOpenPanel(QWidget* parent, const QString& message);
+void revealInFileManager(const QList<QUrl>& files);
+// The folders to open when no file manager can select files: each parent folder once, in order.
+QList<QUrl> parentFolders(const QList<QUrl>& files);
+
+}  // namespace pelorix::ui

@@ -1,0 +1,85 @@
+#pragma once
+// The sheet that hands out a running sequence of codes: four remembered parts of the first
+// code, a live preview of the first and last code, the choice between all and selected files.
+// It changes no item itself; Model::assignSequence does, or answers with a message.
+
+#include "ui/model.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <optional>
+
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace pelorix::ui {
+
+class SequenceSheet : public QDialog {
+    Q_OBJECT
+public:
+    explicit SequenceSheet(Model& model, QWidget* parent = nullptr);
+
+    // The preview line for a run of n codes starting at the given parts.
+    static QString preview(const QString& country, const QString& registrant, const QString& year,
+                           int start, int n);
+    // The current year's last two digits, as the year field starts when nothing is stored.
+    static QString defaultYear();
+
+    QString preview() const;
+    void assign();
+
+    QString country() const { return country_; }
+    QString registrant() const { return registrant_; }
+    QString year() const { return year_; }
+    int start() const { return start_; }
+    bool onlySelected() const { return onlySelected_; }
+    const std::optional<QString>& error() const { return error_; }
+
+    QLineEdit* countryField() const { return countryEdit_; }
+    QLineEdit* registrantField() const { return registrantEdit_; }
+    QLineEdit* yearField() const { return yearEdit_; }
+    QLineEdit* startField() const { return startEdit_; }
+    QWidget* applyToGroup() const { return applyTo_; }
+    QRadioButton* allOption() const { return allOption_; }
+    QRadioButton* selectedOption() const { return selectedOption_; }
+    QLabel* previewLabel() const { return previewLabel_; }
+    QLabel* errorLabel() const { return errorLabel_; }
+    QPushButton* assignButton() const { return assignButton_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void refresh();
+    void applyLook();
+
+    Model& model_;
+    QString country_;
+    QString registrant_;
+    QString year_;
+    int start_ = 1;
+    bool onlySelected_ = false;
+    std::optional<QString> error_;
+
+    QLineEdit* countryEdit_;
+    QLineEdit* registrantEdit_;
+    QLineEdit* yearEdit_;
+    QLineEdit* startEdit_;
+    QWidget* applyTo_;
+    QRadioButton* allOption_;
+    QRadioButton* selectedOption_;
+    QLabel* previewLabel_;
+    QLabel* errorLabel_;
+    QPushButton* cancelButton_;
+    QPushButton* assignButton_;
+    QLabel* explanation_;
+    QList<QLabel*> hints_;
+    bool styling_ = false;
+};
+
+}  // namespace pelorix::ui
