@@ -59,8 +59,9 @@ Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::size_t countOf(const Bytes& hay, const std::string& needle) {
     std::size_t n = 0;
     if (needle.empty() || hay.size() < needle.size()) return 0;
+    const Bytes pat = bytesOf(needle);  // compare bytes with bytes: char may be signed
     for (auto it = hay.begin();;) {
-        it = std::search(it, hay.end(), needle.begin(), needle.end());
+        it = std::search(it, hay.end(), pat.begin(), pat.end());
         if (it == hay.end()) break;
         ++n;
         ++it;
