@@ -476,6 +476,8 @@ TEST_F(ChunkFileSizeLimitTest, RefusesBeforeStreamingWhenTheFormSizeWouldWrap) {
     FileIn in(sparseWav(dataSize));
     auto outPath = dir / "refused";
     FileOut out(outPath);
+    // Should the refusal be missing, fail at the first write instead of streaming 4 GiB.
+    sys::setFaultHook([](sys::Op op, const std::string&) { return op == sys::Op::write ? ENOSPC : 0; });
     try {
         ChunkFile::write(in, out, true, kCode);
         FAIL() << "an undescribable file was written";
