@@ -440,18 +440,18 @@ TEST_F(ModelTest, RemovalBatches) {
 
 TEST_F(ModelTest, BackupIsPersistedAndReadOncePerBatch) {
     EXPECT_FALSE(model.backup());
-    addFiles(1);
-    model.setPending(id(0), "FI-ABC-26-00001");
+    addFiles(2);
+    model.assignSequence("FI", "ABC", "26", 1, false);
     model.writeAll();
-    model.setBackup(true);  // too late for the running batch
+    model.setBackup(true);  // too late for the running batch, also for its second file
     waitBatch();
-    EXPECT_EQ(dir.list(), std::vector<std::string>{"1.wav"});
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"1.wav", "2.wav"}));
     EXPECT_TRUE(Model().backup());
 
-    model.setPending(id(0), "FI-ABC-26-00002");
+    model.setPending(id(0), "FI-ABC-26-00003");
     model.writeAll();
     waitBatch();
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"1 (original).wav", "1.wav"}));
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"1 (original).wav", "1.wav", "2.wav"}));
 
     model.setBackup(false);
     EXPECT_FALSE(Model().backup());
