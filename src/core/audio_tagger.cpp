@@ -224,7 +224,10 @@ fs::path resolveTarget(const fs::path& path) {
 }
 
 fs::path tempPathFor(const fs::path& file) {
-    return file.parent_path() / ("." + file.filename().string() + ".pelorix-tmp");
+    std::string name = ".";  // appended step by step: GCC 12 misreports "." + s (-Wrestrict)
+    name += file.filename().string();
+    name += ".pelorix-tmp";
+    return file.parent_path() / name;
 }
 
 bool sameCode(const std::optional<std::string>& a, const std::optional<std::string>& b) {
