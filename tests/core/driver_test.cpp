@@ -229,6 +229,36 @@ TEST(DriverTest, AWriterThatChangesTheAudioIsRefused) {
     }
 }
 
+// Whatever happens to the original while its copy is made wins over the copy: replacing it
+// would silently undo that change.
+TEST(DriverTest, AnOriginalChangedDuringTheWriteIsNotReplaced) {
+    HookGuard guard;
+    TempDir dir;
+    const fs::path file = dir / "Song.wav";
+    const Bytes original = wav(audioBytes(500));
+    const Bytes edited = wav(audioBytes(500, 9));
+    struct Case {
+        std::string what;
+        std::function<void()> change;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {"rewritten in place with other audio", [&] { writeFile(file, edited); }, edited},
+        {"replaced by another file", [&] {
+             writeFile(dir / "other.wav", edited);
+             fs::rename(dir / "other.wav", file);
+         }, edited},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(file, original);
+        AudioTagger::testing::setAfterWriteHook([&](const fs::path&) { c.change(); });
+        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, true); }), msg::verifyAudio);
+        EXPECT_EQ(readFile(file), c.expected);
+        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
+    }
+}
+
 TEST(DriverTest, ACodeThatDoesNotReadBackIsRefused) {
     HookGuard guard;
     TempDir dir;
