@@ -32,7 +32,7 @@ bool isID3Chunk(const std::string& id) {
 
 // Caches one window of the input for the chunk walk.
 class HeaderReader {
-public:
+  public:
     explicit HeaderReader(const FileIn& in) : in_(in) {}
 
     // Up to `count` (at most kWindow) bytes from `offset`; fewer only at the end of the file.
@@ -47,13 +47,15 @@ public:
         return Bytes(from, from + std::ptrdiff_t(n));
     }
 
-private:
+  private:
     const FileIn& in_;
     std::uint64_t start_ = 0;
     Bytes window_;
 };
 
-bool printable(std::uint8_t c) { return c >= 0x20 && c <= 0x7E; }
+bool printable(std::uint8_t c) {
+    return c >= 0x20 && c <= 0x7E;
+}
 
 // Four printable ASCII characters at `offset` with room for a whole header after them.
 bool plausibleHeaderAt(HeaderReader& reader, std::uint64_t offset, std::uint64_t fileSize) {
@@ -62,7 +64,9 @@ bool plausibleHeaderAt(HeaderReader& reader, std::uint64_t offset, std::uint64_t
     return id.size() == 4 && std::all_of(id.begin(), id.end(), printable);
 }
 
-std::uint64_t paddedSize(std::uint64_t size) { return size + (size & 1); }
+std::uint64_t paddedSize(std::uint64_t size) {
+    return size + (size & 1);
+}
 
 }  // namespace
 
@@ -109,8 +113,8 @@ Parsed parse(const FileIn& in, bool little) {
 }
 
 std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks) {
-    auto it = std::find_if(chunks.begin(), chunks.end(),
-                           [](const Chunk& c) { return isID3Chunk(c.id); });
+    auto it =
+        std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return isID3Chunk(c.id); });
     if (it == chunks.end()) return std::nullopt;
     // Outside these bounds the body cannot hold a whole tag header or a synchsafe size.
     if (it->size < kID3Min || it->size > kID3Max) return std::nullopt;

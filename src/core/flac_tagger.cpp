@@ -97,10 +97,11 @@ std::optional<std::string> readISRC(const FileIn& in) {
     Comments comments = parseComments(block->data);
     for (const Bytes& entry : comments.entries) {
         if (!keyIsISRC(entry)) continue;
-        auto value = std::size_t(std::find(entry.begin(), entry.end(), std::uint8_t('=')) -
-                                 entry.begin()) + 1;
-        std::string text = text::decodeLossy(entry.data() + value, entry.size() - value,
-                                             text::Encoding::utf8);
+        auto value =
+            std::size_t(std::find(entry.begin(), entry.end(), std::uint8_t('=')) - entry.begin()) +
+            1;
+        std::string text =
+            text::decodeLossy(entry.data() + value, entry.size() - value, text::Encoding::utf8);
         return text::trimWhitespaceAndNewlines(text);
     }
     return std::nullopt;

@@ -52,7 +52,8 @@ std::vector<RawChunk> strictChunks(const Bytes& file, bool little) {
             break;
         }
         auto body = file.begin() + std::ptrdiff_t(pos + 8);
-        out.push_back({std::string(file.begin() + std::ptrdiff_t(pos), file.begin() + std::ptrdiff_t(pos + 4)),
+        out.push_back({std::string(file.begin() + std::ptrdiff_t(pos),
+                                   file.begin() + std::ptrdiff_t(pos + 4)),
                        Bytes(body, body + n)});
         pos += 8 + n;
         if (n & 1) {
@@ -81,7 +82,7 @@ Bytes tagWith(std::vector<test::id3::FrameSpec> frames, std::uint8_t version = 3
 }
 
 class ChunkFileTest : public ::testing::Test {
-protected:
+  protected:
     std::filesystem::path put(const Bytes& bytes, const std::string& name = "in") {
         auto p = dir / name;
         test::writeFile(p, bytes);
@@ -131,8 +132,12 @@ TEST_F(ChunkFileTest, RefusesWhatIsNotAChunkFileOfTheDialect) {
         {"FORM\0\0\0\x04WAVE"s, true, TagError::Kind::malformed, msg::notWAV},
         {"RIFF\x04\0\0\0WAVE"s, false, TagError::Kind::malformed, msg::notAIFF},
         {"RF64\xff\xff\xff\xffWAVE"s, false, TagError::Kind::malformed, msg::notAIFF},
-        {"FORM\0\0\0\x04" "AIFX"s, false, TagError::Kind::malformed, msg::notAIFF},
-        {"FORM\0\0\0\x04" "aiff"s, false, TagError::Kind::malformed, msg::notAIFF},
+        {"FORM\0\0\0\x04"
+         "AIFX"s,
+         false, TagError::Kind::malformed, msg::notAIFF},
+        {"FORM\0\0\0\x04"
+         "aiff"s,
+         false, TagError::Kind::malformed, msg::notAIFF},
     };
     for (const auto& c : cases) {
         FileIn in(put(bytesOf(c.head)));
@@ -148,7 +153,9 @@ TEST_F(ChunkFileTest, RefusesWhatIsNotAChunkFileOfTheDialect) {
 
 TEST_F(ChunkFileTest, WalkCutsChunksToTheFileAndStepsOverPadBytes) {
     FileSpec spec;
-    spec.chunks = {{"fmt ", Bytes(16, 1)}, {"odd ", Bytes(3, 2)}, {"LIST", Bytes(4, 3)},
+    spec.chunks = {{"fmt ", Bytes(16, 1)},
+                   {"odd ", Bytes(3, 2)},
+                   {"LIST", Bytes(4, 3)},
                    {"data", Bytes(10, 4), 0xFFFFFFFF}};
     Bytes file = test::chunks::file(spec);
     FileIn in(put(file));
@@ -219,7 +226,8 @@ TEST_F(ChunkFileTest, ReadsTheTagInEitherLetterCaseInBothDialects) {
     Bytes tag = tagWith({test::id3::textFrame("TSRC", kCode)});
     for (bool little : {true, false}) {
         for (std::string id : {"id3 ", "ID3 ", "iD3 "}) {
-            Bytes file = little ? test::chunks::wav(4, {{id, tag}}) : test::chunks::aiff(4, {{id, tag}});
+            Bytes file =
+                little ? test::chunks::wav(4, {{id, tag}}) : test::chunks::aiff(4, {{id, tag}});
             EXPECT_EQ(codeOf(file, little), kCode) << id << little;
         }
     }
@@ -304,9 +312,13 @@ TEST_F(ChunkFileTest, AddingATagKeepsEveryEarlierByteButTheFormSize) {
 }
 
 TEST_F(ChunkFileTest, TheTagMovesLastAndOtherChunksKeepTheirOrder) {
-    Bytes tag = tagWith({test::id3::textFrame("TIT2", "Song"), test::id3::textFrame("TSRC", "USRC17607839")});
+    Bytes tag = tagWith(
+        {test::id3::textFrame("TIT2", "Song"), test::id3::textFrame("TSRC", "USRC17607839")});
     FileSpec spec;
-    spec.chunks = {test::chunks::wavFormat(), {"id3 ", tag}, {"data", Bytes(9, 5)}, {"LIST", Bytes(4, 6)},
+    spec.chunks = {test::chunks::wavFormat(),
+                   {"id3 ", tag},
+                   {"data", Bytes(9, 5)},
+                   {"LIST", Bytes(4, 6)},
                    {"ID3 ", Bytes(12, 0)}};
     Bytes out = rewrite(test::chunks::file(spec), true, kCode);
     auto chunks = strictChunks(out, true);
@@ -322,15 +334,18 @@ TEST_F(ChunkFileTest, TheTagMovesLastAndOtherChunksKeepTheirOrder) {
 
 TEST_F(ChunkFileTest, RemovingTheCode) {
     Bytes onlyCode = tagWith({test::id3::textFrame("TSRC", kCode)});
-    Bytes withTitle = tagWith({test::id3::textFrame("TSRC", kCode), test::id3::textFrame("TIT2", "Song")});
+    Bytes withTitle =
+        tagWith({test::id3::textFrame("TSRC", kCode), test::id3::textFrame("TIT2", "Song")});
     for (bool little : {true, false}) {
         Bytes plain = little ? test::chunks::wav(6) : test::chunks::aiff(6);
         std::string id = little ? "id3 " : "ID3 ";
-        Bytes tagged = little ? test::chunks::wav(6, {{id, onlyCode}}) : test::chunks::aiff(6, {{id, onlyCode}});
+        Bytes tagged = little ? test::chunks::wav(6, {{id, onlyCode}})
+                              : test::chunks::aiff(6, {{id, onlyCode}});
         // The chunk goes away and the form size shrinks with it.
         EXPECT_EQ(rewrite(tagged, little, std::nullopt), plain) << little;
 
-        Bytes titled = little ? test::chunks::wav(6, {{id, withTitle}}) : test::chunks::aiff(6, {{id, withTitle}});
+        Bytes titled = little ? test::chunks::wav(6, {{id, withTitle}})
+                              : test::chunks::aiff(6, {{id, withTitle}});
         Bytes out = rewrite(titled, little, std::nullopt);
         auto chunks = strictChunks(out, little);
         ASSERT_EQ(chunks.back().id, id);
@@ -358,11 +373,14 @@ TEST_F(ChunkFileTest, RepairsTheLayoutAsItCopies) {
     FileSpec hugeSize;
     hugeSize.chunks = {{"data", Bytes(6, 3), 0xFFFFFFFF}};
     const Case cases[] = {
-        {"odd chunk without pad at the end", test::chunks::file(oddAtEnd),
+        {"odd chunk without pad at the end",
+         test::chunks::file(oddAtEnd),
          {{"data", Bytes(4, 1)}, {"LIST", Bytes(3, 2)}}},
-        {"last chunk longer than the file", test::chunks::file(overlong),
+        {"last chunk longer than the file",
+         test::chunks::file(overlong),
          {{"fmt ", Bytes(16, 1)}, {"data", Bytes(7, 2)}}},
-        {"pad byte written as zero", test::chunks::file(nonZeroPad),
+        {"pad byte written as zero",
+         test::chunks::file(nonZeroPad),
          {{"abcd", Bytes(1, 1)}, {"data", Bytes(2, 2)}}},
         {"12-byte WAV", test::chunks::file(twelve), {}},
         {"size 0xFFFFFFFF", test::chunks::file(hugeSize), {{"data", Bytes(6, 3)}}},
@@ -379,7 +397,8 @@ TEST_F(ChunkFileTest, RepairsTheLayoutAsItCopies) {
 }
 
 TEST_F(ChunkFileTest, UnreadableTagChunksAreDroppedAndReplaced) {
-    Bytes tag = tagWith({test::id3::textFrame("TIT2", "Song"), test::id3::textFrame("TSRC", "USRC17607839")});
+    Bytes tag = tagWith(
+        {test::id3::textFrame("TIT2", "Song"), test::id3::textFrame("TSRC", "USRC17607839")});
     Bytes notID3 = tag;
     notID3[1] = 'X';
     for (const Bytes& body : {Bytes(tag.begin(), tag.begin() + 9), notID3}) {
@@ -400,7 +419,8 @@ TEST_F(ChunkFileTest, AIFCStaysAIFCAndGetsAnUpperCaseChunk) {
     auto chunks = strictChunks(out, false);
     EXPECT_EQ(ids(chunks), (std::vector<std::string>{"FVER", "COMM", "SSND", "ID3 "}));
     // The WAV spelling in an AIFF is read, dropped, and replaced by the AIFF one.
-    Bytes lower = test::chunks::aiff(10, {{"id3 ", tagWith({test::id3::textFrame("TSRC", "USRC17607839")})}});
+    Bytes lower =
+        test::chunks::aiff(10, {{"id3 ", tagWith({test::id3::textFrame("TSRC", "USRC17607839")})}});
     auto relabelled = strictChunks(rewrite(lower, false, kCode), false);
     EXPECT_EQ(ids(relabelled), (std::vector<std::string>{"COMM", "SSND", "ID3 "}));
 }
@@ -410,7 +430,8 @@ TEST_F(ChunkFileTest, AIFCStaysAIFCAndGetsAnUpperCaseChunk) {
 TEST_F(ChunkFileTest, ThousandsOfTinyChunksSurviveInOrder) {
     FileSpec spec;
     for (int i = 0; i < 20000; ++i) {
-        spec.chunks.push_back({"c" + std::to_string(1000 + i % 9000).substr(0, 3), Bytes(std::size_t(i % 3), 7)});
+        spec.chunks.push_back(
+            {"c" + std::to_string(1000 + i % 9000).substr(0, 3), Bytes(std::size_t(i % 3), 7)});
     }
     Bytes input = test::chunks::file(spec);
     Bytes out = rewrite(input, true, kCode);
@@ -422,7 +443,8 @@ TEST_F(ChunkFileTest, ThousandsOfTinyChunksSurviveInOrder) {
 }
 
 TEST_F(ChunkFileTest, DamagedFilesFailCleanlyOrRewriteToAWellFormedFile) {
-    Bytes tag = tagWith({test::id3::textFrame("TIT2", "Song"), test::id3::textFrame("TSRC", kCode)});
+    Bytes tag =
+        tagWith({test::id3::textFrame("TIT2", "Song"), test::id3::textFrame("TSRC", kCode)});
     const Bytes seeds[] = {test::chunks::wav(16, {{"LIST", bytesOf("INFOabc")}, {"id3 ", tag}}),
                            test::chunks::aiff(16, {{"ID3 ", tag}}, true)};
     std::uint32_t x = 12345;
@@ -457,12 +479,13 @@ TEST_F(ChunkFileTest, DamagedFilesFailCleanlyOrRewriteToAWellFormedFile) {
 // ---- outputs the 32-bit form size cannot describe --------------------------------------------
 
 class ChunkFileSizeLimitTest : public ChunkFileTest {
-protected:
+  protected:
     void TearDown() override { sys::setFaultHook(nullptr); }
 
     // A sparse WAV whose data chunk declares `dataSize` bytes; nothing but headers is stored.
     std::filesystem::path sparseWav(std::uint32_t dataSize) {
-        Bytes head = test::chunks::file({true, "", {test::chunks::wavFormat(), {"data", {}, dataSize}}, {}});
+        Bytes head =
+            test::chunks::file({true, "", {test::chunks::wavFormat(), {"data", {}, dataSize}}, {}});
         auto p = put(head, "big" + std::to_string(++outputs));
         EXPECT_EQ(::truncate(p.c_str(), off_t(head.size() + dataSize)), 0);
         return p;
@@ -471,13 +494,15 @@ protected:
 
 TEST_F(ChunkFileSizeLimitTest, RefusesBeforeStreamingWhenTheFormSizeWouldWrap) {
     // Output: 12 + 24 (fmt) + 8 + data + pad + 8 + 1057 + 1 (new tag) = data + pad + 1110.
-    const std::uint64_t limit = (std::uint64_t(1) << 32) + 8;  // first length that cannot be described
+    const std::uint64_t limit =
+        (std::uint64_t(1) << 32) + 8;  // first length that cannot be described
     const std::uint32_t dataSize = std::uint32_t(limit - 1110);
     FileIn in(sparseWav(dataSize));
     auto outPath = dir / "refused";
     FileOut out(outPath);
     // Should the refusal be missing, fail at the first write instead of streaming 4 GiB.
-    sys::setFaultHook([](sys::Op op, const std::string&) { return op == sys::Op::write ? ENOSPC : 0; });
+    sys::setFaultHook(
+        [](sys::Op op, const std::string&) { return op == sys::Op::write ? ENOSPC : 0; });
     try {
         ChunkFile::write(in, out, true, kCode);
         FAIL() << "an undescribable file was written";
@@ -494,7 +519,8 @@ TEST_F(ChunkFileSizeLimitTest, TheLargestDescribableOutputIsAttempted) {
     const std::uint64_t fits = (std::uint64_t(1) << 32) + 6;
     FileIn in(sparseWav(std::uint32_t(fits - 1110)));
     FileOut out(dir / "attempted");
-    sys::setFaultHook([](sys::Op op, const std::string&) { return op == sys::Op::write ? ENOSPC : 0; });
+    sys::setFaultHook(
+        [](sys::Op op, const std::string&) { return op == sys::Op::write ? ENOSPC : 0; });
     EXPECT_THROW(ChunkFile::write(in, out, true, kCode), std::system_error);
 }
 
@@ -503,12 +529,14 @@ TEST_F(ChunkFileSizeLimitTest, DroppingAnOldTagCanBringAFileBackUnderTheLimit) {
     const std::uint64_t fits = (std::uint64_t(1) << 32) + 6;
     const std::uint32_t dataSize = std::uint32_t(fits - 1110);
     Bytes tag = tagWith({test::id3::textFrame("TSRC", "USRC17607839")});
-    Bytes head = test::chunks::file({true, "", {test::chunks::wavFormat(), {"id3 ", tag}, {"data", {}, dataSize}}, {}});
+    Bytes head = test::chunks::file(
+        {true, "", {test::chunks::wavFormat(), {"id3 ", tag}, {"data", {}, dataSize}}, {}});
     auto p = put(head, "tagged");
     ASSERT_EQ(::truncate(p.c_str(), off_t(head.size() + dataSize)), 0);
     FileIn in(p);
     FileOut out(dir / "attempted2");
-    sys::setFaultHook([](sys::Op op, const std::string&) { return op == sys::Op::write ? ENOSPC : 0; });
+    sys::setFaultHook(
+        [](sys::Op op, const std::string&) { return op == sys::Op::write ? ENOSPC : 0; });
     EXPECT_THROW(ChunkFile::write(in, out, true, kCode), std::system_error);
 }
 
@@ -526,8 +554,10 @@ TEST_F(ChunkFileTest, FilesFromFFmpegStayPlayableAndTheTagIsReadByOthers) {
     const Case cases[] = {{"a.wav", true, "wave", "WAVE"}, {"a.aiff", false, "aiff", "AIFF"}};
     for (const auto& c : cases) {
         auto src = dir / c.name;
-        auto made = test::runShell("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.3 "
-                                   "-metadata title=Probe -y '" + src.string() + "'");
+        auto made = test::runShell(
+            "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.3 "
+            "-metadata title=Probe -y '" +
+            src.string() + "'");
         ASSERT_EQ(made.status, 0) << made.output;
         Bytes out = rewrite(test::readFile(src), c.little, kCode);
         auto dst = dir / ("tagged-" + c.name);

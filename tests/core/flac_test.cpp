@@ -32,7 +32,8 @@ struct RawFile {
 
 RawFile strictRead(const Bytes& file, std::size_t flacOffset = 0) {
     RawFile out;
-    EXPECT_EQ(Bytes(file.begin() + std::ptrdiff_t(flacOffset), file.begin() + std::ptrdiff_t(flacOffset + 4)),
+    EXPECT_EQ(Bytes(file.begin() + std::ptrdiff_t(flacOffset),
+                    file.begin() + std::ptrdiff_t(flacOffset + 4)),
               bytesOf("fLaC"));
     std::size_t pos = flacOffset + 4;
     for (;;) {
@@ -40,7 +41,8 @@ RawFile strictRead(const Bytes& file, std::size_t flacOffset = 0) {
             ADD_FAILURE() << "chain without a last block";
             return out;
         }
-        std::size_t n = (std::size_t(file[pos + 1]) << 16) | (std::size_t(file[pos + 2]) << 8) | file[pos + 3];
+        std::size_t n =
+            (std::size_t(file[pos + 1]) << 16) | (std::size_t(file[pos + 2]) << 8) | file[pos + 3];
         auto body = file.begin() + std::ptrdiff_t(pos + 4);
         out.blocks.push_back({file[pos], Bytes(body, body + std::ptrdiff_t(n))});
         pos += 4 + n;
@@ -52,19 +54,22 @@ RawFile strictRead(const Bytes& file, std::size_t flacOffset = 0) {
 
 std::vector<std::string> entriesOf(const Bytes& commentData) {
     std::vector<std::string> out;
-    for (const Bytes& e : FLACTagger::parseComments(commentData).entries) out.emplace_back(e.begin(), e.end());
+    for (const Bytes& e : FLACTagger::parseComments(commentData).entries)
+        out.emplace_back(e.begin(), e.end());
     return out;
 }
 
 FileSpec basic(std::vector<BlockSpec> blocks) {
     FileSpec spec;
     spec.blocks = std::move(blocks);
-    spec.audio = bytesOf("\xFF\xF8" "audio frames\x00\x01\x02"s);
+    spec.audio = bytesOf(
+        "\xFF\xF8"
+        "audio frames\x00\x01\x02"s);
     return spec;
 }
 
 class FLACTest : public ::testing::Test {
-protected:
+  protected:
     std::filesystem::path put(const Bytes& bytes) {
         auto p = dir / ("f" + std::to_string(++files));
         test::writeFile(p, bytes);
@@ -92,8 +97,10 @@ protected:
     void expectError(const Bytes& file, std::string_view message, TagError::Kind kind,
                      const std::string& name, bool writing = false) {
         try {
-            if (writing) rewrite(file, kCode);
-            else codeOf(file);
+            if (writing)
+                rewrite(file, kCode);
+            else
+                codeOf(file);
             ADD_FAILURE() << name << ": accepted";
         } catch (const TagError& e) {
             EXPECT_EQ(e.message(), message) << name;
@@ -143,7 +150,8 @@ TEST_F(FLACTest, LayoutStepsOverALeadingTagOfAnyVersion) {
         test::id3::TagSpec tag;
         tag.version = version;
         tag.padding = 33;
-        FileSpec spec = basic({test::flac::streamInfo(), test::flac::comments("v", {"ISRC=" + std::string(kCode)})});
+        FileSpec spec = basic(
+            {test::flac::streamInfo(), test::flac::comments("v", {"ISRC=" + std::string(kCode)})});
         spec.leading = test::id3::tag(tag);
         Bytes file = test::flac::file(spec);
         FileIn in(put(file));
@@ -155,7 +163,8 @@ TEST_F(FLACTest, LayoutStepsOverALeadingTagOfAnyVersion) {
         EXPECT_EQ(codeOf(file), kCode) << int(version);
         // The tag is copied byte for byte, never parsed.
         Bytes out = rewrite(file, "USRC17607839");
-        EXPECT_TRUE(std::equal(spec.leading.begin(), spec.leading.end(), out.begin())) << int(version);
+        EXPECT_TRUE(std::equal(spec.leading.begin(), spec.leading.end(), out.begin()))
+            << int(version);
         EXPECT_EQ(codeOf(out), "USRC17607839");
     }
 }
@@ -230,10 +239,10 @@ TEST_F(FLACTest, KeysMatchInAnyLetterCase) {
         {"ISRC=" + std::string(kCode), kCode},
         {"isrc=" + std::string(kCode), kCode},
         {"IsRc=x=y", "x=y"},
-        {"\xC4\xB1src=dotless", "dotless"},   // U+0131 upper-cases to I
+        {"\xC4\xB1src=dotless", "dotless"},  // U+0131 upper-cases to I
         {"ISRC=  padded \n", "padded"},
         {"ISRC=", ""},
-        {"ISRC=\xFF", "\xEF\xBF\xBD"},       // invalid UTF-8 becomes U+FFFD
+        {"ISRC=\xFF", "\xEF\xBF\xBD"},  // invalid UTF-8 becomes U+FFFD
         {"ISRC", std::nullopt},
         {"ISRCX=1", std::nullopt},
         {"ISR=1", std::nullopt},
@@ -245,7 +254,8 @@ TEST_F(FLACTest, KeysMatchInAnyLetterCase) {
         {"", std::nullopt},
     };
     for (const auto& c : cases) {
-        Bytes file = test::flac::file(basic({test::flac::streamInfo(), test::flac::comments("v", {"TITLE=x", c.entry})}));
+        Bytes file = test::flac::file(
+            basic({test::flac::streamInfo(), test::flac::comments("v", {"TITLE=x", c.entry})}));
         EXPECT_EQ(codeOf(file), c.read) << c.entry;
         // Writing removes exactly the entries that reading would find.
         Bytes out = rewrite(file, std::nullopt);
@@ -268,7 +278,8 @@ TEST_F(FLACTest, ANewCommentBlockFollowsStreamInfoAndTakesTheLastFlag) {
     EXPECT_EQ(raw.blocks[1].header, 0x84);
     auto comments = FLACTagger::parseComments(raw.blocks[1].data);
     EXPECT_EQ(comments.vendor, bytesOf("PELORIX"));
-    EXPECT_EQ(entriesOf(raw.blocks[1].data), (std::vector<std::string>{"ISRC=" + std::string(kCode)}));
+    EXPECT_EQ(entriesOf(raw.blocks[1].data),
+              (std::vector<std::string>{"ISRC=" + std::string(kCode)}));
     EXPECT_EQ(raw.audio, spec.audio);
     EXPECT_EQ(out.size(), input.size() + 4 + raw.blocks[1].data.size());
     EXPECT_EQ(codeOf(out), kCode);
@@ -290,7 +301,8 @@ TEST_F(FLACTest, RemovingWithoutACommentBlockChangesNothing) {
 
 TEST_F(FLACTest, RemovingTheOnlyEntryKeepsAnEmptyBlock) {
     Bytes input = test::flac::file(
-        basic({test::flac::streamInfo(), test::flac::comments("reference libFLAC 1.4.2", {"ISRC=" + std::string(kCode)}),
+        basic({test::flac::streamInfo(),
+               test::flac::comments("reference libFLAC 1.4.2", {"ISRC=" + std::string(kCode)}),
                test::flac::padding(64)}));
     Bytes out = rewrite(input, std::nullopt);
     auto raw = strictRead(out);
@@ -302,9 +314,10 @@ TEST_F(FLACTest, RemovingTheOnlyEntryKeepsAnEmptyBlock) {
 }
 
 TEST_F(FLACTest, AllMatchingEntriesGiveWayToOneNewEntryAtTheEnd) {
-    Bytes input = test::flac::file(basic({test::flac::streamInfo(),
-                                          test::flac::comments("v", {"isrc=USRC17607839", "ISRC=FRZ039800212", "ARTIST=Someone"}),
-                                          test::flac::padding(8)}));
+    Bytes input = test::flac::file(basic(
+        {test::flac::streamInfo(),
+         test::flac::comments("v", {"isrc=USRC17607839", "ISRC=FRZ039800212", "ARTIST=Someone"}),
+         test::flac::padding(8)}));
     EXPECT_EQ(codeOf(input), "USRC17607839");
     auto raw = strictRead(rewrite(input, kCode));
     EXPECT_EQ(entriesOf(raw.blocks[1].data),
@@ -315,16 +328,19 @@ TEST_F(FLACTest, AllMatchingEntriesGiveWayToOneNewEntryAtTheEnd) {
 
 TEST_F(FLACTest, OnlyTheFirstCommentBlockCounts) {
     BlockSpec second = test::flac::comments("other", {"ISRC=FRZ039800212"});
-    Bytes input = test::flac::file(basic({test::flac::streamInfo(), test::flac::comments("v", {"TITLE=x"}), second}));
+    Bytes input = test::flac::file(
+        basic({test::flac::streamInfo(), test::flac::comments("v", {"TITLE=x"}), second}));
     EXPECT_FALSE(codeOf(input));
     auto raw = strictRead(rewrite(input, kCode));
     ASSERT_EQ(raw.blocks.size(), 3u);
-    EXPECT_EQ(entriesOf(raw.blocks[1].data), (std::vector<std::string>{"TITLE=x", "ISRC=" + std::string(kCode)}));
+    EXPECT_EQ(entriesOf(raw.blocks[1].data),
+              (std::vector<std::string>{"TITLE=x", "ISRC=" + std::string(kCode)}));
     EXPECT_EQ(raw.blocks[2], (RawBlock{0x84, second.data}));
 }
 
 TEST_F(FLACTest, ADamagedCommentBlockIsReportedOnReadAndWrite) {
-    Bytes input = test::flac::file(basic({test::flac::streamInfo(), {4, Bytes{200, 0, 0, 0, 'v', 0, 0, 0}}}));
+    Bytes input =
+        test::flac::file(basic({test::flac::streamInfo(), {4, Bytes{200, 0, 0, 0, 'v', 0, 0, 0}}}));
     expectError(input, msg::flacCommentDamaged, TagError::Kind::malformed, "read");
     expectError(input, msg::flacCommentDamaged, TagError::Kind::malformed, "write", true);
 }
@@ -335,7 +351,8 @@ TEST_F(FLACTest, TheCommentBlockMayNotOutgrowItsLengthField) {
     const std::size_t largest = (std::size_t(1) << 24) - 1;
     for (std::size_t target : {largest, largest + 1}) {
         std::string filler = "X=" + std::string(target - overhead - 2, 'x');
-        Bytes input = test::flac::file(basic({test::flac::streamInfo(), test::flac::comments("v", {filler})}));
+        Bytes input = test::flac::file(
+            basic({test::flac::streamInfo(), test::flac::comments("v", {filler})}));
         if (target == largest) {
             FileIn out(rewriteTo(input, kCode));
             EXPECT_EQ(out.size(), input.size() + 21);
@@ -362,7 +379,8 @@ TEST_F(FLACTest, ThousandsOfEmptyBlocksAreCopiedInOrder) {
 TEST_F(FLACTest, DamagedFilesFailCleanlyOrRewriteToAWellFormedFile) {
     test::id3::TagSpec lead;
     lead.frames = {test::id3::textFrame("TIT2", "x")};
-    FileSpec spec = basic({test::flac::streamInfo(), test::flac::comments("v", {"ARTIST=a", "ISRC=FRZ039800212"}),
+    FileSpec spec = basic({test::flac::streamInfo(),
+                           test::flac::comments("v", {"ARTIST=a", "ISRC=FRZ039800212"}),
                            test::flac::padding(20)});
     spec.leading = test::id3::tag(lead);
     const Bytes seed = test::flac::file(spec);
@@ -399,9 +417,10 @@ TEST_F(FLACTest, FilesFromTheReferenceEncoderStayValid) {
     }
     auto wav = dir / "src.wav";
     auto flacPath = dir / "src.flac";
-    auto made = test::runShell("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.5 -y '" + wav.string() +
-                               "' && flac -s -f --tag=isrc=USRC17607839 --tag=TITLE=Probe -o '" + flacPath.string() +
-                               "' '" + wav.string() + "'");
+    auto made = test::runShell("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.5 -y '" +
+                               wav.string() +
+                               "' && flac -s -f --tag=isrc=USRC17607839 --tag=TITLE=Probe -o '" +
+                               flacPath.string() + "' '" + wav.string() + "'");
     ASSERT_EQ(made.status, 0) << made.output;
     Bytes input = test::readFile(flacPath);
     EXPECT_EQ(codeOf(input), "USRC17607839");
@@ -416,7 +435,8 @@ TEST_F(FLACTest, FilesFromTheReferenceEncoderStayValid) {
     auto removed = dir / "removed.flac";
     test::writeFile(removed, rewrite(input, std::nullopt));
     EXPECT_EQ(test::runShell("flac -s -t '" + removed.string() + "'").status, 0);
-    EXPECT_EQ(test::runShell("metaflac --export-tags-to=- '" + removed.string() + "'").output, "TITLE=Probe\n");
+    EXPECT_EQ(test::runShell("metaflac --export-tags-to=- '" + removed.string() + "'").output,
+              "TITLE=Probe\n");
 }
 
 }  // namespace

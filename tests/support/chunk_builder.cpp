@@ -14,7 +14,9 @@ void put32(Bytes& out, std::uint32_t v, bool little) {
     }
 }
 
-void putText(Bytes& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
+void putText(Bytes& out, const std::string& s) {
+    out.insert(out.end(), s.begin(), s.end());
+}
 
 }  // namespace
 
@@ -44,13 +46,15 @@ Bytes file(const FileSpec& spec) {
 
 ChunkSpec wavFormat() {
     Bytes d;
-    auto put16 = [&d](std::uint16_t v) { d.insert(d.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); };
-    put16(1);            // PCM
-    put16(2);            // channels
+    auto put16 = [&d](std::uint16_t v) {
+        d.insert(d.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
+    };
+    put16(1);  // PCM
+    put16(2);  // channels
     put32(d, 44100, true);
     put32(d, 44100 * 4, true);
-    put16(4);            // block align
-    put16(16);           // bits per sample
+    put16(4);   // block align
+    put16(16);  // bits per sample
     return {"fmt ", d};
 }
 

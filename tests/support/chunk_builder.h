@@ -13,11 +13,15 @@
 namespace pelorix::test::chunks {
 
 struct ChunkSpec {
-    ChunkSpec(std::string id_, Bytes data_ = {}, std::optional<std::uint32_t> declared = std::nullopt,
-              bool pad_ = true, std::uint8_t padByte_ = 0)
-        : id(std::move(id_)), data(std::move(data_)), declaredSize(declared), pad(pad_),
+    ChunkSpec(std::string id_, Bytes data_ = {},
+              std::optional<std::uint32_t> declared = std::nullopt, bool pad_ = true,
+              std::uint8_t padByte_ = 0)
+        : id(std::move(id_)),
+          data(std::move(data_)),
+          declaredSize(declared),
+          pad(pad_),
           padByte(padByte_) {}
-    std::string id;                             // 4 bytes as written, no validation
+    std::string id;  // 4 bytes as written, no validation
     Bytes data;
     std::optional<std::uint32_t> declaredSize;  // overrides the size field (damaged chunks)
     bool pad = true;                            // write the pad byte after odd-sized data
@@ -25,10 +29,10 @@ struct ChunkSpec {
 };
 
 struct FileSpec {
-    bool little = true;                       // WAV; false for AIFF
-    std::string formType;                     // empty: "WAVE" or "AIFF" by dialect
+    bool little = true;    // WAV; false for AIFF
+    std::string formType;  // empty: "WAVE" or "AIFF" by dialect
     std::vector<ChunkSpec> chunks;
-    std::optional<std::uint32_t> formSize;    // overrides the form size (default: length − 8)
+    std::optional<std::uint32_t> formSize;  // overrides the form size (default: length − 8)
 };
 
 // One chunk: header, data, pad byte as the spec says.

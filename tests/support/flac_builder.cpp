@@ -5,8 +5,8 @@ namespace pelorix::test::flac {
 namespace {
 
 void put32LE(Bytes& out, std::uint32_t v) {
-    out.insert(out.end(),
-               {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)});
+    out.insert(out.end(), {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
+                           std::uint8_t(v >> 24)});
 }
 
 }  // namespace
@@ -39,7 +39,9 @@ BlockSpec streamInfo() {
     return {0, d};
 }
 
-BlockSpec padding(std::size_t size) { return {1, Bytes(size, 0)}; }
+BlockSpec padding(std::size_t size) {
+    return {1, Bytes(size, 0)};
+}
 
 Bytes commentData(const std::string& vendor, const std::vector<std::string>& entries,
                   std::optional<std::uint32_t> count) {

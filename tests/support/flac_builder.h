@@ -25,7 +25,7 @@ struct BlockSpec {
 struct FileSpec {
     Bytes leading;  // bytes before "fLaC", normally an ID3v2 tag
     std::vector<BlockSpec> blocks;
-    Bytes audio;    // bytes after the last block
+    Bytes audio;  // bytes after the last block
 };
 
 Bytes file(const FileSpec& spec);
