@@ -102,6 +102,11 @@ void NewCodeDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
     edit->setPalette(pal);
 }
 
+void NewCodeDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const {
+    if (editor == editor_) editor_ = nullptr;
+    QStyledItemDelegate::destroyEditor(editor, index);
+}
+
 void NewCodeDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
                                            const QModelIndex&) const {
     editor->setGeometry(option.rect.adjusted(2, 1, -2, -1));
@@ -176,15 +181,18 @@ void StatusDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     painter->restore();
 }
 
+int StatusDelegate::failedHeight(const QString& text, const QFont& font, int cellWidth) {
+    const int width = cellWidth - 2 * kCellPadding - kSymbolSize - 5;
+    const auto lines = wrapLines(text, font, width, 2);
+    return int(lines.size()) * QFontMetrics(font).lineSpacing() + 8;
+}
+
 QSize StatusDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     const auto kind = Model::Status::Kind(index.data(FileTableModel::StatusKindRole).toInt());
-    if (kind == Model::Status::Kind::failed) {
-        const QFontMetrics fm(option.font);
-        const int width = option.rect.width() - 2 * kCellPadding - kSymbolSize - 5;
-        const auto lines = wrapLines(index.data().toString(), option.font, width, 2);
-        size.setHeight(std::max(size.height(), int(lines.size()) * fm.lineSpacing() + 8));
-    }
+    if (kind == Model::Status::Kind::failed && option.rect.width() > 0)
+        size.setHeight(
+            std::max(size.height(), failedHeight(index.data().toString(), option.font, option.rect.width())));
     return size;
 }
 
@@ -317,7 +325,9 @@ void FileTable::fitRows(int first, int last) {
         const auto kind = Model::Status::Kind(
             table_.index(row, FileTableModel::statusColumn).data(FileTableModel::StatusKindRole).toInt());
         if (kind == Model::Status::Kind::failed) {
-            setRowHeight(row, std::max(normal, sizeHintForRow(row)));
+            const QString text = table_.index(row, FileTableModel::statusColumn).data().toString();
+            setRowHeight(row, std::max(normal, StatusDelegate::failedHeight(
+                                                   text, font(), columnWidth(FileTableModel::statusColumn))));
         } else if (rowHeight(row) != normal) {
             setRowHeight(row, normal);
         }

@@ -24,10 +24,12 @@ public:
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     // The model already holds the text as typed; leaving the field stores nothing more.
     void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
+    void destroyEditor(QWidget* editor, const QModelIndex& index) const override;
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
+    // The field being edited, or null when none is open.
     QLineEdit* openEditor() const { return editor_; }
 
 private:
@@ -42,6 +44,8 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // Height of a failure message of at most two lines in a status cell this wide.
+    static int failedHeight(const QString& text, const QFont& font, int cellWidth);
     void setSpinnerPhase(int phase) { phase_ = phase; }
 
 private:

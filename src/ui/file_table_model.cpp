@@ -5,6 +5,8 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
+
 namespace pelorix::ui {
 
 namespace {
@@ -19,8 +21,10 @@ FileTableModel::FileTableModel(Model& model, QObject* parent)
                 restructuring_ = true;
                 beginInsertRows({}, row, row);
             });
-    connect(&model_, &Model::itemInserted, this, [this](int) {
-        dupsValid_ = false;
+    connect(&model_, &Model::itemInserted, this, [this](int row) {
+        // A new row normally has no code typed yet and then changes neither the duplicates
+        // nor the ready count.
+        if (!model_.items()[row].pending.isEmpty()) markCodesChanged();
         endInsertRows();
         restructuring_ = false;
     });
@@ -29,14 +33,16 @@ FileTableModel::FileTableModel(Model& model, QObject* parent)
         beginRemoveRows({}, first, last);
     });
     connect(&model_, &Model::itemsRemoved, this, [this](int, int) {
+        markCodesChanged();
         endRemoveRows();
         restructuring_ = false;
-        refreshDuplicates();
     });
     connect(&model_, &Model::itemChanged, this, [this](int row) {
+        markCodesChanged();
         emit dataChanged(index(row, 0), index(row, columnCount_ - 1));
-        refreshDuplicates();
     });
+    // Sent once after a group of row changes (a sequence touches many rows at once).
+    connect(&model_, &Model::itemsChanged, this, &FileTableModel::refreshDuplicates);
     // Busy changes whether the code fields can be edited.
     connect(&model_, &Model::busyChanged, this, [this] {
         if (rowCount() > 0) emit dataChanged(index(0, newColumn), index(rowCount() - 1, newColumn));
@@ -70,13 +76,32 @@ const QSet<QString>& FileTableModel::dups() const {
     return dups_;
 }
 
-void FileTableModel::refreshDuplicates() {
-    // One row's code can make other rows duplicates or free them again; repaint the code and
-    // status cells of every row only when the duplicate set really moved.
-    const QSet<QString> before = dups_;
-    const bool hadValid = dupsValid_;
+int FileTableModel::readyCount() const {
+    if (!readyValid_) {
+        const QSet<QString>& dupSet = dups();
+        readyCount_ = int(std::count_if(
+            model_.items().begin(), model_.items().end(), [&dupSet](const Model::Item& item) {
+                return Model::readiness(item, dupSet) == Model::Readiness::ready;
+            }));
+        readyValid_ = true;
+    }
+    return readyCount_;
+}
+
+void FileTableModel::markCodesChanged() {
+    if (!codesChanged_) {
+        codesChanged_ = true;
+        dupsBefore_.reset();
+        if (dupsValid_) dupsBefore_ = dups_;
+    }
     dupsValid_ = false;
-    if (hadValid && dups() == before) return;
+    readyValid_ = false;
+}
+
+void FileTableModel::refreshDuplicates() {
+    if (!codesChanged_) return;
+    codesChanged_ = false;
+    if (dupsBefore_ && dups() == *dupsBefore_) return;
     if (rowCount() > 0) emit dataChanged(index(0, newColumn), index(rowCount() - 1, statusColumn));
 }
 

@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QString>
 
+#include <optional>
+
 namespace pelorix::ui {
 
 class FileTableModel : public QAbstractTableModel {
@@ -39,6 +41,9 @@ public:
 
     Model& model() const { return model_; }
     QUuid idAt(int row) const;
+    // Model::readyCount, kept between changes: a folder of thousands of files arrives one row
+    // at a time, and counting afresh for every row would make adding quadratic.
+    int readyCount() const;
     void setPalette(const QPalette& palette);
     // True between the begin and end of a row insertion or removal: a view's selection moves
     // then, and must not be written back to the model half-way.
@@ -54,6 +59,10 @@ public:
 
 private:
     const QSet<QString>& dups() const;
+    // Codes changed: the duplicate set and the ready count must be worked out again.
+    void markCodesChanged();
+    // After a change of the list: when the duplicate set moved, every row's code and status
+    // cells are told, since one row's code can make others duplicates or free them again.
     void refreshDuplicates();
 
     Model& model_;
@@ -61,6 +70,10 @@ private:
     bool dark_ = false;
     mutable QSet<QString> dups_;
     mutable bool dupsValid_ = false;
+    std::optional<QSet<QString>> dupsBefore_;  // the set before the pending changes
+    bool codesChanged_ = false;
+    mutable int readyCount_ = 0;
+    mutable bool readyValid_ = false;
     bool restructuring_ = false;
 };
 

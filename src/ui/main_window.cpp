@@ -205,7 +205,7 @@ QWidget* MainWindow::buildFooter() {
 void MainWindow::refresh() {
     const int count = int(model_.items().size());
     const bool busy = model_.busy();
-    const int ready = model_.readyCount();
+    const int ready = tableModel_->readyCount();
     body_->setCurrentWidget(count == 0 ? static_cast<QWidget*>(dropZone_) : table_);
     sequenceButton_->setEnabled(count > 0);
     removeButton_->setEnabled(!model_.selection().isEmpty() && !busy);
