@@ -160,9 +160,18 @@ Bytes ByteReader::readBytes(std::size_t n) {
 // ---- FileIn --------------------------------------------------------------------------------
 
 FileIn::FileIn(const std::filesystem::path& path) : path_(path) {
-    fd_ = sys::open(path.string(), O_RDONLY);
+    // Non-blocking, so that opening a FIFO cannot hang; only regular files are read.
+    fd_ = sys::open(path.string(), O_RDONLY | O_NONBLOCK);
     if (fd_ < 0) {
         throw TagError::io(msg::cannotOpen(std::generic_category().message(errno)));
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd_);
+        fd_ = -1;
+        throw TagError::io(msg::cannotOpen(err == EISDIR ? std::generic_category().message(err)
+                                                         : std::string("Not a regular file")));
     }
     off_t end = ::lseek(fd_, 0, SEEK_END);
     size_ = end < 0 ? 0 : std::uint64_t(end);

@@ -210,6 +210,20 @@ TEST(StreamsTest, OpenFailuresCarryThePlatformText) {
     }
 }
 
+TEST(StreamsTest, OnlyRegularFilesAreOpenedForReading) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // opening it must not hang
+    std::filesystem::create_directory(dir / "folder");
+    for (const char* name : {"fifo", "folder"}) {
+        try {
+            FileIn in(dir / name);
+            FAIL() << name;
+        } catch (const TagError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("Cannot open the file: ", 0), 0u) << e.what();
+        }
+    }
+}
+
 TEST(StreamsTest, ExclusiveOutputNeverFollowsOrReusesWhatIsThere) {
     TempDir dir;
     test::writeFile(dir / "target", pattern(5));
