@@ -257,12 +257,14 @@ std::optional<std::string> readISRC(const FileIn& in) {
 
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {
     Leading lead = readLeadingTag(in);
-    if (auto bytes = ID3v2::settingISRC(lead.tag, isrc)) {
-        out.write(*bytes);
-        bytes.reset();  // only one copy of the tag alongside the audio piece
+    const std::uint64_t audioStart = lead.length;
+    {
+        // The rebuilt tag goes out before the audio, and no copy of it stays alongside the piece.
+        const std::optional<Bytes> bytes = ID3v2::settingISRC(lead.tag, isrc);
+        lead = Leading{};
+        if (bytes.has_value()) out.write(bytes->data(), bytes->size());
     }
-    lead.tag.reset();
-    in.copy(lead.length, in.size() - lead.length, out);
+    in.copy(audioStart, in.size() - audioStart, out);
 }
 
 }  // namespace pelorix::MP3Tagger
