@@ -76,7 +76,8 @@ QList<QUrl> urlsFromArguments(const QStringList& arguments, const QString& worki
     const QDir base(workingDirectory);
     for (const QString& arg : arguments) {
         if (arg.isEmpty() || arg.startsWith(QLatin1Char('-'))) continue;
-        if (arg.startsWith(QLatin1String("file:"))) {
+        if (arg.startsWith(QLatin1String("file:")) || arg.contains(QLatin1String("://"))) {
+            // Only local files can be tagged; other URLs are left out.
             const QUrl url(arg);
             if (url.isLocalFile()) urls << url;
             continue;
