@@ -46,7 +46,8 @@ DropZone::DropZone(QWidget* parent) : QWidget(parent) {
     blurb_->setFont(look::font(look::TextStyle::callout, font()));
     blurb_->setAlignment(Qt::AlignCenter);
     blurb_->setWordWrap(true);
-    blurb_->setMaximumWidth(420);
+    // Wrapped within 420; a fixed width lets the layout work out the wrapped height.
+    blurb_->setFixedWidth(420);
     column->addWidget(blurb_, 0, Qt::AlignHCenter);
 
     addButton_ = new QPushButton(QStringLiteral("Add Files\u2026"), this);
@@ -61,6 +62,8 @@ void DropZone::applyLook(const QColor& accent, const QColor& secondary, bool dar
     // 44 points at light weight on the reference desktop; scaled with the body font.
     const int size = int(std::lround(44.0 * bodyPixelSize(this) / 13.0));
     symbol_->setPixmap(symbols::pixmap(QStringLiteral("tag"), accent, size, devicePixelRatioF(), 0.6));
+    // An aligned item gets no height-for-width from the layout; ask for the wrapped height.
+    blurb_->setMinimumHeight(blurb_->heightForWidth(blurb_->width()));
     for (QLabel* label : {formats_, blurb_}) {
         QPalette pal = label->palette();
         pal.setColor(QPalette::WindowText, secondary);

@@ -16,7 +16,8 @@ namespace pelorix::ui {
 
 namespace {
 
-constexpr int kCellPadding = 6;
+// Close to where the style puts the text of plain cells and headers.
+constexpr int kCellPadding = 4;
 constexpr int kSymbolSize = 14;
 constexpr int kSpinnerSteps = 12;
 

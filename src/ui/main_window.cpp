@@ -171,7 +171,8 @@ QWidget* MainWindow::buildFooter() {
     notice_ = new QLabel(footer);
     notice_->setFont(callout);
     notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // A long notice must not push the controls out of the window.
+    // The notice takes the flexible space, so a long one cannot push the controls out of the
+    // window; without a notice the label stays, empty.
     notice_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     notice_->setMinimumWidth(0);
     row->addWidget(notice_, 1);
@@ -186,6 +187,7 @@ QWidget* MainWindow::buildFooter() {
 
     writeButton_ = new QPushButton(footer);
     writeButton_->setMinimumWidth(130);
+    writeButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     row->addWidget(writeButton_);
     connect(writeButton_, &QPushButton::clicked, &model_, &Model::writeAll);
     // The same as pressing the button, and like the button only while it is enabled.
@@ -217,7 +219,6 @@ void MainWindow::refresh() {
 
 void MainWindow::refreshNotice() {
     const auto& notice = model_.notice();
-    notice_->setVisible(notice.has_value());
     notice_->setText(notice.value_or(QString()));
     notice_->setToolTip(notice.value_or(QString()));
 }

@@ -239,7 +239,9 @@ void SequenceSheet::applyLook() {
     const QPalette base = QGuiApplication::palette();
     const bool dark = isDarkPalette(base);
     const QColor secondary = look::secondary(base);
-    for (QLabel* label : QList<QLabel*>(hints_) << explanation_) {
+    QList<QLabel*> secondaryLabels = hints_;
+    secondaryLabels << explanation_;
+    for (QLabel* label : secondaryLabels) {
         QPalette pal = label->palette();
         pal.setColor(QPalette::WindowText, secondary);
         label->setPalette(pal);
