@@ -8,6 +8,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDragEnterEvent>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QListView>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,6 +38,7 @@
 #include "ui/file_table_model.h"
 #include "ui/main_window.h"
 #include "ui/model.h"
+#include "ui/platform.h"
 #include "ui/widgets.h"
 
 QT_BEGIN_NAMESPACE
@@ -690,6 +694,66 @@ TEST_F(WindowTest, LargeFolderFillsWhileTheWindowStaysLive) {
     EXPECT_EQ(table().rowCount(), 2000);
     EXPECT_GT(ticksWhileFilling, 0);
     EXPECT_EQ(window->summaryLabel()->text(), "2000 files");
+}
+
+// Drives the real open dialog: one selection may hold files and folders together.
+TEST(OpenPanel, TakesFilesAndFoldersInOneSelection) {
+    TempDir dir;
+    fs::create_directories(dir / "album");
+    makeWav(dir / "single.wav");
+    pelorix::test::writeFile(dir / "notes.txt", pelorix::test::bytesOf("x"));
+    const QString folder = QString::fromStdString(dir.path().string());
+    const QString message = "Choose audio files (WAV, AIFF, MP3, FLAC, M4A) or folders";
+
+    bool sawMessage = false;
+    auto choose = [&](QStringList names, bool confirm) {
+        QTimer::singleShot(0, [&, names, confirm] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            for (QLabel* label : dialog->findChildren<QLabel*>())
+                if (label->text() == message) sawMessage = true;
+            dialog->setDirectory(folder);
+            auto* list = dialog->findChild<QListView*>("listView");
+            ASSERT_NE(list, nullptr);
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return list->model()->rowCount(list->rootIndex()) == 3; }, 20000));
+            for (int r = 0; r < 3; ++r) {
+                const QModelIndex index = list->model()->index(r, 0, list->rootIndex());
+                if (names.contains(index.data().toString()))
+                    list->selectionModel()->select(index, QItemSelectionModel::Select |
+                                                              QItemSelectionModel::Rows);
+            }
+            auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+            ASSERT_NE(buttons, nullptr);
+            QPushButton* open = buttons->button(QDialogButtonBox::Open);
+            ASSERT_NE(open, nullptr);
+            if (confirm) {
+                EXPECT_TRUE(open->isEnabled());
+                open->click();
+            } else {
+                buttons->button(QDialogButtonBox::Cancel)->click();
+            }
+        });
+    };
+
+    choose({"album", "single.wav"}, true);
+    QList<QUrl> urls = runOpenPanel(nullptr, message);
+    std::sort(urls.begin(), urls.end());
+    EXPECT_EQ(urls, QList<QUrl>({urlOf(dir / "album"), urlOf(dir / "single.wav")}));
+    EXPECT_TRUE(sawMessage);
+
+    choose({"album"}, true);  // a folder alone is taken, not entered
+    EXPECT_EQ(runOpenPanel(nullptr, message), QList<QUrl>({urlOf(dir / "album")}));
+
+    choose({"single.wav"}, false);
+    EXPECT_TRUE(runOpenPanel(nullptr, message).isEmpty());
+}
+
+TEST(RevealFallback, EachFolderOnceInOrder) {
+    const QList<QUrl> files = {QUrl::fromLocalFile("/m/b/2.wav"), QUrl::fromLocalFile("/m/a/1.wav"),
+                               QUrl::fromLocalFile("/m/b/3.wav")};
+    EXPECT_EQ(parentFolders(files),
+              QList<QUrl>({QUrl::fromLocalFile("/m/b"), QUrl::fromLocalFile("/m/a")}));
 }
 
 }  // namespace
