@@ -293,7 +293,6 @@ void MainWindow::applyLook() {
         setTextColor(d, line, QPalette::WindowText);
     }
     tableModel_->setPalette(pal);
-    if (sheet_) QApplication::sendEvent(sheet_, new QEvent(QEvent::ApplicationPaletteChange));
     loadMark();
     styling_ = false;
 }
