@@ -1,5 +1,6 @@
 #include "core/isrc.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -30,20 +31,31 @@ std::string removeSeparators(std::string_view s) {
     return out;
 }
 
-bool asciiLetter(const std::string& g) { return g.size() == 1 && g[0] >= 'A' && g[0] <= 'Z'; }
-bool asciiDigit(const std::string& g) { return g.size() == 1 && g[0] >= '0' && g[0] <= '9'; }
+bool asciiLetter(char c) { return c >= 'A' && c <= 'Z'; }
+bool asciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
 std::optional<ISRC> ISRC::parse(std::string_view text) {
     if (!text::isValidUTF8(text)) return std::nullopt;
-    std::string stripped = removeSeparators(text::toUpper(text));
-    // Each accepted character is a single ASCII byte, so a long input can be refused early.
-    if (stripped.size() > 64) return std::nullopt;
-    auto chars = text::graphemes(stripped);
-    if (chars.size() != 12) return std::nullopt;
+    // Plain ASCII input (nearly every call, e.g. on each redraw of the window's table) is
+    // upper-cased without ICU; anything else takes the full Unicode mapping.
+    bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+    std::string upper;
+    if (ascii) {
+        upper.assign(text);
+        for (char& c : upper) c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    } else {
+        upper = text::toUpper(text);
+    }
+    std::string stripped = removeSeparators(upper);
+    // Every accepted character is one ASCII letter or digit, so a valid code is exactly 12 bytes
+    // and 12 user-perceived characters; a non-ASCII byte (an accented letter, a combining mark
+    // on an ASCII letter, a full-width digit) can never be part of one.
+    // So checking the 12 bytes one by one is the same as checking 12 grapheme clusters.
+    if (stripped.size() != 12) return std::nullopt;
     for (std::size_t i = 0; i < 12; ++i) {
-        const auto& c = chars[i];
+        char c = stripped[i];
         bool ok = i < 2 ? asciiLetter(c) : i < 5 ? (asciiLetter(c) || asciiDigit(c)) : asciiDigit(c);
         if (!ok) return std::nullopt;
     }
