@@ -1,107 +1,72 @@
 #include "support/chunk_builder.h"
 
+#include <algorithm>
+
 namespace pelorix::test::chunks {
 
 namespace {
 
-void put32(Bytes& out, std::uint32_t v, bool little) {
-    if (little) {
-        out.insert(out.end(), {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
-                               std::uint8_t(v >> 24)});
-    } else {
-        out.insert(out.end(), {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8),
-                               std::uint8_t(v)});
-    }
+Bytes u32(std::uint32_t v, bool little) {
+    Bytes b{std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
+    if (little) std::reverse(b.begin(), b.end());
+    return b;
 }
 
-void putText(Bytes& out, const std::string& s) {
-    out.insert(out.end(), s.begin(), s.end());
-}
+void add(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 }  // namespace
 
-Bytes chunkBytes(const ChunkSpec& chunk, bool little) {
-    Bytes out;
-    putText(out, chunk.id);
-    put32(out, chunk.declaredSize.value_or(std::uint32_t(chunk.data.size())), little);
-    out.insert(out.end(), chunk.data.begin(), chunk.data.end());
-    if (chunk.pad && (chunk.data.size() & 1)) out.push_back(chunk.padByte);
-    return out;
-}
-
 Bytes file(const FileSpec& spec) {
-    Bytes out;
-    putText(out, spec.little ? "RIFF" : "FORM");
-    put32(out, 0, spec.little);
-    putText(out, spec.formType.empty() ? (spec.little ? "WAVE" : "AIFF") : spec.formType);
+    Bytes out = bytesOf(spec.little ? "RIFF...." : "FORM....");
+    add(out, bytesOf(spec.formType.empty() ? (spec.little ? "WAVE" : "AIFF") : spec.formType));
     for (const ChunkSpec& c : spec.chunks) {
-        Bytes b = chunkBytes(c, spec.little);
-        out.insert(out.end(), b.begin(), b.end());
+        add(out, bytesOf(c.id));
+        add(out, u32(c.declaredSize.value_or(std::uint32_t(c.data.size())), spec.little));
+        add(out, c.data);
+        if (c.pad && c.data.size() % 2) out.push_back(c.padByte);
     }
-    Bytes size;
-    put32(size, spec.formSize.value_or(std::uint32_t(out.size() - 8)), spec.little);
+    const Bytes size = u32(spec.formSize.value_or(std::uint32_t(out.size() - 8)), spec.little);
     std::copy(size.begin(), size.end(), out.begin() + 4);
     return out;
 }
 
 ChunkSpec wavFormat() {
-    Bytes d;
-    auto put16 = [&d](std::uint16_t v) {
-        d.insert(d.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
-    };
-    put16(1);  // PCM
-    put16(2);  // channels
-    put32(d, 44100, true);
-    put32(d, 44100 * 4, true);
-    put16(4);   // block align
-    put16(16);  // bits per sample
-    return {"fmt ", d};
+    // PCM, 2 channels, 44100 Hz, 176400 bytes/s, block align 4, 16 bits.
+    return {"fmt ", {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0}};
 }
 
 ChunkSpec aiffCommon(std::uint32_t frames, bool aifc) {
     Bytes d{0, 2};  // channels
-    put32(d, frames, false);
-    d.insert(d.end(), {0, 16});  // bits per sample
-    // 44100 as an 80-bit extended float.
-    d.insert(d.end(), {0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0});
-    if (aifc) {
-        putText(d, "NONE");
-        d.push_back(14);
-        putText(d, "not compressed");
-        d.push_back(0);  // pads the Pascal string to an even length
-    }
+    add(d, u32(frames, false));
+    add(d, {0, 16, 0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0});  // 16 bits, 44100 (80-bit float)
+    if (aifc) add(d, bytesOf(std::string("NONE\x0Enot compressed\0", 20)));
     return {"COMM", d};
 }
 
 Bytes audio(std::size_t count, std::uint32_t seed) {
     Bytes out(count);
     std::uint32_t x = seed ? seed : 1;
-    for (std::size_t i = 0; i < count; ++i) {
+    for (auto& b : out) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
-        out[i] = std::uint8_t(x);
+        b = std::uint8_t(x);
     }
     return out;
 }
 
 Bytes wav(std::uint32_t frames, const std::vector<ChunkSpec>& extra) {
-    FileSpec spec;
-    spec.chunks = {wavFormat(), {"data", audio(std::size_t(frames) * 4)}};
+    FileSpec spec{.chunks = {wavFormat(), {"data", audio(std::size_t(frames) * 4)}}};
     spec.chunks.insert(spec.chunks.end(), extra.begin(), extra.end());
     return file(spec);
 }
 
 Bytes aiff(std::uint32_t frames, const std::vector<ChunkSpec>& extra, bool aifc) {
-    FileSpec spec;
-    spec.little = false;
-    spec.formType = aifc ? "AIFC" : "AIFF";
+    FileSpec spec{.little = false, .formType = aifc ? "AIFC" : "AIFF"};
     if (aifc) spec.chunks.push_back({"FVER", {0xA2, 0x80, 0x51, 0x40}});
-    spec.chunks.push_back(aiffCommon(frames, aifc));
     Bytes ssnd(8, 0);  // offset and block size
-    Bytes samples = audio(std::size_t(frames) * 4);
-    ssnd.insert(ssnd.end(), samples.begin(), samples.end());
-    spec.chunks.push_back({"SSND", ssnd});
+    add(ssnd, audio(std::size_t(frames) * 4));
+    spec.chunks.insert(spec.chunks.end(), {aiffCommon(frames, aifc), {"SSND", ssnd}});
     spec.chunks.insert(spec.chunks.end(), extra.begin(), extra.end());
     return file(spec);
 }

@@ -21,31 +21,28 @@ struct ChunkSpec {
           declaredSize(declared),
           pad(pad_),
           padByte(padByte_) {}
-    std::string id;  // 4 bytes as written, no validation
+    std::string id;                             // 4 bytes as written, not validated
     Bytes data;
-    std::optional<std::uint32_t> declaredSize;  // overrides the size field (damaged chunks)
-    bool pad = true;                            // write the pad byte after odd-sized data
+    std::optional<std::uint32_t> declaredSize;  // overrides the size field
+    bool pad = true;                            // the pad byte after odd-sized data
     std::uint8_t padByte = 0;
 };
 
 struct FileSpec {
-    bool little = true;    // WAV; false for AIFF
-    std::string formType;  // empty: "WAVE" or "AIFF" by dialect
-    std::vector<ChunkSpec> chunks;
-    std::optional<std::uint32_t> formSize;  // overrides the form size (default: length − 8)
+    bool little = true;                       // WAV; false for AIFF
+    std::string formType{};                   // empty: "WAVE" or "AIFF" by dialect
+    std::vector<ChunkSpec> chunks{};
+    std::optional<std::uint32_t> formSize{};  // overrides the form size (default: length − 8)
 };
 
-// One chunk: header, data, pad byte as the spec says.
-Bytes chunkBytes(const ChunkSpec& chunk, bool little);
-// The whole file: "RIFF"/"FORM", form size, form type, chunks.
+// "RIFF"/"FORM", form size, form type, chunks.
 Bytes file(const FileSpec& spec);
-
-// A 16-bit stereo 44.1 kHz PCM description: the WAV "fmt " chunk and the AIFF "COMM" chunk.
+// 16-bit stereo 44.1 kHz PCM: the WAV "fmt " chunk and the AIFF "COMM" chunk.
 ChunkSpec wavFormat();
 ChunkSpec aiffCommon(std::uint32_t frames, bool aifc = false);
 // `count` bytes of varied audio-like data (all byte values, deterministic).
 Bytes audio(std::size_t count, std::uint32_t seed = 7);
-// A playable WAV or AIFF with `frames` stereo 16-bit frames, plus any extra chunks after the audio.
+// A playable file with `frames` stereo 16-bit frames, then any extra chunks after the audio.
 Bytes wav(std::uint32_t frames, const std::vector<ChunkSpec>& extra = {});
 Bytes aiff(std::uint32_t frames, const std::vector<ChunkSpec>& extra = {}, bool aifc = false);
 

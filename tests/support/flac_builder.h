@@ -29,8 +29,6 @@ struct FileSpec {
 };
 
 Bytes file(const FileSpec& spec);
-Bytes blockBytes(const BlockSpec& block, bool last);
-
 // A 34-byte STREAMINFO for 44.1 kHz stereo 16-bit.
 BlockSpec streamInfo();
 BlockSpec padding(std::size_t size);
