@@ -197,8 +197,7 @@ TEST_F(ChunkFileTest, EveryID3ChunkGoesAndOneNewChunkComesLast) {
             want.push_back({c.little ? "id3 " : "ID3 ", *t});
         }
         EXPECT_EQ(strictChunks(out, c.little), want) << &c - cases;
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), Bytes(input.begin(), input.begin() + 4));
-        EXPECT_EQ(Bytes(&out[8], &out[12]), Bytes(&input[8], &input[12]));  // AIFF or AIFC
+        for (std::size_t at : {0, 1, 2, 3, 8, 9, 10, 11}) EXPECT_EQ(out[at], input[at]);  // AIFC too
         if (c.prefixKept) {
             EXPECT_TRUE(std::equal(input.begin() + 8, input.end(), out.begin() + 8)) << &c - cases;
         }

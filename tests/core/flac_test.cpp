@@ -31,7 +31,8 @@ struct RawBlock {
 // The metadata blocks and the bytes after them, read strictly and independently of the code
 // under test.
 std::pair<std::vector<RawBlock>, Bytes> strictRead(const Bytes& file, std::size_t at = 0) {
-    EXPECT_EQ(Bytes(&file[at], &file[at + 4]), bytesOf("fLaC"));
+    EXPECT_EQ(Bytes(file.begin() + std::ptrdiff_t(at), file.begin() + std::ptrdiff_t(at + 4)),
+              bytesOf("fLaC"));
     std::vector<RawBlock> blocks;
     for (at += 4; file.size() - at >= 4;) {
         const std::size_t n = std::size_t(file[at + 1]) << 16 | file[at + 2] << 8 | file[at + 3];
