@@ -1,6 +1,6 @@
 // ID3v2 tags and MP3 files: the input is taken both as a bare tag and as a whole MP3 file.
-// A rebuilt tag keeps every other frame exactly and carries the code as its last frame; an MP3
-// written with a code reads back that code and keeps every byte after the leading tag.
+// A rebuilt tag keeps every other frame exactly and carries the code as its last frame; a written
+// MP3 is one new tag followed by every byte after the old leading tag.
 #include <algorithm>
 #include <optional>
 
@@ -48,10 +48,18 @@ void checkTag(const Bytes& bytes) {
 void checkFile(const std::uint8_t* data, std::size_t size) {
     const MemFile file(data, size);
     const FileIn in(file.path());
-    std::optional<std::string> before;
-    if (!succeeds([&] { before = MP3Tagger::readISRC(in); })) return;
+    std::optional<ID3v2::Tag> lead;
+    if (!succeeds([&] {
+            (void)MP3Tagger::readISRC(in);
+            const Bytes head = in.read(0, 10);
+            if (ID3v2::totalSize(head)) lead = ID3v2::parse(in.read(0, std::int64_t(*ID3v2::totalSize(head))));
+        })) {
+        return;
+    }
+    const std::uint64_t leadLength = ID3v2::totalSize(in.read(0, 10)).value_or(0);
+    const Bytes tail = in.read(leadLength, std::int64_t(in.size() - leadLength));
+    const bool othersLeft = lead && !withoutCode(lead->frames).empty();
 
-    const Bytes audio = rangeBytes(in, AudioTagger::audioRanges(in, AudioFormat::mp3));
     for (const std::optional<std::string>& code : {std::optional<std::string>(kCode),
                                                    std::optional<std::string>()}) {
         const MemFile output;
@@ -61,9 +69,18 @@ void checkFile(const std::uint8_t* data, std::size_t size) {
             out.close();
         });
         if (!written) continue;  // a tag too large to store again is a fair refusal
+        // The output is one complete new tag (none when nothing is left to store) followed by
+        // every byte after the old leading tag.
         const FileIn result(output.path());
+        const Bytes all = result.read(0, std::int64_t(result.size()));
+        FUZZ_CHECK(all.size() >= tail.size());
+        const std::size_t prefix = all.size() - tail.size();
+        FUZZ_CHECK(std::equal(tail.begin(), tail.end(), all.begin() + std::ptrdiff_t(prefix)));
+        FUZZ_CHECK((prefix == 0) == (!code && !othersLeft));
+        if (prefix == 0) continue;  // what follows may itself start with a tag: a second one
+        FUZZ_CHECK(ID3v2::totalSize(all) == prefix);
         FUZZ_CHECK(MP3Tagger::readISRC(result) == code);
-        FUZZ_CHECK(rangeBytes(result, AudioTagger::audioRanges(result, AudioFormat::mp3)) == audio);
+        FUZZ_CHECK(rangeBytes(result, AudioTagger::audioRanges(result, AudioFormat::mp3)) == tail);
     }
 }
 

@@ -71,6 +71,8 @@ Seeds id3Seeds() {
     s["extended-flag-only.mp3"] = join({tag({3, 0, {code()}, false, {}, true}), audio});
     s["garbage-after-frames.mp3"] = join({tag({3, 0, {code()}, false, {}, false, false, 8, bytesOf("zz\x01")}), audio});
     s["no-tag.mp3"] = join({audio, id3v1()});
+    // Removing the code strips the first tag and leaves the second one leading the file.
+    s["two-leading-tags.mp3"] = join({tag({3, 0, {code()}}), tag({4, 0, {textFrame("TSRC", "GBXYZ9900001")}, false, {}, false, true}), audio});
     return s;
 }
 
@@ -177,6 +179,16 @@ Seeds writeSeeds() {
         if (name == "moov-first-items.m4a" || name == "moov-last.m4a" || name == "fragmented.mp4" || name == "co64.m4a") s[name] = bytes;
     }
     s["not-audio.txt"] = bytesOf("This is a plain text file, not audio at all.\n");
+    // A chunk offset past any real file, harmless until the movie changes size: a code of the
+    // same length can replace the one there, removing it is refused.
+    {
+        using namespace mp4;
+        Bytes file = movie({true, true, false, false,
+                            udtaWithItems(freeform("com.apple.iTunes", "ISRC", "GBXYZ9900001"))}).file;
+        const std::size_t table = find(file, "co64");
+        for (std::size_t i = 0; i < 8; ++i) file[table + 20 + i] = 0xBB;
+        s["bogus-chunk-offset.m4a"] = file;
+    }
     return s;
 }
 

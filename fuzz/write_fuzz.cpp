@@ -1,7 +1,7 @@
 // The whole driver on a real file in a private folder (on tmpfs where there is one): detect,
 // stream to the temporary file, read back, compare the audio, back up, replace. Either the write
 // refuses and the file is untouched with nothing left beside it, or the file reads back the
-// code, keeps its audio fingerprint, and can be written again and stripped of the code.
+// code, keeps its audio bytes, and can be written again and stripped of the code.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +11,7 @@
 
 #include "core/audio_format.h"
 #include "core/audio_tagger.h"
+#include "core/tag_error.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
@@ -59,11 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeAll(file, data, size);
     const Bytes original(data, data + size);
 
-    std::optional<std::string> fingerprint;
+    // The audio as the codecs delimit it, read directly: the same bytes the driver's own
+    // fingerprint covers, without its piece buffers, which dominate the cost of a tiny input.
+    auto audioOf = [&](AudioFormat f) {
+        const FileIn in(file);
+        return rangeBytes(in, AudioTagger::audioRanges(in, f));
+    };
     std::optional<AudioFormat> format;
+    std::optional<Bytes> audio;
     (void)succeeds([&] {
         format = AudioFormat::detect(file);
-        fingerprint = AudioTagger::fingerprint(file, *format);
+        audio = audioOf(*format);
     });
 
     const bool written = succeeds([&] { AudioTagger::writeISRC(file, kCode, true); });
@@ -76,23 +83,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(entries(folder.path) == 2);
     FUZZ_CHECK(readAll(backup) == original);
     fs::remove(backup);
-    FUZZ_CHECK(format.has_value() && fingerprint.has_value());
+    FUZZ_CHECK(format.has_value() && audio.has_value());
+    FUZZ_CHECK(AudioFormat::detect(file) == *format);
     FUZZ_CHECK(AudioTagger::readISRC(file) == kCode);
-    FUZZ_CHECK(AudioTagger::fingerprint(file, *format) == *fingerprint);
+    FUZZ_CHECK(audioOf(*format) == *audio);
 
     // Our own output is a file we can edit again: the same code gives the same bytes, and the
     // code can be taken out without touching the audio.
     const Bytes first = readAll(file);
     AudioTagger::writeISRC(file, kCode, false);
     FUZZ_CHECK(readAll(file) == first);
-    if (succeeds([&] { AudioTagger::writeISRC(file, std::nullopt, false); })) {
+    std::string refusal;
+    try {
+        AudioTagger::writeISRC(file, std::nullopt, false);
+    } catch (const std::exception& e) {
+        refusal = e.what();
+    }
+    if (refusal.empty()) {
         FUZZ_CHECK(AudioTagger::readISRC(file) == std::nullopt);
-        FUZZ_CHECK(AudioTagger::fingerprint(file, *format) == *fingerprint);
+        FUZZ_CHECK(audioOf(*format) == *audio);
     } else {
-        // An MP3 stream left without any tag is recognised by its name alone, which the
-        // temporary file does not share, so the read-back refuses it; nothing changes.
-        FUZZ_CHECK(*format == AudioFormat::mp3);
+        // Two refusals are expected, and leave the file as it was. An MP3 stream left without
+        // any tag is recognised by its name alone, which the temporary file does not share, so
+        // the read-back refuses it. An MP4 movie that changes size moves the chunk offsets after
+        // it, and refuses an offset no real file has; the first write may have kept the size.
         FUZZ_CHECK(readAll(file) == first);
+        FUZZ_CHECK((*format == AudioFormat::mp3 && refusal == msg::unsupportedType) ||
+                   (*format == AudioFormat::m4a && (refusal == msg::mp4TooLarge ||
+                                                    refusal == msg::mp4OffsetsDamaged)));
     }
     FUZZ_CHECK(entries(folder.path) == 1);
     fs::remove(file);
