@@ -197,7 +197,8 @@ TEST_F(ChunkFileTest, EveryID3ChunkGoesAndOneNewChunkComesLast) {
             want.push_back({c.little ? "id3 " : "ID3 ", *t});
         }
         EXPECT_EQ(strictChunks(out, c.little), want) << &c - cases;
-        for (std::size_t at : {0, 1, 2, 3, 8, 9, 10, 11}) EXPECT_EQ(out[at], input[at]);  // AIFC too
+        // The form id and type as they were (AIFC too).
+        for (std::size_t at : {0, 1, 2, 3, 8, 9, 10, 11}) EXPECT_EQ(out[at], input[at]);
         if (c.prefixKept) {
             EXPECT_TRUE(std::equal(input.begin() + 8, input.end(), out.begin() + 8)) << &c - cases;
         }

@@ -292,7 +292,9 @@ TEST_F(MP4File, FragmentOffsetsFollowTheMovie) {
     const std::uint64_t payload = moofAt + moofSize + 8;
     const Bytes mdat = box("mdat", Bytes(64, 0x5A));
     // Random-access entries of either version; the one below the `moov` stays.
-    auto mfra = [](std::uint64_t at) { return box("mfra", cat({tfra(0, {at}), tfra(1, {at, 3})})); };
+    auto mfra = [](std::uint64_t at) {
+        return box("mfra", cat({tfra(0, {at}), tfra(1, {at, 3})}));
+    };
     const Bytes file = cat({kFtyp, moov, moofWith(payload), mdat, mfra(moofAt)});
 
     const Bytes out = write(file, kCode);
