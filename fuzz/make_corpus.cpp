@@ -179,6 +179,8 @@ Seeds writeSeeds() {
         if (name == "moov-first-items.m4a" || name == "moov-last.m4a" || name == "fragmented.mp4" || name == "co64.m4a") s[name] = bytes;
     }
     s["not-audio.txt"] = bytesOf("This is a plain text file, not audio at all.\n");
+    // Removing the only frame leaves one byte, which the read-back cannot take for audio.
+    s["code-only-then-one-byte.mp3"] = join({id3::tag({3, 0, {id3::textFrame("TSRC", "GBXYZ9900001")}}), Bytes{'e'}});
     // A chunk offset past any real file, harmless until the movie changes size: a code of the
     // same length can replace the one there, removing it is refused.
     {
