@@ -9,8 +9,5 @@ out=${1:-"$root/docs/screenshots"}
 build=${PELORIX_BUILD_DIR:-"$root/build-screenshots"}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$build" --target screenshots_test
-mkdir -p "$out"
-out=$(cd "$out" && pwd)
-QT_QPA_PLATFORM=offscreen PELORIX_SCREENSHOTS="$out" "$build/tests/screenshots_test"
-ls -1 "$out"/*.png
+cmake --build "$build" --target pelorix_screenshots
+QT_QPA_PLATFORM=offscreen "$build/tools/pelorix_screenshots" "$out"

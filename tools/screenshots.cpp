@@ -1,0 +1,174 @@
+// Renders the window offscreen in the states a reader of the README wants to see: empty, a list
+// with every status, and the sequence sheet, each in a light and a dark palette.
+// Usage: pelorix_screenshots OUTPUT-FOLDER   (run with QT_QPA_PLATFORM=offscreen)
+
+#include <QtCore/qtestsupport_core.h>
+#include <QtWidgets/qtestsupport_widgets.h>
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QSettings>
+#include <QStyle>
+#include <QStyleFactory>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/audio_tagger.h"
+#include "support/chunk_builder.h"
+#include "support/files.h"
+#include "support/flac_builder.h"
+#include "ui/main_window.h"
+#include "ui/model.h"
+#include "ui/sequence_sheet.h"
+
+namespace fs = std::filesystem;
+using namespace pelorix::ui;
+using Status = Model::Status;
+
+namespace {
+
+QPalette palette(bool dark) {
+    if (!dark) return QStyleFactory::create("Fusion")->standardPalette();
+    QPalette p;
+    const QColor window(0x2A, 0x2B, 0x30), base(0x1F, 0x20, 0x24), text(0xEC, 0xED, 0xEF);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, QColor(0x26, 0x27, 0x2C));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3A, 0x3B, 0x41));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, QColor(0x8A, 0x8C, 0x94));
+    p.setColor(QPalette::Light, QColor(0x4A, 0x4B, 0x52));
+    p.setColor(QPalette::Midlight, QColor(0x40, 0x41, 0x47));
+    p.setColor(QPalette::Mid, QColor(0x30, 0x31, 0x36));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x19, 0x1C));
+    p.setColor(QPalette::Shadow, Qt::black);
+    for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(0x6C, 0x6E, 0x76));
+    return p;
+}
+
+QUrl urlOf(const fs::path& p) {
+    return QUrl::fromLocalFile(QString::fromStdString(p.string()));
+}
+
+QImage grab(QWidget* w) {
+    QApplication::processEvents();
+    return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Ten files of three formats whose rows show every status the table knows.
+bool fillList(Model& model, const fs::path& dir) {
+    using namespace pelorix::test;
+    const fs::path folder = dir / "Aurora Sessions";
+    fs::create_directories(folder);
+    const std::vector<std::string> names = {"01 Revontulet.wav",
+                                            "02 Kaamos (Radio Edit).aiff",
+                                            "03 Polar Night.flac",
+                                            "04 Midnight Sun.wav",
+                                            "05 Tundra.wav",
+                                            "06 Ice Road.aiff",
+                                            "07 Northern Lights.wav",
+                                            "08 Snowfall.flac",
+                                            "09 Aurora (Live at the Old Harbour Warehouse).wav",
+                                            "10 Long Dawn.wav"};
+    QList<QUrl> urls;
+    for (const auto& name : names) {
+        const fs::path p = folder / name;
+        if (name.ends_with(".aiff")) {
+            writeFile(p, chunks::aiff(64));
+        } else if (name.ends_with(".flac")) {
+            writeFile(
+                p, flac::file({{}, {flac::streamInfo(), flac::padding(64)}, chunks::audio(256)}));
+        } else {
+            writeFile(p, chunks::wav(64));
+        }
+        urls << urlOf(p);
+    }
+    pelorix::AudioTagger::writeISRC(folder / names[0], "FIABC2600001", false);
+    pelorix::AudioTagger::writeISRC(folder / names[3], "FIABC2600004", false);
+    pelorix::AudioTagger::writeISRC(folder / names[7], "FIABC2500017", false);
+    model.add(urls);
+    if (!QTest::qWaitFor([&] { return !model.adding(); }, 60000) || model.items().size() != 10)
+        return false;
+    auto id = [&](int row) { return model.items()[row].id; };
+    model.setPending(id(0), "FI-ABC-26-00001");       // up to date
+    model.setStatus(id(1), Status::done("Written"));  // written
+    model.setPending(id(2), "FI-ABC-26-00003");       // ready
+    model.setStatus(id(2), Status::writing());        // writing now
+    model.setPending(id(4), "FI-ABC-26-00005");       // ready
+    model.setPending(id(5), "FI-ABC-26-0006");        // invalid
+    model.setPending(id(6), "FI-ABC-26-00009");       // duplicate
+    model.setPending(id(9), "fi-abc-26-00009");       // duplicate
+    model.setStatus(id(8), Status::failed("The file could not be replaced: Permission denied. "
+                                          "The original is unchanged."));
+    model.setSelection({id(2), id(4)});
+    return true;
+}
+
+// The three pictures of one appearance; false when one could not be made.
+bool render(bool dark, const QDir& out) {
+    QApplication::setPalette(palette(dark));
+    QSettings s(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"));
+    s.setValue("seqCountry", "FI");
+    s.setValue("seqRegistrant", "ABC");
+    s.setValue("seqYear", "26");
+    s.setValue("seqStart", 1);
+    pelorix::test::TempDir dir;
+    Model model;
+    MainWindow window(model);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) return false;
+    const auto save = [&](const QImage& image, const QString& name) {
+        const QString file = out.filePath(name + (dark ? "-dark.png" : "-light.png"));
+        const bool ok = !image.isNull() && image.save(file);
+        std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(file));
+        return ok;
+    };
+    if (!save(grab(&window), "empty") || !fillList(model, dir.path()) ||
+        !save(grab(&window), "list"))
+        return false;
+
+    model.setSelection({});
+    window.showSequenceSheet();
+    SequenceSheet* sheet = window.sequenceSheet();
+    if (!sheet || !QTest::qWaitForWindowExposed(sheet)) return false;
+    const QImage sheetImage = grab(sheet);
+    // As the desktop shows a sheet: over the dimmed window, hanging from its top edge.
+    QImage composed = grab(&window);
+    {
+        QPainter p(&composed);
+        p.fillRect(composed.rect(), QColor(0, 0, 0, dark ? 110 : 70));
+        const QPoint at((composed.width() - sheetImage.width()) / 2,
+                        window.centralWidget()->mapTo(&window, QPoint()).y());
+        for (int i = 6; i > 0; --i)  // soft shadow
+            p.fillRect(QRect(at, sheetImage.size()).adjusted(-i, 0, i, i), QColor(0, 0, 0, 10));
+        p.drawImage(at, sheetImage);
+    }
+    sheet->reject();
+    return save(composed, "sequence");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT-FOLDER\n", argv[0]);
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    if (!QDir().mkpath(out.path())) return 1;
+    // The sheet's remembered fields go to a private place, not to the user's settings.
+    pelorix::test::TempDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(settings.path().string()));
+    return render(false, out) && render(true, out) ? 0 : 1;
+}
