@@ -49,12 +49,15 @@ public:
                 continue;
             }
             if (buffer_.empty()) buffer_.resize(kPieceSize);
+            if (!advised_) in_.adviseSequential(r.offset, r.length);
+            advised_ = true;
             const auto want = std::size_t(std::min<std::uint64_t>({r.length, in_.size() - r.offset,
                                                                     kPieceSize}));
             const ssize_t n = sys::pread(in_.fd(), buffer_.data(), want, off_t(r.offset));
             if (n < 0) sys::throwErrno();
             if (n == 0) {  // the file shrank since it was opened
                 ++index_;
+                advised_ = false;
                 continue;
             }
             r.offset += std::uint64_t(n);
@@ -68,6 +71,7 @@ private:
     const FileIn& in_;
     std::vector<ByteRange> ranges_;
     std::size_t index_ = 0;
+    bool advised_ = false;  // the current range was announced as a sequential read
     Bytes buffer_;
 };
 
@@ -176,7 +180,8 @@ void copyContents(const FileIn& in, int to) {
         const auto want = std::size_t(std::min<std::uint64_t>(in.size() - offset, kPieceSize));
         ssize_t n;
         if (inKernel) {
-            n = sys::copyFileRange(in.fd(), off_t(offset), to, off_t(offset), want);
+            off_t at = off_t(offset);
+            n = sys::copyFileRange(in.fd(), off_t(offset), to, &at, want);
             if (n < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
                           errno == EOPNOTSUPP)) {
                 inKernel = false;

@@ -159,6 +159,24 @@ Bytes ByteReader::readBytes(std::size_t n) {
 
 // ---- FileIn --------------------------------------------------------------------------------
 
+namespace {
+
+// Reads of at most this many bytes go through the cache, which then holds this much.
+constexpr std::uint64_t kCachedRead = 4 * 1024;
+// Copies up to this size are read into the output's gather buffer: one read, no write of their
+// own. Larger ones go through the kernel.
+constexpr std::uint64_t kSmallCopy = 64 * 1024;
+// One copy_file_range call, and the step at which the output starts writing to the disk.
+constexpr std::uint64_t kKernelPiece = 8 << 20;
+
+// The kernel cannot copy between these two files (another filesystem, an old kernel, a
+// filesystem without support); reading and writing will.
+bool kernelCopyUnavailable(int err) {
+    return err == ENOSYS || err == EXDEV || err == EINVAL || err == EOPNOTSUPP;
+}
+
+}  // namespace
+
 FileIn::FileIn(const std::filesystem::path& path) : path_(path) {
     // Non-blocking, so that opening a FIFO cannot hang; only regular files are read.
     fd_ = sys::open(path.string(), O_RDONLY | O_NONBLOCK);
@@ -173,32 +191,82 @@ FileIn::FileIn(const std::filesystem::path& path) : path_(path) {
         throw TagError::io(msg::cannotOpen(err == EISDIR ? std::generic_category().message(err)
                                                          : std::string("Not a regular file")));
     }
-    off_t end = ::lseek(fd_, 0, SEEK_END);
-    size_ = end < 0 ? 0 : std::uint64_t(end);
+    // For a regular file this is where a seek to the end lands, without the extra call.
+    size_ = st.st_size < 0 ? 0 : std::uint64_t(st.st_size);
 }
 
 FileIn::~FileIn() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-Bytes FileIn::read(std::uint64_t offset, std::int64_t count) const {
-    if (count <= 0 || offset >= size_) return {};
-    std::uint64_t want = std::min<std::uint64_t>(std::uint64_t(count), size_ - offset);
-    Bytes out(want);
+static std::uint64_t preadAll(int fd, std::uint8_t* to, std::uint64_t want, std::uint64_t offset) {
     std::uint64_t got = 0;
     while (got < want) {
-        ssize_t n = sys::pread(fd_, out.data() + got, want - got, off_t(offset + got));
+        ssize_t n = sys::pread(fd, to + got, want - got, off_t(offset + got));
         if (n < 0) sys::throwErrno();
         if (n == 0) break;  // the file shrank since it was opened
         got += std::uint64_t(n);
     }
-    out.resize(got);
-    return out;
+    return got;
+}
+
+Bytes FileIn::read(std::uint64_t offset, std::int64_t count) const {
+    if (count <= 0 || offset >= size_) return {};
+    const std::uint64_t want = std::min<std::uint64_t>(std::uint64_t(count), size_ - offset);
+    if (want > kCachedRead) {
+        Bytes out(want);
+        out.resize(preadAll(fd_, out.data(), want, offset));
+        return out;
+    }
+    const bool cached = offset >= cacheStart_ && offset - cacheStart_ <= cache_.size() &&
+                        cache_.size() - (offset - cacheStart_) >= want;
+    if (!cached) {
+        cache_.clear();  // a failed read below must not leave a stale stretch behind
+        Bytes fresh(std::min(kCachedRead, size_ - offset));
+        fresh.resize(preadAll(fd_, fresh.data(), fresh.size(), offset));
+        cache_ = std::move(fresh);
+        cacheStart_ = offset;
+    }
+    const auto from = cache_.begin() + std::ptrdiff_t(offset - cacheStart_);
+    const auto n = std::min<std::uint64_t>(want, std::uint64_t(cache_.end() - from));
+    return Bytes(from, from + std::ptrdiff_t(n));
+}
+
+void FileIn::adviseSequential(std::uint64_t offset, std::uint64_t count) const {
+    // Only a hint about this descriptor's readahead: nothing in the file changes, and a
+    // refusal changes nothing either, so it bypasses the fault seam.
+    (void)::posix_fadvise(fd_, off_t(offset), off_t(count), POSIX_FADV_SEQUENTIAL);
 }
 
 void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const {
     if (count == 0) return;
+    if (count <= kSmallCopy) {
+        const Bytes piece = read(offset, std::int64_t(count));
+        out.write(piece);
+        if (piece.size() < count) throw TagError::malformed(msg::fileEnded);
+        return;
+    }
+    // The kernel appends at the descriptor's offset, so the gathered bytes must be there first.
     out.flushBuffer();
+    adviseSequential(offset, count);
+    while (count > 0) {
+        if (offset >= size_) throw TagError::malformed(msg::fileEnded);
+        const auto want = std::size_t(std::min({count, size_ - offset, kKernelPiece}));
+        const ssize_t n = sys::copyFileRange(fd_, off_t(offset), out.fd_, nullptr, want);
+        if (n < 0 && !kernelCopyUnavailable(errno)) sys::throwErrno();
+        if (n <= 0) {
+            // Unavailable here, or nothing copied where the file should still have bytes (some
+            // filesystems say 0 rather than fail): read(2) knows what is really there.
+            copyThroughBuffer(offset, count, out);
+            return;
+        }
+        out.appended(std::uint64_t(n));
+        offset += std::uint64_t(n);
+        count -= std::uint64_t(n);
+    }
+}
+
+void FileIn::copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOut& out) const {
     Bytes piece(std::min<std::uint64_t>(count, kPieceSize));
     while (count > 0) {
         std::size_t n = 0;
@@ -251,12 +319,37 @@ void FileOut::write(const std::uint8_t* data, std::size_t size) {
     constexpr std::size_t kGather = 64 * 1024;
     if (buffer_.size() + size <= kGather) {
         buffer_.insert(buffer_.end(), data, data + size);
+        position_ += size;
     } else {
         flushBuffer();
-        if (size <= kGather) buffer_.insert(buffer_.end(), data, data + size);
-        else writeAll(fd_, data, size);
+        if (size <= kGather) {
+            buffer_.insert(buffer_.end(), data, data + size);
+            position_ += size;
+        } else {
+            writeAll(fd_, data, size);
+            appended(size);
+        }
     }
-    position_ += size;
+}
+
+void FileOut::appended(std::uint64_t count) {
+    position_ += count;
+    if (earlyWriteback_ && position_ - buffer_.size() - writebackFrom_ >= kKernelPiece) {
+        startWriteback();
+    }
+}
+
+void FileOut::startWriteback() {
+    // Everything already in the file goes to the disk now, while the caller goes on copying and
+    // verifying, instead of all of it waiting for the fsync in close().
+    const std::uint64_t inFile = position_ - buffer_.size();
+    if (sys::startWriteback(fd_, off_t(writebackFrom_), off_t(inFile - writebackFrom_)) != 0) {
+        if (errno != EINVAL && errno != ESPIPE && errno != ENOSYS && errno != EOPNOTSUPP) {
+            sys::throwErrno();
+        }
+        earlyWriteback_ = false;  // not on this filesystem; close() still flushes everything
+    }
+    writebackFrom_ = inFile;
 }
 
 void FileOut::flushBuffer() {

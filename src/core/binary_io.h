@@ -89,15 +89,26 @@ public:
     // Platform failures throw std::system_error.
     Bytes read(std::uint64_t offset, std::int64_t count) const;
 
-    // Copies exactly `count` bytes from `offset` into `out` at its position, in pieces of at most
-    // 1 MiB. Running past the end throws TagError::malformed "The file ended unexpectedly.",
-    // after writing what there was.
+    // Copies exactly `count` bytes from `offset` into `out` at its position. The kernel copies
+    // between the files where it can (copy_file_range), else the bytes pass through one buffer
+    // of at most 1 MiB. Running past the end throws TagError::malformed "The file ended
+    // unexpectedly.", after writing what there was.
     void copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
 
+    // Tells the kernel that this range will be read front to back, so it reads ahead further.
+    void adviseSequential(std::uint64_t offset, std::uint64_t count) const;
+
 private:
+    void copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
+
     std::filesystem::path path_;
     int fd_ = -1;
     std::uint64_t size_ = 0;
+    // Parsers read many small fields (box, chunk and block headers, short tags); they are served
+    // from one cached stretch of the file, so a header walk costs one system call, not one per
+    // field. A stream belongs to one thread, so the const reads may fill it.
+    mutable Bytes cache_;
+    mutable std::uint64_t cacheStart_ = 0;
 };
 
 // A new file being written. The destructor closes without reporting; call close() when the
@@ -130,10 +141,18 @@ public:
     void flushBuffer();
 
 private:
+    friend class FileIn;  // its copy appends through the descriptor and reports it here
+    void appended(std::uint64_t count);
+    void startWriteback();
+
     std::filesystem::path path_;
     int fd_ = -1;
     std::uint64_t position_ = 0;
     Bytes buffer_;  // small writes (headers) are gathered here
+    // Bytes before this offset have been handed to the disk (startWriteback); false once the
+    // filesystem says it cannot do that, after which close() alone flushes.
+    std::uint64_t writebackFrom_ = 0;
+    bool earlyWriteback_ = true;
 };
 
 }  // namespace pelorix

@@ -98,10 +98,18 @@ int fsetxattr(int fd, const std::string& name, const void* value, size_t size) {
     return ::fsetxattr(fd, name.c_str(), value, size, 0);
 }
 
-ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, off_t offOut, size_t count) {
+ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, off_t* offOut, size_t count) {
     if (injected(Op::copyRange)) return -1;
-    loff_t in = offIn, out = offOut;
-    return retry([&] { return ::copy_file_range(fdIn, &in, fdOut, &out, count, 0); });
+    return retry([&] {
+        loff_t in = offIn;
+        loff_t out = offOut ? *offOut : 0;
+        return ::copy_file_range(fdIn, &in, fdOut, offOut ? &out : nullptr, count, 0);
+    });
+}
+
+int startWriteback(int fd, off_t offset, off_t count) {
+    if (injected(Op::startWriteback)) return -1;
+    return retry([&] { return ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE); });
 }
 
 void throwErrno() { throwErrno(errno); }
