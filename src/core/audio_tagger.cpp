@@ -303,7 +303,7 @@ std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
             return {};
         }
         case AudioFormat::flac: {
-            const std::uint64_t start = FLACTagger::layout(in).audioOffset;
+            const std::uint64_t start = FLACTagger::audioOffset(in);
             if (start >= size) return {};
             return {{start, size - start}};
         }

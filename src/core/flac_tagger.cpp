@@ -30,34 +30,71 @@ bool keyIsISRC(const Bytes& entry) {
     return text::toUpper(key) == "ISRC";
 }
 
-std::vector<Block>::iterator firstCommentBlock(std::vector<Block>& blocks) {
-    return std::find_if(blocks.begin(), blocks.end(),
-                        [](const Block& b) { return b.type == kVorbisComment; });
+// Where a metadata block's content lies in the file.
+struct BlockSpan {
+    std::uint8_t type = 0;
+    std::uint64_t offset = 0;  // first byte after the 4-byte header
+    std::uint64_t length = 0;
+};
+
+// The offset of "fLaC": the length of a leading ID3v2 tag, else 0.
+std::uint64_t markerOffset(const FileIn& in) {
+    const std::uint64_t at = ID3v2::totalSize(in.read(0, 10)).value_or(0);
+    if (in.read(at, 4) != kMarker) throw TagError::malformed(msg::notFLAC);
+    return at;
+}
+
+// Walks the block headers up to the one flagged last, handing each block to `visit`; every
+// block must lie wholly inside the file. Reads no block content itself, so a reader that needs
+// one block does not load the pictures. Returns the first byte after the last block.
+template <typename Visit>
+std::uint64_t walkBlocks(const FileIn& in, std::uint64_t flacOffset, Visit visit) {
+    std::uint64_t pos = flacOffset + 4;
+    for (;;) {
+        const Bytes header = in.read(pos, std::int64_t(kBlockHeaderSize));
+        if (header.size() < kBlockHeaderSize) throw TagError::malformed(msg::flacTruncated);
+        const std::uint64_t length = (std::uint64_t(header[1]) << 16) |
+                                     (std::uint64_t(header[2]) << 8) | std::uint64_t(header[3]);
+        pos += kBlockHeaderSize;
+        if (length > in.size() - pos) throw TagError::malformed(msg::flacTruncated);
+        visit(BlockSpan{std::uint8_t(header[0] & 0x7F), pos, length});
+        pos += length;
+        if (header[0] & kLastBlock) return pos;
+    }
+}
+
+Bytes contentOf(const FileIn& in, const BlockSpan& block) {
+    Bytes data = in.read(block.offset, std::int64_t(block.length));
+    if (data.size() < block.length) throw TagError::malformed(msg::flacTruncated);  // it shrank
+    return data;
+}
+
+// The content of the first VORBIS_COMMENT block, or none; the whole block list is checked.
+std::optional<Bytes> firstComments(const FileIn& in, std::uint64_t flacOffset,
+                                   std::vector<BlockSpan>* blocks = nullptr,
+                                   std::uint64_t* audioOffset = nullptr) {
+    std::optional<Bytes> comments;
+    const std::uint64_t end = walkBlocks(in, flacOffset, [&](const BlockSpan& b) {
+        if (!comments && b.type == kVorbisComment) comments = contentOf(in, b);
+        if (blocks) blocks->push_back(b);
+    });
+    if (audioOffset) *audioOffset = end;
+    return comments;
 }
 
 }  // namespace
 
 Layout layout(const FileIn& in) {
     Layout result;
-    result.flacOffset = ID3v2::totalSize(in.read(0, 10)).value_or(0);
-    if (in.read(result.flacOffset, 4) != kMarker) throw TagError::malformed(msg::notFLAC);
-
-    std::uint64_t pos = result.flacOffset + 4;
-    for (;;) {
-        Bytes header = in.read(pos, std::int64_t(kBlockHeaderSize));
-        if (header.size() < kBlockHeaderSize) throw TagError::malformed(msg::flacTruncated);
-        std::uint64_t length = (std::uint64_t(header[1]) << 16) | (std::uint64_t(header[2]) << 8) |
-                               std::uint64_t(header[3]);
-        pos += kBlockHeaderSize;
-        // read() is capped by what the file holds, so a false length allocates nothing extra.
-        Bytes data = in.read(pos, std::int64_t(length));
-        if (data.size() < length) throw TagError::malformed(msg::flacTruncated);
-        pos += length;
-        result.blocks.push_back(Block{std::uint8_t(header[0] & 0x7F), std::move(data)});
-        if (header[0] & kLastBlock) break;
-    }
-    result.audioOffset = pos;
+    result.flacOffset = markerOffset(in);
+    result.audioOffset = walkBlocks(in, result.flacOffset, [&](const BlockSpan& b) {
+        result.blocks.push_back(Block{b.type, contentOf(in, b)});
+    });
     return result;
+}
+
+std::uint64_t audioOffset(const FileIn& in) {
+    return walkBlocks(in, markerOffset(in), [](const BlockSpan&) {});
 }
 
 Comments parseComments(const Bytes& data) {
@@ -91,10 +128,9 @@ Bytes build(const Comments& comments) {
 }
 
 std::optional<std::string> readISRC(const FileIn& in) {
-    Layout l = layout(in);
-    auto block = firstCommentBlock(l.blocks);
-    if (block == l.blocks.end()) return std::nullopt;
-    Comments comments = parseComments(block->data);
+    const std::optional<Bytes> block = firstComments(in, markerOffset(in));
+    if (!block) return std::nullopt;
+    Comments comments = parseComments(*block);
     for (const Bytes& entry : comments.entries) {
         if (!keyIsISRC(entry)) continue;
         auto value =
@@ -108,11 +144,14 @@ std::optional<std::string> readISRC(const FileIn& in) {
 }
 
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {
-    Layout l = layout(in);
-    auto block = firstCommentBlock(l.blocks);
+    // Only the comment block is held in memory; every other block is copied from the input.
+    const std::uint64_t flacOffset = markerOffset(in);
+    std::vector<BlockSpan> blocks;
+    std::uint64_t audioOffset = 0;
+    const std::optional<Bytes> block = firstComments(in, flacOffset, &blocks, &audioOffset);
     Comments comments;
-    if (block != l.blocks.end()) {
-        comments = parseComments(block->data);
+    if (block) {
+        comments = parseComments(*block);
     } else {
         comments.vendor.assign(kVendor.begin(), kVendor.end());
     }
@@ -124,27 +163,31 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         append(entry, *isrc);
         comments.entries.push_back(std::move(entry));
     }
-    Bytes data = build(comments);
+    const Bytes data = build(comments);
     if (data.size() > kMaxBlockData) throw TagError::unsupported(msg::flacCommentTooLarge);
 
-    if (block != l.blocks.end()) {
-        block->data = std::move(data);
+    // The new block list: the first comment block replaced, or a new one after STREAMINFO.
+    // A span without an offset stands for the new comment block.
+    const BlockSpan newComments{kVorbisComment, 0, data.size()};
+    auto isComment = [](const BlockSpan& b) { return b.type == kVorbisComment; };
+    if (block) {
+        *std::find_if(blocks.begin(), blocks.end(), isComment) = newComments;
     } else if (isrc) {
-        auto at = l.blocks.empty() ? l.blocks.end() : l.blocks.begin() + 1;
-        l.blocks.insert(at, Block{kVorbisComment, std::move(data)});
+        blocks.insert(blocks.empty() ? blocks.end() : blocks.begin() + 1, newComments);
     }
 
-    if (l.flacOffset > 0) in.copy(0, l.flacOffset, out);
+    if (flacOffset > 0) in.copy(0, flacOffset, out);
     out.write(kMarker);
-    for (std::size_t i = 0; i < l.blocks.size(); ++i) {
-        const Block& b = l.blocks[i];
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const BlockSpan& b = blocks[i];
         // The last-block flag follows the new list, whatever the input said.
-        std::uint8_t first = std::uint8_t(b.type | (i + 1 == l.blocks.size() ? kLastBlock : 0));
-        std::uint64_t n = b.data.size();
+        std::uint8_t first = std::uint8_t(b.type | (i + 1 == blocks.size() ? kLastBlock : 0));
+        std::uint64_t n = b.length;
         out.write(Bytes{first, std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)});
-        out.write(b.data);
+        if (b.offset == 0) out.write(data);
+        else in.copy(b.offset, b.length, out);
     }
-    if (in.size() > l.audioOffset) in.copy(l.audioOffset, in.size() - l.audioOffset, out);
+    if (in.size() > audioOffset) in.copy(audioOffset, in.size() - audioOffset, out);
 }
 
 }  // namespace pelorix::FLACTagger

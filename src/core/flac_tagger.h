@@ -29,6 +29,8 @@ struct Comments {
 };
 
 Layout layout(const FileIn& in);
+// Layout's audioOffset, found from the block headers alone.
+std::uint64_t audioOffset(const FileIn& in);
 Comments parseComments(const Bytes& data);
 Bytes build(const Comments& comments);
 std::optional<std::string> readISRC(const FileIn& in);
