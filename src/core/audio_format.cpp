@@ -37,7 +37,11 @@ bool extensionIsMP3(const std::filesystem::path& path) {
 }  // namespace
 
 AudioFormat AudioFormat::detect(const std::filesystem::path& path) {
-    FileIn in(path);
+    const FileIn in(path);
+    return detect(in);
+}
+
+AudioFormat AudioFormat::detect(const FileIn& in) {
     const Bytes head = in.read(0, 16);
     if (head.size() < 12) throw TagError::malformed(msg::tooShortForAudio);
 
@@ -56,7 +60,7 @@ AudioFormat AudioFormat::detect(const std::filesystem::path& path) {
     if (id == "fLaC") return flac;
     if (fourCC(head, 4) == "ftyp") return m4a;
     if (head[0] == 0xFF && head[1] >= 0xE0) return mp3;  // MPEG frame sync
-    if (extensionIsMP3(path)) return mp3;
+    if (extensionIsMP3(in.path())) return mp3;
     throw TagError::unsupported(msg::unsupportedType);
 }
 

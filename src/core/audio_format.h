@@ -8,6 +8,8 @@
 
 namespace pelorix {
 
+class FileIn;
+
 class AudioFormat {
 public:
     enum Kind { mp3, wav, aiff, flac, m4a };
@@ -22,6 +24,8 @@ public:
     // Decides the container from the content; the name's extension only as a last resort for
     // MP3 streams. Throws TagError (or a platform error).
     static AudioFormat detect(const std::filesystem::path& path);
+    // The same for a file already open, so that a caller reading it next opens it only once.
+    static AudioFormat detect(const FileIn& in);
 
     // The lower-case extensions (no dot) that a folder scan picks up.
     static const std::set<std::string>& extensions();

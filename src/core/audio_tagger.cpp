@@ -276,9 +276,8 @@ std::string backupName(const std::string& base, const std::string& ext, std::uin
 }  // namespace
 
 std::optional<std::string> readISRC(const fs::path& path) {
-    const AudioFormat format = AudioFormat::detect(path);
-    const FileIn in(path);
-    return readWith(format, in);
+    const FileIn in(path);  // detection and reading share one opening
+    return readWith(AudioFormat::detect(in), in);
 }
 
 std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
@@ -353,7 +352,8 @@ fs::path makeBackup(const fs::path& path) {
 
 void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup) {
     const fs::path target = resolveTarget(path);
-    const AudioFormat format = AudioFormat::detect(target);
+    const FileIn in(target);  // detected, fingerprinted and copied through this one opening
+    const AudioFormat format = AudioFormat::detect(in);
 
     const fs::path tmp = tempPathFor(target);
     // A leftover from an earlier crash goes. unlink(2) takes a file or a link, never a folder:
@@ -361,28 +361,29 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
     (void)sys::unlink(tmp.string());
     TempFileGuard guard(tmp);
 
-    const FileIn in(target);
     const struct stat original = statOf(in.fd());
     const std::vector<ByteRange> audioBefore = audioRanges(in, format);
 
-    {
-        FileOut out(tmp);  // exclusive, mode 0600 until the original's mode is applied
-        guard.arm();
-        writeWith(format, in, out, isrc);
-        copyAttributes(in.fd(), original, out.fd());
-        out.close();
-    }
+    FileOut out(tmp);  // exclusive, mode 0600 until the original's mode is applied
+    guard.arm();
+    writeWith(format, in, out, isrc);
+    copyAttributes(in.fd(), original, out.fd());
+    out.flushBuffer();
     if (auto& hook = afterWriteHook()) hook(tmp);
 
-    if (!sameCode(readISRC(tmp), isrc)) throw TagError::io(msg::verifyISRC);
+    // The checks read the temporary file as the kernel holds it, which is exactly what the
+    // flush below puts on storage; checking first lets the disk write while they read.
     {
         const FileIn written(tmp);
+        if (!sameCode(readWith(AudioFormat::detect(written), written), isrc)) {
+            throw TagError::io(msg::verifyISRC);
+        }
         AudioStream before(in, audioBefore);
         AudioStream after(written, audioRanges(written, format));
-        if (!sameAudio(before, after) || !unchangedSince(in, target, original)) {
-            throw TagError::io(msg::verifyAudio);
-        }
+        if (!sameAudio(before, after)) throw TagError::io(msg::verifyAudio);
     }
+    out.close();
+    if (!unchangedSince(in, target, original)) throw TagError::io(msg::verifyAudio);
 
     std::optional<fs::path> copy;
     try {

@@ -33,8 +33,8 @@ std::string fingerprint(const std::filesystem::path& path, AudioFormat format);
 std::filesystem::path makeBackup(const std::filesystem::path& path);
 
 namespace testing {
-// Test only: called with the temporary file's path after the codec has written and closed it,
-// before any verification. Lets a test play a writer that damages the audio. Not thread-safe.
+// Test only: called with the temporary file's path after the codec has written it (every byte
+// in the file, not yet flushed to storage), before any verification. Lets a test play a writer that damages the audio. Not thread-safe.
 void setAfterWriteHook(std::function<void(const std::filesystem::path& tmp)> hook);
 }  // namespace testing
 
