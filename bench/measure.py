@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A paired harness: every case runs each of its commands RUNS times, interleaved, with the
-files reset before every run outside the timing. Reports medians and ratios to the baseline
-measured in the same run, and the peak memory of each pelorix write."""
+files reset before every run outside the timing. Reports medians and ratios to the baselines
+measured in the same run, the peak memory of each pelorix write, and the load of the machine."""
 import argparse
 import datetime
 import glob
@@ -16,10 +16,15 @@ ap = argparse.ArgumentParser()
 ap.add_argument("--pelorix", required=True)
 ap.add_argument("--scratch", required=True)
 ap.add_argument("--runs", type=int, default=5)
+ap.add_argument("--settle", type=float, default=2.0,
+                help="seconds to wait after each reset, once its writes are on the disk")
+ap.add_argument("--only", default="",
+                help="comma-separated case files to run (e.g. big.wav,read); default all")
 args = ap.parse_args()
 S = args.scratch
 P = args.pelorix
 CODE = "FI-ABC-26-00001"
+only = set(filter(None, args.only.split(",")))
 
 
 def sh(cmd):
@@ -33,51 +38,81 @@ def timed(cmd):
     return time.perf_counter() - t
 
 
+def load():
+    return float(open("/proc/loadavg").read().split()[0])
+
+
 def peak_kib(cmd):
     out = subprocess.run(["/usr/bin/time", "-f", "%M", "sh", "-c", cmd + " >/dev/null"],
                          check=True, capture_output=True, text=True).stderr
     return int(out.strip().splitlines()[-1])
 
 
-def run_case(name, commands):
-    """commands: list of (label, prepare, command). Returns {label: [seconds...]}."""
+def settle():
+    # Deleting or truncating a 1 GiB file (the reset, or the file a write replaced) keeps the
+    # disk busy for a while after the call returns (freed blocks, discards); without a pause that
+    # work lands in whichever command runs next.
+    sh("sync")
+    time.sleep(args.settle)
+
+
+def run_case(commands):
+    """commands: list of (label, prepare, command). Returns {label: [seconds...]}, loads."""
     times = {label: [] for label, _, _ in commands}
+    loads = []
     for _ in range(args.runs):
         for label, prepare, cmd in commands:
             if prepare:
                 sh(prepare)
+            settle()
+            loads.append(load())
             times[label].append(timed(cmd))
-    return times
+    return times, loads
 
 
-big = [("WAV 1 GiB", "big.wav", "wav"), ("FLAC", "big.flac", "flac"),
+big = [("WAV 1 GiB", "big.wav", "wav"), ("FLAC (same audio)", "big.flac", "flac"),
        ("AIFF 200 MB", "big.aiff", "aiff"), ("MP3 100 MB, tight v2.4 tag", "big.mp3", "mp3"),
        ("M4A AAC, moov first", "big-moov-first.m4a", "m4a"),
        ("M4A AAC, moov last", "big-moov-last.m4a", "m4a")]
 
+started = datetime.datetime.now()
+all_loads = []
 rows = []
 have_ap = shutil.which("AtomicParsley") is not None
-for name, src, ext in big:
-    src = os.path.join(S, src)
+idle_rss = peak_kib(f"{P} --version")
+for name, src_name, ext in big:
+    if only and src_name not in only:
+        continue
+    src = os.path.join(S, src_name)
     work = os.path.join(S, "work." + ext)
     copy = os.path.join(S, "copy." + ext)
     remux = os.path.join(S, "remux." + ext)
-    reset = f"cp {src} {work}"
+    # Every command starts from the same state: the file to rewrite a fresh, durable copy of the
+    # source, no other output. (A reset that differs per command also leaves the page allocator
+    # in a different state, which on a virtual machine changes what writing 1 GiB costs.)
+    reset = f"rm -f {work} {copy} {remux} && cp {src} {work} && sync {work}"
     cmds = [
-        ("cp+sync", f"rm -f {copy}", f"cp {src} {copy} && sync {copy}"),
+        ("cp+sync", reset, f"cp {src} {copy} && sync {copy}"),
         ("pelorix", reset, f"{P} --write {CODE} {work}"),
-        ("ffmpeg remux", f"{reset} && rm -f {remux}",
+        ("ffmpeg remux", reset,
          f"ffmpeg -v error -y -i {work} -map 0 -c copy -metadata ISRC=FIABC2600001 {remux}"
          f" && mv {remux} {work}"),
     ]
+    # What deleting the file costs here: every replace frees the old file's blocks, which a copy
+    # to a new name never does.
+    cmds.append(("rm", reset, f"rm {work}"))
     if ext == "m4a" and have_ap:
         cmds.append(("AtomicParsley", reset,
                      f"AtomicParsley {work} --rDNSatom FIABC2600001 name=ISRC "
                      f"domain=com.apple.iTunes --overWrite"))
     size = os.path.getsize(src)
-    t = run_case(name, cmds)
+    t, loads = run_case(cmds)
+    all_loads += loads
     sh(reset)
     mem = peak_kib(f"{P} --write {CODE} {work}")
+    # The write must have stored the code; a fast wrong answer is not a result.
+    got = subprocess.run([P, "--read", work], capture_output=True, text=True).stdout
+    assert got.strip().endswith("FI-ABC-26-00001"), got
     med = {k: statistics.median(v) for k, v in t.items()}
     rows.append((name, size, med, mem))
     for f in (work, copy, remux):
@@ -85,20 +120,22 @@ for name, src, ext in big:
             os.remove(f)
 
 # Reads: 5,000 small files in one process.
-small = sorted(glob.glob(os.path.join(S, "small", "*", "*")))
-listfile = os.path.join(S, "small-list.txt")
-with open(listfile, "w") as f:
-    f.write("\n".join(small))
-here = os.path.dirname(os.path.abspath(__file__))
-rt = run_case("read", [
-    ("pelorix --read", None, f"xargs -a {listfile} -d '\\n' {P} --read"),
-    ("mutagen", None, f"xargs -a {listfile} -d '\\n' /usr/bin/python3 {here}/mutagen_read.py"),
-])
-# xargs could split the list over several processes; make sure it did not.
-assert len(" ".join(small)) < 2_000_000
-
-rmed = {k: statistics.median(v) for k, v in rt.items()}
-n = len(small)
+read_row = None
+if not only or "read" in only:
+    small = sorted(glob.glob(os.path.join(S, "small", "*", "*")))
+    listfile = os.path.join(S, "small-list.txt")
+    with open(listfile, "w") as f:
+        f.write("\n".join(small))
+    # xargs could split the list over several processes; make sure it does not.
+    assert len(" ".join(small)) < 2_000_000
+    here = os.path.dirname(os.path.abspath(__file__))
+    rt, loads = run_case([
+        ("pelorix --read", None, f"xargs -a {listfile} -d '\\n' {P} --read"),
+        ("mutagen", None,
+         f"xargs -a {listfile} -d '\\n' /usr/bin/python3 {here}/mutagen_read.py"),
+    ])
+    all_loads += loads
+    read_row = (len(small), {k: statistics.median(v) for k, v in rt.items()})
 
 cpu = "unknown"
 try:
@@ -108,25 +145,48 @@ try:
             break
 except OSError:
     pass
+fs_type = subprocess.run(["findmnt", "-n", "-o", "FSTYPE,OPTIONS", "--target", S],
+                         capture_output=True, text=True).stdout.strip() or "?"
+mem_total = "?"
+for line in open("/proc/meminfo"):
+    if line.startswith("MemTotal"):
+        mem_total = f"{int(line.split()[1]) / 1024 / 1024:.0f} GiB"
+
+
+def secs(v):
+    return f"{v:.2f} s"
+
 
 out = []
-out.append(f"Run of {datetime.date.today()} on {platform.node()}: {cpu}, {os.cpu_count()} cores, "
-           f"page cache hot, {args.runs} runs per command, medians.\n")
-out.append("| write | size | cp+sync | pelorix | ratio to cp+sync | ffmpeg remux | AtomicParsley"
-           " | peak memory |")
-out.append("|---|---|---|---|---|---|---|---|")
+out.append(f"Run of {started:%Y-%m-%d %H:%M} on {platform.node()}: {cpu}, {os.cpu_count()} cores, "
+           f"{mem_total} RAM, Linux {platform.release()}, {fs_type}; page cache hot; "
+           f"{args.runs} paired runs per command, medians; load average (1 min) during the runs "
+           f"{min(all_loads):.1f}–{max(all_loads):.1f}, median {statistics.median(all_loads):.1f}.\n")
+out.append("| write | size | cp+sync | pelorix | × cp+sync | ffmpeg remux | × ffmpeg "
+           "| AtomicParsley | × AtomicParsley | rm | peak RSS |")
+out.append("|---|---|---|---|---|---|---|---|---|---|---|")
 for name, size, med, mem in rows:
-    base = med["cp+sync"]
-    ap_cell = f"{med['AtomicParsley']:.3f} s" if "AtomicParsley" in med else "—"
-    out.append(f"| {name} | {size / 1e6:.0f} MB | {base:.3f} s | {med['pelorix']:.3f} s | "
-               f"{med['pelorix'] / base:.2f}× | {med['ffmpeg remux']:.3f} s | {ap_cell} | "
+    p = med["pelorix"]
+    ap_cells = (f"{secs(med['AtomicParsley'])} | {p / med['AtomicParsley']:.2f}"
+                if "AtomicParsley" in med else "— | —")
+    out.append(f"| {name} | {size / 1e6:.0f} MB | {secs(med['cp+sync'])} | {secs(p)} | "
+               f"{p / med['cp+sync']:.2f} | {secs(med['ffmpeg remux'])} | "
+               f"{p / med['ffmpeg remux']:.2f} | {ap_cells} | {secs(med['rm'])} | "
                f"{mem / 1024:.1f} MiB |")
 out.append("")
-out.append("| read | files | pelorix | files/s | mutagen | files/s | ratio |")
-out.append("|---|---|---|---|---|---|---|")
-pr, mr = rmed["pelorix --read"], rmed["mutagen"]
-out.append(f"| 5 formats, 50 folders | {n} | {pr:.3f} s | {n / pr:.0f} | {mr:.3f} s | "
-           f"{n / mr:.0f} | {mr / pr:.1f}× |")
+out.append("rm: deleting the file, which every replace does to the old one (a copy to a new "
+           "name does not).")
+out.append(f"Peak RSS is the whole process as `/usr/bin/time -f %M` reports it; the same binary "
+           f"printing its version peaks at {idle_rss / 1024:.1f} MiB (shared libraries mapped "
+           f"at start-up).")
+if read_row:
+    n, rmed = read_row
+    pr, mr = rmed["pelorix --read"], rmed["mutagen"]
+    out.append("")
+    out.append("| read | files | pelorix | files/s | mutagen | files/s | × mutagen's rate |")
+    out.append("|---|---|---|---|---|---|---|")
+    out.append(f"| 5 formats, 50 folders, one process | {n} | {secs(pr)} | {n / pr:.0f} | "
+               f"{secs(mr)} | {n / mr:.0f} | {mr / pr:.1f} |")
 text = "\n".join(out)
 print(text)
 with open(os.path.join(S, "results.md"), "w") as f:
