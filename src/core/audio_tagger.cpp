@@ -48,11 +48,11 @@ public:
                 ++index_;
                 continue;
             }
-            if (buffer_.empty()) buffer_.resize(kPieceSize);
+            if (buffer_.empty()) buffer_.resize(pieceSize());
             if (!advised_) in_.adviseSequential(r.offset, r.length);
             advised_ = true;
             const auto want = std::size_t(std::min<std::uint64_t>({r.length, in_.size() - r.offset,
-                                                                    kPieceSize}));
+                                                                    buffer_.size()}));
             const ssize_t n = sys::pread(in_.fd(), buffer_.data(), want, off_t(r.offset));
             if (n < 0) sys::throwErrno();
             if (n == 0) {  // the file shrank since it was opened
@@ -68,6 +68,15 @@ public:
     }
 
 private:
+    // 1 MiB, or less for less audio: a small file need not clear and fault in a whole piece.
+    std::size_t pieceSize() const {
+        std::uint64_t total = 0;
+        for (std::size_t i = index_; i < ranges_.size() && total < kPieceSize; ++i) {
+            total += std::min(ranges_[i].length, kPieceSize);
+        }
+        return std::size_t(std::min<std::uint64_t>(total, kPieceSize));
+    }
+
     const FileIn& in_;
     std::vector<ByteRange> ranges_;
     std::size_t index_ = 0;
@@ -372,7 +381,8 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
     if (auto& hook = afterWriteHook()) hook(tmp);
 
     // The checks read the temporary file as the kernel holds it, which is exactly what the
-    // flush below puts on storage; checking first lets the disk write while they read.
+    // flush stores; they run while the disk flushes, and the replace waits for both.
+    out.startFlush();
     {
         const FileIn written(tmp);
         if (!sameCode(readWith(AudioFormat::detect(written), written), isrc)) {

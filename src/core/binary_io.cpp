@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <system_error>
 
 #include "core/sys.h"
@@ -240,6 +241,7 @@ void FileIn::adviseSequential(std::uint64_t offset, std::uint64_t count) const {
 
 void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const {
     if (count == 0) return;
+    out.mustBeWritable();
     if (count <= kSmallCopy) {
         const Bytes piece = read(offset, std::int64_t(count));
         out.write(piece);
@@ -302,7 +304,12 @@ FileOut::FileOut(const std::filesystem::path& path, Mode mode) : path_(path) {
 }
 
 FileOut::~FileOut() {
+    flush_.reset();  // the helper thread finishes with the descriptor first
     if (fd_ >= 0) ::close(fd_);
+}
+
+void FileOut::mustBeWritable() const {
+    if (flush_) throw std::logic_error("FileOut: written after startFlush()");
 }
 
 static void writeAll(int fd, const std::uint8_t* data, std::size_t size) {
@@ -316,6 +323,7 @@ static void writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 }
 
 void FileOut::write(const std::uint8_t* data, std::size_t size) {
+    mustBeWritable();
     constexpr std::size_t kGather = 64 * 1024;
     if (buffer_.size() + size <= kGather) {
         buffer_.insert(buffer_.end(), data, data + size);
@@ -360,6 +368,7 @@ void FileOut::flushBuffer() {
 }
 
 void FileOut::patch(std::uint64_t offset, const Bytes& bytes) {
+    mustBeWritable();
     flushBuffer();
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -370,10 +379,23 @@ void FileOut::patch(std::uint64_t offset, const Bytes& bytes) {
     }
 }
 
+void FileOut::startFlush() {
+    if (fd_ < 0 || flush_) return;
+    flushBuffer();
+    flush_ = std::make_unique<sys::Fsync>(fd_);
+}
+
 void FileOut::close() {
     if (fd_ < 0) return;
     flushBuffer();
-    if (sys::fsync(fd_) != 0) sys::throwErrno();
+    if (flush_) {
+        const int rc = flush_->wait();
+        const int err = errno;
+        flush_.reset();
+        if (rc != 0) sys::throwErrno(err);
+    } else if (sys::fsync(fd_) != 0) {
+        sys::throwErrno();
+    }
     int fd = fd_;
     fd_ = -1;
     if (sys::close(fd) != 0) sys::throwErrno();

@@ -6,11 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace pelorix {
+
+namespace sys {
+class Fsync;
+}
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -136,6 +141,9 @@ public:
     void patch(std::uint64_t offset, const Bytes& bytes);
     // Flushes the data to storage (fsync) and closes; either failure throws.
     void close();
+    // Starts the flush of close() on a helper thread, so the caller can read the file back
+    // meanwhile; close() waits for it and reports its failure. Nothing may be written after it.
+    void startFlush();
 
     // Pushes buffered bytes to the file so that the descriptor's offset equals position().
     void flushBuffer();
@@ -144,6 +152,7 @@ private:
     friend class FileIn;  // its copy appends through the descriptor and reports it here
     void appended(std::uint64_t count);
     void startWriteback();
+    void mustBeWritable() const;
 
     std::filesystem::path path_;
     int fd_ = -1;
@@ -153,6 +162,7 @@ private:
     // filesystem says it cannot do that, after which close() alone flushes.
     std::uint64_t writebackFrom_ = 0;
     bool earlyWriteback_ = true;
+    std::unique_ptr<sys::Fsync> flush_;  // set by startFlush()
 };
 
 }  // namespace pelorix

@@ -112,6 +112,34 @@ int startWriteback(int fd, off_t offset, off_t count) {
     return retry([&] { return ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE); });
 }
 
+Fsync::Fsync(int fd) {
+    if (injected(Op::fsync)) {
+        result_ = -1;
+        error_ = errno;
+        return;
+    }
+    try {
+        thread_ = std::thread([this, fd] {
+            result_ = retry([&] { return ::fsync(fd); });
+            error_ = errno;
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: flush here and now.
+        result_ = retry([&] { return ::fsync(fd); });
+        error_ = errno;
+    }
+}
+
+Fsync::~Fsync() {
+    if (thread_.joinable()) thread_.join();
+}
+
+int Fsync::wait() {
+    if (thread_.joinable()) thread_.join();
+    errno = error_;
+    return result_;
+}
+
 void throwErrno() { throwErrno(errno); }
 
 void throwErrno(int err) { throw std::system_error(err, std::generic_category()); }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace pelorix::sys {
 
@@ -37,6 +38,24 @@ ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, off_t* offOut, size_t co
 // sync_file_range(2) with SYNC_FILE_RANGE_WRITE: starts writing the range to storage without
 // waiting for it. Only fsync makes data durable; this lets the disk work while we go on.
 int startWriteback(int fd, off_t offset, off_t count);
+
+// fsync(2) on a helper thread, so the caller can go on while the disk flushes. The fault hook
+// is consulted when it starts, so an injected failure keeps its place in the order of calls.
+// The destructor waits; the descriptor must stay open until then.
+class Fsync {
+public:
+    explicit Fsync(int fd);
+    ~Fsync();
+    Fsync(const Fsync&) = delete;
+    Fsync& operator=(const Fsync&) = delete;
+    // Waits for the flush: 0, or -1 with errno set.
+    int wait();
+
+private:
+    std::thread thread_;
+    int result_ = 0;
+    int error_ = 0;
+};
 
 // Throws std::system_error for the current errno (its what() is the platform's own text).
 [[noreturn]] void throwErrno();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <system_error>
 
 #include "core/audio_tagger.h"
@@ -231,6 +232,33 @@ TEST(WritebackTest, LargeOutputsGoToTheDiskAsTheyAreWritten) {
         if (!c.fails) {
             EXPECT_EQ(fs::file_size(dir / "out"), 20u * piece.size());
         }
+    }
+}
+
+TEST(WritebackTest, AFlushStartedEarlyCoversEverythingAndIsReportedByClose) {
+    TempDir dir;
+    {
+        FileOut out(dir / "a");
+        out.write(bytesOf("abc"));  // still in the gather buffer when the flush starts
+        out.startFlush();
+        EXPECT_THROW(out.write(bytesOf("d")), std::logic_error);
+        Calls calls;
+        out.close();
+        EXPECT_EQ(calls.count[Op::write], 0);  // nothing reached the file after the flush began
+    }
+    EXPECT_EQ(readFile(dir / "a"), bytesOf("abc"));
+
+    FileOut out(dir / "b");
+    out.write(bytesOf("abc"));
+    {
+        Calls calls([](Op op, const std::string&, int) { return op == Op::fsync ? EIO : 0; });
+        out.startFlush();
+    }
+    try {
+        out.close();
+        FAIL() << "the failed flush was not reported";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), EIO);
     }
 }
 
