@@ -239,6 +239,8 @@ void FileIn::adviseSequential(std::uint64_t offset, std::uint64_t count) const {
     (void)::posix_fadvise(fd_, off_t(offset), off_t(count), POSIX_FADV_SEQUENTIAL);
 }
 
+void FileIn::adviseDone() const { (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED); }
+
 void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const {
     if (count == 0) return;
     out.mustBeWritable();

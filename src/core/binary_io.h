@@ -102,6 +102,9 @@ public:
 
     // Tells the kernel that this range will be read front to back, so it reads ahead further.
     void adviseSequential(std::uint64_t offset, std::uint64_t count) const;
+    // Tells the kernel the file will not be read again, so it may drop its cached pages now
+    // (clean ones only; the file itself is untouched).
+    void adviseDone() const;
 
 private:
     void copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
