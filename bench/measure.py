@@ -14,6 +14,8 @@ import time
 
 ap = argparse.ArgumentParser()
 ap.add_argument("--pelorix", required=True)
+ap.add_argument("--pelorix-core", default="",
+                help="a build without the window, to show what loading its libraries costs")
 ap.add_argument("--scratch", required=True)
 ap.add_argument("--runs", type=int, default=5)
 ap.add_argument("--settle", type=float, default=2.0,
@@ -23,6 +25,7 @@ ap.add_argument("--only", default="",
 args = ap.parse_args()
 S = args.scratch
 P = args.pelorix
+PC = args.pelorix_core
 CODE = "FI-ABC-26-00001"
 only = set(filter(None, args.only.split(",")))
 
@@ -80,6 +83,7 @@ all_loads = []
 rows = []
 have_ap = shutil.which("AtomicParsley") is not None
 idle_rss = peak_kib(f"{P} --version")
+idle_rss_core = peak_kib(f"{PC} --version") if PC else 0
 for name, src_name, ext in big:
     if only and src_name not in only:
         continue
@@ -94,6 +98,7 @@ for name, src_name, ext in big:
     cmds = [
         ("cp+sync", reset, f"cp {src} {copy} && sync {copy}"),
         ("pelorix", reset, f"{P} --write {CODE} {work}"),
+        *([("pelorix core", reset, f"{PC} --write {CODE} {work}")] if PC else []),
         ("ffmpeg remux", reset,
          f"ffmpeg -v error -y -i {work} -map 0 -c copy -metadata ISRC=FIABC2600001 {remux}"
          f" && mv {remux} {work}"),
@@ -110,11 +115,15 @@ for name, src_name, ext in big:
     all_loads += loads
     sh(reset)
     mem = peak_kib(f"{P} --write {CODE} {work}")
+    mem_core = 0
+    if PC:
+        sh(reset)
+        mem_core = peak_kib(f"{PC} --write {CODE} {work}")
     # The write must have stored the code; a fast wrong answer is not a result.
     got = subprocess.run([P, "--read", work], capture_output=True, text=True).stdout
     assert got.strip().endswith("FI-ABC-26-00001"), got
     med = {k: statistics.median(v) for k, v in t.items()}
-    rows.append((name, size, med, mem))
+    rows.append((name, size, med, mem, mem_core))
     for f in (work, copy, remux):
         if os.path.exists(f):
             os.remove(f)
@@ -131,6 +140,7 @@ if not only or "read" in only:
     here = os.path.dirname(os.path.abspath(__file__))
     rt, loads = run_case([
         ("pelorix --read", None, f"xargs -a {listfile} -d '\\n' {P} --read"),
+        *([("core --read", None, f"xargs -a {listfile} -d '\\n' {PC} --read")] if PC else []),
         ("mutagen", None,
          f"xargs -a {listfile} -d '\\n' /usr/bin/python3 {here}/mutagen_read.py"),
     ])
@@ -165,7 +175,7 @@ out.append(f"Run of {started:%Y-%m-%d %H:%M} on {platform.node()}: {cpu}, {os.cp
 out.append("| write | size | cp+sync | pelorix | × cp+sync | ffmpeg remux | × ffmpeg "
            "| AtomicParsley | × AtomicParsley | rm | peak RSS |")
 out.append("|---|---|---|---|---|---|---|---|---|---|---|")
-for name, size, med, mem in rows:
+for name, size, med, mem, _ in rows:
     p = med["pelorix"]
     ap_cells = (f"{secs(med['AtomicParsley'])} | {p / med['AtomicParsley']:.2f}"
                 if "AtomicParsley" in med else "— | —")
@@ -179,6 +189,19 @@ out.append("rm: deleting the file, which every replace does to the old one (a co
 out.append(f"Peak RSS is the whole process as `/usr/bin/time -f %M` reports it; the same binary "
            f"printing its version peaks at {idle_rss / 1024:.1f} MiB (shared libraries mapped "
            f"at start-up).")
+if PC and rows:
+    out.append("")
+    out.append("The same writes by a build without the window (-DPELORIX_BUILD_UI=OFF), measured "
+               f"in the same pairs; it peaks at {idle_rss_core / 1024:.1f} MiB printing its "
+               "version.")
+    out.append("")
+    out.append("| write | pelorix core | × cp+sync | × ffmpeg | × AtomicParsley | peak RSS |")
+    out.append("|---|---|---|---|---|---|")
+    for name, size, med, mem, mem_core in rows:
+        c = med["pelorix core"]
+        ap_cell = f"{c / med['AtomicParsley']:.2f}" if "AtomicParsley" in med else "—"
+        out.append(f"| {name} | {secs(c)} | {c / med['cp+sync']:.2f} | "
+                   f"{c / med['ffmpeg remux']:.2f} | {ap_cell} | {mem_core / 1024:.1f} MiB |")
 if read_row:
     n, rmed = read_row
     pr, mr = rmed["pelorix --read"], rmed["mutagen"]
@@ -187,6 +210,10 @@ if read_row:
     out.append("|---|---|---|---|---|---|---|")
     out.append(f"| 5 formats, 50 folders, one process | {n} | {secs(pr)} | {n / pr:.0f} | "
                f"{secs(mr)} | {n / mr:.0f} | {mr / pr:.1f} |")
+    if "core --read" in rmed:
+        cr = rmed["core --read"]
+        out.append(f"| the same, build without the window | {n} | {secs(cr)} | {n / cr:.0f} | "
+                   f"{secs(mr)} | {n / mr:.0f} | {mr / cr:.1f} |")
 text = "\n".join(out)
 print(text)
 with open(os.path.join(S, "results.md"), "w") as f:

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The benchmark: generates its own files with ffmpeg into a scratch folder, then measures
 # `pelorix --write` against a durable copy (`cp && sync`), an ffmpeg remux and AtomicParsley, and
-# `pelorix --read` of 5,000 small files against mutagen — all in the same run, with hyperfine.
+# `pelorix --read` of 5,000 small files against mutagen — all in the same run, with the paired,
+# interleaved harness measure.py (each command RUNS times, files reset outside the timing).
 #
-#   bench/run.sh [SCRATCH]        (default scratch: bench/out; needs about 5 GB)
+#   bench/run.sh [SCRATCH [measure.py options]]   (default scratch: bench/out; about 5 GB)
+#   RUNS=7 bench/run.sh bench/out --only big.wav,read
 #
 # Prints a Markdown table (medians, ratios) and peak memory of each write; also writes
 # SCRATCH/results.md.
@@ -11,12 +13,13 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/.." && pwd)"
 scratch="${1:-$here/out}"
+shift || true
 runs="${RUNS:-5}"
 mkdir -p "$scratch"
 scratch="$(cd "$scratch" && pwd)"
 
 need=()
-for p in hyperfine atomicparsley python3-mutagen ffmpeg time; do
+for p in atomicparsley python3-mutagen ffmpeg time; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -25,11 +28,15 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
 
-# The binary under test: an optimised build.
+# The binary under test: an optimised build, as shipped (with the window). A second build
+# without the window shows what loading the window's libraries adds to each run.
 cmake -S "$root" -B "$root/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DPELORIX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$root/build/release" --target pelorix >/dev/null
-pelorix="$root/build/release/pelorix"
+cmake --build "$root/build/release" --target pelorix -j2 >/dev/null
+cmake -S "$root" -B "$root/build/release-core" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DPELORIX_BUILD_TESTS=OFF -DPELORIX_BUILD_UI=OFF >/dev/null
+cmake --build "$root/build/release-core" --target pelorix -j2 >/dev/null
 
 /usr/bin/python3 "$here/make_files.py" "$scratch"
-/usr/bin/python3 "$here/measure.py" --pelorix "$pelorix" --scratch "$scratch" --runs "$runs"
+/usr/bin/python3 "$here/measure.py" --pelorix "$root/build/release/pelorix" \
+  --pelorix-core "$root/build/release-core/pelorix" --scratch "$scratch" --runs "$runs" "$@"
