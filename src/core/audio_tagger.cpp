@@ -392,9 +392,13 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
         AudioStream after(written, audioRanges(written, format));
         if (!sameAudio(before, after)) throw TagError::io(msg::verifyAudio);
     }
-    // Freeing the replaced file's cached pages costs as much as reading them; done here, it
-    // overlaps the flush instead of adding to the replace. A backup still reads them.
-    if (!backup) in.adviseDone();
+    // Freeing the replaced file's cached pages costs about as much as reading them. While the
+    // flush still runs that time is free, so they go now, step by step, until it ends; the rest
+    // goes with the replace. A backup still reads them.
+    constexpr std::uint64_t kDropStep = 16 << 20;
+    for (std::uint64_t at = 0; !backup && at < in.size() && out.flushing(); at += kDropStep) {
+        in.adviseDone(at, kDropStep);
+    }
     out.close();
     if (!unchangedSince(in, target, original)) throw TagError::io(msg::verifyAudio);
 

@@ -239,7 +239,9 @@ void FileIn::adviseSequential(std::uint64_t offset, std::uint64_t count) const {
     (void)::posix_fadvise(fd_, off_t(offset), off_t(count), POSIX_FADV_SEQUENTIAL);
 }
 
-void FileIn::adviseDone() const { (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED); }
+void FileIn::adviseDone(std::uint64_t offset, std::uint64_t count) const {
+    (void)::posix_fadvise(fd_, off_t(offset), off_t(count), POSIX_FADV_DONTNEED);
+}
 
 void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const {
     if (count == 0) return;
@@ -386,6 +388,8 @@ void FileOut::startFlush() {
     flushBuffer();
     flush_ = std::make_unique<sys::Fsync>(fd_);
 }
+
+bool FileOut::flushing() const { return flush_ && !flush_->done(); }
 
 void FileOut::close() {
     if (fd_ < 0) return;

@@ -102,9 +102,9 @@ public:
 
     // Tells the kernel that this range will be read front to back, so it reads ahead further.
     void adviseSequential(std::uint64_t offset, std::uint64_t count) const;
-    // Tells the kernel the file will not be read again, so it may drop its cached pages now
+    // Tells the kernel this range will not be read again, so it may drop its cached pages now
     // (clean ones only; the file itself is untouched).
-    void adviseDone() const;
+    void adviseDone(std::uint64_t offset, std::uint64_t count) const;
 
 private:
     void copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
@@ -147,6 +147,8 @@ public:
     // Starts the flush of close() on a helper thread, so the caller can read the file back
     // meanwhile; close() waits for it and reports its failure. Nothing may be written after it.
     void startFlush();
+    // True while a flush started by startFlush() is still running.
+    bool flushing() const;
 
     // Pushes buffered bytes to the file so that the descriptor's offset equals position().
     void flushBuffer();

@@ -116,17 +116,20 @@ Fsync::Fsync(int fd) {
     if (injected(Op::fsync)) {
         result_ = -1;
         error_ = errno;
+        done_ = true;
         return;
     }
     try {
         thread_ = std::thread([this, fd] {
             result_ = retry([&] { return ::fsync(fd); });
             error_ = errno;
+            done_.store(true, std::memory_order_release);
         });
     } catch (const std::system_error&) {
         // No thread to be had: flush here and now.
         result_ = retry([&] { return ::fsync(fd); });
         error_ = errno;
+        done_ = true;
     }
 }
 

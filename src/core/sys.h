@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -50,8 +51,11 @@ public:
     Fsync& operator=(const Fsync&) = delete;
     // Waits for the flush: 0, or -1 with errno set.
     int wait();
+    // True once the flush has finished (without waiting for it).
+    bool done() const { return done_.load(std::memory_order_acquire); }
 
 private:
+    std::atomic<bool> done_{false};
     std::thread thread_;
     int result_ = 0;
     int error_ = 0;
