@@ -1,7 +1,8 @@
 #pragma once
 // File streams and byte codecs. Input is never loaded whole: headers and metadata are read into
-// memory, audio moves from input to output in pieces of at most 1 MiB. Output is written strictly
-// front to back, with `patch` to fill in a size field once it is known.
+// memory, audio moves from input to output inside the kernel or through a buffer of at most
+// 1 MiB. Output is written strictly front to back, with `patch` to fill in a size field once it
+// is known.
 
 #include <cstddef>
 #include <cstdint>
