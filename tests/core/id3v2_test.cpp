@@ -122,12 +122,12 @@ TEST(ID3v2, UnsynchronisationIsUndoneOverTheBodyInV3AndPerFrameInV4) {
         {.version = 4, .frames = {apic, tit2, tsrc}, .unsync = true, .padding = 30},
         {.version = 4, .frames = {apicUL, privU, tit2, tsrc}, .unsync = true},
     };
-    for (const auto& spec : cases) {
+    for (const auto& layout : cases) {
         // Every frame's content as written, its unsynchronisation bit cleared.
         std::vector<ID3v2::Frame> want;
-        for (const auto& f : spec.frames) want.push_back({f.id, {f.status, f.format}, f.body});
-        const auto t = parsed(id3::tag(spec));
-        EXPECT_EQ(t.frames, want) << &spec - cases;
+        for (const auto& f : layout.frames) want.push_back({f.id, {f.status, f.format}, f.body});
+        const auto t = parsed(id3::tag(layout));
+        EXPECT_EQ(t.frames, want) << &layout - cases;
         const Bytes rebuilt = *ID3v2::settingISRC(t, kCode);
         EXPECT_EQ(rebuilt[5], 0);  // stored plainly
         EXPECT_EQ(parsed(rebuilt), t);

@@ -16,16 +16,16 @@ void add(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.
 
 }  // namespace
 
-Bytes file(const FileSpec& spec) {
-    Bytes out = bytesOf(spec.little ? "RIFF...." : "FORM....");
-    add(out, bytesOf(spec.formType.empty() ? (spec.little ? "WAVE" : "AIFF") : spec.formType));
-    for (const ChunkSpec& c : spec.chunks) {
+Bytes file(const FileSpec& layout) {
+    Bytes out = bytesOf(layout.little ? "RIFF...." : "FORM....");
+    add(out, bytesOf(layout.formType.empty() ? (layout.little ? "WAVE" : "AIFF") : layout.formType));
+    for (const ChunkSpec& c : layout.chunks) {
         add(out, bytesOf(c.id));
-        add(out, u32(c.declaredSize.value_or(std::uint32_t(c.data.size())), spec.little));
+        add(out, u32(c.declaredSize.value_or(std::uint32_t(c.data.size())), layout.little));
         add(out, c.data);
         if (c.pad && c.data.size() % 2) out.push_back(c.padByte);
     }
-    const Bytes size = u32(spec.formSize.value_or(std::uint32_t(out.size() - 8)), spec.little);
+    const Bytes size = u32(layout.formSize.value_or(std::uint32_t(out.size() - 8)), layout.little);
     std::copy(size.begin(), size.end(), out.begin() + 4);
     return out;
 }
@@ -56,19 +56,19 @@ Bytes audio(std::size_t count, std::uint32_t seed) {
 }
 
 Bytes wav(std::uint32_t frames, const std::vector<ChunkSpec>& extra) {
-    FileSpec spec{.chunks = {wavFormat(), {"data", audio(std::size_t(frames) * 4)}}};
-    spec.chunks.insert(spec.chunks.end(), extra.begin(), extra.end());
-    return file(spec);
+    FileSpec layout{.chunks = {wavFormat(), {"data", audio(std::size_t(frames) * 4)}}};
+    layout.chunks.insert(layout.chunks.end(), extra.begin(), extra.end());
+    return file(layout);
 }
 
 Bytes aiff(std::uint32_t frames, const std::vector<ChunkSpec>& extra, bool aifc) {
-    FileSpec spec{.little = false, .formType = aifc ? "AIFC" : "AIFF"};
-    if (aifc) spec.chunks.push_back({"FVER", {0xA2, 0x80, 0x51, 0x40}});
+    FileSpec layout{.little = false, .formType = aifc ? "AIFC" : "AIFF"};
+    if (aifc) layout.chunks.push_back({"FVER", {0xA2, 0x80, 0x51, 0x40}});
     Bytes ssnd(8, 0);  // offset and block size
     add(ssnd, audio(std::size_t(frames) * 4));
-    spec.chunks.insert(spec.chunks.end(), {aiffCommon(frames, aifc), {"SSND", ssnd}});
-    spec.chunks.insert(spec.chunks.end(), extra.begin(), extra.end());
-    return file(spec);
+    layout.chunks.insert(layout.chunks.end(), {aiffCommon(frames, aifc), {"SSND", ssnd}});
+    layout.chunks.insert(layout.chunks.end(), extra.begin(), extra.end());
+    return file(layout);
 }
 
 }  // namespace pelorix::test::chunks

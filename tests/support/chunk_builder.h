@@ -36,7 +36,7 @@ struct FileSpec {
 };
 
 // "RIFF"/"FORM", form size, form type, chunks.
-Bytes file(const FileSpec& spec);
+Bytes file(const FileSpec& layout);
 // 16-bit stereo 44.1 kHz PCM: the WAV "fmt " chunk and the AIFF "COMM" chunk.
 ChunkSpec wavFormat();
 ChunkSpec aiffCommon(std::uint32_t frames, bool aifc = false);

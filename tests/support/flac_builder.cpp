@@ -12,18 +12,18 @@ void put32LE(Bytes& out, std::size_t v) {
 
 }  // namespace
 
-Bytes file(const FileSpec& spec) {
-    Bytes out = spec.leading;
+Bytes file(const FileSpec& layout) {
+    Bytes out = layout.leading;
     add(out, bytesOf("fLaC"));
-    for (std::size_t i = 0; i < spec.blocks.size(); ++i) {
-        const BlockSpec& b = spec.blocks[i];
-        const bool last = b.last.value_or(i + 1 == spec.blocks.size());
+    for (std::size_t i = 0; i < layout.blocks.size(); ++i) {
+        const BlockSpec& b = layout.blocks[i];
+        const bool last = b.last.value_or(i + 1 == layout.blocks.size());
         const std::uint32_t n = b.declaredSize.value_or(std::uint32_t(b.data.size()));
         add(out, {std::uint8_t((b.type & 0x7F) | (last ? 0x80 : 0)), std::uint8_t(n >> 16),
                   std::uint8_t(n >> 8), std::uint8_t(n)});
         add(out, b.data);
     }
-    add(out, spec.audio);
+    add(out, layout.audio);
     return out;
 }
 

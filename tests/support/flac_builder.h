@@ -28,7 +28,7 @@ struct FileSpec {
     Bytes audio;  // bytes after the last block
 };
 
-Bytes file(const FileSpec& spec);
+Bytes file(const FileSpec& layout);
 // A 34-byte STREAMINFO for 44.1 kHz stereo 16-bit.
 BlockSpec streamInfo();
 BlockSpec padding(std::size_t size);

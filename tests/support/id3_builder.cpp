@@ -51,21 +51,21 @@ Bytes frameBytes(const FrameSpec& f, std::uint8_t version, bool tagUnsync) {
     return out;
 }
 
-Bytes tag(const TagSpec& spec) {
-    Bytes body = spec.extendedHeader;
-    for (const auto& f : spec.frames) add(body, frameBytes(f, spec.version, spec.unsync));
-    add(body, spec.trailing);
-    body.resize(body.size() + spec.padding, 0);
-    if (spec.unsync && spec.version != 4) body = unsynchronise(body);
+Bytes tag(const TagSpec& layout) {
+    Bytes body = layout.extendedHeader;
+    for (const auto& f : layout.frames) add(body, frameBytes(f, layout.version, layout.unsync));
+    add(body, layout.trailing);
+    body.resize(body.size() + layout.padding, 0);
+    if (layout.unsync && layout.version != 4) body = unsynchronise(body);
 
-    const std::uint8_t flags = (spec.unsync ? 0x80 : 0) | (spec.footer ? 0x10 : 0) |
-                               (!spec.extendedHeader.empty() || spec.extendedFlag ? 0x40 : 0);
-    const Bytes size = size32(spec.declaredSize.value_or(std::uint32_t(body.size())), true);
-    Bytes out{'I', 'D', '3', spec.version, spec.revision, flags};
+    const std::uint8_t flags = (layout.unsync ? 0x80 : 0) | (layout.footer ? 0x10 : 0) |
+                               (!layout.extendedHeader.empty() || layout.extendedFlag ? 0x40 : 0);
+    const Bytes size = size32(layout.declaredSize.value_or(std::uint32_t(body.size())), true);
+    Bytes out{'I', 'D', '3', layout.version, layout.revision, flags};
     add(out, size);
     add(out, body);
-    if (spec.footer) {
-        add(out, {'3', 'D', 'I', spec.version, spec.revision, flags});
+    if (layout.footer) {
+        add(out, {'3', 'D', 'I', layout.version, layout.revision, flags});
         add(out, size);
     }
     return out;

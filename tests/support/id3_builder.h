@@ -43,7 +43,7 @@ FrameSpec textFrame(const std::string& id, const std::string& text, std::uint8_t
 Bytes unsynchronise(const Bytes& bytes);
 // One frame, header and stored body, as a tag of `version` holds it.
 Bytes frameBytes(const FrameSpec& frame, std::uint8_t version, bool tagUnsync = false);
-Bytes tag(const TagSpec& spec);
+Bytes tag(const TagSpec& layout);
 // Minimal well-formed extended headers: v3 (size 6, no CRC) and v4 (size 6, no flags).
 Bytes extendedHeaderV3();
 Bytes extendedHeaderV4();
