@@ -4,7 +4,10 @@
 #include <QApplication>
 #include <QFileOpenEvent>
 #include <QLocalServer>
+#include <QProcess>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include "ui/app.h"
 #include "ui_support.h"
@@ -72,6 +75,44 @@ TEST_F(AppTest, ASecondLaunchHandsItsFilesToTheRunningWindow) {
     QTimer::singleShot(0, [&] { instance::forward(name, {}); });  // only brings the window up
     ASSERT_TRUE(QTest::qWaitFor([&] { return raised == 2; }));
     EXPECT_EQ(model.items().size(), 2);
+}
+
+// The shipped binary: the command line never maps Qt, the window comes up from its module.
+TEST(Launch, CommandLineWithoutQtWindowFromItsModule) {
+    TempDir dir;
+    const QString wav = urlOf(makeWav(dir / "a.wav", "FIABC2600001")).toLocalFile();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", QString::fromStdString(dir.path().string()));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir / "config").string()));
+
+    QProcess cli;
+    QProcessEnvironment traced = env;
+    traced.insert("LD_DEBUG", "libs");  // the loader names every library it maps
+    cli.setProcessEnvironment(traced);
+    cli.start(PELORIX_BINARY, {"--read", wav});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    EXPECT_EQ(cli.exitCode(), 0);
+    const QByteArray out = cli.readAllStandardOutput();
+    EXPECT_TRUE(out.contains("FI-ABC-26-00001")) << out.toStdString();
+    const QByteArray loaded = cli.readAllStandardError();
+    EXPECT_TRUE(loaded.contains("libc.so")) << "no loader trace to judge by";
+    EXPECT_FALSE(loaded.contains("libQt6")) << loaded.toStdString();
+
+    QProcess window;
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.path().string()));
+    window.setProcessEnvironment(env);
+    window.start(PELORIX_BINARY, {wav});
+    ASSERT_TRUE(window.waitForStarted(30000));
+    const QString channel =
+        QString::fromStdString((dir / ("pelorix-" + std::to_string(::getuid()) + ".sock")).string());
+    // A running window answers on its channel.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window.state() != QProcess::Running || instance::forward(channel, {}, 200); },
+        60000));
+    EXPECT_EQ(window.state(), QProcess::Running) << window.readAllStandardError().toStdString();
+    window.kill();
+    window.waitForFinished(10000);
 }
 
 }  // namespace
