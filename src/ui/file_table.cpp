@@ -74,7 +74,7 @@ void drawSpinner(QPainter& p, const QRectF& box, int phase, const QColor& color)
 // ---------------------------------------------------------------------------------------------
 
 NewCodeDelegate::NewCodeDelegate(FileTableModel& table, QObject* parent)
-    : QStyledItemDelegate(parent), table_(table) {}
+    : CellDelegate(parent), table_(table) {}
 
 QWidget* NewCodeDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                        const QModelIndex& index) const {
@@ -113,13 +113,20 @@ void NewCodeDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionVi
     editor->setGeometry(option.rect.adjusted(2, 1, -2, -1));
 }
 
-void NewCodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                            const QModelIndex& index) const {
+QStyleOptionViewItem CellDelegate::paintBackground(QPainter* painter,
+                                                  const QStyleOptionViewItem& option,
+                                                  const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+    return opt;
+}
+
+void NewCodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) const {
+    const QStyleOptionViewItem opt = paintBackground(painter, option, index);
 
     QString text = index.data(Qt::DisplayRole).toString();
     QColor color = cellTextColor(opt, index);
@@ -144,11 +151,7 @@ void NewCodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 
 void StatusDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                            const QModelIndex& index) const {
-    QStyleOptionViewItem opt = option;
-    initStyleOption(&opt, index);
-    const QWidget* widget = option.widget;
-    QStyle* style = widget ? widget->style() : QApplication::style();
-    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+    const QStyleOptionViewItem opt = paintBackground(painter, option, index);
 
     const auto kind = Model::Status::Kind(index.data(FileTableModel::StatusKindRole).toInt());
     const QString text = index.data(Qt::DisplayRole).toString();

@@ -14,8 +14,20 @@
 
 namespace pelorix::ui {
 
+// A cell painted by hand over the style's own item background (selection, hover, focus).
+class CellDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    // Draws the background and returns the style option the cell's contents are drawn with.
+    QStyleOptionViewItem paintBackground(QPainter* painter, const QStyleOptionViewItem& option,
+                                         const QModelIndex& index) const;
+};
+
 // "New ISRC": a plain field that hands every keystroke to the model and tidies on Return only.
-class NewCodeDelegate : public QStyledItemDelegate {
+class NewCodeDelegate : public CellDelegate {
     Q_OBJECT
 public:
     explicit NewCodeDelegate(FileTableModel& table, QObject* parent = nullptr);
@@ -37,10 +49,10 @@ private:
     mutable QPointer<QLineEdit> editor_;
 };
 
-class StatusDelegate : public QStyledItemDelegate {
+class StatusDelegate : public CellDelegate {
     Q_OBJECT
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using CellDelegate::CellDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
