@@ -1,108 +1,52 @@
 #pragma once
-// Tiny WAV and MP3 files built from bytes, and file-system probes, for the driver, command-line
-// and fault tests.
+// Tiny WAV and MP3 files built from bytes, file-system probes and a tap on the system-call seam,
+// for the driver, command-line, fast-path and fault tests.
 
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "core/sys.h"
+#include "support/chunk_builder.h"
 #include "support/files.h"
+#include "support/id3_builder.h"
 
 namespace pelorix::test::driver {
 
-using Chunks = std::vector<std::pair<std::string, Bytes>>;
-
-inline void putLE32(Bytes& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(std::uint8_t(v >> (8 * i)));
-}
-
-inline void putBE32(Bytes& b, std::uint32_t v) {
-    for (int i = 3; i >= 0; --i) b.push_back(std::uint8_t(v >> (8 * i)));
-}
+inline const std::string kCode = "FIABC2600001";
 
 // Deterministic bytes of every value, so a changed byte is never a coincidence.
-inline Bytes audioBytes(std::size_t n, std::uint32_t seed = 1) {
-    Bytes b(n);
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (auto& v : b) {
-        x = x * 1664525u + 1013904223u;
-        v = std::uint8_t(x >> 24);
-    }
-    return b;
-}
+inline Bytes audioBytes(std::size_t n, std::uint32_t seed = 1) { return chunks::audio(n, seed); }
 
-inline Bytes wavFmt() {
-    Bytes f;
-    f.insert(f.end(), {1, 0, 2, 0});  // PCM, stereo
-    putLE32(f, 44100);
-    putLE32(f, 44100 * 4);
-    f.insert(f.end(), {4, 0, 16, 0});
-    return f;
+inline Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
 }
 
 // "RIFF" size "WAVE" and the chunks in the order given, odd sizes padded.
-inline Bytes wav(const Chunks& chunks) {
-    Bytes body = bytesOf("WAVE");
-    for (const auto& [id, data] : chunks) {
-        body.insert(body.end(), id.begin(), id.end());
-        putLE32(body, std::uint32_t(data.size()));
-        body.insert(body.end(), data.begin(), data.end());
-        if (data.size() % 2) body.push_back(0);
-    }
-    Bytes file = bytesOf("RIFF");
-    putLE32(file, std::uint32_t(body.size()));
-    file.insert(file.end(), body.begin(), body.end());
-    return file;
-}
+inline Bytes wav(const std::vector<chunks::ChunkSpec>& list) { return chunks::file({.chunks = list}); }
+inline Bytes wav(const Bytes& audio) { return wav({chunks::wavFormat(), {"data", audio}}); }
 
-inline Bytes wav(const Bytes& audio) { return wav({{"fmt ", wavFmt()}, {"data", audio}}); }
-
-// An ID3v2.3 tag holding the given frames (id, body), with `padding` zero bytes.
-inline Bytes id3Frames(const std::vector<std::pair<std::string, Bytes>>& frames,
-                       std::size_t padding = 0) {
-    Bytes body;
-    for (const auto& [id, content] : frames) {
-        body.insert(body.end(), id.begin(), id.end());
-        putBE32(body, std::uint32_t(content.size()));
-        body.insert(body.end(), {0, 0});  // flags
-        body.insert(body.end(), content.begin(), content.end());
-    }
-    body.resize(body.size() + padding, 0);
-    Bytes tag = bytesOf("ID3");
-    tag.insert(tag.end(), {3, 0, 0});
-    const auto n = std::uint32_t(body.size());
-    tag.insert(tag.end(), {std::uint8_t((n >> 21) & 0x7F), std::uint8_t((n >> 14) & 0x7F),
-                           std::uint8_t((n >> 7) & 0x7F), std::uint8_t(n & 0x7F)});
-    tag.insert(tag.end(), body.begin(), body.end());
-    return tag;
-}
-
-// An ID3v2.3 tag holding the given text frames in ISO-8859-1.
-inline Bytes id3(const std::vector<std::pair<std::string, std::string>>& frames,
-                 std::size_t padding = 0) {
-    std::vector<std::pair<std::string, Bytes>> raw;
-    for (const auto& [id, text] : frames) {
-        Bytes content{0};
-        content.insert(content.end(), text.begin(), text.end());
-        raw.emplace_back(id, content);
-    }
-    return id3Frames(raw, padding);
+// An ID3v2.3 tag of ISO-8859-1 text frames, then `padding` zero bytes.
+inline Bytes id3Tag(const std::vector<std::pair<std::string, std::string>>& frames,
+                    std::size_t padding = 0) {
+    id3::TagSpec tag{.padding = padding};
+    for (const auto& [id, text] : frames) tag.frames.push_back(id3::textFrame(id, text));
+    return id3::tag(tag);
 }
 
 // A WAV whose "id3 " chunk stores `code` as its TSRC text.
 inline Bytes wavWithCode(const std::string& code, const Bytes& audio) {
-    return wav({{"fmt ", wavFmt()}, {"data", audio}, {"id3 ", id3({{"TSRC", code}})}});
-}
-
-// MPEG-looking audio: starts with a frame sync.
-inline Bytes mpegAudio(std::size_t n, std::uint32_t seed = 2) {
-    Bytes b = audioBytes(n, seed);
-    if (n >= 2) b[0] = 0xFF, b[1] = 0xFB;
-    return b;
+    return wav({chunks::wavFormat(), {"data", audio}, {"id3 ", id3Tag({{"TSRC", code}})}});
 }
 
 inline struct stat lstatOf(const std::filesystem::path& p) {
@@ -119,5 +63,44 @@ inline std::vector<std::string> tempFiles(const TempDir& dir) {
     }
     return found;
 }
+
+// What f throws, as its what() text; "" when it returns.
+inline std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// The platform's text for an errno value, as the messages quote it.
+inline std::string platformText(int err) { return std::generic_category().message(err); }
+
+// Sees every call through the system-call seam while it lives: keeps them in order, counts them
+// per kind, and fails the ones `fail` picks by returning an errno value (0 lets a call through).
+class Seam {
+public:
+    struct Call {
+        sys::Op op;
+        std::string path;   // for the calls that name a file
+        std::size_t index;  // among all calls
+        int nth;            // among the calls of its kind
+    };
+    using Fail = std::function<int(const Call&)>;
+
+    explicit Seam(Fail fail = nullptr) {
+        sys::setFaultHook([this, fail = std::move(fail)](sys::Op op, const std::string& path) {
+            calls.push_back({op, path, calls.size(), count[op]++});
+            return fail ? fail(calls.back()) : 0;
+        });
+    }
+    ~Seam() { sys::setFaultHook(nullptr); }
+    Seam(const Seam&) = delete;
+    Seam& operator=(const Seam&) = delete;
+
+    std::vector<Call> calls;
+    std::map<sys::Op, int> count;
+};
 
 }  // namespace pelorix::test::driver

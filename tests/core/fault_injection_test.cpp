@@ -1,19 +1,14 @@
 // A failure of any single system call during a write leaves the original byte-identical and no
 // temporary file or backup behind; once the replace has happened, the new content is whole.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <optional>
 #include <set>
-#include <system_error>
 
 #include "core/audio_tagger.h"
-#include "core/sys.h"
 #include "core/tag_error.h"
 #include "driver_fixtures.h"
-#include "support/files.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
@@ -22,101 +17,57 @@ namespace fs = std::filesystem;
 using sys::Op;
 
 namespace {
-
-const std::string kCode = "FIABC2600001";
-
-// Counts every call through the seam and fails the one numbered `failAt`.
-class Injector {
-public:
-    struct Call {
-        Op op;
-        std::string path;
-    };
-
-    explicit Injector(std::optional<std::size_t> failAt = std::nullopt, int err = EIO)
-        : failAt_(failAt), err_(err) {
-        sys::setFaultHook([this](Op op, const std::string& path) {
-            const std::size_t index = calls.size();
-            calls.push_back({op, path});
-            if (failAt_ && index == *failAt_) return err_;
-            if (op == Op::rename) renamed = true;
-            return 0;
-        });
-    }
-    ~Injector() { sys::setFaultHook(nullptr); }
-    Injector(const Injector&) = delete;
-    Injector& operator=(const Injector&) = delete;
-
-    std::vector<Call> calls;
-    bool renamed = false;
-
-private:
-    std::optional<std::size_t> failAt_;
-    int err_;
-};
-
 bool isTemp(const std::string& path) { return path.ends_with(".pelorix-tmp"); }
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
 }  // namespace
 
 TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
-    // More than one 1 MiB piece, so the copy and the comparison loop.
+    // More than one 1 MiB piece, so the copies and the comparison loop.
     const Bytes original = wavWithCode("GBXYZ9900001", audioBytes((1 << 20) + 5));
-
-    std::vector<Injector::Call> plan;
+    std::vector<Seam::Call> plan;
     {
         TempDir dir;
         writeFile(dir / "Song.wav", original);
-        Injector record;
+        Seam record;
         AudioTagger::writeISRC(dir / "Song.wav", kCode, true);
         plan = record.calls;
     }
     // The run goes through every step worth breaking.
     std::set<Op> seen;
-    bool openedTemp = false;
-    for (const auto& c : plan) {
-        seen.insert(c.op);
-        openedTemp |= c.op == Op::open && isTemp(c.path);
-    }
-    EXPECT_TRUE(openedTemp);
+    for (const auto& c : plan) seen.insert(c.op);
     for (Op op : {Op::read, Op::write, Op::fsync, Op::close, Op::rename, Op::fchmod,
                   Op::copyRange, Op::unlink}) {
         EXPECT_TRUE(seen.count(op)) << "op " << int(op) << " never called";
     }
+    EXPECT_TRUE(std::any_of(plan.begin(), plan.end(),
+                            [](const auto& c) { return c.op == Op::open && isTemp(c.path); }));
 
-    for (std::size_t k = 0; k < plan.size(); ++k) {
-        SCOPED_TRACE("call " + std::to_string(k) + " (op " + std::to_string(int(plan[k].op)) +
-                     " " + plan[k].path + ")");
+    for (const auto& step : plan) {
+        SCOPED_TRACE("call " + std::to_string(step.index) + " (op " + std::to_string(int(step.op)) +
+                     " " + step.path + ")");
         TempDir dir;
         const fs::path file = dir / "Song.wav";
         writeFile(file, original);
+        bool renamed = false;
         std::string error;
-        bool renamed;
         {
-            Injector inject(k);
+            Seam seam([&](const Seam::Call& c) {
+                if (c.index == step.index) return EIO;
+                renamed |= c.op == Op::rename;
+                return 0;
+            });
             error = errorOf([&] { AudioTagger::writeISRC(file, kCode, true); });
-            renamed = inject.renamed;
         }
         EXPECT_TRUE(tempFiles(dir).empty());
         if (error.empty()) {
             // Only a stale-file deletion and the closing of a flushed folder may fail unnoticed.
-            EXPECT_TRUE(plan[k].op == Op::unlink || plan[k].op == Op::close);
+            EXPECT_TRUE(step.op == Op::unlink || step.op == Op::close);
             EXPECT_EQ(AudioTagger::readISRC(file), kCode);
         } else if (!renamed) {
             EXPECT_EQ(readFile(file), original);
             EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"}) << error;
         } else {
             // The folder flush after the replace failed: reported, but the new file is whole.
-            EXPECT_TRUE(plan[k].op == Op::open || plan[k].op == Op::fsync);
+            EXPECT_TRUE(step.op == Op::open || step.op == Op::fsync);
             EXPECT_EQ(AudioTagger::readISRC(file), kCode);
             EXPECT_EQ(readFile(dir / "Song (original).wav"), original);
         }
@@ -124,65 +75,71 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
 }
 
 TEST(FaultInjectionTest, EachNamedStepReportsThePlatformError) {
+    enum class Only { any, temp, backup };  // calls on the temporary file; calls once the backup is open
     struct Case {
         std::string step;
         Op op;
-        bool onTemp;  // only calls on the temporary file's path
+        Only only;
         int err;
         std::string expected;
     };
-    const std::string platform = std::generic_category().message(ENOSPC);
     const Case cases[] = {
-        {"open of the temporary file", Op::open, true, EACCES,
-         msg::cannotWrite(std::generic_category().message(EACCES))},
-        {"write (full disk)", Op::write, false, ENOSPC, platform},
-        {"flush", Op::fsync, false, EIO, std::generic_category().message(EIO)},
-        {"close", Op::close, false, EIO, std::generic_category().message(EIO)},
-        {"rename", Op::rename, false, EXDEV, std::generic_category().message(EXDEV)},
-        {"backup copy", Op::copyRange, false, ENOSPC, platform},
+        {"open of the temporary file", Op::open, Only::temp, EACCES,
+         msg::cannotWrite(platformText(EACCES))},
+        {"write (full disk)", Op::write, Only::any, ENOSPC, platformText(ENOSPC)},
+        {"audio copy into the temporary file", Op::copyRange, Only::any, ENOSPC,
+         platformText(ENOSPC)},
+        {"flush", Op::fsync, Only::any, EIO, platformText(EIO)},
+        {"close", Op::close, Only::any, EIO, platformText(EIO)},
+        {"backup copy", Op::copyRange, Only::backup, ENOSPC, platformText(ENOSPC)},
+        {"rename", Op::rename, Only::any, EXDEV, platformText(EXDEV)},
     };
-    const Bytes original = wav(audioBytes(70000));
+    const Bytes original = wav(audioBytes(70000));  // large enough for the kernel copy
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);
         TempDir dir;
         const fs::path file = dir / "Song.wav";
         writeFile(file, original);
-        bool failed = false;
-        sys::setFaultHook([&](Op op, const std::string& path) {
-            if (failed || op != c.op || (c.onTemp && !isTemp(path))) return 0;
-            failed = true;
-            return c.err;
-        });
-        const std::string error = errorOf([&] { AudioTagger::writeISRC(file, kCode, true); });
-        sys::setFaultHook(nullptr);
+        bool inBackup = false, failed = false;
+        std::string error;
+        {
+            Seam seam([&](const Seam::Call& call) {
+                inBackup |= call.op == Op::open && call.path.ends_with("Song (original).wav");
+                if (failed || call.op != c.op || (c.only == Only::temp && !isTemp(call.path)) ||
+                    (c.only == Only::backup && !inBackup)) {
+                    return 0;
+                }
+                failed = true;
+                return c.err;
+            });
+            error = errorOf([&] { AudioTagger::writeISRC(file, kCode, true); });
+        }
         EXPECT_TRUE(failed);
         EXPECT_EQ(error, c.expected);
         EXPECT_EQ(readFile(file), original);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
+        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});  // no temporary file, no backup
     }
 }
 
-TEST(FaultInjectionTest, AFolderThatIsNotWritable) {
+// Whatever appears at the temporary name between the cleanup and the creation is not ours: the
+// exclusive creation refuses it, and it is neither followed, written to nor deleted.
+TEST(FaultInjectionTest, SomethingPlantedAtTheTemporaryNameIsLeftAlone) {
     TempDir dir;
-    const fs::path file = dir / "Song.wav";
+    const fs::path file = dir / "Song.wav", tmp = dir / ".Song.wav.pelorix-tmp";
     const Bytes original = wav(audioBytes(1000));
     writeFile(file, original);
-    const std::string denied = msg::cannotWrite(std::generic_category().message(EACCES));
-
-    if (::geteuid() != 0) {
-        // A real read-only folder (root would be let through, so only as a normal user).
-        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }), denied);
-        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-        EXPECT_EQ(readFile(file), original);
+    writeFile(dir / "victim", bytesOf("precious"));
+    {
+        Seam seam([&](const Seam::Call& c) {
+            if (c.op == Op::open && c.path == tmp.string() && !fs::is_symlink(tmp)) {
+                fs::create_symlink(dir / "victim", tmp);
+            }
+            return 0;
+        });
+        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }),
+                  msg::cannotWrite(platformText(EEXIST)));
     }
-
-    // The same refusal as the kernel gives it, for any user.
-    sys::setFaultHook([](Op op, const std::string& path) {
-        return op == Op::open && isTemp(path) ? EACCES : 0;
-    });
-    EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }), denied);
-    sys::setFaultHook(nullptr);
+    EXPECT_TRUE(fs::is_symlink(tmp));
+    EXPECT_EQ(readFile(dir / "victim"), bytesOf("precious"));
     EXPECT_EQ(readFile(file), original);
-    EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
 }
