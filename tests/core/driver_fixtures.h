@@ -33,7 +33,9 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
 }
 
 // "RIFF" size "WAVE" and the chunks in the order given, odd sizes padded.
-inline Bytes wav(const std::vector<chunks::ChunkSpec>& list) { return chunks::file({.chunks = list}); }
+inline Bytes wav(const std::vector<chunks::ChunkSpec>& list) {
+    return chunks::file({.chunks = list});
+}
 inline Bytes wav(const Bytes& audio) { return wav({chunks::wavFormat(), {"data", audio}}); }
 
 // An ID3v2.3 tag of ISO-8859-1 text frames, then `padding` zero bytes.

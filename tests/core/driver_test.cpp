@@ -57,9 +57,8 @@ TEST(DriverTest, RoundTripOnEveryFormat) {
         const std::string audio = AudioTagger::fingerprint(file, format);
         EXPECT_EQ(AudioTagger::readISRC(file), std::nullopt);
         // The same code twice: no short cut, the file is rewritten (a new inode) and verified.
-        for (const std::optional<std::string>& code :
-             {std::optional(kCode), std::optional(kCode), std::optional<std::string>("GBXYZ9912345"),
-              std::optional<std::string>()}) {
+        using Code = std::optional<std::string>;
+        for (const Code& code : {Code(kCode), Code(kCode), Code("GBXYZ9912345"), Code()}) {
             const ino_t before = lstatOf(file).st_ino;
             AudioTagger::writeISRC(file, code, false);
             EXPECT_NE(lstatOf(file).st_ino, before);
@@ -131,22 +130,25 @@ TEST(DriverTest, FailuresBeforeTheWriteLeaveNothingBehind) {
     }
 }
 
-// A leftover file or link at the temporary name goes (a link is never followed); a folder there
-// is never removed, and the write is refused.
+// Before the write, a leftover file or link at the temporary name goes (a link is never
+// followed); a folder there is never removed, and the write is refused. What appears between that
+// cleanup and the creation is not ours: refused, and neither followed, written to nor deleted.
 TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
+    const auto link = [](const fs::path& at, const fs::path& to) { fs::create_symlink(to, at); };
     struct Case {
         std::string what;
+        bool during;  // planted when the write opens the temporary file
         std::function<void(const fs::path& at, const fs::path& victim)> plant;
         std::string error;
     };
     const Case cases[] = {
-        {"a stale file", [](const fs::path& at, auto&) { writeFile(at, bytesOf("crash")); }, ""},
-        {"a link", [](const fs::path& at, const fs::path& victim) { fs::create_symlink(victim, at); },
-         ""},
-        {"a folder", [](const fs::path& at, auto&) {
+        {"a stale file", false, [](const fs::path& at, auto&) { writeFile(at, bytesOf("x")); }, ""},
+        {"a link", false, link, ""},
+        {"a folder", false, [](const fs::path& at, auto&) {
              fs::create_directory(at);
              writeFile(at / "inside.txt", bytesOf("keep me"));
          }, msg::cannotWrite(platformText(EEXIST))},
+        {"a link planted during the write", true, link, msg::cannotWrite(platformText(EEXIST))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -155,15 +157,24 @@ TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
         const Bytes original = wav(audioBytes(100));
         writeFile(file, original);
         writeFile(dir / "victim.txt", bytesOf("precious"));
-        c.plant(tmp, dir / "victim.txt");
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }), c.error);
+        if (!c.during) c.plant(tmp, dir / "victim.txt");
+        {
+            Seam seam([&](const Seam::Call& call) {
+                if (c.during && call.op == sys::Op::open && call.path == tmp.string() &&
+                    !fs::exists(fs::symlink_status(tmp))) {
+                    c.plant(tmp, dir / "victim.txt");
+                }
+                return 0;
+            });
+            EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }), c.error);
+        }
         EXPECT_EQ(readFile(dir / "victim.txt"), bytesOf("precious"));
         if (c.error.empty()) {
             EXPECT_EQ(AudioTagger::readISRC(file), kCode);
             EXPECT_EQ(dir.list(), (Names{"Song.wav", "victim.txt"}));
         } else {
             EXPECT_EQ(readFile(file), original);
-            EXPECT_EQ(readFile(tmp / "inside.txt"), bytesOf("keep me"));
+            EXPECT_TRUE(fs::exists(fs::symlink_status(tmp)));
         }
     }
 }
@@ -201,9 +212,11 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
         const Bytes& after;      // the file afterwards
     };
     const Case cases[] = {
-        {"one audio byte flipped", kCode, put(wavWithCode(kCode, flipped)), msg::verifyAudio, original},
-        {"last audio byte dropped", kCode, put(wavWithCode(kCode, Bytes(audio.begin(), audio.end() - 1))),
-         msg::verifyAudio, original},
+        {"one audio byte flipped", kCode, put(wavWithCode(kCode, flipped)), msg::verifyAudio,
+         original},
+        {"last audio byte dropped", kCode,
+         put(wavWithCode(kCode, Bytes(audio.begin(), audio.end() - 1))), msg::verifyAudio,
+         original},
         {"audio split over two data chunks (only the first counts)", kCode,
          put(wav({chunks::wavFormat(), {"data", Bytes(audio.begin(), audio.begin() + 1500)},
                   {"data", Bytes(audio.begin() + 1500, audio.end())},
@@ -211,7 +224,8 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
          msg::verifyAudio, original},
         // Whatever happens to the original meanwhile wins: replacing it would undo that.
         {"original rewritten with other audio", kCode, change(edited), msg::verifyAudio, edited},
-        {"original rewritten with the same bytes", kCode, change(original), msg::verifyAudio, original},
+        {"original rewritten with the same bytes", kCode, change(original), msg::verifyAudio,
+         original},
         {"original replaced by another file", kCode, [&](auto&) {
              writeFile(dir / "other.wav", edited);
              fs::rename(dir / "other.wav", file);
@@ -222,7 +236,8 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
          msg::verifyISRC, original},
         {"a removal that did not happen", std::nullopt, put(original), msg::verifyISRC, original},
         {"another letter read back", accented,
-         put(withTSRC({1, 0xFF, 0xFE, 'e', 0, 0x00, 0x03, 'A', 0, 'B', 0})), msg::verifyISRC, original},
+         put(withTSRC({1, 0xFF, 0xFE, 'e', 0, 0x00, 0x03, 'A', 0, 'B', 0})), msg::verifyISRC,
+         original},
         {"the same text read back decomposed", accented, put(decomposed), "", decomposed},
     };
     for (const auto& c : cases) {
@@ -256,7 +271,8 @@ TEST(FingerprintTest, CoversTheAudioBytesOnly) {
          AudioFormat::wav, sha256Hex(audio)},
         {"nodata.wav", wav({chunks::wavFormat()}), AudioFormat::wav, sha256Hex({})},
         {"tag.mp3", concat({tag, frames}), AudioFormat::mp3, sha256Hex(frames)},
-        {"bigger.mp3", concat({id3Tag({{"TIT2", "A much longer title"}, {"TSRC", kCode}}, 4000), frames}),
+        {"bigger.mp3",
+         concat({id3Tag({{"TIT2", "A much longer title"}, {"TSRC", kCode}}, 4000), frames}),
          AudioFormat::mp3, sha256Hex(frames)},
         {"bare.mp3", frames, AudioFormat::mp3, sha256Hex(frames)},
         {"tail.mp3", concat({tag, frames, Bytes(128, 'T')}), AudioFormat::mp3,
@@ -266,7 +282,8 @@ TEST(FingerprintTest, CoversTheAudioBytesOnly) {
     for (const auto& [name, content, format, expected] : cases) {
         writeFile(dir / name, content);
         std::string digest;
-        const std::string error = errorOf([&] { digest = AudioTagger::fingerprint(dir / name, format); });
+        const std::string error =
+            errorOf([&] { digest = AudioTagger::fingerprint(dir / name, format); });
         EXPECT_EQ(error.empty() ? digest : error, expected) << name;
     }
 }
@@ -298,6 +315,12 @@ TEST(BackupTest, NumberedCopiesOfTheOldContent) {
     EXPECT_FALSE(fs::exists(dir / "elsewhere"));
     writeFile(dir / "a.b.wav", bytesOf("x"));
     EXPECT_EQ(AudioTagger::makeBackup(dir / "a.b.wav"), dir / "a.b (original).wav");
+
+    // The kernel copy unavailable (another filesystem): the pieces are read and written.
+    writeFile(dir / "big.wav", wav(audioBytes((1 << 20) + 3)));
+    Seam seam([](const Seam::Call& c) { return c.op == sys::Op::copyRange ? EXDEV : 0; });
+    EXPECT_TRUE(readFile(AudioTagger::makeBackup(dir / "big.wav")) == readFile(dir / "big.wav"));
+    EXPECT_EQ(seam.count[sys::Op::copyRange], 1);
 }
 
 // ---- what survives the replace -----------------------------------------------------------

@@ -75,7 +75,9 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
 }
 
 TEST(FaultInjectionTest, EachNamedStepReportsThePlatformError) {
-    enum class Only { any, temp, backup };  // calls on the temporary file; calls once the backup is open
+    // Which calls of the kind may fail: any, those on the temporary file, or those after the
+    // backup was opened (so the copy that fails is the backup's own, not the audio copy).
+    enum class Only { any, temp, backup };
     struct Case {
         std::string step;
         Op op;
@@ -117,29 +119,6 @@ TEST(FaultInjectionTest, EachNamedStepReportsThePlatformError) {
         EXPECT_TRUE(failed);
         EXPECT_EQ(error, c.expected);
         EXPECT_EQ(readFile(file), original);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});  // no temporary file, no backup
+        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});  // no temporary, no backup
     }
-}
-
-// Whatever appears at the temporary name between the cleanup and the creation is not ours: the
-// exclusive creation refuses it, and it is neither followed, written to nor deleted.
-TEST(FaultInjectionTest, SomethingPlantedAtTheTemporaryNameIsLeftAlone) {
-    TempDir dir;
-    const fs::path file = dir / "Song.wav", tmp = dir / ".Song.wav.pelorix-tmp";
-    const Bytes original = wav(audioBytes(1000));
-    writeFile(file, original);
-    writeFile(dir / "victim", bytesOf("precious"));
-    {
-        Seam seam([&](const Seam::Call& c) {
-            if (c.op == Op::open && c.path == tmp.string() && !fs::is_symlink(tmp)) {
-                fs::create_symlink(dir / "victim", tmp);
-            }
-            return 0;
-        });
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }),
-                  msg::cannotWrite(platformText(EEXIST)));
-    }
-    EXPECT_TRUE(fs::is_symlink(tmp));
-    EXPECT_EQ(readFile(dir / "victim"), bytesOf("precious"));
-    EXPECT_EQ(readFile(file), original);
 }

@@ -126,7 +126,8 @@ TEST(StreamsTest, OpenFailuresCarryThePlatformText) {
         FileOut out(dir / "no-such-folder" / "x");
         ADD_FAILURE() << "created";
     } catch (const TagError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot write next to the file: No such file or directory");
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot write next to the file: No such file or directory");
     }
 }
 

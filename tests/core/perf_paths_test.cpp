@@ -102,10 +102,12 @@ TEST(ReadCacheTest, SmallReadsReturnTheFileBytesWithFewReadsAndNothingStale) {
     const FileIn in(dir / "f");
     // Inside, across and beyond the cached stretch, backwards, up to and past the end: {offset,
     // count asked, count the file has}.
-    for (const auto& [at, n, has] : std::vector<std::tuple<std::uint64_t, std::int64_t, std::size_t>>{
+    using Read = std::tuple<std::uint64_t, std::int64_t, std::size_t>;
+    for (const auto& [at, n, has] : std::vector<Read>{
              {0, 12, 12}, {12, 8, 8}, {4090, 12, 12}, {4096, 4096, 4096}, {100, 4000, 4000},
              {8191, 2, 2}, {19990, 16, 10}, {3, 4096, 4096}, {12000, 1, 1}, {11999, 3, 3},
-             {0, 20000, 20000}, {19999, 1, 1}, {20000, 4, 0}, {30000, 4, 0}, {0, 0, 0}, {0, -5, 0}}) {
+             {0, 20000, 20000}, {19999, 1, 1}, {20000, 4, 0}, {30000, 4, 0}, {0, 0, 0},
+             {0, -5, 0}}) {
         EXPECT_TRUE(in.read(at, n) == (has ? slice(data, at, has) : Bytes{})) << at << " " << n;
     }
     {
@@ -198,7 +200,8 @@ TEST(DriverPathsTest, AWriteOpensTheOriginalOnceAndFlushesBeforeTheReplace) {
     const fs::path file = dir / "Song.wav";
     // Audio over several kernel pieces, at an odd offset that moves when the tag grows.
     writeFile(file, wav({chunks::wavFormat(), {"LIST", Bytes(5, 'x')},
-                         {"data", audioBytes((9 << 20) + 3, 11)}, {"id3 ", id3Tag({{"TIT2", "t"}})}}));
+                         {"data", audioBytes((9 << 20) + 3, 11)},
+                         {"id3 ", id3Tag({{"TIT2", "t"}})}}));
     const std::string before = AudioTagger::fingerprint(file, AudioFormat::wav);
     const auto opensOf = [&](const Seam& s) {
         return std::count_if(s.calls.begin(), s.calls.end(), [&](const Seam::Call& c) {
