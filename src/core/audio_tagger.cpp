@@ -189,8 +189,9 @@ void copyContents(const FileIn& in, int to) {
         const auto want = std::size_t(std::min<std::uint64_t>(in.size() - offset, kPieceSize));
         ssize_t n;
         if (inKernel) {
-            off_t at = off_t(offset);
-            n = sys::copyFileRange(in.fd(), off_t(offset), to, &at, want);
+            // Appends at the descriptor's offset, where the fallback's writes go on if the
+            // kernel gives up half-way.
+            n = sys::copyFileRange(in.fd(), off_t(offset), to, nullptr, want);
             if (n < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
                           errno == EOPNOTSUPP)) {
                 inKernel = false;
