@@ -179,7 +179,7 @@ std::vector<Case> cases() {
     };
     return {
         {"Working", std::nullopt, true, 0, "88 ok, 0 failed", kAll, {}},
-        // Each file made here: no decode (one step fails, the other passes) and no inspector.
+        // Each file made here: no decode (one step fails, the other passes) and no ffprobe.
         {"MissingConverter", "", true, 1, "38 ok, 10 failed", kBuiltHere,
          plus("No such file or directory")},
         {"FailingConverter", "echo 'boom: cannot convert'; exit 1", true, 1, "38 ok, 10 failed",
