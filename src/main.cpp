@@ -1,20 +1,21 @@
 // Program entry: runs a command-line mode when the arguments ask for one, else the window.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include <dlfcn.h>
 
 #include "core/cli.h"
 
-#if defined(PELORIX_HAVE_UI) && __has_include("ui/app.h")
-#include "ui/app.h"
-#define PELORIX_WINDOW 1
-#endif
-
 namespace {
 
-#ifdef PELORIX_WINDOW
+namespace fs = std::filesystem;
+
+#ifdef PELORIX_WINDOW_MODULE
 bool set(const char* name) {
     const char* v = std::getenv(name);
     return v && *v;
@@ -24,17 +25,50 @@ bool set(const char* name) {
 bool displayAvailable() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
 }
+
+// The module sits beside the binary in a build tree and under the library folder once
+// installed; both are found from where this binary really is, never from the environment.
+std::vector<fs::path> moduleCandidates() {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    const fs::path dir = self.parent_path();
+    return {dir / PELORIX_WINDOW_MODULE, dir / PELORIX_WINDOW_MODULE_INSTALLED};
+}
 #endif
 
 int startWindow(int argc, char** argv) {
-#ifdef PELORIX_WINDOW
+#ifdef PELORIX_WINDOW_MODULE
     if (!displayAvailable()) {
         std::fputs("pelorix: no display to open the window on; see pelorix --help for the "
                    "command-line modes\n",
                    stderr);
         return 1;
     }
-    return pelorix::ui::runApp(argc, argv);
+    std::string why = "not found";
+    for (const fs::path& candidate : moduleCandidates()) {
+        std::error_code ec;
+        if (!fs::is_regular_file(candidate, ec)) continue;
+        void* module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            const char* error = ::dlerror();
+            why = error ? error : "cannot be loaded";
+            continue;
+        }
+        using Entry = int (*)(int, char**);
+        auto entry = reinterpret_cast<Entry>(::dlsym(module, "pelorix_window_main"));
+        if (!entry) {
+            why = candidate.string() + ": no entry point";
+            continue;
+        }
+        // The module stays loaded until the process ends: its objects live that long.
+        return entry(argc, argv);
+    }
+    std::fprintf(stderr,
+                 "pelorix: cannot open the window (module %s: %s); see pelorix --help for the "
+                 "command-line modes\n",
+                 PELORIX_WINDOW_MODULE, why.c_str());
+    return 1;
 #else
     (void)argc;
     (void)argv;
