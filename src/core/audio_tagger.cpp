@@ -191,7 +191,7 @@ void copyContents(const FileIn& in, int to) {
         if (inKernel) {
             // Appends at the descriptor's offset, where the fallback's writes go on if the
             // kernel gives up half-way.
-            n = sys::copyFileRange(in.fd(), off_t(offset), to, nullptr, want);
+            n = sys::copyFileRange(in.fd(), off_t(offset), to, want);
             if (n < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
                           errno == EOPNOTSUPP)) {
                 inKernel = false;

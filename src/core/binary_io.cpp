@@ -258,7 +258,7 @@ void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const
     while (count > 0) {
         if (offset >= size_) throw TagError::malformed(msg::fileEnded);
         const auto want = std::size_t(std::min({count, size_ - offset, kKernelPiece}));
-        const ssize_t n = sys::copyFileRange(fd_, off_t(offset), out.fd_, nullptr, want);
+        const ssize_t n = sys::copyFileRange(fd_, off_t(offset), out.fd_, want);
         if (n < 0 && !kernelCopyUnavailable(errno)) sys::throwErrno();
         if (n <= 0) {
             // Unavailable here, or nothing copied where the file should still have bytes (some

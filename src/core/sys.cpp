@@ -98,12 +98,11 @@ int fsetxattr(int fd, const std::string& name, const void* value, size_t size) {
     return ::fsetxattr(fd, name.c_str(), value, size, 0);
 }
 
-ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, off_t* offOut, size_t count) {
+ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, size_t count) {
     if (injected(Op::copyRange)) return -1;
     return retry([&] {
         loff_t in = offIn;
-        loff_t out = offOut ? *offOut : 0;
-        return ::copy_file_range(fdIn, &in, fdOut, offOut ? &out : nullptr, count, 0);
+        return ::copy_file_range(fdIn, &in, fdOut, nullptr, count, 0);
     });
 }
 

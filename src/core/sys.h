@@ -32,10 +32,10 @@ int unlink(const std::string& path);
 int fchmod(int fd, mode_t mode);
 int fchown(int fd, uid_t uid, gid_t gid);
 int fsetxattr(int fd, const std::string& name, const void* value, size_t size);
-// copy_file_range(2) from an explicit input offset; returns -1 with ENOSYS/EXDEV/EINVAL/
-// EOPNOTSUPP when the kernel cannot copy between these files. With `offOut` null the bytes land
-// at fdOut's file offset, which advances by the count copied, as write(2) would move it.
-ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, off_t* offOut, size_t count);
+// copy_file_range(2) from an explicit input offset to fdOut's file offset, which advances by the
+// count copied, as write(2) would move it; returns -1 with ENOSYS/EXDEV/EINVAL/EOPNOTSUPP when
+// the kernel cannot copy between these files.
+ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, size_t count);
 // sync_file_range(2) with SYNC_FILE_RANGE_WRITE: starts writing the range to storage without
 // waiting for it. Only fsync makes data durable; this lets the disk work while we go on.
 int startWriteback(int fd, off_t offset, off_t count);
