@@ -170,16 +170,6 @@ void syncFolder(const fs::path& folder) {
     if (rc != 0 && err != EINVAL && err != ENOTSUP) sys::throwErrno(err);
 }
 
-void writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = sys::write(fd, data, size);
-        if (n < 0) sys::throwErrno();
-        if (n == 0) sys::throwErrno(EIO);
-        data += n;
-        size -= std::size_t(n);
-    }
-}
-
 // Copies the whole of `in` into the empty file `to`, in-kernel where possible.
 void copyContents(const FileIn& in, int to) {
     std::uint64_t offset = 0;
@@ -192,8 +182,7 @@ void copyContents(const FileIn& in, int to) {
             // Appends at the descriptor's offset, where the fallback's writes go on if the
             // kernel gives up half-way.
             n = sys::copyFileRange(in.fd(), off_t(offset), to, want);
-            if (n < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
-                          errno == EOPNOTSUPP)) {
+            if (n < 0 && sys::kernelCopyUnavailable(errno)) {
                 inKernel = false;
                 continue;
             }
@@ -202,7 +191,7 @@ void copyContents(const FileIn& in, int to) {
             if (piece.empty()) piece.resize(kPieceSize);
             n = sys::pread(in.fd(), piece.data(), want, off_t(offset));
             if (n < 0) sys::throwErrno();
-            writeAll(to, piece.data(), std::size_t(n));
+            sys::writeAll(to, piece.data(), std::size_t(n));
         }
         if (n == 0) break;  // the file shrank since it was opened
         offset += std::uint64_t(n);

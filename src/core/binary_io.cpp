@@ -170,12 +170,6 @@ constexpr std::uint64_t kSmallCopy = 64 * 1024;
 // One copy_file_range call, and the step at which the output starts writing to the disk.
 constexpr std::uint64_t kKernelPiece = 8 << 20;
 
-// The kernel cannot copy between these two files (another filesystem, an old kernel, a
-// filesystem without support); reading and writing will.
-bool kernelCopyUnavailable(int err) {
-    return err == ENOSYS || err == EXDEV || err == EINVAL || err == EOPNOTSUPP;
-}
-
 }  // namespace
 
 FileIn::FileIn(const std::filesystem::path& path) : path_(path) {
@@ -259,7 +253,7 @@ void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const
         if (offset >= size_) throw TagError::malformed(msg::fileEnded);
         const auto want = std::size_t(std::min({count, size_ - offset, kKernelPiece}));
         const ssize_t n = sys::copyFileRange(fd_, off_t(offset), out.fd_, want);
-        if (n < 0 && !kernelCopyUnavailable(errno)) sys::throwErrno();
+        if (n < 0 && !sys::kernelCopyUnavailable(errno)) sys::throwErrno();
         if (n <= 0) {
             // Unavailable here, or nothing copied where the file should still have bytes (some
             // filesystems say 0 rather than fail): read(2) knows what is really there.
@@ -316,16 +310,6 @@ void FileOut::mustBeWritable() const {
     if (flush_) throw std::logic_error("FileOut: written after startFlush()");
 }
 
-static void writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = sys::write(fd, data, size);
-        if (n < 0) sys::throwErrno();
-        if (n == 0) sys::throwErrno(EIO);
-        data += n;
-        size -= std::size_t(n);
-    }
-}
-
 void FileOut::write(const std::uint8_t* data, std::size_t size) {
     mustBeWritable();
     constexpr std::size_t kGather = 64 * 1024;
@@ -338,7 +322,7 @@ void FileOut::write(const std::uint8_t* data, std::size_t size) {
             buffer_.insert(buffer_.end(), data, data + size);
             position_ += size;
         } else {
-            writeAll(fd_, data, size);
+            sys::writeAll(fd_, data, size);
             appended(size);
         }
     }
@@ -368,7 +352,7 @@ void FileOut::flushBuffer() {
     if (buffer_.empty()) return;
     Bytes pending;
     pending.swap(buffer_);  // a failed write must not be retried by the destructor's path
-    writeAll(fd_, pending.data(), pending.size());
+    sys::writeAll(fd_, pending.data(), pending.size());
 }
 
 void FileOut::patch(std::uint64_t offset, const Bytes& bytes) {

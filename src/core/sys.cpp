@@ -106,6 +106,20 @@ ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, size_t count) {
     });
 }
 
+bool kernelCopyUnavailable(int err) {
+    return err == ENOSYS || err == EXDEV || err == EINVAL || err == EOPNOTSUPP;
+}
+
+void writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) throwErrno();
+        if (n == 0) throwErrno(EIO);
+        data += n;
+        size -= std::size_t(n);
+    }
+}
+
 int startWriteback(int fd, off_t offset, off_t count) {
     if (injected(Op::startWriteback)) return -1;
     return retry([&] { return ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE); });

@@ -36,6 +36,12 @@ int fsetxattr(int fd, const std::string& name, const void* value, size_t size);
 // count copied, as write(2) would move it; returns -1 with ENOSYS/EXDEV/EINVAL/EOPNOTSUPP when
 // the kernel cannot copy between these files.
 ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, size_t count);
+// True for the errors with which copy_file_range says it cannot copy between these two files
+// (another filesystem, an old kernel, no support); reading and writing will.
+bool kernelCopyUnavailable(int err);
+// write(2) until all `size` bytes are written; failures throw std::system_error (EIO for a
+// write that stores nothing).
+void writeAll(int fd, const std::uint8_t* data, std::size_t size);
 // sync_file_range(2) with SYNC_FILE_RANGE_WRITE: starts writing the range to storage without
 // waiting for it. Only fsync makes data durable; this lets the disk work while we go on.
 int startWriteback(int fd, off_t offset, off_t count);
