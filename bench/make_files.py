@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Generates the benchmark's files into a scratch folder (skips what is already there)."""
 import os
 import shutil

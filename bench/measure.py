@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """A paired harness: every case runs each of its commands RUNS times, interleaved, with the
 files reset before every run outside the timing. Reports medians and ratios to the baselines
 measured in the same run, the peak memory of each pelorix write, and the load of the machine."""

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Reads the ISRC of every file named on the command line with mutagen, in one process."""
 import sys
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The benchmark: generates its own files with ffmpeg into a scratch folder, then measures
 # `pelorix --write` against a durable copy (`cp && sync`), an ffmpeg remux and AtomicParsley, and
 # `pelorix --read` of 5,000 small files against mutagen — all in the same run, with the paired,

@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: MIT
 // WAV and AIFF chunk files: the input is walked as both. A written file holds every chunk of the
 // input but the ID3 ones, in order and byte for byte, then one ID3 chunk carrying the code.
 #include <optional>
 
-#include "core/audio_format.h"
-#include "core/audio_tagger.h"
-#include "core/chunk_file.h"
-#include "core/id3v2.h"
+#include "core/formats/chunk_file.h"
+#include "core/formats/detect.h"
+#include "core/formats/id3v2.h"
+#include "core/write/audio_tagger.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
@@ -56,8 +57,8 @@ void check(const MemFile& file, bool little) {
     const AudioFormat format = little ? AudioFormat::wav : AudioFormat::aiff;
     const Bytes audio = rangeBytes(in, AudioTagger::audioRanges(in, format));
     const auto kept = contents(in, parsed.chunks, false);
-    for (const std::optional<std::string>& code : {std::optional<std::string>(kCode),
-                                                   std::optional<std::string>()}) {
+    for (const std::optional<std::string>& code :
+         {std::optional<std::string>(kCode), std::optional<std::string>()}) {
         const MemFile output;
         const bool written = succeeds([&] {
             FileOut out(output.path(), FileOut::Mode::replace);

@@ -1,13 +1,14 @@
+// SPDX-License-Identifier: MIT
 // FLAC metadata: the block walk, the Vorbis comment codec and the writer. A written file keeps
 // every non-comment block and every byte after the metadata, and its comments are the old ones
 // without any ISRC entry, plus the code as the last entry.
 #include <algorithm>
 #include <optional>
 
-#include "core/audio_format.h"
-#include "core/audio_tagger.h"
-#include "core/flac_tagger.h"
-#include "core/text.h"
+#include "core/formats/detect.h"
+#include "core/formats/flac.h"
+#include "core/io/text.h"
+#include "core/write/audio_tagger.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
@@ -21,8 +22,8 @@ constexpr std::uint8_t kComment = 4;
 bool isISRCKey(const Bytes& entry) {
     const auto eq = std::find(entry.begin(), entry.end(), std::uint8_t('='));
     if (eq == entry.end()) return false;
-    const std::string key = text::decodeLossy(entry.data(), std::size_t(eq - entry.begin()),
-                                              text::Encoding::utf8);
+    const std::string key =
+        text::decodeLossy(entry.data(), std::size_t(eq - entry.begin()), text::Encoding::utf8);
     return text::toUpper(key) == "ISRC";
 }
 
@@ -65,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bytes audio = rangeBytes(in, AudioTagger::audioRanges(in, AudioFormat::flac));
     const Bytes leading = in.read(0, std::int64_t(layout.flacOffset));
 
-    for (const std::optional<std::string>& code : {std::optional<std::string>(kCode),
-                                                   std::optional<std::string>()}) {
+    for (const std::optional<std::string>& code :
+         {std::optional<std::string>(kCode), std::optional<std::string>()}) {
         const MemFile output;
         const bool written = succeeds([&] {
             FileOut out(output.path(), FileOut::Mode::replace);
@@ -79,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(FLACTagger::readISRC(result) == code);
         FUZZ_CHECK(others(after.blocks) == others(layout.blocks));
         FUZZ_CHECK(result.read(0, std::int64_t(after.flacOffset)) == leading);
-        FUZZ_CHECK(rangeBytes(result, AudioTagger::audioRanges(result, AudioFormat::flac)) == audio);
+        FUZZ_CHECK(rangeBytes(result, AudioTagger::audioRanges(result, AudioFormat::flac)) ==
+                   audio);
 
         const auto* block = firstComment(after.blocks);
         FUZZ_CHECK(block != nullptr || (!old && !code));

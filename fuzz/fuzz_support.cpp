@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fuzz_support.h"
 
 #include <sys/mman.h>
@@ -29,7 +30,9 @@ MemFile::MemFile(const std::uint8_t* data, std::size_t size) : MemFile() {
     }
 }
 
-MemFile::~MemFile() { ::close(fd_); }
+MemFile::~MemFile() {
+    ::close(fd_);
+}
 
 void fail(const char* file, int line, const char* condition) {
     std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, condition);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Shared by the fuzz targets: inputs as in-memory files that the codecs' file streams can open
 // by path, and checks that end the run loudly so the fuzzer (or the corpus replay) reports them.
@@ -9,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#include "core/binary_io.h"
+#include "core/io/binary_io.h"
 #include "core/tag_error.h"
 
 namespace pelorix::fuzz {
@@ -19,7 +20,7 @@ inline const std::string kCode = "FIABC2600001";
 // A file in memory (memfd), reachable as /proc/self/fd/N. Output streams open it with
 // truncation, so one object serves as the codec's destination too.
 class MemFile {
-public:
+  public:
     MemFile();
     MemFile(const std::uint8_t* data, std::size_t size);
     ~MemFile();
@@ -28,7 +29,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     int fd_ = -1;
     std::filesystem::path path_;
 };
@@ -55,7 +56,7 @@ bool succeeds(F&& f) {
 
 }  // namespace pelorix::fuzz
 
-#define FUZZ_CHECK(condition)                                                \
-    do {                                                                     \
+#define FUZZ_CHECK(condition)                                                    \
+    do {                                                                         \
         if (!(condition)) ::pelorix::fuzz::fail(__FILE__, __LINE__, #condition); \
     } while (0)

@@ -1,12 +1,14 @@
+// SPDX-License-Identifier: MIT
 // ID3v2 tags and MP3 files: the input is taken both as a bare tag and as a whole MP3 file.
 // A rebuilt tag keeps every other frame exactly and carries the code as its last frame; a written
 // MP3 is one new tag followed by every byte after the old leading tag.
 #include <algorithm>
 #include <optional>
 
-#include "core/audio_format.h"
-#include "core/audio_tagger.h"
-#include "core/id3v2.h"
+#include "core/formats/detect.h"
+#include "core/formats/id3v2.h"
+#include "core/formats/mp3.h"
+#include "core/write/audio_tagger.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
@@ -52,7 +54,8 @@ void checkFile(const std::uint8_t* data, std::size_t size) {
     if (!succeeds([&] {
             (void)MP3Tagger::readISRC(in);
             const Bytes head = in.read(0, 10);
-            if (ID3v2::totalSize(head)) lead = ID3v2::parse(in.read(0, std::int64_t(*ID3v2::totalSize(head))));
+            if (ID3v2::totalSize(head))
+                lead = ID3v2::parse(in.read(0, std::int64_t(*ID3v2::totalSize(head))));
         })) {
         return;
     }
@@ -60,8 +63,8 @@ void checkFile(const std::uint8_t* data, std::size_t size) {
     const Bytes tail = in.read(leadLength, std::int64_t(in.size() - leadLength));
     const bool othersLeft = lead && !withoutCode(lead->frames).empty();
 
-    for (const std::optional<std::string>& code : {std::optional<std::string>(kCode),
-                                                   std::optional<std::string>()}) {
+    for (const std::optional<std::string>& code :
+         {std::optional<std::string>(kCode), std::optional<std::string>()}) {
         const MemFile output;
         bool written = succeeds([&] {
             FileOut out(output.path(), FileOut::Mode::replace);

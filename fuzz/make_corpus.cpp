@@ -50,29 +50,47 @@ Seeds id3Seeds() {
     Seeds s;
     const Bytes audio = fakeAudio(700);
     const auto code = [](std::uint8_t enc = 0) { return textFrame("TSRC", "FIABC2600001", enc); };
-    s["v3-title-code.mp3"] = join({tag({3, 0, {textFrame("TIT2", "Song"), code()}, false, {}, false, false, 64}), audio, id3v1()});
-    s["v4-artist-code.mp3"] = join({tag({4, 0, {textFrame("TPE1", "Band", 3), code(3)}, false, {}, false, false, 32}), audio});
-    s["v3-unsync-extended.mp3"] = join({tag({3, 0, {code(), {"APIC", binaryBody(200)}}, true, extendedHeaderV3()}), audio});
+    s["v3-title-code.mp3"] =
+        join({tag({3, 0, {textFrame("TIT2", "Song"), code()}, false, {}, false, false, 64}), audio,
+              id3v1()});
+    s["v4-artist-code.mp3"] = join(
+        {tag({4, 0, {textFrame("TPE1", "Band", 3), code(3)}, false, {}, false, false, 32}), audio});
+    s["v3-unsync-extended.mp3"] =
+        join({tag({3, 0, {code(), {"APIC", binaryBody(200)}}, true, extendedHeaderV3()}), audio});
     FrameSpec unsyncCode = code();
     unsyncCode.unsync = true;
-    FrameSpec lengthCode{"TSRC", join({Bytes{0, 0, 0, 13}, textBody(0, std::string("GBXYZ9900001"))}), 0, 0x01};
-    s["v4-frame-unsync-footer.mp3"] = join({tag({4, 0, {unsyncCode, {"APIC", binaryBody(150)}}, false, {}, false, true}), audio});
-    s["v4-data-length-extended.mp3"] = join({tag({4, 0, {lengthCode}, false, extendedHeaderV4()}), audio});
-    s["v4-tag-unsync.mp3"] = join({tag({4, 0, {textFrame("TIT2", "\xFF\xFE"), code()}, true}), audio});
-    s["utf16-bom.mp3"] = join({tag({3, 0, {{"TSRC", textBody(1, utf16le("FIABC2600001", true))}}}), audio});
-    s["utf16be.mp3"] = join({tag({4, 0, {{"TSRC", textBody(2, Bytes{0, 'F', 0, 'I', 0, 'X'})}}}), audio});
-    s["compressed-code.mp3"] = join({tag({4, 0, {{"TSRC", textBody(0, std::string("x")), 0, 0x08}}}), audio});
-    s["two-codes-nul-list.mp3"] = join({tag({4, 0, {{"TSRC", textBody(3, std::string("\0FIABC2600001\0GB", 16))}, code()}}), audio});
+    FrameSpec lengthCode{
+        "TSRC", join({Bytes{0, 0, 0, 13}, textBody(0, std::string("GBXYZ9900001"))}), 0, 0x01};
+    s["v4-frame-unsync-footer.mp3"] =
+        join({tag({4, 0, {unsyncCode, {"APIC", binaryBody(150)}}, false, {}, false, true}), audio});
+    s["v4-data-length-extended.mp3"] =
+        join({tag({4, 0, {lengthCode}, false, extendedHeaderV4()}), audio});
+    s["v4-tag-unsync.mp3"] =
+        join({tag({4, 0, {textFrame("TIT2", "\xFF\xFE"), code()}, true}), audio});
+    s["utf16-bom.mp3"] =
+        join({tag({3, 0, {{"TSRC", textBody(1, utf16le("FIABC2600001", true))}}}), audio});
+    s["utf16be.mp3"] =
+        join({tag({4, 0, {{"TSRC", textBody(2, Bytes{0, 'F', 0, 'I', 0, 'X'})}}}), audio});
+    s["compressed-code.mp3"] =
+        join({tag({4, 0, {{"TSRC", textBody(0, std::string("x")), 0, 0x08}}}), audio});
+    s["two-codes-nul-list.mp3"] =
+        join({tag({4, 0, {{"TSRC", textBody(3, std::string("\0FIABC2600001\0GB", 16))}, code()}}),
+              audio});
     s["v2-tag.mp3"] = join({tag({2, 0, {code()}}), audio});
-    s["truncated-tag.mp3"] = join({tag({3, 0, {code()}, false, {}, false, false, 0, {}, 5000}), fakeAudio(40)});
+    s["truncated-tag.mp3"] =
+        join({tag({3, 0, {code()}, false, {}, false, false, 0, {}, 5000}), fakeAudio(40)});
     FrameSpec overlong = code();
     overlong.declaredSize = 900;
-    s["frame-overlong.mp3"] = join({tag({3, 0, {textFrame("TIT2", "A"), overlong}, false, {}, false, false, 16}), audio});
+    s["frame-overlong.mp3"] =
+        join({tag({3, 0, {textFrame("TIT2", "A"), overlong}, false, {}, false, false, 16}), audio});
     s["extended-flag-only.mp3"] = join({tag({3, 0, {code()}, false, {}, true}), audio});
-    s["garbage-after-frames.mp3"] = join({tag({3, 0, {code()}, false, {}, false, false, 8, bytesOf("zz\x01")}), audio});
+    s["garbage-after-frames.mp3"] =
+        join({tag({3, 0, {code()}, false, {}, false, false, 8, bytesOf("zz\x01")}), audio});
     s["no-tag.mp3"] = join({audio, id3v1()});
     // Removing the code strips the first tag and leaves the second one leading the file.
-    s["two-leading-tags.mp3"] = join({tag({3, 0, {code()}}), tag({4, 0, {textFrame("TSRC", "GBXYZ9900001")}, false, {}, false, true}), audio});
+    s["two-leading-tags.mp3"] =
+        join({tag({3, 0, {code()}}),
+              tag({4, 0, {textFrame("TSRC", "GBXYZ9900001")}, false, {}, false, true}), audio});
     return s;
 }
 
@@ -81,19 +99,34 @@ Seeds chunkSeeds() {
     using id3::tag;
     using id3::textFrame;
     Seeds s;
-    const Bytes codeTag = tag({3, 0, {textFrame("TIT2", "Song"), textFrame("TSRC", "FIABC2600001")}, false, {}, false, false, 20});
+    const Bytes codeTag = tag({3,
+                               0,
+                               {textFrame("TIT2", "Song"), textFrame("TSRC", "FIABC2600001")},
+                               false,
+                               {},
+                               false,
+                               false,
+                               20});
     const Bytes v4Tag = tag({4, 0, {textFrame("TSRC", "GBXYZ9900001", 3)}});
-    const ChunkSpec list{"LIST", join({bytesOf("INFO"), bytesOf("INAM"), Bytes{5, 0, 0, 0}, bytesOf("Song"), Bytes{0, 0}})};
+    const ChunkSpec list{"LIST", join({bytesOf("INFO"), bytesOf("INAM"), Bytes{5, 0, 0, 0},
+                                       bytesOf("Song"), Bytes{0, 0}})};
     s["plain.wav"] = wav(200);
     s["code-last.wav"] = wav(200, {{"id3 ", codeTag}});
-    s["code-first-and-list.wav"] = file({true, "", {wavFormat(), {"id3 ", v4Tag}, list, {"data", audio(600)}}, std::nullopt});
+    s["code-first-and-list.wav"] =
+        file({true, "", {wavFormat(), {"id3 ", v4Tag}, list, {"data", audio(600)}}, std::nullopt});
     s["two-tags-upper-case.wav"] = wav(100, {{"ID3 ", codeTag}, {"id3 ", v4Tag}});
-    s["odd-chunk-no-pad.wav"] = file({true, "", {wavFormat(), {"junk", Bytes(7, 1), std::nullopt, false}, {"data", audio(400)}}, std::nullopt});
+    s["odd-chunk-no-pad.wav"] =
+        file({true,
+              "",
+              {wavFormat(), {"junk", Bytes(7, 1), std::nullopt, false}, {"data", audio(400)}},
+              std::nullopt});
     s["odd-chunk-padded.wav"] = wav(100, {{"note", bytesOf("odd"), std::nullopt, true, 0x55}});
-    s["overlong-data.wav"] = file({true, "", {wavFormat(), {"data", audio(300), 100000}}, std::nullopt});
+    s["overlong-data.wav"] =
+        file({true, "", {wavFormat(), {"data", audio(300), 100000}}, std::nullopt});
     s["form-size-wrong.wav"] = file({true, "", {wavFormat(), {"data", audio(300)}}, 12});
     s["tiny-tag-chunk.wav"] = wav(50, {{"id3 ", bytesOf("ID3")}});
-    s["rf64.wav"] = join({bytesOf("RF64"), Bytes{0xFF, 0xFF, 0xFF, 0xFF}, bytesOf("WAVE"), Bytes(40, 0)});
+    s["rf64.wav"] =
+        join({bytesOf("RF64"), Bytes{0xFF, 0xFF, 0xFF, 0xFF}, bytesOf("WAVE"), Bytes(40, 0)});
     s["plain.aiff"] = aiff(200);
     s["code.aiff"] = aiff(200, {{"ID3 ", codeTag}});
     s["code.aifc"] = aiff(150, {{"ID3 ", v4Tag}, {"NAME", bytesOf("Song")}}, true);
@@ -110,18 +143,30 @@ Seeds flacSeeds() {
     using namespace flac;
     Seeds s;
     const Bytes audio = chunks::audio(1500, 3);
-    const auto c = [](std::vector<std::string> entries) { return comments("reference libFLAC 1.4.2", std::move(entries)); };
-    s["comments-code.flac"] = file({{}, {streamInfo(), c({"TITLE=Song", "ISRC=FIABC2600001"}), padding(100)}, audio});
+    const auto c = [](std::vector<std::string> entries) {
+        return comments("reference libFLAC 1.4.2", std::move(entries));
+    };
+    s["comments-code.flac"] =
+        file({{}, {streamInfo(), c({"TITLE=Song", "ISRC=FIABC2600001"}), padding(100)}, audio});
     s["no-comments.flac"] = file({{}, {streamInfo(), padding(64)}, audio});
     s["only-streaminfo.flac"] = file({{}, {streamInfo()}, audio});
-    s["lower-case-keys.flac"] = file({{}, {streamInfo(), c({"isrc=GBXYZ9900001", "Isrc=X", "ARTIST=Band"})}, audio});
-    s["two-comment-blocks.flac"] = file({{}, {streamInfo(), c({"ISRC=A"}), padding(10), c({"ISRC=B"})}, audio});
-    s["leading-id3.flac"] = file({id3::tag({3, 0, {id3::textFrame("TIT2", "x")}}), {streamInfo(), c({"ISRC=FIABC2600001"})}, audio});
-    s["count-overstated.flac"] = file({{}, {streamInfo(), {4, commentData("v", {"ISRC=FIABC2600001"}, 40)}}, audio});
-    s["vendor-overlong.flac"] = file({{}, {streamInfo(), {4, join({Bytes{0xFF, 0, 0, 0}, bytesOf("vendor")})}}, audio});
-    s["picture-block.flac"] = file({{}, {streamInfo(), {6, binaryBody(300)}, c({"ISRC=FIABC2600001"})}, audio});
-    s["no-last-flag.flac"] = file({{}, {{0, streamInfo().data, false}, {4, commentData("v", {}), false}}, {}});
-    s["block-overlong.flac"] = file({{}, {streamInfo(), {1, Bytes(20, 0), std::nullopt, 5000}}, {}});
+    s["lower-case-keys.flac"] =
+        file({{}, {streamInfo(), c({"isrc=GBXYZ9900001", "Isrc=X", "ARTIST=Band"})}, audio});
+    s["two-comment-blocks.flac"] =
+        file({{}, {streamInfo(), c({"ISRC=A"}), padding(10), c({"ISRC=B"})}, audio});
+    s["leading-id3.flac"] = file({id3::tag({3, 0, {id3::textFrame("TIT2", "x")}}),
+                                  {streamInfo(), c({"ISRC=FIABC2600001"})},
+                                  audio});
+    s["count-overstated.flac"] =
+        file({{}, {streamInfo(), {4, commentData("v", {"ISRC=FIABC2600001"}, 40)}}, audio});
+    s["vendor-overlong.flac"] =
+        file({{}, {streamInfo(), {4, join({Bytes{0xFF, 0, 0, 0}, bytesOf("vendor")})}}, audio});
+    s["picture-block.flac"] =
+        file({{}, {streamInfo(), {6, binaryBody(300)}, c({"ISRC=FIABC2600001"})}, audio});
+    s["no-last-flag.flac"] =
+        file({{}, {{0, streamInfo().data, false}, {4, commentData("v", {}), false}}, {}});
+    s["block-overlong.flac"] =
+        file({{}, {streamInfo(), {1, Bytes(20, 0), std::nullopt, 5000}}, {}});
     s["not-flac.flac"] = bytesOf("fLaX and some more bytes");
     return s;
 }
@@ -129,19 +174,25 @@ Seeds flacSeeds() {
 Seeds mp4Seeds() {
     using namespace mp4;
     Seeds s;
-    const Bytes items = cat({textItem("\xA9nam", "Song"), freeform("com.apple.iTunes", "ISRC", "FIABC2600001"),
-                             freeform("com.apple.iTunes", "MOOD", "calm")});
+    const Bytes items =
+        cat({textItem("\xA9nam", "Song"), freeform("com.apple.iTunes", "ISRC", "FIABC2600001"),
+             freeform("com.apple.iTunes", "MOOD", "calm")});
     const auto m = [](MovieOptions o) { return movie(o).file; };
     s["moov-first.m4a"] = m({});
     s["moov-last.m4a"] = m({false});
     s["moov-first-items.m4a"] = m({true, false, false, false, udtaWithItems(items)});
     s["moov-last-items.m4a"] = m({false, false, false, false, udtaWithItems(items)});
-    s["co64.m4a"] = m({true, true, false, false, udtaWithItems(freeform("com.apple.iTunes", "isrc", "GBXYZ9900001"))});
+    s["co64.m4a"] = m({true, true, false, false,
+                       udtaWithItems(freeform("com.apple.iTunes", "isrc", "GBXYZ9900001"))});
     s["moov-size64.m4a"] = m({true, false, true});
     s["mdat-size0.m4a"] = m({true, false, false, true});
-    s["quicktime-meta.m4a"] = m({true, false, false, false, box("udta", metaQuickTime(box("ilst", items)))});
-    s["item-without-data.m4a"] = m({false, false, false, false, udtaWithItems(freeform("com.apple.iTunes", "ISRC", std::nullopt))});
-    s["meta-without-hdlr.m4a"] = m({true, false, false, false, box("udta", box("meta", Bytes(12, 0)))});
+    s["quicktime-meta.m4a"] =
+        m({true, false, false, false, box("udta", metaQuickTime(box("ilst", items)))});
+    s["item-without-data.m4a"] =
+        m({false, false, false, false,
+           udtaWithItems(freeform("com.apple.iTunes", "ISRC", std::nullopt))});
+    s["meta-without-hdlr.m4a"] =
+        m({true, false, false, false, box("udta", box("meta", Bytes(12, 0)))});
     s["udta-empty.m4a"] = m({true, false, false, false, box("udta")});
 
     // A fragmented file: an empty movie, one fragment with an absolute base offset, an index.
@@ -167,26 +218,36 @@ Seeds writeSeeds() {
     Seeds s;
     // One of each format, then the damaged ones that reach furthest into the driver.
     for (const auto& [name, bytes] : id3Seeds()) {
-        if (name == "v3-title-code.mp3" || name == "no-tag.mp3" || name == "v4-frame-unsync-footer.mp3") s[name] = bytes;
+        if (name == "v3-title-code.mp3" || name == "no-tag.mp3" ||
+            name == "v4-frame-unsync-footer.mp3")
+            s[name] = bytes;
     }
     for (const auto& [name, bytes] : chunkSeeds()) {
-        if (name == "code-last.wav" || name == "odd-chunk-no-pad.wav" || name == "code.aifc" || name == "plain.aiff") s[name] = bytes;
+        if (name == "code-last.wav" || name == "odd-chunk-no-pad.wav" || name == "code.aifc" ||
+            name == "plain.aiff")
+            s[name] = bytes;
     }
     for (const auto& [name, bytes] : flacSeeds()) {
-        if (name == "comments-code.flac" || name == "no-comments.flac" || name == "leading-id3.flac") s[name] = bytes;
+        if (name == "comments-code.flac" || name == "no-comments.flac" ||
+            name == "leading-id3.flac")
+            s[name] = bytes;
     }
     for (const auto& [name, bytes] : mp4Seeds()) {
-        if (name == "moov-first-items.m4a" || name == "moov-last.m4a" || name == "fragmented.mp4" || name == "co64.m4a") s[name] = bytes;
+        if (name == "moov-first-items.m4a" || name == "moov-last.m4a" || name == "fragmented.mp4" ||
+            name == "co64.m4a")
+            s[name] = bytes;
     }
     s["not-audio.txt"] = bytesOf("This is a plain text file, not audio at all.\n");
     // Removing the only frame leaves one byte, which the read-back cannot take for audio.
-    s["code-only-then-one-byte.mp3"] = join({id3::tag({3, 0, {id3::textFrame("TSRC", "GBXYZ9900001")}}), Bytes{'e'}});
+    s["code-only-then-one-byte.mp3"] =
+        join({id3::tag({3, 0, {id3::textFrame("TSRC", "GBXYZ9900001")}}), Bytes{'e'}});
     // A chunk offset past any real file, harmless until the movie changes size: a code of the
     // same length can replace the one there, removing it is refused.
     {
         using namespace mp4;
         Bytes file = movie({true, true, false, false,
-                            udtaWithItems(freeform("com.apple.iTunes", "ISRC", "GBXYZ9900001"))}).file;
+                            udtaWithItems(freeform("com.apple.iTunes", "ISRC", "GBXYZ9900001"))})
+                         .file;
         const std::size_t table = find(file, "co64");
         for (std::size_t i = 0; i < 8; ++i) file[table + 20 + i] = 0xBB;
         s["bogus-chunk-offset.m4a"] = file;
@@ -202,8 +263,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    const std::map<std::string, Seeds> targets = {{"id3", id3Seeds()},   {"chunk", chunkSeeds()},
-                                                  {"flac", flacSeeds()}, {"mp4", mp4Seeds()},
+    const std::map<std::string, Seeds> targets = {{"id3", id3Seeds()},
+                                                  {"chunk", chunkSeeds()},
+                                                  {"flac", flacSeeds()},
+                                                  {"mp4", mp4Seeds()},
                                                   {"write", writeSeeds()}};
     std::size_t count = 0;
     for (const auto& [target, seeds] : targets) {

@@ -1,12 +1,13 @@
+// SPDX-License-Identifier: MIT
 // MP4 box trees: the top-level walk, the `moov` tree, the ISRC item and the writer. A written file
 // reads back the code, keeps every `mdat` byte, and every chunk offset that pointed at media still
 // points at the same bytes after the resized `moov` moved them.
 #include <algorithm>
 #include <optional>
 
-#include "core/audio_format.h"
-#include "core/audio_tagger.h"
-#include "core/mp4_tagger.h"
+#include "core/formats/detect.h"
+#include "core/formats/mp4.h"
+#include "core/write/audio_tagger.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
@@ -74,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return n;
     };
 
-    for (const std::optional<std::string>& code : {std::optional<std::string>(kCode),
-                                                   std::optional<std::string>()}) {
+    for (const std::optional<std::string>& code :
+         {std::optional<std::string>(kCode), std::optional<std::string>()}) {
         const MemFile output;
         const bool written = succeeds([&] {
             FileOut out(output.path(), FileOut::Mode::replace);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Without libFuzzer: replays every file of the folders (or files) named on the command line
 // through the target once, so the checked-in corpus runs as an ordinary test.
 #include <algorithm>

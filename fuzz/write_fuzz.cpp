@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole driver on a real file in a private folder (on tmpfs where there is one): detect,
 // stream to the temporary file, read back, compare the audio, back up, replace. Either the write
 // refuses and the file is untouched with nothing left beside it, or the file reads back the
@@ -10,10 +11,10 @@
 #include <iterator>
 #include <optional>
 
-#include "core/audio_format.h"
-#include "core/audio_tagger.h"
-#include "core/id3v2.h"
+#include "core/formats/detect.h"
+#include "core/formats/id3v2.h"
 #include "core/tag_error.h"
+#include "core/write/audio_tagger.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
@@ -23,7 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path makeFolder() {
-    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    const fs::path base =
+        fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     std::string name = (base / "pelorix-fuzz-XXXXXX").string();
     if (!::mkdtemp(name.data())) std::abort();
     return name;
@@ -121,8 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // offsets after it, and refuses an offset no real file has; the first write may have
         // kept the size.
         FUZZ_CHECK(readAll(file) == first);
-        FUZZ_CHECK(leavesNoTag || (*format == AudioFormat::m4a && (refusal == msg::mp4TooLarge ||
-                                                                   refusal == msg::mp4OffsetsDamaged)));
+        FUZZ_CHECK(leavesNoTag ||
+                   (*format == AudioFormat::m4a &&
+                    (refusal == msg::mp4TooLarge || refusal == msg::mp4OffsetsDamaged)));
     }
     FUZZ_CHECK(entries(folder.path) == 1);
     fs::remove(file);

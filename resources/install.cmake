@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Desktop integration: the launcher entry, the application icon in the usual sizes, and the
 # brand mark in the data folder where the window looks for it first.
 if(PELORIX_BUILD_UI)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # From a fresh machine: install what is missing, build the release binary, run its self test.
 set -euo pipefail
 cd "$(dirname "$0")/.."

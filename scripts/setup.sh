@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs every Debian 12 package that building, testing and the self test need.
 # Does nothing when they are all there already. Needs root (or sudo) only to install.
 set -euo pipefail

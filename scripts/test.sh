@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # From a fresh machine: install what is missing, build everything, run the whole test suite.
 # With --asan the same suite runs under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program entry: runs a command-line mode when the arguments ask for one, else the window.
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +10,7 @@
 
 #include <dlfcn.h>
 
-#include "core/cli.h"
+#include "cli/cli.h"
 
 namespace {
 
@@ -40,9 +41,10 @@ std::vector<fs::path> moduleCandidates() {
 int startWindow(int argc, char** argv) {
 #ifdef PELORIX_WINDOW_MODULE
     if (!displayAvailable()) {
-        std::fputs("pelorix: no display to open the window on; see pelorix --help for the "
-                   "command-line modes\n",
-                   stderr);
+        std::fputs(
+            "pelorix: no display to open the window on; see pelorix --help for the "
+            "command-line modes\n",
+            stderr);
         return 1;
     }
     std::string why = "not found";
@@ -72,9 +74,10 @@ int startWindow(int argc, char** argv) {
 #else
     (void)argc;
     (void)argv;
-    std::fputs("pelorix: this build has no window; see pelorix --help for the command-line "
-               "modes\n",
-               stderr);
+    std::fputs(
+        "pelorix: this build has no window; see pelorix --help for the command-line "
+        "modes\n",
+        stderr);
     return 1;
 #endif
 }

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws the PELORIX brand mark and the application icons as PNG files.
 
 The mark is a teal tag with a punched hole and a small waveform: an ISRC label for a recording.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Renders the window offscreen in the states a reader of the README wants to see: empty, a list
 // with every status, and the sequence sheet, each in a light and a dark palette.
 // Usage: pelorix_screenshots OUTPUT-FOLDER   (run with QT_QPA_PLATFORM=offscreen)
@@ -16,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/audio_tagger.h"
+#include "core/write/audio_tagger.h"
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/flac_builder.h"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Renders the README screenshots offscreen: the empty window, a list with every status and the
 # sequence sheet, each in a light and a dark palette.
 # Usage: tools/screenshots.sh [output-folder]   (default: docs/screenshots)

@@ -1,18 +1,19 @@
+// SPDX-License-Identifier: MIT
 #include "core/isrc.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
-#include "core/text.h"
+#include "core/io/text.h"
 
 namespace pelorix {
 
 namespace {
 
 // Space, hyphen-minus, en dash, em dash, low line, full stop, solidus, tab.
-constexpr std::array<std::string_view, 8> kSeparators = {
-    " ", "-", "\u2013", "\u2014", "_", ".", "/", "\t"};
+constexpr std::array<std::string_view, 8> kSeparators = {" ", "-", "\u2013", "\u2014",
+                                                         "_", ".", "/",      "\t"};
 
 std::string removeSeparators(std::string_view s) {
     std::string out;
@@ -31,8 +32,12 @@ std::string removeSeparators(std::string_view s) {
     return out;
 }
 
-bool asciiLetter(char c) { return c >= 'A' && c <= 'Z'; }
-bool asciiDigit(char c) { return c >= '0' && c <= '9'; }
+bool asciiLetter(char c) {
+    return c >= 'A' && c <= 'Z';
+}
+bool asciiDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -56,7 +61,9 @@ std::optional<ISRC> ISRC::parse(std::string_view text) {
     if (stripped.size() != 12) return std::nullopt;
     for (std::size_t i = 0; i < 12; ++i) {
         char c = stripped[i];
-        bool ok = i < 2 ? asciiLetter(c) : i < 5 ? (asciiLetter(c) || asciiDigit(c)) : asciiDigit(c);
+        bool ok = i < 2   ? asciiLetter(c)
+                  : i < 5 ? (asciiLetter(c) || asciiDigit(c))
+                          : asciiDigit(c);
         if (!ok) return std::nullopt;
     }
     return ISRC(std::move(stripped));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The International Standard Recording Code as a value: built only from text that passes every
 // check, so an ISRC object is always valid. `code` is the 12-character canonical form.
@@ -9,7 +10,7 @@
 namespace pelorix {
 
 class ISRC {
-public:
+  public:
     // Upper-cases (full Unicode mapping), drops the eight separators, then checks the grammar:
     // two of A-Z, three of A-Z/0-9, seven of 0-9, counted in user-perceived characters.
     static std::optional<ISRC> parse(std::string_view text);
@@ -22,7 +23,7 @@ public:
 
     friend bool operator==(const ISRC&, const ISRC&) = default;
 
-private:
+  private:
     explicit ISRC(std::string code) : code_(std::move(code)) {}
     std::string code_;
 };

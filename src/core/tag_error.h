@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The one error type of the tag engine and the container codecs. Its what() is the finished,
 // user-facing sentence; every message the engine can raise is defined here exactly once.
@@ -9,7 +10,7 @@
 namespace pelorix {
 
 class TagError : public std::runtime_error {
-public:
+  public:
     enum class Kind { unsupported, malformed, io };
 
     TagError(Kind kind, std::string_view message)
@@ -22,7 +23,7 @@ public:
     Kind kind() const noexcept { return kind_; }
     std::string message() const { return what(); }
 
-private:
+  private:
     Kind kind_;
 };
 
@@ -55,8 +56,7 @@ inline constexpr std::string_view mp4OffsetsDamaged = "The MP4 chunk offset tabl
 inline constexpr std::string_view mp4TooLarge = "This MP4 file is too large for the edit.";
 
 // Refusals of outputs whose size fields cannot describe them.
-inline constexpr std::string_view id3TooLarge =
-    "The ID3 tag would become too large to be stored.";
+inline constexpr std::string_view id3TooLarge = "The ID3 tag would become too large to be stored.";
 inline constexpr std::string_view chunkFileTooLarge =
     "The file would become too large for its 32-bit size fields.";
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/app.h"
 
 #include "ui/brand.h"
@@ -20,13 +21,17 @@ namespace pelorix::ui {
 QPointer<Model> AppDelegate::model_;
 AppDelegate* AppDelegate::current_ = nullptr;
 
-AppDelegate::AppDelegate(QObject* parent) : QObject(parent) { current_ = this; }
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
+    current_ = this;
+}
 
 AppDelegate::~AppDelegate() {
     if (current_ == this) current_ = nullptr;
 }
 
-Model* AppDelegate::model() { return model_.data(); }
+Model* AppDelegate::model() {
+    return model_.data();
+}
 
 void AppDelegate::setModel(Model* model) {
     model_ = model;
@@ -160,13 +165,14 @@ int runApp(int argc, char** argv) {
     app.installEventFilter(&delegate);
     Model model;
     MainWindow window(model);
-    instance::listen(server, &delegate,
-                     [&window] {
-                         window.showNormal();
-                         window.raise();
-                         window.activateWindow();
-                     },
-                     &app);
+    instance::listen(
+        server, &delegate,
+        [&window] {
+            window.showNormal();
+            window.raise();
+            window.activateWindow();
+        },
+        &app);
     delegate.openFiles(urls);
     window.show();
     AppDelegate::setModel(&model);

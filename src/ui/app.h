@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The window application: one Model, one main window, and the ways files reach it from outside
 // — the command line, a second launch that hands its files to the running window, and the
@@ -25,7 +26,7 @@ int runApp(int argc, char** argv);
 // Requests that come before a Model is registered are kept and delivered when it is.
 class AppDelegate : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit AppDelegate(QObject* parent = nullptr);
     ~AppDelegate() override;
 
@@ -36,10 +37,10 @@ public:
     void openFiles(const QList<QUrl>& urls);
     int keptRequests() const { return int(kept_.size()); }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void deliverKept();
 
     static QPointer<Model> model_;

@@ -1,10 +1,13 @@
+// SPDX-License-Identifier: MIT
 #include "ui/brand.h"
 
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QImageReader>
 
-static void initPelorixResources() { Q_INIT_RESOURCE(pelorix); }
+static void initPelorixResources() {
+    Q_INIT_RESOURCE(pelorix);
+}
 
 namespace pelorix::ui {
 
@@ -50,7 +53,8 @@ QStringList Brand::markLocations() {
 namespace {
 QString twoTimesName(const QString& path) {
     const int dot = path.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? path + QStringLiteral("@2x") : path.left(dot) + QStringLiteral("@2x") + path.mid(dot);
+    return dot < 0 ? path + QStringLiteral("@2x")
+                   : path.left(dot) + QStringLiteral("@2x") + path.mid(dot);
 }
 }  // namespace
 
@@ -77,7 +81,9 @@ std::optional<QPixmap> Brand::brandMark(const QStringList& locations, qreal devi
 
 namespace look {
 
-QColor primary(const QPalette& palette) { return palette.color(QPalette::Active, QPalette::WindowText); }
+QColor primary(const QPalette& palette) {
+    return palette.color(QPalette::Active, QPalette::WindowText);
+}
 
 QColor secondary(const QPalette& palette) {
     // Like the platform's secondary label: the text colour, half transparent.
@@ -86,9 +92,13 @@ QColor secondary(const QPalette& palette) {
     return c;
 }
 
-QColor red(bool dark) { return dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xE0, 0x30, 0x26); }
+QColor red(bool dark) {
+    return dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xE0, 0x30, 0x26);
+}
 
-QColor green(bool dark) { return dark ? QColor(0x30, 0xD1, 0x58) : QColor(0x1F, 0xA8, 0x45); }
+QColor green(bool dark) {
+    return dark ? QColor(0x30, 0xD1, 0x58) : QColor(0x1F, 0xA8, 0x45);
+}
 
 QFont font(TextStyle style, QFont base) {
     // The named styles relative to the body size, as the reference desktop sizes them

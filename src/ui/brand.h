@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The house look: three brand colours with a dark and a light value each, the platform colours
 // the window uses beside them, the named text styles, and the brand mark image.
@@ -19,18 +20,18 @@ namespace pelorix::ui {
 bool isDarkPalette(const QPalette& palette);
 
 class Brand {
-public:
+  public:
     // A colour with one value per appearance; it is resolved each time it is drawn, so one
     // shared instance serves both appearances.
     class Color {
-    public:
+      public:
         constexpr Color(std::uint32_t dark, std::uint32_t light) : dark_(dark), light_(light) {}
         QColor resolve(bool dark) const;
         QColor resolve(const QPalette& palette) const { return resolve(isDarkPalette(palette)); }
         std::uint32_t dark() const { return dark_; }
         std::uint32_t light() const { return light_; }
 
-    private:
+      private:
         std::uint32_t dark_;
         std::uint32_t light_;
     };

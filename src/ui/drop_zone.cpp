@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/drop_zone.h"
 
 #include "ui/brand.h"
@@ -35,7 +36,8 @@ DropZone::DropZone(QWidget* parent) : QWidget(parent) {
     title_->setFont(titleFont);
     column->addWidget(title_, 0, Qt::AlignHCenter);
 
-    formats_ = new QLabel(QStringLiteral("WAV \u00B7 AIFF \u00B7 MP3 \u00B7 FLAC \u00B7 M4A"), this);
+    formats_ =
+        new QLabel(QStringLiteral("WAV \u00B7 AIFF \u00B7 MP3 \u00B7 FLAC \u00B7 M4A"), this);
     formats_->setFont(look::font(look::TextStyle::callout, font()));
     column->addWidget(formats_, 0, Qt::AlignHCenter);
 
@@ -61,7 +63,8 @@ DropZone::DropZone(QWidget* parent) : QWidget(parent) {
 void DropZone::applyLook(const QColor& accent, const QColor& secondary, bool dark) {
     // 44 points at light weight on the reference desktop; scaled with the body font.
     const int size = int(std::lround(44.0 * bodyPixelSize(this) / 13.0));
-    symbol_->setPixmap(symbols::pixmap(QStringLiteral("tag"), accent, size, devicePixelRatioF(), 0.6));
+    symbol_->setPixmap(
+        symbols::pixmap(QStringLiteral("tag"), accent, size, devicePixelRatioF(), 0.6));
     // An aligned item gets no height-for-width from the layout; ask for the wrapped height.
     blurb_->setMinimumHeight(blurb_->heightForWidth(blurb_->width()));
     for (QLabel* label : {formats_, blurb_}) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the window shows while the list is empty: an invitation to drop files or pick them.
 // Also the reading of a drag's contents: only local file and folder URLs are taken.
@@ -17,16 +18,16 @@ QList<QUrl> droppedUrls(const QMimeData* mime);
 
 class DropZone : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit DropZone(QWidget* parent = nullptr);
     // Recolours for the appearance: the symbol in the accent, the descriptions secondary.
     void applyLook(const QColor& accent, const QColor& secondary, bool dark);
     QPushButton* addButton() const { return addButton_; }
 
-signals:
+  signals:
     void addFilesClicked();
 
-private:
+  private:
     QLabel* symbol_;
     QLabel* title_;
     QLabel* formats_;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/file_table.h"
 
 #include "ui/brand.h"
@@ -114,8 +115,8 @@ void NewCodeDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionVi
 }
 
 QStyleOptionViewItem CellDelegate::paintBackground(QPainter* painter,
-                                                  const QStyleOptionViewItem& option,
-                                                  const QModelIndex& index) const {
+                                                   const QStyleOptionViewItem& option,
+                                                   const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     const QWidget* widget = option.widget;
@@ -195,8 +196,8 @@ QSize StatusDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelI
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     const auto kind = Model::Status::Kind(index.data(FileTableModel::StatusKindRole).toInt());
     if (kind == Model::Status::Kind::failed && option.rect.width() > 0)
-        size.setHeight(
-            std::max(size.height(), failedHeight(index.data().toString(), option.font, option.rect.width())));
+        size.setHeight(std::max(size.height(), failedHeight(index.data().toString(), option.font,
+                                                            option.rect.width())));
     return size;
 }
 
@@ -230,7 +231,8 @@ FileTable::FileTable(FileTableModel& table, QWidget* parent)
     header->setSectionsMovable(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setMinimumSectionSize(kMinimumWidths[FileTableModel::formatColumn]);
-    for (int c = 0; c < FileTableModel::columnCount_; ++c) header->resizeSection(c, kIdealWidths[c]);
+    for (int c = 0; c < FileTableModel::columnCount_; ++c)
+        header->resizeSection(c, kIdealWidths[c]);
     header->setSectionResizeMode(FileTableModel::formatColumn, QHeaderView::Fixed);
     header->setStretchLastSection(true);
     // QHeaderView knows one minimum for all sections; hold each column to its own.
@@ -262,8 +264,8 @@ FileTable::FileTable(FileTableModel& table, QWidget* parent)
         phase_ = (phase_ + 1) % kSpinnerSteps;
         statusDelegate_->setSpinnerPhase(phase_);
         const int x = columnViewportPosition(FileTableModel::statusColumn);
-        viewport()->update(QRect(x, 0, columnWidth(FileTableModel::statusColumn),
-                                 viewport()->height()));
+        viewport()->update(
+            QRect(x, 0, columnWidth(FileTableModel::statusColumn), viewport()->height()));
     });
     connect(&table_.model(), &Model::busyChanged, this, [this](bool busy) {
         if (busy) {
@@ -295,7 +297,8 @@ void FileTable::changeEvent(QEvent* event) {
 void FileTable::pushSelectionToModel() {
     if (syncing_ || table_.restructuring()) return;
     QSet<QUuid> ids;
-    for (const QModelIndex& index : selectionModel()->selectedRows()) ids.insert(table_.idAt(index.row()));
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        ids.insert(table_.idAt(index.row()));
     syncing_ = true;
     table_.model().setSelection(ids);
     syncing_ = false;
@@ -326,12 +329,14 @@ void FileTable::fitRows(int first, int last) {
     // Rows are one line high; a failure message may take a second line.
     const int normal = verticalHeader()->defaultSectionSize();
     for (int row = std::max(0, first); row <= last && row < table_.rowCount(); ++row) {
-        const auto kind = Model::Status::Kind(
-            table_.index(row, FileTableModel::statusColumn).data(FileTableModel::StatusKindRole).toInt());
+        const auto kind = Model::Status::Kind(table_.index(row, FileTableModel::statusColumn)
+                                                  .data(FileTableModel::StatusKindRole)
+                                                  .toInt());
         if (kind == Model::Status::Kind::failed) {
             const QString text = table_.index(row, FileTableModel::statusColumn).data().toString();
             setRowHeight(row, std::max(normal, StatusDelegate::failedHeight(
-                                                   text, font(), columnWidth(FileTableModel::statusColumn))));
+                                                   text, font(),
+                                                   columnWidth(FileTableModel::statusColumn))));
         } else if (rowHeight(row) != normal) {
             setRowHeight(row, normal);
         }

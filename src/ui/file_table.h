@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The file table: a QTableView over FileTableModel with the editable "New ISRC" field, the
 // status cell (symbol, colour, two-line failures, a spinner while writing), column widths with
@@ -11,16 +12,15 @@
 #include <QTableView>
 #include <QTimer>
 
-
 namespace pelorix::ui {
 
 // A cell painted by hand over the style's own item background (selection, hover, focus).
 class CellDelegate : public QStyledItemDelegate {
     Q_OBJECT
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-protected:
+  protected:
     // Draws the background and returns the style option the cell's contents are drawn with.
     QStyleOptionViewItem paintBackground(QPainter* painter, const QStyleOptionViewItem& option,
                                          const QModelIndex& index) const;
@@ -29,7 +29,7 @@ protected:
 // "New ISRC": a plain field that hands every keystroke to the model and tidies on Return only.
 class NewCodeDelegate : public CellDelegate {
     Q_OBJECT
-public:
+  public:
     explicit NewCodeDelegate(FileTableModel& table, QObject* parent = nullptr);
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
@@ -44,14 +44,14 @@ public:
     // The field being edited, or null when none is open.
     QLineEdit* openEditor() const { return editor_; }
 
-private:
+  private:
     FileTableModel& table_;
     mutable QPointer<QLineEdit> editor_;
 };
 
 class StatusDelegate : public CellDelegate {
     Q_OBJECT
-public:
+  public:
     using CellDelegate::CellDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -60,13 +60,13 @@ public:
     static int failedHeight(const QString& text, const QFont& font, int cellWidth);
     void setSpinnerPhase(int phase) { phase_ = phase; }
 
-private:
+  private:
     int phase_ = 0;
 };
 
 class FileTable : public QTableView {
     Q_OBJECT
-public:
+  public:
     explicit FileTable(FileTableModel& table, QWidget* parent = nullptr);
 
     static constexpr int kMinimumWidths[] = {160, 52, 130, 150, 150};
@@ -79,13 +79,13 @@ public:
     // Closes an open "New ISRC" field without storing anything more.
     void closeCodeEditor();
 
-signals:
+  signals:
     void contextMenuWanted(const QSet<QUuid>& ids, const QPoint& globalPos);
 
-protected:
+  protected:
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void pushSelectionToModel();
     void pullSelectionFromModel();
     void fitRows(int first, int last);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/file_table_model.h"
 
 #include "core/isrc.h"
@@ -16,11 +17,10 @@ const QString kDash = QStringLiteral("\u2014");
 FileTableModel::FileTableModel(Model& model, QObject* parent)
     : QAbstractTableModel(parent), model_(model), palette_(QGuiApplication::palette()) {
     dark_ = isDarkPalette(palette_);
-    connect(&model_, &Model::itemAboutToBeInserted, this,
-            [this](int row) {
-                restructuring_ = true;
-                beginInsertRows({}, row, row);
-            });
+    connect(&model_, &Model::itemAboutToBeInserted, this, [this](int row) {
+        restructuring_ = true;
+        beginInsertRows({}, row, row);
+    });
     connect(&model_, &Model::itemInserted, this, [this](int row) {
         // A new row normally has no code typed yet and then changes neither the duplicates
         // nor the ready count.
@@ -106,7 +106,7 @@ void FileTableModel::refreshDuplicates() {
 }
 
 FileTableModel::StatusLook FileTableModel::statusLook(const Model::Item& item,
-                                                     const QSet<QString>& dupSet) const {
+                                                      const QSet<QString>& dupSet) const {
     using Kind = Model::Status::Kind;
     switch (item.status.kind) {
         case Kind::done:
@@ -121,8 +121,8 @@ FileTableModel::StatusLook FileTableModel::statusLook(const Model::Item& item,
     }
     switch (Model::readiness(item, dupSet)) {
         case Model::Readiness::empty:
-            return {item.current ? QStringLiteral("Has ISRC") : QStringLiteral("No ISRC"), QString(),
-                    look::secondary(palette_)};
+            return {item.current ? QStringLiteral("Has ISRC") : QStringLiteral("No ISRC"),
+                    QString(), look::secondary(palette_)};
         case Model::Readiness::ready:
             return {QStringLiteral("Ready"), QStringLiteral("circle.dotted"),
                     Brand::accent().resolve(dark_)};

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Table adapter over the work list: five columns, one row per item in list order. It reads the
 // Model only (no file I/O) and turns its row signals into Qt's model notifications. Cell
@@ -17,7 +18,7 @@ namespace pelorix::ui {
 class FileTableModel : public QAbstractTableModel {
     Q_OBJECT
 
-public:
+  public:
     enum Column { fileColumn, formatColumn, currentColumn, newColumn, statusColumn, columnCount_ };
     enum Role {
         IdRole = Qt::UserRole + 1,  // QUuid of the row's item
@@ -57,7 +58,7 @@ public:
     };
     StatusLook statusLook(const Model::Item& item, const QSet<QString>& dups) const;
 
-private:
+  private:
     const QSet<QString>& dups() const;
     // Codes changed: the duplicate set and the ready count must be worked out again.
     void markCodesChanged();

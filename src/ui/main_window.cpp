@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/main_window.h"
 
 #include "ui/brand.h"
@@ -233,8 +234,8 @@ void MainWindow::loadMark() {
     }
     const QSize logical = (QSizeF(mark->size()) / mark->devicePixelRatio()).toSize();
     const QSize fitted = logical.scaled(QSize(34, 31), Qt::KeepAspectRatio);
-    QPixmap scaled = mark->scaled(fitted * devicePixelRatioF(), Qt::KeepAspectRatio,
-                                  Qt::SmoothTransformation);
+    QPixmap scaled =
+        mark->scaled(fitted * devicePixelRatioF(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
     scaled.setDevicePixelRatio(devicePixelRatioF());
     markLabel_->setPixmap(scaled);
     markLabel_->show();
@@ -345,8 +346,10 @@ void MainWindow::confirmRemoval() {
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QStringLiteral("PELORIX"));
     box->setText(QStringLiteral("Remove the ISRC from the selected files?"));
-    box->setInformativeText(QStringLiteral("The audio is not touched. Other tags stay as they are."));
-    QPushButton* remove = box->addButton(QStringLiteral("Remove ISRC"), QMessageBox::DestructiveRole);
+    box->setInformativeText(
+        QStringLiteral("The audio is not touched. Other tags stay as they are."));
+    QPushButton* remove =
+        box->addButton(QStringLiteral("Remove ISRC"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
@@ -385,9 +388,13 @@ void MainWindow::revealFiles(const QSet<QUuid>& ids) {
 
 // ---- drag and drop ----
 
-bool MainWindow::targeted() const { return highlight_->targeted(); }
+bool MainWindow::targeted() const {
+    return highlight_->targeted();
+}
 
-void MainWindow::setTargeted(bool on) { highlight_->setTargeted(on); }
+void MainWindow::setTargeted(bool on) {
+    highlight_->setTargeted(on);
+}
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
     if (droppedUrls(event->mimeData()).isEmpty()) {
@@ -422,8 +429,8 @@ void MainWindow::dropEvent(QDropEvent* event) {
     // The drop is reported handled at once; each dropped item is added by its own call, from
     // the event loop, after the drag has finished.
     for (const QUrl& url : urls) {
-        QMetaObject::invokeMethod(&model_, [model = &model_, url] { model->add({url}); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &model_, [model = &model_, url] { model->add({url}); }, Qt::QueuedConnection);
     }
 }
 

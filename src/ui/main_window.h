@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The program's one window: header with the brand and the four commands, the drop zone or the
 // file table, and the footer with the summary, the notice, the backup setting and the write
@@ -33,7 +34,7 @@ class FileTableModel;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit MainWindow(Model& model, PlatformServices services = PlatformServices::system(),
                         QStringList markLocations = Brand::markLocations(),
                         QWidget* parent = nullptr);
@@ -77,7 +78,7 @@ public:
     QMessageBox* removalDialog() const { return removal_; }
     DropHighlight* dropHighlight() const { return highlight_; }
 
-protected:
+  protected:
     void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -85,7 +86,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QWidget* buildHeader();
     QWidget* buildFooter();
     void refresh();

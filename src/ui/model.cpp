@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/model.h"
 
 #include <QChar>
@@ -15,10 +16,10 @@
 #include <system_error>
 #include <utility>
 
-#include "core/audio_format.h"
-#include "core/audio_tagger.h"
+#include "core/formats/detect.h"
 #include "core/isrc.h"
 #include "core/tag_error.h"
+#include "core/write/audio_tagger.h"
 
 namespace pelorix::ui {
 
@@ -34,13 +35,17 @@ const char* const kBadStart =
     "from 0 to 99999.";
 const char* const kPast99999 = "The sequence would go past 99999.";
 
-QSettings userDefaults() { return QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX")); }
+QSettings userDefaults() {
+    return QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"));
+}
 
 std::filesystem::path fsPath(const QString& path) {
     return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
-std::optional<ISRC> parseCode(const QString& text) { return ISRC::parse(text.toStdString()); }
+std::optional<ISRC> parseCode(const QString& text) {
+    return ISRC::parse(text.toStdString());
+}
 
 // The local path a URL names, or empty for URLs that cannot name a local file. A URL without a
 // scheme is taken as a plain path, which is what callers holding paths tend to hand over.
@@ -232,8 +237,7 @@ void Model::add(const QList<QUrl>& urls) {
         if (info.isDir()) {
             // Without QDir::Hidden the iterator neither lists nor enters hidden entries, and
             // it does not follow links to folders.
-            QDirIterator it(path, QDir::Files | QDir::NoDotAndDotDot,
-                            QDirIterator::Subdirectories);
+            QDirIterator it(path, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
             while (it.hasNext()) {
                 const QString entry = it.next();
                 if (hasAudioExtension(entry)) candidates.append(standardized(entry));
@@ -285,8 +289,8 @@ void Model::probeNext(AddRun* run) {
                     run->skipped.append(url.fileName());
                 } else if (std::none_of(items_.cbegin(), items_.cend(),
                                         [&](const Item& i) { return i.url == url; })) {
-                    appendItem(Item{QUuid::createUuid(), url, result.format, result.code, {},
-                                    Status::idle()});
+                    appendItem(Item{
+                        QUuid::createUuid(), url, result.format, result.code, {}, Status::idle()});
                 }
                 ++run->next;
                 probeNext(run);
@@ -448,19 +452,17 @@ void Model::batchStep() {
     if (batch.next >= batch.targets.size()) {
         QString text;
         if (batch.removing) {
-            text = batch.failed == 0
-                       ? QStringLiteral("Removed the ISRC from ") +
-                             plural(batch.succeeded, "file") + QLatin1Char('.')
-                       : QStringLiteral("Removed %1, failed %2.")
-                             .arg(batch.succeeded)
-                             .arg(batch.failed);
+            text = batch.failed == 0 ? QStringLiteral("Removed the ISRC from ") +
+                                           plural(batch.succeeded, "file") + QLatin1Char('.')
+                                     : QStringLiteral("Removed %1, failed %2.")
+                                           .arg(batch.succeeded)
+                                           .arg(batch.failed);
         } else {
-            text = batch.failed == 0
-                       ? QStringLiteral("Wrote ") + plural(batch.succeeded, "ISRC code") +
-                             QLatin1Char('.')
-                       : QStringLiteral("Wrote %1, failed %2. See the Status column.")
-                             .arg(batch.succeeded)
-                             .arg(batch.failed);
+            text = batch.failed == 0 ? QStringLiteral("Wrote ") +
+                                           plural(batch.succeeded, "ISRC code") + QLatin1Char('.')
+                                     : QStringLiteral("Wrote %1, failed %2. See the Status column.")
+                                           .arg(batch.succeeded)
+                                           .arg(batch.failed);
         }
         batch_.clear();
         setBusy(false);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The work list behind the window: the files, their current and pending codes, readiness,
 // background probing of added files, batch write and remove, and sequence assignment.
@@ -24,7 +25,7 @@ class Model : public QObject {
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(bool backup READ backup WRITE setBackup NOTIFY backupChanged)
 
-public:
+  public:
     // Outcome of the last write or remove of a row. Only done and failed carry a text; build
     // values with the factories so that idle and writing always compare equal to themselves.
     struct Status {
@@ -95,7 +96,7 @@ public:
     std::optional<QString> assignSequence(const QString& country, const QString& registrant,
                                           const QString& year, int start, bool onlySelected);
 
-signals:
+  signals:
     // Fine-grained row signals for a table adapter, in the order a view needs them.
     void itemAboutToBeInserted(int row);
     void itemInserted(int row);
@@ -112,7 +113,7 @@ signals:
     // An add sequence has handled its last file (and set its notice, if any).
     void addFinished();
 
-private:
+  private:
     struct AddRun;
     struct Batch;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/platform.h"
 
 #include <QAbstractItemView>
@@ -21,7 +22,7 @@ namespace {
 // Qt's own file dialog, so that files and folders can be chosen in one selection: "Open" takes
 // whatever is selected, folders included; double-click still enters a folder.
 class FilesAndFoldersDialog : public QFileDialog {
-public:
+  public:
     FilesAndFoldersDialog(QWidget* parent, const QString& message) : QFileDialog(parent) {
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFiles);
@@ -51,7 +52,7 @@ public:
 
     QList<QUrl> chosen() const { return chosen_; }
 
-private:
+  private:
     QList<QUrl> chosen_;
 };
 
@@ -85,7 +86,8 @@ void revealInFileManager(const QList<QUrl>& files) {
     QStringList uris;
     for (const QUrl& f : files) uris << f.toString(QUrl::FullyEncoded);
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << uris << QString();
     // Asynchronous, so that a slow or absent file manager never stalls the window.

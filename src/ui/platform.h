@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The two desktop services the window calls besides the Model: the open dialog for files and
 // folders, and showing files in the file manager. Held as functions so that a test can stand

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/sequence_sheet.h"
 
 #include "core/isrc.h"
@@ -27,7 +28,9 @@ const char* const kRegistrantKey = "seqRegistrant";
 const char* const kYearKey = "seqYear";
 const char* const kStartKey = "seqStart";
 
-QSettings userDefaults() { return QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX")); }
+QSettings userDefaults() {
+    return QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"));
+}
 
 QLocale numberLocale() {
     QLocale locale;
@@ -45,8 +48,8 @@ QString SequenceSheet::preview(const QString& country, const QString& registrant
                                const QString& year, int start, int n) {
     const QString dash = QStringLiteral("\u2014");
     if (start < 0 || start > 99999) return dash;
-    const QString text = country.toUpper() + registrant.toUpper() + year +
-                         QString::asprintf("%05d", start);
+    const QString text =
+        country.toUpper() + registrant.toUpper() + year + QString::asprintf("%05d", start);
     const std::optional<ISRC> first = ISRC::parse(text.toStdString());
     if (!first) return dash;
     const QString head = QString::fromStdString(first->formatted());
@@ -56,7 +59,8 @@ QString SequenceSheet::preview(const QString& country, const QString& registrant
     if (last <= 99999) {
         const std::string lastText =
             first->code().substr(0, 7) + QString::asprintf("%05d", int(last)).toStdString();
-        if (const auto code = ISRC::parse(lastText)) tail = QString::fromStdString(code->formatted());
+        if (const auto code = ISRC::parse(lastText))
+            tail = QString::fromStdString(code->formatted());
     }
     return head + QStringLiteral("  \u2192  ") + tail;
 }
@@ -95,8 +99,8 @@ SequenceSheet::SequenceSheet(Model& model, QWidget* parent) : QDialog(parent), m
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(8);
-    auto addRow = [&](int row, const QString& label, const QString& text, const QString& placeholder,
-                      const QString& hint) {
+    auto addRow = [&](int row, const QString& label, const QString& text,
+                      const QString& placeholder, const QString& hint) {
         grid->addWidget(new QLabel(label, this), row, 0, Qt::AlignLeft | Qt::AlignVCenter);
         auto* edit = new QLineEdit(text, this);
         edit->setPlaceholderText(placeholder);
@@ -112,8 +116,8 @@ SequenceSheet::SequenceSheet(Model& model, QWidget* parent) : QDialog(parent), m
                           QStringLiteral("2 letters (ISO country code)"));
     registrantEdit_ = addRow(1, QStringLiteral("Registrant"), registrant_, QStringLiteral("ABC"),
                              QStringLiteral("3 characters, given by your ISRC agency"));
-    yearEdit_ = addRow(2, QStringLiteral("Year"), year_, QStringLiteral("26"),
-                       QStringLiteral("2 digits"));
+    yearEdit_ =
+        addRow(2, QStringLiteral("Year"), year_, QStringLiteral("26"), QStringLiteral("2 digits"));
     startEdit_ = addRow(3, QStringLiteral("First number"), numberLocale().toString(start_),
                         QStringLiteral("1"), QStringLiteral("0\u201399999"));
     grid->setColumnStretch(2, 1);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The sheet that hands out a running sequence of codes: four remembered parts of the first
 // code, a live preview of the first and last code, the choice between all and selected files.
@@ -20,7 +21,7 @@ namespace pelorix::ui {
 
 class SequenceSheet : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit SequenceSheet(Model& model, QWidget* parent = nullptr);
 
     // The preview line for a run of n codes starting at the given parts.
@@ -51,10 +52,10 @@ public:
     QPushButton* assignButton() const { return assignButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
 
-protected:
+  protected:
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void refresh();
     void applyLook();
 

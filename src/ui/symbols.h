@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The small symbol images of the window, drawn with QPainter so that they take any colour and
 // stay sharp at any size: "plus", "number", "minus.circle", "xmark", "tag",

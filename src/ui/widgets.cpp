@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/widgets.h"
 
 #include <QEvent>
@@ -91,8 +92,8 @@ void DropHighlight::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     const qreal line = 3.0;
     // Inset 4 from the edges, measured to the outside of the stroke.
-    const QRectF frame = QRectF(rect()).adjusted(4 + line / 2, 4 + line / 2, -4 - line / 2,
-                                                 -4 - line / 2);
+    const QRectF frame =
+        QRectF(rect()).adjusted(4 + line / 2, 4 + line / 2, -4 - line / 2, -4 - line / 2);
     p.setPen(QPen(color_, line));
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(frame, 10, 10);

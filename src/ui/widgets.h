@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Small presentational widgets of the window: the two-colour product name, the drop highlight
 // frame, and the filled ("prominent") button look.
@@ -12,7 +13,7 @@ namespace pelorix::ui {
 // "PELORIX" set as one word: the first three letters in one colour, the last four in another.
 class BrandTitle : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kSplit = 3;
     explicit BrandTitle(QWidget* parent = nullptr);
     void setColors(const QColor& head, const QColor& tail);
@@ -21,11 +22,11 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     QFont titleFont() const;
     QColor head_;
     QColor tail_;
@@ -34,16 +35,16 @@ private:
 // The frame drawn over the whole window while files are dragged over it. Clicks pass through.
 class DropHighlight : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit DropHighlight(QWidget* parent);
     void setTargeted(bool on);
     bool targeted() const { return targeted_; }
     void setColor(const QColor& color);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     bool targeted_ = false;
     QColor color_;
 };

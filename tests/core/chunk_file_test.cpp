@@ -1,5 +1,6 @@
+// SPDX-License-Identifier: MIT
 // WAV and AIFF chunk files: the walk, reading the tag, and the rewrite with the tag moved last.
-#include "core/chunk_file.h"
+#include "core/formats/chunk_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "core/sys.h"
+#include "core/io/sys.h"
 #include "support/chunk_builder.h"
 #include "support/codec_harness.h"
 #include "support/id3_builder.h"
@@ -56,7 +57,7 @@ Bytes tagWith(std::vector<id3::FrameSpec> frames) {
 }
 
 class ChunkFileTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { sys::setFaultHook(nullptr); }
     Bytes rewrite(const Bytes& input, bool little, const std::optional<std::string>& isrc) {
         return files.written(input, [&](const FileIn& in, FileOut& out) {
@@ -95,8 +96,12 @@ TEST_F(ChunkFileTest, RefusesWhatIsNotAChunkFileOfTheDialectAndPassesID3ErrorsOn
         {bytesOf("FORM\0\0\0\x04WAVE"s), true, notWAV},
         {bytesOf("RIFF\x04\0\0\0WAVE"s), false, notAIFF},
         {bytesOf("RF64\xff\xff\xff\xffWAVE"s), false, notAIFF},
-        {bytesOf("FORM\0\0\0\x04" "AIFX"s), false, notAIFF},
-        {bytesOf("FORM\0\0\0\x04" "aiff"s), false, notAIFF},
+        {bytesOf("FORM\0\0\0\x04"
+                 "AIFX"s),
+         false, notAIFF},
+        {bytesOf("FORM\0\0\0\x04"
+                 "aiff"s),
+         false, notAIFF},
         {chunks::wav(2, {{"id3 ", id3::tag({.version = 2, .padding = 20})}}), true,
          unsupported(msg::id3Version(2))},
         {chunks::aiff(2, {{"ID3 ", cut}}), false, malformed(msg::id3Truncated)},
@@ -109,8 +114,10 @@ TEST_F(ChunkFileTest, RefusesWhatIsNotAChunkFileOfTheDialectAndPassesID3ErrorsOn
 TEST_F(ChunkFileTest, WalkStepsOverPadBytesAndIgnoresTheFormSizeAndStrayBytes) {
     const std::vector<ChunkFile::Chunk> want = {
         {"fmt ", 12, 16}, {"odd ", 36, 3}, {"LIST", 48, 4}, {"data", 60, 10}};
-    const Bytes lying = chunks::file({.chunks = {{"fmt ", Bytes(16, 1)}, {"odd ", Bytes(3, 2)},
-                                                 {"LIST", Bytes(4, 3)}, {"data", Bytes(10, 4)}},
+    const Bytes lying = chunks::file({.chunks = {{"fmt ", Bytes(16, 1)},
+                                                 {"odd ", Bytes(3, 2)},
+                                                 {"LIST", Bytes(4, 3)},
+                                                 {"data", Bytes(10, 4)}},
                                       .formSize = 4});
     for (std::size_t stray = 0; stray < 8; ++stray) {
         const Bytes file = join({lying, Bytes(stray, 'x')});
@@ -179,8 +186,12 @@ TEST_F(ChunkFileTest, EveryID3ChunkGoesAndOneNewChunkComesLast) {
         {true, {fmt, data, {"id3 ", Bytes(tag.begin(), tag.begin() + 9)}}, {}},
         {true, {fmt, {"id3 ", notID3}, data}, {}},
         // AIFF-C stays AIFF-C; the WAV spelling in an AIFF is replaced by the AIFF one.
-        {false, {{"FVER", {0xA2, 0x80, 0x51, 0x40}}, chunks::aiffCommon(10, true), ssnd}, {}, kCode,
-         true, "AIFC"},
+        {false,
+         {{"FVER", {0xA2, 0x80, 0x51, 0x40}}, chunks::aiffCommon(10, true), ssnd},
+         {},
+         kCode,
+         true,
+         "AIFC"},
         {false, {comm, ssnd, {"id3 ", tag}}, tag},
         // Removing the only frame removes the chunk; other frames stay.
         {true, {fmt, data, {"id3 ", onlyCode}}, onlyCode, std::nullopt},

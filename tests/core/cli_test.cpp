@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line, through the real binary: output lines, exit codes, argument order, and
 // what the files look like afterwards.
 #include <gtest/gtest.h>
@@ -7,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/audio_tagger.h"
-#include "core/cli.h"
+#include "cli/cli.h"
+#include "core/write/audio_tagger.h"
 #include "driver_fixtures.h"
 #include "support/files.h"
 
@@ -71,11 +72,13 @@ TEST(CommandLineTest, LinesAndExitCodes) {
         std::string out;
         int status;
     };
-    const std::string unsupported = "This file type is not supported. PELORIX handles WAV, "
-                                    "AIFF, MP3, FLAC and M4A.";
+    const std::string unsupported =
+        "This file type is not supported. PELORIX handles WAV, "
+        "AIFF, MP3, FLAC and M4A.";
     const Case cases[] = {
         {{"--read", "./a.wav", "b.wav", "c.wav", "d.wav"},
-         "./a.wav\tFI-ABC-26-00010\nb.wav\t-\nc.wav\tXY\\nZ\\x1b[2J\\x7f\\tQ\nd.wav\tXYZ\n", 0},
+         "./a.wav\tFI-ABC-26-00010\nb.wav\t-\nc.wav\tXY\\nZ\\x1b[2J\\x7f\\tQ\nd.wav\tXYZ\n",
+         0},
         {{"--read"}, "", 0},
         {{"--read", "missing.wav", "notes.txt", "a.wav"},
          "missing.wav\tERROR: " + kNoFile + "\nnotes.txt\tERROR: " + unsupported +
@@ -84,7 +87,8 @@ TEST(CommandLineTest, LinesAndExitCodes) {
         // Read wins over write in either order; everything after --read is a path.
         {{"--write", "FIABC2600001", "a.wav", "--read", "b.wav"}, "b.wav\t-\n", 0},
         {{"--read", "b.wav", "--write", "FIABC2600001"},
-         "b.wav\t-\n--write\tERROR: " + kNoFile + "\nFIABC2600001\tERROR: " + kNoFile + "\n", 1},
+         "b.wav\t-\n--write\tERROR: " + kNoFile + "\nFIABC2600001\tERROR: " + kNoFile + "\n",
+         1},
         {{"--read", "--help"}, "--help\tERROR: " + kNoFile + "\n", 1},
         {{"--write", "not a code", "a.wav", "b.wav"}, "Invalid ISRC\n", 2},
         {{"--write", "FIABC2600001", "--help"}, "ERROR --help: " + kNoFile + "\n", 1},
@@ -116,10 +120,11 @@ TEST(CommandLineTest, WriteAndRemoveChangeTheFiles) {
     makeFiles(dir);
     ASSERT_EQ(::chmod((dir / "b.wav").c_str(), 0640), 0);
     fs::create_symlink("d.wav", dir / "link.wav");
-    Outcome r = runPelorix(dir.path(), {"--write", "fi-abc-26-00001", "./a.wav", "notes.txt",
-                                        "b.wav", "link.wav"});
-    EXPECT_EQ(r.out, "OK ./a.wav\nERROR notes.txt: This file type is not supported. PELORIX "
-                     "handles WAV, AIFF, MP3, FLAC and M4A.\nOK b.wav\nOK link.wav\n");
+    Outcome r = runPelorix(
+        dir.path(), {"--write", "fi-abc-26-00001", "./a.wav", "notes.txt", "b.wav", "link.wav"});
+    EXPECT_EQ(r.out,
+              "OK ./a.wav\nERROR notes.txt: This file type is not supported. PELORIX "
+              "handles WAV, AIFF, MP3, FLAC and M4A.\nOK b.wav\nOK link.wav\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
     // Stored in the 12-character form, never the hyphenated one.
@@ -199,8 +204,11 @@ TEST(CommandLineTest, ControlCharactersAreEscaped) {
         {"\x1b[31mred", "\\x1b[31mred"},
         {"del\x7f", "del\\x7f"},
         {"\xC2\x85next\xC2\x9B", "\\u0085next\\u009b"},  // C1 controls NEL and CSI
-        {"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5"},
-        {"bad\x9b" "byte\xC3", "bad\\x9bbyte\\xc3"},  // not UTF-8: shown as bytes
+        {"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5",
+         "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5"},
+        {"bad\x9b"
+         "byte\xC3",
+         "bad\\x9bbyte\\xc3"},       // not UTF-8: shown as bytes
         {"\xC0\x8A", "\\xc0\\x8a"},  // an over-long newline is not a newline in disguise
         {"back\\slash", "back\\slash"},
     };

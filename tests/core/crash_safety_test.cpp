@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real binary, killed with SIGKILL at many moments while it adds a code to or removes it from
 // a multi-megabyte file: before it starts, while the temporary file grows, once it is complete,
 // the moment the file at the path changes, and at moments spread over the whole run. After every
@@ -50,19 +51,24 @@ std::vector<Sample> samples() {
         {"AIFF", "Song.aiff", [] { return chunks::aiff(std::uint32_t(kAudioBytes / 4)); }},
         {"MP3", "Song.mp3",
          [] {
-             return mp4::cat({id3::tag({3, 0, {id3::textFrame("TIT2", "Song")}}),
-                              id3::fakeAudio(kAudioBytes)});
+             return mp4::cat(
+                 {id3::tag({3, 0, {id3::textFrame("TIT2", "Song")}}), id3::fakeAudio(kAudioBytes)});
          }},
         {"FLAC", "Song.flac",
          [] {
-             return flac::file({{}, {flac::streamInfo(), flac::comments("v", {"TITLE=Song"})},
+             return flac::file({{},
+                                {flac::streamInfo(), flac::comments("v", {"TITLE=Song"})},
                                 chunks::audio(kAudioBytes, 9)});
          }},
         // With the movie first, the resized `moov` moves every chunk of media behind it.
         {"M4AMoovFirst", "Song.m4a",
-         [] { return mp4::movie({true, false, false, false, {}, 192, 64 << 10}).file; }},
+         [] {
+             return mp4::movie({true, false, false, false, {}, 192, 64 << 10}).file;
+         }},
         {"M4AMoovLast", "Song.m4a",
-         [] { return mp4::movie({false, false, false, false, {}, 192, 64 << 10}).file; }},
+         [] {
+             return mp4::movie({false, false, false, false, {}, 192, 64 << 10}).file;
+         }},
     };
 }
 
@@ -174,15 +180,15 @@ TEST_P(CrashSafety, AKilledWriteLeavesTheOldOrTheNewFileWhole) {
     std::vector<KillPoint> points = {{"before it starts", {}, false, {}},
                                      {"as the temporary file appears", 0, false, {}}};
     for (std::uint64_t n = 1; n <= 7; n += 2) {
-        points.push_back({"temporary file " + std::to_string(n) + "/8 written", size * n / 8,
-                          false, {}});
+        points.push_back(
+            {"temporary file " + std::to_string(n) + "/8 written", size * n / 8, false, {}});
     }
     points.push_back({"temporary file complete", size, false, {}});
     // The replace; a writer that goes over the file in place is caught half-way through.
     points.push_back({"as the file at the path changes", {}, true, {}});
     for (int n = 1; n <= 11; n += 2) {
-        points.push_back({"after " + std::to_string(n) + "/10 of a write's time", {}, false,
-                          duration * n / 10});
+        points.push_back(
+            {"after " + std::to_string(n) + "/10 of a write's time", {}, false, duration * n / 10});
     }
 
     Bytes current = without;
@@ -191,13 +197,15 @@ TEST_P(CrashSafety, AKilledWriteLeavesTheOldOrTheNewFileWhole) {
         SCOPED_TRACE(point.label);
         const bool adding = current == without;
         const Bytes& next = adding ? with : without;
-        const int status = writeAndKill(adding ? std::optional(kCode) : std::nullopt, file, tmp, point);
+        const int status =
+            writeAndKill(adding ? std::optional(kCode) : std::nullopt, file, tmp, point);
         ASSERT_NE(status, -1) << "pelorix could not be started";
         EXPECT_TRUE(status == 0 || status == 128 + SIGKILL) << status;
         kills += status == 128 + SIGKILL;
 
         Bytes now = contentsOf(file);
-        ASSERT_TRUE(now == current || now == next) << "a mix of old and new: " << now.size() << " bytes";
+        ASSERT_TRUE(now == current || now == next)
+            << "a mix of old and new: " << now.size() << " bytes";
         replaced += now == next;
         staleLeft += fs::exists(tmp);
         current = std::move(now);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes on real, tiny filesystems (tmpfs mounts in a private mount namespace): the disk fills up
 // half-way through the temporary copy, during the backup, or has no inode left for the temporary
 // file; the folder is on a read-only filesystem; a stale temporary file from a crash is what
@@ -19,9 +20,9 @@
 #include <system_error>
 #include <vector>
 
-#include "core/audio_format.h"
-#include "core/audio_tagger.h"
+#include "core/formats/detect.h"
 #include "core/tag_error.h"
+#include "core/write/audio_tagger.h"
 #include "e2e_support.h"
 #include "support/chunk_builder.h"
 
@@ -70,7 +71,9 @@ std::uint64_t freeBytes(const fs::path& at) {
     return std::uint64_t(st.f_bavail) * st.f_frsize;
 }
 
-std::string platform(int err) { return std::generic_category().message(err); }
+std::string platform(int err) {
+    return std::generic_category().message(err);
+}
 
 // One try at changing the file, and the message it must fail with (empty: it must succeed).
 enum How { kWrite, kWriteWithBackup, kRemove, kCommandLine };
@@ -96,19 +99,39 @@ std::vector<Case> cases() {
     const std::string readOnly = msg::cannotWrite(platform(EROFS));
     return {
         // Room for the file and half of its new copy.
-        {"HalfWay", 75 * kMiB, {}, 50 * kMiB, 0, false,
+        {"HalfWay",
+         75 * kMiB,
+         {},
+         50 * kMiB,
+         0,
+         false,
          {{kWriteWithBackup, full}, {kCommandLine, full}}},
         // Room for the file and its new copy, not for a third copy; without a backup it fits.
-        {"TheBackupDoesNotFit", 50 * kMiB, {}, 20 * kMiB, 0, false,
+        {"TheBackupDoesNotFit",
+         50 * kMiB,
+         {},
+         20 * kMiB,
+         0,
+         false,
          {{kWriteWithBackup, full}, {kWrite, ""}}},
         // The root folder and the file take the only two inodes.
         {"NoInodeForTheTemporaryFile", 4 * kMiB, 2, kMiB, 0, false, {{kWrite, noInode}}},
         // Not writable for anyone, root included; reading still works (checked after each try).
-        {"ReadOnlyFilesystem", 4 * kMiB, {}, kMiB, 0, true,
+        {"ReadOnlyFilesystem",
+         4 * kMiB,
+         {},
+         kMiB,
+         0,
+         true,
          {{kWriteWithBackup, readOnly}, {kRemove, readOnly}, {kCommandLine, readOnly}}},
         // The space the leftover holds is what the write needs; it gets it because the leftover
         // goes first.
-        {"AStaleTemporaryFileFillsTheDisk", 30 * kMiB, {}, 12 * kMiB, 15 * kMiB, false,
+        {"AStaleTemporaryFileFillsTheDisk",
+         30 * kMiB,
+         {},
+         12 * kMiB,
+         15 * kMiB,
+         false,
          {{kWrite, ""}}},
     };
 }
@@ -144,7 +167,8 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
     }
     if (c.readOnly) {
         ASSERT_EQ(::mount(nullptr, dir.path().c_str(), nullptr,
-                          MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr), 0)
+                          MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr),
+                  0)
             << std::strerror(errno);
     }
     const std::uint64_t free = freeBytes(dir.path());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Tiny WAV and MP3 files built from bytes, file-system probes and a tap on the system-call seam,
 // for the driver, command-line, fast-path and fault tests.
@@ -14,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/sys.h"
+#include "core/io/sys.h"
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/id3_builder.h"
@@ -24,7 +25,9 @@ namespace pelorix::test::driver {
 inline const std::string kCode = "FIABC2600001";
 
 // Deterministic bytes of every value, so a changed byte is never a coincidence.
-inline Bytes audioBytes(std::size_t n, std::uint32_t seed = 1) { return chunks::audio(n, seed); }
+inline Bytes audioBytes(std::size_t n, std::uint32_t seed = 1) {
+    return chunks::audio(n, seed);
+}
 
 inline Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -36,7 +39,9 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
 inline Bytes wav(const std::vector<chunks::ChunkSpec>& list) {
     return chunks::file({.chunks = list});
 }
-inline Bytes wav(const Bytes& audio) { return wav({chunks::wavFormat(), {"data", audio}}); }
+inline Bytes wav(const Bytes& audio) {
+    return wav({chunks::wavFormat(), {"data", audio}});
+}
 
 // An ID3v2.3 tag of ISO-8859-1 text frames, then `padding` zero bytes.
 inline Bytes id3Tag(const std::vector<std::pair<std::string, std::string>>& frames,
@@ -77,12 +82,14 @@ inline std::string errorOf(const std::function<void()>& f) {
 }
 
 // The platform's text for an errno value, as the messages quote it.
-inline std::string platformText(int err) { return std::generic_category().message(err); }
+inline std::string platformText(int err) {
+    return std::generic_category().message(err);
+}
 
 // Sees every call through the system-call seam while it lives: keeps them in order, counts them
 // per kind, and fails the ones `fail` picks by returning an errno value (0 lets a call through).
 class Seam {
-public:
+  public:
     struct Call {
         sys::Op op;
         std::string path;   // for the calls that name a file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tagging driver end to end: round trips, the checks before the replace, fingerprints,
 // backups, the temporary file, and what must survive a replace (mode, owner, attributes, links).
 #include <gtest/gtest.h>
@@ -11,9 +12,9 @@
 #include <iterator>
 #include <tuple>
 
-#include "core/audio_tagger.h"
-#include "core/sha256.h"
+#include "core/io/sha256.h"
 #include "core/tag_error.h"
+#include "core/write/audio_tagger.h"
 #include "driver_fixtures.h"
 
 using namespace pelorix;
@@ -43,16 +44,23 @@ TEST(DriverTest, RoundTripOnEveryFormat) {
     TempDir dir;
     const fs::path source = dir / "tone.wav";
     ASSERT_EQ(runShell("ffmpeg -loglevel error -f lavfi -i sine=frequency=440:duration=0.3 "
-                       "-ar 44100 '" + source.string() + "'").status, 0);
+                       "-ar 44100 '" +
+                       source.string() + "'")
+                  .status,
+              0);
     const std::tuple<std::string, std::string, AudioFormat> cases[] = {
-        {"a.wav", "", AudioFormat::wav},           {"a.aiff", "", AudioFormat::aiff},
-        {"a.mp3", "-c:a libmp3lame", AudioFormat::mp3}, {"a.flac", "", AudioFormat::flac},
+        {"a.wav", "", AudioFormat::wav},
+        {"a.aiff", "", AudioFormat::aiff},
+        {"a.mp3", "-c:a libmp3lame", AudioFormat::mp3},
+        {"a.flac", "", AudioFormat::flac},
         {"a.m4a", "-c:a aac", AudioFormat::m4a}};
     for (const auto& [name, codec, format] : cases) {
         SCOPED_TRACE(name);
         const fs::path file = dir / name;
         ASSERT_EQ(runShell("ffmpeg -loglevel error -i '" + source.string() + "' " + codec + " '" +
-                           file.string() + "'").status, 0);
+                           file.string() + "'")
+                      .status,
+                  0);
         ASSERT_EQ(AudioFormat::detect(file), format);
         const std::string audio = AudioTagger::fingerprint(file, format);
         EXPECT_EQ(AudioTagger::readISRC(file), std::nullopt);
@@ -144,10 +152,12 @@ TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
     const Case cases[] = {
         {"a stale file", false, [](const fs::path& at, auto&) { writeFile(at, bytesOf("x")); }, ""},
         {"a link", false, link, ""},
-        {"a folder", false, [](const fs::path& at, auto&) {
+        {"a folder", false,
+         [](const fs::path& at, auto&) {
              fs::create_directory(at);
              writeFile(at / "inside.txt", bytesOf("keep me"));
-         }, msg::cannotWrite(platformText(EEXIST))},
+         },
+         msg::cannotWrite(platformText(EEXIST))},
         {"a link planted during the write", true, link, msg::cannotWrite(platformText(EEXIST))},
     };
     for (const auto& c : cases) {
@@ -194,12 +204,15 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
     Bytes flipped = audio;
     flipped[1500] ^= 0x01;
     const auto withTSRC = [&](const Bytes& body) {
-        return wav({chunks::wavFormat(), {"data", audio},
+        return wav({chunks::wavFormat(),
+                    {"data", audio},
                     {"id3 ", id3::tag({.frames = {{"TSRC", body}}})}});
     };
     // "éAB" read back decomposed (e + U+0301, UTF-16 with a byte order mark), and with another
     // combining mark: not the same text.
-    const std::string accented = "\xC3\xA9" "AB";
+    const std::string accented =
+        "\xC3\xA9"
+        "AB";
     const Bytes decomposed = withTSRC({1, 0xFF, 0xFE, 'e', 0, 0x01, 0x03, 'A', 0, 'B', 0});
     // The writer's output replaced by these bytes, or the original changed meanwhile.
     const auto put = [](Bytes b) { return [b](const fs::path& tmp) { writeFile(tmp, b); }; };
@@ -218,7 +231,8 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
          put(wavWithCode(kCode, Bytes(audio.begin(), audio.end() - 1))), msg::verifyAudio,
          original},
         {"audio split over two data chunks (only the first counts)", kCode,
-         put(wav({chunks::wavFormat(), {"data", Bytes(audio.begin(), audio.begin() + 1500)},
+         put(wav({chunks::wavFormat(),
+                  {"data", Bytes(audio.begin(), audio.begin() + 1500)},
                   {"data", Bytes(audio.begin() + 1500, audio.end())},
                   {"id3 ", id3Tag({{"TSRC", kCode}})}})),
          msg::verifyAudio, original},
@@ -226,10 +240,12 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
         {"original rewritten with other audio", kCode, change(edited), msg::verifyAudio, edited},
         {"original rewritten with the same bytes", kCode, change(original), msg::verifyAudio,
          original},
-        {"original replaced by another file", kCode, [&](auto&) {
+        {"original replaced by another file", kCode,
+         [&](auto&) {
              writeFile(dir / "other.wav", edited);
              fs::rename(dir / "other.wav", file);
-         }, msg::verifyAudio, edited},
+         },
+         msg::verifyAudio, edited},
         {"another code read back", kCode, put(wavWithCode("FIABC2600002", audio)), msg::verifyISRC,
          original},
         {"the code read back in lower case", kCode, put(wavWithCode("fiabc2600001", audio)),
@@ -248,8 +264,8 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
         AudioTagger::testing::setAfterWriteHook(c.tamper);
         EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, c.code, true); }), c.error);
         EXPECT_TRUE(readFile(file) == c.after);
-        EXPECT_EQ(dir.list(), (c.error.empty() ? Names{"Song (original).wav", "Song.wav"}
-                                               : Names{"Song.wav"}));
+        EXPECT_EQ(dir.list(),
+                  (c.error.empty() ? Names{"Song (original).wav", "Song.wav"} : Names{"Song.wav"}));
         fs::remove(dir / "Song (original).wav");
     }
 }
@@ -266,8 +282,10 @@ TEST(FingerprintTest, CoversTheAudioBytesOnly) {
     const std::tuple<std::string, Bytes, AudioFormat, std::string> cases[] = {
         {"tagged.wav", wavWithCode(kCode, audio), AudioFormat::wav, sha256Hex(audio)},
         {"reordered.wav",
-         wav({{"id3 ", id3Tag({{"TSRC", kCode}}, 99)}, {"LIST", bytesOf("abc")},
-              chunks::wavFormat(), {"data", audio}}),
+         wav({{"id3 ", id3Tag({{"TSRC", kCode}}, 99)},
+              {"LIST", bytesOf("abc")},
+              chunks::wavFormat(),
+              {"data", audio}}),
          AudioFormat::wav, sha256Hex(audio)},
         {"nodata.wav", wav({chunks::wavFormat()}), AudioFormat::wav, sha256Hex({})},
         {"tag.mp3", concat({tag, frames}), AudioFormat::mp3, sha256Hex(frames)},

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Shared by the tests that drive the real binary over real files: the code they write, running
 // `pelorix` through the shell, and whole-file reads fast enough for files of tens of megabytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A failure of any single system call during a write leaves the original byte-identical and no
 // temporary file or backup behind; once the replace has happened, the new content is whole.
 #include <gtest/gtest.h>
@@ -6,8 +7,8 @@
 #include <cerrno>
 #include <set>
 
-#include "core/audio_tagger.h"
 #include "core/tag_error.h"
+#include "core/write/audio_tagger.h"
 #include "driver_fixtures.h"
 
 using namespace pelorix;
@@ -17,7 +18,9 @@ namespace fs = std::filesystem;
 using sys::Op;
 
 namespace {
-bool isTemp(const std::string& path) { return path.ends_with(".pelorix-tmp"); }
+bool isTemp(const std::string& path) {
+    return path.ends_with(".pelorix-tmp");
+}
 }  // namespace
 
 TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
@@ -34,8 +37,8 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
     // The run goes through every step worth breaking.
     std::set<Op> seen;
     for (const auto& c : plan) seen.insert(c.op);
-    for (Op op : {Op::read, Op::write, Op::fsync, Op::close, Op::rename, Op::fchmod,
-                  Op::copyRange, Op::unlink}) {
+    for (Op op : {Op::read, Op::write, Op::fsync, Op::close, Op::rename, Op::fchmod, Op::copyRange,
+                  Op::unlink}) {
         EXPECT_TRUE(seen.count(op)) << "op " << int(op) << " never called";
     }
     EXPECT_TRUE(std::any_of(plan.begin(), plan.end(),

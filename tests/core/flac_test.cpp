@@ -1,5 +1,6 @@
+// SPDX-License-Identifier: MIT
 // FLAC files: the metadata walk, Vorbis comments, and the rewrite of the comment block.
-#include "core/flac_tagger.h"
+#include "core/formats/flac.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,9 @@ namespace {
 const std::string kCode = "GBAYE2400001";
 const std::string kEntry = "ISRC=" + kCode;
 const BlockSpec kInfo = flac::streamInfo();
-const Bytes kAudio = bytesOf("\xFF\xF8" "audio frames\x00\x01\x02"s);
+const Bytes kAudio = bytesOf(
+    "\xFF\xF8"
+    "audio frames\x00\x01\x02"s);
 
 struct RawBlock {
     std::uint8_t header = 0;  // type with the last-block flag
@@ -59,7 +62,7 @@ Bytes file(std::vector<BlockSpec> blocks, Bytes leading = {}) {
 }
 
 class FLACTest : public ::testing::Test {
-protected:
+  protected:
     Bytes rewrite(const Bytes& input, const std::optional<std::string>& isrc) {
         return files.written(input, [&](auto& in, auto& out) { FLACTagger::write(in, out, isrc); });
     }
@@ -170,15 +173,19 @@ TEST_F(FLACTest, TheFirstCommentBlockIsRewrittenOrANewOneFollowsStreamInfo) {
         std::vector<RawBlock> want;
     } cases[] = {
         {{kInfo}, kCode, {info, {0x84, ours}}},
-        {{kInfo, {3, Bytes(18, 3)}, padding(100)}, kCode,
+        {{kInfo, {3, Bytes(18, 3)}, padding(100)},
+         kCode,
          {info, {0x04, ours}, {0x03, Bytes(18, 3)}, {0x81, Bytes(100, 0)}}},
         {{kInfo, padding(10)}, std::nullopt, {info, {0x81, Bytes(10, 0)}}},
         // Removing the only entry keeps an empty block; padding never absorbs a change.
-        {{kInfo, comments("reference libFLAC 1.4.2", {kEntry}), padding(64)}, std::nullopt,
+        {{kInfo, comments("reference libFLAC 1.4.2", {kEntry}), padding(64)},
+         std::nullopt,
          {info, {0x04, commentData("reference libFLAC 1.4.2", {})}, {0x81, Bytes(64, 0)}}},
         {{kInfo, comments("v", {"isrc=USRC17607839", "ISRC=FRZ039800212", "ARTIST=A"}), padding(8)},
-         kCode, {info, {0x04, commentData("v", {"ARTIST=A", kEntry})}, {0x81, Bytes(8, 0)}}},
-        {{kInfo, comments("v", {"TITLE=x"}), {4, second}}, kCode,
+         kCode,
+         {info, {0x04, commentData("v", {"ARTIST=A", kEntry})}, {0x81, Bytes(8, 0)}}},
+        {{kInfo, comments("v", {"TITLE=x"}), {4, second}},
+         kCode,
          {info, {0x04, commentData("v", {"TITLE=x", kEntry})}, {0x84, second}}},
     };
     for (const auto& c : cases) {

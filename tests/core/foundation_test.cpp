@@ -1,12 +1,13 @@
+// SPDX-License-Identifier: MIT
 // The code value, the byte codecs, the file streams, the messages and the text services.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "core/binary_io.h"
+#include "core/io/binary_io.h"
+#include "core/io/sha256.h"
+#include "core/io/text.h"
 #include "core/isrc.h"
-#include "core/sha256.h"
 #include "core/tag_error.h"
-#include "core/text.h"
 #include "support/files.h"
 
 using namespace pelorix;
@@ -15,26 +16,42 @@ using pelorix::test::TempDir;
 // ---- ISRC ----------------------------------------------------------------------------------
 
 TEST(ISRCTest, ParsesEveryWayOfTypingACodeAndNothingElse) {
-    const std::pair<const char*, const char*> cases[] = {  // input, code ("" when refused)
-        {"fi-abc-26-00001", "FIABC2600001"}, {"FIABC2600001", "FIABC2600001"},
-        {"FI ABC 26 00001", "FIABC2600001"}, {"FI_ABC_26_00001", "FIABC2600001"},
-        {"FI.ABC.26.00001", "FIABC2600001"}, {"FI/ABC/26/00001", "FIABC2600001"},
+    const std::pair<const char*, const char*> cases[] = {
+        // input, code ("" when refused)
+        {"fi-abc-26-00001", "FIABC2600001"},
+        {"FIABC2600001", "FIABC2600001"},
+        {"FI ABC 26 00001", "FIABC2600001"},
+        {"FI_ABC_26_00001", "FIABC2600001"},
+        {"FI.ABC.26.00001", "FIABC2600001"},
+        {"FI/ABC/26/00001", "FIABC2600001"},
         {"FI\u2013ABC\u201326\u201300001", "FIABC2600001"},  // en dash
         {"FI\u2014ABC\u201426\u201400001", "FIABC2600001"},  // em dash
-        {"FI\tABC\t26\t00001", "FIABC2600001"}, {"--FI--ABC 26 00001..", "FIABC2600001"},
-        {" fiabc2600001 ", "FIABC2600001"}, {"fIaBc2600001", "FIABC2600001"},
+        {"FI\tABC\t26\t00001", "FIABC2600001"},
+        {"--FI--ABC 26 00001..", "FIABC2600001"},
+        {" fiabc2600001 ", "FIABC2600001"},
+        {"fIaBc2600001", "FIABC2600001"},
         // The full Unicode upper-case mapping: ß is SS, the ligature ﬁ is FI, a dotless i is I.
-        {"\u00dfABC2600001", "SSABC2600001"}, {"\u00dfEABC2600001", ""},  // 13 characters
-        {"\ufb01ABC2600001", "FIABC2600001"}, {"f\u0131abc2600001", "FIABC2600001"},
-        {"fia1b2600001", "FIA1B2600001"}, {"AA1B22600001", "AA1B22600001"},
-        {"A1B2C2600001", ""}, {"AB1C2600001", ""},
-        {"FIABC260000", ""}, {"FIABC26000011", ""},  // 11 and 13 characters
-        {"1IABC2600001", ""}, {"FIABC26A0001", ""},  // a digit, a letter in the wrong part
-        {"FI\u00A0ABC2600001", ""}, {"FIABC26\n00001", ""},  // no-break space, newline
-        {"\u00C9IABC2600001", ""},                         // an accented letter
-        {"FIABC26\uFF10\uFF10001", ""}, {"FIABC26\u0660\u0661001", ""},  // other digits
-        {"FIA\u0301BC2600001", ""},  // a combining mark joins its letter: still not ASCII
-        {"", ""}, {"-", ""}, {"FI-ABC-26-0000\xff", ""},
+        {"\u00dfABC2600001", "SSABC2600001"},
+        {"\u00dfEABC2600001", ""},  // 13 characters
+        {"\ufb01ABC2600001", "FIABC2600001"},
+        {"f\u0131abc2600001", "FIABC2600001"},
+        {"fia1b2600001", "FIA1B2600001"},
+        {"AA1B22600001", "AA1B22600001"},
+        {"A1B2C2600001", ""},
+        {"AB1C2600001", ""},
+        {"FIABC260000", ""},
+        {"FIABC26000011", ""},  // 11 and 13 characters
+        {"1IABC2600001", ""},
+        {"FIABC26A0001", ""},  // a digit, a letter in the wrong part
+        {"FI\u00A0ABC2600001", ""},
+        {"FIABC26\n00001", ""},     // no-break space, newline
+        {"\u00C9IABC2600001", ""},  // an accented letter
+        {"FIABC26\uFF10\uFF10001", ""},
+        {"FIABC26\u0660\u0661001", ""},  // other digits
+        {"FIA\u0301BC2600001", ""},      // a combining mark joins its letter: still not ASCII
+        {"", ""},
+        {"-", ""},
+        {"FI-ABC-26-0000\xff", ""},
     };
     for (const auto& [input, code] : cases) {
         const auto parsed = ISRC::parse(input);
@@ -111,9 +128,9 @@ TEST(StreamsTest, OpenFailuresCarryThePlatformText) {
     TempDir dir;
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // opening it must not hang
     std::filesystem::create_directory(dir / "folder");
-    for (const auto& [name, reason] : {std::pair("missing.wav", "No such file or directory"),
-                                       std::pair("folder", "Is a directory"),
-                                       std::pair("fifo", "Not a regular file")}) {
+    for (const auto& [name, reason] :
+         {std::pair("missing.wav", "No such file or directory"),
+          std::pair("folder", "Is a directory"), std::pair("fifo", "Not a regular file")}) {
         try {
             FileIn in(dir / name);
             ADD_FAILURE() << name << " opened";
@@ -157,7 +174,7 @@ TEST(TextTest, StrictAndLossyDecoding) {
     EXPECT_EQ(*text::decode(Bytes{'A', 0, 0x3D, 0xD8, 0x00, 0xDE}, Encoding::utf16le),
               "A\U0001F600");
     EXPECT_EQ(*text::decode(Bytes{0, 'A'}, Encoding::utf16be), "A");
-    EXPECT_FALSE(text::decode(Bytes{0x00, 0xD8}, Encoding::utf16le));  // lone surrogate
+    EXPECT_FALSE(text::decode(Bytes{0x00, 0xD8}, Encoding::utf16le));   // lone surrogate
     EXPECT_FALSE(text::decode(Bytes{'A', 0, 'B'}, Encoding::utf16le));  // odd length
     EXPECT_EQ(text::decodeLossy(Bytes{0x00, 0xD8, 'A', 0}, Encoding::utf16le), "\uFFFDA");
 }

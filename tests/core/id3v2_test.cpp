@@ -1,13 +1,15 @@
+// SPDX-License-Identifier: MIT
 // ID3v2 tags, MP3 files and format detection: the frame walk, text decoding, the rebuilt tag, the
 // streamed MP3 rewrite and the detection rules in their order.
-#include "core/id3v2.h"
+#include "core/formats/id3v2.h"
+#include "core/formats/mp3.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "core/audio_format.h"
+#include "core/formats/detect.h"
 #include "support/codec_harness.h"
 #include "support/id3_builder.h"
 
@@ -47,11 +49,11 @@ TEST(ID3v2, HeaderSizeAndUnsynchronisation) {
         return join({bytesOf("ID3"), {v, rev, flags}, size});
     };
     const std::pair<Bytes, std::optional<std::uint64_t>> cases[] = {
-        {h(3, 0, 0, {0, 0, 2, 1}), 267},     {h(4, 0, 0x10, {0, 0, 2, 1}), 277},  // v4 footer
-        {h(3, 0, 0x10, {0, 0, 2, 1}), 267},  {h(2, 0, 0, {0x7F, 0x7F, 0x7F, 0x7F}), 268435465},
-        {h(3, 0, 0, {0, 0, 2}), {}},         {bytesOf("id3\x03\0\0\0\0\x02\x01"s), {}},
-        {h(0xFF, 0, 0, {0, 0, 2, 1}), {}},   {h(3, 0xFF, 0, {0, 0, 2, 1}), {}},
-        {h(3, 0, 0, {0x80, 0, 2, 1}), {}},   {h(3, 0, 0, {0, 0, 2, 0x81}), {}},
+        {h(3, 0, 0, {0, 0, 2, 1}), 267},    {h(4, 0, 0x10, {0, 0, 2, 1}), 277},  // v4 footer
+        {h(3, 0, 0x10, {0, 0, 2, 1}), 267}, {h(2, 0, 0, {0x7F, 0x7F, 0x7F, 0x7F}), 268435465},
+        {h(3, 0, 0, {0, 0, 2}), {}},        {bytesOf("id3\x03\0\0\0\0\x02\x01"s), {}},
+        {h(0xFF, 0, 0, {0, 0, 2, 1}), {}},  {h(3, 0xFF, 0, {0, 0, 2, 1}), {}},
+        {h(3, 0, 0, {0x80, 0, 2, 1}), {}},  {h(3, 0, 0, {0, 0, 2, 0x81}), {}},
     };
     for (const auto& [header, size] : cases) {
         EXPECT_EQ(ID3v2::totalSize(header), size) << testing::PrintToString(header);
@@ -143,21 +145,33 @@ TEST(ID3v2, CodeIsTheFirstTSRCDecodedSplitAndTrimmed) {
         Bytes body;
         std::optional<std::string> want;
     } cases[] = {
-        {3, 0, {0, 0xC9, 'A', 0xFF}, "\u00C9A\u00FF"}, {3, 0, join({{2}, be}), kCode},
-        {3, 0, join({{1, 0xFF, 0xFE}, le}), kCode},      {3, 0, join({{1, 0xFE, 0xFF}, be}), kCode},
+        {3, 0, {0, 0xC9, 'A', 0xFF}, "\u00C9A\u00FF"},
+        {3, 0, join({{2}, be}), kCode},
+        {3, 0, join({{1, 0xFF, 0xFE}, le}), kCode},
+        {3, 0, join({{1, 0xFE, 0xFF}, be}), kCode},
         {3, 0, join({{1}, le}), kCode},  // UTF-16 without a BOM is little-endian
-        {3, 0, join({{1, 0xFF, 0xFE}, le, {'x'}}), no},  {3, 0, {1, 0xFF, 0xFE, 0, 0xD8, 0, 0}, no},
-        {3, 0, join({{3}, bytesOf("FI\u00C9")}), "FI\u00C9"}, {3, 0, {3, 'F', 0xC3, 0x28}, no},
-        {3, 0, join({{4}, bytesOf(kCode)}), no},         {4, 0, {0, 0, 0, 'A', 'B', 0, 'C'}, "AB"},
+        {3, 0, join({{1, 0xFF, 0xFE}, le, {'x'}}), no},
+        {3, 0, {1, 0xFF, 0xFE, 0, 0xD8, 0, 0}, no},
+        {3, 0, join({{3}, bytesOf("FI\u00C9")}), "FI\u00C9"},
+        {3, 0, {3, 'F', 0xC3, 0x28}, no},
+        {3, 0, join({{4}, bytesOf(kCode)}), no},
+        {4, 0, {0, 0, 0, 'A', 'B', 0, 'C'}, "AB"},
         {4, 0, join({{3}, bytesOf(" \tAB\n\r\u3000")}), "AB"},
         {4, 0, {1, 0xFF, 0xFE, 'A', 0, 0, 0}, "A"},
         {4, 0, {0, ' ', 0, 'A'}, ""},  // the first non-empty piece, then trimmed
-        {4, 0, {0, 0, 0}, no},                           {4, 0, {}, no},
+        {4, 0, {0, 0, 0}, no},
+        {4, 0, {}, no},
         // Unsynchronised (already undone) and grouped frames are read, compressed and encrypted
         // ones are not; v4 skips a data length indicator.
-        {4, 0x02, kLatin, kCode}, {4, 0x40, kLatin, kCode}, {4, 0x04, kLatin, no},
-        {4, 0x08, kLatin, no},    {3, 0x20, kLatin, kCode}, {3, 0x01, kLatin, kCode},
-        {3, 0x40, kLatin, no},    {3, 0x80, kLatin, no},    {4, 0x01, {0, 0, 0, 1}, no},
+        {4, 0x02, kLatin, kCode},
+        {4, 0x40, kLatin, kCode},
+        {4, 0x04, kLatin, no},
+        {4, 0x08, kLatin, no},
+        {3, 0x20, kLatin, kCode},
+        {3, 0x01, kLatin, kCode},
+        {3, 0x40, kLatin, no},
+        {3, 0x80, kLatin, no},
+        {4, 0x01, {0, 0, 0, 1}, no},
         {4, 0x01, join({{0, 0, 0, 13}, kLatin}), kCode},
     };
     for (const auto& c : cases) {
@@ -170,8 +184,8 @@ TEST(ID3v2, CodeIsTheFirstTSRCDecodedSplitAndTrimmed) {
 }
 
 TEST(ID3v2, RebuildKeepsTheVersionAndEveryOtherFrameByteForByte) {
-    const Bytes fresh = {'I', 'D', '3', 3, 0, 0, 0, 0, 0x08, 0x17,  // 1047, synchsafe
-                         'T', 'S', 'R', 'C', 0, 0, 0, 13, 0, 0};
+    const Bytes fresh = {'I', 'D', '3', 3,   0, 0, 0, 0,  0x08, 0x17,  // 1047, synchsafe
+                         'T', 'S', 'R', 'C', 0, 0, 0, 13, 0,    0};
     EXPECT_EQ(*ID3v2::settingISRC(std::nullopt, kCode), join({fresh, kLatin, Bytes(1024, 0)}));
     for (std::uint8_t v : {3, 4}) {
         // Compressed, encrypted and grouped frames are opaque and kept as they are.
@@ -185,10 +199,13 @@ TEST(ID3v2, RebuildKeepsTheVersionAndEveryOtherFrameByteForByte) {
             textFrame("TSRC", "GBAAA2600001"),
         };
         // Extended header and footer are dropped; the new TSRC goes last.
-        const Bytes rebuilt = *ID3v2::settingISRC(
-            parsed(id3::tag({.version = v, .frames = frames, .extendedHeader = extendedHeader(v),
-                             .footer = v == 4, .padding = 50})),
-            kCode);
+        const Bytes rebuilt =
+            *ID3v2::settingISRC(parsed(id3::tag({.version = v,
+                                                 .frames = frames,
+                                                 .extendedHeader = extendedHeader(v),
+                                                 .footer = v == 4,
+                                                 .padding = 50})),
+                                kCode);
         Bytes want = {'I', 'D', '3', v, 0, 0};  // and the size, checked below
         for (const auto& f : frames) {
             if (f.id != "TSRC") want = join({want, id3::frameBytes(f, v)});
@@ -224,14 +241,14 @@ TEST(ID3v2, EveryTSRCMakesWayForOneLastFrameAndNoFrameLeftMeansNoTag) {
 TEST(ID3v2, DamagedTagsGiveAMessageOrATagThatRebuildsWhole) {
     // Every truncation and many single-byte corruptions of a rich tag of each version.
     for (std::uint8_t v : {3, 4}) {
-        const Bytes good = id3::tag(
-            {.version = v,
-             .frames = {textFrame("TIT2", "Title", 1),
-                        {.id = "APIC", .body = kBinary, .unsync = true}, textFrame("TSRC", kCode)},
-             .unsync = v == 3,
-             .extendedHeader = extendedHeader(v),
-             .footer = v == 4,
-             .padding = 16});
+        const Bytes good = id3::tag({.version = v,
+                                     .frames = {textFrame("TIT2", "Title", 1),
+                                                {.id = "APIC", .body = kBinary, .unsync = true},
+                                                textFrame("TSRC", kCode)},
+                                     .unsync = v == 3,
+                                     .extendedHeader = extendedHeader(v),
+                                     .footer = v == 4,
+                                     .padding = 16});
         auto exercise = [](const Bytes& b) {
             try {
                 if (auto t = ID3v2::parse(b)) {
@@ -258,7 +275,7 @@ TEST(ID3v2, DamagedTagsGiveAMessageOrATagThatRebuildsWhole) {
 // ---- MP3 files -------------------------------------------------------------------------------
 
 class MP3 : public ::testing::Test {
-protected:
+  protected:
     std::optional<std::string> read(const Bytes& b) { return files.read(b, MP3Tagger::readISRC); }
     Bytes write(const Bytes& b, const std::optional<std::string>& code) {
         return files.written(b, [&](auto& in, auto& out) { MP3Tagger::write(in, out, code); });
@@ -279,11 +296,18 @@ TEST_F(MP3, OnlyTheLeadingTagChangesAndEverythingAfterItIsCopied) {
         Bytes rest;     // what must follow the new tag, unchanged
         std::optional<std::string> code;
     } cases[] = {
-        {v3, join({audio, v1}), code}, {v4, audio, code},  // the footer goes with its tag
-        {v3, join({second, audio}), code}, {v3, {}, code},  {{}, audio, code},
-        {{}, audio, none}, {codes, audio, none}, {v3, audio, none},
+        {v3, join({audio, v1}), code},
+        {v4, audio, code},  // the footer goes with its tag
+        {v3, join({second, audio}), code},
+        {v3, {}, code},
+        {{}, audio, code},
+        {{}, audio, none},
+        {codes, audio, none},
+        {v3, audio, none},
         // Shorter than a tag header: no tag.
-        {{}, {}, code}, {{}, {0xFF, 0xFB}, code}, {{}, {'I', 'D', '3', 3, 0, 0, 0, 0, 0}, code},
+        {{}, {}, code},
+        {{}, {0xFF, 0xFB}, code},
+        {{}, {'I', 'D', '3', 3, 0, 0, 0, 0, 0}, code},
     };
     for (const auto& c : cases) {
         const Bytes out = write(join({c.leading, c.rest}), c.code);
@@ -368,18 +392,35 @@ TEST(AudioFormat, DetectionFollowsTheRulesInOrder) {
         {"a.bin", join({footed, head("fLaC", 4)}), "FLAC"},
         {"a.wav", join({id3::tag({.version = 2, .padding = 3}), head("", 20)}), "MP3"},
         {"a.bin", head("ID3\x03\0\0\0\0\0\x80"s), other},  // not a usable tag header
-        {"a.bin", head("RIFF\x24\0\0\0WAVEfmt "s), "WAV"},   {"a.bin", avi, other},
-        {"a.MP3", avi, "MP3"},  {"a.bin", head("riff\x24\0\0\0WAVEfmt "s), other},
+        {"a.bin", head("RIFF\x24\0\0\0WAVEfmt "s), "WAV"},
+        {"a.bin", avi, other},
+        {"a.MP3", avi, "MP3"},
+        {"a.bin", head("riff\x24\0\0\0WAVEfmt "s), other},
         {"a.wav", head("RF64\xFF\xFF\xFF\xFFWAVEds64"s), rf64},
         {"a.mp3", head("BW64\xFF\xFF\xFF\xFFWAVEds64"s), rf64},
-        {"a.bin", head("FORM\0\0\0\x40" "AIFFCOMM"s), "AIFF"},
-        {"a.bin", head("FORM\0\0\0\x40" "AIFCFVER"s), "AIFF"},
-        {"a.bin", head("FORM\0\0\0\x40" "8SVXVHDR"s), other},
+        {"a.bin",
+         head("FORM\0\0\0\x40"
+              "AIFFCOMM"s),
+         "AIFF"},
+        {"a.bin",
+         head("FORM\0\0\0\x40"
+              "AIFCFVER"s),
+         "AIFF"},
+        {"a.bin",
+         head("FORM\0\0\0\x40"
+              "8SVXVHDR"s),
+         other},
         {"a.bin", head("FORMftypM4A "s), "M4A"},
-        {"a.bin", head("fLaC\0\0\0\x22"s), "FLAC"},  {"a.bin", head("flac\0\0\0\x22"s), other},
-        {"a.bin", head("\0\0\0\x1C" "ftypisom"s), "M4A"},
+        {"a.bin", head("fLaC\0\0\0\x22"s), "FLAC"},
+        {"a.bin", head("flac\0\0\0\x22"s), other},
+        {"a.bin",
+         head("\0\0\0\x1C"
+              "ftypisom"s),
+         "M4A"},
         {"a.bin", {0xFF, 0xE0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "MP3"},
-        {"a.bin", noSync, other}, {"a.Mp3", noSync, "MP3"},  {"mp3", text, other},
+        {"a.bin", noSync, other},
+        {"a.Mp3", noSync, "MP3"},
+        {"mp3", text, other},
         {"a.mp33", text, other},
     };
     TempDir dir;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Real files made at test time by ffmpeg, flac and lame, tagged by the real binary, then opened
 // by other readers: ffprobe, metaflac and mutagen find the code where they look for it, ffmpeg
 // decodes the same samples and copies the same packets without a single complaint, and the
@@ -60,7 +61,8 @@ struct View {
 
 View view(const fs::path& file) {
     View v;
-    auto read = [&](const std::string& reader, const std::string& command, const std::string& code) {
+    auto read = [&](const std::string& reader, const std::string& command,
+                    const std::string& code) {
         const RunResult r = runShell(command + " " + quoted(file.string()));
         EXPECT_EQ(r.status, 0) << r.output;
         for (const std::string& line : e2e::linesOf(r.output)) {
@@ -94,20 +96,22 @@ struct Decoded {
 Decoded decode(const fs::path& file) {
     const fs::path samples = file.parent_path() / "decoded.pcm";
     const fs::path packets = file.parent_path() / "packets.md5";
-    const RunResult r = runShell(
-        kFF + "-i " + quoted("file:" + file.string()) + " -map 0:a:0 -f s16le " +
-        quoted("file:" + samples.string()) + " -map 0 -c copy -f framemd5 " +
-        quoted("file:" + packets.string()) + " -map 0 -f null -");
+    const RunResult r =
+        runShell(kFF + "-i " + quoted("file:" + file.string()) + " -map 0:a:0 -f s16le " +
+                 quoted("file:" + samples.string()) + " -map 0 -c copy -f framemd5 " +
+                 quoted("file:" + packets.string()) + " -map 0 -f null -");
     EXPECT_EQ(r.status, 0) << r.output;
     return {readFile(samples), readFile(packets), r.output};
 }
 
 // Skips the tests when a tool is missing (scripts/setup.sh installs them all).
 class WithTools : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        static const bool tools = runShell("which ffmpeg ffprobe flac metaflac lame && "
-                                           "/usr/bin/python3 -c 'import mutagen'").status == 0;
+        static const bool tools = runShell(
+                                      "which ffmpeg ffprobe flac metaflac lame && "
+                                      "/usr/bin/python3 -c 'import mutagen'")
+                                      .status == 0;
         if (!tools) GTEST_SKIP() << "ffmpeg, flac, lame or python3-mutagen is not installed";
         ASSERT_NO_FATAL_FAILURE(makeSources());
     }
@@ -119,10 +123,11 @@ protected:
         static const RunResult made = runShell(
             "cd " + quoted(shared.path().string()) + " && " + kFF +
             "-f lavfi -i sine=frequency=440:duration=2 -f lavfi -i sine=frequency=660:duration=2 "
-            "-filter_complex amerge -ac 2 -ar 44100 -c:a pcm_s16le source.wav && " + kFF +
-            "-f lavfi -i color=c=red:s=32x32:d=1 -frames:v 1 cover.png");
+            "-filter_complex amerge -ac 2 -ar 44100 -c:a pcm_s16le source.wav && " +
+            kFF + "-f lavfi -i color=c=red:s=32x32:d=1 -frames:v 1 cover.png");
         ASSERT_EQ(made.status, 0) << made.output;
-        for (const char* name : {"source.wav", "cover.png"}) fs::copy_file(shared / name, dir / name);
+        for (const char* name : {"source.wav", "cover.png"})
+            fs::copy_file(shared / name, dir / name);
     }
 
     // Runs a shell command in the test's folder.
@@ -150,19 +155,31 @@ const std::string kCover =
 
 std::vector<Made> madeFiles() {
     return {
-        {"ffmpeg_wav", "a.wav", kFF + "-i source.wav -map_metadata -1 -fflags +bitexact a.wav", false, false},
+        {"ffmpeg_wav", "a.wav", kFF + "-i source.wav -map_metadata -1 -fflags +bitexact a.wav",
+         false, false},
         {"ffmpeg_wav_info", "a.wav", kFF + "-i source.wav" + kTags + "a.wav", false, false, false},
-        {"ffmpeg_aiff", "a.aiff", kFF + "-i source.wav -write_id3v2 1" + kTags + "a.aiff", true, false},
-        {"ffmpeg_aifc_float", "a.aifc", kFF + "-i source.wav -c:a pcm_f32be -f aiff a.aifc", false, false},
+        {"ffmpeg_aiff", "a.aiff", kFF + "-i source.wav -write_id3v2 1" + kTags + "a.aiff", true,
+         false},
+        {"ffmpeg_aifc_float", "a.aifc", kFF + "-i source.wav -c:a pcm_f32be -f aiff a.aifc", false,
+         false},
         {"ffmpeg_flac", "a.flac", kFF + kCover + "-c:a flac" + kTags + "a.flac", true, true},
-        {"ffmpeg_mp3_v24", "a.mp3", kFF + kCover + "-c:a libmp3lame -b:a 128k" + kTags + "a.mp3", true, true},
-        {"ffmpeg_mp3_v23", "a.mp3", kFF + kCover + "-c:a libmp3lame -id3v2_version 3" + kTags + "a.mp3", true, true},
-        {"ffmpeg_aac_moov_last", "a.m4a", kFF + kCover + "-c:a aac -b:a 96k" + kTags + "a.m4a", true, true},
-        {"ffmpeg_aac_moov_first", "a.m4a", kFF + kCover + "-c:a aac -b:a 96k -movflags +faststart" + kTags + "a.m4a", true, true},
-        {"ffmpeg_alac_moov_last", "a.m4a", kFF + "-i source.wav -c:a alac" + kTags + "a.m4a", true, false},
-        {"ffmpeg_alac_moov_first", "a.m4a", kFF + kCover + "-c:a alac -movflags +faststart" + kTags + "a.m4a", true, true},
-        {"flac_tool", "a.flac", "flac -s -f --tag=TITLE=Song --tag=ARTIST=Band --picture=cover.png -o a.flac source.wav", true, true},
-        {"lame_tool", "a.mp3", "lame --quiet --tt Song --ta Band --ti cover.png source.wav a.mp3", true, true},
+        {"ffmpeg_mp3_v24", "a.mp3", kFF + kCover + "-c:a libmp3lame -b:a 128k" + kTags + "a.mp3",
+         true, true},
+        {"ffmpeg_mp3_v23", "a.mp3",
+         kFF + kCover + "-c:a libmp3lame -id3v2_version 3" + kTags + "a.mp3", true, true},
+        {"ffmpeg_aac_moov_last", "a.m4a", kFF + kCover + "-c:a aac -b:a 96k" + kTags + "a.m4a",
+         true, true},
+        {"ffmpeg_aac_moov_first", "a.m4a",
+         kFF + kCover + "-c:a aac -b:a 96k -movflags +faststart" + kTags + "a.m4a", true, true},
+        {"ffmpeg_alac_moov_last", "a.m4a", kFF + "-i source.wav -c:a alac" + kTags + "a.m4a", true,
+         false},
+        {"ffmpeg_alac_moov_first", "a.m4a",
+         kFF + kCover + "-c:a alac -movflags +faststart" + kTags + "a.m4a", true, true},
+        {"flac_tool", "a.flac",
+         "flac -s -f --tag=TITLE=Song --tag=ARTIST=Band --picture=cover.png -o a.flac source.wav",
+         true, true},
+        {"lame_tool", "a.mp3", "lame --quiet --tt Song --ta Band --ti cover.png source.wav a.mp3",
+         true, true},
         {"lame_tool_untagged", "a.mp3", "lame --quiet source.wav a.mp3", false, false},
     };
 }
@@ -181,7 +198,8 @@ TEST_P(Interop, OtherReadersSeeTheCodeAndTheSameAudio) {
     EXPECT_EQ(decoded.complaints, "");
     ASSERT_TRUE(before.codes.empty());
     ASSERT_GT(decoded.samples.size(), 300000u);
-    const std::string tags = std::string("mutagen: title=") + (m.titled ? "Song artist=Band" : "- artist=-") +
+    const std::string tags = std::string("mutagen: title=") +
+                             (m.titled ? "Song artist=Band" : "- artist=-") +
                              " pictures=" + (m.cover ? "1" : "0");
     EXPECT_NE(std::find(before.rest.begin(), before.rest.end(), tags), before.rest.end()) << tags;
 
@@ -219,12 +237,19 @@ using InteropReverse = WithTools;
 TEST_F(InteropReverse, CodesOtherToolsWroteAreRead) {
     // ffmpeg stores a four-letter key that names an ID3 frame as that frame.
     const std::string tsrc = " -metadata TSRC=" + kTheirs + " ";
-    ASSERT_NO_FATAL_FAILURE(inDir(
-        "lame --quiet source.wav mutagen-v24.mp3 && cp mutagen-v24.mp3 mutagen-v23.mp3 && "
-        "cp source.wav mutagen.wav && " + kFF + "-i source.wav mutagen.aiff mutagen.flac "
-        "mutagen.m4a" + tsrc + "ffmpeg-v24.mp3 -id3v2_version 3" + tsrc + "ffmpeg-v23.mp3 "
-        "-write_id3v2 1" + tsrc + "ffmpeg.aiff -metadata ISRC=" + kTheirs + " ffmpeg.flac && "
-        "/usr/bin/python3 -c " + quoted(R"PY(
+    ASSERT_NO_FATAL_FAILURE(
+        inDir("lame --quiet source.wav mutagen-v24.mp3 && cp mutagen-v24.mp3 mutagen-v23.mp3 && "
+              "cp source.wav mutagen.wav && " +
+              kFF +
+              "-i source.wav mutagen.aiff mutagen.flac "
+              "mutagen.m4a" +
+              tsrc + "ffmpeg-v24.mp3 -id3v2_version 3" + tsrc +
+              "ffmpeg-v23.mp3 "
+              "-write_id3v2 1" +
+              tsrc + "ffmpeg.aiff -metadata ISRC=" + kTheirs +
+              " ffmpeg.flac && "
+              "/usr/bin/python3 -c " +
+              quoted(R"PY(
 import sys, mutagen, mutagen.id3 as id3
 from mutagen.mp4 import MP4FreeForm
 code = sys.argv[1]
@@ -243,9 +268,9 @@ f['----:com.apple.iTunes:ISRC'] = [MP4FreeForm(code.encode())]
 f.save()
 )PY") + " " + kTheirs));
 
-    for (const char* name : {"mutagen-v24.mp3", "mutagen-v23.mp3", "mutagen.wav", "mutagen.aiff",
-                             "mutagen.flac", "mutagen.m4a", "ffmpeg-v24.mp3", "ffmpeg-v23.mp3",
-                             "ffmpeg.aiff", "ffmpeg.flac"}) {
+    for (const char* name :
+         {"mutagen-v24.mp3", "mutagen-v23.mp3", "mutagen.wav", "mutagen.aiff", "mutagen.flac",
+          "mutagen.m4a", "ffmpeg-v24.mp3", "ffmpeg-v23.mp3", "ffmpeg.aiff", "ffmpeg.flac"}) {
         SCOPED_TRACE(name);
         const fs::path file = dir / name;
         const RunResult read = e2e::pelorix({"--read", file.string()});

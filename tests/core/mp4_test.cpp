@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: MIT
 // MP4/M4A: the box tree (parsing, serialising, offset tables, fragments) and the ISRC item, on
 // files built byte by byte, and a fragmented file made by ffmpeg that must decode the same after.
-#include "core/mp4_tagger.h"
+#include "core/formats/mp4.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -42,7 +43,7 @@ MP4Tagger::Box* childOf(const MP4Tagger::Box& b, const std::string& type) {
 }
 
 class MP4File : public ::testing::Test {
-protected:
+  protected:
     Bytes write(const Bytes& input, const std::optional<std::string>& code) {
         return files.written(input, [&](auto& in, auto& out) { MP4Tagger::write(in, out, code); });
     }
@@ -90,10 +91,14 @@ TEST(MP4BoxTree, UntouchedTreesSerializeByteForByteAndLargeHeadersComeBackPlain)
 TEST(MP4BoxTree, HostileSizesAndNestingAreDamagedNotCrashes) {
     const Bytes free = text("free"), eight(8, 0);
     const Bytes cases[] = {
-        cat({u32(7), free, eight}),         cat({u32(100), free, eight}),
-        cat({u32(1), free, Bytes(4, 0)}),   cat({u32(1), free, u64(8), eight}),
-        cat({u32(1), free, u64(~0ull), eight}), box("udta", cat({u32(40), free, eight})),
-        metaISO(cat({u32(3), text("ilst")})),   nestedUdta(5000),
+        cat({u32(7), free, eight}),
+        cat({u32(100), free, eight}),
+        cat({u32(1), free, Bytes(4, 0)}),
+        cat({u32(1), free, u64(8), eight}),
+        cat({u32(1), free, u64(~0ull), eight}),
+        box("udta", cat({u32(40), free, eight})),
+        metaISO(cat({u32(3), text("ilst")})),
+        nestedUdta(5000),
     };
     for (const Bytes& b : cases) {
         EXPECT_EQ(errorOf([&] { MP4Tagger::parseBoxes(b, 0, b.size()); }), kDamaged);
@@ -171,7 +176,9 @@ TEST_F(MP4File, ChunkOffsetsFollowTheMovieWhateverItsLayout) {
         std::int64_t grows;  // the file and the offsets after the `moov`
     } cases[] = {
         // udta (8) > meta (12) > hdlr (33) + ilst (8) > item (80), appended after the track.
-        {{}, kCode, 141}, {{.co64 = true}, kCode, 141}, {{.mdatSize0 = true}, kCode, 141},
+        {{}, kCode, 141},
+        {{.co64 = true}, kCode, 141},
+        {{.mdatSize0 = true}, kCode, 141},
         {{.moovSize64 = true}, none, -8},  // the size comes back in 32 bits
         {{}, none, 0},
     };
@@ -219,10 +226,15 @@ TEST_F(MP4File, EveryMatchingItemGoesTheNewOneComesLastAndTheLayoutStays) {
         Bytes trailer = {};        // of the ilst
     } cases[] = {
         {udtaWithItems(cat({title, old})), "GBXYZ9900001", {title, kItem}},
-        {box("udta", metaQuickTime(box("ilst", cat({title, old})))), "GBXYZ9900001",
-         {title, kItem}, 0},
-        {box("udta", metaISO(box("ilst", cat({title, old, Bytes(3, 9)})))), "GBXYZ9900001",
-         {title, kItem}, 4, Bytes(3, 9)},
+        {box("udta", metaQuickTime(box("ilst", cat({title, old})))),
+         "GBXYZ9900001",
+         {title, kItem},
+         0},
+        {box("udta", metaISO(box("ilst", cat({title, old, Bytes(3, 9)})))),
+         "GBXYZ9900001",
+         {title, kItem},
+         4,
+         Bytes(3, 9)},
         {udtaWithItems(cat({otherMean, lower, old})), "USAAA0000001", {otherMean, kItem}},
         {udtaWithItems(cat({noData, old})), std::nullopt, {kItem}},
         // An item whose parts cannot be read is someone else's, and never a reason to fail.
@@ -251,8 +263,8 @@ TEST_F(MP4File, OnlyTheFirstBoxOfEachLevelCounts) {
     const Bytes b = freeform(kMean, "ISRC", "USAAA0000002");
     const Bytes c = freeform(kMean, "ISRC", "USAAA0000003");
     // moov: meta (not under udta), udta [meta [ilst(a), ilst(b)], meta(c)], udta [ilst(c)]
-    const Bytes first = box("udta", cat({metaISO(cat({box("ilst", a), box("ilst", b)})),
-                                         metaISO(box("ilst", c))}));
+    const Bytes first =
+        box("udta", cat({metaISO(cat({box("ilst", a), box("ilst", b)})), metaISO(box("ilst", c))}));
     const Movie m = movie({.moovTail = cat({metaISO(box("ilst", c)), first, udtaWithItems(c)})});
     EXPECT_EQ(read(m.file), "USAAA0000001");
     const Bytes out = write(m.file, kCode);
@@ -276,7 +288,9 @@ TEST_F(MP4File, HostileAndOpaqueMoviesGiveMessages) {
     EXPECT_EQ(refusal(opaque), unsupported(msg::mp4Layout));
     EXPECT_EQ(refusal(opaque, std::nullopt), unsupported(msg::mp4Layout));
     EXPECT_EQ(refusal(cat({kFtyp, u32(1), text("moov"), u64(9), Bytes(8, 0)})), kDamaged);
-    EXPECT_EQ(errorOf([&] { read(cat({kFtyp, box("moov", cat({u32(5000), text("udta")}))})); }),
+    EXPECT_EQ(errorOf([&] {
+                  read(cat({kFtyp, box("moov", cat({u32(5000), text("udta")}))}));
+              }),
               kDamaged);
 }
 
@@ -322,7 +336,8 @@ TEST_F(MP4File, AFragmentedFileFromFFmpegDecodesToTheSamePacketsAfterAWrite) {
     const auto original = files.dir / "original.m4a";
     const auto made = runShell(
         "ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:duration=3 -c:a aac "
-        "-movflags +frag_keyframe+empty_moov -frag_duration 500000 '" + original.string() + "'");
+        "-movflags +frag_keyframe+empty_moov -frag_duration 500000 '" +
+        original.string() + "'");
     ASSERT_EQ(made.status, 0) << made.output;
     const Bytes bytes = readFile(original);
     const auto at = find(bytes, "tfhd");  // a track fragment header with an absolute base offset

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The streams and their fast paths: the kernel copy and its fallback, reads through the cache,
 // early writeback and the background flush, a FLAC writer that streams its blocks, and a driver
 // that opens the original once and still flushes before it replaces.
@@ -10,10 +11,10 @@
 #include <system_error>
 #include <tuple>
 
-#include "core/audio_tagger.h"
-#include "core/binary_io.h"
-#include "core/flac_tagger.h"
+#include "core/formats/flac.h"
+#include "core/io/binary_io.h"
 #include "core/tag_error.h"
+#include "core/write/audio_tagger.h"
 #include "driver_fixtures.h"
 #include "support/flac_builder.h"
 
@@ -38,8 +39,13 @@ TEST(CopyPathsTest, EveryPathPutsEachByteWhereThePositionSays) {
     const Bytes expected =
         concat({bytesOf("head!"), slice(data, from, count), bytesOf("tail"), slice(data, 3, 10)});
     // The kernel copy refused from the first call or from the second one on, or failing outright.
-    for (const auto& [err, failFrom] : std::vector<std::pair<int, int>>{
-             {0, 0}, {EXDEV, 0}, {ENOSYS, 0}, {EINVAL, 0}, {EOPNOTSUPP, 0}, {EXDEV, 1}, {ENOSPC, 1}}) {
+    for (const auto& [err, failFrom] : std::vector<std::pair<int, int>>{{0, 0},
+                                                                        {EXDEV, 0},
+                                                                        {ENOSYS, 0},
+                                                                        {EINVAL, 0},
+                                                                        {EOPNOTSUPP, 0},
+                                                                        {EXDEV, 1},
+                                                                        {ENOSPC, 1}}) {
         SCOPED_TRACE(std::to_string(err) + " from call " + std::to_string(failFrom));
         fs::remove(dir / "out");
         const FileIn in(dir / "in");
@@ -90,9 +96,9 @@ TEST(CopyPathsTest, AnInputThatEndsEarlyFailsAfterWritingWhatThereIs) {
     EXPECT_EQ(ended(0, data.size()), msg::fileEnded);
     EXPECT_EQ(out.position(), 102u + 100000u);
     out.close();
-    EXPECT_TRUE(readFile(dir / "out") == concat({slice(data, data.size() - 2, 2),
-                                                 slice(data, data.size() - 100, 100),
-                                                 slice(data, 0, 100000)}));
+    EXPECT_TRUE(readFile(dir / "out") ==
+                concat({slice(data, data.size() - 2, 2), slice(data, data.size() - 100, 100),
+                        slice(data, 0, 100000)}));
 }
 
 TEST(ReadCacheTest, SmallReadsReturnTheFileBytesWithFewReadsAndNothingStale) {
@@ -103,11 +109,22 @@ TEST(ReadCacheTest, SmallReadsReturnTheFileBytesWithFewReadsAndNothingStale) {
     // Inside, across and beyond the cached stretch, backwards, up to and past the end: {offset,
     // count asked, count the file has}.
     using Read = std::tuple<std::uint64_t, std::int64_t, std::size_t>;
-    for (const auto& [at, n, has] : std::vector<Read>{
-             {0, 12, 12}, {12, 8, 8}, {4090, 12, 12}, {4096, 4096, 4096}, {100, 4000, 4000},
-             {8191, 2, 2}, {19990, 16, 10}, {3, 4096, 4096}, {12000, 1, 1}, {11999, 3, 3},
-             {0, 20000, 20000}, {19999, 1, 1}, {20000, 4, 0}, {30000, 4, 0}, {0, 0, 0},
-             {0, -5, 0}}) {
+    for (const auto& [at, n, has] : std::vector<Read>{{0, 12, 12},
+                                                      {12, 8, 8},
+                                                      {4090, 12, 12},
+                                                      {4096, 4096, 4096},
+                                                      {100, 4000, 4000},
+                                                      {8191, 2, 2},
+                                                      {19990, 16, 10},
+                                                      {3, 4096, 4096},
+                                                      {12000, 1, 1},
+                                                      {11999, 3, 3},
+                                                      {0, 20000, 20000},
+                                                      {19999, 1, 1},
+                                                      {20000, 4, 0},
+                                                      {30000, 4, 0},
+                                                      {0, 0, 0},
+                                                      {0, -5, 0}}) {
         EXPECT_TRUE(in.read(at, n) == (has ? slice(data, at, has) : Bytes{})) << at << " " << n;
     }
     {
@@ -166,11 +183,12 @@ TEST(FlacStreamingTest, BlocksAroundTheCommentsAreCopiedUnchanged) {
     TempDir dir;
     const Bytes picture = audioBytes(300001, 9);
     const Bytes audio = audioBytes(100000, 10);
-    writeFile(dir / "in.flac",
-              flac::file({id3Tag({{"TIT2", "t"}}),
-                          {flac::streamInfo(), {6, picture},
-                           flac::comments("v", {"TITLE=x", "ISRC=OLD"}), flac::padding(1001)},
-                          audio}));
+    writeFile(dir / "in.flac", flac::file({id3Tag({{"TIT2", "t"}}),
+                                           {flac::streamInfo(),
+                                            {6, picture},
+                                            flac::comments("v", {"TITLE=x", "ISRC=OLD"}),
+                                            flac::padding(1001)},
+                                           audio}));
     {
         const FileIn in(dir / "in.flac");
         EXPECT_EQ(FLACTagger::audioOffset(in), FLACTagger::layout(in).audioOffset);
@@ -188,8 +206,11 @@ TEST(FlacStreamingTest, BlocksAroundTheCommentsAreCopiedUnchanged) {
     EXPECT_TRUE(out.read(l.audioOffset, 200000) == audio);
 
     // A block that runs past the end is refused even when the comments come before it.
-    writeFile(dir / "cut.flac", flac::file({{}, {flac::streamInfo(), flac::comments("v", {"ISRC=A"}),
-                                                 {6, Bytes(10), std::nullopt, 5000}}, {}}));
+    writeFile(dir / "cut.flac", flac::file({{},
+                                            {flac::streamInfo(),
+                                             flac::comments("v", {"ISRC=A"}),
+                                             {6, Bytes(10), std::nullopt, 5000}},
+                                            {}}));
     const FileIn cut(dir / "cut.flac");
     EXPECT_EQ(errorOf([&] { FLACTagger::readISRC(cut); }), msg::flacTruncated);
     EXPECT_EQ(errorOf([&] { FLACTagger::audioOffset(cut); }), msg::flacTruncated);
@@ -199,7 +220,8 @@ TEST(DriverPathsTest, AWriteOpensTheOriginalOnceAndFlushesBeforeTheReplace) {
     TempDir dir;
     const fs::path file = dir / "Song.wav";
     // Audio over several kernel pieces, at an odd offset that moves when the tag grows.
-    writeFile(file, wav({chunks::wavFormat(), {"LIST", Bytes(5, 'x')},
+    writeFile(file, wav({chunks::wavFormat(),
+                         {"LIST", Bytes(5, 'x')},
                          {"data", audioBytes((9 << 20) + 3, 11)},
                          {"id3 ", id3Tag({{"TIT2", "t"}})}}));
     const std::string before = AudioTagger::fingerprint(file, AudioFormat::wav);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built-in self test: its child-process runner, its sample files, the ffmpeg adapter that
 // stands in for the platform converter, and whole runs of `pelorix --selftest` with working,
 // missing and broken tools.
@@ -12,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "core/audio_format.h"
-#include "core/process.h"
-#include "core/self_test.h"
+#include "cli/process.h"
+#include "cli/self_test.h"
+#include "core/formats/detect.h"
 #include "core/tag_error.h"
 #include "e2e_support.h"
 
@@ -35,11 +36,17 @@ TEST(ProcessTest, PassesArgumentsVerbatimAndJoinsBothStreams) {
         {"sh", {"-c", "printf out; printf err >&2; exit 3"}, 3, "outerr"},
         // No shell in between: spaces, quotes and dollars arrive untouched.
         {"printf", {"%s|", "a b", "$HOME", "'q' \"r\"", "*"}, 0, "a b|$HOME|'q' \"r\"|*|"},
-        {"printf", {"a\\377b"}, 0, "a\xEF\xBF\xBD" "b"},  // invalid UTF-8 becomes U+FFFD
+        {"printf",
+         {"a\\377b"},
+         0,
+         "a\xEF\xBF\xBD"
+         "b"},                                               // invalid UTF-8 becomes U+FFFD
         {"sh", {"-c", "read x; echo got:$x"}, 0, "got:\n"},  // standard input is empty
         {"sh", {"-c", "kill -KILL $$"}, 128 + 9, ""},
         // Only the first mebibyte is kept; the rest is drained and the child still reaped.
-        {"sh", {"-c", "head -c 3000000 /dev/zero | tr '\\0' a; exit 5"}, 5,
+        {"sh",
+         {"-c", "head -c 3000000 /dev/zero | tr '\\0' a; exit 5"},
+         5,
          std::string(kMaxProcessOutput, 'a')},
         {"/nonexistent/tool", {}, -1, "No such file or directory"},
         {"pelorix-no-such-tool", {"x"}, -1, "No such file or directory"},
@@ -141,16 +148,16 @@ TEST(PcmHashTest, DependsOnTheSoundAloneAndDecodesToShortHeaderedPcm) {
     ASSERT_GT(decoded.size(), samples.size());
     EXPECT_EQ(std::string(decoded.begin(), decoded.begin() + 4), "caff");
     EXPECT_LT(decoded.size() - samples.size(), 4096u);
-    EXPECT_TRUE(std::equal(samples.begin(), samples.end(),
-                           decoded.end() - std::ptrdiff_t(samples.size())));
+    EXPECT_TRUE(
+        std::equal(samples.begin(), samples.end(), decoded.end() - std::ptrdiff_t(samples.size())));
 }
 
 // ---- whole runs -------------------------------------------------------------------------------
 
 namespace {
 
-const std::vector<std::string> kAll = {"WAV", "WAV+ID3", "AIFF", "FLAC", "M4A-AAC", "M4A-ALAC",
-                                       "MP3 (ID3v2.4)"};
+const std::vector<std::string> kAll = {"WAV",     "WAV+ID3",  "AIFF",         "FLAC",
+                                       "M4A-AAC", "M4A-ALAC", "MP3 (ID3v2.4)"};
 const std::vector<std::string> kConverted = {"AIFF", "FLAC", "M4A-AAC", "M4A-ALAC"};
 const std::vector<std::string> kBuiltHere = {"WAV", "WAV+ID3", "MP3 (ID3v2.4)"};
 
@@ -186,11 +193,19 @@ std::vector<Case> cases() {
          kBuiltHere, plus("boom: cannot convert")},
         // It claims success but writes something that is not audio: the scenarios end there.
         {"ConverterWritesNoAudio",
-         "for last; do :; done; printf 'plain text, not audio' > \"${last#file:}\"", true, 1,
-         "[0-9]+ ok, [1-9][0-9]* failed", {"WAV", "WAV+ID3", "AIFF"},
+         "for last; do :; done; printf 'plain text, not audio' > \"${last#file:}\"",
+         true,
+         1,
+         "[0-9]+ ok, [1-9][0-9]* failed",
+         {"WAV", "WAV+ID3", "AIFF"},
          {"unexpected error: " + std::string(msg::unsupportedType)}},
         // Only the code parser's checks run.
-        {"NoTemporaryFolder", std::nullopt, false, 1, "4 ok, 1 failed", {},
+        {"NoTemporaryFolder",
+         std::nullopt,
+         false,
+         1,
+         "4 ok, 1 failed",
+         {},
          {"unexpected error: Cannot create the work folder"}},
     };
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/chunk_builder.h"
 
 #include <algorithm>
@@ -12,13 +13,16 @@ Bytes u32(std::uint32_t v, bool little) {
     return b;
 }
 
-void add(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+void add(Bytes& to, const Bytes& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
 
 }  // namespace
 
 Bytes file(const FileSpec& layout) {
     Bytes out = bytesOf(layout.little ? "RIFF...." : "FORM....");
-    add(out, bytesOf(layout.formType.empty() ? (layout.little ? "WAVE" : "AIFF") : layout.formType));
+    add(out,
+        bytesOf(layout.formType.empty() ? (layout.little ? "WAVE" : "AIFF") : layout.formType));
     for (const ChunkSpec& c : layout.chunks) {
         add(out, bytesOf(c.id));
         add(out, u32(c.declaredSize.value_or(std::uint32_t(c.data.size())), layout.little));

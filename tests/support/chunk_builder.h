@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A byte builder for RIFF/WAVE and AIFF/AIFF-C files, for tests: chunks in any order, hand-made
 // size fields, missing or non-zero pad bytes, and a minimal valid fmt/COMM + audio pair.
@@ -21,7 +22,7 @@ struct ChunkSpec {
           declaredSize(declared),
           pad(pad_),
           padByte(padByte_) {}
-    std::string id;                             // 4 bytes as written, not validated
+    std::string id;  // 4 bytes as written, not validated
     Bytes data;
     std::optional<std::uint32_t> declaredSize;  // overrides the size field
     bool pad = true;                            // the pad byte after odd-sized data
@@ -29,8 +30,8 @@ struct ChunkSpec {
 };
 
 struct FileSpec {
-    bool little = true;                       // WAV; false for AIFF
-    std::string formType{};                   // empty: "WAVE" or "AIFF" by dialect
+    bool little = true;      // WAV; false for AIFF
+    std::string formType{};  // empty: "WAVE" or "AIFF" by dialect
     std::vector<ChunkSpec> chunks{};
     std::optional<std::uint32_t> formSize{};  // overrides the form size (default: length − 8)
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Runs the codecs on real files in a private folder: inputs written from bytes, outputs read
 // back, refusals as "kind: message" text, and damaged copies of a good file.
@@ -5,14 +6,18 @@
 #include <functional>
 #include <string>
 
-#include "core/binary_io.h"
+#include "core/io/binary_io.h"
 #include "core/tag_error.h"
 #include "support/files.h"
 
 namespace pelorix::test {
 
-inline std::string malformed(std::string_view m) { return "malformed: " + std::string(m); }
-inline std::string unsupported(std::string_view m) { return "unsupported: " + std::string(m); }
+inline std::string malformed(std::string_view m) {
+    return "malformed: " + std::string(m);
+}
+inline std::string unsupported(std::string_view m) {
+    return "unsupported: " + std::string(m);
+}
 
 // The TagError that fn throws, as malformed(...) or unsupported(...), or "" for none.
 inline std::string errorOf(const std::function<void()>& fn) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/files.h"
 
 #include <sys/wait.h>
@@ -54,7 +55,9 @@ Bytes readFile(const std::filesystem::path& p) {
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes bytesOf(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 std::size_t countOf(const Bytes& hay, const std::string& needle) {
     std::size_t n = 0;

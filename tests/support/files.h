@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Small file helpers for tests: a private temporary folder that removes itself, and whole-file
 // reads and writes.
@@ -12,7 +13,7 @@ namespace pelorix::test {
 using Bytes = std::vector<std::uint8_t>;
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -22,7 +23,7 @@ public:
     // Names of the entries in the folder, sorted.
     std::vector<std::string> list() const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -1,10 +1,13 @@
+// SPDX-License-Identifier: MIT
 #include "support/flac_builder.h"
 
 namespace pelorix::test::flac {
 
 namespace {
 
-void add(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+void add(Bytes& to, const Bytes& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
 
 void put32LE(Bytes& out, std::size_t v) {
     add(out, {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)});
@@ -34,7 +37,9 @@ BlockSpec streamInfo() {
     return {0, d};
 }
 
-BlockSpec padding(std::size_t size) { return {1, Bytes(size, 0)}; }
+BlockSpec padding(std::size_t size) {
+    return {1, Bytes(size, 0)};
+}
 
 Bytes commentData(const std::string& vendor, const std::vector<std::string>& entries,
                   std::optional<std::uint32_t> count) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A byte builder for FLAC metadata chains, for tests: blocks of any type, hand-set last-block
 // flags and lengths, Vorbis comment blocks with false counts, and a leading ID3v2 tag.

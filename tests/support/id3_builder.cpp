@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/id3_builder.h"
 
 namespace pelorix::test::id3 {
@@ -11,7 +12,9 @@ Bytes size32(std::uint32_t v, bool synchsafe) {
             std::uint8_t(v >> shift & mask), std::uint8_t(v & mask)};
 }
 
-void add(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+void add(Bytes& to, const Bytes& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
 
 }  // namespace
 
@@ -71,8 +74,12 @@ Bytes tag(const TagSpec& layout) {
     return out;
 }
 
-Bytes extendedHeaderV3() { return {0, 0, 0, 6, 0, 0, 0, 0, 0, 0}; }
-Bytes extendedHeaderV4() { return {0, 0, 0, 6, 1, 0}; }
+Bytes extendedHeaderV3() {
+    return {0, 0, 0, 6, 0, 0, 0, 0, 0, 0};
+}
+Bytes extendedHeaderV4() {
+    return {0, 0, 0, 6, 1, 0};
+}
 
 Bytes fakeAudio(std::size_t count, std::uint32_t seed) {
     Bytes out(count);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A byte builder for ID3v2 tags, for tests: frames with any flags, tag-level and per-frame
 // unsynchronisation, extended headers, footers, padding and hand-made size fields.
@@ -12,11 +13,11 @@
 namespace pelorix::test::id3 {
 
 struct FrameSpec {
-    std::string id{};                              // 4 bytes as written, not validated
-    Bytes body{};                                  // the content a reader should see, decoded
-    std::uint8_t status = 0;                       // first flag byte
-    std::uint8_t format = 0;                       // second flag byte, written as given
-    bool unsync = false;                           // v4: body stored unsynchronised, format 0x02
+    std::string id{};                             // 4 bytes as written, not validated
+    Bytes body{};                                 // the content a reader should see, decoded
+    std::uint8_t status = 0;                      // first flag byte
+    std::uint8_t format = 0;                      // second flag byte, written as given
+    bool unsync = false;                          // v4: body stored unsynchronised, format 0x02
     std::optional<std::uint32_t> declaredSize{};  // overrides the size field
 };
 
@@ -27,11 +28,11 @@ struct TagSpec {
     // v3: the whole body unsynchronised. v4: every frame body (sizes count the stored bytes),
     // each frame's format byte as given. Sets header flag 0x80.
     bool unsync = false;
-    Bytes extendedHeader{};       // before the frames; non-empty sets flag 0x40
-    bool extendedFlag = false;    // sets flag 0x40 even without extended header bytes
-    bool footer = false;          // "3DI" footer, flag 0x10
-    std::size_t padding = 0;      // zero bytes after the frames
-    Bytes trailing{};             // raw bytes between the frames and the padding
+    Bytes extendedHeader{};     // before the frames; non-empty sets flag 0x40
+    bool extendedFlag = false;  // sets flag 0x40 even without extended header bytes
+    bool footer = false;        // "3DI" footer, flag 0x10
+    std::size_t padding = 0;    // zero bytes after the frames
+    Bytes trailing{};           // raw bytes between the frames and the padding
     std::optional<std::uint32_t> declaredSize{};  // overrides the header's size field
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/mp4_builder.h"
 
 #include <algorithm>
@@ -9,9 +10,13 @@ Bytes u32(std::uint32_t v) {
     return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
 }
 
-Bytes u64(std::uint64_t v) { return cat({u32(std::uint32_t(v >> 32)), u32(std::uint32_t(v))}); }
+Bytes u64(std::uint64_t v) {
+    return cat({u32(std::uint32_t(v >> 32)), u32(std::uint32_t(v))});
+}
 
-Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -46,9 +51,13 @@ static Bytes hdlr(std::string_view handler) {
     return fullBox("hdlr", 0, 0, cat({u32(0), text(handler), Bytes(13, 0)}));
 }
 
-Bytes metaISO(const Bytes& children) { return box("meta", cat({u32(0), hdlr("mdir"), children})); }
+Bytes metaISO(const Bytes& children) {
+    return box("meta", cat({u32(0), hdlr("mdir"), children}));
+}
 
-Bytes metaQuickTime(const Bytes& children) { return box("meta", cat({hdlr("mdir"), children})); }
+Bytes metaQuickTime(const Bytes& children) {
+    return box("meta", cat({hdlr("mdir"), children}));
+}
 
 static Bytes dataBox(std::string_view value) {
     return box("data", cat({u32(1), u32(0), text(value)}));
@@ -59,9 +68,13 @@ Bytes freeform(std::string_view mean, std::string_view name, std::optional<std::
                             data ? dataBox(*data) : Bytes{}}));
 }
 
-Bytes textItem(std::string_view type, std::string_view value) { return box(type, dataBox(value)); }
+Bytes textItem(std::string_view type, std::string_view value) {
+    return box(type, dataBox(value));
+}
 
-Bytes udtaWithItems(const Bytes& items) { return box("udta", metaISO(box("ilst", items))); }
+Bytes udtaWithItems(const Bytes& items) {
+    return box("udta", metaISO(box("ilst", items)));
+}
 
 Bytes stco(const std::vector<std::uint32_t>& offsets) {
     Bytes p = u32(std::uint32_t(offsets.size()));
@@ -97,11 +110,11 @@ static Bytes soundTrak(const Bytes& offsetTable, std::uint32_t chunks, std::uint
     const Bytes esds = fullBox("esds", 0, 0, Bytes{0x03, 0x80, 0x80, 0x80, 0x00});
     const Bytes mp4a = box("mp4a", cat({Bytes(6, 0), Bytes{0, 1}, Bytes(8, 0), Bytes{0, 2, 0, 16},
                                         Bytes(4, 0), u32(44100u << 16), esds}));
-    const Bytes stbl = box(
-        "stbl", cat({fullBox("stsd", 0, 0, cat({u32(1), mp4a})),
-                     fullBox("stts", 0, 0, cat({u32(1), u32(chunks), u32(1024)})),
-                     fullBox("stsc", 0, 0, cat({u32(1), u32(1), u32(1), u32(1)})),
-                     fullBox("stsz", 0, 0, cat({u32(chunkSize), u32(chunks)})), offsetTable}));
+    const Bytes stbl =
+        box("stbl", cat({fullBox("stsd", 0, 0, cat({u32(1), mp4a})),
+                         fullBox("stts", 0, 0, cat({u32(1), u32(chunks), u32(1024)})),
+                         fullBox("stsc", 0, 0, cat({u32(1), u32(1), u32(1), u32(1)})),
+                         fullBox("stsz", 0, 0, cat({u32(chunkSize), u32(chunks)})), offsetTable}));
     const Bytes dinf = box("dinf", fullBox("dref", 0, 0, cat({u32(1), fullBox("url ", 0, 1, {})})));
     const Bytes mdhd = fullBox(
         "mdhd", 0, 0, cat({u32(0), u32(0), u32(44100), u32(chunks * 1024), u32(0x55C40000)}));

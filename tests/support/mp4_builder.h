@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Byte builders for MP4 box trees: boxes with every header form, the iTunes metadata path,
 // chunk offset tables, fragment boxes, and a small but complete audio-only movie whose chunk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How files reach the window from outside: command-line arguments, desktop open requests, a
 // second launch through the local channel, and requests that come before the window.
 
@@ -104,8 +105,8 @@ TEST(Launch, CommandLineWithoutQtWindowFromItsModule) {
     window.setProcessEnvironment(env);
     window.start(PELORIX_BINARY, {wav});
     ASSERT_TRUE(window.waitForStarted(30000));
-    const QString channel =
-        QString::fromStdString((dir / ("pelorix-" + std::to_string(::getuid()) + ".sock")).string());
+    const QString channel = QString::fromStdString(
+        (dir / ("pelorix-" + std::to_string(::getuid()) + ".sock")).string());
     // A running window answers on its channel.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return window.state() != QProcess::Running || instance::forward(channel, {}, 200); },

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 // The work list model driven headless with real WAV files.
 
 #include <QCoreApplication>
 #include <QSignalSpy>
 
-#include "core/audio_tagger.h"
+#include "core/write/audio_tagger.h"
 #include "ui_support.h"
 
 using namespace pelorix::test;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sequence sheet offscreen: its preview, the remembered fields, the "Apply to" choice,
 // Return, Escape and the buttons, and how it shows the model's refusals.
 

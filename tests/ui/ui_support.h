@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Shared by the window tests: WAV files made on the spot, a Model over them with fresh user
 // defaults, and a main() that keeps the user defaults in a private folder.

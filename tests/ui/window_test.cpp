@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window offscreen over a real Model and real WAV files: enabling rules, texts, the
 // table and its cells, code entry, the context menu, drops and the brand look.
 

@@ -1,4 +1,5 @@
-#include "core/binary_io.h"
+// SPDX-License-Identifier: MIT
+#include "core/io/binary_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +11,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "core/sys.h"
+#include "core/io/sys.h"
 #include "core/tag_error.h"
 
 namespace pelorix {
@@ -85,9 +86,13 @@ Bytes fourCCBytes(std::string_view text) {
     return out;
 }
 
-void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+void append(Bytes& to, const Bytes& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
 
-void append(Bytes& to, std::string_view ascii) { to.insert(to.end(), ascii.begin(), ascii.end()); }
+void append(Bytes& to, std::string_view ascii) {
+    to.insert(to.end(), ascii.begin(), ascii.end());
+}
 
 // ---- ByteReader ----------------------------------------------------------------------------
 
@@ -100,8 +105,10 @@ bool ByteReader::take(std::size_t n) {
 }
 
 void ByteReader::seek(std::size_t pos) {
-    if (pos > size_) ok_ = false;
-    else pos_ = pos;
+    if (pos > size_)
+        ok_ = false;
+    else
+        pos_ = pos;
 }
 
 void ByteReader::skip(std::size_t n) {
@@ -360,7 +367,8 @@ void FileOut::patch(std::uint64_t offset, const Bytes& bytes) {
     flushBuffer();
     std::size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = sys::pwrite(fd_, bytes.data() + done, bytes.size() - done, off_t(offset + done));
+        ssize_t n =
+            sys::pwrite(fd_, bytes.data() + done, bytes.size() - done, off_t(offset + done));
         if (n < 0) sys::throwErrno();
         if (n == 0) sys::throwErrno(EIO);
         done += std::size_t(n);
@@ -373,7 +381,9 @@ void FileOut::startFlush() {
     flush_ = std::make_unique<sys::Fsync>(fd_);
 }
 
-bool FileOut::flushing() const { return flush_ && !flush_->done(); }
+bool FileOut::flushing() const {
+    return flush_ && !flush_->done();
+}
 
 void FileOut::close() {
     if (fd_ < 0) return;

@@ -1,4 +1,5 @@
-#include "core/text.h"
+// SPDX-License-Identifier: MIT
+#include "core/io/text.h"
 
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
@@ -78,19 +79,26 @@ std::optional<std::string> decode(const std::uint8_t* d, std::size_t n, Encoding
             }
             return s;
         }
-        case Encoding::utf8: return decodeUTF8(d, n, false);
-        case Encoding::utf16le: return decodeUTF16(d, n, true, false);
-        case Encoding::utf16be: return decodeUTF16(d, n, false, false);
+        case Encoding::utf8:
+            return decodeUTF8(d, n, false);
+        case Encoding::utf16le:
+            return decodeUTF16(d, n, true, false);
+        case Encoding::utf16be:
+            return decodeUTF16(d, n, false, false);
     }
     return std::nullopt;
 }
 
 std::string decodeLossy(const std::uint8_t* d, std::size_t n, Encoding enc) {
     switch (enc) {
-        case Encoding::latin1: return *decode(d, n, enc);
-        case Encoding::utf8: return *decodeUTF8(d, n, true);
-        case Encoding::utf16le: return *decodeUTF16(d, n, true, true);
-        case Encoding::utf16be: return *decodeUTF16(d, n, false, true);
+        case Encoding::latin1:
+            return *decode(d, n, enc);
+        case Encoding::utf8:
+            return *decodeUTF8(d, n, true);
+        case Encoding::utf16le:
+            return *decodeUTF16(d, n, true, true);
+        case Encoding::utf16be:
+            return *decodeUTF16(d, n, false, true);
     }
     return {};
 }
@@ -119,7 +127,8 @@ std::string trimWhitespaceAndNewlines(std::string_view s) {
 }
 
 std::string toUpper(std::string_view s) {
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), int32_t(s.size())));
+    icu::UnicodeString u =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), int32_t(s.size())));
     u.toUpper(icu::Locale::getRoot());
     std::string out;
     u.toUTF8String(out);
@@ -128,7 +137,8 @@ std::string toUpper(std::string_view s) {
 
 std::vector<std::string> graphemes(std::string_view s) {
     std::vector<std::string> out;
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), int32_t(s.size())));
+    icu::UnicodeString u =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), int32_t(s.size())));
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::BreakIterator> it(
         icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
@@ -158,8 +168,10 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
     if (U_FAILURE(status)) return false;
-    icu::UnicodeString ua = icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), int32_t(a.size())));
-    icu::UnicodeString ub = icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), int32_t(b.size())));
+    icu::UnicodeString ua =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), int32_t(a.size())));
+    icu::UnicodeString ub =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), int32_t(b.size())));
     icu::UnicodeString na = nfc->normalize(ua, status);
     icu::UnicodeString nb = nfc->normalize(ub, status);
     return U_SUCCESS(status) && na == nb;

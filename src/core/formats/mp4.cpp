@@ -1,15 +1,16 @@
+// SPDX-License-Identifier: MIT
 // MP4/M4A: only the `moov` box is loaded and rebuilt; everything else is streamed from the input,
 // except top-level `moof`/`mfra` boxes whose absolute offsets must follow a `moov` that changes
 // size (they are small and loaded one at a time).
 
-#include "core/mp4_tagger.h"
+#include "core/formats/mp4.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
+#include "core/io/text.h"
 #include "core/tag_error.h"
-#include "core/text.h"
 
 namespace pelorix::MP4Tagger {
 
@@ -29,7 +30,9 @@ constexpr std::uint64_t kMaxFragmentBox = std::uint64_t(64) << 20;
 constexpr std::string_view kMean = "com.apple.iTunes";
 constexpr std::string_view kName = "ISRC";
 
-[[noreturn]] void damaged() { throw TagError::malformed(msg::mp4Damaged); }
+[[noreturn]] void damaged() {
+    throw TagError::malformed(msg::mp4Damaged);
+}
 
 std::uint64_t be64(const Bytes& b, std::size_t at) {
     return (std::uint64_t(be32(b, at)) << 32) | be32(b, at + 4);
@@ -168,7 +171,8 @@ void adjustTable(Box& box, std::uint64_t threshold, std::int64_t delta) {
         const std::uint64_t value = wide ? be64(raw, at) : be32(raw, at);
         if (value < threshold) continue;
         if (wide) {
-            put64(raw, at, shifted(value, delta, std::uint64_t(std::numeric_limits<std::int64_t>::max())));
+            put64(raw, at,
+                  shifted(value, delta, std::uint64_t(std::numeric_limits<std::int64_t>::max())));
         } else {
             put32(raw, at, std::uint32_t(shifted(value, delta, 0xFFFF'FFFFu)));
         }
@@ -345,7 +349,9 @@ Bytes serialize(const Box& box) {
     return out;
 }
 
-LoadedMoov loadMoov(const FileIn& in) { return loadMoovFrom(in, topLevel(in)); }
+LoadedMoov loadMoov(const FileIn& in) {
+    return loadMoovFrom(in, topLevel(in));
+}
 
 void adjustOffsets(Box& box, std::uint64_t threshold, std::int64_t delta) {
     // Depth-first in document order without recursion, so no tree can exhaust the stack.
@@ -372,9 +378,15 @@ std::vector<ByteRange> mediaRanges(const FileIn& in) {
     return ranges;
 }
 
-std::optional<std::string> itemName(const Box& item) { return textOf(item, "name"); }
-std::optional<std::string> itemMean(const Box& item) { return textOf(item, "mean"); }
-std::optional<Bytes> sub(const Box& item, std::string_view type) { return subBox(item, type); }
+std::optional<std::string> itemName(const Box& item) {
+    return textOf(item, "name");
+}
+std::optional<std::string> itemMean(const Box& item) {
+    return textOf(item, "mean");
+}
+std::optional<Bytes> sub(const Box& item, std::string_view type) {
+    return subBox(item, type);
+}
 
 BoxPtr makeItem(const std::string& code) {
     const Bytes zero4(4, 0);
@@ -414,18 +426,19 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     Box& moov = *loaded.box;
     const bool create = isrc.has_value();
 
-    Box* udta = child(moov, "udta", create, [] {
-        return std::make_shared<Box>("udta", Bytes{}, std::vector<BoxPtr>{});
-    });
-    Box* meta = udta ? child(*udta, "meta", create, [] {
-        return std::make_shared<Box>("meta", Bytes{}, std::vector<BoxPtr>{newHdlr()}, Bytes(4, 0));
-    })
+    Box* udta = child(moov, "udta", create,
+                      [] { return std::make_shared<Box>("udta", Bytes{}, std::vector<BoxPtr>{}); });
+    Box* meta = udta ? child(*udta, "meta", create,
+                             [] {
+                                 return std::make_shared<Box>(
+                                     "meta", Bytes{}, std::vector<BoxPtr>{newHdlr()}, Bytes(4, 0));
+                             })
                      : nullptr;
     if (meta && !meta->children) throw TagError::unsupported(msg::mp4Layout);
-    Box* ilst = meta ? child(*meta, "ilst", create, [] {
-        return std::make_shared<Box>("ilst", Bytes{}, std::vector<BoxPtr>{});
-    })
-                     : nullptr;
+    Box* ilst =
+        meta ? child(*meta, "ilst", create,
+                     [] { return std::make_shared<Box>("ilst", Bytes{}, std::vector<BoxPtr>{}); })
+             : nullptr;
     if (ilst) {
         std::erase_if(*ilst->children, [](const BoxPtr& item) { return matches(*item); });
         if (isrc) ilst->children->push_back(makeItem(*isrc));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The command-line front end: picks a mode from the process arguments and runs it, printing one
 // line per file. Window mode is left to the caller, which owns the toolkit.

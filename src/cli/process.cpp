@@ -1,4 +1,5 @@
-#include "core/process.h"
+// SPDX-License-Identifier: MIT
+#include "cli/process.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -10,7 +11,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "core/text.h"
+#include "core/io/text.h"
 
 extern char** environ;
 
@@ -86,8 +87,8 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     } else if (WIFSIGNALED(wstatus)) {
         result.status = 128 + WTERMSIG(wstatus);
     }
-    result.output = text::decodeLossy(reinterpret_cast<const std::uint8_t*>(raw.data()),
-                                      raw.size(), text::Encoding::utf8);
+    result.output = text::decodeLossy(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size(),
+                                      text::Encoding::utf8);
     return result;
 }
 

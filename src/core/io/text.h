@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Text services over ICU: strict and lossy decoding, Unicode trimming and upper-casing,
 // grapheme clusters and canonical equivalence. All strings in and out are UTF-8.

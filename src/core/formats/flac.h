@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // FLAC files: the ISRC is the Vorbis comment entry "ISRC=" in the VORBIS_COMMENT block.
 
@@ -6,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/binary_io.h"
+#include "core/io/binary_io.h"
 
 namespace pelorix::FLACTagger {
 

@@ -1,4 +1,5 @@
-#include "core/audio_tagger.h"
+// SPDX-License-Identifier: MIT
+#include "core/write/audio_tagger.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,14 +14,15 @@
 #include <system_error>
 #include <utility>
 
-#include "core/chunk_file.h"
-#include "core/flac_tagger.h"
-#include "core/id3v2.h"
-#include "core/mp4_tagger.h"
-#include "core/sha256.h"
-#include "core/sys.h"
+#include "core/formats/chunk_file.h"
+#include "core/formats/flac.h"
+#include "core/formats/id3v2.h"
+#include "core/formats/mp3.h"
+#include "core/formats/mp4.h"
+#include "core/io/sha256.h"
+#include "core/io/sys.h"
+#include "core/io/text.h"
 #include "core/tag_error.h"
-#include "core/text.h"
 
 namespace pelorix::AudioTagger {
 
@@ -36,7 +38,7 @@ std::function<void(const fs::path&)>& afterWriteHook() {
 // The audio of a file as one byte stream: its ranges concatenated, read in pieces of at most
 // 1 MiB. The part of a range beyond the end of the file is simply absent, not an error.
 class AudioStream {
-public:
+  public:
     AudioStream(const FileIn& in, std::vector<ByteRange> ranges)
         : in_(in), ranges_(std::move(ranges)) {}
 
@@ -51,8 +53,8 @@ public:
             if (buffer_.empty()) buffer_.resize(pieceSize());
             if (!advised_) in_.adviseSequential(r.offset, r.length);
             advised_ = true;
-            const auto want = std::size_t(std::min<std::uint64_t>({r.length, in_.size() - r.offset,
-                                                                    buffer_.size()}));
+            const auto want = std::size_t(
+                std::min<std::uint64_t>({r.length, in_.size() - r.offset, buffer_.size()}));
             const ssize_t n = sys::pread(in_.fd(), buffer_.data(), want, off_t(r.offset));
             if (n < 0) sys::throwErrno();
             if (n == 0) {  // the file shrank since it was opened
@@ -67,7 +69,7 @@ public:
         return {};
     }
 
-private:
+  private:
     // 1 MiB, or less for less audio: a small file need not clear and fault in a whole piece.
     std::size_t pieceSize() const {
         std::uint64_t total = 0;
@@ -160,8 +162,8 @@ void copyAttributes(int from, const struct stat& st, int to) {
 
 // Flushes a folder's entries (a rename, a new file) to storage.
 void syncFolder(const fs::path& folder) {
-    const int fd = sys::open(folder.empty() ? std::string(".") : folder.string(),
-                             O_RDONLY | O_DIRECTORY);
+    const int fd =
+        sys::open(folder.empty() ? std::string(".") : folder.string(), O_RDONLY | O_DIRECTORY);
     if (fd < 0) sys::throwErrno();
     const int rc = sys::fsync(fd);
     const int err = errno;
@@ -201,7 +203,7 @@ void copyContents(const FileIn& in, int to) {
 // Deletes the temporary file on every way out, but only one this call created and has not
 // yet moved into place: whatever else sits at that name is not ours.
 class TempFileGuard {
-public:
+  public:
     explicit TempFileGuard(fs::path path) : path_(std::move(path)) {}
     ~TempFileGuard() {
         if (armed_) (void)sys::unlink(path_.string());
@@ -211,7 +213,7 @@ public:
     void arm() { armed_ = true; }
     void disarm() { armed_ = false; }
 
-private:
+  private:
     fs::path path_;
     bool armed_ = false;
 };
@@ -241,7 +243,8 @@ bool sameCode(const std::optional<std::string>& a, const std::optional<std::stri
 
 std::optional<std::string> readWith(AudioFormat format, const FileIn& in) {
     switch (format) {
-        case AudioFormat::mp3: return MP3Tagger::readISRC(in);
+        case AudioFormat::mp3:
+            return MP3Tagger::readISRC(in);
         case AudioFormat::wav:
         case AudioFormat::aiff: {
             const auto parsed = ChunkFile::parse(in, format == AudioFormat::wav);
@@ -249,8 +252,10 @@ std::optional<std::string> readWith(AudioFormat format, const FileIn& in) {
             if (!tag) return std::nullopt;
             return ID3v2::isrc(*tag);
         }
-        case AudioFormat::flac: return FLACTagger::readISRC(in);
-        case AudioFormat::m4a: return MP4Tagger::readISRC(in);
+        case AudioFormat::flac:
+            return FLACTagger::readISRC(in);
+        case AudioFormat::m4a:
+            return MP4Tagger::readISRC(in);
     }
     throw TagError::unsupported(msg::unsupportedType);
 }
@@ -258,11 +263,21 @@ std::optional<std::string> readWith(AudioFormat format, const FileIn& in) {
 void writeWith(AudioFormat format, const FileIn& in, FileOut& out,
                const std::optional<std::string>& isrc) {
     switch (format) {
-        case AudioFormat::mp3: MP3Tagger::write(in, out, isrc); return;
-        case AudioFormat::wav: ChunkFile::write(in, out, true, isrc); return;
-        case AudioFormat::aiff: ChunkFile::write(in, out, false, isrc); return;
-        case AudioFormat::flac: FLACTagger::write(in, out, isrc); return;
-        case AudioFormat::m4a: MP4Tagger::write(in, out, isrc); return;
+        case AudioFormat::mp3:
+            MP3Tagger::write(in, out, isrc);
+            return;
+        case AudioFormat::wav:
+            ChunkFile::write(in, out, true, isrc);
+            return;
+        case AudioFormat::aiff:
+            ChunkFile::write(in, out, false, isrc);
+            return;
+        case AudioFormat::flac:
+            FLACTagger::write(in, out, isrc);
+            return;
+        case AudioFormat::m4a:
+            MP4Tagger::write(in, out, isrc);
+            return;
     }
     throw TagError::unsupported(msg::unsupportedType);
 }
@@ -305,7 +320,8 @@ std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
             if (start >= size) return {};
             return {{start, size - start}};
         }
-        case AudioFormat::m4a: return MP4Tagger::mediaRanges(in);
+        case AudioFormat::m4a:
+            return MP4Tagger::mediaRanges(in);
     }
     return {};
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The one entry point for reading, writing and removing a file's code, with the safety
 // procedure around every write: temporary file, read-back, audio check, backup, replace.
@@ -8,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/audio_format.h"
-#include "core/binary_io.h"
+#include "core/formats/detect.h"
+#include "core/io/binary_io.h"
 
 namespace pelorix::AudioTagger {
 
@@ -34,7 +35,8 @@ std::filesystem::path makeBackup(const std::filesystem::path& path);
 
 namespace testing {
 // Test only: called with the temporary file's path after the codec has written it (every byte
-// in the file, not yet flushed to storage), before any verification. Lets a test play a writer that damages the audio. Not thread-safe.
+// in the file, not yet flushed to storage), before any verification. Lets a test play a writer that
+// damages the audio. Not thread-safe.
 void setAfterWriteHook(std::function<void(const std::filesystem::path& tmp)> hook);
 }  // namespace testing
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // SHA-256 with incremental update, over OpenSSL's EVP interface (SHA-NI where the CPU has it).
 
@@ -11,7 +12,7 @@
 namespace pelorix {
 
 class Sha256 {
-public:
+  public:
     Sha256();
     ~Sha256();
     Sha256(const Sha256&) = delete;
@@ -23,7 +24,7 @@ public:
     // 64 lower-case hexadecimal digits.
     std::string hexDigest();
 
-private:
+  private:
     struct Ctx;
     std::unique_ptr<Ctx> ctx_;
 };

@@ -1,4 +1,5 @@
-#include "core/cli.h"
+// SPDX-License-Identifier: MIT
+#include "cli/cli.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,11 +8,11 @@
 #include <exception>
 #include <filesystem>
 
-#include "core/audio_tagger.h"
 #include "core/isrc.h"
+#include "core/write/audio_tagger.h"
 
-#if __has_include("core/self_test.h")
-#include "core/self_test.h"
+#if __has_include("cli/self_test.h")
+#include "cli/self_test.h"
 #define PELORIX_HAVE_SELF_TEST 1
 #endif
 
@@ -27,7 +28,9 @@ std::optional<std::size_t> indexOf(const Args& args, std::string_view word) {
     return std::size_t(it - args.begin());
 }
 
-bool has(const Args& args, std::string_view word) { return indexOf(args, word).has_value(); }
+bool has(const Args& args, std::string_view word) {
+    return indexOf(args, word).has_value();
+}
 
 std::string hex2(unsigned v) {
     static const char digits[] = "0123456789abcdef";
@@ -135,8 +138,10 @@ Mode chooseMode(const Args& args) {
 
 std::optional<int> run(const Args& args, std::ostream& out) {
     switch (chooseMode(args)) {
-        case Mode::selfTest: return runSelfTest(out);
-        case Mode::read: return readFiles(args, *indexOf(args, "--read") + 1, out);
+        case Mode::selfTest:
+            return runSelfTest(out);
+        case Mode::read:
+            return readFiles(args, *indexOf(args, "--read") + 1, out);
         case Mode::write: {
             const std::size_t j = *indexOf(args, "--write");
             const auto code = ISRC::parse(args[j + 1]);
@@ -146,10 +151,16 @@ std::optional<int> run(const Args& args, std::ostream& out) {
             }
             return writeFiles(args, j + 2, code->code(), out);
         }
-        case Mode::remove: return writeFiles(args, *indexOf(args, "--remove") + 1, std::nullopt, out);
-        case Mode::help: out << usage(); return 0;
-        case Mode::version: out << "pelorix " << PELORIX_VERSION << '\n'; return 0;
-        case Mode::window: return std::nullopt;
+        case Mode::remove:
+            return writeFiles(args, *indexOf(args, "--remove") + 1, std::nullopt, out);
+        case Mode::help:
+            out << usage();
+            return 0;
+        case Mode::version:
+            out << "pelorix " << PELORIX_VERSION << '\n';
+            return 0;
+        case Mode::window:
+            return std::nullopt;
     }
     return std::nullopt;
 }
@@ -165,12 +176,18 @@ std::string escapeControls(std::string_view text) {
             at += 1;
             continue;
         }
-        if (cp == '\n') shown += "\\n";
-        else if (cp == '\t') shown += "\\t";
-        else if (cp == '\r') shown += "\\r";
-        else if (cp < 0x20 || cp == 0x7F) shown += "\\x" + hex2(unsigned(cp));
-        else if (cp >= 0x80 && cp <= 0x9F) shown += "\\u00" + hex2(unsigned(cp));
-        else shown.append(text.substr(at, len));
+        if (cp == '\n')
+            shown += "\\n";
+        else if (cp == '\t')
+            shown += "\\t";
+        else if (cp == '\r')
+            shown += "\\r";
+        else if (cp < 0x20 || cp == 0x7F)
+            shown += "\\x" + hex2(unsigned(cp));
+        else if (cp >= 0x80 && cp <= 0x9F)
+            shown += "\\u00" + hex2(unsigned(cp));
+        else
+            shown.append(text.substr(at, len));
         at += len;
     }
     return shown;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Runs a helper program and captures what it prints. No shell is involved: the arguments reach
 // the program exactly as given, so file names with spaces or quotes need no escaping.

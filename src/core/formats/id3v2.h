@@ -1,12 +1,13 @@
+// SPDX-License-Identifier: MIT
 #pragma once
-// ID3v2.3/2.4 tags (shared by MP3, WAV and AIFF) and the MP3 tagger.
+// ID3v2.3/2.4 tags, shared by MP3, WAV and AIFF.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/binary_io.h"
+#include "core/io/binary_io.h"
 
 namespace pelorix::ID3v2 {
 
@@ -38,13 +39,7 @@ std::optional<std::string> isrc(const Tag& tag);
 // The bytes of the complete new tag with the TSRC frame replaced (code given) or removed (none),
 // or none when no tag is to be written at all. Throws TagError::unsupported when the result
 // cannot be described by its size fields.
-std::optional<Bytes> settingISRC(const std::optional<Tag>& tag, const std::optional<std::string>& isrc);
+std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
+                                 const std::optional<std::string>& isrc);
 
 }  // namespace pelorix::ID3v2
-
-namespace pelorix::MP3Tagger {
-
-std::optional<std::string> readISRC(const FileIn& in);
-void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
-
-}  // namespace pelorix::MP3Tagger

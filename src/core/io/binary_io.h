@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // File streams and byte codecs. Input is never loaded whole: headers and metadata are read into
 // memory, audio moves from input to output inside the kernel or through a buffer of at most
@@ -48,7 +49,7 @@ void append(Bytes& to, std::string_view ascii);
 // A bounds-checked cursor over a byte range. Reads past the end never touch memory: `ok()`
 // turns false and the read returns 0, so a parser checks once after a group of reads.
 class ByteReader {
-public:
+  public:
     ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     explicit ByteReader(const Bytes& b) : ByteReader(b.data(), b.size()) {}
 
@@ -68,7 +69,7 @@ public:
     std::uint64_t readU64BE();
     Bytes readBytes(std::size_t n);
 
-private:
+  private:
     bool take(std::size_t n);
     const std::uint8_t* data_;
     std::size_t size_;
@@ -80,7 +81,7 @@ class FileOut;
 
 // A file opened for reading. `size` is fixed when the file is opened.
 class FileIn {
-public:
+  public:
     // Throws TagError::io "Cannot open the file: <platform text>".
     explicit FileIn(const std::filesystem::path& path);
     ~FileIn();
@@ -107,7 +108,7 @@ public:
     // (clean ones only; the file itself is untouched).
     void adviseDone(std::uint64_t offset, std::uint64_t count) const;
 
-private:
+  private:
     void copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
 
     std::filesystem::path path_;
@@ -123,7 +124,7 @@ private:
 // A new file being written. The destructor closes without reporting; call close() when the
 // contents matter: it flushes to storage and reports every failure.
 class FileOut {
-public:
+  public:
     enum class Mode {
         exclusive,  // O_CREAT|O_EXCL|O_NOFOLLOW, mode 0600: never follows or reuses what is there
         replace     // create or truncate (test fixtures, the self test's sample files)
@@ -154,7 +155,7 @@ public:
     // Pushes buffered bytes to the file so that the descriptor's offset equals position().
     void flushBuffer();
 
-private:
+  private:
     friend class FileIn;  // its copy appends through the descriptor and reports it here
     void appended(std::uint64_t count);
     void startWriteback();

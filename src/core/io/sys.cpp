@@ -1,4 +1,5 @@
-#include "core/sys.h"
+// SPDX-License-Identifier: MIT
+#include "core/io/sys.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,7 +38,9 @@ auto retry(F f) {
 }
 }  // namespace
 
-void setFaultHook(FaultHook h) { hook() = std::move(h); }
+void setFaultHook(FaultHook h) {
+    hook() = std::move(h);
+}
 
 int open(const std::string& path, int flags, mode_t mode) {
     if (injected(Op::open, path)) return -1;
@@ -156,8 +159,12 @@ int Fsync::wait() {
     return result_;
 }
 
-void throwErrno() { throwErrno(errno); }
+void throwErrno() {
+    throwErrno(errno);
+}
 
-void throwErrno(int err) { throw std::system_error(err, std::generic_category()); }
+void throwErrno(int err) {
+    throw std::system_error(err, std::generic_category());
+}
 
 }  // namespace pelorix::sys

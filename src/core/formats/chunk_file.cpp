@@ -1,4 +1,5 @@
-#include "core/chunk_file.h"
+// SPDX-License-Identifier: MIT
+#include "core/formats/chunk_file.h"
 
 #include <algorithm>
 

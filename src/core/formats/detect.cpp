@@ -1,24 +1,30 @@
-#include "core/audio_format.h"
+// SPDX-License-Identifier: MIT
+#include "core/formats/detect.h"
 
-#include "core/binary_io.h"
-#include "core/id3v2.h"
+#include "core/formats/id3v2.h"
+#include "core/io/binary_io.h"
 #include "core/tag_error.h"
 
 namespace pelorix {
 
 std::string_view AudioFormat::label() const {
     switch (kind_) {
-        case mp3: return "MP3";
-        case wav: return "WAV";
-        case aiff: return "AIFF";
-        case flac: return "FLAC";
-        case m4a: return "M4A";
+        case mp3:
+            return "MP3";
+        case wav:
+            return "WAV";
+        case aiff:
+            return "AIFF";
+        case flac:
+            return "FLAC";
+        case m4a:
+            return "M4A";
     }
     return "";
 }
 
 const std::set<std::string>& AudioFormat::extensions() {
-    static const std::set<std::string> set = {"mp3", "wav",  "wave", "aif", "aiff",
+    static const std::set<std::string> set = {"mp3",  "wav",  "wave", "aif", "aiff",
                                               "aifc", "flac", "m4a",  "mp4"};
     return set;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // MP4/M4A: the box tree of the `moov` box and the freeform ISRC item in moov/udta/meta/ilst.
 
@@ -9,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/binary_io.h"
+#include "core/io/binary_io.h"
 
 namespace pelorix::MP4Tagger {
 
@@ -24,9 +25,11 @@ struct Box {
     Bytes prefix;   // the 4 version/flags bytes of an ISO-style `meta`, otherwise empty
     Bytes trailer;  // fewer than 8 bytes after the last child
 
-    Box(std::string type, Bytes raw = {}, std::optional<std::vector<BoxPtr>> children = std::nullopt,
-        Bytes prefix = {})
-        : type(std::move(type)), raw(std::move(raw)), children(std::move(children)),
+    Box(std::string type, Bytes raw = {},
+        std::optional<std::vector<BoxPtr>> children = std::nullopt, Bytes prefix = {})
+        : type(std::move(type)),
+          raw(std::move(raw)),
+          children(std::move(children)),
           prefix(std::move(prefix)) {}
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // RIFF/WAVE (little-endian, "id3 " chunk) and AIFF/AIFF-C (big-endian, "ID3 " chunk) files.
 
@@ -6,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "core/binary_io.h"
-#include "core/id3v2.h"
+#include "core/formats/id3v2.h"
+#include "core/io/binary_io.h"
 
 namespace pelorix::ChunkFile {
 
 struct Chunk {
-    std::string id;                // 4 characters, as fourCC reads them
+    std::string id;                  // 4 characters, as fourCC reads them
     std::uint64_t headerOffset = 0;  // file offset of the 8-byte header
     std::uint64_t size = 0;          // data bytes: the declared size, cut to the file
     friend bool operator==(const Chunk&, const Chunk&) = default;

@@ -1,4 +1,5 @@
-#include "core/self_test.h"
+// SPDX-License-Identifier: MIT
+#include "cli/self_test.h"
 
 #include <unistd.h>
 
@@ -11,12 +12,12 @@
 #include <numbers>
 #include <system_error>
 
-#include "core/audio_format.h"
-#include "core/audio_tagger.h"
-#include "core/binary_io.h"
+#include "core/formats/detect.h"
+#include "core/io/binary_io.h"
+#include "core/io/sha256.h"
+#include "core/io/text.h"
 #include "core/isrc.h"
-#include "core/sha256.h"
-#include "core/text.h"
+#include "core/write/audio_tagger.h"
 
 namespace pelorix::SelfTest {
 
@@ -33,7 +34,7 @@ constexpr std::uint64_t kDecodedHeaderSkip = 4096;
 // A private folder for the run's files, removed again on every way out. mkdtemp makes a name
 // nobody else holds and a folder only we can enter, so no one can plant links among the files.
 class WorkFolder {
-public:
+  public:
     WorkFolder() {
         std::error_code ec;
         fs::path tmp = fs::temp_directory_path(ec);
@@ -62,7 +63,7 @@ public:
         return path_;
     }
 
-private:
+  private:
     fs::path path_;
     std::error_code error_;
 };
@@ -123,10 +124,8 @@ std::optional<FFmpegTarget> ffmpegTarget(const Target& t) {
         FFmpegTarget target;
     };
     static const Row rows[] = {
-        {"AIFF", "BEI16", {"aiff", "pcm_s16be"}},
-        {"flac", "flac", {"flac", "flac"}},
-        {"m4af", "aac", {"ipod", "aac"}},
-        {"m4af", "alac", {"ipod", "alac"}},
+        {"AIFF", "BEI16", {"aiff", "pcm_s16be"}}, {"flac", "flac", {"flac", "flac"}},
+        {"m4af", "aac", {"ipod", "aac"}},         {"m4af", "alac", {"ipod", "alac"}},
         {"caff", "LEI16", {"caf", "pcm_s16le"}},
     };
     for (const auto& r : rows) {
@@ -136,7 +135,9 @@ std::optional<FFmpegTarget> ffmpegTarget(const Target& t) {
 }
 
 // ffmpeg reads "-" as a pipe and "name:" as a protocol; the file protocol takes any path as is.
-std::string ffmpegPath(const fs::path& p) { return "file:" + p.string(); }
+std::string ffmpegPath(const fs::path& p) {
+    return "file:" + p.string();
+}
 
 }  // namespace
 
@@ -149,7 +150,9 @@ Tools Tools::platform() {
     return ffmpeg();
 }
 
-Tools Tools::ffmpeg() { return {"ffmpeg", "ffmpeg", "ffprobe", "ffprobe", false}; }
+Tools Tools::ffmpeg() {
+    return {"ffmpeg", "ffmpeg", "ffprobe", "ffprobe", false};
+}
 
 const std::vector<Conversion>& conversions() {
     // One M4A with the index in front of the media, one behind it: both MP4 layouts.
@@ -170,17 +173,22 @@ const Target& decodeTarget() {
 std::vector<std::string> converterArguments(const Tools& tools, const Target& target,
                                             const fs::path& source, const fs::path& destination) {
     if (tools.native) {
-        return {"-f", target.fileFormat, "-d", target.dataFormat, source.string(),
+        return {"-f",
+                target.fileFormat,
+                "-d",
+                target.dataFormat,
+                source.string(),
                 destination.string()};
     }
     auto ff = ffmpegTarget(target);
     if (!ff) return {};
     // Only the first audio stream, no metadata and no encoder names: the output then depends
     // on the audio alone, so two decodes of the same sound are the same bytes.
-    std::vector<std::string> args = {"-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                                     "-i", ffmpegPath(source), "-map", "0:a:0", "-map_metadata",
-                                     "-1", "-map_chapters", "-1", "-fflags", "+bitexact",
-                                     "-flags:a", "+bitexact", "-c:a", ff->codec};
+    std::vector<std::string> args = {
+        "-nostdin", "-hide_banner",     "-loglevel", "error",   "-y",
+        "-i",       ffmpegPath(source), "-map",      "0:a:0",   "-map_metadata",
+        "-1",       "-map_chapters",    "-1",        "-fflags", "+bitexact",
+        "-flags:a", "+bitexact",        "-c:a",      ff->codec};
     if (target.moovFirst) {
         args.insert(args.end(), {"-movflags", "+faststart"});
     }
@@ -197,8 +205,8 @@ ProcessResult convert(const Tools& tools, const Target& target, const fs::path& 
                       const fs::path& destination) {
     auto args = converterArguments(tools, target, source, destination);
     if (args.empty()) {
-        return {-1, "no converter options for -f " + target.fileFormat + " -d " +
-                        target.dataFormat};
+        return {-1,
+                "no converter options for -f " + target.fileFormat + " -d " + target.dataFormat};
     }
     return runProcess(tools.converter, args);
 }
@@ -214,7 +222,9 @@ void Session::check(bool condition, const std::string& message) {
     }
 }
 
-void Session::line(const std::string& text) { out_ << text << '\n' << std::flush; }
+void Session::line(const std::string& text) {
+    out_ << text << '\n' << std::flush;
+}
 
 // ---- fixtures ---------------------------------------------------------------------------------
 
@@ -302,8 +312,7 @@ void makeMP3(const fs::path& path) {
 
 // ---- scenario ---------------------------------------------------------------------------------
 
-std::optional<std::string> pcmHash(const Tools& tools, const fs::path& file,
-                                   const fs::path& work) {
+std::optional<std::string> pcmHash(const Tools& tools, const fs::path& file, const fs::path& work) {
     fs::path out = work / ("decoded-" + file.filename().string() + ".caf");
     std::error_code ignored;
     fs::remove(out, ignored);
@@ -377,7 +386,9 @@ void exercise(Session& s, const std::string& label, const fs::path& file, const 
 
 // ---- the run ----------------------------------------------------------------------------------
 
-int run() { return run(std::cout); }
+int run() {
+    return run(std::cout);
+}
 
 int run(std::ostream& out, const Tools& tools) {
     Session s(out, tools);
@@ -385,9 +396,9 @@ int run(std::ostream& out, const Tools& tools) {
 
     auto normalised = ISRC::parse("fi-abc-26-00001");
     s.check(normalised && normalised->code() == kFirstCode, "ISRC normalises");
-    s.check(!ISRC::parse("FIABC260000") && !ISRC::parse("1IABC2600001") &&
-                !ISRC::parse("FIABC26A0001"),
-            "ISRC rejects bad input");
+    s.check(
+        !ISRC::parse("FIABC260000") && !ISRC::parse("1IABC2600001") && !ISRC::parse("FIABC26A0001"),
+        "ISRC rejects bad input");
     auto base = ISRC::parse(kFirstCode);
     auto advanced = base ? base->advanced(9) : std::nullopt;
     s.check(advanced && advanced->formatted() == "FI-ABC-26-00010", "ISRC advances");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Every POSIX call that touches the user's files goes through this seam, so tests can make any
 // one of them fail on purpose and check that nothing was lost. In production the hook is empty
@@ -13,8 +14,22 @@
 
 namespace pelorix::sys {
 
-enum class Op { open, read, write, fsync, close, rename, unlink, fchmod, fchown, link, mkdir, copyRange,
-                setxattr, startWriteback };
+enum class Op {
+    open,
+    read,
+    write,
+    fsync,
+    close,
+    rename,
+    unlink,
+    fchmod,
+    fchown,
+    link,
+    mkdir,
+    copyRange,
+    setxattr,
+    startWriteback
+};
 
 // A fault hook returns 0 to let the call through, or an errno value to fail it with.
 using FaultHook = std::function<int(Op, const std::string& path)>;
@@ -50,7 +65,7 @@ int startWriteback(int fd, off_t offset, off_t count);
 // is consulted when it starts, so an injected failure keeps its place in the order of calls.
 // The destructor waits; the descriptor must stay open until then.
 class Fsync {
-public:
+  public:
     explicit Fsync(int fd);
     ~Fsync();
     Fsync(const Fsync&) = delete;
@@ -60,7 +75,7 @@ public:
     // True once the flush has finished (without waiting for it).
     bool done() const { return done_.load(std::memory_order_acquire); }
 
-private:
+  private:
     std::atomic<bool> done_{false};
     std::thread thread_;
     int result_ = 0;

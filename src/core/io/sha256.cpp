@@ -1,4 +1,5 @@
-#include "core/sha256.h"
+// SPDX-License-Identifier: MIT
+#include "core/io/sha256.h"
 
 #include <openssl/evp.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The five containers and the detection of a file's container from its first bytes.
 
@@ -11,7 +12,7 @@ namespace pelorix {
 class FileIn;
 
 class AudioFormat {
-public:
+  public:
     enum Kind { mp3, wav, aiff, flac, m4a };
 
     constexpr AudioFormat(Kind k) : kind_(k) {}  // NOLINT: implicit by design
@@ -30,7 +31,7 @@ public:
     // The lower-case extensions (no dot) that a folder scan picks up.
     static const std::set<std::string>& extensions();
 
-private:
+  private:
     Kind kind_;
 };
 

@@ -1,10 +1,11 @@
-#include "core/flac_tagger.h"
+// SPDX-License-Identifier: MIT
+#include "core/formats/flac.h"
 
 #include <algorithm>
 
-#include "core/id3v2.h"
+#include "core/formats/id3v2.h"
+#include "core/io/text.h"
 #include "core/tag_error.h"
-#include "core/text.h"
 
 namespace pelorix::FLACTagger {
 
@@ -184,8 +185,10 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         std::uint8_t first = std::uint8_t(b.type | (i + 1 == blocks.size() ? kLastBlock : 0));
         std::uint64_t n = b.length;
         out.write(Bytes{first, std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)});
-        if (b.offset == 0) out.write(data);
-        else in.copy(b.offset, b.length, out);
+        if (b.offset == 0)
+            out.write(data);
+        else
+            in.copy(b.offset, b.length, out);
     }
     if (in.size() > audioOffset) in.copy(audioOffset, in.size() - audioOffset, out);
 }

@@ -1,9 +1,10 @@
-#include "core/id3v2.h"
+// SPDX-License-Identifier: MIT
+#include "core/formats/id3v2.h"
 
 #include <algorithm>
 
+#include "core/io/text.h"
 #include "core/tag_error.h"
-#include "core/text.h"
 
 namespace pelorix::ID3v2 {
 
@@ -24,7 +25,9 @@ constexpr std::uint8_t kV4DataLength = 0x01;
 constexpr std::uint8_t kV4Encrypted = 0x04;
 constexpr std::uint8_t kV4Compressed = 0x08;
 
-bool isFrameIDByte(std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); }
+bool isFrameIDByte(std::uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z');
+}
 
 std::uint32_t frameSize(const Bytes& body, std::size_t at, std::uint8_t version) {
     return version == 4 ? synchsafeDecode(body, at) : be32(body, at);
@@ -64,7 +67,8 @@ std::optional<std::string> decodeText(const std::uint8_t* data, std::size_t size
                                       std::uint8_t encoding) {
     using text::Encoding;
     switch (encoding) {
-        case 0: return text::decode(data, size, Encoding::latin1);
+        case 0:
+            return text::decode(data, size, Encoding::latin1);
         case 1:
             if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
                 return text::decode(data + 2, size - 2, Encoding::utf16le);
@@ -73,9 +77,12 @@ std::optional<std::string> decodeText(const std::uint8_t* data, std::size_t size
                 return text::decode(data + 2, size - 2, Encoding::utf16be);
             }
             return text::decode(data, size, Encoding::utf16le);
-        case 2: return text::decode(data, size, Encoding::utf16be);
-        case 3: return text::decode(data, size, Encoding::utf8);
-        default: return std::nullopt;
+        case 2:
+            return text::decode(data, size, Encoding::utf16be);
+        case 3:
+            return text::decode(data, size, Encoding::utf8);
+        default:
+            return std::nullopt;
     }
 }
 
@@ -169,7 +176,8 @@ std::optional<std::string> isrc(const Tag& tag) {
     while (start < s.size()) {
         std::size_t end = s.find('\0', start);
         if (end == std::string::npos) end = s.size();
-        if (end > start) return text::trimWhitespaceAndNewlines(std::string_view(s).substr(start, end - start));
+        if (end > start)
+            return text::trimWhitespaceAndNewlines(std::string_view(s).substr(start, end - start));
         start = end + 1;
     }
     return std::nullopt;
@@ -226,45 +234,3 @@ std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
 }
 
 }  // namespace pelorix::ID3v2
-
-namespace pelorix::MP3Tagger {
-
-namespace {
-
-// The leading tag's length (footer included) and the tag itself, or none without a tag.
-struct Leading {
-    std::uint64_t length = 0;
-    std::optional<ID3v2::Tag> tag;
-};
-
-Leading readLeadingTag(const FileIn& in) {
-    Leading lead;
-    auto total = ID3v2::totalSize(in.read(0, 10));
-    if (!total) return lead;
-    if (*total > in.size()) throw TagError::malformed(msg::id3Truncated);
-    lead.length = *total;
-    lead.tag = ID3v2::parse(in.read(0, std::int64_t(*total)));
-    return lead;
-}
-
-}  // namespace
-
-std::optional<std::string> readISRC(const FileIn& in) {
-    Leading lead = readLeadingTag(in);
-    if (!lead.tag) return std::nullopt;
-    return ID3v2::isrc(*lead.tag);
-}
-
-void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {
-    Leading lead = readLeadingTag(in);
-    const std::uint64_t audioStart = lead.length;
-    {
-        // The rebuilt tag goes out before the audio, and no copy of it stays alongside the piece.
-        const std::optional<Bytes> bytes = ID3v2::settingISRC(lead.tag, isrc);
-        lead = Leading{};
-        if (bytes.has_value()) out.write(bytes->data(), bytes->size());
-    }
-    in.copy(audioStart, in.size() - audioStart, out);
-}
-
-}  // namespace pelorix::MP3Tagger

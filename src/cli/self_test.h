@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The built-in self test: checks the code parser, then drives the real tagging driver through
 // write, read back, replace, backup, rewrite and removal on generated files of every format,
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/process.h"
+#include "cli/process.h"
 
 namespace pelorix::SelfTest {
 
@@ -51,15 +52,13 @@ std::vector<std::string> converterArguments(const Tools& tools, const Target& ta
                                             const std::filesystem::path& source,
                                             const std::filesystem::path& destination);
 // The inspector's arguments for opening `file`.
-std::vector<std::string> inspectorArguments(const Tools& tools,
-                                            const std::filesystem::path& file);
-ProcessResult convert(const Tools& tools, const Target& target,
-                      const std::filesystem::path& source,
+std::vector<std::string> inspectorArguments(const Tools& tools, const std::filesystem::path& file);
+ProcessResult convert(const Tools& tools, const Target& target, const std::filesystem::path& source,
                       const std::filesystem::path& destination);
 
 // The counters and the report of one run.
 class Session {
-public:
+  public:
     Session(std::ostream& out, Tools tools) : out_(out), tools_(std::move(tools)) {}
 
     // Counts a pass silently, or a failure with the line "  FAIL: " + message.
@@ -70,7 +69,7 @@ public:
     int failures() const { return failures_; }
     const Tools& tools() const { return tools_; }
 
-private:
+  private:
     std::ostream& out_;
     Tools tools_;
     int passes_ = 0;
