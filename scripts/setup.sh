@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config libicu-dev libssl-dev qt6-base-dev qt6-base-dev-tools libgtest-dev
+  # formatting check
+  clang-format
   # the self test's converter and inspector
   ffmpeg
   # interoperability tests: other tools that must see what we write
