@@ -118,3 +118,34 @@ if not os.path.isdir("small"):
             shutil.copyfile("t." + ext, os.path.join(folder, "f%03d.%s" % (i, ext)))
     os.rename("small.tmp", "small")
 print("files ready in", scratch)
+
+# 1,000 small files of four formats, 80–880 KB, for a batch written in one command.
+if not os.path.isdir("batch"):
+    os.makedirs("batch.tmp")
+    for i in range(1000):
+        ext = ("wav", "flac", "mp3", "m4a")[i % 4]
+        seconds = 0.5 + (i % 10) * 0.5  # from about 80 KB to 880 KB of WAV
+        name = os.path.join("batch.tmp", "t%04d.%s" % (i, ext))
+        if i < 40:  # the first ten of each kind are made; the rest are copies of them
+            codec = {"wav": ["-c:a", "pcm_s16le"], "flac": ["-c:a", "flac"],
+                     "mp3": ["-c:a", "libmp3lame", "-b:a", "320k"],
+                     "m4a": ["-c:a", "aac", "-b:a", "256k"]}[ext]
+            ff("-i", "seed.wav", "-t", str(seconds), *codec, name)
+        else:
+            shutil.copyfile(os.path.join("batch.tmp", "t%04d.%s" % (i % 40, ext)), name)
+    os.rename("batch.tmp", "batch")
+
+# Metadata far larger than the code: an MP3 with a 250 MB picture, an M4A whose moov holds a
+# 500 MB cover. Reading the code must not hold either.
+if not have("huge-picture.mp3"):
+    from mutagen.id3 import ID3, APIC
+    shutil.copyfile("t.mp3", "huge-picture.mp3")
+    tag = ID3("huge-picture.mp3")
+    tag.add(APIC(encoding=0, mime="image/png", type=3, desc="huge", data=os.urandom(250 << 20)))
+    tag.save("huge-picture.mp3", v2_version=4)
+if not have("huge-moov.m4a"):
+    from mutagen.mp4 import MP4, MP4Cover
+    shutil.copyfile("t.m4a", "huge-moov.m4a")
+    f = MP4("huge-moov.m4a")
+    f["covr"] = [MP4Cover(os.urandom(500 << 20), imageformat=MP4Cover.FORMAT_PNG)]
+    f.save()

@@ -142,7 +142,6 @@ if not only or "read" in only:
         f.write("\n".join(small))
     # xargs could split the list over several processes; make sure it does not.
     assert len(" ".join(small)) < 2_000_000
-    here = os.path.dirname(os.path.abspath(__file__))
     rt, loads = run_case([
         ("pelorix --read", None, f"xargs -a {listfile} -d '\\n' {P} --read"),
         *([("core --read", None, f"xargs -a {listfile} -d '\\n' {PC} --read")] if PC else []),
@@ -151,6 +150,69 @@ if not only or "read" in only:
     ])
     all_loads += loads
     read_row = (len(small), {k: statistics.median(v) for k, v in rt.items()})
+
+here = os.path.dirname(os.path.abspath(__file__))
+
+# A batch: 1,000 small files in one command, against mutagen editing them in place.
+batch_row = None
+if not only or "batch" in only:
+    names = sorted(os.listdir(os.path.join(S, "batch")))
+    bwork = os.path.join(S, "batch.work")
+    breset = f"rm -rf {bwork} && cp -r {S}/batch {bwork} && sync -f {bwork}"
+    blist = " ".join(os.path.join(bwork, n) for n in names)
+    bt, loads = run_case([
+        ("pelorix", breset, f"{P} --write {CODE} {blist}"),
+        ("mutagen", breset, f"/usr/bin/python3 {here}/mutagen_write.py {blist}"),
+    ])
+    all_loads += loads
+    sh(breset)
+    sh(f"{P} --write {CODE} {blist}")
+    got = subprocess.run(f"{P} --read {blist}", shell=True, capture_output=True, text=True).stdout
+    assert got.count("FI-ABC-26-00001") == len(names), got[:500]
+    batch_row = (len(names), {k: statistics.median(v) for k, v in bt.items()})
+    sh(f"rm -rf {bwork}")
+
+# Extent sharing: the same writes on loop-mounted XFS (reflink) and btrfs images, root only.
+reflink_rows = []
+if os.geteuid() == 0 and (not only or "reflink" in only):
+    for fstype, mkfs in (("XFS", "mkfs.xfs -q -f -m reflink=1"), ("btrfs", "mkfs.btrfs -q -f")):
+        if not shutil.which(mkfs.split()[0]):
+            continue
+        img, mnt = os.path.join(S, fstype + ".img"), os.path.join(S, fstype + ".mnt")
+        os.makedirs(mnt, exist_ok=True)
+        sh(f"rm -f {img} && truncate -s 4G {img} && {mkfs} {img} && mount -o loop {img} {mnt}")
+        try:
+            for name, src_name, ext in (("WAV 1 GiB", "big.wav", "wav"),
+                                        ("M4A AAC, moov last", "big-moov-last.m4a", "m4a")):
+                src = os.path.join(mnt, "src." + ext)
+                work, copy = os.path.join(mnt, "work." + ext), os.path.join(mnt, "copy." + ext)
+                sh(f"cp {S}/{src_name} {src}")
+                reset = f"rm -f {work} {copy} && cp --reflink=never {src} {work} && sync -f {mnt}"
+                t, loads = run_case([
+                    ("cp+sync", reset, f"cp --reflink=never {src} {copy} && sync {copy}"),
+                    ("reflink", reset, f"cp --reflink=always {src} {copy} && sync {copy}"),
+                    ("pelorix", reset, f"{P} --write {CODE} {work}"),
+                ])
+                all_loads += loads
+                got = subprocess.run([P, "--read", work], capture_output=True, text=True).stdout
+                assert got.strip().endswith("FI-ABC-26-00001"), got
+                reflink_rows.append((fstype, name, os.path.getsize(src),
+                                     {k: statistics.median(v) for k, v in t.items()}))
+        finally:
+            sh(f"umount {mnt} && rm -f {img}")
+
+# Memory when the metadata dwarfs the code: a 250 MB picture, a 500 MB moov.
+huge_rows = []
+if not only or "huge" in only:
+    for name, src_name in (("MP3, 250 MB picture", "huge-picture.mp3"),
+                           ("M4A, 500 MB moov", "huge-moov.m4a")):
+        src = os.path.join(S, src_name)
+        work = os.path.join(S, "work-" + src_name)
+        sh(f"cp {src} {work}")
+        read_kib = peak_kib(f"{P} --read {work}")
+        write_kib = peak_kib(f"{P} --write {CODE} {work}")
+        huge_rows.append((name, os.path.getsize(src), read_kib, write_kib))
+        os.remove(work)
 
 cpu = "unknown"
 try:
@@ -225,6 +287,29 @@ if read_row:
         cr = rmed["core --read"]
         out.append(f"| the same, build without the window | {n} | {secs(cr)} | {n / cr:.0f} | "
                    f"{secs(mr)} | {n / mr:.0f} | {mr / cr:.1f} |")
+if batch_row:
+    n, bmed = batch_row
+    out.append("")
+    out.append("| batch write | files | pelorix | mutagen (in place, not flushed) | × mutagen |")
+    out.append("|---|---|---|---|---|")
+    out.append(f"| WAV, FLAC, MP3, M4A of 80–880 KB, one command | {n} | {secs(bmed['pelorix'])} | "
+               f"{secs(bmed['mutagen'])} | {bmed['pelorix'] / bmed['mutagen']:.2f} |")
+if reflink_rows:
+    out.append("")
+    out.append("| write on a filesystem that shares extents | size | cp+sync | "
+               "cp --reflink+sync | pelorix | × cp+sync | × reflink |")
+    out.append("|---|---|---|---|---|---|---|")
+    for fstype, name, size, m in reflink_rows:
+        p = m["pelorix"]
+        out.append(f"| {name}, {fstype} (loop) | {size / 1e6:.0f} MB | {secs(m['cp+sync'])} | "
+                   f"{m['reflink'] * 1000:.0f} ms | {p * 1000:.0f} ms | {p / m['cp+sync']:.3f} | "
+                   f"{p / m['reflink']:.1f} |")
+if huge_rows:
+    out.append("")
+    out.append("| large metadata | size | peak RSS --read | peak RSS --write |")
+    out.append("|---|---|---|---|")
+    for name, size, r, w in huge_rows:
+        out.append(f"| {name} | {size / 1e6:.0f} MB | {r / 1024:.1f} MiB | {w / 1024:.1f} MiB |")
 text = "\n".join(out)
 print(text)
 with open(os.path.join(S, "results.md"), "w") as f:
