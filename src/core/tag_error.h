@@ -53,6 +53,7 @@ inline constexpr std::string_view mp4Damaged = "The MP4 structure is damaged.";
 inline constexpr std::string_view mp4NoMoov = "The MP4 file has no 'moov' atom.";
 inline constexpr std::string_view mp4HeaderLarge = "The MP4 header is unusually large.";
 inline constexpr std::string_view mp4OffsetsDamaged = "The MP4 chunk offset table is damaged.";
+inline constexpr std::string_view axmlDamaged = "The axml chunk is not well-formed XML.";
 inline constexpr std::string_view mp4TooLarge = "This MP4 file is too large for the edit.";
 
 // Refusals of outputs whose size fields cannot describe them.

@@ -21,11 +21,10 @@ class LoopFilesystem {
         const std::string mkfs = type == "xfs" ? "mkfs.xfs -q -m reflink=1" : "mkfs.btrfs -q";
         const auto image = dir_ / "image", mount = dir_ / "mnt";
         std::filesystem::create_directory(mount);
-        mounted_ = ::geteuid() == 0 &&
-                   runShell("truncate -s 512M " + image.string() + " && " + mkfs + " " +
-                            image.string() + " && mount -o loop " + image.string() + " " +
-                            mount.string())
-                           .status == 0;
+        mounted_ = ::geteuid() == 0 && runShell("truncate -s 512M " + image.string() + " && " +
+                                                mkfs + " " + image.string() + " && mount -o loop " +
+                                                image.string() + " " + mount.string())
+                                               .status == 0;
     }
     ~LoopFilesystem() {
         if (mounted_) runShell("umount " + (dir_ / "mnt").string());
@@ -50,11 +49,11 @@ TEST(Clone, AlignedPartKeepsWholeBlocksOrTheSourceEnd) {
         std::uint64_t in, out, length, size;
         std::optional<Range> part;
     } cases[] = {
-        {100, 100, 10000, 20000, Range{4096, 4096}},       // inside the file: whole blocks only
-        {100, 100, 19900, 20000, Range{4096, 15904}},      // reaching the end: its tail too
-        {100, 4196, 19900, 20000, Range{4096, 15904}},     // congruent offsets
-        {100, 101, 19900, 20000, std::nullopt},            // offsets that never line up
-        {100, 100, 3000, 3100, std::nullopt},              // less than a block
+        {100, 100, 10000, 20000, Range{4096, 4096}},    // inside the file: whole blocks only
+        {100, 100, 19900, 20000, Range{4096, 15904}},   // reaching the end: its tail too
+        {100, 4196, 19900, 20000, Range{4096, 15904}},  // congruent offsets
+        {100, 101, 19900, 20000, std::nullopt},         // offsets that never line up
+        {100, 100, 3000, 3100, std::nullopt},           // less than a block
         {0, 8192, 4096, 1 << 20, Range{0, 4096}},
     };
     for (const auto& c : cases) {
@@ -83,8 +82,8 @@ TEST(Clone, SharedExtentsProveEqualityAndOnlyThen) {
         // The layout of a rewrite: a new head of another length, then the audio at a congruent
         // offset. The head is written, the whole blocks shared.
         const std::uint64_t shift = 3 * block;
-        const auto part = clone::alignedPart(100, 100 + shift, data.size() - 100, block,
-                                             data.size());
+        const auto part =
+            clone::alignedPart(100, 100 + shift, data.size() - 100, block, data.size());
         ASSERT_TRUE(part);
         ASSERT_EQ(::pwrite(b.fd, data.data(), part->offset, off_t(shift)), off_t(part->offset));
         const bool cloned =
@@ -100,13 +99,13 @@ TEST(Clone, SharedExtentsProveEqualityAndOnlyThen) {
         const Bytes copy = readFile(at / "b");
         ASSERT_EQ(copy.size(), data.size() + shift);
         EXPECT_TRUE(std::equal(data.begin(), data.end(), copy.begin() + long(shift)));
-        EXPECT_TRUE(clone::sameExtents(a.fd, part->offset, b.fd, part->offset + shift,
-                                       part->length));
+        EXPECT_TRUE(
+            clone::sameExtents(a.fd, part->offset, b.fd, part->offset + shift, part->length));
         // The written head is not shared, and neither is a shared block once written to.
         EXPECT_FALSE(clone::sameExtents(a.fd, 0, b.fd, shift, part->offset));
         ASSERT_EQ(::pwrite(b.fd, "x", 1, off_t(shift + part->offset + block)), 1);
-        EXPECT_FALSE(clone::sameExtents(a.fd, part->offset, b.fd, part->offset + shift,
-                                        part->length));
+        EXPECT_FALSE(
+            clone::sameExtents(a.fd, part->offset, b.fd, part->offset + shift, part->length));
         EXPECT_TRUE(clone::sameExtents(a.fd, part->offset + 2 * block, b.fd,
                                        part->offset + 2 * block + shift, block));
     }

@@ -16,7 +16,9 @@ namespace pelorix::clone {
 
 namespace {
 
-[[noreturn]] void fail() { throw std::system_error(errno, std::generic_category()); }
+[[noreturn]] void fail() {
+    throw std::system_error(errno, std::generic_category());
+}
 
 // One extent of a file's map: logical start, physical start, length, all in bytes.
 struct Extent {
@@ -111,14 +113,15 @@ bool cloneRange(int in, std::uint64_t inOffset, int out, std::uint64_t outOffset
         case EINVAL:
         case EBADF:  // not a regular file opened the right way for sharing
             return false;
-        default: fail();
+        default:
+            fail();
     }
 }
 
-bool sameExtents(int a, std::uint64_t offsetA, int b, std::uint64_t offsetB,
-                 std::uint64_t length) {
+bool sameExtents(int a, std::uint64_t offsetA, int b, std::uint64_t offsetB, std::uint64_t length) {
     if (length == 0) return true;
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::fstat(a, &sa) != 0 || ::fstat(b, &sb) != 0 || sa.st_dev != sb.st_dev) return false;
     const auto mapA = mapOf(a, offsetA, length);
     if (!mapA) return false;

@@ -34,7 +34,6 @@ bool cloneRange(int in, std::uint64_t inOffset, int out, std::uint64_t outOffset
 // block, at the same place, as the matching byte at `offsetB` of `b`, as the filesystem reports
 // after flushing both maps (FIEMAP). False whenever that cannot be told for sure: holes,
 // extents still being allocated, inline or encoded data, or no FIEMAP at all.
-bool sameExtents(int a, std::uint64_t offsetA, int b, std::uint64_t offsetB,
-                 std::uint64_t length);
+bool sameExtents(int a, std::uint64_t offsetA, int b, std::uint64_t offsetB, std::uint64_t length);
 
 }  // namespace pelorix::clone
