@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config libicu-dev libssl-dev qt6-base-dev qt6-base-dev-tools libgtest-dev
+  # the axml carrier (EBU Core XML in Broadcast WAV)
+  libpugixml-dev
   # formatting check
   clang-format
   # the self test's converter and inspector
