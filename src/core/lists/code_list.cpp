@@ -119,10 +119,13 @@ std::string columnKey(std::string_view cell) {
     return key;
 }
 
-bool namesFile(std::string_view cell) {
-    static const std::array<std::string_view, 8> names = {"file", "filename", "path",  "filepath",
-                                                          "name", "track",    "title", "recording"};
-    return std::find(names.begin(), names.end(), columnKey(cell)) != names.end();
+// How surely a column name means the file: 2 for file/path names, 1 for names of a track.
+int fileNameRank(std::string_view cell) {
+    static const std::array<std::string_view, 4> sure = {"file", "filename", "path", "filepath"};
+    static const std::array<std::string_view, 4> likely = {"name", "track", "title", "recording"};
+    const std::string key = columnKey(cell);
+    if (std::find(sure.begin(), sure.end(), key) != sure.end()) return 2;
+    return std::find(likely.begin(), likely.end(), key) != likely.end() ? 1 : 0;
 }
 
 bool namesCode(std::string_view cell) {
@@ -146,12 +149,9 @@ std::optional<Columns> headerColumns(const std::vector<std::string>& cells) {
     if (code == cells.end()) return std::nullopt;
     Columns columns{
         .file = cells.size(), .code = std::size_t(code - cells.begin()), .header = true};
-    const auto file =
-        std::find_if(cells.begin(), cells.end(), [](auto& c) { return namesFile(c); });
-    if (file != cells.end()) {
-        columns.file = std::size_t(file - cells.begin());
-    } else if (cells.size() == 2) {
-        columns.file = 1 - columns.code;
+    int best = 0;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (const int rank = fileNameRank(cells[i]); rank > best) best = rank, columns.file = i;
     }
     return columns;
 }
