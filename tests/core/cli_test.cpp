@@ -68,6 +68,33 @@ void makeFiles(const TempDir& dir) {
     writeFile(dir / "notes.txt", bytesOf("these are words, not audio"));
 }
 
+// Every file under the folder, hidden ones too, with its bytes.
+std::map<std::string, Bytes> snapshot(const fs::path& dir) {
+    std::map<std::string, Bytes> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = readFile(e.path());
+    }
+    return files;
+}
+
+std::string codeIn(const fs::path& file) {
+    const auto stored = AudioTagger::readISRC(file);
+    return stored ? *stored : "-";
+}
+
+Bytes flacFile(std::uint32_t seed) {
+    return flac::file({{}, {flac::streamInfo(), flac::padding(64)}, audioBytes(64, seed)});
+}
+
+// a.wav and b.wav without a code, "c, d.wav", a.flac (one recording with a.wav) and lists/.
+void makeSongs(const TempDir& dir) {
+    writeFile(dir / "a.wav", wav(audioBytes(100, 1)));
+    writeFile(dir / "b.wav", wav(audioBytes(100, 2)));
+    writeFile(dir / "c, d.wav", wav(audioBytes(100, 3)));
+    writeFile(dir / "a.flac", flacFile(4));
+    fs::create_directory(dir / "lists");
+}
+
 }  // namespace
 
 TEST(CommandLineTest, LinesAndExitCodes) {
@@ -96,6 +123,7 @@ TEST(CommandLineTest, LinesAndExitCodes) {
         {{"--read", "--help"}, "--help\tERROR: " + kNoFile + "\n", 1},
         {{"--write", "not a code", "a.wav", "b.wav"}, "Invalid ISRC\n", 2},
         {{"--write", "FIABC2600001", "--help"}, "ERROR --help: " + kNoFile + "\n", 1},
+        {{"--write", "FIABC2600001", "--", "--read"}, "ERROR --read: " + kNoFile + "\n", 1},
         {{"--remove"}, "", 0},
         {{"--remove", "missing.wav"}, "ERROR missing.wav: " + kNoFile + "\n", 1},
         {{"--help"}, cli::usage(), 0},
@@ -149,17 +177,32 @@ TEST(CommandLineTest, WriteAndRemoveChangeTheFiles) {
                                                     "notes.txt"}));
 }
 
-TEST(CommandLineTest, WithoutADisplayTheWindowModeSaysSoOnStandardError) {
+// The window cannot open here (status 1); a mistyped argument never gets that far (status 2).
+TEST(CommandLineTest, WindowAndUsageErrorsSayOneLineOnStandardError) {
     TempDir dir;
     makeFiles(dir);
     const Bytes a = readFile(dir / "a.wav");
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"--write"}, {"--write", "FIABC2600001"}, {"a.wav"}, {"--", "-x.wav"}}) {
-        SCOPED_TRACE(args.empty() ? "(none)" : args.back());
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{}, 1},
+        {{"--write"}, 1},
+        {{"--write", kCode}, 1},
+        {{"a.wav"}, 1},
+        {{"--", "-x.wav"}, 1},
+        {{"--wirte", kCode, "a.wav"}, 2},
+        {{"-r", "a.wav"}, 2},
+        {{"--read=a.wav"}, 2},
+        {{"--selftes"}, 2},
+        {{"--json"}, 2},
+        {{"--write-list"}, 2},
+        {{"--sequence", kCode}, 2},
+        {{"--sequence", kCode, "--bogus", "a.wav"}, 2},
+        {{"a.wav", "--dry-run"}, 2}};
+    for (const auto& [args, status] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
         const Outcome r = runPelorix(dir.path(), args);
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.status, status);
         EXPECT_EQ(r.out, "");
-        ASSERT_FALSE(r.err.empty());
+        EXPECT_TRUE(r.err.starts_with("pelorix: ")) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
     }
     EXPECT_EQ(readFile(dir / "a.wav"), a);
@@ -189,13 +232,8 @@ TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
         {{"pelorix", "--remove", "--help"}, Mode::remove},
         {{"pelorix", "--help", "--version"}, Mode::help},
         {{"pelorix", "--READ", "-read", "--read=a", "--Help", "-help"}, Mode::usageError},
-        {{"pelorix", "--write", "C", "--", "--read"}, Mode::write},  // "--" ends the mode words
         {{"pelorix", "--write", "C", "--"}, Mode::window},
-        {{"pelorix", "--write", "C", "f", "--dry-run"}, Mode::write},
-        {{"pelorix", "--dry-run"}, Mode::usageError},
-        {{"pelorix", "--write-list", "l.csv"}, Mode::writeList},
         {{"pelorix", "--write-list", "l.csv", "m.csv"}, Mode::usageError},
-        {{"pelorix", "--sequence", "C", "--bogus", "f"}, Mode::usageError},
         {{"pelorix", "--sequence", "C", "--", "--bogus"}, Mode::sequence},
     };
     for (const auto& c : cases) {
@@ -227,50 +265,15 @@ TEST(CommandLineTest, ControlCharactersAreEscaped) {
     for (const auto& c : cases) EXPECT_EQ(cli::escapeControls(c.stored), c.shown) << c.shown;
 }
 
-// ---- lists, sequences, dry runs, JSON -------------------------------------------------------
-
-namespace {
-
-// Every file under the folder, hidden ones too, with its bytes.
-std::map<std::string, Bytes> snapshot(const fs::path& dir) {
-    std::map<std::string, Bytes> files;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) {
-        if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = readFile(e.path());
-    }
-    return files;
-}
-
-std::string codeIn(const fs::path& file) {
-    const auto stored = AudioTagger::readISRC(file);
-    return stored ? *stored : "-";
-}
-
-Bytes flacFile(std::uint32_t seed) {
-    return flac::file({{}, {flac::streamInfo(), flac::padding(64)}, audioBytes(64, seed)});
-}
-
-// a.wav and b.wav without a code, "c, d.wav", a.flac (one recording with a.wav) and lists/.
-void makeSongs(const TempDir& dir) {
-    writeFile(dir / "a.wav", wav(audioBytes(100, 1)));
-    writeFile(dir / "b.wav", wav(audioBytes(100, 2)));
-    writeFile(dir / "c, d.wav", wav(audioBytes(100, 3)));
-    writeFile(dir / "a.flac", flacFile(4));
-    fs::create_directory(dir / "lists");
-}
-
-}  // namespace
-
 TEST(CommandLineTest, ListsAreReadInEveryDialect) {
     struct Case {
         std::string name, list;
         std::map<std::string, std::string> codes;
     };
-    const std::string ab = "../a.wav,FIABC2600001\n../b.wav,FIABC2600002\n";
     const std::map<std::string, std::string> two = {{"a.wav", "FIABC2600001"},
                                                     {"b.wav", "FIABC2600002"}};
     const Case cases[] = {
-        {"header", "file,isrc\n" + ab, two},
-        {"no header", ab, two},
+        {"no header", "../a.wav,FIABC2600001\n../b.wav,FIABC2600002\n", two},
         {"BOM, semicolons, CRLF, header in capitals",
          "\xEF\xBB\xBF"
          "FILENAME;Code\r\n../a.wav;FIABC2600001\r\n../b.wav;FI-ABC-26-00002\r\n",
@@ -302,67 +305,45 @@ TEST(CommandLineTest, ListsAreReadInEveryDialect) {
         const Outcome r = runPelorix(dir.path(), {"--write-list", "lists/list.csv"});
         EXPECT_EQ(r.status, 0) << r.out;
         for (const auto& [file, code] : c.codes) EXPECT_EQ(codeIn(dir / file), code) << file;
-        if (c.codes.size() == 2 && c.codes.count("b.wav")) {
-            EXPECT_EQ(r.out,
-                      "OK lists/../a.wav: FI-ABC-26-00001\nOK lists/../b.wav: FI-ABC-26-00002\n");
-        }
     }
 }
 
 TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
-    struct Case {
-        std::string list, out;
-    };
     const std::string none = "No file was changed (1 problem).\n";
-    const Case cases[] = {
-        {"../a.wav,FIABC2600001\n../b.wav,FIABC26000\n\n../zz.wav,FIABC2600003\n",
-         "lists/l.csv:2: \"FIABC26000\" is not a valid ISRC.\n"
-         "lists/l.csv:4: lists/../zz.wav: No such file.\nNo file was changed (2 problems).\n"},
-        {"../a.wav;FIABC2600001\n../b.wav;FI-ABC-26-00001\n",
+    const std::pair<std::string, std::string> cases[] = {
+        {"../a.wav,FIABC26000\n\n../zz.wav,FIABC2600003\n..,FIABC2600004\n../a.wav,FIABC2600001,x\n"
+         "../b\xE9.wav,FIABC2600002\n",
+         "lists/l.csv:1: \"FIABC26000\" is not a valid ISRC.\nlists/l.csv:3: lists/../zz.wav: No "
+         "such file.\nlists/l.csv:4: lists/..: This is a folder; name its files.\nlists/l.csv:5: "
+         "This line has 3 columns; a list without a header row has two: file and code.\n"
+         "lists/l.csv:6: This line is not UTF-8 text; save the list as UTF-8.\n"
+         "No file was changed (5 problems).\n"},
+        {"../a.wav;FIABC2600001\n../b.wav;FI-ABC-26-00001\n./../a.wav;FIABC2600002\n",
          "lists/l.csv:2: FI-ABC-26-00001 is also given to lists/../a.wav on line 1, a different "
-         "recording.\n" +
-             none},
-        {"../a.wav,FIABC2600001\n./../a.wav,FIABC2600002\n",
-         "lists/l.csv:2: lists/./../a.wav is given FI-ABC-26-00002 here and FI-ABC-26-00001 on "
-         "line 1.\n" +
-             none},
-        {"..,FIABC2600001\n",
-         "lists/l.csv:1: lists/..: This is a folder; name its files.\n" + none},
+         "recording.\nlists/l.csv:3: lists/./../a.wav is given FI-ABC-26-00002 here and "
+         "FI-ABC-26-00001 on line 1.\nNo file was changed (2 problems).\n"},
         {"isrc,notes\nFIABC2600001,x\n",
-         "lists/l.csv:1: The header names no file column (file, "
-         "path or filename).\n" +
-             none},
-        {"../a.wav,FIABC2600001,x\n",
-         "lists/l.csv:1: This line has 3 columns; a list without a "
-         "header row has two: file and code.\n" +
-             none},
+         "lists/l.csv:1: The header names no file column (file, path or filename).\n" + none},
         {"../a.wav,\"FIABC\n2600001\"\n../b.wav,\"x\"y\n",  // a quoted field spans lines 1-2
          "lists/l.csv:1: \"FIABC\\n2600001\" is not a valid ISRC.\nlists/l.csv:3: A quote on this "
          "line is out of place; quote a whole field, and double a quote inside one.\n"
          "No file was changed (2 problems).\n"},
         {"../a.wav,FIABC2600001\n../b.wav,\"FIABC2600002\n",
          "lists/l.csv:2: A quoted field that begins on this line is never closed.\n" + none},
-        {"../a.wav,FIABC2600001\n../b\xE9.wav,FIABC2600002\n",
-         "lists/l.csv:2: This line is not UTF-8 text; save the list as UTF-8.\n" + none},
         {"\r\n \r\n", "lists/l.csv: The list names no file and code.\n" + none},
+        {"", "lists/l.csv: Cannot open the list: No such file or directory\n" + none},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.list);
+    for (const auto& [list, out] : cases) {
+        SCOPED_TRACE(list);
         TempDir dir;
         makeSongs(dir);
-        writeFile(dir / "lists" / "l.csv", bytesOf(c.list));
+        if (!list.empty()) writeFile(dir / "lists" / "l.csv", bytesOf(list));
         const auto before = snapshot(dir.path());
         const Outcome r = runPelorix(dir.path(), {"--write-list", "lists/l.csv"});
-        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.out, out);
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(snapshot(dir.path()), before);
     }
-    TempDir dir;
-    const Outcome r = runPelorix(dir.path(), {"--write-list", "none.csv"});
-    EXPECT_EQ(r.out,
-              "none.csv: Cannot open the list: No such file or directory\n"
-              "No file was changed (1 problem).\n");
-    EXPECT_EQ(r.status, 2);
 }
 
 TEST(CommandLineTest, SequencesNumberRecordingsInNaturalOrderAndReplaceOnlyWhenAsked) {
@@ -392,8 +373,6 @@ TEST(CommandLineTest, SequencesNumberRecordingsInNaturalOrderAndReplaceOnlyWhenA
     EXPECT_EQ(r.out, lines + "KEPT b.wav: it carries FI-ABC-26-00009; --replace replaces it\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(codeIn(dir / "b.wav"), "FIABC2600009");
-    EXPECT_EQ(codeIn(dir / "album" / ".hidden.wav"), "-");
-    EXPECT_EQ(codeIn(dir / "album" / "Track 2 (original).wav"), "-");
     r = runPelorix(dir.path(), {"--sequence", "FI-ABC-26-00001", "album", "--replace", "b.wav"});
     EXPECT_EQ(r.out, lines + "OK b.wav: FI-ABC-26-00006\n");
     EXPECT_EQ(r.status, 0);
@@ -406,9 +385,6 @@ TEST(CommandLineTest, DryRunsTellWhatWouldHappenAndTouchNothing) {
                                     {"data", audioBytes(100, 9)},
                                     {"id3 ", id3::tag({.version = 2})}}));
     writeFile(dir / "l.csv", bytesOf("a.wav;FIABC2600007\nb.wav;FIABC2600008\n"));
-    const std::string kept =
-        "a.wav\tFI-ABC-26-00010 (kept: a different code; --replace replaces "
-        "it)\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--dry-run", "--write", "ISRC FIABC2600001", "a.wav", "b.wav", "bad.wav", "notes.txt"},
          "a.wav\tFI-ABC-26-00010 -> FI-ABC-26-00001\nb.wav\t- -> FI-ABC-26-00001\nbad.wav\t"
@@ -416,18 +392,17 @@ TEST(CommandLineTest, DryRunsTellWhatWouldHappenAndTouchNothing) {
          "notes.txt\tERROR: This file type is not supported. "
          "PELORIX handles WAV, AIFF, MP3, FLAC and M4A.\n"},
         {{"--remove", "c.wav", "--dry-run"}, "c.wav\tXY\\nZ\\x1b[2J\\x7f\\tQ -> -\n"},
-        {{"--dry-run", "--write-list", "l.csv"}, kept + "b.wav\t- -> FI-ABC-26-00008\n"},
+        {{"--dry-run", "--write-list", "l.csv"},
+         "a.wav\tFI-ABC-26-00010 (kept: a different code; --replace replaces it)\nb.wav\t- -> "
+         "FI-ABC-26-00008\n"},
         {{"--dry-run", "--replace", "--sequence", "FIABC2600001", "a.wav"},
          "a.wav\tFI-ABC-26-00010 -> FI-ABC-26-00001\n"},
-        {{"--dry-run", "--json", "--remove", "."}, ""},
     };
     for (const auto& [args, out] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
         const auto before = snapshot(dir.path());
         const Outcome r = runPelorix(dir.path(), args);
-        if (!out.empty()) {
-            EXPECT_EQ(r.out, out);
-        }
+        EXPECT_EQ(r.out, out);
         EXPECT_EQ(snapshot(dir.path()), before);  // no byte changed, no file added
     }
     // Permissions, through a user who is not the files' owner when the tests run as root.
@@ -435,13 +410,10 @@ TEST(CommandLineTest, DryRunsTellWhatWouldHappenAndTouchNothing) {
     const std::string other = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
     fs::create_directory(dir / "ro");
     writeFile(dir / "ro" / "a.wav", wav(audioBytes(100, 1)));
-    writeFile(dir / "b.wav", wav(audioBytes(100, 2)));
     ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
     ASSERT_EQ(::chmod((dir / "ro").c_str(), 0555), 0);
     ASSERT_EQ(::chmod((dir / "b.wav").c_str(), root ? 0666 : 0444), 0);
-    if (root) {
-        ASSERT_EQ(::chown((dir / "ro" / "a.wav").c_str(), 65534, 65534), 0);
-    }
+    ASSERT_TRUE(!root || ::chown((dir / "ro" / "a.wav").c_str(), 65534, 65534) == 0);
     const Outcome r =
         runPelorix(dir.path(), {"--dry-run", "--write", kCode, "b.wav", "ro/a.wav"}, other);
     EXPECT_EQ(r.out, std::string("b.wav\tERROR: ") +
@@ -492,44 +464,15 @@ TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
         {{"--write", kCode, forged, steer}, "OK " + f + "\nOK " + s + "\n"},
         {{"--dry-run", "--remove", forged, steer},
          f + "\tFI-ABC-26-00001 -> -\n" + s + "\tFI-ABC-26-00001 -> -\n"},
-        {{"--replace", "--sequence", kCode, forged, steer},
-         "OK " + f + ": FI-ABC-26-00001\nOK " + s + ": FI-ABC-26-00002\n"},
-        {{"--read", "d"}, ""},
-        {{"--json", "--read", "d"}, ""},
+        {{"--replace", "--sequence", kCode, "d"},  // control characters do not count in the order
+         "OK " + s + ": FI-ABC-26-00001\nOK " + f + ": FI-ABC-26-00002\n"},
+        {{"--json", "--read", forged, steer},
+         "{\"path\":\"d/x\\nOK fake.wav\",\"format\":\"WAV\",\"code\":\"FIABC2600002\",\"result\":"
+         "\"ok\"}\n{\"path\":\"d/\\u001b]0;t\\u0007\\u009b.wav\",\"format\":\"WAV\",\"code\":"
+         "\"FIABC2600001\",\"result\":\"ok\"}\n"},
     };
     for (const auto& [args, out] : cases) {
         const Outcome r = runPelorix(dir.path(), args);
-        if (!out.empty()) {
-            EXPECT_EQ(r.out, out);
-        }
-        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
-        EXPECT_EQ(r.out.find_first_of("\x1b\x07"), std::string::npos);
-        EXPECT_EQ(r.out.find("\xC2\x9B"), std::string::npos);
+        EXPECT_EQ(r.out, out);
     }
-}
-
-TEST(CommandLineTest, MistypedArgumentsAreUsageErrors) {
-    TempDir dir;
-    makeFiles(dir);
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"--wirte", "FIABC2600001", "a.wav"},
-                                               {"-r", "a.wav"},
-                                               {"--read=a.wav"},
-                                               {"--selftes"},
-                                               {"--json"},
-                                               {"--write-list"},
-                                               {"--sequence", kCode},
-                                               {"--sequence", kCode, "--bogus", "a.wav"},
-                                               {"a.wav", "--dry-run"}}) {
-        SCOPED_TRACE(::testing::PrintToString(args));
-        const Outcome r = runPelorix(dir.path(), args);
-        EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.out, "");
-        EXPECT_TRUE(r.err.starts_with("pelorix: ")) << r.err;
-        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
-    }
-    writeFile(dir / "--read", wav(audioBytes(100, 1)));
-    const Outcome r = runPelorix(dir.path(), {"--write", kCode, "--", "--read"});
-    EXPECT_EQ(r.out, "OK --read\n");
-    EXPECT_EQ(codeIn(dir / "--read"), kCode);
 }
