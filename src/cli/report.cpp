@@ -69,7 +69,7 @@ void Report::file(const Outcome& o) {
         Json j;
         j["path"] = o.path;
         j["format"] = orNull(o.format);
-        if (o.result == R::read) {
+        if (style_ == Style::read) {
             const auto code = o.previous ? ISRC::parse(*o.previous) : std::nullopt;
             j["code"] = code ? Json(code->code()) : Json(nullptr);
             if (o.previous && !code) j["stored"] = *o.previous;
