@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 
 #include "core/formats/detect.h"
 
