@@ -15,6 +15,8 @@ packages=(
   ffmpeg
   # interoperability tests: other tools that must see what we write
   flac lame python3-mutagen
+  # code lists on the command line: the CSV parser, and the JSON writer of --json
+  libcsv-dev nlohmann-json3-dev
 )
 
 missing=()

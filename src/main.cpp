@@ -86,7 +86,7 @@ int startWindow(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
-    if (auto status = pelorix::cli::run(args, std::cout)) {
+    if (auto status = pelorix::cli::run(args, std::cout, std::cerr)) {
         std::cout.flush();
         return *status;
     }

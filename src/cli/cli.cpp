@@ -1,15 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "cli/cli.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <exception>
-#include <filesystem>
 
-#include "core/isrc.h"
-#include "core/write/audio_tagger.h"
+#include "cli/modes.h"
 
 #if __has_include("cli/self_test.h")
 #include "cli/self_test.h"
@@ -21,16 +15,6 @@ namespace pelorix::cli {
 namespace {
 
 using Args = std::vector<std::string>;
-
-std::optional<std::size_t> indexOf(const Args& args, std::string_view word) {
-    auto it = std::find(args.begin(), args.end(), word);
-    if (it == args.end()) return std::nullopt;
-    return std::size_t(it - args.begin());
-}
-
-bool has(const Args& args, std::string_view word) {
-    return indexOf(args, word).has_value();
-}
 
 std::string hex2(unsigned v) {
     static const char digits[] = "0123456789abcdef";
@@ -64,55 +48,6 @@ std::size_t utf8At(std::string_view s, std::size_t at, char32_t& cp) {
     return len;
 }
 
-// A file's code text as read mode prints it.
-std::string shownCode(const std::optional<std::string>& stored) {
-    if (!stored) return "-";
-    if (auto code = ISRC::parse(*stored)) return code->formatted();
-    return escapeControls(*stored);
-}
-
-int readFiles(const Args& args, std::size_t first, std::ostream& out) {
-    // A read takes microseconds, so flushing each line would cost more than the read; lines
-    // still appear at least every tenth of a second for whoever watches a long list.
-    using Clock = std::chrono::steady_clock;
-    constexpr auto kFlushEvery = std::chrono::milliseconds(100);
-    auto flushed = Clock::now();
-    int status = 0;
-    for (std::size_t i = first; i < args.size(); ++i) {
-        const std::string& path = args[i];
-        try {
-            const std::string shown = shownCode(AudioTagger::readISRC(std::filesystem::path(path)));
-            out << path << '\t' << shown << '\n';
-        } catch (const std::exception& e) {
-            out << path << "\tERROR: " << e.what() << '\n';
-            status = 1;
-        }
-        if (const auto now = Clock::now(); now - flushed >= kFlushEvery) {
-            out.flush();
-            flushed = now;
-        }
-    }
-    out.flush();
-    return status;
-}
-
-int writeFiles(const Args& args, std::size_t first, const std::optional<std::string>& code,
-               std::ostream& out) {
-    int status = 0;
-    for (std::size_t i = first; i < args.size(); ++i) {
-        const std::string& path = args[i];
-        try {
-            AudioTagger::writeISRC(std::filesystem::path(path), code, false);
-            out << "OK " << path << '\n';
-        } catch (const std::exception& e) {
-            out << "ERROR " << path << ": " << e.what() << '\n';
-            status = 1;
-        }
-        out.flush();
-    }
-    return status;
-}
-
 int runSelfTest(std::ostream& out) {
 #ifdef PELORIX_HAVE_SELF_TEST
     out.flush();
@@ -126,39 +61,34 @@ int runSelfTest(std::ostream& out) {
 }  // namespace
 
 Mode chooseMode(const Args& args) {
-    if (has(args, "--selftest")) return Mode::selfTest;
-    if (has(args, "--read")) return Mode::read;
-    // "--write" needs a code and at least one file after its first occurrence.
-    if (auto j = indexOf(args, "--write"); j && args.size() > *j + 2) return Mode::write;
-    if (has(args, "--remove")) return Mode::remove;
-    if (has(args, "--help") || has(args, "-h")) return Mode::help;
-    if (has(args, "--version")) return Mode::version;
-    return Mode::window;
+    return parseArguments(args).mode;
 }
 
-std::optional<int> run(const Args& args, std::ostream& out) {
-    switch (chooseMode(args)) {
+std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
+    const Arguments parsed = parseArguments(args);
+    switch (parsed.mode) {
         case Mode::selfTest:
             return runSelfTest(out);
         case Mode::read:
-            return readFiles(args, *indexOf(args, "--read") + 1, out);
-        case Mode::write: {
-            const std::size_t j = *indexOf(args, "--write");
-            const auto code = ISRC::parse(args[j + 1]);
-            if (!code) {
-                out << "Invalid ISRC\n";
-                return 2;
-            }
-            return writeFiles(args, j + 2, code->code(), out);
-        }
+            return readMode(parsed, out);
+        case Mode::write:
+            return writeMode(parsed, out);
         case Mode::remove:
-            return writeFiles(args, *indexOf(args, "--remove") + 1, std::nullopt, out);
+            return removeMode(parsed, out);
+        case Mode::writeList:
+            return writeListMode(parsed, out);
+        case Mode::sequence:
+            return sequenceMode(parsed, out);
         case Mode::help:
             out << usage();
             return 0;
         case Mode::version:
             out << "pelorix " << PELORIX_VERSION << '\n';
             return 0;
+        case Mode::usageError:
+            err << "pelorix: " << escapeControls(parsed.problem) << " (see pelorix --help)\n";
+            err.flush();
+            return 2;
         case Mode::window:
             return std::nullopt;
     }
@@ -194,15 +124,28 @@ std::string escapeControls(std::string_view text) {
 }
 
 std::string usage() {
-    return "Usage: pelorix --read FILE...          print the ISRC stored in each file\n"
-           "       pelorix --write CODE FILE...    store CODE in each file\n"
-           "       pelorix --remove FILE...        remove the ISRC from each file\n"
-           "       pelorix --selftest              run the built-in self test\n"
-           "       pelorix --help | --version\n"
-           "       pelorix [FILE...]               open the window\n"
+    return "Usage: pelorix [OPTION...] --read FILE|FOLDER...     print the ISRC in each file\n"
+           "       pelorix [OPTION...] --write CODE FILE...       store CODE in each file\n"
+           "       pelorix [OPTION...] --remove FILE|FOLDER...    remove the ISRC from each file\n"
+           "       pelorix [OPTION...] --write-list LIST          store the codes a CSV/TSV list "
+           "gives\n"
+           "       pelorix [OPTION...] --sequence FIRST FILE|FOLDER...\n"
+           "                          number the files: FIRST, the next code, and so on\n"
+           "       pelorix --selftest                             run the built-in self test\n"
+           "       pelorix --help | -h | --version\n"
+           "       pelorix [FILE...]                              open the window\n"
+           "Options (anywhere before --):\n"
+           "  --dry-run   say what --write, --remove, --write-list or --sequence would do;\n"
+           "              change nothing\n"
+           "  --json      one JSON object per file and line\n"
+           "  --replace   let --write-list and --sequence replace a different code\n"
+           "  --          end of options: every later word is a file\n"
+           "A list has a file and a code on each line (comma, semicolon or tab), with or\n"
+           "without a header row such as file,isrc; relative paths start at the list's folder.\n"
+           "Folders are walked in natural name order; hidden files and backups are left out.\n"
            "Handles WAV, AIFF, MP3, FLAC and M4A; the audio is never changed.\n"
-           "Exit status: 0 when every file succeeded, 1 when a file failed, 2 for an invalid "
-           "code.\n";
+           "Exit status: 0 when every file succeeded, 1 when a file failed or was left alone,\n"
+           "2 for an invalid code, a refused list or sequence, or a usage error.\n";
 }
 
 }  // namespace pelorix::cli

@@ -9,17 +9,17 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/arguments.h"
+
 namespace pelorix::cli {
 
-enum class Mode { selfTest, read, write, remove, help, version, window };
-
-// The first rule that matches wins: "--selftest", "--read", "--write CODE FILE...",
-// "--remove", "--help"/"-h", "--version", else the window. Element 0 is searched as well.
+// The mode the arguments select (see parseArguments for the rules).
 Mode chooseMode(const std::vector<std::string>& args);
 
 // Runs the command-line mode the arguments ask for and returns its exit status: 0 when every
-// file succeeded, 1 when one failed, 2 for an invalid code. None means window mode.
-std::optional<int> run(const std::vector<std::string>& args, std::ostream& out);
+// file succeeded, 1 when one failed or was left alone, 2 for an invalid code, a refused list
+// or sequence, or a usage error (told on `err`). None means window mode.
+std::optional<int> run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // Stored text made safe for a terminal: C0 and C1 controls, DEL and bytes that are not UTF-8
 // become visible escapes (\n, \t, \r, \xHH); everything else stays as it is.

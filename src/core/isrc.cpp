@@ -54,6 +54,12 @@ std::optional<ISRC> ISRC::parse(std::string_view text) {
         upper = text::toUpper(text);
     }
     std::string stripped = removeSeparators(upper);
+    // People paste codes as agencies print them, "ISRC FI-ABC-26-00001" or "ISRC:FIABC2600001":
+    // a leading "ISRC" and its colon go. A code that itself begins with those letters (country
+    // IS, registrant RC…) is 12 characters long and is taken as it is.
+    if (stripped.size() != 12 && stripped.starts_with("ISRC")) {
+        stripped.erase(0, stripped.starts_with("ISRC:") ? 5 : 4);
+    }
     // Every accepted character is one ASCII letter or digit, so a valid code is exactly 12 bytes
     // and 12 user-perceived characters; a non-ASCII byte (an accented letter, a combining mark
     // on an ASCII letter, a full-width digit) can never be part of one.

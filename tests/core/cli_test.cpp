@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "core/write/audio_tagger.h"
 #include "driver_fixtures.h"
 #include "support/files.h"
+#include "support/flac_builder.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
@@ -37,11 +39,13 @@ struct Outcome {
     std::string err;
 };
 
-// Runs pelorix in `cwd` without any display, with stdout and stderr kept apart.
-Outcome runPelorix(const fs::path& cwd, const std::vector<std::string>& args) {
+// Runs pelorix in `cwd` without any display, with stdout and stderr kept apart; `as` runs it
+// through another command (such as one that drops privileges).
+Outcome runPelorix(const fs::path& cwd, const std::vector<std::string>& args,
+                   const std::string& as = "") {
     static TempDir capture;
     std::string command = "(cd " + quoted(cwd.string()) +
-                          " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+                          " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + as + " " +
                           quoted(PELORIX_BINARY);
     for (const auto& a : args) command += " " + quoted(a);
     command += " >" + quoted((capture / "out").string()) + " 2>" +
@@ -62,6 +66,33 @@ void makeFiles(const TempDir& dir) {
     writeFile(dir / "c.wav", wavWithCode("XY\nZ\x1b[2J\x7f\tQ", audioBytes(100, 3)));
     writeFile(dir / "d.wav", wavWithCode("XYZ", audioBytes(100, 4)));
     writeFile(dir / "notes.txt", bytesOf("these are words, not audio"));
+}
+
+// Every file under the folder, hidden ones too, with its bytes.
+std::map<std::string, Bytes> snapshot(const fs::path& dir) {
+    std::map<std::string, Bytes> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = readFile(e.path());
+    }
+    return files;
+}
+
+std::string codeIn(const fs::path& file) {
+    const auto stored = AudioTagger::readISRC(file);
+    return stored ? *stored : "-";
+}
+
+Bytes flacFile(std::uint32_t seed) {
+    return flac::file({{}, {flac::streamInfo(), flac::padding(64)}, audioBytes(64, seed)});
+}
+
+// a.wav and b.wav without a code, "c, d.wav", a.flac (one recording with a.wav) and lists/.
+void makeSongs(const TempDir& dir) {
+    writeFile(dir / "a.wav", wav(audioBytes(100, 1)));
+    writeFile(dir / "b.wav", wav(audioBytes(100, 2)));
+    writeFile(dir / "c, d.wav", wav(audioBytes(100, 3)));
+    writeFile(dir / "a.flac", flacFile(4));
+    fs::create_directory(dir / "lists");
 }
 
 }  // namespace
@@ -92,6 +123,7 @@ TEST(CommandLineTest, LinesAndExitCodes) {
         {{"--read", "--help"}, "--help\tERROR: " + kNoFile + "\n", 1},
         {{"--write", "not a code", "a.wav", "b.wav"}, "Invalid ISRC\n", 2},
         {{"--write", "FIABC2600001", "--help"}, "ERROR --help: " + kNoFile + "\n", 1},
+        {{"--write", "FIABC2600001", "--", "--read"}, "ERROR --read: " + kNoFile + "\n", 1},
         {{"--remove"}, "", 0},
         {{"--remove", "missing.wav"}, "ERROR missing.wav: " + kNoFile + "\n", 1},
         {{"--help"}, cli::usage(), 0},
@@ -145,17 +177,32 @@ TEST(CommandLineTest, WriteAndRemoveChangeTheFiles) {
                                                     "notes.txt"}));
 }
 
-TEST(CommandLineTest, WithoutADisplayTheWindowModeSaysSoOnStandardError) {
+// The window cannot open here (status 1); a mistyped argument never gets that far (status 2).
+TEST(CommandLineTest, WindowAndUsageErrorsSayOneLineOnStandardError) {
     TempDir dir;
     makeFiles(dir);
     const Bytes a = readFile(dir / "a.wav");
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"--write"}, {"--write", "FIABC2600001"}, {"a.wav"}, {"--selftes"}}) {
-        SCOPED_TRACE(args.empty() ? "(none)" : args.back());
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{}, 1},
+        {{"--write"}, 1},
+        {{"--write", kCode}, 1},
+        {{"a.wav"}, 1},
+        {{"--", "-x.wav"}, 1},
+        {{"--wirte", kCode, "a.wav"}, 2},
+        {{"-r", "a.wav"}, 2},
+        {{"--read=a.wav"}, 2},
+        {{"--selftes"}, 2},
+        {{"--json"}, 2},
+        {{"--write-list"}, 2},
+        {{"--sequence", kCode}, 2},
+        {{"--sequence", kCode, "--bogus", "a.wav"}, 2},
+        {{"a.wav", "--dry-run"}, 2}};
+    for (const auto& [args, status] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
         const Outcome r = runPelorix(dir.path(), args);
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.status, status);
         EXPECT_EQ(r.out, "");
-        ASSERT_FALSE(r.err.empty());
+        EXPECT_TRUE(r.err.starts_with("pelorix: ")) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
     }
     EXPECT_EQ(readFile(dir / "a.wav"), a);
@@ -184,7 +231,10 @@ TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
         {{"pelorix", "--remove", "--write", "C", "f"}, Mode::write},
         {{"pelorix", "--remove", "--help"}, Mode::remove},
         {{"pelorix", "--help", "--version"}, Mode::help},
-        {{"pelorix", "--READ", "-read", "--read=a", "--Help", "-help"}, Mode::window},
+        {{"pelorix", "--READ", "-read", "--read=a", "--Help", "-help"}, Mode::usageError},
+        {{"pelorix", "--write", "C", "--"}, Mode::window},
+        {{"pelorix", "--write-list", "l.csv", "m.csv"}, Mode::usageError},
+        {{"pelorix", "--sequence", "C", "--", "--bogus"}, Mode::sequence},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(cli::chooseMode(c.args), c.mode) << ::testing::PrintToString(c.args);
@@ -213,4 +263,216 @@ TEST(CommandLineTest, ControlCharactersAreEscaped) {
         {"back\\slash", "back\\slash"},
     };
     for (const auto& c : cases) EXPECT_EQ(cli::escapeControls(c.stored), c.shown) << c.shown;
+}
+
+TEST(CommandLineTest, ListsAreReadInEveryDialect) {
+    struct Case {
+        std::string name, list;
+        std::map<std::string, std::string> codes;
+    };
+    const std::map<std::string, std::string> two = {{"a.wav", "FIABC2600001"},
+                                                    {"b.wav", "FIABC2600002"}};
+    const Case cases[] = {
+        {"no header", "../a.wav,FIABC2600001\n../b.wav,FIABC2600002\n", two},
+        {"BOM, semicolons, CRLF, header in capitals",
+         "\xEF\xBB\xBF"
+         "FILENAME;Code\r\n../a.wav;FIABC2600001\r\n../b.wav;FI-ABC-26-00002\r\n",
+         two},
+        {"tabs, ISRC prefixes, blank lines",
+         "\n../a.wav\tISRC: fiabc2600001\n\n../b.wav\tisrc "
+         "FI-ABC-26-00002\n",
+         two},
+        {"quotes, comma in the name, no final newline",
+         "\"../c, d.wav\",\"FIABC2600003\"\n../a.wav,FIABC2600001",
+         {{"c, d.wav", "FIABC2600003"}, {"a.wav", "FIABC2600001"}}},
+        {"columns by header",
+         "Title;ISRC;Path;Notes\nx;FIABC2600001;../a.wav;\"a;b\"\n",
+         {{"a.wav", "FIABC2600001"}}},
+        {"one recording in two formats",
+         "file,code\n../a.wav,FIABC2600001\n../a.flac,FIABC2600001\n",
+         {{"a.wav", "FIABC2600001"}, {"a.flac", "FIABC2600001"}}},
+        {"UTF-16 with BOM, tabs",
+         std::string("\xFF\xFE.\0.\0/\0a\0.\0w\0a\0v\0\t\0F\0I\0A\0B\0C\0"
+                     "2\0006\0000\0000\0000\0000\0001\0\n\0",
+                     46),
+         {{"a.wav", "FIABC2600001"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        makeSongs(dir);
+        writeFile(dir / "lists" / "list.csv", bytesOf(c.list));
+        const Outcome r = runPelorix(dir.path(), {"--write-list", "lists/list.csv"});
+        EXPECT_EQ(r.status, 0) << r.out;
+        for (const auto& [file, code] : c.codes) EXPECT_EQ(codeIn(dir / file), code) << file;
+    }
+}
+
+TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
+    const std::string none = "No file was changed (1 problem).\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"../a.wav,FIABC26000\n\n../zz.wav,FIABC2600003\n..,FIABC2600004\n../a.wav,FIABC2600001,x\n"
+         "../b\xE9.wav,FIABC2600002\n",
+         "lists/l.csv:1: \"FIABC26000\" is not a valid ISRC.\nlists/l.csv:3: lists/../zz.wav: No "
+         "such file.\nlists/l.csv:4: lists/..: This is a folder; name its files.\nlists/l.csv:5: "
+         "This line has 3 columns; a list without a header row has two: file and code.\n"
+         "lists/l.csv:6: This line is not UTF-8 text; save the list as UTF-8.\n"
+         "No file was changed (5 problems).\n"},
+        {"../a.wav;FIABC2600001\n../b.wav;FI-ABC-26-00001\n./../a.wav;FIABC2600002\n",
+         "lists/l.csv:2: FI-ABC-26-00001 is also given to lists/../a.wav on line 1, a different "
+         "recording.\nlists/l.csv:3: lists/./../a.wav is given FI-ABC-26-00002 here and "
+         "FI-ABC-26-00001 on line 1.\nNo file was changed (2 problems).\n"},
+        {"isrc,notes\nFIABC2600001,x\n",
+         "lists/l.csv:1: The header names no file column (file, path or filename).\n" + none},
+        {"../a.wav,\"FIABC\n2600001\"\n../b.wav,\"x\"y\n",  // a quoted field spans lines 1-2
+         "lists/l.csv:1: \"FIABC\\n2600001\" is not a valid ISRC.\nlists/l.csv:3: A quote on this "
+         "line is out of place; quote a whole field, and double a quote inside one.\n"
+         "No file was changed (2 problems).\n"},
+        {"../a.wav,FIABC2600001\n../b.wav,\"FIABC2600002\n",
+         "lists/l.csv:2: A quoted field that begins on this line is never closed.\n" + none},
+        {"\r\n \r\n", "lists/l.csv: The list names no file and code.\n" + none},
+        {"", "lists/l.csv: Cannot open the list: No such file or directory\n" + none},
+    };
+    for (const auto& [list, out] : cases) {
+        SCOPED_TRACE(list);
+        TempDir dir;
+        makeSongs(dir);
+        if (!list.empty()) writeFile(dir / "lists" / "l.csv", bytesOf(list));
+        const auto before = snapshot(dir.path());
+        const Outcome r = runPelorix(dir.path(), {"--write-list", "lists/l.csv"});
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(snapshot(dir.path()), before);
+    }
+}
+
+TEST(CommandLineTest, SequencesNumberRecordingsInNaturalOrderAndReplaceOnlyWhenAsked) {
+    TempDir dir;
+    fs::create_directories(dir / "album" / "sub");
+    for (const char* name : {"Track 10.wav", "Track 2.wav", "track 1.wav", ".hidden.wav",
+                             "Track 2 (original).wav", "Song.wav", "sub/x.wav"}) {
+        writeFile(dir / "album" / name, wav(audioBytes(100, 5)));
+    }
+    writeFile(dir / "album" / "Song.flac", flacFile(6));
+    writeFile(dir / "album" / "notes.txt", bytesOf("words"));
+    writeFile(dir / "b.wav", wavWithCode("FIABC2600009", audioBytes(100, 7)));
+    const auto before = snapshot(dir.path());
+    Outcome r = runPelorix(dir.path(), {"--sequence", "FIABC2699996", "album", "b.wav"});
+    EXPECT_EQ(r.out,
+              "--sequence: The sequence from FI-ABC-26-99996 would pass FI-ABC-26-99999 "
+              "at album/sub/x.wav.\nNo file was changed (1 problem).\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(snapshot(dir.path()), before);
+
+    std::string lines =
+        "OK album/Song.flac: FI-ABC-26-00001\nOK album/Song.wav: FI-ABC-26-00001\n"
+        "OK album/track 1.wav: FI-ABC-26-00002\nOK album/Track 2.wav: "
+        "FI-ABC-26-00003\nOK album/Track 10.wav: FI-ABC-26-00004\n"
+        "OK album/sub/x.wav: FI-ABC-26-00005\n";
+    r = runPelorix(dir.path(), {"--sequence", "FI-ABC-26-00001", "album", "b.wav"});
+    EXPECT_EQ(r.out, lines + "KEPT b.wav: it carries FI-ABC-26-00009; --replace replaces it\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(codeIn(dir / "b.wav"), "FIABC2600009");
+    r = runPelorix(dir.path(), {"--sequence", "FI-ABC-26-00001", "album", "--replace", "b.wav"});
+    EXPECT_EQ(r.out, lines + "OK b.wav: FI-ABC-26-00006\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(CommandLineTest, DryRunsTellWhatWouldHappenAndTouchNothing) {
+    TempDir dir;
+    makeFiles(dir);
+    writeFile(dir / "bad.wav", wav({chunks::wavFormat(),
+                                    {"data", audioBytes(100, 9)},
+                                    {"id3 ", id3::tag({.version = 2})}}));
+    writeFile(dir / "l.csv", bytesOf("a.wav;FIABC2600007\nb.wav;FIABC2600008\n"));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--dry-run", "--write", "ISRC FIABC2600001", "a.wav", "b.wav", "bad.wav", "notes.txt"},
+         "a.wav\tFI-ABC-26-00010 -> FI-ABC-26-00001\nb.wav\t- -> FI-ABC-26-00001\nbad.wav\t"
+         "ERROR: This file has an ID3v2.2 tag. PELORIX supports ID3v2.3 and ID3v2.4 only.\n"
+         "notes.txt\tERROR: This file type is not supported. "
+         "PELORIX handles WAV, AIFF, MP3, FLAC and M4A.\n"},
+        {{"--remove", "c.wav", "--dry-run"}, "c.wav\tXY\\nZ\\x1b[2J\\x7f\\tQ -> -\n"},
+        {{"--dry-run", "--write-list", "l.csv"},
+         "a.wav\tFI-ABC-26-00010 (kept: a different code; --replace replaces it)\nb.wav\t- -> "
+         "FI-ABC-26-00008\n"},
+        {{"--dry-run", "--replace", "--sequence", "FIABC2600001", "a.wav"},
+         "a.wav\tFI-ABC-26-00010 -> FI-ABC-26-00001\n"},
+    };
+    for (const auto& [args, out] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const auto before = snapshot(dir.path());
+        const Outcome r = runPelorix(dir.path(), args);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(snapshot(dir.path()), before);  // no byte changed, no file added
+    }
+    // Permissions, through a user who is not the files' owner when the tests run as root.
+    const bool root = ::geteuid() == 0;
+    const std::string other = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+    fs::create_directory(dir / "ro");
+    writeFile(dir / "ro" / "a.wav", wav(audioBytes(100, 1)));
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((dir / "ro").c_str(), 0555), 0);
+    ASSERT_EQ(::chmod((dir / "b.wav").c_str(), root ? 0666 : 0444), 0);
+    ASSERT_TRUE(!root || ::chown((dir / "ro" / "a.wav").c_str(), 65534, 65534) == 0);
+    const Outcome r =
+        runPelorix(dir.path(), {"--dry-run", "--write", kCode, "b.wav", "ro/a.wav"}, other);
+    EXPECT_EQ(r.out, std::string("b.wav\tERROR: ") +
+                         (root ? "The file belongs to another user; replacing it would change "
+                                 "its owner.\n"
+                               : "Cannot write the file: Permission denied\n") +
+                         "ro/a.wav\tERROR: Cannot write next to the file: Permission denied\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(CommandLineTest, JsonLinesAreValidJson) {
+    TempDir dir;
+    makeFiles(dir);
+    std::string all;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--json", "--read", "a.wav", "c.wav", "d.wav", "missing.wav"},
+             {"--json", "--write", "FIABC2600002", "b.wav", "notes.txt"},
+             {"--dry-run", "--remove", "a.wav", "--json"},
+             {"--json", "--write", "bad code", "b.wav"}}) {
+        all += runPelorix(dir.path(), args).out;
+    }
+    writeFile(dir / "out.jsonl", bytesOf(all));
+    const RunResult py = runShell(
+        "python3 -c 'import json,sys\nfor l in sys.stdin:\n o=json.loads(l); assert type(o) is "
+        "dict\n print(o.get(\"path\"), o[\"result\"], o.get(\"code\"), repr(o.get(\"stored\")), "
+        "o.get(\"previous\"), o.get(\"format\"), \"dry_run\" in o)' <" +
+        quoted((dir / "out.jsonl").string()));
+    EXPECT_EQ(py.output,
+              "a.wav ok FIABC2600010 None None WAV False\n"
+              "c.wav ok None 'XY\\nZ\\x1b[2J\\x7f\\tQ' None WAV False\n"
+              "d.wav ok None 'XYZ' None WAV False\n"
+              "missing.wav error None None None None False\n"
+              "b.wav ok FIABC2600002 None None WAV False\n"
+              "notes.txt error FIABC2600002 None None None False\n"
+              "a.wav ok None None FIABC2600010 WAV True\n"
+              "None refused None None None None False\n");
+}
+
+TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
+    TempDir dir;
+    fs::create_directory(dir / "d");
+    const std::string forged = "d/x\nOK fake.wav", steer = "d/\x1b]0;t\x07\xC2\x9B.wav";
+    writeFile(dir / forged, wav(audioBytes(100, 1)));
+    writeFile(dir / steer, wav(audioBytes(100, 2)));
+    const std::string f = "d/x\\nOK fake.wav", s = "d/\\x1b]0;t\\x07\\u009b.wav";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--read", forged, steer}, f + "\t-\n" + s + "\t-\n"},
+        {{"--write", kCode, forged, steer}, "OK " + f + "\nOK " + s + "\n"},
+        {{"--dry-run", "--remove", forged, steer},
+         f + "\tFI-ABC-26-00001 -> -\n" + s + "\tFI-ABC-26-00001 -> -\n"},
+        {{"--replace", "--sequence", kCode, "d"},  // control characters do not count in the order
+         "OK " + s + ": FI-ABC-26-00001\nOK " + f + ": FI-ABC-26-00002\n"},
+        {{"--json", "--read", forged, steer},
+         "{\"path\":\"d/x\\nOK fake.wav\",\"format\":\"WAV\",\"code\":\"FIABC2600002\",\"result\":"
+         "\"ok\"}\n{\"path\":\"d/\\u001b]0;t\\u0007\\u009b.wav\",\"format\":\"WAV\",\"code\":"
+         "\"FIABC2600001\",\"result\":\"ok\"}\n"},
+    };
+    for (const auto& [args, out] : cases) {
+        const Outcome r = runPelorix(dir.path(), args);
+        EXPECT_EQ(r.out, out);
+    }
 }

@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The command-line modes that read and change files. Each returns the process's exit status:
+// 0 when every file succeeded, 1 when one failed or was left alone, 2 when the whole run was
+// refused before any file was touched (an invalid code, a list or sequence with problems).
+
+#include <ostream>
+
+#include "cli/arguments.h"
+
+namespace pelorix::cli {
+
+int readMode(const Arguments& args, std::ostream& out);
+int writeMode(const Arguments& args, std::ostream& out);
+int removeMode(const Arguments& args, std::ostream& out);
+int writeListMode(const Arguments& args, std::ostream& out);
+int sequenceMode(const Arguments& args, std::ostream& out);
+
+}  // namespace pelorix::cli

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Lists of codes as labels keep them: CSV or TSV text of file → code, read into rows that keep
+// their line numbers, and the rule that one code names one recording.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/isrc.h"
+
+namespace pelorix::lists {
+
+// One line of a list: the file (or name) and the code text, both as written, trimmed.
+struct ListRow {
+    std::size_t line = 0;  // 1-based, where the row begins
+    std::string target;
+    std::string code;
+};
+
+// Something wrong with one line (line 0: with the list as a whole).
+struct ListProblem {
+    std::size_t line = 0;
+    std::string message;
+    friend bool operator==(const ListProblem&, const ListProblem&) = default;
+};
+
+struct ParsedList {
+    std::vector<ListRow> rows;
+    std::vector<ListProblem> problems;
+};
+
+// Reads the bytes of a list: UTF-8 with or without a byte-order mark (UTF-16 with one is
+// converted), CRLF or LF, quoted fields, comma, semicolon or tab (taken from the first line
+// that holds anything). A first row naming its columns (file/path/filename/name and
+// isrc/code, any case) is a header and picks the columns; without one, the rows are two
+// columns: file, code. Blank lines are skipped; every malformed row is a problem and no row.
+ParsedList parseCodeList(std::string_view bytes);
+
+// The recording a file holds, as far as names tell: its folder and its name without the
+// extension. Song.wav and Song.flac in one folder are one recording.
+std::filesystem::path recordingOf(const std::filesystem::path& file);
+
+// A code meant for a file, from the list line `line`.
+struct Assignment {
+    std::size_t line = 0;
+    std::filesystem::path file;  // as the user will see it
+    ISRC code;
+};
+
+// The assignments that contradict one another: the same code on two recordings, or one file
+// given two different codes. One problem for each later line, naming the earlier one. Files
+// are compared by their absolute, lexically normal paths.
+std::vector<ListProblem> conflicts(const std::vector<Assignment>& assignments);
+
+}  // namespace pelorix::lists

@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+#include "core/lists/folder_walk.h"
+
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "core/formats/detect.h"
+
+namespace pelorix::lists {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The root collation with numeric ordering at secondary strength: "b" = "B", "2" < "10".
+// Built once; ICU collators may be used from several threads for comparing.
+const icu::Collator* collator() {
+    static std::unique_ptr<icu::Collator> instance = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> c(
+            icu::Collator::createInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status) || !c) return std::unique_ptr<icu::Collator>();
+        c->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+        c->setStrength(icu::Collator::SECONDARY);
+        if (U_FAILURE(status)) return std::unique_ptr<icu::Collator>();
+        return c;
+    }();
+    return instance.get();
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return s;
+}
+
+bool isAudioName(const fs::path& name) {
+    const std::string ext = name.extension().string();
+    if (ext.size() < 2) return false;
+    return AudioFormat::extensions().count(lower(ext.substr(1))) != 0;
+}
+
+bool byName(const fs::path& a, const fs::path& b) {
+    return naturalCompare(a.filename().string(), b.filename().string()) < 0;
+}
+
+void walk(const fs::path& folder, FolderWalk& out) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) {
+        out.unread.push_back(folder);
+        out.reasons.push_back(ec.message());
+        return;
+    }
+    std::vector<fs::path> files;
+    std::vector<fs::path> folders;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        const fs::path& entry = it->path();
+        const std::string name = entry.filename().string();
+        if (name.starts_with(".")) continue;
+        std::error_code kind;
+        if (it->is_symlink(kind) ? false : it->is_directory(kind)) {
+            folders.push_back(entry);
+        } else if (isAudioName(entry) && !isBackupName(name)) {
+            files.push_back(entry);
+        }
+    }
+    if (ec) {
+        out.unread.push_back(folder);
+        out.reasons.push_back(ec.message());
+    }
+    std::sort(files.begin(), files.end(), byName);
+    std::sort(folders.begin(), folders.end(), byName);
+    out.files.insert(out.files.end(), files.begin(), files.end());
+    for (const fs::path& sub : folders) walk(sub, out);
+}
+
+}  // namespace
+
+int naturalCompare(std::string_view a, std::string_view b) {
+    if (const icu::Collator* c = collator()) {
+        UErrorCode status = U_ZERO_ERROR;
+        const UCollationResult r =
+            c->compareUTF8(icu::StringPiece(a.data(), std::int32_t(a.size())),
+                           icu::StringPiece(b.data(), std::int32_t(b.size())), status);
+        if (U_SUCCESS(status) && r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
+    }
+    return a.compare(b) < 0 ? -1 : a == b ? 0 : 1;
+}
+
+bool isBackupName(std::string_view fileName) {
+    std::string_view stem = fileName;
+    if (const auto dot = stem.rfind('.'); dot != std::string_view::npos && dot > 0) {
+        stem = stem.substr(0, dot);
+    }
+    if (stem.ends_with(" (original)")) return true;
+    constexpr std::string_view kOpen = " (original ";
+    const auto open = stem.rfind(kOpen);
+    if (open == std::string_view::npos || !stem.ends_with(")")) return false;
+    const std::string_view digits =
+        stem.substr(open + kOpen.size(), stem.size() - open - kOpen.size() - 1);
+    return !digits.empty() && digits.front() != '0' &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+FolderWalk audioFilesIn(const fs::path& folder) {
+    FolderWalk out;
+    walk(folder, out);
+    return out;
+}
+
+}  // namespace pelorix::lists
