@@ -13,6 +13,9 @@ packages=(
   ffmpeg
   # interoperability tests: other tools that must see what we write
   flac lame python3-mutagen
+  # the man page (scdoc source), and the Debian package: its build tools, the build
+  # dependencies debian/control names, and the checks CI runs on the result
+  scdoc build-essential dpkg-dev debhelper libcsv-dev nlohmann-json3-dev lintian appstream desktop-file-utils
 )
 
 missing=()
