@@ -151,7 +151,7 @@ int runApp(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("PELORIX"));
     QCoreApplication::setApplicationName(QStringLiteral("PELORIX"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("pelorix"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.pelorix.Pelorix"));
     ensureResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pelorix.png")));
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/brand.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QImageReader>
@@ -43,8 +44,10 @@ const Brand::Color& Brand::tagline() {
 QStringList Brand::markLocations() {
     ensureResources();
     QStringList where;
-#ifdef PELORIX_DATADIR
-    where << QStringLiteral(PELORIX_DATADIR "/PELORIX-mark.png");
+#ifdef PELORIX_DATADIR_FROM_BINARY
+    // Found from the running binary, as the window module is, so a moved install still works.
+    where << QCoreApplication::applicationDirPath() +
+                 QStringLiteral("/" PELORIX_DATADIR_FROM_BINARY "/PELORIX-mark.png");
 #endif
     where << QStringLiteral(":/PELORIX-mark.png");
     return where;
