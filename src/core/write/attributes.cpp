@@ -41,9 +41,8 @@ void copyXattrs(int from, int to) {
         at += name.size() + 1;
         if (name.empty()) continue;
         std::string value;
-        if (!readAll(value, [&](char* b, std::size_t n) {
-                return sys::fgetxattr(from, name, b, n);
-            })) {
+        if (!readAll(value,
+                     [&](char* b, std::size_t n) { return sys::fgetxattr(from, name, b, n); })) {
             continue;
         }
         if (sys::fsetxattr(to, name, value.data(), value.size()) != 0) {

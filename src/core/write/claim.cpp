@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // How long a write waits for another write of the same file to finish.
-constexpr auto kLockWait = std::chrono::seconds(5);
+constexpr auto kLockWait = std::chrono::seconds(3);
 constexpr auto kLockPoll = std::chrono::milliseconds(20);
 
 // A program that opens a leased file for writing waits until the lease goes (or the kernel's
@@ -144,10 +144,10 @@ void Claim::checkUndisturbed() const {
     if (!leaseHolds()) throw TagError::io(msg::openElsewhere);
     // Nothing wrote to the file (a write moves ctime, which no user call can set back), and the
     // path still names it.
-    struct stat now {}, atPath {};
+    struct stat now {
+    }, atPath{};
     if (sys::fstat(in_->fd(), now) != 0) sys::throwErrno();
-    const bool same = now.st_size == status_.st_size &&
-                      sameTime(now.st_mtim, status_.st_mtim) &&
+    const bool same = now.st_size == status_.st_size && sameTime(now.st_mtim, status_.st_mtim) &&
                       sameTime(now.st_ctim, status_.st_ctim);
     if (!same || sys::stat(path_.string(), atPath) != 0 || atPath.st_dev != status_.st_dev ||
         atPath.st_ino != status_.st_ino) {

@@ -46,8 +46,8 @@ std::span<const std::uint8_t> AudioStream::next() {
         if (buffer_.empty()) buffer_.resize(pieceSize());
         if (!advised_) in_.adviseSequential(r.offset, r.length);
         advised_ = true;
-        const auto want = std::size_t(
-            std::min<std::uint64_t>({r.length, in_.size() - r.offset, buffer_.size()}));
+        const auto want =
+            std::size_t(std::min<std::uint64_t>({r.length, in_.size() - r.offset, buffer_.size()}));
         const std::size_t n = sys::preadAll(in_.fd(), buffer_.data(), want, r.offset);
         // A short read: the file shrank since it was opened, and this range ends here.
         r.offset += n;
