@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <memory>
 #include <tuple>
 
 #include "core/io/sha256.h"
@@ -79,56 +78,34 @@ TEST(DriverTest, TheStoredTextReadsBackAsStored) {
 
 // Refused before anything is written: the file stays byte for byte, nothing is left beside it.
 TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
-    using Hold = std::shared_ptr<sys::Fd>;  // whatever a case keeps open during the write
-    const auto open = [](const fs::path& f, int flags) {
-        return std::make_shared<sys::Fd>(::open(f.c_str(), flags));
-    };
     Bytes v22 = mp4::cat({id3::tag({.frames = {id3::textFrame("TSRC", "X")}}), Bytes(100, 0xFF)});
     v22[3] = 2;
-    struct Case {
-        std::string name;
-        Bytes content;
-        std::function<Hold(const fs::path&)> prepare;
-        std::string error;
-    };
-    const auto none = [](const fs::path&) { return Hold(); };
-    const Case cases[] = {
-        {"notes.txt", bytesOf("just some words, not audio"), none,
+    const Bytes plain = wav(audioBytes(100));
+    enum Beside { nothing, hardLink, writer, writeLock, folder };
+    const std::tuple<std::string, Bytes, Beside, std::string> cases[] = {
+        {"notes.txt", bytesOf("just some words, not audio"), nothing,
          std::string(msg::unsupportedType)},
-        {"short.wav", bytesOf("RIFF1234"), none, std::string(msg::tooShortForAudio)},
-        {"v2.mp3", v22, none, msg::id3Version(2)},
-        {"linked.wav", wav(audioBytes(100)),
-         [](const fs::path& f) {
-             fs::create_hard_link(f, f.parent_path() / "second name.wav");
-             return Hold();
-         },
-         std::string(msg::hardLinks)},
-        {"recording.wav", wav(audioBytes(100)),
-         [&](const fs::path& f) { return open(f, O_WRONLY | O_APPEND); },
-         std::string(msg::openElsewhere)},
-        {"busy.wav", wav(audioBytes(100)),
-         [&](const fs::path& f) {
-             Hold held = open(f, O_RDONLY);
-             ::flock(held->get(), LOCK_EX);
-             return held;
-         },
-         std::string(msg::writeInProgress)},
-        {"folder beside.wav", wav(audioBytes(100)),
-         [](const fs::path& f) {
-             fs::create_directory(f.parent_path() / ".folder beside.wav.pelorix-tmp");
-             return Hold();
-         },
-         msg::cannotWrite(platformText(EEXIST))},
+        {"short.wav", bytesOf("RIFF1234"), nothing, std::string(msg::tooShortForAudio)},
+        {"v2.mp3", v22, nothing, msg::id3Version(2)},
+        {"linked.wav", plain, hardLink, std::string(msg::hardLinks)},
+        {"recording.wav", plain, writer, std::string(msg::openElsewhere)},  // open for writing
+        {"busy.wav", plain, writeLock, std::string(msg::writeInProgress)},  // another write's lock
+        {"Song.wav", plain, folder,
+         msg::cannotWrite(platformText(EEXIST))},  // at the temporary name
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, content, beside, error] : cases) {
+        SCOPED_TRACE(name);
         TempDir dir;
-        const fs::path file = dir / c.name;
-        writeFile(file, c.content);
-        const Hold held = c.prepare(file);
+        const fs::path file = dir / name;
+        writeFile(file, content);
+        sys::Fd held(beside == writer ? ::open(file.c_str(), O_WRONLY)
+                                      : ::open(file.c_str(), O_RDONLY));
+        if (beside == hardLink) fs::create_hard_link(file, dir / "second name.wav");
+        if (beside == writeLock) ::flock(held.get(), LOCK_EX);
+        if (beside == folder) fs::create_directory(dir / ".Song.wav.pelorix-tmp");
         const Names before = dir.list();
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, true); }), c.error);
-        EXPECT_EQ(readFile(file), c.content);
+        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, true); }), error);
+        EXPECT_EQ(readFile(file), content);
         EXPECT_EQ(dir.list(), before);
     }
     TempDir dir;
@@ -248,51 +225,37 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
 TEST(DriverTest, TheCallerMustBeAbleToWriteTheFileAndKeepItsOwner) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
     constexpr uid_t kUser = 65534;
-    struct Case {
-        mode_t mode;
-        uid_t owner;
-        gid_t group;
-        std::string error;
-    };
-    const Case cases[] = {
+    const std::tuple<mode_t, uid_t, gid_t, std::string> cases[] = {
         {0644, kUser, kUser, ""},
         {0444, kUser, kUser, std::string(msg::notWritable)},
         {0666, 0, 0, std::string(msg::ownerNotKept)},
         {0666, kUser, 0, std::string(msg::ownerNotKept)},  // a group the user is not in
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.owner));
+    for (const auto& [mode, owner, group, error] : cases) {
+        SCOPED_TRACE(std::to_string(mode) + " " + std::to_string(owner) + ":" +
+                     std::to_string(group));
         TempDir dir;
         const fs::path file = dir / "Song.wav";
         const Bytes original = wav(audioBytes(100));
         writeFile(file, original);
-        ASSERT_EQ(::chown(dir.path().c_str(), kUser, kUser) |
-                      ::chown(file.c_str(), c.owner, c.group) | ::chmod(file.c_str(), c.mode),
+        ASSERT_EQ(::chown(dir.path().c_str(), kUser, kUser) | ::chown(file.c_str(), owner, group) |
+                      ::chmod(file.c_str(), mode),
                   0);
-        int pipe[2];
-        ASSERT_EQ(::pipe(pipe), 0);
         const pid_t child = ::fork();
         if (child == 0) {
-            ::close(pipe[0]);
-            std::string error = "cannot become the user";
-            if (::setgroups(0, nullptr) == 0 && ::setgid(kUser) == 0 && ::setuid(kUser) == 0) {
-                error = errorOf([&] { AudioTagger::writeISRC(file, kCode, false); });
-            }
-            (void)!::write(pipe[1], error.data(), error.size());
-            ::_exit(0);
+            const bool user =
+                ::setgroups(0, nullptr) == 0 && ::setgid(kUser) == 0 && ::setuid(kUser) == 0;
+            ::_exit(user && errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }) == error
+                        ? 0
+                        : 1);
         }
-        ::close(pipe[1]);
-        std::string error;
-        char buf[512];
-        for (ssize_t n; (n = ::read(pipe[0], buf, sizeof buf)) > 0;)
-            error.append(buf, std::size_t(n));
-        ::close(pipe[0]);
-        ::waitpid(child, nullptr, 0);
-        EXPECT_EQ(error, c.error);
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(status, 0) << "the write as the user did not end as expected";
         const struct stat st = lstatOf(file);
         EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
-                  std::tuple(c.owner, c.group, c.mode));
-        EXPECT_EQ(readFile(file) == original, !c.error.empty());
+                  std::tuple(owner, group, mode));
+        EXPECT_EQ(readFile(file) == original, !error.empty());
         EXPECT_EQ(dir.list(), Names{"Song.wav"});
     }
 }

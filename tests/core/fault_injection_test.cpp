@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: MIT
 // A failure of any single system call during a write leaves the original byte-identical and no
-// temporary file or backup behind; once the replace has happened, the new content is whole.
+// temporary file or backup behind; once the replace has happened, the new content is whole. And
+// the copy path's fallback when the kernel copy gives up at any point, or the input ends early.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <set>
 
+#include "core/io/binary_io.h"
 #include "core/tag_error.h"
 #include "core/write/audio_tagger.h"
 #include "driver_fixtures.h"
+#include "support/mp4_builder.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
@@ -20,6 +24,9 @@ using sys::Op;
 namespace {
 bool isTemp(const std::string& path) {
     return path.ends_with(".pelorix-tmp");
+}
+Bytes slice(const Bytes& b, std::size_t from, std::size_t n) {
+    return Bytes(b.begin() + std::ptrdiff_t(from), b.begin() + std::ptrdiff_t(from + n));
 }
 }  // namespace
 
@@ -122,4 +129,54 @@ TEST(FaultInjectionTest, EachNamedStepReportsThePlatformError) {
         EXPECT_TRUE(readFile(file) == original);
         EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});  // no temporary, no backup
     }
+}
+
+TEST(CopyPathsTest, EveryPathPutsEachByteWhereThePositionSays) {
+    // Two kernel pieces and a bit, from an odd offset, behind bytes still in the gather buffer.
+    TempDir dir;
+    const Bytes data = audioBytes((9 << 20) + 4099, 3);
+    const std::uint64_t from = 7, count = data.size() - from - 1001;
+    writeFile(dir / "in", data);
+    const Bytes expected =
+        mp4::cat({bytesOf("head!"), slice(data, from, count), bytesOf("tail"), slice(data, 3, 10)});
+    // The kernel copy refused from the first call or from the second one on, or failing outright.
+    const std::pair<int, int> cases[] = {{0, 0},          {EXDEV, 0}, {ENOSYS, 0}, {EINVAL, 0},
+                                         {EOPNOTSUPP, 0}, {EXDEV, 1}, {ENOSPC, 1}};
+    for (const auto& [err, failFrom] : cases) {
+        SCOPED_TRACE(std::to_string(err) + " from call " + std::to_string(failFrom));
+        fs::remove(dir / "out");
+        const FileIn in(dir / "in");
+        Seam seam([&](const Seam::Call& c) {
+            return c.op == Op::copyRange && c.nth >= failFrom ? err : 0;
+        });
+        const std::string error = errorOf([&] {
+            FileOut out(dir / "out");
+            out.write(bytesOf("head!"));
+            in.copy(from, count, out);
+            EXPECT_EQ(out.position(), 5 + count);
+            out.write(bytesOf("tail"));
+            in.copy(3, 10, out);
+            out.close();
+        });
+        EXPECT_EQ(error, err == ENOSPC ? platformText(ENOSPC) : "");
+        EXPECT_TRUE(err == ENOSPC || readFile(dir / "out") == expected);
+    }
+}
+
+TEST(CopyPathsTest, AnInputThatEndsEarlyFailsAfterWritingWhatThereIs) {
+    TempDir dir;
+    const Bytes data = audioBytes(300000);
+    writeFile(dir / "in", data);
+    FileOut out(dir / "out");
+    const FileIn in(dir / "in");
+    // Past the end of the file as it was opened, through the gather buffer and in the kernel;
+    // then past the end of what is left of it: the kernel copies nothing more, read(2) confirms.
+    EXPECT_EQ(errorOf([&] { in.copy(data.size() - 2, 4, out); }), msg::fileEnded);
+    EXPECT_EQ(errorOf([&] { in.copy(data.size() - 100, 200000, out); }), msg::fileEnded);
+    ASSERT_EQ(::truncate((dir / "in").c_str(), 100000), 0);
+    EXPECT_EQ(errorOf([&] { in.copy(0, data.size(), out); }), msg::fileEnded);
+    out.close();
+    EXPECT_TRUE(readFile(dir / "out") ==
+                mp4::cat({slice(data, data.size() - 2, 2), slice(data, data.size() - 100, 100),
+                          slice(data, 0, 100000)}));
 }
