@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The tagging driver end to end: round trips, refusals, the checks before the replace, the
-// caller's rights, fingerprints, backups, and what must survive a replace.
+// The tagging driver end to end (the round trip over real files of every format is the interop
+// test's): refusals, the checks before the replace, the caller's rights, fingerprints, backups,
+// and what must survive a replace.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -23,36 +24,6 @@ using namespace pelorix::test;
 using namespace pelorix::test::driver;
 namespace fs = std::filesystem;
 using Code = std::optional<std::string>;
-
-TEST(DriverTest, RoundTripOnEveryFormat) {
-    if (runShell("command -v ffmpeg").status != 0) GTEST_SKIP() << "ffmpeg is not installed";
-    TempDir dir;
-    const std::tuple<std::string, std::string, AudioFormat> cases[] = {
-        {"a.wav", "", AudioFormat::wav},
-        {"a.aiff", "", AudioFormat::aiff},
-        {"a.mp3", "-c:a libmp3lame", AudioFormat::mp3},
-        {"a.flac", "", AudioFormat::flac},
-        {"a.m4a", "-c:a aac", AudioFormat::m4a}};
-    for (const auto& [name, codec, format] : cases) {
-        SCOPED_TRACE(name);
-        const fs::path file = dir / name;
-        ASSERT_EQ(runShell("ffmpeg -loglevel error -f lavfi -i sine=duration=0.3 " + codec + " '" +
-                           file.string() + "'")
-                      .status,
-                  0);
-        const std::string audio = AudioTagger::fingerprint(file, format);
-        EXPECT_EQ(AudioTagger::readISRC(file), std::nullopt);
-        // The same code twice: no short cut, the file is rewritten (a new inode) and verified.
-        for (const Code& code : {Code(kCode), Code(kCode), Code("GBXYZ9912345"), Code()}) {
-            const ino_t before = lstatOf(file).st_ino;
-            AudioTagger::writeISRC(file, code, false);
-            EXPECT_NE(lstatOf(file).st_ino, before);
-            EXPECT_EQ(AudioTagger::readISRC(file), code);
-            EXPECT_EQ(AudioTagger::fingerprint(file, format), audio);
-        }
-    }
-    EXPECT_EQ(dir.list().size(), std::size(cases));
-}
 
 // A stream recognised only by its name: the temporary file is read as the original's format,
 // whatever its own name says, so a code written to it can be removed again.
@@ -265,16 +236,12 @@ TEST(FingerprintTest, CoversTheAudioBytesOnly) {
     const Bytes audio = audioBytes(3 * (1 << 20) + 77);  // several pieces
     const Bytes frames = id3::fakeAudio(5000, 2);
     const Bytes tag = id3::tag({.frames = {id3::textFrame("TIT2", "Title")}, .padding = 300});
-    Bytes cut = id3::tag({.padding = 5000});
-    cut.resize(200);
     const std::tuple<std::string, Bytes, AudioFormat, std::string> cases[] = {
         {"tagged.wav", wavWithCode(kCode, audio), AudioFormat::wav, sha256Hex(audio)},
-        {"reordered.wav", wav({{"LIST", bytesOf("abc")}, chunks::wavFormat(), {"data", audio}}),
-         AudioFormat::wav, sha256Hex(audio)},
         {"nodata.wav", wav({chunks::wavFormat()}), AudioFormat::wav, sha256Hex({})},
         {"tag.mp3", mp4::cat({tag, frames}), AudioFormat::mp3, sha256Hex(frames)},
-        {"bare.mp3", frames, AudioFormat::mp3, sha256Hex(frames)},
-        {"cut.mp3", cut, AudioFormat::mp3, std::string(msg::id3Truncated)},  // a tag past the end
+        {"cut.mp3", Bytes(tag.begin(), tag.begin() + 200), AudioFormat::mp3,
+         std::string(msg::id3Truncated)},  // a tag past the end
     };
     for (const auto& [name, content, format, expected] : cases) {
         writeFile(dir / name, content);
