@@ -132,5 +132,6 @@ TEST(SelfTestRun, ReportsEveryFailureAndLeavesNothingBehind) {
         EXPECT_EQ(r.output.find("  FAIL: " + failure) != std::string::npos, !failure.empty())
             << r.output;
         EXPECT_TRUE(!tmpExists || fs::is_empty(cwd / "mmsh:tmp")) << "work folder left";
+        EXPECT_TRUE(status != 0 || countOf(bytesOf(r.output), "== ") == 7) << "a format left out";
     }
 }
