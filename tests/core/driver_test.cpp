@@ -87,6 +87,18 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
     }
 }
 
+// On NFS a lock needs a descriptor open for writing (and there are no leases): the write opens
+// one to lock, and relies on the change check.
+TEST(DriverTest, ALockThatNeedsWriteAccess) {
+    TempDir dir;
+    writeFile(dir / "Song.wav", wav(audioBytes(100)));
+    Seam seam([](const Seam::Call& c) { return c.op == sys::Op::lock && c.nth == 0 ? EBADF : 0; });
+    AudioTagger::writeISRC(dir / "Song.wav", kCode, false);
+    EXPECT_EQ(seam.count[sys::Op::lock], 2);
+    EXPECT_EQ(seam.count[sys::Op::lease], 0);
+    EXPECT_EQ(AudioTagger::readISRC(dir / "Song.wav"), kCode);
+}
+
 // A leftover file or link at the temporary name goes (a link is never followed). What appears
 // between that cleanup and the creation is not ours: refused, neither followed nor deleted.
 TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
