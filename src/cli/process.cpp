@@ -11,6 +11,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "core/io/sys.h"
 #include "core/io/text.h"
 
 extern char** environ;
@@ -18,16 +19,6 @@ extern char** environ;
 namespace pelorix {
 
 namespace {
-
-// Closes a descriptor once, on every way out.
-struct Fd {
-    int fd = -1;
-    ~Fd() { reset(); }
-    void reset() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-};
 
 ProcessResult launchFailure(int err) {
     return {-1, std::generic_category().message(err)};
@@ -38,16 +29,16 @@ ProcessResult launchFailure(int err) {
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return launchFailure(errno);
-    Fd readEnd{ends[0]};
-    Fd writeEnd{ends[1]};
+    sys::Fd readEnd(ends[0]);
+    sys::Fd writeEnd(ends[1]);
 
     posix_spawn_file_actions_t actions;
     if (int err = posix_spawn_file_actions_init(&actions)) return launchFailure(err);
     // The child gets an empty standard input, so a tool that asks a question cannot hang us,
     // and one pipe for both of its output streams (dup2 clears close-on-exec on the copies).
     int err = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (!err) err = posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 1);
-    if (!err) err = posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 2);
+    if (!err) err = posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
+    if (!err) err = posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 2);
     if (err) {
         posix_spawn_file_actions_destroy(&actions);
         return launchFailure(err);
@@ -69,7 +60,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     std::string raw;
     char buf[16384];
     for (;;) {
-        ssize_t n = ::read(readEnd.fd, buf, sizeof buf);
+        ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         std::size_t room = kMaxProcessOutput - raw.size();

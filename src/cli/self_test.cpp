@@ -111,104 +111,114 @@ int backupCount(const fs::path& file) {
     return n;
 }
 
-struct FFmpegTarget {
-    const char* muxer;
-    const char* codec;
-};
-
-// afconvert's file and data formats as ffmpeg's muxer and encoder.
-std::optional<FFmpegTarget> ffmpegTarget(const Target& t) {
-    struct Row {
-        const char* fileFormat;
-        const char* dataFormat;
-        FFmpegTarget target;
-    };
-    static const Row rows[] = {
-        {"AIFF", "BEI16", {"aiff", "pcm_s16be"}}, {"flac", "flac", {"flac", "flac"}},
-        {"m4af", "aac", {"ipod", "aac"}},         {"m4af", "alac", {"ipod", "alac"}},
-        {"caff", "LEI16", {"caf", "pcm_s16le"}},
-    };
-    for (const auto& r : rows) {
-        if (t.fileFormat == r.fileFormat && t.dataFormat == r.dataFormat) return r.target;
-    }
-    return std::nullopt;
-}
-
 // ffmpeg reads "-" as a pipe and "name:" as a protocol; the file protocol takes any path as is.
 std::string ffmpegPath(const fs::path& p) {
     return "file:" + p.string();
 }
 
-}  // namespace
-
-// ---- tools ------------------------------------------------------------------------------------
-
-Tools Tools::platform() {
-    if (::access("/usr/bin/afconvert", X_OK) == 0 && ::access("/usr/bin/afinfo", X_OK) == 0) {
-        return {"/usr/bin/afconvert", "afconvert", "/usr/bin/afinfo", "afinfo", true};
+// Looks a neutral name up in a small table of a tool's own names; empty when it has none.
+std::string lookUp(std::initializer_list<std::pair<const char*, const char*>> table,
+                   const std::string& key) {
+    for (const auto& [from, to] : table) {
+        if (key == from) return to;
     }
-    return ffmpeg();
+    return {};
 }
 
-Tools Tools::ffmpeg() {
-    return {"ffmpeg", "ffmpeg", "ffprobe", "ffprobe", false};
+ProcessResult noOptions(const Target& t) {
+    return {-1, "no converter options for " + t.codec + " in " + t.container};
+}
+
+class FFmpeg : public Converter {
+  public:
+    std::string name() const override { return "ffmpeg"; }
+    std::string inspectorName() const override { return "ffprobe"; }
+
+    ProcessResult convert(const Target& t, const fs::path& source,
+                          const fs::path& destination) const override {
+        const std::string muxer = lookUp(
+            {{"aiff", "aiff"}, {"flac", "flac"}, {"m4a", "ipod"}, {"caf", "caf"}}, t.container);
+        const std::string encoder = lookUp({{"pcm16be", "pcm_s16be"},
+                                            {"pcm16le", "pcm_s16le"},
+                                            {"flac", "flac"},
+                                            {"aac", "aac"},
+                                            {"alac", "alac"}},
+                                           t.codec);
+        if (muxer.empty() || encoder.empty()) return noOptions(t);
+        // Only the first audio stream, no metadata and no encoder names: the output then
+        // depends on the audio alone, so two decodes of the same sound are the same bytes.
+        std::vector<std::string> args = {
+            "-nostdin", "-hide_banner",     "-loglevel", "error",   "-y",
+            "-i",       ffmpegPath(source), "-map",      "0:a:0",   "-map_metadata",
+            "-1",       "-map_chapters",    "-1",        "-fflags", "+bitexact",
+            "-flags:a", "+bitexact",        "-c:a",      encoder};
+        if (t.indexFirst) args.insert(args.end(), {"-movflags", "+faststart"});
+        args.insert(args.end(), {"-f", muxer, ffmpegPath(destination)});
+        return runProcess("ffmpeg", args);
+    }
+
+    ProcessResult inspect(const fs::path& file) const override {
+        return runProcess("ffprobe", {"-hide_banner", ffmpegPath(file)});
+    }
+};
+
+class Afconvert : public Converter {
+  public:
+    std::string name() const override { return "afconvert"; }
+    std::string inspectorName() const override { return "afinfo"; }
+
+    ProcessResult convert(const Target& t, const fs::path& source,
+                          const fs::path& destination) const override {
+        const std::string file = lookUp(
+            {{"aiff", "AIFF"}, {"flac", "flac"}, {"m4a", "m4af"}, {"caf", "caff"}}, t.container);
+        const std::string data = lookUp({{"pcm16be", "BEI16"},
+                                         {"pcm16le", "LEI16"},
+                                         {"flac", "flac"},
+                                         {"aac", "aac"},
+                                         {"alac", "alac"}},
+                                        t.codec);
+        if (file.empty() || data.empty()) return noOptions(t);
+        return runProcess(kAfconvert,
+                          {"-f", file, "-d", data, source.string(), destination.string()});
+    }
+
+    ProcessResult inspect(const fs::path& file) const override {
+        return runProcess(kAfinfo, {file.string()});
+    }
+
+    static constexpr const char* kAfconvert = "/usr/bin/afconvert";
+    static constexpr const char* kAfinfo = "/usr/bin/afinfo";
+};
+
+}  // namespace
+
+// ---- converters -------------------------------------------------------------------------------
+
+std::unique_ptr<Converter> ffmpegConverter() {
+    return std::make_unique<FFmpeg>();
+}
+
+std::unique_ptr<Converter> platformConverter() {
+    if (::access(Afconvert::kAfconvert, X_OK) == 0 && ::access(Afconvert::kAfinfo, X_OK) == 0) {
+        return std::make_unique<Afconvert>();
+    }
+    return ffmpegConverter();
 }
 
 const std::vector<Conversion>& conversions() {
     // One M4A with the index in front of the media, one behind it: both MP4 layouts.
     static const std::vector<Conversion> list = {
-        {"AIFF", "aiff", {"AIFF", "BEI16"}},
+        {"AIFF", "aiff", {"aiff", "pcm16be"}},
         {"FLAC", "flac", {"flac", "flac"}},
-        {"M4A-AAC", "m4a", {"m4af", "aac", true}},
-        {"M4A-ALAC", "m4a", {"m4af", "alac"}},
+        {"M4A-AAC", "m4a", {"m4a", "aac", true}},
+        {"M4A-ALAC", "m4a", {"m4a", "alac"}},
     };
     return list;
 }
 
 const Target& decodeTarget() {
-    static const Target target{"caff", "LEI16"};
+    static const Target target{"caf", "pcm16le"};
     return target;
-}
-
-std::vector<std::string> converterArguments(const Tools& tools, const Target& target,
-                                            const fs::path& source, const fs::path& destination) {
-    if (tools.native) {
-        return {"-f",
-                target.fileFormat,
-                "-d",
-                target.dataFormat,
-                source.string(),
-                destination.string()};
-    }
-    auto ff = ffmpegTarget(target);
-    if (!ff) return {};
-    // Only the first audio stream, no metadata and no encoder names: the output then depends
-    // on the audio alone, so two decodes of the same sound are the same bytes.
-    std::vector<std::string> args = {
-        "-nostdin", "-hide_banner",     "-loglevel", "error",   "-y",
-        "-i",       ffmpegPath(source), "-map",      "0:a:0",   "-map_metadata",
-        "-1",       "-map_chapters",    "-1",        "-fflags", "+bitexact",
-        "-flags:a", "+bitexact",        "-c:a",      ff->codec};
-    if (target.moovFirst) {
-        args.insert(args.end(), {"-movflags", "+faststart"});
-    }
-    args.insert(args.end(), {"-f", ff->muxer, ffmpegPath(destination)});
-    return args;
-}
-
-std::vector<std::string> inspectorArguments(const Tools& tools, const fs::path& file) {
-    if (tools.native) return {file.string()};
-    return {"-hide_banner", ffmpegPath(file)};
-}
-
-ProcessResult convert(const Tools& tools, const Target& target, const fs::path& source,
-                      const fs::path& destination) {
-    auto args = converterArguments(tools, target, source, destination);
-    if (args.empty()) {
-        return {-1,
-                "no converter options for -f " + target.fileFormat + " -d " + target.dataFormat};
-    }
-    return runProcess(tools.converter, args);
 }
 
 // ---- report -----------------------------------------------------------------------------------
@@ -312,11 +322,12 @@ void makeMP3(const fs::path& path) {
 
 // ---- scenario ---------------------------------------------------------------------------------
 
-std::optional<std::string> pcmHash(const Tools& tools, const fs::path& file, const fs::path& work) {
+std::optional<std::string> pcmHash(const Converter& converter, const fs::path& file,
+                                   const fs::path& work) {
     fs::path out = work / ("decoded-" + file.filename().string() + ".caf");
     std::error_code ignored;
     fs::remove(out, ignored);
-    if (convert(tools, decodeTarget(), file, out).status != 0) return std::nullopt;
+    if (converter.convert(decodeTarget(), file, out).status != 0) return std::nullopt;
     try {
         FileIn in(out);
         Sha256 hash;
@@ -334,12 +345,12 @@ std::optional<std::string> pcmHash(const Tools& tools, const fs::path& file, con
 
 void exercise(Session& s, const std::string& label, const fs::path& file, const fs::path& work,
               bool expectTitle) {
-    const Tools& tools = s.tools();
+    const Converter& converter = s.converter();
     s.line("== " + label);
 
     AudioFormat format = AudioFormat::detect(file);
     const std::string fp0 = AudioTagger::fingerprint(file, format);
-    const std::optional<std::string> pcm0 = pcmHash(tools, file, work);
+    const std::optional<std::string> pcm0 = pcmHash(converter, file, work);
 
     s.check(!AudioTagger::readISRC(file), label + ": ISRC should be absent initially");
 
@@ -347,15 +358,15 @@ void exercise(Session& s, const std::string& label, const fs::path& file, const 
     s.check(AudioTagger::readISRC(file) == kFirstCode, label + ": read back " + kFirstCode);
     s.check(AudioTagger::fingerprint(file, format) == fp0,
             label + ": audio fingerprint unchanged after write");
-    s.check(pcm0 && pcmHash(tools, file, work) == pcm0,
-            label + ": " + tools.converterName + " decodes to identical PCM");
+    s.check(pcm0 && pcmHash(converter, file, work) == pcm0,
+            label + ": " + converter.name() + " decodes to identical PCM");
 
-    ProcessResult info = runProcess(tools.inspector, inspectorArguments(tools, file));
-    s.check(info.status == 0, label + ": " + tools.inspectorName + " opens the file (" +
+    ProcessResult info = converter.inspect(file);
+    s.check(info.status == 0, label + ": " + converter.inspectorName() + " opens the file (" +
                                   std::to_string(info.status) + ")");
     if (info.output.find("ISRC") != std::string::npos ||
         lower(info.output).find(lower(kFirstCode)) != std::string::npos) {
-        s.line("  (" + tools.inspectorName + " shows the ISRC)");
+        s.line("  (" + converter.inspectorName() + " shows the ISRC)");
     }
 
     AudioTagger::writeISRC(file, kSecondCode, true);
@@ -376,7 +387,7 @@ void exercise(Session& s, const std::string& label, const fs::path& file, const 
     s.check(!AudioTagger::readISRC(file), label + ": ISRC removed");
     s.check(AudioTagger::fingerprint(file, format) == fp0,
             label + ": audio fingerprint unchanged after removal");
-    s.check(pcmHash(tools, file, work) == pcm0, label + ": decodes identically after removal");
+    s.check(pcmHash(converter, file, work) == pcm0, label + ": decodes identically after removal");
 
     if (expectTitle) {
         s.check(occurrences(readWhole(file), "Hello") > 0,
@@ -387,11 +398,11 @@ void exercise(Session& s, const std::string& label, const fs::path& file, const 
 // ---- the run ----------------------------------------------------------------------------------
 
 int run() {
-    return run(std::cout);
+    return run(std::cout, *platformConverter());
 }
 
-int run(std::ostream& out, const Tools& tools) {
-    Session s(out, tools);
+int run(std::ostream& out, const Converter& converter) {
+    Session s(out, converter);
     WorkFolder folder;
 
     auto normalised = ISRC::parse("fi-abc-26-00001");
@@ -420,10 +431,10 @@ int run(std::ostream& out, const Tools& tools) {
         makeWAV(source, false);
         for (const auto& c : conversions()) {
             fs::path output = work / (c.label + "." + c.extension);
-            ProcessResult r = convert(tools, c.target, source, output);
+            ProcessResult r = converter.convert(c.target, source, output);
             if (r.status != 0) {
                 // One report line: the tool's trailing newline would split it.
-                s.check(false, c.label + ": " + tools.converterName +
+                s.check(false, c.label + ": " + converter.name() +
                                    " failed: " + text::trimWhitespaceAndNewlines(r.output));
                 continue;
             }

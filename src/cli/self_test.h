@@ -3,10 +3,12 @@
 // The built-in self test: checks the code parser, then drives the real tagging driver through
 // write, read back, replace, backup, rewrite and removal on generated files of every format,
 // confirming after each change that the audio fingerprint and the decoded sound are unchanged.
-// AIFF, FLAC and M4A samples come from a WAV through the platform's audio converter, whose
-// decoding also serves as an independent check that the audio survived.
+// AIFF, FLAC and M4A samples come from a WAV through an audio converter (ffmpeg, or the
+// platform's own where it has one), whose decoding also serves as an independent check that the
+// audio survived.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -16,25 +18,31 @@
 
 namespace pelorix::SelfTest {
 
-// The audio converter and the file inspector: the platform's own tools where they exist,
-// otherwise ffmpeg and ffprobe found through PATH, given the same contract by an adapter.
-struct Tools {
-    std::string converter;      // program to run
-    std::string converterName;  // the name the report uses
-    std::string inspector;
-    std::string inspectorName;
-    bool native = false;  // the converter takes afconvert's own options
-
-    static Tools platform();  // afconvert/afinfo when both exist, else ffmpeg/ffprobe
-    static Tools ffmpeg();
-};
-
-// A converter output in afconvert's terms: file format ("-f") and data format ("-d").
+// A conversion in neutral terms: the container to write and the codec of its audio.
 struct Target {
-    std::string fileFormat;
-    std::string dataFormat;
-    bool moovFirst = false;  // MP4 only: index before the media (ffmpeg's faststart)
+    std::string container;    // "aiff", "flac", "m4a", "caf"
+    std::string codec;        // "pcm16be", "pcm16le", "flac", "aac", "alac"
+    bool indexFirst = false;  // MP4 only: the index (`moov`) before the media
 };
+
+// The audio converter and file inspector the self test drives: converts files between
+// containers and codecs, and opens a file to report what it finds. Adapters translate the
+// neutral terms into one tool's options.
+class Converter {
+  public:
+    virtual ~Converter() = default;
+    virtual std::string name() const = 0;           // the converter, as the report names it
+    virtual std::string inspectorName() const = 0;  // the inspector, likewise
+    // Status -1 with a reason when the tool has no options for the target.
+    virtual ProcessResult convert(const Target& target, const std::filesystem::path& source,
+                                  const std::filesystem::path& destination) const = 0;
+    virtual ProcessResult inspect(const std::filesystem::path& file) const = 0;
+};
+
+// ffmpeg and ffprobe, found through PATH.
+std::unique_ptr<Converter> ffmpegConverter();
+// afconvert and afinfo where both exist, else ffmpeg.
+std::unique_ptr<Converter> platformConverter();
 
 struct Conversion {
     std::string label;
@@ -47,19 +55,10 @@ const std::vector<Conversion>& conversions();
 // 16-bit little-endian PCM in a CAF file: what pcmHash decodes to.
 const Target& decodeTarget();
 
-// The arguments (without the program) that turn `source` into `destination`.
-std::vector<std::string> converterArguments(const Tools& tools, const Target& target,
-                                            const std::filesystem::path& source,
-                                            const std::filesystem::path& destination);
-// The inspector's arguments for opening `file`.
-std::vector<std::string> inspectorArguments(const Tools& tools, const std::filesystem::path& file);
-ProcessResult convert(const Tools& tools, const Target& target, const std::filesystem::path& source,
-                      const std::filesystem::path& destination);
-
 // The counters and the report of one run.
 class Session {
   public:
-    Session(std::ostream& out, Tools tools) : out_(out), tools_(std::move(tools)) {}
+    Session(std::ostream& out, const Converter& converter) : out_(out), converter_(converter) {}
 
     // Counts a pass silently, or a failure with the line "  FAIL: " + message.
     void check(bool condition, const std::string& message);
@@ -67,18 +66,18 @@ class Session {
 
     int passes() const { return passes_; }
     int failures() const { return failures_; }
-    const Tools& tools() const { return tools_; }
+    const Converter& converter() const { return converter_; }
 
   private:
     std::ostream& out_;
-    Tools tools_;
+    const Converter& converter_;
     int passes_ = 0;
     int failures_ = 0;
 };
 
 // The whole run on standard output (or `out`): 0 when every check passed, else 1.
 int run();
-int run(std::ostream& out, const Tools& tools = Tools::platform());
+int run(std::ostream& out, const Converter& converter);
 
 // One second of a 440 Hz mono tone with a junk and a LIST chunk, and with `extraID3` an
 // "id3 " chunk holding a title frame.
@@ -92,7 +91,7 @@ void exercise(Session& session, const std::string& label, const std::filesystem:
 
 // SHA-256 of the decoded audio after the decoded file's first 4096 bytes, or none when the
 // converter cannot decode the file.
-std::optional<std::string> pcmHash(const Tools& tools, const std::filesystem::path& file,
+std::optional<std::string> pcmHash(const Converter& converter, const std::filesystem::path& file,
                                    const std::filesystem::path& work);
 
 }  // namespace pelorix::SelfTest

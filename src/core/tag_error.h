@@ -38,6 +38,24 @@ inline constexpr std::string_view verifyISRC =
     "Verification failed: the ISRC could not be read back. The file was not changed.";
 inline constexpr std::string_view verifyAudio =
     "Verification failed: the audio data would have changed. The file was not changed.";
+// Refusals that protect the file from other writers and from the caller's own reach.
+inline constexpr std::string_view changedDuringWrite =
+    "The file changed while it was being written, so it was not replaced. It is as the other "
+    "program left it.";
+inline constexpr std::string_view openElsewhere =
+    "The file is open in another program that may still write to it. The file was not changed.";
+inline constexpr std::string_view writeInProgress =
+    "Another write of this file is still in progress. The file was not changed.";
+inline constexpr std::string_view cannotLock =
+    "This filesystem cannot lock the file against other writes. The file was not changed.";
+inline constexpr std::string_view notWritable =
+    "You do not have permission to change this file. The file was not changed.";
+inline constexpr std::string_view ownerNotKept =
+    "The file belongs to another user or group, which a replacement could not keep. The file "
+    "was not changed.";
+inline constexpr std::string_view hardLinks =
+    "The file has other names (hard links), which a replacement would leave on the old "
+    "contents. The file was not changed.";
 inline constexpr std::string_view tooShort = "The file is too short.";
 inline constexpr std::string_view notWAV = "Not a valid WAV file.";
 inline constexpr std::string_view notAIFF = "Not a valid AIFF file.";

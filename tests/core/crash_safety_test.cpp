@@ -1,100 +1,52 @@
 // SPDX-License-Identifier: MIT
-// The real binary, killed with SIGKILL at many moments while it adds a code to or removes it from
-// a multi-megabyte file: before it starts, while the temporary file grows, once it is complete,
-// the moment the file at the path changes, and at moments spread over the whole run. After every
-// kill the file at the path is the complete old file or the complete new one, never a mix, and
-// the temporary file a kill leaves behind does not disturb the writes that follow.
+// The real binary under adversity. Killed with SIGKILL at many moments of a write of every
+// format: the file at the path is the whole old or the whole new file, and a leftover
+// temporary file does not disturb the writes that follow. Interrupted by SIGINT, SIGTERM or
+// SIGHUP: it removes its temporary file and dies of the signal. Two writes of one file at once,
+// and a recorder appending to it while writes run: never a truncated file, a lost append, or an
+// `OK` that is not true.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
-#include <optional>
-#include <string>
-#include <vector>
 
+#include "core/formats/detect.h"
+#include "core/write/audio_tagger.h"
 #include "e2e_support.h"
 #include "support/chunk_builder.h"
-#include "support/flac_builder.h"
 #include "support/id3_builder.h"
 #include "support/mp4_builder.h"
 
-extern char** environ;
-
 using namespace pelorix;
 using namespace pelorix::test;
-using e2e::contentsOf;
-using e2e::kCode;
+using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using Code = std::optional<std::string>;
 
 namespace {
 
 // Large enough that the copy takes many writes, small enough for a quick sanitizer run.
 constexpr std::size_t kAudioBytes = std::size_t(12) << 20;
 
-struct Sample {
-    const char* name;
-    const char* fileName;
-    std::function<Bytes()> make;
+// The write procedure is the same for every format; these two differ most in what a write
+// moves: a WAV's tag goes after the audio, an MP4 movie first moves every chunk of media.
+const std::pair<const char*, std::function<Bytes()>> kSamples[] = {
+    {"Song.wav", [] { return chunks::wav(std::uint32_t(kAudioBytes / 4)); }},
+    {"Song.m4a",
+     [] {
+         return mp4::movie({true, false, false, false, {}, 192, 64 << 10}).file;
+     }},
 };
 
-std::vector<Sample> samples() {
-    return {
-        {"WAV", "Song.wav", [] { return chunks::wav(std::uint32_t(kAudioBytes / 4)); }},
-        {"AIFF", "Song.aiff", [] { return chunks::aiff(std::uint32_t(kAudioBytes / 4)); }},
-        {"MP3", "Song.mp3",
-         [] {
-             return mp4::cat(
-                 {id3::tag({3, 0, {id3::textFrame("TIT2", "Song")}}), id3::fakeAudio(kAudioBytes)});
-         }},
-        {"FLAC", "Song.flac",
-         [] {
-             return flac::file({{},
-                                {flac::streamInfo(), flac::comments("v", {"TITLE=Song"})},
-                                chunks::audio(kAudioBytes, 9)});
-         }},
-        // With the movie first, the resized `moov` moves every chunk of media behind it.
-        {"M4AMoovFirst", "Song.m4a",
-         [] {
-             return mp4::movie({true, false, false, false, {}, 192, 64 << 10}).file;
-         }},
-        {"M4AMoovLast", "Song.m4a",
-         [] {
-             return mp4::movie({false, false, false, false, {}, 192, 64 << 10}).file;
-         }},
-    };
-}
-
-// `pelorix --write CODE FILE`, or `pelorix --remove FILE` without a code, printing to nowhere.
-pid_t start(const std::optional<std::string>& code, const fs::path& file) {
-    std::vector<std::string> args = {PELORIX_BINARY, code ? "--write" : "--remove"};
-    if (code) args.push_back(*code);
-    args.push_back(file.string());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&quiet, 1, 2);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    return rc == 0 ? pid : -1;
-}
-
-// The exit status, or 128 + the signal that ended it; none while it still runs (`wait` false).
-std::optional<int> status(pid_t pid, bool wait = true) {
-    int st = 0;
-    if (::waitpid(pid, &st, wait ? 0 : WNOHANG) != pid) return std::nullopt;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+std::vector<std::string> args(const Code& code, const fs::path& file) {
+    if (code) return {"--write", *code, file.string()};
+    return {"--remove", file.string()};
 }
 
 std::optional<struct stat> statOf(const fs::path& p) {
@@ -109,119 +61,206 @@ bool sameFile(const std::optional<struct stat>& a, const std::optional<struct st
            a->st_ctim.tv_sec == b->st_ctim.tv_sec && a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
 }
 
-// When to kill: at once; as soon as this run's own temporary file holds `tmpBytes` bytes (or is
-// gone again); as soon as the file at the path is no longer the one it was; or after `delay`.
-struct KillPoint {
-    std::string label;
-    std::optional<std::uint64_t> tmpBytes;
-    bool fileChanged = false;
-    std::optional<Clock::duration> delay;
-};
-
-// The exit status of a run killed at the given point (128 + SIGKILL when the kill came first).
-int writeAndKill(const std::optional<std::string>& code, const fs::path& file, const fs::path& tmp,
-                 const KillPoint& point) {
-    const auto stale = statOf(tmp);  // a leftover of an earlier kill is not this run's file
-    const auto before = statOf(file);
-    const auto begin = Clock::now();
-    const pid_t pid = start(code, file);
-    if (pid < 0) return -1;
-    bool sawOurs = false;
-    while (point.tmpBytes || point.fileChanged || point.delay) {
-        if (auto done = status(pid, false)) return *done;
-        if (point.delay && Clock::now() - begin >= *point.delay) break;
-        if (point.fileChanged && !sameFile(statOf(file), before)) break;
-        if (point.tmpBytes) {
-            const auto now = statOf(tmp);
-            const bool ours = now && !sameFile(now, stale);
-            sawOurs |= ours;
-            if (ours && std::uint64_t(now->st_size) >= *point.tmpBytes) break;
-            if (sawOurs && !now) break;
-        }
-        const timespec pause{0, 50'000};
-        ::nanosleep(&pause, nullptr);
-    }
-    ::kill(pid, SIGKILL);
-    return status(pid).value_or(-1);
+// True once the child has ended; it stays unreaped, for status() to collect.
+bool ended(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
 }
 
-class CrashSafety : public ::testing::TestWithParam<Sample> {};
+void pause(long microseconds) {
+    const timespec t{0, microseconds * 1000};
+    ::nanosleep(&t, nullptr);
+}
+
+// Starts a write and waits until its own temporary file holds `tmpBytes` bytes (or is gone
+// again), until the file at the path changes, until `delay`, or until it ends (unreaped).
+struct Moment {
+    std::optional<std::uint64_t> tmpBytes{};
+    bool fileChanged = false;
+    std::optional<Clock::duration> delay{};
+};
+pid_t startAndWait(const std::vector<std::string>& a, const fs::path& file, const fs::path& tmp,
+                   const Moment& m, const std::string& output = "/dev/null") {
+    const auto stale = statOf(tmp), before = statOf(file);  // a leftover is not this run's
+    const auto begin = Clock::now();
+    const pid_t pid = start(a, output);
+    for (bool ours = false; m.tmpBytes || m.fileChanged || m.delay; pause(50)) {
+        if (ended(pid)) break;
+        if (m.delay && Clock::now() - begin >= *m.delay) break;
+        if (m.fileChanged && !sameFile(statOf(file), before)) break;
+        if (m.tmpBytes) {
+            const auto now = statOf(tmp);
+            ours |= now && !sameFile(now, stale);
+            if (ours && (!now || std::uint64_t(now->st_size) >= *m.tmpBytes)) break;
+        }
+    }
+    return pid;
+}
 
 }  // namespace
 
-TEST_P(CrashSafety, AKilledWriteLeavesTheOldOrTheNewFileWhole) {
-    const Sample& sample = GetParam();
-    TempDir dir;
-    const fs::path file = dir / sample.fileName;
-    const fs::path tmp = dir / ("." + std::string(sample.fileName) + ".pelorix-tmp");
-    auto run = [&](const std::optional<std::string>& code) {
-        EXPECT_EQ(status(start(code, file)), 0);
-    };
+TEST(CrashSafety, AKilledWriteLeavesTheOldOrTheNewFileWhole) {
+    for (const auto& [name, make] : kSamples) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        const fs::path file = dir / name;
+        const fs::path tmp = dir / ("." + std::string(name) + ".pelorix-tmp");
+        const auto run = [&](const Code& code) { EXPECT_EQ(status(start(args(code, file))), 0); };
+        // The two complete files a write may leave, each made by an uninterrupted run. A first
+        // write may add structure that stays when the code goes (an empty item list); after it,
+        // adding and removing the code give the same two files back.
+        writeFile(file, make());
+        run(kCode);
+        run(std::nullopt);
+        const Bytes without = contentsOf(file);
+        const auto begin = Clock::now();
+        run(kCode);
+        const auto duration = Clock::now() - begin;
+        const Bytes with = contentsOf(file);
+        run(std::nullopt);
+        ASSERT_TRUE(contentsOf(file) == without && without.size() != with.size());
 
-    // The two complete files a write may leave: the file without a code and with one, each made
-    // by an uninterrupted run. They differ in layout, not only in the code's characters (the tag,
-    // comment block or movie grows, and what follows moves), so a write that went to the file
-    // in place and was cut short would match neither. A first write may add structure that
-    // stays when the code goes (an empty item list); after it, removing the code gives the same
-    // file back, so after any kill there are exactly two acceptable contents.
-    writeFile(file, sample.make());
-    run(kCode);
-    run(std::nullopt);
-    const Bytes without = contentsOf(file);
-    const auto begin = Clock::now();
-    run(kCode);
-    const auto duration = Clock::now() - begin;
-    const Bytes with = contentsOf(file);
-    run(std::nullopt);
-    ASSERT_EQ(contentsOf(file), without) << "removing the code did not give the same file back";
-    ASSERT_NE(without.size(), with.size());
-
-    const std::uint64_t size = with.size();
-    std::vector<KillPoint> points = {{"before it starts", {}, false, {}},
-                                     {"as the temporary file appears", 0, false, {}}};
-    for (std::uint64_t n = 1; n <= 7; n += 2) {
-        points.push_back(
-            {"temporary file " + std::to_string(n) + "/8 written", size * n / 8, false, {}});
+        std::vector<Moment> moments = {{}, {.tmpBytes = 0}};
+        for (std::uint64_t n = 1; n <= 8; n += 2)
+            moments.push_back({.tmpBytes = with.size() * n / 8});
+        moments.push_back({.fileChanged = true});  // the replace
+        for (int n = 1; n <= 11; n += 2) moments.push_back({.delay = duration * n / 10});
+        Bytes current = without;
+        int kills = 0, staleLeft = 0, replaced = 0;
+        for (std::size_t i = 0; i < moments.size(); ++i) {
+            SCOPED_TRACE("moment " + std::to_string(i));
+            const bool adding = current == without;
+            const auto pid =
+                startAndWait(args(adding ? Code(kCode) : Code(), file), file, tmp, moments[i]);
+            ::kill(pid, SIGKILL);  // harmless once it has ended
+            const int st = status(pid).value_or(-1);
+            EXPECT_TRUE(st == 0 || st == 128 + SIGKILL) << st;
+            kills += st == 128 + SIGKILL;
+            Bytes now = contentsOf(file);
+            ASSERT_TRUE(now == current || now == (adding ? with : without))
+                << now.size() << " bytes";
+            replaced += now != current;
+            staleLeft += fs::exists(tmp);
+            current = std::move(now);
+        }
+        // The kills came at different moments: some left a half-written temporary file, which the
+        // next write went past undisturbed; some came after the replace.
+        EXPECT_GE(kills, 7);
+        EXPECT_GE(staleLeft, 4);
+        EXPECT_GE(replaced, 1);
+        run(current == without ? Code(kCode) : Code());
+        EXPECT_EQ(contentsOf(file), current == without ? with : without);
+        EXPECT_EQ(dir.list(), std::vector<std::string>{name});
     }
-    points.push_back({"temporary file complete", size, false, {}});
-    // The replace; a writer that goes over the file in place is caught half-way through.
-    points.push_back({"as the file at the path changes", {}, true, {}});
-    for (int n = 1; n <= 11; n += 2) {
-        points.push_back(
-            {"after " + std::to_string(n) + "/10 of a write's time", {}, false, duration * n / 10});
-    }
-
-    Bytes current = without;
-    int kills = 0, staleLeft = 0, replaced = 0;
-    for (const KillPoint& point : points) {
-        SCOPED_TRACE(point.label);
-        const bool adding = current == without;
-        const Bytes& next = adding ? with : without;
-        const int status =
-            writeAndKill(adding ? std::optional(kCode) : std::nullopt, file, tmp, point);
-        ASSERT_NE(status, -1) << "pelorix could not be started";
-        EXPECT_TRUE(status == 0 || status == 128 + SIGKILL) << status;
-        kills += status == 128 + SIGKILL;
-
-        Bytes now = contentsOf(file);
-        ASSERT_TRUE(now == current || now == next)
-            << "a mix of old and new: " << now.size() << " bytes";
-        replaced += now == next;
-        staleLeft += fs::exists(tmp);
-        current = std::move(now);
-    }
-    // The kills really came at different moments: some left the old file with a half-written
-    // temporary file beside it, and the next write went on undisturbed; some came after the
-    // replace. (The timed ones may land anywhere, so only the others are counted on.)
-    EXPECT_GE(kills, 7);
-    EXPECT_GE(staleLeft, 4);
-    EXPECT_GE(replaced, 1);
-
-    const bool adding = current == without;
-    run(adding ? std::optional(kCode) : std::nullopt);
-    EXPECT_EQ(contentsOf(file), adding ? with : without);
-    EXPECT_EQ(dir.list(), std::vector<std::string>{sample.fileName});
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, CrashSafety, ::testing::ValuesIn(samples()),
-                         [](const auto& info) { return std::string(info.param.name); });
+TEST(Interrupted, TheTemporaryFileGoesAndTheSignalEndsTheRun) {
+    TempDir dir;
+    const fs::path file = dir / "Song.wav", tmp = dir / ".Song.wav.pelorix-tmp";
+    const Bytes original = chunks::wav(std::uint32_t(kAudioBytes));
+    writeFile(file, original);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        const auto pid =
+            startAndWait(args(kCode, file), file, tmp, {.tmpBytes = std::uint64_t(1) << 20});
+        ASSERT_FALSE(ended(pid)) << "the write ended before the signal";
+        ::kill(pid, signal);
+        EXPECT_EQ(status(pid), 128 + signal);
+        EXPECT_TRUE(contentsOf(file) == original);
+        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
+    }
+}
+
+namespace {
+// Waits for a run: true when it said OK (exit status 0), false when it said ERROR (status 1);
+// any other output or status fails the test.
+bool said(pid_t pid, const fs::path& output, const fs::path& file) {
+    const int st = status(pid).value_or(-1);
+    const Bytes b = readFile(output);
+    const std::string text(b.begin(), b.end());
+    fs::remove(output);
+    const bool ok = text == "OK " + file.string() + "\n";
+    EXPECT_TRUE(ok ? st == 0 : st == 1 && text.starts_with("ERROR " + file.string() + ": "))
+        << st << " " << text;
+    return ok;
+}
+}  // namespace
+
+// The second write starts while the first one's temporary file grows; it waits for the first
+// (or gives up), and never removes or renames the other's half-written file.
+TEST(Concurrent, TwoWritesOfOneFile) {
+    TempDir dir;
+    const fs::path file = dir / "Song.wav", tmp = dir / ".Song.wav.pelorix-tmp";
+    writeFile(file, chunks::wav(std::uint32_t(kAudioBytes)));
+    const std::uint64_t size = fs::file_size(file);
+    const std::string audio = AudioTagger::fingerprint(file, AudioFormat::wav);
+    const std::string codes[] = {"FIABC2600001", "FIABC2600002", "FIABC2600003"};
+    Code stored;
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        const std::string first = codes[round % 3], second = codes[(round + 1) % 3];
+        // The second starts while the first copies, or once its copy is complete (verifying).
+        const std::uint64_t at = round % 2 ? size : size / 4;
+        const pid_t a =
+            startAndWait(args(first, file), file, tmp, {.tmpBytes = at}, (dir / "a.out").string());
+        const pid_t b = start(args(second, file), (dir / "b.out").string());
+        const bool okA = said(a, dir / "a.out", file), okB = said(b, dir / "b.out", file);
+        // The second started while the first held the file: if it says OK, its code is there.
+        if (okA || okB) stored = okB ? second : first;
+        EXPECT_EQ(AudioTagger::readISRC(file), stored);
+        EXPECT_EQ(AudioTagger::fingerprint(file, AudioFormat::wav), audio);
+        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
+    }
+}
+
+// A recorder keeps the file open and appends numbered records in bursts, one every two
+// milliseconds, closing and reopening it now and then; writes run meanwhile. Every record ends up
+// in the file, in order, and the code is what the last write that said OK left.
+TEST(Concurrent, ARecorderAppendingWhileWritesRun) {
+    TempDir dir;
+    const fs::path file = dir / "Take.mp3";
+    writeFile(file, mp4::cat({id3::tag({.frames = {id3::textFrame("TIT2", "Take")}}),
+                              id3::fakeAudio(std::size_t(1) << 20)}));
+    constexpr int kRecords = 300;
+    const auto record = [](int n) {
+        char r[17];
+        std::snprintf(r, sizeof r, "REC%012d\n", n);
+        return std::string(r);
+    };
+    const pid_t recorder = ::fork();
+    if (recorder == 0) {
+        int fd = -1;
+        for (int n = 0; n < kRecords; ++n) {
+            if (fd < 0) fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
+            const std::string r = record(n);
+            if (::write(fd, r.data(), r.size()) != ssize_t(r.size())) ::_exit(1);
+            pause(n % 5 == 4 ? 60000 : 2000);
+            if (n % 20 == 19) {
+                ::close(fd);
+                fd = -1;
+                pause(10000);
+            }
+        }
+        ::_exit(0);
+    }
+    Code stored;
+    int writes = 0, ok = 0;
+    while (!ended(recorder)) {
+        const Code code = writes++ % 2 ? Code() : Code(kCode);
+        if (said(start(args(code, file), (dir / "out").string()), dir / "out", file)) {
+            stored = code;
+            ++ok;
+        }
+    }
+    EXPECT_EQ(status(recorder), 0);
+    std::string records;
+    for (int n = 0; n < kRecords; ++n) records += record(n);
+    const Bytes now = contentsOf(file);
+    ASSERT_GE(now.size(), records.size());
+    EXPECT_TRUE(std::string(now.end() - std::ssize(records), now.end()) == records)
+        << "records lost or out of order";
+    EXPECT_EQ(AudioTagger::readISRC(file), stored);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"Take.mp3"});
+    std::cout << writes << " writes, " << ok << " said OK\n";
+}

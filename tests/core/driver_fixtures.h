@@ -1,18 +1,15 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Tiny WAV and MP3 files built from bytes, file-system probes and a tap on the system-call seam,
-// for the driver, command-line, fast-path and fault tests.
+// Tiny WAV files built from bytes, file-system probes and a tap on the system-call seam, for the
+// driver, command-line, fast-path and fault tests.
 
 #include <sys/stat.h>
 
-#include <cstdint>
 #include <exception>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 #include <system_error>
-#include <utility>
 #include <vector>
 
 #include "core/io/sys.h"
@@ -23,52 +20,31 @@
 namespace pelorix::test::driver {
 
 inline const std::string kCode = "FIABC2600001";
+using Chunk = decltype(chunks::wavFormat());
+using Names = std::vector<std::string>;
 
 // Deterministic bytes of every value, so a changed byte is never a coincidence.
 inline Bytes audioBytes(std::size_t n, std::uint32_t seed = 1) {
     return chunks::audio(n, seed);
 }
-
-inline Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 // "RIFF" size "WAVE" and the chunks in the order given, odd sizes padded.
-inline Bytes wav(const std::vector<chunks::ChunkSpec>& list) {
+inline Bytes wav(const std::vector<Chunk>& list) {
     return chunks::file({.chunks = list});
 }
 inline Bytes wav(const Bytes& audio) {
     return wav({chunks::wavFormat(), {"data", audio}});
 }
-
-// An ID3v2.3 tag of ISO-8859-1 text frames, then `padding` zero bytes.
-inline Bytes id3Tag(const std::vector<std::pair<std::string, std::string>>& frames,
-                    std::size_t padding = 0) {
-    id3::TagSpec tag{.padding = padding};
-    for (const auto& [id, text] : frames) tag.frames.push_back(id3::textFrame(id, text));
-    return id3::tag(tag);
-}
-
 // A WAV whose "id3 " chunk stores `code` as its TSRC text.
 inline Bytes wavWithCode(const std::string& code, const Bytes& audio) {
-    return wav({chunks::wavFormat(), {"data", audio}, {"id3 ", id3Tag({{"TSRC", code}})}});
+    return wav({chunks::wavFormat(),
+                {"data", audio},
+                {"id3 ", id3::tag({.frames = {id3::textFrame("TSRC", code)}})}});
 }
 
 inline struct stat lstatOf(const std::filesystem::path& p) {
     struct stat st {};
     ::lstat(p.c_str(), &st);
     return st;
-}
-
-// Names in the folder that look like a temporary file of a write.
-inline std::vector<std::string> tempFiles(const TempDir& dir) {
-    std::vector<std::string> found;
-    for (const auto& name : dir.list()) {
-        if (name.find(".pelorix-tmp") != std::string::npos) found.push_back(name);
-    }
-    return found;
 }
 
 // What f throws, as its what() text; "" when it returns.
@@ -81,13 +57,12 @@ inline std::string errorOf(const std::function<void()>& f) {
     return "";
 }
 
-// The platform's text for an errno value, as the messages quote it.
 inline std::string platformText(int err) {
     return std::generic_category().message(err);
 }
 
-// Sees every call through the system-call seam while it lives: keeps them in order, counts them
-// per kind, and fails the ones `fail` picks by returning an errno value (0 lets a call through).
+// Sees every call through the system-call seam while it lives, in order, and fails the ones
+// `fail` picks by returning an errno value (0 lets a call through).
 class Seam {
   public:
     struct Call {

@@ -1,15 +1,22 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Shared by the tests that drive the real binary over real files: the code they write, running
-// `pelorix` through the shell, and whole-file reads fast enough for files of tens of megabytes.
+// Shared by the tests that drive the real binary over real files: running `pelorix` through the
+// shell or as a process of its own, and whole-file reads fast enough for tens of megabytes.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/files.h"
+
+extern char** environ;
 
 namespace pelorix::test::e2e {
 
@@ -28,6 +35,29 @@ inline RunResult pelorix(const std::vector<std::string>& args, const std::string
     std::string command = prefix + " " + quoted(PELORIX_BINARY);
     for (const auto& a : args) command += " " + quoted(a);
     return runShell(command);
+}
+
+// `pelorix ARGS...` started without waiting, its output going to `output` (or nowhere).
+inline pid_t start(std::vector<std::string> args, const std::string& output = "/dev/null") {
+    args.insert(args.begin(), PELORIX_BINARY);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&files, 1, 2);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    return rc == 0 ? pid : -1;
+}
+
+// The exit status, or 128 + the signal that ended it; none while it still runs (`wait` false).
+inline std::optional<int> status(pid_t pid, bool wait = true) {
+    int st = 0;
+    if (::waitpid(pid, &st, wait ? 0 : WNOHANG) != pid) return std::nullopt;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
 inline Bytes contentsOf(const std::filesystem::path& p) {

@@ -2,6 +2,8 @@
 #include "core/io/sys.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -99,6 +101,84 @@ int fchown(int fd, uid_t uid, gid_t gid) {
 int fsetxattr(int fd, const std::string& name, const void* value, size_t size) {
     if (injected(Op::setxattr)) return -1;
     return ::fsetxattr(fd, name.c_str(), value, size, 0);
+}
+
+ssize_t flistxattr(int fd, char* list, size_t size) {
+    if (injected(Op::getxattr)) return -1;
+    return ::flistxattr(fd, list, size);
+}
+
+ssize_t fgetxattr(int fd, const std::string& name, void* value, size_t size) {
+    if (injected(Op::getxattr)) return -1;
+    return ::fgetxattr(fd, name.c_str(), value, size);
+}
+
+int fstat(int fd, struct stat& st) {
+    if (injected(Op::stat)) return -1;
+    return ::fstat(fd, &st);
+}
+
+int stat(const std::string& path, struct stat& st) {
+    if (injected(Op::stat, path)) return -1;
+    return ::stat(path.c_str(), &st);
+}
+
+int accessEffective(const std::string& path, int mode) {
+    if (injected(Op::access, path)) return -1;
+    return ::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS);
+}
+
+int flock(int fd, int operation) {
+    if (injected(Op::lock)) return -1;
+    return retry([&] { return ::flock(fd, operation); });
+}
+
+int setLease(int fd, int type, int signal) {
+    if (injected(Op::lease)) return -1;
+    // The break of a lease is announced with SIGIO unless the descriptor names another signal;
+    // SIGIO's default action would end the process.
+    if (type != F_UNLCK && ::fcntl(fd, F_SETSIG, signal) != 0) return -1;
+    return retry([&] { return ::fcntl(fd, F_SETLEASE, type); });
+}
+
+int getLease(int fd) {
+    if (injected(Op::lease)) return -1;
+    return ::fcntl(fd, F_GETLEASE);
+}
+
+int exchange(const std::string& a, const std::string& b) {
+    if (injected(Op::rename, b)) return -1;
+    return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+}
+
+std::size_t preadAll(int fd, void* buf, std::size_t count, std::uint64_t offset) {
+    auto* to = static_cast<std::uint8_t*>(buf);
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t n = pread(fd, to + got, count - got, off_t(offset + got));
+        if (n < 0) throwErrno();
+        if (n == 0) break;  // the end of the file, or it shrank since it was opened
+        got += std::size_t(n);
+    }
+    return got;
+}
+
+Fd& Fd::operator=(Fd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+}
+
+void Fd::reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+int Fd::close() {
+    return fd_ < 0 ? 0 : sys::close(release());
+}
+
+Fd openFd(const std::string& path, int flags, mode_t mode) {
+    return Fd(open(path, flags, mode));
 }
 
 ssize_t copyFileRange(int fdIn, off_t offIn, int fdOut, size_t count) {

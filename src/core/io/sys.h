@@ -2,12 +2,16 @@
 #pragma once
 // Every POSIX call that touches the user's files goes through this seam, so tests can make any
 // one of them fail on purpose and check that nothing was lost. In production the hook is empty
-// and each function is a thin wrapper that retries on EINTR.
+// and each function is a thin wrapper that retries on EINTR. The exceptions: the path
+// resolution of a symbolic link (std::filesystem), read-ahead hints (posix_fadvise), and the
+// signal handlers, which may call only what is safe in a handler.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -24,11 +28,14 @@ enum class Op {
     unlink,
     fchmod,
     fchown,
-    link,
-    mkdir,
     copyRange,
     setxattr,
-    startWriteback
+    getxattr,  // flistxattr and fgetxattr
+    startWriteback,
+    stat,    // fstat and stat
+    access,  // faccessat with the effective ids
+    lock,    // flock
+    lease    // fcntl F_SETLEASE, F_GETLEASE
 };
 
 // A fault hook returns 0 to let the call through, or an errno value to fail it with.
@@ -47,6 +54,22 @@ int unlink(const std::string& path);
 int fchmod(int fd, mode_t mode);
 int fchown(int fd, uid_t uid, gid_t gid);
 int fsetxattr(int fd, const std::string& name, const void* value, size_t size);
+ssize_t flistxattr(int fd, char* list, size_t size);
+ssize_t fgetxattr(int fd, const std::string& name, void* value, size_t size);
+int fstat(int fd, struct stat& st);
+int stat(const std::string& path, struct stat& st);  // follows a symbolic link
+// faccessat(2) with AT_EACCESS: may this process, with its effective ids, do `mode`?
+int accessEffective(const std::string& path, int mode);
+int flock(int fd, int operation);
+// F_SETLEASE with F_RDLCK or F_UNLCK; a break of the lease is announced with `signal`.
+int setLease(int fd, int type, int signal = 0);
+int getLease(int fd);  // F_GETLEASE: F_RDLCK while ours is held and unbroken
+// renameat2(2) with RENAME_EXCHANGE: both names stay, their files swap places in one step.
+// -1 with EINVAL/ENOSYS/EOPNOTSUPP where the filesystem cannot do that.
+int exchange(const std::string& a, const std::string& b);
+// pread(2) until `count` bytes or the end of the file; returns the bytes read, throws
+// std::system_error on a failure.
+std::size_t preadAll(int fd, void* buf, std::size_t count, std::uint64_t offset);
 // copy_file_range(2) from an explicit input offset to fdOut's file offset, which advances by the
 // count copied, as write(2) would move it; returns -1 with ENOSYS/EXDEV/EINVAL/EOPNOTSUPP when
 // the kernel cannot copy between these files.
@@ -60,6 +83,35 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size);
 // sync_file_range(2) with SYNC_FILE_RANGE_WRITE: starts writing the range to storage without
 // waiting for it. Only fsync makes data durable; this lets the disk work while we go on.
 int startWriteback(int fd, off_t offset, off_t count);
+
+// The one owner of a file descriptor: closed when it goes, without a report; close() reports.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1);
+    // Closes through the seam: 0, or -1 with errno set. The descriptor is gone either way.
+    int close();
+
+  private:
+    int fd_ = -1;
+};
+
+// open() into an owner; an empty one (errno set) on failure.
+Fd openFd(const std::string& path, int flags, mode_t mode = 0);
 
 // fsync(2) on a helper thread, so the caller can go on while the disk flushes. The fault hook
 // is consulted when it starts, so an injected failure keeps its place in the order of calls.

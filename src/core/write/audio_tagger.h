@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The one entry point for reading, writing and removing a file's code, with the safety
-// procedure around every write: temporary file, read-back, audio check, backup, replace.
+// procedure around every write: claim (lock, lease, permission), temporary file, read-back,
+// audio check, backup, replace. The steps are in audio_tagger.cpp, each one's details in its
+// own unit beside it.
 
 #include <filesystem>
 #include <functional>
@@ -18,7 +20,9 @@ namespace pelorix::AudioTagger {
 // std::system_error.
 std::optional<std::string> readISRC(const std::filesystem::path& path);
 
-// Writes (code) or removes (none) the code. On any failure the file is left as it was.
+// Writes (code) or removes (none) the code. On any failure the file is left as it was. Refuses
+// (TagError) a file another write holds, one open for writing elsewhere, one the caller may not
+// write or whose owner a replacement could not keep, and one with other names (hard links).
 void writeISRC(const std::filesystem::path& path, const std::optional<std::string>& isrc,
                bool backup);
 
@@ -29,8 +33,8 @@ std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format);
 std::string fingerprint(const std::filesystem::path& path, AudioFormat format);
 
 // Copies the file to the first free "NAME (original).EXT", "NAME (original 2).EXT", ... beside
-// it, created exclusively, with its permission bits, flushed to storage. Returns the copy's
-// path. Throws std::system_error.
+// it, created exclusively, with its owner and permission bits, flushed to storage. Returns the
+// copy's path. Throws TagError or std::system_error.
 std::filesystem::path makeBackup(const std::filesystem::path& path);
 
 namespace testing {

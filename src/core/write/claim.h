@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The original, claimed for the whole of a write: opened once, locked against every other
+// PELORIX write of it, leased where the filesystem allows (so that a program opening it for
+// writing meanwhile is noticed), and checked for what would make a replacement unsafe.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "core/io/binary_io.h"
+#include "core/io/sys.h"
+
+namespace pelorix::write {
+
+class Claim {
+  public:
+    // Throws TagError: writeInProgress (another write holds the lock for longer than a short
+    // wait), openElsewhere (a program holds the file open for writing), notWritable, hardLinks,
+    // cannotLock, or the open's own errors.
+    explicit Claim(const std::filesystem::path& target);
+
+    const FileIn& in() const { return *in_; }
+    // The original as claimed: owner, mode, size, times.
+    const struct stat& status() const { return status_; }
+    // False where the filesystem or the caller's rights allow no lease; the change check of
+    // checkUndisturbed() then stands alone.
+    bool leased() const { return leased_; }
+
+    // Throws TagError openElsewhere when a program opened the file for writing since the claim,
+    // or changedDuringWrite when the file at the path is no longer the one claimed as it was.
+    void checkUndisturbed() const;
+    // True while the lease holds (or there is none to lose).
+    bool leaseHolds() const noexcept;
+
+  private:
+    bool lock();
+    bool takeLease();
+
+    std::filesystem::path path_;
+    std::unique_ptr<FileIn> in_;
+    sys::Fd writeLock_;  // where the lock needs a descriptor open for writing (NFS)
+    struct stat status_ {};
+    bool leased_ = false;
+};
+
+}  // namespace pelorix::write

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The checks a new file passes before it may replace the original: the code reads back, and
+// the audio is the original's, byte for byte.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/formats/detect.h"
+#include "core/io/binary_io.h"
+
+namespace pelorix::write {
+
+// The audio of a file as one byte stream: its ranges concatenated, read in pieces of at most
+// 1 MiB. The part of a range beyond the end of the file is simply absent, not an error.
+class AudioStream {
+  public:
+    AudioStream(const FileIn& in, std::vector<ByteRange> ranges)
+        : in_(in), ranges_(std::move(ranges)) {}
+
+    // The next piece; empty once the audio is exhausted. Valid until the next call.
+    std::span<const std::uint8_t> next();
+
+  private:
+    std::size_t pieceSize() const;
+
+    const FileIn& in_;
+    std::vector<ByteRange> ranges_;
+    std::size_t index_ = 0;
+    bool advised_ = false;  // the current range was announced as a sequential read
+    Bytes buffer_;
+};
+
+// Throws TagError (verifyISRC, verifyAudio) unless the written file, read as `format` (the
+// original's: a temporary file's name says nothing about its format), holds `isrc` and the
+// same audio as the original's `audioBefore`.
+void verifyWritten(const FileIn& original, const std::vector<ByteRange>& audioBefore,
+                   const FileIn& written, AudioFormat format,
+                   const std::optional<std::string>& isrc);
+
+}  // namespace pelorix::write
