@@ -15,10 +15,9 @@ struct Rehearsal {
     std::string error;                  // what the write would meet; empty when it would pass
 };
 
-// Opens and detects the file, reads its code, maps its audio, checks that the caller may
-// write the file and its folder and that a replace would keep the file's owner, and runs the
-// container's writer for `isrc` (none: a removal) into /dev/null, so that every refusal of a
-// damaged or oversized structure shows. The verification read-back cannot be rehearsed.
+// The file's format and code, and the driver's rehearsal of the write of `isrc` (none: a
+// removal), so that every refusal a write would meet shows. The verification read-back
+// cannot be rehearsed.
 Rehearsal rehearseWrite(const std::filesystem::path& path, const std::optional<std::string>& isrc);
 
 }  // namespace pelorix::cli

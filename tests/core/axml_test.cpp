@@ -42,15 +42,14 @@ TEST(Axml, FindsEveryCodeAndNothingElse) {
 
 TEST(Axml, EditsKeepTheRestOfTheDocument) {
     const std::string one = kHead + identifier("ISRC:GBAYE2600077") + kOther + kTail;
-    const std::string two = kHead + kOther + identifier("ISRC:GBAYE2600077") +
-                            identifier("ISRC:DEXYZ2600002") + kTail;
+    const std::string two =
+        kHead + kOther + identifier("ISRC:GBAYE2600077") + identifier("ISRC:DEXYZ2600002") + kTail;
     const std::string none = kHead + kOther + kTail;
     const std::string code = "FIABC2600001";
     // Replaced in place: the same bytes but for the values.
     EXPECT_EQ(axml::withISRC(one, code, false),
               kHead + identifier("ISRC:FIABC2600001") + kOther + kTail);
-    EXPECT_EQ(axml::withISRC(two, code, false), kHead + kOther +
-                                                    identifier("ISRC:FIABC2600001") +
+    EXPECT_EQ(axml::withISRC(two, code, false), kHead + kOther + identifier("ISRC:FIABC2600001") +
                                                     identifier("ISRC:FIABC2600001") + kTail);
     // Without a carrier, nothing changes unless one is to be added.
     EXPECT_EQ(axml::withISRC(none, code, false), none);

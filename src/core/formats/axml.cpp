@@ -22,9 +22,8 @@ std::string_view localName(const char* name) {
 }
 
 bool equalsFolded(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return (x | 0x20) == (y | 0x20);
-    });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return (x | 0x20) == (y | 0x20); });
 }
 
 // Trailing NUL padding is not part of the document.

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "core/write/attributes.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "core/io/sys.h"
 #include "core/tag_error.h"
@@ -63,6 +67,18 @@ void keepOwner(const struct stat& original, int to) {
     if (sys::fchown(to, uid, original.st_gid) == 0) return;
     if (errno == EPERM) throw TagError::io(msg::ownerNotKept);
     sys::throwErrno();
+}
+
+bool ownerKeepable(const struct stat& original, const struct stat& folder) {
+    if (::geteuid() == 0) return true;  // may give a file to anyone
+    if (original.st_uid != ::geteuid()) return false;
+    // A new file takes the folder's group in a set-group-ID folder, else the caller's.
+    const gid_t created = (folder.st_mode & S_ISGID) ? folder.st_gid : ::getegid();
+    if (original.st_gid == created || original.st_gid == ::getegid()) return true;
+    std::vector<gid_t> groups(std::size_t(std::max(::getgroups(0, nullptr), 0)));
+    const int n = ::getgroups(int(groups.size()), groups.data());
+    return std::find(groups.begin(), groups.begin() + std::max(n, 0), original.st_gid) !=
+           groups.begin() + std::max(n, 0);
 }
 
 void keepModeAndAttributes(int from, const struct stat& original, int to) {

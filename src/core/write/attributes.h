@@ -13,6 +13,10 @@ namespace pelorix::write {
 // keepModeAndAttributes restores.
 void keepOwner(const struct stat& original, int to);
 
+// Whether keepOwner would succeed for a file created now in the folder described by `folder`,
+// told without creating one: what a rehearsal checks.
+bool ownerKeepable(const struct stat& original, const struct stat& folder);
+
 // Gives `to` the permission bits in `original` and the extended attributes of the file open as
 // `from`. Call it after the last write: a write clears set-id bits and file capabilities.
 void keepModeAndAttributes(int from, const struct stat& original, int to);

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
@@ -107,6 +108,26 @@ fs::path makeBackup(const fs::path& path) {
     PendingFile copy = writeBackup(in, st, path);
     copy.keep();
     return copy.path();
+}
+
+std::optional<std::string> rehearseWrite(const fs::path& path,
+                                         const std::optional<std::string>& isrc) {
+    const fs::path target = resolveTarget(path);
+    const Claim claim(target);
+    const FileIn& in = claim.in();
+    const AudioFormat format = AudioFormat::detect(in);
+    (void)audioRanges(in, format);
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+    struct stat folderStatus {};
+    if (sys::accessEffective(folder, W_OK | X_OK) != 0 || sys::stat(folder, folderStatus) != 0) {
+        throw TagError::io(msg::cannotWrite(std::generic_category().message(errno)));
+    }
+    if (!ownerKeepable(claim.status(), folderStatus)) throw TagError::io(msg::ownerNotKept);
+    // The device takes every byte and keeps none; close() would ask it for a flush it refuses.
+    FileOut sink("/dev/null", FileOut::Mode::replace);
+    writeCode(format, in, sink, isrc);
+    sink.flushBuffer();
+    return readCode(format, in);
 }
 
 void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup) {

@@ -26,6 +26,12 @@ std::optional<std::string> readISRC(const std::filesystem::path& path);
 void writeISRC(const std::filesystem::path& path, const std::optional<std::string>& isrc,
                bool backup);
 
+// A write rehearsed: every check writeISRC makes before it creates its temporary file (the
+// claim with its lock, lease, rights and links; the folder; the owner a replacement must keep;
+// the codec's own refusals, with the new file built and thrown away). Throws what the write
+// would throw; returns the code text the file holds now. Creates nothing.
+std::optional<std::string> rehearseWrite(const std::filesystem::path& path,
+                                         const std::optional<std::string>& isrc);
 // Where the audio of an open file lies, per format.
 std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format);
 
