@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "core/tag_error.h"
-#include "core/tag_error.h"
 #include "core/write/audio_tagger.h"
 #include "driver_fixtures.h"
 #include "support/files.h"
