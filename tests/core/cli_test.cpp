@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "core/tag_error.h"
 #include "core/write/audio_tagger.h"
 #include "driver_fixtures.h"
