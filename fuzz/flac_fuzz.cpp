@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // FLAC metadata: the block walk, the Vorbis comment codec and the writer. A written file keeps
-// every non-comment block and every byte after the metadata, and its comments are the old ones
-// without any ISRC entry, plus the code as the last entry.
+// every non-comment block and every byte after the metadata, its first comments are the old ones
+// without any ISRC entry, plus the code as the last entry, and no other block keeps another code.
 #include <algorithm>
 #include <optional>
 
@@ -83,6 +83,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(rangeBytes(result, AudioTagger::audioRanges(result, AudioFormat::flac)) ==
                    audio);
 
+        // No comment block keeps another code, or any code after a removal.
+        Bytes entry;
+        append(entry, "ISRC=");
+        if (code) append(entry, *code);
+        for (const auto& b : after.blocks) {
+            if (b.type != kComment) continue;
+            for (const Bytes& e : FLACTagger::parseComments(b.data).entries) {
+                FUZZ_CHECK(!isISRCKey(e) || (code && e == entry));
+            }
+        }
         const auto* block = firstComment(after.blocks);
         FUZZ_CHECK(block != nullptr || (!old && !code));
         if (!block) continue;
