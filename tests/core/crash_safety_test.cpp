@@ -51,7 +51,7 @@ std::vector<Sample> samples() {
         {"AIFF", "Song.aiff", [] { return chunks::aiff(std::uint32_t(kAudioBytes / 4)); }},
         {"MP3", "Song.mp3",
          [] {
-             return mp4::cat(
+             return join(
                  {id3::tag({3, 0, {id3::textFrame("TIT2", "Song")}}), id3::fakeAudio(kAudioBytes)});
          }},
         {"FLAC", "Song.flac",

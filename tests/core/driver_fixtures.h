@@ -36,7 +36,7 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
 }
 
 // "RIFF" size "WAVE" and the chunks in the order given, odd sizes padded.
-inline Bytes wav(const std::vector<chunks::ChunkSpec>& list) {
+inline Bytes wav(const std::vector<chunks::ChunkLayout>& list) {
     return chunks::file({.chunks = list});
 }
 inline Bytes wav(const Bytes& audio) {
@@ -46,7 +46,7 @@ inline Bytes wav(const Bytes& audio) {
 // An ID3v2.3 tag of ISO-8859-1 text frames, then `padding` zero bytes.
 inline Bytes id3Tag(const std::vector<std::pair<std::string, std::string>>& frames,
                     std::size_t padding = 0) {
-    id3::TagSpec tag{.padding = padding};
+    id3::TagLayout tag{.padding = padding};
     for (const auto& [id, text] : frames) tag.frames.push_back(id3::textFrame(id, text));
     return id3::tag(tag);
 }

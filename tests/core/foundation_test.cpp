@@ -75,36 +75,37 @@ TEST(ISRCTest, FormattedDesignationAndAdvance) {
 
 // ---- byte codecs ---------------------------------------------------------------------------
 
-TEST(ByteCodecsTest, KnownValues) {
-    Bytes b{0x00, 0x00, 0x01, 0x00};
-    EXPECT_EQ(be32(b, 0), 256u);
-    EXPECT_EQ(le32(b, 0), 65536u);
-    EXPECT_EQ(synchsafeDecode(Bytes{0, 0, 2, 1}, 0), 257u);
-    EXPECT_EQ(synchsafeEncode(257), (Bytes{0, 0, 2, 1}));
-    EXPECT_EQ(synchsafeDecode(Bytes{0xFF, 0xFF, 0xFF, 0xFF}, 0), 268435455u);
-    EXPECT_EQ(synchsafeEncode(268435455 + 1), (Bytes{0, 0, 0, 0}));  // bits above 27 dropped
-    EXPECT_EQ(bytes32BE(0x0102030405ull), (Bytes{2, 3, 4, 5}));
-    EXPECT_EQ(bytes32LE(0x01020304), (Bytes{4, 3, 2, 1}));
-    Bytes flac{0x66, 0x4C, 0x61, 0x43};
-    EXPECT_EQ(fourCC(flac, 0), "fLaC");
-    EXPECT_EQ(fourCCBytes("fLaC"), flac);
-    Bytes high{0xE9, 'a', 0xFF, 0x00};
-    EXPECT_EQ(fourCC(high, 0), std::string("\u00e9a\u00ff\0", 6));  // UTF-8 of é, a, ÿ and NUL
-    EXPECT_EQ(fourCCBytes(fourCC(high, 0)), high);
-}
-
-TEST(ByteCodecsTest, ReaderNeverReadsPastTheEnd) {
-    Bytes b{1, 2, 3, 4, 5};
+TEST(ByteCodecsTest, TheReaderAndWriterAgreeAndNeverPassTheEnd) {
+    Bytes b;
+    ByteWriter(b)
+        .u8(1)
+        .u24BE(0x020304)
+        .u32BE(0x0506070809ull)  // bits above 31 dropped
+        .u32LE(0x0A0B0C0D)
+        .u64BE(0x0E0F101112131415ull)
+        .synchsafe32(268435455 + 258)  // bits above 27 dropped
+        .fourCC(std::string("\u00e9a\u00ff\0", 6));
+    EXPECT_EQ(b,
+              (Bytes{1,    2,    3,    4,    6,    7,    8, 9, 0x0D, 0x0C, 0x0B, 0x0A, 0x0E, 0x0F,
+                     0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0, 0, 2,    1,    0xE9, 'a',  0xFF, 0}));
     ByteReader r(b);
-    EXPECT_EQ(r.readU32BE(), 0x01020304u);
+    EXPECT_EQ(r.readU8(), 1u);
+    EXPECT_EQ(r.readU24BE(), 0x020304u);
+    EXPECT_EQ(r.readU32BE(), 0x06070809u);
+    EXPECT_EQ(r.readU32LE(), 0x0A0B0C0Du);
+    EXPECT_EQ(r.readU64BE(), 0x0E0F101112131415ull);
+    EXPECT_EQ(r.readSynchsafe32(), 257u);
+    EXPECT_EQ(r.readFourCC(), std::string("\u00e9a\u00ff\0", 6));  // ISO-8859-1 as UTF-8
     EXPECT_TRUE(r.ok());
-    EXPECT_EQ(r.readU32LE(), 0u);
+    EXPECT_EQ(r.readU16BE(), 0u);
     EXPECT_FALSE(r.ok());
-    ByteReader r2(b);
-    r2.skip(3);
-    EXPECT_EQ(r2.readU16BE(), 0x0405);
-    EXPECT_TRUE(r2.readBytes(1).empty());
-    EXPECT_FALSE(r2.ok());
+    ByteReader near(b, b.size() - 2);
+    EXPECT_TRUE(near.readBytes(3).empty());
+    EXPECT_EQ(near.readU8(), 0u);  // once past the end, always past it
+    EXPECT_FALSE(ByteReader(b, b.size() + 1).ok());
+    ByteWriter(b).putU32BE(0, 0xA1A2A3A4);
+    EXPECT_EQ(be32(b, 0), 0xA1A2A3A4u);
+    EXPECT_EQ(asciiLower("ID3 \u00c9"), "id3 \u00c9");
 }
 
 // ---- streams (their fast paths are in perf_paths_test) --------------------------------------
@@ -179,13 +180,12 @@ TEST(TextTest, StrictAndLossyDecoding) {
     EXPECT_EQ(text::decodeLossy(Bytes{0x00, 0xD8, 'A', 0}, Encoding::utf16le), "\uFFFDA");
 }
 
-TEST(TextTest, TrimUpperCaseGraphemesEquivalence) {
+TEST(TextTest, TrimUpperCaseScalarsEquivalence) {
     EXPECT_EQ(text::trimWhitespaceAndNewlines(" \t\n\u00a0\u2003 code \r\n\u0085"), "code");
     EXPECT_EQ(text::trimWhitespaceAndNewlines("   "), "");
     EXPECT_EQ(text::trimWhitespaceAndNewlines("a b"), "a b");
     EXPECT_EQ(text::toUpper("stra\u00dfe \ufb01 \u0131"), "STRASSE FI I");
-    EXPECT_EQ(text::graphemes("e\u0301a").size(), 2u);
-    EXPECT_EQ(text::graphemes("\U0001F1EB\U0001F1EE").size(), 1u);  // a flag is one character
+    EXPECT_EQ(text::scalars("e\u0301\U0001F600\xFF"), U"e\u0301\U0001F600\u00FF");
     EXPECT_TRUE(text::canonicallyEqual("\u00e9", "e\u0301"));
     EXPECT_FALSE(text::canonicallyEqual("abc", "ABC"));
 }

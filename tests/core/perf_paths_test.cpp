@@ -24,12 +24,6 @@ using namespace pelorix::test::driver;
 namespace fs = std::filesystem;
 using sys::Op;
 
-namespace {
-Bytes slice(const Bytes& b, std::size_t from, std::size_t n) {
-    return Bytes(b.begin() + std::ptrdiff_t(from), b.begin() + std::ptrdiff_t(from + n));
-}
-}  // namespace
-
 TEST(CopyPathsTest, EveryPathPutsEachByteWhereThePositionSays) {
     // Two kernel pieces and a bit, from an odd offset, behind bytes still in the gather buffer.
     TempDir dir;
