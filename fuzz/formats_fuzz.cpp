@@ -70,7 +70,8 @@ std::vector<Code> leadingCodes(const FileIn& in) {
 // What follows the leading tags is what a demuxer plays: it comes through untouched.
 void checkMP3(const FileIn& in) {
     std::uint64_t start = 0;
-    if (!succeeds([&] { (void)MP3Tagger::readISRC(in), start = MP3Tagger::audioOffset(in); })) return;
+    if (!succeeds([&] { (void)MP3Tagger::readISRC(in), start = MP3Tagger::audioOffset(in); }))
+        return;
     const Bytes tail = in.read(start, std::int64_t(in.size() - start));
     for (const Code& code : kCodes) {
         const MemFile output;
@@ -132,20 +133,24 @@ void checkChunks(const FileIn& in, bool little) {
         if (!ChunkFile::isID3Chunk(c.id)) kept.push_back({c.id, in.read(next - c.size, c.size)});
     }
     const ByteRange rest = parsed.trailing;
-    FUZZ_CHECK(rest.offset >= next && rest.offset - next <= 1 && rest.offset + rest.length == in.size());
+    FUZZ_CHECK(rest.offset >= next && rest.offset - next <= 1 &&
+               rest.offset + rest.length == in.size());
     const Bytes input = all(in), trailing = in.read(rest.offset, std::int64_t(rest.length));
     bool chunksAfterOpen = false;
     const auto audio = demuxedAudio(input, little, &chunksAfterOpen);
     for (const Code& code : kCodes) {
         const MemFile output;
-        if (!writeTo(output, [&](FileOut& out) { ChunkFile::write(in, out, little, code); })) continue;
+        if (!writeTo(output, [&](FileOut& out) { ChunkFile::write(in, out, little, code); }))
+            continue;
         const FileIn result(output.path());
         const Bytes bytes = all(result);
         // A strict walk: exact sizes, zero pads, then the trailing bytes, inside the form or after
         // it as they were.
         const std::uint64_t chunksEnd = bytes.size() - trailing.size();
-        FUZZ_CHECK(8 + size32(bytes, 4, little) == (parsed.trailingInForm ? bytes.size() : chunksEnd));
-        FUZZ_CHECK(std::equal(trailing.begin(), trailing.end(), bytes.begin() + std::ptrdiff_t(chunksEnd)));
+        FUZZ_CHECK(8 + size32(bytes, 4, little) ==
+                   (parsed.trailingInForm ? bytes.size() : chunksEnd));
+        FUZZ_CHECK(std::equal(trailing.begin(), trailing.end(),
+                              bytes.begin() + std::ptrdiff_t(chunksEnd)));
         std::vector<Content> others;
         for (std::size_t pos = 12; pos < chunksEnd;) {
             const std::uint64_t size = size32(bytes, pos + 4, little);
@@ -191,7 +196,8 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
     }
     FLACTagger::Layout layout;
     if (!succeeds([&] { layout = FLACTagger::layout(in); })) return;
-    FUZZ_CHECK(FLACTagger::audioOffset(in) == layout.audioOffset && layout.audioOffset <= in.size());
+    FUZZ_CHECK(FLACTagger::audioOffset(in) == layout.audioOffset &&
+               layout.audioOffset <= in.size());
     auto split = [](const FLACTagger::Layout& l, std::vector<FLACTagger::Block>* others) {
         std::optional<Bytes> first;
         for (const auto& b : l.blocks) {

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Replays the stored files listed in outcomes.tsv through detection and the codecs, and compares
-// what happens with what is recorded there: the format detected, the code read, and whether
-// writing a code and removing it succeed (then the code reads back) or fail with the recorded
-// message.
+// Replays the stored cases: every file listed in outcomes.tsv through detection and the codecs,
+// compared with the format, code, write and removal outcome recorded for it (a write or removal
+// that succeeds must read back); and every typed code in isrc.tsv through ISRC parsing.
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -13,6 +12,7 @@
 #include "core/formats/flac.h"
 #include "core/formats/mp3.h"
 #include "core/formats/mp4.h"
+#include "core/isrc.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
@@ -22,33 +22,24 @@ namespace {
 
 // As the driver reads and writes: with the format detected from the original file.
 Code readCode(const FileIn& in, AudioFormat format) {
-    switch (format) {
-        case AudioFormat::mp3:
-            return MP3Tagger::readISRC(in);
-        case AudioFormat::wav:
-        case AudioFormat::aiff: {
-            const auto tag =
-                ChunkFile::existingTag(in, ChunkFile::parse(in, format == AudioFormat::wav).chunks);
-            return tag ? ID3v2::isrc(*tag) : std::nullopt;
-        }
-        case AudioFormat::flac:
-            return FLACTagger::readISRC(in);
-        case AudioFormat::m4a:
-            return MP4Tagger::readISRC(in);
+    const bool wav = format == AudioFormat::wav;
+    if (wav || format == AudioFormat::aiff) {
+        const auto tag = ChunkFile::existingTag(in, ChunkFile::parse(in, wav).chunks);
+        return tag ? ID3v2::isrc(*tag) : std::nullopt;
     }
-    return std::nullopt;
+    if (format == AudioFormat::mp3) return MP3Tagger::readISRC(in);
+    return format == AudioFormat::flac ? FLACTagger::readISRC(in) : MP4Tagger::readISRC(in);
 }
 
 void writeCode(const FileIn& in, AudioFormat format, FileOut& out, const Code& code) {
+    const bool wav = format == AudioFormat::wav;
+    if (wav || format == AudioFormat::aiff) ChunkFile::write(in, out, wav, code);
     if (format == AudioFormat::mp3) MP3Tagger::write(in, out, code);
-    if (format == AudioFormat::wav || format == AudioFormat::aiff) {
-        ChunkFile::write(in, out, format == AudioFormat::wav, code);
-    }
     if (format == AudioFormat::flac) FLACTagger::write(in, out, code);
     if (format == AudioFormat::m4a) MP4Tagger::write(in, out, code);
 }
 
-// "-" for none, the code, or the refusal's message.
+// "-" for none, the text, or the refusal's message.
 std::string outcome(const std::function<Code()>& f) {
     try {
         return f().value_or("-");
@@ -57,32 +48,48 @@ std::string outcome(const std::function<Code()>& f) {
     }
 }
 
+// The tab-separated cells of each line that is not a comment; "\t", "\n" and "\xHH" unescaped.
+std::vector<std::vector<std::string>> rows(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::vector<std::vector<std::string>> out;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::stringstream fields(line);
+        auto& cells = out.emplace_back();
+        for (std::string c; std::getline(fields, c, '\t');) {
+            for (std::size_t at; (at = c.find('\\')) != std::string::npos;) {
+                const char e = c.at(at + 1);
+                const bool hex = e == 'x';
+                const char byte = hex        ? char(std::stoi(c.substr(at + 2, 2), nullptr, 16))
+                                  : e == 't' ? '\t'
+                                             : '\n';
+                c.replace(at, hex ? 4 : 2, 1, byte);
+            }
+            cells.push_back(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
     const std::filesystem::path corpus = argv[1];
-    std::ifstream list(corpus / "outcomes.tsv");
-    int rows = 0, failures = 0;
-    for (std::string line; std::getline(list, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> cell;
-        std::stringstream fields(line);
-        for (std::string c; std::getline(fields, c, '\t');) cell.push_back(c);
-        if (cell.size() != 5) {
-            std::fprintf(stderr, "bad row: %s\n", line.c_str());
-            return 1;
-        }
-        ++rows;
-        const FileIn in(corpus / cell[0]);
-        auto expect = [&](const char* what, const std::string& want, const std::string& got) {
-            if (want == got) return;
-            ++failures;
-            std::fprintf(stderr, "%s, %s: want \"%s\", got \"%s\"\n", cell[0].c_str(), what,
-                         want.c_str(), got.c_str());
-        };
-        expect("format", cell[1], outcome([&] { return Code(AudioFormat::detect(in).label()); }));
-        expect("read", cell[2], outcome([&] { return readCode(in, AudioFormat::detect(in)); }));
+    int cases = 0, failures = 0;
+    auto expect = [&](const std::string& what, const std::string& want, const std::string& got) {
+        if (want == got) return;
+        ++failures;
+        std::fprintf(stderr, "%s: want \"%s\", got \"%s\"\n", what.c_str(), want.c_str(),
+                     got.c_str());
+    };
+    for (const auto& cell : rows(corpus / "outcomes.tsv")) {
+        ++cases;
+        const FileIn in(corpus / cell.at(0));
+        expect(cell[0] + ", format", cell.at(1),
+               outcome([&] { return Code(AudioFormat::detect(in).label()); }));
+        expect(cell[0] + ", read", cell.at(2),
+               outcome([&] { return readCode(in, AudioFormat::detect(in)); }));
         for (const Code& code : {Code(fuzz::kCode), Code()}) {
             const fuzz::MemFile output;
             const std::string got = outcome([&]() -> Code {
@@ -92,14 +99,16 @@ int main(int argc, char** argv) {
                     out.close();
                 }
                 const FileIn result(output.path());
-                if (readCode(result, AudioFormat::detect(in)) != code) {
-                    return "the code does not read back";
-                }
-                return "ok";
+                return readCode(result, AudioFormat::detect(in)) == code ? "ok" : "not read back";
             });
-            expect(code ? "write" : "remove", cell[code ? 3 : 4], got);
+            expect(cell[0] + (code ? ", write" : ", remove"), cell.at(code ? 3 : 4), got);
         }
     }
-    std::printf("%d stored files replayed, %d differences\n", rows, failures);
-    return rows == 0 || failures != 0 ? 1 : 0;
+    for (const auto& cell : rows(corpus / "isrc.tsv")) {
+        ++cases;
+        const auto parsed = ISRC::parse(cell.at(0));
+        expect("ISRC " + cell[0], cell.size() > 1 ? cell[1] : "", parsed ? parsed->code() : "");
+    }
+    std::printf("%d stored cases replayed, %d differences\n", cases, failures);
+    return cases < 100 || failures != 0 ? 1 : 0;
 }

@@ -27,7 +27,7 @@ Bytes file(const FileLayout& layout) {
         add(out, bytesOf(c.id));
         add(out, u32(c.declaredSize.value_or(std::uint32_t(c.data.size())), layout.little));
         add(out, c.data);
-        if (c.pad && c.data.size() % 2) out.push_back(c.padByte);
+        if (c.pad && c.data.size() % 2) out.push_back(0);
     }
     const Bytes size = u32(layout.formSize.value_or(std::uint32_t(out.size() - 8)), layout.little);
     std::copy(size.begin(), size.end(), out.begin() + 4);

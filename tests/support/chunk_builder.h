@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // A byte builder for RIFF/WAVE and AIFF/AIFF-C files, for tests: chunks in any order, hand-made
-// size fields, missing or non-zero pad bytes, and a minimal valid fmt/COMM + audio pair.
+// size fields, missing pad bytes, and a minimal valid fmt/COMM + audio pair.
 
 #include <cstdint>
 #include <optional>
@@ -15,18 +15,12 @@ namespace pelorix::test::chunks {
 
 struct ChunkLayout {
     ChunkLayout(std::string id_, Bytes data_ = {},
-                std::optional<std::uint32_t> declared = std::nullopt, bool pad_ = true,
-                std::uint8_t padByte_ = 0)
-        : id(std::move(id_)),
-          data(std::move(data_)),
-          declaredSize(declared),
-          pad(pad_),
-          padByte(padByte_) {}
+                std::optional<std::uint32_t> declared = std::nullopt, bool pad_ = true)
+        : id(std::move(id_)), data(std::move(data_)), declaredSize(declared), pad(pad_) {}
     std::string id;  // 4 bytes as written, not validated
     Bytes data;
     std::optional<std::uint32_t> declaredSize;  // overrides the size field
-    bool pad = true;                            // the pad byte after odd-sized data
-    std::uint8_t padByte = 0;
+    bool pad = true;                            // the zero pad byte after odd-sized data
 };
 
 struct FileLayout {

@@ -45,10 +45,6 @@ static Bytes hdlr(std::string_view handler) {
     return fullBox("hdlr", 0, 0, join({u32(0), text(handler), Bytes(13, 0)}));
 }
 
-Bytes metaISO(const Bytes& children) {
-    return box("meta", join({u32(0), hdlr("mdir"), children}));
-}
-
 Bytes stco(const std::vector<std::uint32_t>& offsets) {
     Bytes p = u32(std::uint32_t(offsets.size()));
     for (auto o : offsets) p = join({p, u32(o)});

@@ -24,8 +24,6 @@ Bytes box0(std::string_view type, const Bytes& payload);
 // Version byte, 24-bit flags, payload.
 Bytes fullBox(std::string_view type, std::uint8_t version, std::uint32_t flags,
               const Bytes& payload);
-// `meta` with version/flags and an `mdir` hdlr before the children.
-Bytes metaISO(const Bytes& children);
 
 Bytes stco(const std::vector<std::uint32_t>& offsets);
 Bytes co64(const std::vector<std::uint64_t>& offsets);
