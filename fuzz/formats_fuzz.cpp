@@ -29,10 +29,6 @@ bool writeTo(const MemFile& output, Write write) {
     });
 }
 
-Bytes all(const FileIn& in) {
-    return in.read(0, std::int64_t(in.size()));
-}
-
 // ---- ID3v2 and MP3 ---------------------------------------------------------------------------
 
 std::vector<ID3v2::Frame> withoutCode(std::vector<ID3v2::Frame> frames) {
@@ -77,7 +73,7 @@ void checkMP3(const FileIn& in) {
         const MemFile output;
         if (!writeTo(output, [&](FileOut& out) { MP3Tagger::write(in, out, code); })) continue;
         const FileIn result(output.path());
-        const Bytes bytes = all(result);
+        const Bytes bytes = result.read(0, std::int64_t(result.size()));
         FUZZ_CHECK(bytes.size() >= tail.size());
         const std::size_t prefix = bytes.size() - tail.size();
         FUZZ_CHECK(std::equal(tail.begin(), tail.end(), bytes.begin() + std::ptrdiff_t(prefix)));
@@ -97,7 +93,6 @@ struct Content {
 std::uint64_t size32(const Bytes& b, std::size_t at, bool little) {
     return little ? le32(b, at) : be32(b, at);
 }
-
 // The audio as ffmpeg's demuxer finds it: the first audio chunk on the padded walk, running to
 // the end of the file when its size is 0 or 0xFFFFFFFF. `open` tells whether every chunk after
 // such a zero-size chunk walks strictly to the end (ffmpeg plays them, the rewrite keeps them).
@@ -135,7 +130,8 @@ void checkChunks(const FileIn& in, bool little) {
     const ByteRange rest = parsed.trailing;
     FUZZ_CHECK(rest.offset >= next && rest.offset - next <= 1 &&
                rest.offset + rest.length == in.size());
-    const Bytes input = all(in), trailing = in.read(rest.offset, std::int64_t(rest.length));
+    const Bytes input = in.read(0, std::int64_t(in.size())),
+                trailing = in.read(rest.offset, std::int64_t(rest.length));
     bool chunksAfterOpen = false;
     const auto audio = demuxedAudio(input, little, &chunksAfterOpen);
     for (const Code& code : kCodes) {
@@ -143,7 +139,7 @@ void checkChunks(const FileIn& in, bool little) {
         if (!writeTo(output, [&](FileOut& out) { ChunkFile::write(in, out, little, code); }))
             continue;
         const FileIn result(output.path());
-        const Bytes bytes = all(result);
+        const Bytes bytes = result.read(0, std::int64_t(result.size()));
         // A strict walk: exact sizes, zero pads, then the trailing bytes, inside the form or after
         // it as they were.
         const std::uint64_t chunksEnd = bytes.size() - trailing.size();

@@ -33,24 +33,17 @@ class MP4File : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(MP4File, HostileAndOpaqueMoviesGiveMessages) {
-    // 100000 nested boxes would exhaust the stack of a recursive walk.
+TEST_F(MP4File, DeepNestingIsDamageNotACrash) {
+    // 100000 nested boxes would exhaust the stack of a recursive walk (other hostile trees are
+    // stored cases).
     Bytes deep;
     for (std::uint32_t i = 0; i < 100000; ++i) {
         const Bytes header = join({u32(8 * (100000 - i) + 8), text("udta")});
         deep.insert(deep.end(), header.begin(), header.end());
     }
     deep = movie({.moovTail = join({deep, box("free")})}).file;
-    const Bytes opaque = movie({.moovTail = box("udta", box("meta", text("no handler")))}).file;
     EXPECT_EQ(errorOf([&] { read(deep); }), kDamaged);
     EXPECT_EQ(refusal(deep), kDamaged);
-    EXPECT_EQ(read(opaque), std::nullopt);
-    EXPECT_EQ(refusal(opaque), msg::mp4Layout);
-    EXPECT_EQ(refusal(join({kFtyp, u32(1), text("moov"), u64(9), Bytes(8, 0)})), kDamaged);
-    EXPECT_EQ(errorOf([&] {
-                  read(join({kFtyp, box("moov", join({u32(5000), text("udta")}))}));
-              }),
-              kDamaged);
 }
 
 TEST(MP4Offsets, EntriesAtOrAboveTheThresholdMove) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Runs the codecs on real files in a private folder: inputs written from bytes, outputs read
-// back, and refusals as their message.
+// Runs the codecs on real files in a private folder: inputs written from bytes, outputs read back,
+// refusals as their message.
 
 #include <functional>
 #include <string>

@@ -15,8 +15,8 @@ Bytes file(const FileLayout& layout) {
     Bytes out = join({layout.leading, bytesOf("fLaC")});
     for (std::size_t i = 0; i < layout.blocks.size(); ++i) {
         const BlockLayout& b = layout.blocks[i];
-        const bool last = i + 1 == layout.blocks.size();
-        const std::size_t n = b.data.size();
+        const bool last = b.last.value_or(i + 1 == layout.blocks.size());
+        const std::uint32_t n = b.declaredSize.value_or(std::uint32_t(b.data.size()));
         out = join({out,
                     {std::uint8_t((b.type & 0x7F) | (last ? 0x80 : 0)), std::uint8_t(n >> 16),
                      std::uint8_t(n >> 8), std::uint8_t(n)},

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// A byte builder for FLAC metadata chains, for tests: blocks of any type in any order, empty
-// blocks, Vorbis comment blocks, and a leading ID3v2 tag.
+// A byte builder for FLAC metadata chains, for tests: blocks of any type, hand-set last-block
+// flags and lengths, Vorbis comment blocks, and a leading ID3v2 tag.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/files.h"
@@ -13,8 +14,13 @@
 namespace pelorix::test::flac {
 
 struct BlockLayout {
+    BlockLayout(std::uint8_t type_ = 0, Bytes data_ = {}, std::optional<bool> last_ = std::nullopt,
+                std::optional<std::uint32_t> declared = std::nullopt)
+        : type(type_), data(std::move(data_)), last(last_), declaredSize(declared) {}
     std::uint8_t type = 0;
-    Bytes data;  // the last-block flag is set on the final block only
+    Bytes data;
+    std::optional<bool> last;                   // default: set on the final block only
+    std::optional<std::uint32_t> declaredSize;  // overrides the 24-bit length
 };
 
 struct FileLayout {

@@ -12,52 +12,23 @@ Bytes size32(std::uint32_t v, bool synchsafe) {
             std::uint8_t(v >> shift & mask), std::uint8_t(v & mask)};
 }
 
-// A 0x00 after every 0xFF that is followed by 0x00, by 0xE0 or more, or by nothing.
-Bytes unsynchronise(const Bytes& bytes) {
-    Bytes out;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        out.push_back(bytes[i]);
-        const bool last = i + 1 == bytes.size();
-        if (bytes[i] == 0xFF && (last || bytes[i + 1] == 0 || bytes[i + 1] >= 0xE0)) {
-            out.push_back(0);
-        }
-    }
-    return out;
-}
-
-Bytes frameBytes(const FrameLayout& f, std::uint8_t version, bool tagUnsync) {
-    const bool v4 = version == 4;
-    const Bytes stored = v4 && (f.unsync || tagUnsync) ? unsynchronise(f.body) : f.body;
-    const Bytes size =
-        f.declaredSize ? size32(*f.declaredSize, false) : size32(std::uint32_t(stored.size()), v4);
-    return join({bytesOf(f.id),
-                 size,
-                 {f.status, std::uint8_t(f.format | (v4 && f.unsync ? 0x02 : 0))},
-                 stored});
-}
-
 }  // namespace
 
-Bytes textBody(std::uint8_t encoding, const std::string& text) {
-    return join({{encoding}, bytesOf(text)});
-}
-
 FrameLayout textFrame(const std::string& id, const std::string& text, std::uint8_t encoding) {
-    return FrameLayout{id, textBody(encoding, text)};
+    return FrameLayout{id, join({{encoding}, bytesOf(text)})};
 }
 
 Bytes tag(const TagLayout& layout) {
-    Bytes body = layout.extendedHeader;
+    Bytes body;
     for (const auto& f : layout.frames) {
-        const Bytes frame = frameBytes(f, layout.version, layout.unsync);
-        body.insert(body.end(), frame.begin(), frame.end());
+        const Bytes size = size32(std::uint32_t(f.body.size()), layout.version == 4);
+        body = join({body, bytesOf(f.id), size, {f.status, f.format}, f.body});
     }
     body.resize(body.size() + layout.padding, 0);
-    if (layout.unsync && layout.version != 4) body = unsynchronise(body);
-    const std::uint8_t flags = (layout.unsync ? 0x80 : 0) | (layout.footer ? 0x10 : 0) |
-                               (layout.extendedHeader.empty() ? 0 : 0x40);
-    const Bytes size = size32(std::uint32_t(body.size()), true);
-    const Bytes head = join({bytesOf("ID3"), {layout.version, layout.revision, flags}, size});
+    const std::uint8_t flags = layout.footer ? 0x10 : 0;
+    const Bytes head = join({bytesOf("ID3"),
+                             {layout.version, layout.revision, flags},
+                             size32(std::uint32_t(body.size()), true)});
     return join({head, body, layout.footer ? join({bytesOf("3DI"), slice(head, 3, 7)}) : Bytes{}});
 }
 
