@@ -7,27 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/io/sys.h"
+
 namespace pelorix::fuzz {
 
-MemFile::MemFile() {
+MemFile::MemFile(const Bytes& bytes) {
     fd_ = ::memfd_create("pelorix-fuzz", MFD_CLOEXEC);
-    if (fd_ < 0) {
-        std::perror("memfd_create");
-        std::abort();
-    }
+    if (fd_ < 0) fail(__FILE__, __LINE__, "memfd_create");
+    sys::writeAll(fd_, bytes.data(), bytes.size());
     path_ = "/proc/self/fd/" + std::to_string(fd_);
-}
-
-MemFile::MemFile(const std::uint8_t* data, std::size_t size) : MemFile() {
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, data, size);
-        if (n <= 0) {
-            std::perror("write");
-            std::abort();
-        }
-        data += n;
-        size -= std::size_t(n);
-    }
 }
 
 MemFile::~MemFile() {
@@ -42,9 +30,9 @@ void fail(const char* file, int line, const char* condition) {
 Bytes rangeBytes(const FileIn& in, const std::vector<ByteRange>& ranges) {
     Bytes out;
     for (const ByteRange& r : ranges) {
-        if (r.offset >= in.size()) continue;
-        const std::uint64_t n = std::min(r.length, in.size() - r.offset);
-        append(out, in.read(r.offset, std::int64_t(n)));
+        if (r.offset < in.size()) {
+            append(out, in.read(r.offset, std::int64_t(std::min(r.length, in.size() - r.offset))));
+        }
     }
     return out;
 }

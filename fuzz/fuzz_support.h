@@ -3,8 +3,6 @@
 // Shared by the fuzz targets: inputs as in-memory files that the codecs' file streams can open
 // by path, and checks that end the run loudly so the fuzzer (or the corpus replay) reports them.
 
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -21,12 +19,11 @@ inline const std::string kCode = "FIABC2600001";
 // truncation, so one object serves as the codec's destination too.
 class MemFile {
   public:
-    MemFile();
-    MemFile(const std::uint8_t* data, std::size_t size);
+    explicit MemFile(const Bytes& bytes = {});
+    MemFile(const std::uint8_t* data, std::size_t size) : MemFile(Bytes(data, data + size)) {}
     ~MemFile();
     MemFile(const MemFile&) = delete;
     MemFile& operator=(const MemFile&) = delete;
-
     const std::filesystem::path& path() const { return path_; }
 
   private:
@@ -36,8 +33,7 @@ class MemFile {
 
 [[noreturn]] void fail(const char* file, int line, const char* condition);
 
-// The bytes of the ranges concatenated, each cut at the end of the file as the audio
-// fingerprint cuts it.
+// The bytes of the ranges concatenated, each cut at the end of the file.
 Bytes rangeBytes(const FileIn& in, const std::vector<ByteRange>& ranges);
 
 // True when `f` returned; false when it refused with one of the errors the engine is allowed to

@@ -59,6 +59,11 @@ inline constexpr std::string_view hardLinks =
 inline constexpr std::string_view tooShort = "The file is too short.";
 inline constexpr std::string_view notWAV = "Not a valid WAV file.";
 inline constexpr std::string_view notAIFF = "Not a valid AIFF file.";
+inline constexpr std::string_view unfinishedRecording =
+    "The file looks like an unfinished recording: its audio chunk does not say where the audio "
+    "ends.";
+inline constexpr std::string_view chunksDamaged =
+    "The chunks of this file do not follow one another cleanly to its end.";
 inline constexpr std::string_view notFLAC = "Not a valid FLAC file.";
 inline constexpr std::string_view flacTruncated = "The FLAC metadata is truncated.";
 inline constexpr std::string_view flacCommentDamaged = "The FLAC comment block is damaged.";

@@ -220,8 +220,8 @@ TEST(Concurrent, TwoWritesOfOneFile) {
 TEST(Concurrent, ARecorderAppendingWhileWritesRun) {
     TempDir dir;
     const fs::path file = dir / "Take.mp3";
-    writeFile(file, mp4::cat({id3::tag({.frames = {id3::textFrame("TIT2", "Take")}}),
-                              id3::fakeAudio(std::size_t(1) << 20)}));
+    writeFile(file, join({id3::tag({.frames = {id3::textFrame("TIT2", "Take")}}),
+                          id3::fakeAudio(std::size_t(1) << 20)}));
     constexpr int kRecords = 300;
     const auto record = [](int n) {
         char r[17];

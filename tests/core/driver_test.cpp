@@ -30,7 +30,7 @@ using Code = std::optional<std::string>;
 TEST(DriverTest, MP3KnownOnlyByItsExtension) {
     TempDir dir;
     const fs::path file = dir / "Song.MP3";
-    const Bytes plain = mp4::cat({Bytes(4, 0), bytesOf("plain text, no frame sync at all")});
+    const Bytes plain = join({Bytes(4, 0), bytesOf("plain text, no frame sync at all")});
     writeFile(file, plain);
     AudioTagger::writeISRC(file, kCode, false);
     EXPECT_EQ(AudioTagger::readISRC(file), kCode);
@@ -49,7 +49,7 @@ TEST(DriverTest, TheStoredTextReadsBackAsStored) {
 
 // Refused before anything is written: the file stays byte for byte, nothing is left beside it.
 TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
-    Bytes v22 = mp4::cat({id3::tag({.frames = {id3::textFrame("TSRC", "X")}}), Bytes(100, 0xFF)});
+    Bytes v22 = join({id3::tag({.frames = {id3::textFrame("TSRC", "X")}}), Bytes(100, 0xFF)});
     v22[3] = 2;
     const Bytes plain = wav(audioBytes(100));
     enum Beside { nothing, hardLink, writer, writeLock, folder };
@@ -135,7 +135,7 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
     const fs::path file = dir / "Song.wav";
     const Bytes audio = audioBytes(3000);
     const Bytes original = wavWithCode("GBXYZ9900001", audio);
-    const Bytes edited = wav(audioBytes(3000, 9)), appended = mp4::cat({original, bytesOf("rec")});
+    const Bytes edited = wav(audioBytes(3000, 9)), appended = join({original, bytesOf("rec")});
     Bytes flipped = audio;
     flipped[1500] ^= 0x01;
     const auto withTSRC = [&](const Bytes& body) {
@@ -251,7 +251,7 @@ TEST(FingerprintTest, CoversTheAudioBytesOnly) {
     const std::tuple<std::string, Bytes, AudioFormat, std::string> cases[] = {
         {"tagged.wav", wavWithCode(kCode, audio), AudioFormat::wav, sha256Hex(audio)},
         {"nodata.wav", wav({chunks::wavFormat()}), AudioFormat::wav, sha256Hex({})},
-        {"tag.mp3", mp4::cat({tag, frames}), AudioFormat::mp3, sha256Hex(frames)},
+        {"tag.mp3", join({tag, frames}), AudioFormat::mp3, sha256Hex(frames)},
         {"cut.mp3", Bytes(tag.begin(), tag.begin() + 200), AudioFormat::mp3,
          std::string(msg::id3Truncated)},  // a tag past the end
     };

@@ -29,9 +29,6 @@ const bool kOnTmpfs = fs::is_directory("/dev/shm") && ::setenv("TMPDIR", "/dev/s
 bool isTemp(const std::string& path) {
     return path.ends_with(".pelorix-tmp");
 }
-Bytes slice(const Bytes& b, std::size_t from, std::size_t n) {
-    return Bytes(b.begin() + std::ptrdiff_t(from), b.begin() + std::ptrdiff_t(from + n));
-}
 }  // namespace
 
 TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
@@ -142,7 +139,7 @@ TEST(CopyPathsTest, EveryPathPutsEachByteWhereThePositionSays) {
     const std::uint64_t from = 7, count = data.size() - from - 1001;
     writeFile(dir / "in", data);
     const Bytes expected =
-        mp4::cat({bytesOf("head!"), slice(data, from, count), bytesOf("tail"), slice(data, 3, 10)});
+        join({bytesOf("head!"), slice(data, from, count), bytesOf("tail"), slice(data, 3, 10)});
     // The kernel copy refused from the first call or from the second one on, or failing outright.
     const std::pair<int, int> cases[] = {{0, 0},          {EXDEV, 0}, {ENOSYS, 0}, {EINVAL, 0},
                                          {EOPNOTSUPP, 0}, {EXDEV, 1}, {ENOSPC, 1}};
@@ -181,6 +178,6 @@ TEST(CopyPathsTest, AnInputThatEndsEarlyFailsAfterWritingWhatThereIs) {
     EXPECT_EQ(errorOf([&] { in.copy(0, data.size(), out); }), msg::fileEnded);
     out.close();
     EXPECT_TRUE(readFile(dir / "out") ==
-                mp4::cat({slice(data, data.size() - 2, 2), slice(data, data.size() - 100, 100),
-                          slice(data, 0, 100000)}));
+                join({slice(data, data.size() - 2, 2), slice(data, data.size() - 100, 100),
+                      slice(data, 0, 100000)}));
 }

@@ -19,27 +19,27 @@ void add(Bytes& to, const Bytes& more) {
 
 }  // namespace
 
-Bytes file(const FileSpec& layout) {
+Bytes file(const FileLayout& layout) {
     Bytes out = bytesOf(layout.little ? "RIFF...." : "FORM....");
     add(out,
         bytesOf(layout.formType.empty() ? (layout.little ? "WAVE" : "AIFF") : layout.formType));
-    for (const ChunkSpec& c : layout.chunks) {
+    for (const ChunkLayout& c : layout.chunks) {
         add(out, bytesOf(c.id));
         add(out, u32(c.declaredSize.value_or(std::uint32_t(c.data.size())), layout.little));
         add(out, c.data);
-        if (c.pad && c.data.size() % 2) out.push_back(c.padByte);
+        if (c.pad && c.data.size() % 2) out.push_back(0);
     }
     const Bytes size = u32(layout.formSize.value_or(std::uint32_t(out.size() - 8)), layout.little);
     std::copy(size.begin(), size.end(), out.begin() + 4);
     return out;
 }
 
-ChunkSpec wavFormat() {
+ChunkLayout wavFormat() {
     // PCM, 2 channels, 44100 Hz, 176400 bytes/s, block align 4, 16 bits.
     return {"fmt ", {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0}};
 }
 
-ChunkSpec aiffCommon(std::uint32_t frames, bool aifc) {
+ChunkLayout aiffCommon(std::uint32_t frames, bool aifc) {
     Bytes d{0, 2};  // channels
     add(d, u32(frames, false));
     add(d, {0, 16, 0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0});  // 16 bits, 44100 (80-bit float)
@@ -59,14 +59,14 @@ Bytes audio(std::size_t count, std::uint32_t seed) {
     return out;
 }
 
-Bytes wav(std::uint32_t frames, const std::vector<ChunkSpec>& extra) {
-    FileSpec layout{.chunks = {wavFormat(), {"data", audio(std::size_t(frames) * 4)}}};
+Bytes wav(std::uint32_t frames, const std::vector<ChunkLayout>& extra) {
+    FileLayout layout{.chunks = {wavFormat(), {"data", audio(std::size_t(frames) * 4)}}};
     layout.chunks.insert(layout.chunks.end(), extra.begin(), extra.end());
     return file(layout);
 }
 
-Bytes aiff(std::uint32_t frames, const std::vector<ChunkSpec>& extra, bool aifc) {
-    FileSpec layout{.little = false, .formType = aifc ? "AIFC" : "AIFF"};
+Bytes aiff(std::uint32_t frames, const std::vector<ChunkLayout>& extra, bool aifc) {
+    FileLayout layout{.little = false, .formType = aifc ? "AIFC" : "AIFF"};
     if (aifc) layout.chunks.push_back({"FVER", {0xA2, 0x80, 0x51, 0x40}});
     Bytes ssnd(8, 0);  // offset and block size
     add(ssnd, audio(std::size_t(frames) * 4));

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Runs the codecs on real files in a private folder: inputs written from bytes, outputs read
-// back, refusals as "kind: message" text, and damaged copies of a good file.
+// Runs the codecs on real files in a private folder: inputs written from bytes, outputs read back,
+// refusals as their message.
 
 #include <functional>
 #include <string>
@@ -12,28 +12,14 @@
 
 namespace pelorix::test {
 
-inline std::string malformed(std::string_view m) {
-    return "malformed: " + std::string(m);
-}
-inline std::string unsupported(std::string_view m) {
-    return "unsupported: " + std::string(m);
-}
-
-// The TagError that fn throws, as malformed(...) or unsupported(...), or "" for none.
+// The message of the TagError that fn throws, or "" for none.
 inline std::string errorOf(const std::function<void()>& fn) {
     try {
         fn();
     } catch (const TagError& e) {
-        const bool refused = e.kind() == TagError::Kind::unsupported;
-        return refused ? unsupported(e.what()) : malformed(e.what());
+        return e.what();
     }
     return "";
-}
-
-inline Bytes join(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
 }
 
 struct Scratch {
@@ -57,21 +43,5 @@ struct Scratch {
         return read(FileIn(put(input)));
     }
 };
-
-// Calls fn with `rounds` damaged copies of `seed`: one to six bytes after the first `keep`
-// overwritten (often with 0xFF, as in sizes), and every fifth copy or so cut short.
-inline void forEachDamaged(const Bytes& seed, std::size_t keep, int rounds,
-                           const std::function<void(const Bytes&)>& fn) {
-    std::uint32_t x = 2463534242u;
-    auto next = [&x] { return x ^= x << 13, x ^= x >> 17, x ^= x << 5; };
-    for (int round = 0; round < rounds; ++round) {
-        Bytes b = seed;
-        for (std::uint32_t k = 0, n = 1 + next() % 6; k < n; ++k) {
-            b[keep + next() % (b.size() - keep)] = next() % 4 == 0 ? 0xFF : std::uint8_t(next());
-        }
-        if (next() % 5 == 0) b.resize(keep + next() % (b.size() - keep));
-        fn(b);
-    }
-}
 
 }  // namespace pelorix::test

@@ -59,6 +59,18 @@ Bytes bytesOf(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes slice(const Bytes& b, std::size_t at, std::size_t n) {
+    at = std::min(at, b.size());
+    n = std::min(n, b.size() - at);
+    return Bytes(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(at + n));
+}
+
 std::size_t countOf(const Bytes& hay, const std::string& needle) {
     std::size_t n = 0;
     if (needle.empty() || hay.size() < needle.size()) return 0;

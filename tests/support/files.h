@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Small file helpers for tests: a private temporary folder that removes itself, and whole-file
-// reads and writes.
+// Small helpers for tests: a private temporary folder that removes itself, whole-file reads and
+// writes, byte strings, and shell commands.
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ class TempDir {
 void writeFile(const std::filesystem::path& p, const Bytes& bytes);
 Bytes readFile(const std::filesystem::path& p);
 Bytes bytesOf(const std::string& s);
+// The parts one after another.
+Bytes join(std::initializer_list<Bytes> parts);
+// `n` bytes of `b` from `at` (fewer at its end).
+Bytes slice(const Bytes& b, std::size_t at, std::size_t n);
 // Occurrences of `needle` in `hay`.
 std::size_t countOf(const Bytes& hay, const std::string& needle);
 

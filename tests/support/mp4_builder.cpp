@@ -11,17 +11,11 @@ Bytes u32(std::uint32_t v) {
 }
 
 Bytes u64(std::uint64_t v) {
-    return cat({u32(std::uint32_t(v >> 32)), u32(std::uint32_t(v))});
+    return join({u32(std::uint32_t(v >> 32)), u32(std::uint32_t(v))});
 }
 
 Bytes text(std::string_view s) {
     return Bytes(s.begin(), s.end());
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
 }
 
 static Bytes typeBytes(std::string_view type) {
@@ -30,77 +24,52 @@ static Bytes typeBytes(std::string_view type) {
 }
 
 Bytes box(std::string_view type, const Bytes& payload) {
-    return cat({u32(std::uint32_t(payload.size() + 8)), typeBytes(type), payload});
+    return join({u32(std::uint32_t(payload.size() + 8)), typeBytes(type), payload});
 }
 
 Bytes box64(std::string_view type, const Bytes& payload) {
-    return cat({u32(1), typeBytes(type), u64(payload.size() + 16), payload});
+    return join({u32(1), typeBytes(type), u64(payload.size() + 16), payload});
 }
 
 Bytes box0(std::string_view type, const Bytes& payload) {
-    return cat({u32(0), typeBytes(type), payload});
+    return join({u32(0), typeBytes(type), payload});
 }
 
 Bytes fullBox(std::string_view type, std::uint8_t version, std::uint32_t flags,
               const Bytes& payload) {
-    return box(type, cat({u32((std::uint32_t(version) << 24) | (flags & 0xFFFFFF)), payload}));
+    return box(type, join({u32((std::uint32_t(version) << 24) | (flags & 0xFFFFFF)), payload}));
 }
 
 // A 33-byte `hdlr` with an empty name.
 static Bytes hdlr(std::string_view handler) {
-    return fullBox("hdlr", 0, 0, cat({u32(0), text(handler), Bytes(13, 0)}));
-}
-
-Bytes metaISO(const Bytes& children) {
-    return box("meta", cat({u32(0), hdlr("mdir"), children}));
-}
-
-Bytes metaQuickTime(const Bytes& children) {
-    return box("meta", cat({hdlr("mdir"), children}));
-}
-
-static Bytes dataBox(std::string_view value) {
-    return box("data", cat({u32(1), u32(0), text(value)}));
-}
-
-Bytes freeform(std::string_view mean, std::string_view name, std::optional<std::string> data) {
-    return box("----", cat({fullBox("mean", 0, 0, text(mean)), fullBox("name", 0, 0, text(name)),
-                            data ? dataBox(*data) : Bytes{}}));
-}
-
-Bytes textItem(std::string_view type, std::string_view value) {
-    return box(type, dataBox(value));
-}
-
-Bytes udtaWithItems(const Bytes& items) {
-    return box("udta", metaISO(box("ilst", items)));
+    return fullBox("hdlr", 0, 0, join({u32(0), text(handler), Bytes(13, 0)}));
 }
 
 Bytes stco(const std::vector<std::uint32_t>& offsets) {
     Bytes p = u32(std::uint32_t(offsets.size()));
-    for (auto o : offsets) p = cat({p, u32(o)});
+    for (auto o : offsets) p = join({p, u32(o)});
     return fullBox("stco", 0, 0, p);
 }
 
 Bytes co64(const std::vector<std::uint64_t>& offsets) {
     Bytes p = u32(std::uint32_t(offsets.size()));
-    for (auto o : offsets) p = cat({p, u64(o)});
+    for (auto o : offsets) p = join({p, u64(o)});
     return fullBox("co64", 0, 0, p);
 }
 
 Bytes tfhd(std::uint32_t trackId, std::optional<std::uint64_t> baseDataOffset) {
     return fullBox("tfhd", 0, baseDataOffset ? 0x000001 : 0x020000,
-                   cat({u32(trackId), baseDataOffset ? u64(*baseDataOffset) : Bytes{}}));
+                   join({u32(trackId), baseDataOffset ? u64(*baseDataOffset) : Bytes{}}));
 }
 
 Bytes tfra(std::uint8_t version, const std::vector<std::uint64_t>& moofOffsets) {
     // traf, trun and sample numbers of 1, 2 and 3 bytes.
-    Bytes p = cat({u32(1), u32(0b00'01'10), u32(std::uint32_t(moofOffsets.size()))});
+    Bytes p = join({u32(1), u32(0b00'01'10), u32(std::uint32_t(moofOffsets.size()))});
     std::uint64_t time = 0;
     for (auto o : moofOffsets) {
-        const Bytes fields = version == 1 ? cat({u64(time), u64(o)})
-                                          : cat({u32(std::uint32_t(time)), u32(std::uint32_t(o))});
-        p = cat({p, fields, Bytes{1, 0, 1, 0, 0, 1}});
+        const Bytes fields = version == 1 ? join({u64(time), u64(o)})
+                                          : join({u32(std::uint32_t(time)), u32(std::uint32_t(o))});
+        p = join({p, fields, Bytes{1, 0, 1, 0, 0, 1}});
         time += 1024;
     }
     return fullBox("tfra", version, 0, p);
@@ -108,23 +77,24 @@ Bytes tfra(std::uint8_t version, const std::vector<std::uint64_t>& moofOffsets) 
 
 static Bytes soundTrak(const Bytes& offsetTable, std::uint32_t chunks, std::uint32_t chunkSize) {
     const Bytes esds = fullBox("esds", 0, 0, Bytes{0x03, 0x80, 0x80, 0x80, 0x00});
-    const Bytes mp4a = box("mp4a", cat({Bytes(6, 0), Bytes{0, 1}, Bytes(8, 0), Bytes{0, 2, 0, 16},
-                                        Bytes(4, 0), u32(44100u << 16), esds}));
-    const Bytes stbl =
-        box("stbl", cat({fullBox("stsd", 0, 0, cat({u32(1), mp4a})),
-                         fullBox("stts", 0, 0, cat({u32(1), u32(chunks), u32(1024)})),
-                         fullBox("stsc", 0, 0, cat({u32(1), u32(1), u32(1), u32(1)})),
-                         fullBox("stsz", 0, 0, cat({u32(chunkSize), u32(chunks)})), offsetTable}));
-    const Bytes dinf = box("dinf", fullBox("dref", 0, 0, cat({u32(1), fullBox("url ", 0, 1, {})})));
+    const Bytes mp4a = box("mp4a", join({Bytes(6, 0), Bytes{0, 1}, Bytes(8, 0), Bytes{0, 2, 0, 16},
+                                         Bytes(4, 0), u32(44100u << 16), esds}));
+    const Bytes stbl = box(
+        "stbl", join({fullBox("stsd", 0, 0, join({u32(1), mp4a})),
+                      fullBox("stts", 0, 0, join({u32(1), u32(chunks), u32(1024)})),
+                      fullBox("stsc", 0, 0, join({u32(1), u32(1), u32(1), u32(1)})),
+                      fullBox("stsz", 0, 0, join({u32(chunkSize), u32(chunks)})), offsetTable}));
+    const Bytes dinf =
+        box("dinf", fullBox("dref", 0, 0, join({u32(1), fullBox("url ", 0, 1, {})})));
     const Bytes mdhd = fullBox(
-        "mdhd", 0, 0, cat({u32(0), u32(0), u32(44100), u32(chunks * 1024), u32(0x55C40000)}));
-    const Bytes minf = box("minf", cat({fullBox("smhd", 0, 0, u32(0)), dinf, stbl}));
+        "mdhd", 0, 0, join({u32(0), u32(0), u32(44100), u32(chunks * 1024), u32(0x55C40000)}));
+    const Bytes minf = box("minf", join({fullBox("smhd", 0, 0, u32(0)), dinf, stbl}));
     const Bytes tkhd = fullBox("tkhd", 0, 7, Bytes(80, 0));
-    return box("trak", cat({tkhd, box("mdia", cat({mdhd, hdlr("soun"), minf}))}));
+    return box("trak", join({tkhd, box("mdia", join({mdhd, hdlr("soun"), minf}))}));
 }
 
 Movie movie(const MovieOptions& o) {
-    const Bytes ftyp = box("ftyp", cat({text("M4A "), u32(0), text("M4A isommp42")}));
+    const Bytes ftyp = box("ftyp", join({text("M4A "), u32(0), text("M4A isommp42")}));
     Bytes payload;
     for (std::size_t c = 0; c < o.chunks; ++c) {
         for (std::size_t i = 0; i < o.chunkSize; ++i) payload.push_back(std::uint8_t(c * 37 + i));
@@ -138,39 +108,14 @@ Movie movie(const MovieOptions& o) {
         const std::vector<std::uint32_t> narrow(offsets.begin(), offsets.end());
         const Bytes table = o.co64 ? co64(offsets) : stco(narrow);
         const Bytes trak = soundTrak(table, std::uint32_t(o.chunks), std::uint32_t(o.chunkSize));
-        const Bytes body = cat({fullBox("mvhd", 0, 0, Bytes(96, 0)), trak, o.moovTail});
+        const Bytes body = join({fullBox("mvhd", 0, 0, Bytes(96, 0)), trak, o.moovTail});
         return o.moovSize64 ? box64("moov", body) : box("moov", body);
     };
     m.moovSize = moovFor(0).size();
     m.moovStart = o.moovFirst ? ftyp.size() : ftyp.size() + mdat.size();
     const Bytes moov = moovFor(o.moovFirst ? ftyp.size() + m.moovSize + 8 : ftyp.size() + 8);
-    m.file = o.moovFirst ? cat({ftyp, moov, mdat}) : cat({ftyp, mdat, moov});
+    m.file = o.moovFirst ? join({ftyp, moov, mdat}) : join({ftyp, mdat, moov});
     return m;
-}
-
-std::size_t find(const Bytes& file, std::string_view type, std::size_t from) {
-    if (from >= file.size()) return std::string_view::npos;
-    const Bytes needle = text(type);  // compared as bytes: a char above 0x7F is negative
-    const auto it =
-        std::search(file.begin() + std::ptrdiff_t(from), file.end(), needle.begin(), needle.end());
-    return it == file.end() ? std::string_view::npos : std::size_t(it - file.begin());
-}
-
-std::vector<std::uint64_t> chunkOffsets(const Bytes& file) {
-    std::size_t at = find(file, "stco");
-    const bool wide = at == std::string_view::npos;
-    if (wide) at = find(file, "co64");
-    if (at == std::string_view::npos) return {};
-    auto rd = [&](std::size_t i, int n) {
-        std::uint64_t v = 0;
-        for (int k = 0; k < n; ++k) v = (v << 8) | file.at(i + std::size_t(k));
-        return v;
-    };
-    std::vector<std::uint64_t> out(rd(at + 8, 4));
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = wide ? rd(at + 12 + 8 * i, 8) : rd(at + 12 + 4 * i, 4);
-    }
-    return out;
 }
 
 }  // namespace pelorix::test::mp4

@@ -35,7 +35,7 @@ inline QUrl urlOf(const fs::path& p) {
 // A small WAV; with a text, an ID3 chunk whose TSRC frame holds exactly that text.
 inline fs::path makeWav(const fs::path& p, const std::optional<std::string>& tsrc = {}) {
     fs::create_directories(p.parent_path());
-    std::vector<chunks::ChunkSpec> extra;
+    std::vector<chunks::ChunkLayout> extra;
     if (tsrc) extra.emplace_back("id3 ", id3::tag({.frames = {id3::textFrame("TSRC", *tsrc)}}));
     writeFile(p, chunks::wav(16, extra));
     return p;

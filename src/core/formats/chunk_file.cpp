@@ -2,6 +2,7 @@
 #include "core/formats/chunk_file.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "core/tag_error.h"
 
@@ -14,6 +15,10 @@ constexpr std::uint64_t kChunkHeaderSize = 8;
 constexpr std::uint64_t kID3Min = 10;
 constexpr std::uint64_t kID3Max = (std::uint64_t(1) << 28) - 1;
 constexpr std::uint64_t kFormSizeMax = 0xFFFFFFFFu;
+// What recorders write while they do not know the length yet.
+constexpr std::uint64_t kUnknownSize = 0xFFFFFFFFu;
+// No real file has this many chunks; a crafted one must not make the walk's memory grow with it.
+constexpr std::size_t kMaxPositions = std::size_t(1) << 20;
 // Chunk headers are read through a window of this size, so a file of many tiny chunks costs one
 // read per window rather than one per chunk. Small enough to come from FileIn's cache, so the
 // header after a large chunk does not drag in the start of its audio.
@@ -21,15 +26,6 @@ constexpr std::uint64_t kWindow = 4 * 1024;
 
 bool headIs(const Bytes& head, std::size_t at, const char* fourcc) {
     return std::equal(fourcc, fourcc + 4, head.begin() + std::ptrdiff_t(at));
-}
-
-bool isID3Chunk(const std::string& id) {
-    if (id.size() != 4) return false;  // a non-ASCII byte makes the text longer than 4
-    std::string lower = id;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    }
-    return lower == "id3 ";
 }
 
 // Caches one window of the input for the chunk walk.
@@ -59,18 +55,216 @@ bool printable(std::uint8_t c) {
     return c >= 0x20 && c <= 0x7E;
 }
 
-// Four printable ASCII characters at `offset` with room for a whole header after them.
-bool plausibleHeaderAt(HeaderReader& reader, std::uint64_t offset, std::uint64_t fileSize) {
-    if (offset > fileSize || fileSize - offset < kChunkHeaderSize) return false;
-    Bytes id = reader.read(offset, 4);
-    return id.size() == 4 && std::all_of(id.begin(), id.end(), printable);
-}
-
 std::uint64_t paddedSize(std::uint64_t size) {
     return size + (size & 1);
 }
 
+// How a walk from some position ends, best last: on something that is not a chunk, on fewer
+// than 8 stray bytes, with a last chunk cut to the end of the file, or exactly at the end.
+enum class Ending { dirty, stray, cut, exact };
+
+struct Step {
+    Ending ending = Ending::dirty;
+    bool ambiguous = false;  // two ways of reading the pad bytes end equally well
+    std::uint64_t next = 0;  // the next chunk's header
+    std::uint64_t size = 0;  // this chunk's data bytes
+    std::string id;
+    bool last = false;  // nothing follows: the end, stray bytes, or a cut chunk
+    // Audio that runs past the end, or a size still unknown: a recording in progress or cut
+    // short. Where its audio ends is a guess, so such a file is left alone.
+    bool open = false;
+};
+
+// What a walk accepts at the end besides chunks that end exactly there.
+struct Tolerance {
+    bool stray = false;  // fewer than 8 bytes that cannot be a chunk
+    bool cut = false;    // a last chunk that declares more than there is
+};
+
+// The chunk walk from one position to `end`. An odd chunk whose pad byte is missing is common
+// enough that both readings are followed: the one that ends well is kept, and a tie is refused.
+class Walk {
+  public:
+    Walk(HeaderReader& reader, bool little, std::uint64_t end, Tolerance tolerance,
+         std::string audioID)
+        : reader_(reader),
+          little_(little),
+          end_(end),
+          tolerance_(tolerance),
+          audioID_(std::move(audioID)) {}
+
+    // The outcome from `pos`; every position it depends on is settled first, without recursion.
+    Step from(std::uint64_t pos) {
+        if (pos == end_) return outcomeAt(pos);
+        std::vector<std::uint64_t> pending{pos};
+        while (!pending.empty()) {
+            const std::uint64_t at = pending.back();
+            if (steps_.count(at)) {
+                pending.pop_back();
+                continue;
+            }
+            Step step = header(at);
+            std::vector<std::uint64_t> next = successors(at, step);
+            const auto unsettled = std::find_if(next.begin(), next.end(), [&](std::uint64_t p) {
+                return p != end_ && !steps_.count(p);
+            });
+            if (unsettled != next.end()) {
+                if (steps_.size() + pending.size() > kMaxPositions) {
+                    throw TagError::malformed(msg::chunksDamaged);
+                }
+                pending.push_back(*unsettled);
+                continue;
+            }
+            settle(step, next);
+            steps_[at] = step;
+            pending.pop_back();
+        }
+        return steps_.at(pos);
+    }
+
+    // The chunks from `pos` on, along the chosen readings.
+    std::vector<Chunk> chunks(std::uint64_t pos, std::uint64_t& stop) {
+        std::vector<Chunk> out;
+        while (pos != end_) {
+            const Step s = from(pos);
+            if (s.ending == Ending::stray && s.id.empty()) break;
+            if (s.open) throw TagError::malformed(msg::unfinishedRecording);
+            out.push_back({s.id, pos, s.size});
+            pos = s.next;
+            if (s.last) break;
+        }
+        stop = pos;
+        return out;
+    }
+
+    bool sawOpenAudio() const { return sawOpenAudio_; }
+
+  private:
+    Step header(std::uint64_t at) {
+        Step step;
+        if (end_ - at < kChunkHeaderSize) {
+            step.ending = tolerance_.stray ? Ending::stray : Ending::dirty;
+            step.last = true;
+            step.next = at;
+            return step;
+        }
+        const Bytes h = reader_.read(at, kChunkHeaderSize);
+        ByteReader r(h);
+        const auto id = r.readSpan(4);
+        const std::uint64_t declared = little_ ? r.readU32LE() : r.readU32BE();
+        if (!r.ok() || !std::all_of(id.begin(), id.end(), printable)) {
+            step.last = true;
+            return step;
+        }
+        step.id = fourCC(h, 0);
+        const std::uint64_t available = end_ - at - kChunkHeaderSize;
+        if (step.id == audioID_ && (declared == 0 || declared == kUnknownSize)) {
+            sawOpenAudio_ = true;
+        }
+        if (declared > available) {
+            step.last = true;
+            step.size = available;
+            step.next = end_;
+            step.ending = tolerance_.cut ? Ending::cut : Ending::dirty;
+            step.open = step.id == audioID_ || declared == kUnknownSize;
+            return step;
+        }
+        step.size = declared;
+        return step;
+    }
+
+    std::vector<std::uint64_t> successors(std::uint64_t at, const Step& step) const {
+        if (step.last) return {};
+        const std::uint64_t after = at + kChunkHeaderSize + step.size;
+        if (!(step.size & 1)) return {after};
+        if (after == end_) return {after};  // the pad byte missing at the very end
+        return {after + 1, after};          // padded first: the rule
+    }
+
+    Step outcomeAt(std::uint64_t pos) const {
+        if (pos == end_) return Step{.ending = Ending::exact, .id = {}};
+        return steps_.at(pos);
+    }
+
+    void settle(Step& step, const std::vector<std::uint64_t>& next) {
+        if (step.last) {
+            if (step.ending == Ending::dirty) step.id.clear();
+            return;
+        }
+        const Step first = outcomeAt(next[0]);
+        step.next = next[0];
+        step.ending = first.ending;
+        step.ambiguous = first.ambiguous;
+        if (next.size() == 2) {
+            const Step second = outcomeAt(next[1]);
+            if (second.ending > first.ending) {
+                step.next = next[1];
+                step.ending = second.ending;
+                step.ambiguous = second.ambiguous;
+            } else if (second.ending == first.ending && first.ending != Ending::dirty) {
+                step.ambiguous = true;
+            }
+        }
+    }
+
+    HeaderReader& reader_;
+    bool little_;
+    std::uint64_t end_;
+    Tolerance tolerance_;
+    std::string audioID_;
+    bool sawOpenAudio_ = false;
+    std::unordered_map<std::uint64_t, Step> steps_;
+};
+
+std::optional<ID3v2::Tag> tagIn(const FileIn& in, const Chunk& c) {
+    // Outside these bounds the body cannot hold a whole tag header or a synchsafe size.
+    if (!isID3Chunk(c.id) || c.size < kID3Min || c.size > kID3Max) return std::nullopt;
+    return ID3v2::parse(in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size)));
+}
+
+bool holdsCode(const ID3v2::Tag& tag) {
+    return std::any_of(tag.frames.begin(), tag.frames.end(),
+                       [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
+}
+
+// The ID3 chunk existingTag reads, or none.
+const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
+                             std::optional<ID3v2::Tag>* tag) {
+    const Chunk* first = nullptr;
+    std::optional<ID3v2::Tag> firstTag;
+    bool seenID3 = false;
+    for (const Chunk& c : chunks) {
+        if (!isID3Chunk(c.id)) continue;
+        std::optional<ID3v2::Tag> t;
+        if (!seenID3) {
+            t = tagIn(in, c);  // the first one's errors are the file's
+        } else {
+            try {
+                t = tagIn(in, c);
+            } catch (const TagError&) {
+                continue;  // kept as it is
+            }
+        }
+        seenID3 = true;
+        if (!t) continue;
+        if (holdsCode(*t)) {
+            if (tag) *tag = std::move(t);
+            return &c;
+        }
+        if (!first) {
+            first = &c;
+            firstTag = std::move(t);
+        }
+    }
+    if (tag) *tag = std::move(firstTag);
+    return first;
+}
+
 }  // namespace
+
+bool isID3Chunk(const std::string& id) {
+    return asciiLower(id) == "id3 ";
+}
 
 Parsed parse(const FileIn& in, bool little) {
     Parsed parsed;
@@ -88,79 +282,135 @@ Parsed parse(const FileIn& in, bool little) {
         throw TagError::malformed(msg::notAIFF);
     }
 
-    // The walk follows the real file length; the form size is never trusted.
     const std::uint64_t fileSize = in.size();
+    const std::uint64_t formEnd = 8 + std::uint64_t(little ? le32(head, 4) : be32(head, 4));
+    const std::string audioID = little ? "data" : "SSND";
     HeaderReader reader(in);
-    std::uint64_t pos = kHeadSize;
-    while (pos < fileSize && fileSize - pos >= kChunkHeaderSize) {
-        Bytes header = reader.read(pos, kChunkHeaderSize);
-        if (header.size() < kChunkHeaderSize) break;
-        std::uint64_t declared = little ? le32(header, 4) : be32(header, 4);
-        std::uint64_t available = fileSize - pos - kChunkHeaderSize;
-        std::uint64_t size = std::min(declared, available);  // an overlong chunk is cut to the file
-        parsed.chunks.push_back(Chunk{fourCC(header, 0), pos, size});
 
-        std::uint64_t end = pos + kChunkHeaderSize + size;
-        std::uint64_t next = end + (size & 1);
-        // Some writers leave out the pad byte after an odd chunk. Reading the next header one
-        // byte late would turn that chunk into garbage, so follow the unpadded position when
-        // only it looks like a chunk header.
-        if ((size & 1) && !plausibleHeaderAt(reader, next, fileSize) &&
-            plausibleHeaderAt(reader, end, fileSize)) {
-            next = end;
-        }
-        pos = next;
+    // The readings tried, in order: chunks exactly to the end of the file (the form size is often
+    // wrong, so it does not count then); chunks exactly to the end of the form, with whatever
+    // follows kept as it is; and, for a form that claims the whole file, chunks to its end with a
+    // last chunk cut short or a few stray bytes.
+    struct Attempt {
+        std::uint64_t end;
+        Tolerance tolerance;
+    };
+    std::vector<Attempt> attempts;
+    if (formEnd >= fileSize) {
+        attempts.push_back({fileSize, {.stray = true, .cut = true}});
+    } else {
+        // Bytes beyond the form are no chunk cut short: an appended ID3v1 tag would be one. A
+        // form without a single chunk is a size nobody filled in, not a boundary to keep.
+        attempts.push_back({fileSize, {}});
+        if (formEnd > kHeadSize) attempts.push_back({formEnd, {}});
+        attempts.push_back({fileSize, {.stray = true}});
     }
-    return parsed;
+    bool openAudio = false;
+    for (const Attempt& a : attempts) {
+        Walk walk(reader, little, a.end, a.tolerance, audioID);
+        const Step start = walk.from(kHeadSize);
+        openAudio = openAudio || walk.sawOpenAudio();
+        if (start.ending == Ending::dirty || start.ambiguous) continue;
+        std::uint64_t stop = kHeadSize;
+        parsed.chunks = walk.chunks(kHeadSize, stop);
+        parsed.trailing = {stop, fileSize - stop};
+        parsed.trailingInForm = stop < formEnd;
+        // An empty audio chunk at the end of the form with bytes after it: the recorder's
+        // first header, never updated, and the audio after it.
+        const bool emptyAudioLast = !parsed.chunks.empty() && parsed.chunks.back().id == audioID &&
+                                    parsed.chunks.back().size == 0;
+        if (emptyAudioLast && parsed.trailing.length > 0) {
+            throw TagError::malformed(msg::unfinishedRecording);
+        }
+        return parsed;
+    }
+    // A recorder writes a zero size (or 0xFFFFFFFF) and patches it when it stops; here what
+    // follows such an audio chunk is not chunks, so it is most likely the audio itself.
+    throw TagError::malformed(openAudio ? msg::unfinishedRecording : msg::chunksDamaged);
 }
 
 std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks) {
-    auto it =
-        std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return isID3Chunk(c.id); });
-    if (it == chunks.end()) return std::nullopt;
-    // Outside these bounds the body cannot hold a whole tag header or a synchsafe size.
-    if (it->size < kID3Min || it->size > kID3Max) return std::nullopt;
-    Bytes body = in.read(it->headerOffset + kChunkHeaderSize, std::int64_t(it->size));
-    return ID3v2::parse(body);
+    std::optional<ID3v2::Tag> tag;
+    primaryTagChunk(in, chunks, &tag);
+    return tag;
 }
 
 void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc) {
     Parsed parsed = parse(in, little);
-    std::optional<ID3v2::Tag> tag = existingTag(in, parsed.chunks);
+    std::optional<ID3v2::Tag> tag;
+    const Chunk* primary = primaryTagChunk(in, parsed.chunks, &tag);
     std::optional<Bytes> newTag = ID3v2::settingISRC(tag, isrc);
+    tag.reset();
+
+    // Every other ID3 chunk that holds a code is rebuilt with the same result; all else is kept.
+    std::vector<std::optional<Bytes>> rebuilt(parsed.chunks.size());
+    std::vector<bool> dropped(parsed.chunks.size(), false);
+    for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
+        const Chunk& c = parsed.chunks[i];
+        if (&c == primary) {
+            dropped[i] = true;
+            continue;
+        }
+        if (!isID3Chunk(c.id)) continue;
+        std::optional<ID3v2::Tag> other;
+        try {
+            other = tagIn(in, c);
+        } catch (const TagError&) {
+        }
+        if (!other || !holdsCode(*other)) continue;
+        rebuilt[i] = ID3v2::settingISRC(other, isrc);
+        dropped[i] = !rebuilt[i];
+    }
 
     // The form size must describe the whole output; refuse before any audio is streamed rather
     // than write a wrapped size that later checks cannot notice.
     std::uint64_t total = kHeadSize;
-    for (const Chunk& c : parsed.chunks) {
-        if (!isID3Chunk(c.id)) total += kChunkHeaderSize + paddedSize(c.size);
+    for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
+        if (dropped[i]) continue;
+        const std::uint64_t size = rebuilt[i] ? rebuilt[i]->size() : parsed.chunks[i].size;
+        total += kChunkHeaderSize + paddedSize(size);
     }
     if (newTag) total += kChunkHeaderSize + paddedSize(newTag->size());
+    if (parsed.trailingInForm) total += parsed.trailing.length;
     if (total - 8 > kFormSizeMax) throw TagError::unsupported(msg::chunkFileTooLarge);
 
-    auto sizeBytes = [little](std::uint64_t v) { return little ? bytes32LE(v) : bytes32BE(v); };
+    Bytes header;
+    ByteWriter w(header);
+    auto size32 = [&](std::uint64_t v) -> ByteWriter& { return little ? w.u32LE(v) : w.u32BE(v); };
     const Bytes& head = parsed.head;
-    out.write(Bytes(head.begin(), head.begin() + 4));
-    out.write(Bytes(4, 0));
-    out.write(Bytes(head.begin() + 8, head.begin() + 12));
+    w.bytes(std::span(head).first(4)).zeros(4).bytes(std::span(head).subspan(8, 4));
+    out.write(header);
 
+    auto chunk = [&](const std::string& id, std::uint64_t size) {
+        header.clear();
+        w.fourCC(id);
+        size32(size);
+        out.write(header);
+    };
     const Bytes pad{0};
-    for (const Chunk& c : parsed.chunks) {
-        if (isID3Chunk(c.id)) continue;
-        out.write(fourCCBytes(c.id));
-        out.write(sizeBytes(c.size));
-        in.copy(c.headerOffset + kChunkHeaderSize, c.size, out);
-        if (c.size & 1) out.write(pad);
+    for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
+        const Chunk& c = parsed.chunks[i];
+        if (dropped[i]) continue;
+        const std::uint64_t size = rebuilt[i] ? rebuilt[i]->size() : c.size;
+        chunk(c.id, size);
+        if (rebuilt[i]) {
+            out.write(*rebuilt[i]);
+        } else {
+            in.copy(c.headerOffset + kChunkHeaderSize, c.size, out);
+        }
+        if (size & 1) out.write(pad);
     }
-
     if (newTag) {
-        out.write(fourCCBytes(little ? "id3 " : "ID3 "));
-        out.write(sizeBytes(newTag->size()));
+        chunk(little ? "id3 " : "ID3 ", newTag->size());
         out.write(*newTag);
         if (newTag->size() & 1) out.write(pad);
     }
-
-    out.patch(4, sizeBytes(out.position() - 8));
+    const ByteRange& rest = parsed.trailing;
+    if (parsed.trailingInForm) in.copy(rest.offset, rest.length, out);
+    header.clear();
+    size32(out.position() - 8);
+    out.patch(4, header);
+    if (!parsed.trailingInForm) in.copy(rest.offset, rest.length, out);
 }
 
 }  // namespace pelorix::ChunkFile

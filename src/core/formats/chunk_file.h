@@ -22,15 +22,28 @@ struct Chunk {
 struct Parsed {
     Bytes head;  // the first 12 bytes of the file
     std::vector<Chunk> chunks;
+    // Bytes after the last chunk that are no chunks: fewer than 8 at the end, or whatever follows
+    // the declared end of the form (an ID3v1 tag, say). A rewrite keeps them as they are, after
+    // the chunks, inside the form or after it as they were.
+    ByteRange trailing;
+    bool trailingInForm = false;
 };
 
-// `little`: true for WAV, false for AIFF. Throws TagError.
+// `little`: true for WAV, false for AIFF. The chunks must follow one another to the end of the
+// file (or of the form, with the rest kept as trailing bytes); a file whose walk is ambiguous or
+// does not get there, or whose audio chunk has no usable size, is refused. Throws TagError.
 Parsed parse(const FileIn& in, bool little);
 
-// The tag in the first ID3 chunk (any letter case), or none.
+// True for "id3 " in any letter case.
+bool isID3Chunk(const std::string& id);
+
+// The tag of the first ID3 chunk whose tag holds a TSRC frame, else of the first ID3 chunk that
+// holds a tag; none without one.
 std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks);
 
-// Streams the complete new file: every non-ID3 chunk copied, one new ID3 chunk last.
+// Streams the complete new file: every chunk copied but the ID3 chunk read by existingTag, whose
+// rebuilt tag goes last; another ID3 chunk holding a TSRC frame is rebuilt in place with the same
+// code (or none), every other one is kept as it is.
 void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc);
 
 }  // namespace pelorix::ChunkFile

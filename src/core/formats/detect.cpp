@@ -32,12 +32,46 @@ const std::set<std::string>& AudioFormat::extensions() {
 namespace {
 
 bool extensionIsMP3(const std::filesystem::path& path) {
-    std::string ext = path.extension().string();
-    if (ext.size() != 4) return false;  // ".mp3"
-    for (char& c : ext) {
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return asciiLower(path.extension().string()) == ".mp3";
+}
+
+// Bytes of the MPEG audio frame whose 4-byte header is given, or 0 when the header is not a
+// plausible one (reserved version or layer, bitrate index 15 or free format, sample rate 3).
+std::uint64_t mpegFrameLength(std::span<const std::uint8_t> h) {
+    if (h.size() < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
+    const int version = (h[1] >> 3) & 3;      // 0: 2.5, 1: reserved, 2: 2, 3: 1
+    const int layer = 4 - ((h[1] >> 1) & 3);  // 4: reserved
+    const int bitrateIndex = h[2] >> 4;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (version == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) {
+        return 0;
     }
-    return ext == ".mp3";
+    static constexpr int kKbps[5][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},  // 1, layer I
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},     // 1, layer II
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},      // 1, layer III
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},     // 2, layer I
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},          // 2, II and III
+    };
+    static constexpr int kRates[3] = {44100, 48000, 32000};
+    const bool v1 = version == 3;
+    const std::uint64_t bitrate =
+        1000u * std::uint64_t(kKbps[v1 ? layer - 1 : (layer == 1 ? 3 : 4)][bitrateIndex]);
+    const std::uint64_t rate = std::uint64_t(kRates[rateIndex] >> (v1 ? 0 : version == 2 ? 1 : 2));
+    const std::uint64_t padding = (h[2] >> 1) & 1;
+    if (layer == 1) return (12 * bitrate / rate + padding) * 4;
+    const std::uint64_t perSecond = layer == 3 && !v1 ? 72 : 144;
+    return perSecond * bitrate / rate + padding;
+}
+
+// An MPEG audio stream as demuxers recognise one: a plausible frame header at the start and
+// another of the same version, layer and sample rate where the first frame says it ends.
+bool startsWithMPEGFrames(const FileIn& in, const Bytes& head) {
+    const std::uint64_t length = mpegFrameLength(head);
+    if (length == 0) return false;
+    const Bytes next = in.read(length, 4);
+    return mpegFrameLength(next) != 0 && (next[1] & 0xFE) == (head[1] & 0xFE) &&
+           (next[2] & 0x0C) == (head[2] & 0x0C);
 }
 
 }  // namespace
@@ -65,7 +99,7 @@ AudioFormat AudioFormat::detect(const FileIn& in) {
     if (id == "FORM" && (form == "AIFF" || form == "AIFC")) return aiff;
     if (id == "fLaC") return flac;
     if (fourCC(head, 4) == "ftyp") return m4a;
-    if (head[0] == 0xFF && head[1] >= 0xE0) return mp3;  // MPEG frame sync
+    if (startsWithMPEGFrames(in, head)) return mp3;
     if (extensionIsMP3(in.path())) return mp3;
     throw TagError::unsupported(msg::unsupportedType);
 }

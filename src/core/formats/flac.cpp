@@ -52,15 +52,16 @@ template <typename Visit>
 std::uint64_t walkBlocks(const FileIn& in, std::uint64_t flacOffset, Visit visit) {
     std::uint64_t pos = flacOffset + 4;
     for (;;) {
-        const Bytes header = in.read(pos, std::int64_t(kBlockHeaderSize));
-        if (header.size() < kBlockHeaderSize) throw TagError::malformed(msg::flacTruncated);
-        const std::uint64_t length = (std::uint64_t(header[1]) << 16) |
-                                     (std::uint64_t(header[2]) << 8) | std::uint64_t(header[3]);
+        const Bytes bytes = in.read(pos, std::int64_t(kBlockHeaderSize));
+        ByteReader header(bytes);
+        const std::uint8_t first = header.readU8();
+        const std::uint64_t length = header.readU24BE();
+        if (!header.ok()) throw TagError::malformed(msg::flacTruncated);
         pos += kBlockHeaderSize;
         if (length > in.size() - pos) throw TagError::malformed(msg::flacTruncated);
-        visit(BlockSpan{std::uint8_t(header[0] & 0x7F), pos, length});
+        visit(BlockSpan{std::uint8_t(first & 0x7F), pos, length});
         pos += length;
-        if (header[0] & kLastBlock) return pos;
+        if (first & kLastBlock) return pos;
     }
 }
 
@@ -70,17 +71,28 @@ Bytes contentOf(const FileIn& in, const BlockSpan& block) {
     return data;
 }
 
-// The content of the first VORBIS_COMMENT block, or none; the whole block list is checked.
-std::optional<Bytes> firstComments(const FileIn& in, std::uint64_t flacOffset,
-                                   std::vector<BlockSpan>* blocks = nullptr,
-                                   std::uint64_t* audioOffset = nullptr) {
-    std::optional<Bytes> comments;
-    const std::uint64_t end = walkBlocks(in, flacOffset, [&](const BlockSpan& b) {
-        if (!comments && b.type == kVorbisComment) comments = contentOf(in, b);
-        if (blocks) blocks->push_back(b);
-    });
-    if (audioOffset) *audioOffset = end;
-    return comments;
+// The code of a comment block's first ISRC entry, or none.
+std::optional<std::string> codeIn(const Comments& comments) {
+    for (const Bytes& entry : comments.entries) {
+        if (!keyIsISRC(entry)) continue;
+        const auto value =
+            std::size_t(std::find(entry.begin(), entry.end(), std::uint8_t('=')) - entry.begin()) +
+            1;
+        return text::trimWhitespaceAndNewlines(
+            text::decodeLossy(entry.data() + value, entry.size() - value, text::Encoding::utf8));
+    }
+    return std::nullopt;
+}
+
+// Every ISRC entry out, and the code in as the last entry when there is one.
+void setCode(Comments& comments, const std::optional<std::string>& isrc) {
+    std::erase_if(comments.entries, keyIsISRC);
+    if (isrc) {
+        Bytes entry;
+        append(entry, "ISRC=");
+        append(entry, *isrc);
+        comments.entries.push_back(std::move(entry));
+    }
 }
 
 }  // namespace
@@ -118,77 +130,78 @@ Comments parseComments(const Bytes& data) {
 
 Bytes build(const Comments& comments) {
     Bytes out;
-    append(out, bytes32LE(comments.vendor.size()));
-    append(out, comments.vendor);
-    append(out, bytes32LE(comments.entries.size()));
-    for (const Bytes& entry : comments.entries) {
-        append(out, bytes32LE(entry.size()));
-        append(out, entry);
-    }
+    ByteWriter w(out);
+    w.u32LE(comments.vendor.size()).bytes(comments.vendor).u32LE(comments.entries.size());
+    for (const Bytes& entry : comments.entries) w.u32LE(entry.size()).bytes(entry);
     return out;
 }
 
 std::optional<std::string> readISRC(const FileIn& in) {
-    const std::optional<Bytes> block = firstComments(in, markerOffset(in));
-    if (!block) return std::nullopt;
-    Comments comments = parseComments(*block);
-    for (const Bytes& entry : comments.entries) {
-        if (!keyIsISRC(entry)) continue;
-        auto value =
-            std::size_t(std::find(entry.begin(), entry.end(), std::uint8_t('=')) - entry.begin()) +
-            1;
-        std::string text =
-            text::decodeLossy(entry.data() + value, entry.size() - value, text::Encoding::utf8);
-        return text::trimWhitespaceAndNewlines(text);
-    }
-    return std::nullopt;
+    // The first comment block that holds a code: a second block must not hide one.
+    // Reading is lenient: a damaged later block is passed over.
+    std::optional<std::string> code;
+    bool first = true;
+    walkBlocks(in, markerOffset(in), [&](const BlockSpan& b) {
+        if (code || b.type != kVorbisComment) return;
+        try {
+            code = codeIn(parseComments(contentOf(in, b)));
+        } catch (const TagError&) {
+            if (first) throw;
+        }
+        first = false;
+    });
+    return code;
 }
 
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {
-    // Only the comment block is held in memory; every other block is copied from the input.
+    // Only comment blocks are held in memory; every other block is copied from the input. The
+    // first comment block takes the code; any other one that holds a code gets the same.
     const std::uint64_t flacOffset = markerOffset(in);
     std::vector<BlockSpan> blocks;
-    std::uint64_t audioOffset = 0;
-    const std::optional<Bytes> block = firstComments(in, flacOffset, &blocks, &audioOffset);
-    Comments comments;
-    if (block) {
-        comments = parseComments(*block);
-    } else {
+    std::vector<std::optional<Bytes>> rebuilt;  // new content, or none to copy the block
+    bool seenComments = false;
+    const std::uint64_t audioOffset = walkBlocks(in, flacOffset, [&](const BlockSpan& b) {
+        blocks.push_back(b);
+        rebuilt.emplace_back();
+        if (b.type != kVorbisComment) return;
+        Comments comments = parseComments(contentOf(in, b));
+        if (seenComments && !codeIn(comments)) return;
+        seenComments = true;
+        setCode(comments, isrc);
+        rebuilt.back() = build(comments);
+    });
+    if (!seenComments && isrc) {
+        // A new comment block after STREAMINFO.
+        Comments comments;
         comments.vendor.assign(kVendor.begin(), kVendor.end());
+        setCode(comments, isrc);
+        const auto at = blocks.empty() ? 0 : 1;
+        blocks.insert(blocks.begin() + at, BlockSpan{kVorbisComment, 0, 0});
+        rebuilt.insert(rebuilt.begin() + at, build(comments));
     }
 
-    std::erase_if(comments.entries, keyIsISRC);
-    if (isrc) {
-        Bytes entry;
-        append(entry, "ISRC=");
-        append(entry, *isrc);
-        comments.entries.push_back(std::move(entry));
-    }
-    const Bytes data = build(comments);
-    if (data.size() > kMaxBlockData) throw TagError::unsupported(msg::flacCommentTooLarge);
-
-    // The new block list: the first comment block replaced, or a new one after STREAMINFO.
-    // A span without an offset stands for the new comment block.
-    const BlockSpan newComments{kVorbisComment, 0, data.size()};
-    auto isComment = [](const BlockSpan& b) { return b.type == kVorbisComment; };
-    if (block) {
-        *std::find_if(blocks.begin(), blocks.end(), isComment) = newComments;
-    } else if (isrc) {
-        blocks.insert(blocks.empty() ? blocks.end() : blocks.begin() + 1, newComments);
+    for (const auto& content : rebuilt) {
+        if (content && content->size() > kMaxBlockData) {
+            throw TagError::unsupported(msg::flacCommentTooLarge);
+        }
     }
 
     if (flacOffset > 0) in.copy(0, flacOffset, out);
     out.write(kMarker);
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         const BlockSpan& b = blocks[i];
+        const std::uint64_t length = rebuilt[i] ? rebuilt[i]->size() : b.length;
         // The last-block flag follows the new list, whatever the input said.
-        std::uint8_t first = std::uint8_t(b.type | (i + 1 == blocks.size() ? kLastBlock : 0));
-        std::uint64_t n = b.length;
-        out.write(Bytes{first, std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)});
-        if (b.offset == 0)
-            out.write(data);
-        else
+        Bytes header;
+        ByteWriter(header)
+            .u8(std::uint8_t(b.type | (i + 1 == blocks.size() ? kLastBlock : 0)))
+            .u24BE(std::uint32_t(length));
+        out.write(header);
+        if (rebuilt[i]) {
+            out.write(*rebuilt[i]);
+        } else {
             in.copy(b.offset, b.length, out);
+        }
     }
     if (in.size() > audioOffset) in.copy(audioOffset, in.size() - audioOffset, out);
 }

@@ -29,18 +29,18 @@ bool isFrameIDByte(std::uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z');
 }
 
-std::uint32_t frameSize(const Bytes& body, std::size_t at, std::uint8_t version) {
-    return version == 4 ? synchsafeDecode(body, at) : be32(body, at);
-}
+// Frame sizes: synchsafe in version 4 unless the tag is read with plain sizes; plain in 3.
+enum class Sizes { synchsafe, plain };
 
-// A frame header at `pos` with a valid identifier and a size that fits what follows it.
-bool frameHeaderAt(const Bytes& body, std::size_t pos, std::uint8_t version) {
-    if (pos > body.size() || body.size() - pos < kHeaderSize) return false;
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (!isFrameIDByte(body[pos + i])) return false;
-    }
-    std::uint64_t declared = frameSize(body, pos + 4, version);
-    return declared <= body.size() - pos - kHeaderSize;
+// The frame header at `pos`: its declared body size, or none when its identifier is not one or
+// the size does not fit what follows it.
+std::optional<std::size_t> frameAt(const Bytes& body, std::size_t pos, Sizes sizes) {
+    ByteReader r(body, pos);
+    const auto id = r.readSpan(4);
+    const std::uint32_t declared = sizes == Sizes::synchsafe ? r.readSynchsafe32() : r.readU32BE();
+    if (!r.has(2) || !std::all_of(id.begin(), id.end(), isFrameIDByte)) return std::nullopt;
+    if (declared > r.remaining() - 2) return std::nullopt;
+    return declared;
 }
 
 // Where the frame walk starts: after the extended header when there is a believable one.
@@ -49,18 +49,46 @@ std::size_t framesStart(const Bytes& body, std::uint8_t version, std::uint8_t fl
     if (body.size() < 4) throw TagError::malformed(msg::id3Damaged);
     std::uint64_t length;
     bool plausible;
+    ByteReader r(body);
     if (version == 4) {
-        length = synchsafeDecode(body, 0);  // counts the whole extended header
+        length = r.readSynchsafe32();  // counts the whole extended header
         plausible = length >= 6 && length <= body.size();
     } else {
-        std::uint64_t declared = be32(body, 0);  // excludes its own 4 bytes
+        std::uint64_t declared = r.readU32BE();  // excludes its own 4 bytes
         length = declared + 4;
         plausible = declared == 6 || declared == 10;
     }
     // Some writers set the flag without writing an extended header; skipping a garbage length
     // would lose every frame, so a frame standing at the start of the body wins.
-    if (!plausible && frameHeaderAt(body, 0, version)) return 0;
+    const Sizes sizes = version == 4 ? Sizes::synchsafe : Sizes::plain;
+    if (!plausible && frameAt(body, 0, sizes)) return 0;
     return std::size_t(std::min<std::uint64_t>(length, body.size()));
+}
+
+// The frames from `pos` on, until padding, the end, or something that is not a frame. `damaged`
+// tells whether anything but zero bytes remains after them.
+Tag walkFrames(const Bytes& body, std::size_t pos, std::uint8_t version, Sizes sizes,
+               bool tagUnsync) {
+    Tag tag;
+    tag.version = version;
+    while (body.size() - pos >= kHeaderSize && body[pos] != 0x00) {
+        const auto declared = frameAt(body, pos, sizes);
+        if (!declared) break;
+        Frame frame;
+        frame.id = fourCC(body, pos);
+        frame.flags = {body[pos + 8], body[pos + 9]};
+        const auto begin = body.begin() + std::ptrdiff_t(pos + kHeaderSize);
+        frame.body.assign(begin, begin + std::ptrdiff_t(*declared));
+        if (version == 4 && (tagUnsync || (frame.flags[1] & kV4FrameUnsync))) {
+            frame.body = removeUnsync(frame.body);
+            frame.flags[1] &= std::uint8_t(~kV4FrameUnsync);  // the rebuilt tag stores it plain
+        }
+        tag.frames.push_back(std::move(frame));
+        pos += kHeaderSize + *declared;
+    }
+    tag.damaged = std::any_of(body.begin() + std::ptrdiff_t(pos), body.end(),
+                              [](std::uint8_t b) { return b != 0x00; });
+    return tag;
 }
 
 std::optional<std::string> decodeText(const std::uint8_t* data, std::size_t size,
@@ -86,25 +114,21 @@ std::optional<std::string> decodeText(const std::uint8_t* data, std::size_t size
     }
 }
 
-void appendFrameSize(Bytes& out, std::uint64_t size, std::uint8_t version) {
-    append(out, version == 4 ? synchsafeEncode(size) : bytes32BE(size));
-}
-
 }  // namespace
 
-std::optional<std::uint64_t> totalSize(const Bytes& header) {
+std::optional<std::uint64_t> totalSize(std::span<const std::uint8_t> header) {
     if (header.size() < kHeaderSize) return std::nullopt;
     if (header[0] != 'I' || header[1] != 'D' || header[2] != '3') return std::nullopt;
     if (header[3] == 0xFF || header[4] == 0xFF) return std::nullopt;
     for (std::size_t i = 6; i < 10; ++i) {
         if (header[i] & 0x80) return std::nullopt;
     }
-    std::uint64_t total = std::uint64_t(synchsafeDecode(header, 6)) + kHeaderSize;
+    std::uint64_t total = std::uint64_t(ByteReader(header, 6).readSynchsafe32()) + kHeaderSize;
     if (header[3] == 4 && (header[5] & kFlagFooter)) total += kHeaderSize;
     return total;
 }
 
-Bytes removeUnsync(const Bytes& bytes) {
+Bytes removeUnsync(std::span<const std::uint8_t> bytes) {
     Bytes out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -114,12 +138,12 @@ Bytes removeUnsync(const Bytes& bytes) {
     return out;
 }
 
-std::optional<Tag> parse(const Bytes& tag) {
+std::optional<Tag> parse(std::span<const std::uint8_t> tag) {
     if (!totalSize(tag)) return std::nullopt;
     const std::uint8_t version = tag[3];
     if (version != 3 && version != 4) throw TagError::unsupported(msg::id3Version(version));
     const std::uint8_t flags = tag[5];
-    const std::uint64_t size = synchsafeDecode(tag, 6);
+    const std::uint64_t size = ByteReader(tag, 6).readSynchsafe32();
     if (size > tag.size() - kHeaderSize) throw TagError::malformed(msg::id3Truncated);
 
     Bytes body(tag.begin() + kHeaderSize, tag.begin() + kHeaderSize + std::ptrdiff_t(size));
@@ -127,24 +151,13 @@ std::optional<Tag> parse(const Bytes& tag) {
     // does it per frame and counts the stored bytes, so there it is undone frame by frame below.
     if (version == 3 && (flags & kFlagUnsync)) body = removeUnsync(body);
 
-    Tag result;
-    result.version = version;
-    std::size_t pos = framesStart(body, version, flags);
-    while (body.size() - pos >= kHeaderSize) {
-        if (body[pos] == 0x00) break;  // padding
-        if (!frameHeaderAt(body, pos, version)) break;
-        const std::size_t declared = frameSize(body, pos + 4, version);
-        Frame frame;
-        frame.id = fourCC(body, pos);
-        frame.flags = {body[pos + 8], body[pos + 9]};
-        const auto begin = body.begin() + std::ptrdiff_t(pos + kHeaderSize);
-        frame.body.assign(begin, begin + std::ptrdiff_t(declared));
-        if (version == 4 && ((flags & kFlagUnsync) || (frame.flags[1] & kV4FrameUnsync))) {
-            frame.body = removeUnsync(frame.body);
-            frame.flags[1] &= std::uint8_t(~kV4FrameUnsync);  // the rebuilt tag stores it plain
-        }
-        result.frames.push_back(std::move(frame));
-        pos += kHeaderSize + declared;
+    const std::size_t start = framesStart(body, version, flags);
+    const bool unsync = (flags & kFlagUnsync) != 0;
+    const Sizes sizes = version == 4 ? Sizes::synchsafe : Sizes::plain;
+    Tag result = walkFrames(body, start, version, sizes, unsync);
+    if (result.damaged && version == 4) {
+        Tag plain = walkFrames(body, start, version, Sizes::plain, unsync);
+        if (!plain.damaged) return plain;
     }
     return result;
 }
@@ -185,6 +198,7 @@ std::optional<std::string> isrc(const Tag& tag) {
 
 std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
                                  const std::optional<std::string>& isrc) {
+    if (tag && tag->damaged) throw TagError::malformed(msg::id3Damaged);
     const std::uint8_t version = tag ? tag->version : 3;
     std::vector<const Frame*> kept;
     if (tag) {
@@ -214,22 +228,23 @@ std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
 
     Bytes out;
     out.reserve(kHeaderSize + bodySize);
-    append(out, "ID3");
-    out.push_back(version);
-    out.push_back(0x00);  // revision
-    out.push_back(0x00);  // flags: no unsynchronisation, extended header or footer
-    append(out, synchsafeEncode(bodySize));
+    ByteWriter w(out);
+    // No unsynchronisation, extended header or footer.
+    w.ascii("ID3").u8(version).u8(0x00).u8(0x00).synchsafe32(bodySize);
     for (const Frame* f : kept) {
         Bytes id = fourCCBytes(f->id);
         id.resize(4, ' ');
-        append(out, id);
-        appendFrameSize(out, f->body.size(), version);
+        w.bytes(id);
+        if (version == 4) {
+            w.synchsafe32(f->body.size());
+        } else {
+            w.u32BE(f->body.size());
+        }
         Bytes flags = f->flags;
         flags.resize(2, 0x00);
-        append(out, flags);
-        append(out, f->body);
+        w.bytes(flags).bytes(f->body);
     }
-    out.resize(out.size() + kPadding, 0x00);
+    w.zeros(kPadding);
     return out;
 }
 

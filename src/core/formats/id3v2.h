@@ -21,24 +21,30 @@ struct Frame {
 struct Tag {
     std::uint8_t version = 3;  // major version: 3 or 4
     std::vector<Frame> frames;
+    // Bytes other than padding follow the frames that could be read. Reading takes what it
+    // found; a rewrite would lose those bytes, so settingISRC refuses.
+    bool damaged = false;
     friend bool operator==(const Tag&, const Tag&) = default;
 };
 
 // Bytes the whole tag occupies (header, body, v4 footer), or none when `header` (at least 10
 // bytes) does not begin with a usable ID3v2 header. Never fails.
-std::optional<std::uint64_t> totalSize(const Bytes& header);
+std::optional<std::uint64_t> totalSize(std::span<const std::uint8_t> header);
 
-Bytes removeUnsync(const Bytes& bytes);
+Bytes removeUnsync(std::span<const std::uint8_t> bytes);
 
 // The complete tag bytes, header included. None when there is no ID3v2 header. Throws TagError.
-std::optional<Tag> parse(const Bytes& tag);
+// A version 4 tag whose frame sizes only walk as plain 32-bit numbers (as some writers store
+// them) is read that way.
+std::optional<Tag> parse(std::span<const std::uint8_t> tag);
 
 // The stored ISRC text of the first TSRC frame, trimmed, or none. Never fails.
 std::optional<std::string> isrc(const Tag& tag);
 
 // The bytes of the complete new tag with the TSRC frame replaced (code given) or removed (none),
 // or none when no tag is to be written at all. Throws TagError::unsupported when the result
-// cannot be described by its size fields.
+// cannot be described by its size fields, and TagError::malformed "The ID3 tag is damaged." for
+// a damaged tag.
 std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
                                  const std::optional<std::string>& isrc);
 

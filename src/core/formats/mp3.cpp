@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "core/formats/mp3.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "core/formats/id3v2.h"
 #include "core/tag_error.h"
 
@@ -8,40 +11,65 @@ namespace pelorix::MP3Tagger {
 
 namespace {
 
-// The leading tag's length (footer included) and the tag itself, or none without a tag.
 struct Leading {
-    std::uint64_t length = 0;
-    std::optional<ID3v2::Tag> tag;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;  // footer included
+    ID3v2::Tag tag;
 };
 
-Leading readLeadingTag(const FileIn& in) {
-    Leading lead;
-    auto total = ID3v2::totalSize(in.read(0, 10));
-    if (!total) return lead;
-    if (*total > in.size()) throw TagError::malformed(msg::id3Truncated);
-    lead.length = *total;
-    lead.tag = ID3v2::parse(in.read(0, std::int64_t(*total)));
-    return lead;
+// The tags standing one after another at the start of the file. The first one's errors are the
+// file's; a later one that does not parse is taken for the start of the audio, as it always was.
+std::vector<Leading> leadingTags(const FileIn& in) {
+    std::vector<Leading> tags;
+    std::uint64_t at = 0;
+    while (auto total = ID3v2::totalSize(in.read(at, 10))) {
+        if (*total > in.size() - at) {
+            if (tags.empty()) throw TagError::malformed(msg::id3Truncated);
+            break;
+        }
+        std::optional<ID3v2::Tag> tag;
+        try {
+            tag = ID3v2::parse(in.read(at, std::int64_t(*total)));
+        } catch (const TagError&) {
+            if (tags.empty()) throw;
+        }
+        if (!tag) break;
+        tags.push_back({at, *total, std::move(*tag)});
+        at += *total;
+    }
+    return tags;
 }
 
 }  // namespace
 
 std::optional<std::string> readISRC(const FileIn& in) {
-    Leading lead = readLeadingTag(in);
-    if (!lead.tag) return std::nullopt;
-    return ID3v2::isrc(*lead.tag);
+    for (const Leading& lead : leadingTags(in)) {
+        if (auto code = ID3v2::isrc(lead.tag)) return code;
+    }
+    return std::nullopt;
 }
 
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {
-    Leading lead = readLeadingTag(in);
-    const std::uint64_t audioStart = lead.length;
-    {
-        // The rebuilt tag goes out before the audio, and no copy of it stays alongside the piece.
-        const std::optional<Bytes> bytes = ID3v2::settingISRC(lead.tag, isrc);
-        lead = Leading{};
-        if (bytes.has_value()) out.write(bytes->data(), bytes->size());
+    std::vector<Leading> tags = leadingTags(in);
+    std::uint64_t copied = 0;  // input bytes handled so far
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        const Leading& lead = tags[i];
+        const bool holdsCode = std::any_of(lead.tag.frames.begin(), lead.tag.frames.end(),
+                                           [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
+        if (i > 0 && !holdsCode) continue;  // copied as it is
+        in.copy(copied, lead.offset - copied, out);
+        if (const std::optional<Bytes> bytes = ID3v2::settingISRC(lead.tag, isrc))
+            out.write(*bytes);
+        copied = lead.offset + lead.length;
+        tags[i].tag = {};  // no copy of a large tag stays alongside the audio
     }
-    in.copy(audioStart, in.size() - audioStart, out);
+    if (tags.empty() && isrc) out.write(*ID3v2::settingISRC(std::nullopt, isrc));
+    in.copy(copied, in.size() - copied, out);
+}
+
+std::uint64_t audioOffset(const FileIn& in) {
+    const std::vector<Leading> tags = leadingTags(in);
+    return tags.empty() ? 0 : tags.back().offset + tags.back().length;
 }
 
 }  // namespace pelorix::MP3Tagger

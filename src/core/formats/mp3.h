@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// MP3 files: an optional leading ID3v2 tag, then the audio frames.
+// MP3 files: leading ID3v2 tags (usually one; demuxers skip any number in a row), then the audio
+// frames.
 
 #include <optional>
 #include <string>
@@ -9,7 +10,12 @@
 
 namespace pelorix::MP3Tagger {
 
+// The code of the first leading tag that holds one.
 std::optional<std::string> readISRC(const FileIn& in);
+// The first leading tag is rebuilt with the code set (or removed); a later leading tag that holds
+// a code gets the same treatment, and every other byte is copied as it is.
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
+// Where the audio starts: after the last of the leading tags.
+std::uint64_t audioOffset(const FileIn& in);
 
 }  // namespace pelorix::MP3Tagger

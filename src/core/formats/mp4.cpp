@@ -34,19 +34,6 @@ constexpr std::string_view kName = "ISRC";
     throw TagError::malformed(msg::mp4Damaged);
 }
 
-std::uint64_t be64(const Bytes& b, std::size_t at) {
-    return (std::uint64_t(be32(b, at)) << 32) | be32(b, at + 4);
-}
-
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (24 - 8 * i));
-}
-
-void put64(Bytes& b, std::size_t at, std::uint64_t v) {
-    put32(b, at, std::uint32_t(v >> 32));
-    put32(b, at + 4, std::uint32_t(v));
-}
-
 bool typeIs(const Bytes& b, std::size_t at, const char (&type)[5]) {
     return std::memcmp(b.data() + at, type, 4) == 0;
 }
@@ -67,7 +54,7 @@ Header readHeader(const Bytes& b, std::size_t pos, std::size_t end) {
         size = remaining;
     } else if (size32 == 1) {
         if (remaining < 16) damaged();
-        size = be64(b, pos + 8);
+        size = ByteReader(b, pos + 8).readU64BE();
         if (size < 16) damaged();
         h.headerSize = 16;
     } else if (size32 < 8) {
@@ -145,7 +132,7 @@ void serializeInto(const Box& box, Bytes& out) {
         append(out, box.raw);
     }
     // Sizes past 32 bits wrap; the writer refuses a `moov` that large before it gets here.
-    put32(out, at, std::uint32_t(out.size() - at));
+    ByteWriter(out).putU32BE(at, std::uint32_t(out.size() - at));
 }
 
 // value + delta, refused when it leaves 0 ... max.
@@ -168,13 +155,13 @@ void adjustTable(Box& box, std::uint64_t threshold, std::int64_t delta) {
     if (count > (raw.size() - 8) / width) throw TagError::malformed(msg::mp4OffsetsDamaged);
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::size_t at = std::size_t(8 + i * width);
-        const std::uint64_t value = wide ? be64(raw, at) : be32(raw, at);
+        const std::uint64_t value = wide ? ByteReader(raw, at).readU64BE() : be32(raw, at);
         if (value < threshold) continue;
         if (wide) {
-            put64(raw, at,
-                  shifted(value, delta, std::uint64_t(std::numeric_limits<std::int64_t>::max())));
+            ByteWriter(raw).putU64BE(
+                at, shifted(value, delta, std::uint64_t(std::numeric_limits<std::int64_t>::max())));
         } else {
-            put32(raw, at, std::uint32_t(shifted(value, delta, 0xFFFF'FFFFu)));
+            ByteWriter(raw).putU32BE(at, std::uint32_t(shifted(value, delta, 0xFFFF'FFFFu)));
         }
     }
 }
@@ -184,15 +171,15 @@ void adjustTable(Box& box, std::uint64_t threshold, std::int64_t delta) {
 bool adjustFragmentBox(Bytes& b, std::uint64_t threshold, std::int64_t delta) {
     bool changed = false;
     auto patch = [&](std::size_t at, bool wide) {
-        const std::uint64_t value = wide ? be64(b, at) : be32(b, at);
+        const std::uint64_t value = wide ? ByteReader(b, at).readU64BE() : be32(b, at);
         if (value < threshold) return;
         const std::uint64_t max =
             wide ? std::uint64_t(std::numeric_limits<std::int64_t>::max()) : 0xFFFF'FFFFu;
         const std::uint64_t now = shifted(value, delta, max);
         if (wide) {
-            put64(b, at, now);
+            ByteWriter(b).putU64BE(at, now);
         } else {
-            put32(b, at, std::uint32_t(now));
+            ByteWriter(b).putU32BE(at, std::uint32_t(now));
         }
         changed = true;
     };
@@ -326,7 +313,7 @@ std::vector<TopLevelEntry> topLevel(const FileIn& in) {
             size = fileSize - pos;
         } else if (size32 == 1) {
             if (h.size() < 16) break;  // a header cut short by the end of the file
-            size = be64(h, 8);
+            size = ByteReader(h, 8).readU64BE();
             if (size < 16) damaged();
         }
         if (size < 8 || size > fileSize - pos) damaged();

@@ -12,157 +12,186 @@
 #include <system_error>
 
 #include "core/io/sys.h"
+#include "core/io/text.h"
 #include "core/tag_error.h"
 
 namespace pelorix {
 
 // ---- byte codecs ---------------------------------------------------------------------------
 
-std::uint32_t be32(const Bytes& b, std::size_t at) {
-    return (std::uint32_t(b[at]) << 24) | (std::uint32_t(b[at + 1]) << 16) |
-           (std::uint32_t(b[at + 2]) << 8) | std::uint32_t(b[at + 3]);
-}
-
-std::uint32_t le32(const Bytes& b, std::size_t at) {
-    return (std::uint32_t(b[at + 3]) << 24) | (std::uint32_t(b[at + 2]) << 16) |
-           (std::uint32_t(b[at + 1]) << 8) | std::uint32_t(b[at]);
-}
-
-Bytes bytes32BE(std::uint64_t v) {
-    return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
-}
-
-Bytes bytes32LE(std::uint64_t v) {
-    return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
-}
-
-std::uint32_t synchsafeDecode(const Bytes& b, std::size_t at) {
-    return (std::uint32_t(b[at] & 0x7F) << 21) | (std::uint32_t(b[at + 1] & 0x7F) << 14) |
-           (std::uint32_t(b[at + 2] & 0x7F) << 7) | std::uint32_t(b[at + 3] & 0x7F);
-}
-
-Bytes synchsafeEncode(std::uint64_t v) {
-    return {std::uint8_t((v >> 21) & 0x7F), std::uint8_t((v >> 14) & 0x7F),
-            std::uint8_t((v >> 7) & 0x7F), std::uint8_t(v & 0x7F)};
-}
-
-std::string fourCC(const Bytes& b, std::size_t at) {
-    std::string s;
-    for (std::size_t i = at; i < at + 4; ++i) {
-        std::uint8_t c = b[i];
-        if (c < 0x80) {
-            s += char(c);
-        } else {  // ISO-8859-1 byte as a two-byte UTF-8 sequence
-            s += char(0xC0 | (c >> 6));
-            s += char(0x80 | (c & 0x3F));
-        }
-    }
-    return s;
-}
-
-Bytes fourCCBytes(std::string_view text) {
-    // Decode UTF-8 scalars and keep the low 8 bits of each. Invalid bytes pass through as-is.
-    Bytes out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto c = std::uint8_t(text[i]);
-        std::uint32_t cp = c;
-        std::size_t len = 1;
-        if (c >= 0xF0 && i + 3 < text.size()) {
-            cp = ((c & 0x07u) << 18) | ((std::uint8_t(text[i + 1]) & 0x3Fu) << 12) |
-                 ((std::uint8_t(text[i + 2]) & 0x3Fu) << 6) | (std::uint8_t(text[i + 3]) & 0x3Fu);
-            len = 4;
-        } else if (c >= 0xE0 && i + 2 < text.size()) {
-            cp = ((c & 0x0Fu) << 12) | ((std::uint8_t(text[i + 1]) & 0x3Fu) << 6) |
-                 (std::uint8_t(text[i + 2]) & 0x3Fu);
-            len = 3;
-        } else if (c >= 0xC0 && i + 1 < text.size()) {
-            cp = ((c & 0x1Fu) << 6) | (std::uint8_t(text[i + 1]) & 0x3Fu);
-            len = 2;
-        }
-        out.push_back(std::uint8_t(cp & 0xFF));
-        i += len;
-    }
-    return out;
-}
-
-void append(Bytes& to, const Bytes& more) {
-    to.insert(to.end(), more.begin(), more.end());
-}
-
-void append(Bytes& to, std::string_view ascii) {
-    to.insert(to.end(), ascii.begin(), ascii.end());
-}
-
-// ---- ByteReader ----------------------------------------------------------------------------
-
-bool ByteReader::take(std::size_t n) {
-    if (!ok_ || !has(n)) {
+const std::uint8_t* ByteReader::take(std::size_t n) {
+    if (!has(n)) {
         ok_ = false;
-        return false;
+        return nullptr;
     }
-    return true;
+    const std::uint8_t* at = bytes_.data() + pos_;
+    pos_ += n;
+    return at;
 }
 
 void ByteReader::seek(std::size_t pos) {
-    if (pos > size_)
+    if (pos > bytes_.size())
         ok_ = false;
     else
         pos_ = pos;
 }
 
 void ByteReader::skip(std::size_t n) {
-    if (take(n)) pos_ += n;
+    (void)take(n);
 }
 
 std::uint8_t ByteReader::readU8() {
-    if (!take(1)) return 0;
-    return data_[pos_++];
+    const std::uint8_t* p = take(1);
+    return p ? p[0] : 0;
 }
 
 std::uint16_t ByteReader::readU16BE() {
-    if (!take(2)) return 0;
-    std::uint16_t v = std::uint16_t((data_[pos_] << 8) | data_[pos_ + 1]);
-    pos_ += 2;
-    return v;
+    const std::uint8_t* p = take(2);
+    return p ? std::uint16_t((p[0] << 8) | p[1]) : 0;
 }
 
 std::uint32_t ByteReader::readU24BE() {
-    if (!take(3)) return 0;
-    std::uint32_t v = (std::uint32_t(data_[pos_]) << 16) | (std::uint32_t(data_[pos_ + 1]) << 8) |
-                      data_[pos_ + 2];
-    pos_ += 3;
-    return v;
+    const std::uint8_t* p = take(3);
+    return p ? (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2] : 0;
 }
 
 std::uint32_t ByteReader::readU32BE() {
-    if (!take(4)) return 0;
-    std::uint32_t v = (std::uint32_t(data_[pos_]) << 24) | (std::uint32_t(data_[pos_ + 1]) << 16) |
-                      (std::uint32_t(data_[pos_ + 2]) << 8) | data_[pos_ + 3];
-    pos_ += 4;
-    return v;
+    const std::uint8_t* p = take(4);
+    if (!p) return 0;
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+           p[3];
 }
 
 std::uint32_t ByteReader::readU32LE() {
-    if (!take(4)) return 0;
-    std::uint32_t v = (std::uint32_t(data_[pos_ + 3]) << 24) |
-                      (std::uint32_t(data_[pos_ + 2]) << 16) |
-                      (std::uint32_t(data_[pos_ + 1]) << 8) | data_[pos_];
-    pos_ += 4;
-    return v;
+    const std::uint8_t* p = take(4);
+    if (!p) return 0;
+    return (std::uint32_t(p[3]) << 24) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) |
+           p[0];
 }
 
 std::uint64_t ByteReader::readU64BE() {
-    std::uint64_t hi = readU32BE();
-    std::uint64_t lo = readU32BE();
-    return (hi << 32) | lo;
+    const std::uint64_t hi = readU32BE();
+    return (hi << 32) | readU32BE();
+}
+
+std::uint32_t ByteReader::readSynchsafe32() {
+    const std::uint8_t* p = take(4);
+    if (!p) return 0;
+    return (std::uint32_t(p[0] & 0x7F) << 21) | (std::uint32_t(p[1] & 0x7F) << 14) |
+           (std::uint32_t(p[2] & 0x7F) << 7) | std::uint32_t(p[3] & 0x7F);
+}
+
+std::string ByteReader::readFourCC() {
+    const std::uint8_t* p = take(4);
+    return p ? text::decodeLossy(p, 4, text::Encoding::latin1) : std::string();
+}
+
+std::span<const std::uint8_t> ByteReader::readSpan(std::size_t n) {
+    const std::uint8_t* p = take(n);
+    return p ? std::span<const std::uint8_t>(p, n) : std::span<const std::uint8_t>();
 }
 
 Bytes ByteReader::readBytes(std::size_t n) {
-    if (!take(n)) return {};
-    Bytes b(data_ + pos_, data_ + pos_ + n);
-    pos_ += n;
+    const auto s = readSpan(n);
+    return Bytes(s.begin(), s.end());
+}
+
+ByteWriter& ByteWriter::u8(std::uint8_t v) {
+    out_.push_back(v);
+    return *this;
+}
+
+ByteWriter& ByteWriter::u24BE(std::uint32_t v) {
+    return u8(std::uint8_t(v >> 16)).u8(std::uint8_t(v >> 8)).u8(std::uint8_t(v));
+}
+
+ByteWriter& ByteWriter::u32BE(std::uint64_t v) {
+    return u8(std::uint8_t(v >> 24)).u24BE(std::uint32_t(v & 0xFFFFFF));
+}
+
+ByteWriter& ByteWriter::u32LE(std::uint64_t v) {
+    return u8(std::uint8_t(v))
+        .u8(std::uint8_t(v >> 8))
+        .u8(std::uint8_t(v >> 16))
+        .u8(std::uint8_t(v >> 24));
+}
+
+ByteWriter& ByteWriter::u64BE(std::uint64_t v) {
+    return u32BE(v >> 32).u32BE(v);
+}
+
+ByteWriter& ByteWriter::synchsafe32(std::uint64_t v) {
+    for (int shift = 21; shift >= 0; shift -= 7) u8(std::uint8_t((v >> shift) & 0x7F));
+    return *this;
+}
+
+ByteWriter& ByteWriter::fourCC(std::string_view text) {
+    for (const char32_t c : text::scalars(text)) u8(std::uint8_t(c & 0xFF));
+    return *this;
+}
+
+ByteWriter& ByteWriter::bytes(std::span<const std::uint8_t> more) {
+    out_.insert(out_.end(), more.begin(), more.end());
+    return *this;
+}
+
+ByteWriter& ByteWriter::ascii(std::string_view text) {
+    out_.insert(out_.end(), text.begin(), text.end());
+    return *this;
+}
+
+ByteWriter& ByteWriter::zeros(std::size_t n) {
+    out_.resize(out_.size() + n, 0);
+    return *this;
+}
+
+void ByteWriter::putU32BE(std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 4; ++i) out_.at(at + i) = std::uint8_t(v >> (24 - 8 * i));
+}
+
+void ByteWriter::putU64BE(std::size_t at, std::uint64_t v) {
+    putU32BE(at, v >> 32);
+    putU32BE(at + 4, v);
+}
+
+Bytes bytes32BE(std::uint64_t v) {
+    Bytes b;
+    ByteWriter(b).u32BE(v);
     return b;
+}
+
+Bytes bytes32LE(std::uint64_t v) {
+    Bytes b;
+    ByteWriter(b).u32LE(v);
+    return b;
+}
+
+Bytes synchsafeEncode(std::uint64_t v) {
+    Bytes b;
+    ByteWriter(b).synchsafe32(v);
+    return b;
+}
+
+Bytes fourCCBytes(std::string_view text) {
+    Bytes b;
+    ByteWriter(b).fourCC(text);
+    return b;
+}
+
+void append(Bytes& to, std::span<const std::uint8_t> more) {
+    ByteWriter(to).bytes(more);
+}
+
+void append(Bytes& to, std::string_view ascii) {
+    ByteWriter(to).ascii(ascii);
+}
+
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    }
+    return out;
 }
 
 // ---- FileIn --------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,31 +32,19 @@ struct ByteRange {
 };
 
 // ---- byte codecs ---------------------------------------------------------------------------
-// Preconditions: at + 4 <= bytes.size(). Callers check lengths first; ByteReader does it for you.
-std::uint32_t be32(const Bytes& bytes, std::size_t at);
-std::uint32_t le32(const Bytes& bytes, std::size_t at);
-Bytes bytes32BE(std::uint64_t value);
-Bytes bytes32LE(std::uint64_t value);
-std::uint32_t synchsafeDecode(const Bytes& bytes, std::size_t at);
-Bytes synchsafeEncode(std::uint64_t value);
-// The four bytes read as ISO-8859-1 and returned as UTF-8 text.
-std::string fourCC(const Bytes& bytes, std::size_t at);
-// One byte per Unicode scalar of the UTF-8 text: the low 8 bits of its code point.
-Bytes fourCCBytes(std::string_view text);
+// Every codec reads and builds its structures through these two classes; the endianness is in
+// the method name. Text helpers map each byte to the Unicode scalar of the same value and back.
 
-void append(Bytes& to, const Bytes& more);
-void append(Bytes& to, std::string_view ascii);
-
-// A bounds-checked cursor over a byte range. Reads past the end never touch memory: `ok()`
-// turns false and the read returns 0, so a parser checks once after a group of reads.
+// A bounds-checked cursor over bytes. Reads past the end never touch memory: `ok()` turns false
+// and the read returns 0 (or nothing), so a parser checks once after a group of reads.
 class ByteReader {
   public:
-    ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    explicit ByteReader(const Bytes& b) : ByteReader(b.data(), b.size()) {}
+    explicit ByteReader(std::span<const std::uint8_t> bytes, std::size_t at = 0)
+        : bytes_(bytes), pos_(at), ok_(at <= bytes.size()) {}
 
     std::size_t position() const { return pos_; }
-    std::size_t size() const { return size_; }
-    std::size_t remaining() const { return pos_ <= size_ ? size_ - pos_ : 0; }
+    std::size_t size() const { return bytes_.size(); }
+    std::size_t remaining() const { return ok_ ? bytes_.size() - pos_ : 0; }
     bool has(std::size_t n) const { return n <= remaining(); }
     bool ok() const { return ok_; }
     void seek(std::size_t pos);
@@ -67,15 +56,65 @@ class ByteReader {
     std::uint32_t readU32BE();
     std::uint32_t readU32LE();
     std::uint64_t readU64BE();
+    // Four 7-bit groups, most significant first (ID3v2 sizes); the top bit of each is ignored.
+    std::uint32_t readSynchsafe32();
+    // Four bytes as ISO-8859-1, returned as UTF-8 text.
+    std::string readFourCC();
+    std::span<const std::uint8_t> readSpan(std::size_t n);
     Bytes readBytes(std::size_t n);
 
   private:
-    bool take(std::size_t n);
-    const std::uint8_t* data_;
-    std::size_t size_;
+    const std::uint8_t* take(std::size_t n);
+    std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
     bool ok_ = true;
 };
+
+// Appends to a byte vector; `put*` overwrite bytes already written (a size known only later).
+class ByteWriter {
+  public:
+    explicit ByteWriter(Bytes& out) : out_(out) {}
+    std::size_t size() const { return out_.size(); }
+
+    ByteWriter& u8(std::uint8_t v);
+    ByteWriter& u24BE(std::uint32_t v);
+    ByteWriter& u32BE(std::uint64_t v);  // the low 32 bits
+    ByteWriter& u32LE(std::uint64_t v);
+    ByteWriter& u64BE(std::uint64_t v);
+    ByteWriter& synchsafe32(std::uint64_t v);  // the low 28 bits
+    // One byte per Unicode scalar of the UTF-8 text: the low 8 bits of its code point.
+    ByteWriter& fourCC(std::string_view text);
+    ByteWriter& bytes(std::span<const std::uint8_t> more);
+    ByteWriter& ascii(std::string_view text);
+    ByteWriter& zeros(std::size_t n);
+
+    void putU32BE(std::size_t at, std::uint64_t v);
+    void putU64BE(std::size_t at, std::uint64_t v);
+
+  private:
+    Bytes& out_;
+};
+
+// Shorthands over the two classes for a single field.
+inline std::uint32_t be32(std::span<const std::uint8_t> b, std::size_t at) {
+    return ByteReader(b, at).readU32BE();
+}
+inline std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at) {
+    return ByteReader(b, at).readU32LE();
+}
+inline std::string fourCC(std::span<const std::uint8_t> b, std::size_t at) {
+    return ByteReader(b, at).readFourCC();
+}
+Bytes bytes32BE(std::uint64_t value);
+Bytes bytes32LE(std::uint64_t value);
+Bytes synchsafeEncode(std::uint64_t value);
+Bytes fourCCBytes(std::string_view text);
+
+void append(Bytes& to, std::span<const std::uint8_t> more);
+void append(Bytes& to, std::string_view ascii);
+
+// ASCII letters folded to lower case, every other byte as it is (chunk IDs, extensions).
+std::string asciiLower(std::string_view text);
 
 class FileOut;
 

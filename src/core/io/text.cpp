@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "core/io/text.h"
 
-#include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
-
-#include <memory>
 
 namespace pelorix::text {
 
@@ -43,22 +40,33 @@ std::optional<std::string> decodeUTF16(const std::uint8_t* d, std::size_t n, boo
     return s;
 }
 
+// The one UTF-8 decoding loop: calls fn(scalar, first byte, length), with a negative scalar for
+// a byte that starts no valid sequence (its length is then that of the ill-formed part).
+template <typename Fn>
+void forEachUTF8(const std::uint8_t* d, std::size_t n, Fn fn) {
+    int32_t i = 0;
+    const auto len = int32_t(n);
+    while (i < len) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(d, i, len, c);
+        fn(c, start, i - start);
+    }
+}
+
 std::optional<std::string> decodeUTF8(const std::uint8_t* d, std::size_t n, bool lossy) {
     std::string out;
     out.reserve(n);
-    int32_t i = 0;
-    const int32_t len = int32_t(n);
-    while (i < len) {
-        int32_t start = i;
-        UChar32 c;
-        U8_NEXT(d, i, len, c);
+    bool valid = true;
+    forEachUTF8(d, n, [&](UChar32 c, int32_t start, int32_t length) {
         if (c < 0) {
-            if (!lossy) return std::nullopt;
+            valid = false;
             out += "\xEF\xBF\xBD";
         } else {
-            out.append(reinterpret_cast<const char*>(d + start), std::size_t(i - start));
+            out.append(reinterpret_cast<const char*>(d + start), std::size_t(length));
         }
-    }
+    });
+    if (!valid && !lossy) return std::nullopt;
     return out;
 }
 
@@ -67,16 +75,10 @@ std::optional<std::string> decodeUTF8(const std::uint8_t* d, std::size_t n, bool
 std::optional<std::string> decode(const std::uint8_t* d, std::size_t n, Encoding enc) {
     switch (enc) {
         case Encoding::latin1: {
+            icu::UnicodeString u;
+            for (std::size_t i = 0; i < n; ++i) u.append(char16_t(d[i]));
             std::string s;
-            s.reserve(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                if (d[i] < 0x80) {
-                    s += char(d[i]);
-                } else {
-                    s += char(0xC0 | (d[i] >> 6));
-                    s += char(0x80 | (d[i] & 0x3F));
-                }
-            }
+            u.toUTF8String(s);
             return s;
         }
         case Encoding::utf8:
@@ -135,31 +137,16 @@ std::string toUpper(std::string_view s) {
     return out;
 }
 
-std::vector<std::string> graphemes(std::string_view s) {
-    std::vector<std::string> out;
-    icu::UnicodeString u =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), int32_t(s.size())));
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status) || !it) {
-        // Without break rules, fall back to one code point per character.
-        for (int32_t i = 0; i < u.length();) {
-            int32_t n = U16_IS_LEAD(u[i]) && i + 1 < u.length() ? 2 : 1;
-            std::string piece;
-            u.tempSubString(i, n).toUTF8String(piece);
-            out.push_back(piece);
-            i += n;
+std::u32string scalars(std::string_view s) {
+    std::u32string out;
+    const auto* d = reinterpret_cast<const std::uint8_t*>(s.data());
+    forEachUTF8(d, s.size(), [&](UChar32 c, int32_t start, int32_t length) {
+        if (c >= 0) {
+            out += char32_t(c);
+        } else {
+            for (int32_t i = start; i < start + length; ++i) out += char32_t(d[i]);
         }
-        return out;
-    }
-    it->setText(u);
-    int32_t start = it->first();
-    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
-        std::string piece;
-        u.tempSubString(start, end - start).toUTF8String(piece);
-        out.push_back(std::move(piece));
-    }
+    });
     return out;
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Text services over ICU: strict and lossy decoding, Unicode trimming and upper-casing,
-// grapheme clusters and canonical equivalence. All strings in and out are UTF-8.
+// scalars and canonical equivalence. All strings in and out are UTF-8.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,8 +32,9 @@ std::string trimWhitespaceAndNewlines(std::string_view s);
 // Full Unicode upper-case mapping in the root locale (ß -> SS, ﬁ -> FI).
 std::string toUpper(std::string_view s);
 
-// The user-perceived characters (extended grapheme clusters), each as UTF-8.
-std::vector<std::string> graphemes(std::string_view s);
+// The Unicode scalars of UTF-8 text; each byte of an ill-formed sequence
+// stands for itself.
+std::u32string scalars(std::string_view s);
 
 // Unicode canonical equivalence (compared in NFC).
 bool canonicallyEqual(std::string_view a, std::string_view b);

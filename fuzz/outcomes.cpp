@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+// Replays the stored cases: every file listed in outcomes.tsv through detection and the codecs,
+// compared with the format, code, write and removal outcome recorded for it (a write or removal
+// that succeeds must read back); and every typed code in isrc.tsv through ISRC parsing.
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "core/formats/chunk_file.h"
+#include "core/formats/detect.h"
+#include "core/formats/flac.h"
+#include "core/formats/mp3.h"
+#include "core/formats/mp4.h"
+#include "core/isrc.h"
+#include "fuzz_support.h"
+
+using namespace pelorix;
+using Code = std::optional<std::string>;
+
+namespace {
+
+// As the driver reads and writes: with the format detected from the original file.
+Code readCode(const FileIn& in, AudioFormat format) {
+    const bool wav = format == AudioFormat::wav;
+    if (wav || format == AudioFormat::aiff) {
+        const auto tag = ChunkFile::existingTag(in, ChunkFile::parse(in, wav).chunks);
+        return tag ? ID3v2::isrc(*tag) : std::nullopt;
+    }
+    if (format == AudioFormat::mp3) return MP3Tagger::readISRC(in);
+    return format == AudioFormat::flac ? FLACTagger::readISRC(in) : MP4Tagger::readISRC(in);
+}
+
+void writeCode(const FileIn& in, AudioFormat format, FileOut& out, const Code& code) {
+    const bool wav = format == AudioFormat::wav;
+    if (wav || format == AudioFormat::aiff) ChunkFile::write(in, out, wav, code);
+    if (format == AudioFormat::mp3) MP3Tagger::write(in, out, code);
+    if (format == AudioFormat::flac) FLACTagger::write(in, out, code);
+    if (format == AudioFormat::m4a) MP4Tagger::write(in, out, code);
+}
+
+// "-" for none, the text, or the refusal's message.
+std::string outcome(const std::function<Code()>& f) {
+    try {
+        return f().value_or("-");
+    } catch (const TagError& e) {
+        return e.what();
+    }
+}
+
+// The tab-separated cells of each line that is not a comment; "\t", "\n" and "\xHH" unescaped.
+std::vector<std::vector<std::string>> rows(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::vector<std::vector<std::string>> out;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::stringstream fields(line);
+        auto& cells = out.emplace_back();
+        for (std::string c; std::getline(fields, c, '\t');) {
+            for (std::size_t at; (at = c.find('\\')) != std::string::npos;) {
+                const char e = c.at(at + 1);
+                const bool hex = e == 'x';
+                const char byte = hex        ? char(std::stoi(c.substr(at + 2, 2), nullptr, 16))
+                                  : e == 't' ? '\t'
+                                             : '\n';
+                c.replace(at, hex ? 4 : 2, 1, byte);
+            }
+            cells.push_back(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) return 2;
+    const std::filesystem::path corpus = argv[1];
+    int cases = 0, failures = 0;
+    auto expect = [&](const std::string& what, const std::string& want, const std::string& got) {
+        if (want == got) return;
+        ++failures;
+        std::fprintf(stderr, "%s: want \"%s\", got \"%s\"\n", what.c_str(), want.c_str(),
+                     got.c_str());
+    };
+    for (const auto& cell : rows(corpus / "outcomes.tsv")) {
+        ++cases;
+        const FileIn in(corpus / cell.at(0));
+        expect(cell[0] + ", format", cell.at(1),
+               outcome([&] { return Code(AudioFormat::detect(in).label()); }));
+        expect(cell[0] + ", read", cell.at(2),
+               outcome([&] { return readCode(in, AudioFormat::detect(in)); }));
+        for (const Code& code : {Code(fuzz::kCode), Code()}) {
+            const fuzz::MemFile output;
+            const std::string got = outcome([&]() -> Code {
+                {
+                    FileOut out(output.path(), FileOut::Mode::replace);
+                    writeCode(in, AudioFormat::detect(in), out, code);
+                    out.close();
+                }
+                const FileIn result(output.path());
+                return readCode(result, AudioFormat::detect(in)) == code ? "ok" : "not read back";
+            });
+            expect(cell[0] + (code ? ", write" : ", remove"), cell.at(code ? 3 : 4), got);
+        }
+    }
+    for (const auto& cell : rows(corpus / "isrc.tsv")) {
+        ++cases;
+        const auto parsed = ISRC::parse(cell.at(0));
+        expect("ISRC " + cell[0], cell.size() > 1 ? cell[1] : "", parsed ? parsed->code() : "");
+    }
+    std::printf("%d stored cases replayed, %d differences\n", cases, failures);
+    return cases < 100 || failures != 0 ? 1 : 0;
+}
