@@ -4,12 +4,12 @@
 // refuses and the file is untouched with nothing left beside it, or the file reads back the
 // code, keeps its audio bytes, and can be written again and stripped of the code.
 #include <unistd.h>
-#include <algorithm>
-#include "core/formats/id3v2.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/formats/detect.h"
+#include "core/formats/id3v2.h"
 #include "core/write/audio_tagger.h"
 #include "fuzz_support.h"
 
