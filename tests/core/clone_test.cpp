@@ -9,6 +9,9 @@
 
 #include <random>
 
+#include "core/tag_error.h"
+#include "core/write/audio_tagger.h"
+#include "driver_fixtures.h"
 #include "support/files.h"
 
 namespace pelorix::test {
@@ -108,6 +111,49 @@ TEST(Clone, SharedExtentsProveEqualityAndOnlyThen) {
             clone::sameExtents(a.fd, part->offset, b.fd, part->offset + shift, part->length));
         EXPECT_TRUE(clone::sameExtents(a.fd, part->offset + 2 * block, b.fd,
                                        part->offset + 2 * block + shift, block));
+    }
+}
+
+// A write on a filesystem that shares extents: the audio's whole blocks are shared with the
+// original (a reflink copy of it still shares them afterwards), and a shared block changed
+// behind the write's back is caught by the byte comparison the extent proof falls back to.
+TEST(Clone, WritesShareTheAudioAndStillCatchAChangedBlock) {
+    if (::geteuid() != 0) GTEST_SKIP() << "loop mounts need root";
+    // A 4 MiB WAV without a tag: the new tag goes after the audio, which keeps its place.
+    const Bytes audio = driver::audioBytes(std::size_t(4) << 20, 3);
+    const Bytes original = driver::wav({chunks::wavFormat(), {"data", audio}});
+    for (const std::string type : {"xfs", "btrfs"}) {
+        SCOPED_TRACE(type);
+        if (runShell("command -v mkfs." + type).status != 0) continue;
+        LoopFilesystem fs(type);
+        ASSERT_TRUE(fs.mounted());
+        for (const bool tamper : {false, true}) {
+            const auto file = fs.path() / "Song.wav", keep = fs.path() / "keep.wav";
+            writeFile(file, original);
+            ASSERT_EQ(runShell("cp --reflink=always " + file.string() + " " + keep.string()).status,
+                      0);
+            AudioTagger::testing::setAfterWriteHook([&](const std::filesystem::path& tmp) {
+                if (!tamper) return;
+                Fd t(tmp);
+                ASSERT_EQ(::pwrite(t.fd, "!", 1, 3 << 20), 1);  // well inside the shared blocks
+            });
+            const std::string error =
+                driver::errorOf([&] { AudioTagger::writeISRC(file, driver::kCode, false); });
+            AudioTagger::testing::setAfterWriteHook(nullptr);
+            if (tamper) {
+                EXPECT_EQ(error, msg::verifyAudio);
+                EXPECT_EQ(readFile(file), original);
+            } else {
+                ASSERT_EQ(error, "");
+                EXPECT_EQ(AudioTagger::readISRC(file), driver::kCode);
+                const Bytes written = readFile(file);
+                // Past the RIFF size, the audio where it was; the tag after it.
+                ASSERT_TRUE(std::equal(original.begin() + 8, original.end(), written.begin() + 8));
+                Fd a(file), k(keep);
+                EXPECT_TRUE(clone::sameExtents(a.fd, 1 << 20, k.fd, 1 << 20, 2 << 20));
+            }
+            std::filesystem::remove(keep);
+        }
     }
 }
 

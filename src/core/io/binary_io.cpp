@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "core/io/clone.h"
 #include "core/io/sys.h"
 #include "core/io/text.h"
 #include "core/tag_error.h"
@@ -205,6 +206,8 @@ constexpr std::uint64_t kCachedRead = 4 * 1024;
 constexpr std::uint64_t kSmallCopy = 64 * 1024;
 // One copy_file_range call, and the step at which the output starts writing to the disk.
 constexpr std::uint64_t kKernelPiece = 8 << 20;
+// Below this, sharing blocks saves less than the calls it takes.
+constexpr std::uint64_t kShareMinimum = 1 << 20;
 
 }  // namespace
 
@@ -284,6 +287,33 @@ void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const
     }
     // The kernel appends at the descriptor's offset, so the gathered bytes must be there first.
     out.flushBuffer();
+    if (out.mayShare_ && count >= kShareMinimum && offset < size_) {
+        const auto part = clone::alignedPart(offset, out.position_, std::min(count, size_ - offset),
+                                             clone::blockSize(out.fd_), size_);
+        if (part) {
+            // The head up to the first whole block is copied; then the blocks are shared.
+            copyInKernel(offset, part->offset - offset, out);
+            count -= part->offset - offset;
+            offset = part->offset;
+            const std::uint64_t at = out.position_;
+            if (clone::cloneRange(fd_, part->offset, out.fd_, at, part->length)) {
+                // Sharing does not move the descriptor's offset; the next bytes go after it.
+                if (::lseek(out.fd_, off_t(at + part->length), SEEK_SET) < 0) sys::throwErrno();
+                out.shared_.push_back({part->offset, at, part->length});
+                out.position_ += part->length;
+                out.writebackFrom_ = out.position_;  // nothing of it is waiting for the disk
+                offset += part->length;
+                count -= part->length;
+            } else {
+                out.mayShare_ = false;
+            }
+        }
+    }
+    copyInKernel(offset, count, out);
+}
+
+void FileIn::copyInKernel(std::uint64_t offset, std::uint64_t count, FileOut& out) const {
+    if (count == 0) return;
     adviseSequential(offset, count);
     while (count > 0) {
         if (offset >= size_) throw TagError::malformed(msg::fileEnded);

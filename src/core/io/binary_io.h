@@ -135,7 +135,9 @@ class FileIn {
     // Platform failures throw std::system_error.
     Bytes read(std::uint64_t offset, std::int64_t count) const;
 
-    // Copies exactly `count` bytes from `offset` into `out` at its position. The kernel copies
+    // Copies exactly `count` bytes from `offset` into `out` at its position. Where both files'
+    // filesystem shares extents and the bytes keep their place within a block, the whole blocks
+    // are shared instead (FICLONERANGE; see FileOut::shared()). Otherwise the kernel copies
     // between the files where it can (copy_file_range), else the bytes pass through one buffer
     // of at most 1 MiB. Running past the end throws TagError::malformed "The file ended
     // unexpectedly.", after writing what there was.
@@ -148,6 +150,7 @@ class FileIn {
     void adviseDone(std::uint64_t offset, std::uint64_t count) const;
 
   private:
+    void copyInKernel(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
     void copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
 
     std::filesystem::path path_;
@@ -194,6 +197,14 @@ class FileOut {
     // Pushes buffered bytes to the file so that the descriptor's offset equals position().
     void flushBuffer();
 
+    // A range of this file that shares the source's blocks instead of holding a copy of them.
+    struct Shared {
+        std::uint64_t from = 0;  // offset in the source
+        std::uint64_t at = 0;    // offset in this file
+        std::uint64_t length = 0;
+    };
+    const std::vector<Shared>& shared() const { return shared_; }
+
   private:
     friend class FileIn;  // its copy appends through the descriptor and reports it here
     void appended(std::uint64_t count);
@@ -209,6 +220,8 @@ class FileOut {
     std::uint64_t writebackFrom_ = 0;
     bool earlyWriteback_ = true;
     std::unique_ptr<sys::Fsync> flush_;  // set by startFlush()
+    std::vector<Shared> shared_;
+    bool mayShare_ = true;  // false once the filesystem said it cannot share extents
 };
 
 }  // namespace pelorix

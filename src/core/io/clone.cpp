@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/io/sys.h"
+
 namespace pelorix::clone {
 
 namespace {
@@ -96,16 +98,7 @@ std::uint64_t blockSize(int fd) {
 
 bool cloneRange(int in, std::uint64_t inOffset, int out, std::uint64_t outOffset,
                 std::uint64_t length) {
-    file_clone_range range{};
-    range.src_fd = in;
-    range.src_offset = inOffset;
-    range.src_length = length;
-    range.dest_offset = outOffset;
-    int rc;
-    do {
-        rc = ::ioctl(out, FICLONERANGE, &range);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0) return true;
+    if (sys::cloneRange(in, inOffset, out, outOffset, length) == 0) return true;
     switch (errno) {
         case EOPNOTSUPP:
         case ENOTTY:

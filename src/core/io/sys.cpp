@@ -2,8 +2,10 @@
 #include "core/io/sys.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -91,6 +93,21 @@ int unlink(const std::string& path) {
 int fchmod(int fd, mode_t mode) {
     if (injected(Op::fchmod)) return -1;
     return ::fchmod(fd, mode);
+}
+
+int cloneRange(int fdIn, std::uint64_t inOffset, int fdOut, std::uint64_t outOffset,
+               std::uint64_t length) {
+    if (injected(Op::cloneRange)) return -1;
+    file_clone_range range{};
+    range.src_fd = fdIn;
+    range.src_offset = inOffset;
+    range.src_length = length;
+    range.dest_offset = outOffset;
+    int rc;
+    do {
+        rc = ::ioctl(fdOut, FICLONERANGE, &range);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
 }
 
 int fchown(int fd, uid_t uid, gid_t gid) {

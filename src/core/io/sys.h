@@ -29,6 +29,7 @@ enum class Op {
     fchmod,
     fchown,
     copyRange,
+    cloneRange,  // FICLONERANGE
     setxattr,
     getxattr,  // flistxattr and fgetxattr
     startWriteback,
@@ -43,6 +44,9 @@ using FaultHook = std::function<int(Op, const std::string& path)>;
 void setFaultHook(FaultHook hook);  // not thread-safe: tests only
 
 // Each returns what its POSIX namesake returns and sets errno the same way.
+// ioctl(fdOut, FICLONERANGE): shares `length` bytes of fdIn at inOffset into fdOut at outOffset.
+int cloneRange(int fdIn, std::uint64_t inOffset, int fdOut, std::uint64_t outOffset,
+               std::uint64_t length);
 int open(const std::string& path, int flags, mode_t mode = 0);
 ssize_t pread(int fd, void* buf, size_t count, off_t offset);
 ssize_t write(int fd, const void* buf, size_t count);

@@ -155,7 +155,7 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
     // 3. The checks read the temporary file as the kernel holds it, which is exactly what the
     //    flush stores; they run while the disk flushes, and the replace waits for both.
     out.startFlush();
-    verifyWritten(in, audioBefore, FileIn(tmp.path()), format, isrc);
+    verifyWritten(in, audioBefore, FileIn(tmp.path()), format, isrc, out.shared());
     // Freeing the replaced file's cached pages costs about as much as reading them. While the
     // flush still runs that time is free, so they go now, step by step, until it ends; the rest
     // goes with the replace. A backup still reads them.

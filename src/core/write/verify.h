@@ -23,6 +23,11 @@ class AudioStream {
 
     // The next piece; empty once the audio is exhausted. Valid until the next call.
     std::span<const std::uint8_t> next();
+    // Where the next byte of the stream lies in the file, and how many follow it in the same
+    // range; none once the audio is exhausted.
+    std::optional<ByteRange> ahead();
+    // Passes over `count` bytes of the current range (at most ahead()'s length) unread.
+    void skip(std::uint64_t count);
 
   private:
     std::size_t pieceSize() const;
@@ -36,9 +41,12 @@ class AudioStream {
 
 // Throws TagError (verifyISRC, verifyAudio) unless the written file, read as `format` (the
 // original's: a temporary file's name says nothing about its format), holds `isrc` and the
-// same audio as the original's `audioBefore`.
+// same audio as the original's `audioBefore`. Audio in `shared` ranges (blocks the written file
+// shares with the original) is proven equal by the filesystem's map of both files, and read
+// only where that map cannot prove it.
 void verifyWritten(const FileIn& original, const std::vector<ByteRange>& audioBefore,
                    const FileIn& written, AudioFormat format,
-                   const std::optional<std::string>& isrc);
+                   const std::optional<std::string>& isrc,
+                   const std::vector<FileOut::Shared>& shared = {});
 
 }  // namespace pelorix::write
