@@ -29,13 +29,22 @@ TEST(Arguments, FileArgumentsBecomeAbsoluteLocalUrls) {
                                  QUrl::fromLocalFile("/work/here/sub/f.aiff")}));
 }
 
+TEST(Channel, KeyedOnTheUserTheDisplayAndTheSession) {
+    const QString names[] = {instance::serverName(":0", "2"), instance::serverName(":1", "2"),
+                             instance::serverName(":0", "3"),
+                             instance::serverName("wayland-0", "2")};
+    EXPECT_EQ(QSet<QString>(std::begin(names), std::end(names)).size(), 4);
+    EXPECT_EQ(names[0], instance::serverName(":0", "2"));
+    EXPECT_TRUE(names[0].contains(QString::number(::getuid())));
+}
+
 class AppTest : public ListTest {
   protected:
-    void TearDown() override { AppDelegate::setModel(nullptr); }
+    void TearDown() override { FileOpenHandler::setModel(nullptr); }
     void waitRows(int n) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return model.items().size() == n && !model.adding(); }));
     }
-    AppDelegate delegate;
+    FileOpenHandler delegate;
 };
 
 TEST_F(AppTest, RequestsAreKeptUntilTheModelComesAndReachItFromTheEventLoop) {
@@ -43,7 +52,7 @@ TEST_F(AppTest, RequestsAreKeptUntilTheModelComesAndReachItFromTheEventLoop) {
     delegate.openFiles({urlOf(makeWav(dir / "a.wav"))});
     QApplication::processEvents();
     EXPECT_EQ(delegate.keptRequests(), 2);
-    AppDelegate::setModel(&model);
+    FileOpenHandler::setModel(&model);
     waitRows(1);
     EXPECT_TRUE(model.notice());  // the missing file's request was an add of its own
 
@@ -57,7 +66,7 @@ TEST_F(AppTest, RequestsAreKeptUntilTheModelComesAndReachItFromTheEventLoop) {
 
 TEST_F(AppTest, ASecondLaunchHandsItsFilesToTheRunningWindow) {
     const QString name = QString::fromStdString((dir / "channel.sock").string());
-    AppDelegate::setModel(&model);
+    FileOpenHandler::setModel(&model);
     EXPECT_FALSE(instance::forward(name, {}, 200));  // nobody listens: run the window
 
     writeFile(dir / "channel.sock", bytesOf("stale"));  // left by a crashed run
@@ -72,6 +81,7 @@ TEST_F(AppTest, ASecondLaunchHandsItsFilesToTheRunningWindow) {
     EXPECT_TRUE(delivered);
     EXPECT_EQ(names(), QStringList({"a b.wav", "c\u00e9.wav"}));
     EXPECT_EQ(raised, 1);
+    EXPECT_EQ(model.notice(), QString("2 files added."));  // a hand-over is shown
 
     QTimer::singleShot(0, [&] { instance::forward(name, {}); });  // only brings the window up
     ASSERT_TRUE(QTest::qWaitFor([&] { return raised == 2; }));
@@ -105,8 +115,10 @@ TEST(Launch, CommandLineWithoutQtWindowFromItsModule) {
     window.setProcessEnvironment(env);
     window.start(PELORIX_BINARY, {wav});
     ASSERT_TRUE(window.waitForStarted(30000));
-    const QString channel = QString::fromStdString(
-        (dir / ("pelorix-" + std::to_string(::getuid()) + ".sock")).string());
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir.path().string()));
+    const QString channel = instance::serverName();  // the window's environment but for this
+    qputenv("XDG_RUNTIME_DIR", runtime);
     // A running window answers on its channel.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return window.state() != QProcess::Running || instance::forward(channel, {}, 200); },

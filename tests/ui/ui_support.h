@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Shared by the window tests: WAV files made on the spot, a Model over them with fresh user
-// defaults, and a main() that keeps the user defaults in a private folder.
+// Shared by the window tests: WAV files made on the spot, a Model over them with fresh
+// settings, and a main() that keeps the settings in a private folder.
 
 #include <gtest/gtest.h>
 
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <map>
@@ -15,6 +16,7 @@
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/id3_builder.h"
+#include "ui/app.h"
 #include "ui/model.h"
 
 QT_BEGIN_NAMESPACE
@@ -35,20 +37,22 @@ inline QUrl urlOf(const fs::path& p) {
 // A small WAV; with a text, an ID3 chunk whose TSRC frame holds exactly that text.
 inline fs::path makeWav(const fs::path& p, const std::optional<std::string>& tsrc = {}) {
     fs::create_directories(p.parent_path());
-    std::vector<chunks::ChunkSpec> extra;
-    if (tsrc) extra.emplace_back("id3 ", id3::tag({.frames = {id3::textFrame("TSRC", *tsrc)}}));
-    writeFile(p, chunks::wav(16, extra));
+    writeFile(
+        p, tsrc ? chunks::wav(16, {{"id3 ", id3::tag({.frames = {id3::textFrame("TSRC", *tsrc)}})}})
+                : chunks::wav(16));
     return p;
 }
 
 class ListTest : public ::testing::Test {
   protected:
-    // The waits only guard against a hang.
+    // Waits on the model's own signals; the timeouts only guard against a hang.
     void waitAdded() {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !model.adding(); }, 120000));
+        QSignalSpy finished(&model, &Model::addFinished);
+        while (model.adding()) ASSERT_TRUE(finished.wait(60000));
     }
     void waitBatch() {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !model.busy(); }, 120000));
+        QSignalSpy busy(&model, &Model::busyChanged);
+        while (model.busy()) ASSERT_TRUE(busy.wait(60000));
     }
     void add(const QList<QUrl>& urls) {
         model.add(urls);
@@ -66,6 +70,11 @@ class ListTest : public ::testing::Test {
         ASSERT_EQ(model.items().size(), n);
     }
     QUuid id(int row) const { return model.items()[row].id; }
+    QStringList pendings() const {
+        QStringList out;
+        for (const auto& item : model.items()) out << item.pending;
+        return out;
+    }
     QStringList names() const {
         QStringList out;
         for (const auto& item : model.items()) out << item.fileName();
@@ -80,6 +89,7 @@ class ListTest : public ::testing::Test {
 template <class Application>
 int runTests(int argc, char** argv) {
     Application app(argc, argv);
+    pelorix::ui::installTranslations();
     TempDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString(settings.path().string()));
