@@ -225,7 +225,9 @@ FileTable::FileTable(FileTableModel& table, QWidget* parent)
     setTextElideMode(Qt::ElideMiddle);
     setShowGrid(false);
     setAlternatingRowColors(true);
-    setEditTriggers(AllEditTriggers);
+    // Not on a click of the selected cell: its editing would begin only after the double-click
+    // interval, and keys typed before that went elsewhere.
+    setEditTriggers(EditTriggers(AllEditTriggers) & ~EditTriggers(SelectedClicked));
     setFrameShape(QFrame::NoFrame);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setVerticalScrollMode(ScrollPerPixel);

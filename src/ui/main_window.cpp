@@ -583,7 +583,14 @@ void MainWindow::pasteText(const QString& text) {
     QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
     while (!lines.isEmpty() && lines.last().trimmed().isEmpty()) lines.removeLast();
     if (lines.isEmpty()) return;
+    // From the first selected row, or the current one when none is selected.
     int row = table_->currentIndex().isValid() ? table_->currentIndex().row() : 0;
+    for (int r = 0; r < tableModel_->rowCount(); ++r) {
+        if (model_.selection().contains(tableModel_->idAt(r))) {
+            row = r;
+            break;
+        }
+    }
     QList<QPair<QUuid, QString>> texts;
     for (const QString& line : lines) {
         if (row >= tableModel_->rowCount()) break;

@@ -148,21 +148,32 @@ TEST_F(WindowTest, KeysEditTheCurrentRow) {
     EXPECT_EQ(cell(1, T::fileColumn), "CD1/01.wav");  // the same name shows its folder
     FileTable* view = window->table();
     view->setFocus();
-    // A click on the selected row's field, then a code that starts with a letter.
+    const auto type = [](const char* keys) {  // as a user does: into whatever has the focus
+        for (const char* k = keys; *k; ++k) QTest::keyClick(QApplication::focusWidget(), *k);
+    };
+    const auto click = [&](int row) {
+        const QRect field = view->visualRect(window->tableModel()->index(row, T::newColumn));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, field.center());
+    };
     view->selectRow(1);
-    const QRect field = view->visualRect(window->tableModel()->index(1, T::newColumn));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, field.center());
-    QTest::keyClicks(QApplication::focusWidget(), "bonus2600001");
-    EXPECT_EQ(model.items()[1].pending, "bonus2600001");
-    EXPECT_EQ(model.items()[0].pending, "");
+    click(1);
+    type("bonus2600001");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);  // tidies, moves down
     QApplication::processEvents();
     EXPECT_EQ(model.items()[1].pending, "BO-NUS-26-00001");
     EXPECT_EQ(view->currentIndex().row(), 2);
-    QTest::keyClicks(view, "x");
+    type("x");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);  // puts the field back
     QApplication::processEvents();
     EXPECT_EQ(model.items()[2].pending, "");
+    // A click on the current field, then a code that starts like another row's: the keys stay
+    // in this row, also once the click's own editing would have begun.
+    click(2);
+    type("bx");
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    type("yz");
+    EXPECT_EQ(model.items()[2].pending, "bxyz");
+    EXPECT_EQ(model.items()[1].pending, "BO-NUS-26-00001");
     view->selectRow(1);
     QTest::keyClick(view, Qt::Key_Delete);
     EXPECT_EQ(model.items()[1].pending, "");
@@ -170,9 +181,9 @@ TEST_F(WindowTest, KeysEditTheCurrentRow) {
     EXPECT_EQ(model.items()[1].pending, "BO-NUS-26-00001");
 
     // Paste fills the column from the current row down; copy gives tab-separated rows.
-    view->setCurrentIndex(window->tableModel()->index(0, T::newColumn));
+    view->selectRow(0);
     window->pasteText("1\tFI-ABC-26-00005\tx\nfiabc2600006\n");
-    EXPECT_EQ(pendings(), QStringList({"FI-ABC-26-00005", "fiabc2600006", ""}));
+    EXPECT_EQ(pendings(), QStringList({"FI-ABC-26-00005", "fiabc2600006", "bxyz"}));
     model.setSelection({id(0)});
     EXPECT_EQ(window->copyText(), "Bonus.wav\tWAV\t\tFI-ABC-26-00005\tReady\n");
     // A header click sorts the list; the sequence follows it.

@@ -13,7 +13,7 @@
 namespace pelorix::formats {
 
 struct Supported {
-    std::string_view label;                     // "WAV", "AIFF", "MP3", "FLAC", "M4A"
+    std::string_view label;                        // "WAV", "AIFF", "MP3", "FLAC", "M4A"
     std::span<const std::string_view> extensions;  // lower case, no dot; the usual one first
 };
 
