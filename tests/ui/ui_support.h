@@ -9,21 +9,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <map>
-#include <optional>
-#include <string>
-
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/id3_builder.h"
 #include "ui/app.h"
 #include "ui/model.h"
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-QT_END_NAMESPACE
 
 namespace pelorix::test {
 
@@ -35,49 +25,40 @@ inline QUrl urlOf(const fs::path& p) {
 }
 
 // A small WAV; with a text, an ID3 chunk whose TSRC frame holds exactly that text.
-inline fs::path makeWav(const fs::path& p, const std::optional<std::string>& tsrc = {}) {
+inline fs::path makeWav(const fs::path& p, const std::string& tsrc = {}) {
     fs::create_directories(p.parent_path());
-    writeFile(
-        p, tsrc ? chunks::wav(16, {{"id3 ", id3::tag({.frames = {id3::textFrame("TSRC", *tsrc)}})}})
-                : chunks::wav(16));
+    const auto tag = id3::tag({.frames = {id3::textFrame("TSRC", tsrc)}});
+    writeFile(p, tsrc.empty() ? chunks::wav(16) : chunks::wav(16, {{"id3 ", tag}}));
     return p;
 }
 
 class ListTest : public ::testing::Test {
   protected:
-    // Waits on the model's own signals; the timeouts only guard against a hang.
-    void waitAdded() {
-        QSignalSpy finished(&model, &Model::addFinished);
-        while (model.adding()) ASSERT_TRUE(finished.wait(60000));
+    void wait(bool (Model::*running)() const, void (Model::*signal)()) {
+        QSignalSpy spy(&model, signal);
+        while ((model.*running)()) ASSERT_TRUE(spy.wait(60000));
     }
-    void waitBatch() {
-        QSignalSpy busy(&model, &Model::busyChanged);
-        while (model.busy()) ASSERT_TRUE(busy.wait(60000));
-    }
+    void waitAdded() { wait(&Model::adding, &Model::addFinished); }
+    void waitBatch() { wait(&Model::busy, &Model::progressChanged); }
     void add(const QList<QUrl>& urls) {
         model.add(urls);
         waitAdded();
     }
-    // Lists 1.wav … n.wav, the given ones carrying a TSRC text.
-    void addFiles(int n, const std::map<int, std::string>& codes = {}) {
+    // Lists 1.wav … n.wav, the given ones carrying a TSRC text. Waits on the model's signals;
+    // their timeouts only guard against a hang.
+    void addFiles(int n, std::map<int, std::string> codes = {}) {
         QList<QUrl> urls;
-        for (int i = 1; i <= n; ++i) {
-            const auto c = codes.find(i);
-            urls << urlOf(makeWav(dir / (std::to_string(i) + ".wav"),
-                                  c == codes.end() ? std::nullopt : std::optional(c->second)));
-        }
+        for (int i = 1; i <= n; ++i)
+            urls << urlOf(makeWav(dir / (std::to_string(i) + ".wav"), codes[i]));
         add(urls);
         ASSERT_EQ(model.items().size(), n);
     }
     QUuid id(int row) const { return model.items()[row].id; }
-    QStringList pendings() const {
+    QStringList pendings() const { return rows(false); }
+    QStringList names() const { return rows(true); }
+    QStringList rows(bool names) const {
         QStringList out;
-        for (const auto& item : model.items()) out << item.pending;
-        return out;
-    }
-    QStringList names() const {
-        QStringList out;
-        for (const auto& item : model.items()) out << item.fileName();
+        for (const auto& item : model.items()) out << (names ? item.fileName() : item.pending);
         return out;
     }
 
