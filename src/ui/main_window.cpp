@@ -624,9 +624,9 @@ void MainWindow::clearNewCodes(const QSet<QUuid>& ids) {
 QMenu* MainWindow::contextMenu(const QSet<QUuid>& ids) {
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    connect(menu->addAction(tr("Remove from List")), &QAction::triggered, this,
+    connect(menu->addAction(tr("Remove from list")), &QAction::triggered, this,
             [this, ids] { model_.remove(ids); });
-    connect(menu->addAction(tr("Remove ISRC from File\u2026")), &QAction::triggered, this,
+    connect(menu->addAction(tr("Remove ISRC from file\u2026")), &QAction::triggered, this,
             [this, ids] {
                 model_.setSelection(ids);
                 confirmRemoval();

@@ -76,6 +76,8 @@ TEST_F(WindowTest, ControlsFollowTheListTheSelectionAndBusy) {
     waitBatch();
     EXPECT_FALSE(window->progressBar()->isVisible());
     EXPECT_EQ(window->noticeLabel()->text(), "Wrote 3 ISRC codes.");
+    window->backupBox()->click();
+    EXPECT_TRUE(model.backup());
 
     // Closing with unwritten codes asks first.
     model.setPending(id(3), "FI-ABC-26-00004");
@@ -157,7 +159,6 @@ TEST_F(WindowTest, KeysEditTheCurrentRowPasteAndSort) {
     type("bonus2600001");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);  // tidies, moves down
     QApplication::processEvents();
-    EXPECT_EQ(model.items()[1].pending, "BO-NUS-26-00001");
     type("x");                                                     // in the next row's field
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);  // puts the field back
     EXPECT_EQ(pendings(), QStringList({"", "BO-NUS-26-00001", ""}));
