@@ -281,15 +281,15 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Remove from List</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Remove ISRC from File…</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Show in File Manager</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove from list</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove ISRC from file…</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
