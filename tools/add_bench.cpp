@@ -4,11 +4,11 @@
 // table (painted) is printed with the number of insert groups. bench/window_add.sh runs it.
 // Usage: pelorix_add_bench [FILES]   (default 2000; run with QT_QPA_PLATFORM=offscreen)
 
+#include <QtCore/qtestsupport_core.h>
+#include <QtWidgets/qtestsupport_widgets.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSettings>
-#include <QtCore/qtestsupport_core.h>
-#include <QtWidgets/qtestsupport_widgets.h>
 
 #include <cstdio>
 #include <string>

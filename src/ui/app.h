@@ -40,7 +40,6 @@ class FileOpenHandler : public QObject {
 
     // With `announce`, the add says how many files it added (a hand-over from another launch).
     void openFiles(const QList<QUrl>& urls, bool announce = false);
-    int keptRequests() const { return int(kept_.size()); }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

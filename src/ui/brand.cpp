@@ -107,8 +107,6 @@ QColor green(bool dark) {
 QFont font(FontRole role, QFont base) {
     const qreal general = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
     switch (role) {
-        case FontRole::general:
-            break;
         case FontRole::title:
             base.setPointSizeF(general * 1.15);
             base.setWeight(QFont::DemiBold);

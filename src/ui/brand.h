@@ -28,8 +28,6 @@ class Brand {
         constexpr Color(std::uint32_t dark, std::uint32_t light) : dark_(dark), light_(light) {}
         QColor resolve(bool dark) const;
         QColor resolve(const QPalette& palette) const { return resolve(isDarkPalette(palette)); }
-        std::uint32_t dark() const { return dark_; }
-        std::uint32_t light() const { return light_; }
 
       private:
         std::uint32_t dark_;
@@ -65,7 +63,7 @@ QColor green(bool dark);
 // Font roles relative to the widget's general font, in the manner of QFontDatabase's system
 // fonts: a title, the small text of footers and explanations, and the smallest readable text
 // of hints.
-enum class FontRole { general, title, small, smallest };
+enum class FontRole { title, small, smallest };
 QFont font(FontRole role, QFont base = {});
 QFont monospaced(QFont base = {});
 }  // namespace look

@@ -430,16 +430,13 @@ void MainWindow::addFilesCommand() {
 
 void MainWindow::showSequenceDialog() {
     if (sequence_ || model_.items().isEmpty()) return;
-    showSequence_ = true;
     sequence_ = new SequenceDialog(model_, this);
     sequence_->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sequence_, &QDialog::finished, this, [this] { showSequence_ = false; });
     sequence_->open();
 }
 
 void MainWindow::confirmRemoval() {
     if (removal_ || model_.selection().isEmpty() || model_.busy()) return;
-    confirmRemove_ = true;
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
@@ -455,7 +452,6 @@ void MainWindow::confirmRemoval() {
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         // The selection as it is when the choice is made.
         if (box->clickedButton() == remove) model_.removeISRC(model_.selection());
-        confirmRemove_ = false;
     });
     removal_ = box;
     box->open();

@@ -63,17 +63,12 @@ class MainWindow : public QMainWindow {
     void revealFiles(const QSet<QUuid>& ids);
 
     bool targeted() const;
-    bool showSequence() const { return showSequence_; }
-    bool confirmRemove() const { return confirmRemove_; }
 
     // Parts, for checks and screenshots.
     FileTable* table() const { return table_; }
     FileTableModel* tableModel() const { return tableModel_; }
     DropZone* dropZone() const { return dropZone_; }
     QStackedWidget* body() const { return body_; }
-    QLabel* markLabel() const { return markLabel_; }
-    BrandTitle* brandTitle() const { return title_; }
-    QLabel* taglineLabel() const { return tagline_; }
     QPushButton* addButton() const { return addButton_; }
     QPushButton* sequenceButton() const { return sequenceButton_; }
     QPushButton* removeButton() const { return removeButton_; }
@@ -91,7 +86,6 @@ class MainWindow : public QMainWindow {
     QProgressBar* progressBar() const { return progress_; }
     QPushButton* stopButton() const { return stopButton_; }
     QAction* action(const QString& name) const;
-    DropHighlight* dropHighlight() const { return highlight_; }
 
   protected:
     void changeEvent(QEvent* event) override;
@@ -117,8 +111,6 @@ class MainWindow : public QMainWindow {
     Model& model_;
     PlatformServices services_;
     QStringList markLocations_;
-    bool showSequence_ = false;
-    bool confirmRemove_ = false;
     bool styling_ = false;
     bool closeAfterWrite_ = false;
     bool closeConfirmed_ = false;

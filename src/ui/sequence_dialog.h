@@ -38,12 +38,7 @@ class SequenceDialog : public QDialog {
     QString preview() const;
     void assign();
 
-    QString country() const { return country_; }
-    QString registrant() const { return registrant_; }
-    QString year() const { return year_; }
-    int start() const { return start_; }
     Model::SequenceTargets targets() const;
-    const std::optional<QString>& error() const { return error_; }
 
     QLineEdit* countryField() const { return countryEdit_; }
     QLineEdit* registrantField() const { return registrantEdit_; }
@@ -51,7 +46,6 @@ class SequenceDialog : public QDialog {
     QLineEdit* startField() const { return startEdit_; }
     // The message shown next to each of the four fields; hidden while the field is right.
     QLabel* fieldError(int field) const { return fieldErrors_[field]; }
-    QWidget* applyToGroup() const { return applyTo_; }
     QRadioButton* allOption() const { return allOption_; }
     QRadioButton* selectedOption() const { return selectedOption_; }
     QCheckBox* skipCodedBox() const { return skipCoded_; }

@@ -17,8 +17,6 @@ class BrandTitle : public QWidget {
     static constexpr int kSplit = 3;
     explicit BrandTitle(QWidget* parent = nullptr);
     void setColors(const QColor& head, const QColor& tail);
-    QColor headColor() const { return head_; }
-    QColor tailColor() const { return tail_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
