@@ -375,6 +375,10 @@
         <source>The sequence would go past %1.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Written, was %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>pelorix::ui::SequenceDialog</name>

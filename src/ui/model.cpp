@@ -825,7 +825,11 @@ void Model::batchStep() {
                             const auto isrc = ISRC::parse(*target.code);
                             item.current = QString::fromStdString(isrc->code());
                             item.pending = QString::fromStdString(isrc->formatted());
-                            item.status = Status::done(tr("Written"));
+                            // A replaced code stays on record in the row.
+                            item.status = Status::done(
+                                target.shown
+                                    ? tr("Written, was %1").arg(formattedCode(*target.shown))
+                                    : tr("Written"));
                         } else {
                             item.current.reset();
                             item.pending.clear();

@@ -137,7 +137,7 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     model.stop();
     waitBatch();
     EXPECT_EQ(model.notice(), QString("Stopped after 1 of 3 files. Wrote 1 ISRC code."));
-    EXPECT_EQ(model.items()[0].status, Status::done("Written"));
+    EXPECT_EQ(model.items()[0].status, Status::done("Written, was GB-XYZ-25-00011"));
     EXPECT_EQ(model.items()[0].current.value_or("") + model.items()[0].pending,
               "FIABC2600002FI-ABC-26-00002");
     EXPECT_EQ(dir.list(),
