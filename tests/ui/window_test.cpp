@@ -68,7 +68,8 @@ TEST_F(WindowTest, ControlsFollowTheListTheSelectionAndBusy) {
     window->table()->selectRow(4);  // the selection is bound both ways
     EXPECT_EQ(model.selection(), QSet<QUuid>{id(4)});
     expect(true, true, "5 files", "Write ISRC (3)");
-
+    model.setSelection({id(1)});
+    EXPECT_TRUE(window->table()->selectionModel()->isRowSelected(1, {}));
     QTest::keyClick(window.get(), Qt::Key_Return, Qt::ControlModifier);
     expect(false, false, "5 files", "Writing\u2026");
     EXPECT_TRUE(window->progressBar()->isVisible() && window->stopButton()->isVisible());
@@ -78,7 +79,6 @@ TEST_F(WindowTest, ControlsFollowTheListTheSelectionAndBusy) {
     EXPECT_EQ(window->noticeLabel()->text(), "Wrote 3 ISRC codes.");
     window->backupBox()->click();
     EXPECT_TRUE(model.backup());
-
     // Closing with unwritten codes asks first.
     model.setPending(id(3), "FI-ABC-26-00004");
     EXPECT_FALSE(window->close());
@@ -173,7 +173,6 @@ TEST_F(WindowTest, KeysEditTheCurrentRowPasteAndSort) {
     EXPECT_EQ(pendings(), QStringList({"", "", "bxyz"}));
     QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(pendings(), QStringList({"", "BO-NUS-26-00001", "bxyz"}));
-
     // Paste fills the column from the selected row down; copy gives tab-separated rows.
     view->selectRow(0);
     window->pasteText("1\tFI-ABC-26-00005\tx\nfiabc2600006\n");
@@ -236,13 +235,14 @@ TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber
     QTest::keyClick(dialog->yearField(), Qt::Key_Return);
     EXPECT_EQ(pendings(),
               QStringList({"FI-ABC-26-00008", "", "FI-ABC-26-00009", "FI-ABC-26-00010"}));
-
-    // The next opening starts from the edits; a refusal stays open in red.
+    // The next opening starts from the edits and the selection; a refusal stays open in red.
+    model.setSelection({id(1), id(3)});
     dialog = openSequence();
+    EXPECT_TRUE(dialog->selectedOption()->isChecked());
     EXPECT_EQ(dialog->registrantField()->text(), "abc");
     EXPECT_EQ(dialog->startField()->text(), "11");
     dialog->skipCodedBox()->click();
-    retype(dialog->startField(), "99998");
+    retype(dialog->startField(), "99999");
     dialog->assign();
     EXPECT_EQ(dialog->errorLabel()->text(), "The sequence would go past 99999.");
 }
