@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Renders the window offscreen in the states a reader of the README wants to see: empty, a list
-// with every status, and the sequence sheet, each in a light and a dark palette.
+// with every status (a code about to be replaced among them), the confirmation before
+// replacing, a batch in progress, and the sequence dialog pointing at wrong fields, each in a
+// light and a dark palette.
 // Usage: pelorix_screenshots OUTPUT-FOLDER   (run with QT_QPA_PLATFORM=offscreen)
 
 #include <QtCore/qtestsupport_core.h>
 #include <QtWidgets/qtestsupport_widgets.h>
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSettings>
 #include <QStyle>
@@ -21,9 +25,10 @@
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/flac_builder.h"
+#include "ui/app.h"
 #include "ui/main_window.h"
 #include "ui/model.h"
-#include "ui/sequence_sheet.h"
+#include "ui/sequence_dialog.h"
 
 namespace fs = std::filesystem;
 using namespace pelorix::ui;
@@ -103,6 +108,7 @@ bool fillList(Model& model, const fs::path& dir) {
     model.setStatus(id(1), Status::done("Written"));  // written
     model.setPending(id(2), "FI-ABC-26-00003");       // ready
     model.setStatus(id(2), Status::writing());        // writing now
+    model.setPending(id(3), "FI-ABC-26-00014");       // replaces the file's code
     model.setPending(id(4), "FI-ABC-26-00005");       // ready
     model.setPending(id(5), "FI-ABC-26-0006");        // invalid
     model.setPending(id(6), "FI-ABC-26-00009");       // duplicate
@@ -113,13 +119,27 @@ bool fillList(Model& model, const fs::path& dir) {
     return true;
 }
 
-// The three pictures of one appearance; false when one could not be made.
+// A dialog as the desktop shows a window-modal one: over the dimmed window, near its top.
+QImage composed(MainWindow& window, QWidget* dialog, bool dark) {
+    const QImage top = grab(dialog);
+    QImage image = grab(&window);
+    QPainter p(&image);
+    p.fillRect(image.rect(), QColor(0, 0, 0, dark ? 110 : 70));
+    const QPoint at((image.width() - top.width()) / 2,
+                    window.centralWidget()->mapTo(&window, QPoint()).y() + 20);
+    for (int i = 6; i > 0; --i)  // soft shadow
+        p.fillRect(QRect(at, top.size()).adjusted(-i, -i / 2, i, i), QColor(0, 0, 0, 10));
+    p.drawImage(at, top);
+    return image;
+}
+
+// The pictures of one appearance; false when one could not be made.
 bool render(bool dark, const QDir& out) {
     QApplication::setPalette(palette(dark));
     QSettings s(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"));
     s.setValue("seqCountry", "FI");
-    s.setValue("seqRegistrant", "ABC");
-    s.setValue("seqYear", "26");
+    s.setValue("seqRegistrant", "A-C");
+    s.setValue("seqYear", "2026");
     s.setValue("seqStart", 1);
     pelorix::test::TempDir dir;
     Model model;
@@ -136,24 +156,30 @@ bool render(bool dark, const QDir& out) {
         !save(grab(&window), "list"))
         return false;
 
-    model.setSelection({});
-    window.showSequenceSheet();
-    SequenceSheet* sheet = window.sequenceSheet();
-    if (!sheet || !QTest::qWaitForWindowExposed(sheet)) return false;
-    const QImage sheetImage = grab(sheet);
-    // As the desktop shows a sheet: over the dimmed window, hanging from its top edge.
-    QImage composed = grab(&window);
-    {
-        QPainter p(&composed);
-        p.fillRect(composed.rect(), QColor(0, 0, 0, dark ? 110 : 70));
-        const QPoint at((composed.width() - sheetImage.width()) / 2,
-                        window.centralWidget()->mapTo(&window, QPoint()).y());
-        for (int i = 6; i > 0; --i)  // soft shadow
-            p.fillRect(QRect(at, sheetImage.size()).adjusted(-i, 0, i, i), QColor(0, 0, 0, 10));
-        p.drawImage(at, sheetImage);
+    // The confirmation before codes are replaced.
+    model.setStatus(model.items()[2].id, Status::idle());
+    window.write();
+    QMessageBox* confirm = window.replaceDialog();
+    if (!confirm || !QTest::qWaitForWindowExposed(confirm) ||
+        !save(composed(window, confirm, dark), "confirm"))
+        return false;
+    // A batch under way: the picture is taken before the first result comes back.
+    for (QAbstractButton* b : confirm->buttons()) {
+        if (confirm->buttonRole(b) == QMessageBox::DestructiveRole) b->click();
     }
-    sheet->reject();
-    return save(composed, "sequence");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QImage writing = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    if (!model.busy() || !save(writing, "progress")) return false;
+    if (!QTest::qWaitFor([&] { return !model.busy(); }, 60000)) return false;
+
+    // The sequence dialog with two wrong fields, each named beside it.
+    model.setSelection({});
+    window.showSequenceDialog();
+    SequenceDialog* dialog = window.sequenceDialog();
+    if (!dialog || !QTest::qWaitForWindowExposed(dialog)) return false;
+    const QImage image = composed(window, dialog, dark);
+    dialog->reject();
+    return save(image, "sequence");
 }
 
 }  // namespace
@@ -161,13 +187,14 @@ bool render(bool dark, const QDir& out) {
 int main(int argc, char** argv) {
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QApplication app(argc, argv);
+    installTranslations();
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s OUTPUT-FOLDER\n", argv[0]);
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
     if (!QDir().mkpath(out.path())) return 1;
-    // The sheet's remembered fields go to a private place, not to the user's settings.
+    // The dialog's remembered fields go to a private place, not to the user's settings.
     pelorix::test::TempDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString(settings.path().string()));

@@ -98,4 +98,31 @@ std::optional<ISRC> ISRC::advanced(int n) const {
     return parse(code_.substr(0, 7) + digits);
 }
 
+std::optional<ISRC> ISRC::fromParts(std::string_view country, std::string_view registrant,
+                                    std::string_view year, int designation) {
+    if (designation < 0 || designation > kLastDesignation) return std::nullopt;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%05d", designation);
+    std::string text;
+    text.append(country).append(registrant).append(year).append(digits);
+    return parse(text);
+}
+
+bool ISRC::validPart(Part part, std::string_view text) {
+    const std::size_t size = part == Part::registrant ? 3 : 2;
+    if (text.size() != size) return false;
+    return std::all_of(text.begin(), text.end(), [part](char c) {
+        const char upper = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+        switch (part) {
+            case Part::country:
+                return asciiLetter(upper);
+            case Part::registrant:
+                return asciiLetter(upper) || asciiDigit(upper);
+            case Part::year:
+                return asciiDigit(upper);
+        }
+        return false;
+    });
+}
+
 }  // namespace pelorix

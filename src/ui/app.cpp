@@ -6,53 +6,56 @@
 #include "ui/model.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileOpenEvent>
 #include <QIcon>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLocale>
 #include <QStandardPaths>
+#include <QTranslator>
 
 #include <unistd.h>
 
 namespace pelorix::ui {
 
-QPointer<Model> AppDelegate::model_;
-AppDelegate* AppDelegate::current_ = nullptr;
+QPointer<Model> FileOpenHandler::model_;
+FileOpenHandler* FileOpenHandler::current_ = nullptr;
 
-AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
+FileOpenHandler::FileOpenHandler(QObject* parent) : QObject(parent) {
     current_ = this;
 }
 
-AppDelegate::~AppDelegate() {
+FileOpenHandler::~FileOpenHandler() {
     if (current_ == this) current_ = nullptr;
 }
 
-Model* AppDelegate::model() {
+Model* FileOpenHandler::model() {
     return model_.data();
 }
 
-void AppDelegate::setModel(Model* model) {
+void FileOpenHandler::setModel(Model* model) {
     model_ = model;
     if (model && current_) current_->deliverKept();
 }
 
-void AppDelegate::openFiles(const QList<QUrl>& urls) {
+void FileOpenHandler::openFiles(const QList<QUrl>& urls, bool announce) {
     if (urls.isEmpty()) return;
-    kept_ << urls;
+    kept_ << qMakePair(urls, announce);
     // Handed on from the event loop, after the caller has returned.
-    QMetaObject::invokeMethod(this, &AppDelegate::deliverKept, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &FileOpenHandler::deliverKept, Qt::QueuedConnection);
 }
 
-void AppDelegate::deliverKept() {
+void FileOpenHandler::deliverKept() {
     Model* model = model_.data();
     if (!model) return;  // kept until a model is registered
-    const QList<QList<QUrl>> requests = std::exchange(kept_, {});
-    for (const QList<QUrl>& urls : requests) model->add(urls);
+    const auto requests = std::exchange(kept_, {});
+    for (const auto& [urls, announce] : requests) model->add(urls, announce);
 }
 
-bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+bool FileOpenHandler::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FileOpen) {
         const auto* open = static_cast<QFileOpenEvent*>(event);
         const QUrl url = open->url().isValid() ? open->url() : QUrl::fromLocalFile(open->file());
@@ -70,8 +73,22 @@ constexpr qint64 kMaxRequest = 16 * 1024 * 1024;
 }  // namespace
 
 QString serverName() {
+    QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (display.isEmpty()) display = qEnvironmentVariable("DISPLAY");
+    return serverName(display, qEnvironmentVariable("XDG_SESSION_ID"));
+}
+
+QString serverName(const QString& display, const QString& session) {
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    const QString name = QStringLiteral("pelorix-%1.sock").arg(::getuid());
+    // Display names hold characters a file name should not ("/", ":"); a short digest of them
+    // keeps the name plain.
+    const QByteArray where =
+        QCryptographicHash::hash((display + QLatin1Char('\n') + session).toUtf8(),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .left(12);
+    const QString name =
+        QStringLiteral("pelorix-%1-%2.sock").arg(::getuid()).arg(QString::fromLatin1(where));
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) return QDir(runtime).filePath(name);
     return name;
 }
@@ -107,7 +124,7 @@ bool forward(const QString& server, const QList<QUrl>& urls, int timeoutMs) {
     return true;
 }
 
-QLocalServer* listen(const QString& server, AppDelegate* delegate, std::function<void()> raise,
+QLocalServer* listen(const QString& server, FileOpenHandler* handler, std::function<void()> raise,
                      QObject* parent) {
     auto* local = new QLocalServer(parent);
     local->setSocketOptions(QLocalServer::UserAccessOption);
@@ -119,10 +136,10 @@ QLocalServer* listen(const QString& server, AppDelegate* delegate, std::function
             return nullptr;
         }
     }
-    QObject::connect(local, &QLocalServer::newConnection, local, [local, delegate, raise] {
+    QObject::connect(local, &QLocalServer::newConnection, local, [local, handler, raise] {
         while (QLocalSocket* socket = local->nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, delegate, raise] {
+            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, handler, raise] {
                 if (socket->bytesAvailable() > kMaxRequest) {
                     socket->abort();
                     return;
@@ -136,7 +153,7 @@ QLocalServer* listen(const QString& server, AppDelegate* delegate, std::function
                     const QUrl url = QUrl::fromEncoded(line);
                     if (url.isLocalFile()) urls << url;
                 }
-                delegate->openFiles(urls);
+                handler->openFiles(urls, true);
                 if (raise) raise();
                 socket->disconnectFromServer();
             });
@@ -147,12 +164,24 @@ QLocalServer* listen(const QString& server, AppDelegate* delegate, std::function
 
 }  // namespace instance
 
+void installTranslations() {
+    static QTranslator* translator = nullptr;
+    if (translator) return;
+    translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QLocale(), QStringLiteral("pelorix"), QStringLiteral("_"),
+                         QStringLiteral(":/i18n")) ||
+        translator->load(QStringLiteral(":/i18n/pelorix_en.qm"))) {
+        QCoreApplication::installTranslator(translator);
+    }
+}
+
 int runApp(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("PELORIX"));
     QCoreApplication::setApplicationName(QStringLiteral("PELORIX"));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.pelorix.Pelorix"));
     ensureResources();
+    installTranslations();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pelorix.png")));
 
     const QList<QUrl> urls =
@@ -161,23 +190,23 @@ int runApp(int argc, char** argv) {
     // One window per user: a later launch hands its files over and leaves.
     if (instance::forward(server, urls)) return 0;
 
-    AppDelegate delegate;
-    app.installEventFilter(&delegate);
+    FileOpenHandler handler;
+    app.installEventFilter(&handler);
     Model model;
     MainWindow window(model);
     instance::listen(
-        server, &delegate,
+        server, &handler,
         [&window] {
             window.showNormal();
             window.raise();
             window.activateWindow();
         },
         &app);
-    delegate.openFiles(urls);
+    handler.openFiles(urls);
     window.show();
-    AppDelegate::setModel(&model);
+    FileOpenHandler::setModel(&model);
     const int code = QApplication::exec();
-    AppDelegate::setModel(nullptr);
+    FileOpenHandler::setModel(nullptr);
     return code;
 }
 

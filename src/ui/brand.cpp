@@ -89,7 +89,7 @@ QColor primary(const QPalette& palette) {
 }
 
 QColor secondary(const QPalette& palette) {
-    // Like the platform's secondary label: the text colour, half transparent.
+    // The text colour, half transparent: quieter than the primary text, still readable.
     QColor c = palette.color(QPalette::Active, QPalette::WindowText);
     c.setAlphaF(isDarkPalette(palette) ? 0.55F : 0.5F);
     return c;
@@ -99,25 +99,26 @@ QColor red(bool dark) {
     return dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xE0, 0x30, 0x26);
 }
 
+QColor orange(bool dark) {
+    return dark ? QColor(0xFF, 0xA6, 0x3D) : QColor(0xB8, 0x5C, 0x00);
+}
+
 QColor green(bool dark) {
     return dark ? QColor(0x30, 0xD1, 0x58) : QColor(0x1F, 0xA8, 0x45);
 }
 
-QFont font(TextStyle style, QFont base) {
-    // The named styles relative to the body size, as the reference desktop sizes them
-    // (body 13, title 3 15, callout 12, caption 10).
-    const qreal body = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
-    switch (style) {
-        case TextStyle::body:
+QFont font(FontRole role, QFont base) {
+    const qreal general = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
+    switch (role) {
+        case FontRole::title:
+            base.setPointSizeF(general * 1.15);
+            base.setWeight(QFont::DemiBold);
             break;
-        case TextStyle::title3:
-            base.setPointSizeF(body * 15.0 / 13.0);
+        case FontRole::small:
+            base.setPointSizeF(general * 0.92);
             break;
-        case TextStyle::callout:
-            base.setPointSizeF(body * 12.0 / 13.0);
-            break;
-        case TextStyle::caption:
-            base.setPointSizeF(body * 10.0 / 13.0);
+        case FontRole::smallest:
+            base.setPointSizeF(std::max(general * 0.8, 7.0));
             break;
     }
     return base;

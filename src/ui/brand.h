@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The house look: three brand colours with a dark and a light value each, the platform colours
-// the window uses beside them, the named text styles, and the brand mark image.
+// The house look: three brand colours with a dark and a light value each, the palette colours
+// the window uses beside them, the font roles, and the brand mark image.
 
 #include <QColor>
 #include <QFont>
@@ -28,8 +28,6 @@ class Brand {
         constexpr Color(std::uint32_t dark, std::uint32_t light) : dark_(dark), light_(light) {}
         QColor resolve(bool dark) const;
         QColor resolve(const QPalette& palette) const { return resolve(isDarkPalette(palette)); }
-        std::uint32_t dark() const { return dark_; }
-        std::uint32_t light() const { return light_; }
 
       private:
         std::uint32_t dark_;
@@ -54,15 +52,19 @@ class Brand {
 // asked for). Safe to call more than once.
 void ensureResources();
 
-// Platform label and system colours, resolved for an appearance.
+// Text and signal colours, resolved for an appearance.
 namespace look {
 QColor primary(const QPalette& palette);
 QColor secondary(const QPalette& palette);
 QColor red(bool dark);
+QColor orange(bool dark);  // a code about to be replaced, a name that does not fit the content
 QColor green(bool dark);
 
-enum class TextStyle { body, title3, callout, caption };
-QFont font(TextStyle style, QFont base = {});
+// Font roles relative to the widget's general font, in the manner of QFontDatabase's system
+// fonts: a title, the small text of footers and explanations, and the smallest readable text
+// of hints.
+enum class FontRole { title, small, smallest };
+QFont font(FontRole role, QFont base = {});
 QFont monospaced(QFont base = {});
 }  // namespace look
 

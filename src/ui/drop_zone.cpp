@@ -5,6 +5,8 @@
 #include "ui/symbols.h"
 #include "ui/widgets.h"
 
+#include "core/formats/extensions.h"
+
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -30,29 +32,25 @@ DropZone::DropZone(QWidget* parent) : QWidget(parent) {
     symbol_->setAlignment(Qt::AlignCenter);
     column->addWidget(symbol_, 0, Qt::AlignHCenter);
 
-    title_ = new QLabel(QStringLiteral("Drop audio files or folders here"), this);
-    QFont titleFont = look::font(look::TextStyle::title3, font());
-    titleFont.setWeight(QFont::DemiBold);
-    title_->setFont(titleFont);
+    title_ = new QLabel(tr("Drop audio files or folders here"), this);
+    title_->setFont(look::font(look::FontRole::title, font()));
     column->addWidget(title_, 0, Qt::AlignHCenter);
 
-    formats_ =
-        new QLabel(QStringLiteral("WAV \u00B7 AIFF \u00B7 MP3 \u00B7 FLAC \u00B7 M4A"), this);
-    formats_->setFont(look::font(look::TextStyle::callout, font()));
+    formats_ = new QLabel(QString::fromStdString(formats::labels(" \u00B7 ")), this);
+    formats_->setFont(look::font(look::FontRole::small, font()));
     column->addWidget(formats_, 0, Qt::AlignHCenter);
 
     blurb_ = new QLabel(
-        QStringLiteral(
-            "PELORIX writes an ISRC code into the files' metadata without touching the audio."),
+        tr("PELORIX writes an ISRC code into the files' metadata without touching the audio."),
         this);
-    blurb_->setFont(look::font(look::TextStyle::callout, font()));
+    blurb_->setFont(look::font(look::FontRole::small, font()));
     blurb_->setAlignment(Qt::AlignCenter);
     blurb_->setWordWrap(true);
     // Wrapped within 420; a fixed width lets the layout work out the wrapped height.
     blurb_->setFixedWidth(420);
     column->addWidget(blurb_, 0, Qt::AlignHCenter);
 
-    addButton_ = new QPushButton(QStringLiteral("Add Files\u2026"), this);
+    addButton_ = new QPushButton(tr("Add Files\u2026"), this);
     addButton_->setCursor(Qt::PointingHandCursor);
     column->addSpacing(4);
     column->addWidget(addButton_, 0, Qt::AlignHCenter);
@@ -61,7 +59,7 @@ DropZone::DropZone(QWidget* parent) : QWidget(parent) {
 }
 
 void DropZone::applyLook(const QColor& accent, const QColor& secondary, bool dark) {
-    // 44 points at light weight on the reference desktop; scaled with the body font.
+    // 44 pixels at light weight for a 13-pixel general font; scaled with it.
     const int size = int(std::lround(44.0 * bodyPixelSize(this) / 13.0));
     symbol_->setPixmap(
         symbols::pixmap(QStringLiteral("tag"), accent, size, devicePixelRatioF(), 0.6));

@@ -87,6 +87,7 @@ QWidget* NewCodeDelegate::createEditor(QWidget* parent, const QStyleOptionViewIt
     Model* model = &table_.model();
     // Every keystroke goes to the model as the whole text; Return tidies it. Focus changes do
     // nothing, so leaving the field keeps the text as typed.
+    model->beginTyping(id);
     connect(edit, &QLineEdit::textEdited, model,
             [model, id](const QString& text) { model->setPending(id, text); });
     connect(edit, &QLineEdit::returnPressed, model, [model, id] { model->commitFormat(id); });
@@ -133,7 +134,9 @@ void NewCodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     QColor color = cellTextColor(opt, index);
     if (text.isEmpty()) {
         text = index.data(FileTableModel::PlaceholderRole).toString();
-        color = look::secondary(opt.palette);
+        // On a selected row the placeholder takes the selection's text colour, dimmed.
+        color = (opt.state & QStyle::State_Selected) ? opt.palette.color(QPalette::HighlightedText)
+                                                     : look::secondary(opt.palette);
         color.setAlphaF(color.alphaF() * 0.7F);
     } else if (!(index.flags() & Qt::ItemIsEditable)) {
         // While a batch runs the field is disabled.
@@ -213,12 +216,18 @@ FileTable::FileTable(FileTableModel& table, QWidget* parent)
     setItemDelegateForColumn(FileTableModel::statusColumn, statusDelegate_);
     setSelectionBehavior(SelectRows);
     setSelectionMode(ExtendedSelection);
-    setSortingEnabled(false);
+    // A header click sorts the Model's list; it starts in folder-then-name order.
+    horizontalHeader()->setSortIndicator(FileTableModel::fileColumn, Qt::AscendingOrder);
+    setSortingEnabled(true);
+    // Tab moves on to the window's buttons instead of from cell to cell.
+    setTabKeyNavigation(false);
     setWordWrap(false);
     setTextElideMode(Qt::ElideMiddle);
     setShowGrid(false);
     setAlternatingRowColors(true);
-    setEditTriggers(AllEditTriggers);
+    // Not on a click of the selected cell: its editing would begin only after the double-click
+    // interval, and keys typed before that went elsewhere.
+    setEditTriggers(EditTriggers(AllEditTriggers) & ~EditTriggers(SelectedClicked));
     setFrameShape(QFrame::NoFrame);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setVerticalScrollMode(ScrollPerPixel);
@@ -233,12 +242,14 @@ FileTable::FileTable(FileTableModel& table, QWidget* parent)
     header->setMinimumSectionSize(kMinimumWidths[FileTableModel::formatColumn]);
     for (int c = 0; c < FileTableModel::columnCount_; ++c)
         header->resizeSection(c, kIdealWidths[c]);
-    header->setSectionResizeMode(FileTableModel::formatColumn, QHeaderView::Fixed);
-    header->setStretchLastSection(true);
+    // The file names take the spare width.
+    header->setSectionResizeMode(FileTableModel::fileColumn, QHeaderView::Stretch);
+    header->setStretchLastSection(false);
+    fitHeaders();
     // QHeaderView knows one minimum for all sections; hold each column to its own.
     connect(header, &QHeaderView::sectionResized, this, [this, header](int col, int, int size) {
-        if (col >= 0 && col < FileTableModel::columnCount_ && size < kMinimumWidths[col]) {
-            header->resizeSection(col, kMinimumWidths[col]);
+        if (col >= 0 && col < FileTableModel::columnCount_ && size < minimumWidths_[col]) {
+            header->resizeSection(col, minimumWidths_[col]);
             return;
         }
         if (col == FileTableModel::statusColumn) fitRows(0, table_.rowCount() - 1);
@@ -290,8 +301,73 @@ void FileTable::closeCodeEditor() {
 
 void FileTable::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         verticalHeader()->setDefaultSectionSize(std::max(24, fontMetrics().height() + 10));
+        fitHeaders();
+    }
+}
+
+void FileTable::fitHeaders() {
+    // Each column at least as wide as its header's text with the sort indicator beside it.
+    QHeaderView* header = horizontalHeader();
+    const QFontMetrics fm(header->font());
+    for (int c = 0; c < FileTableModel::columnCount_; ++c) {
+        const QString title = table_.headerData(c, Qt::Horizontal).toString();
+        minimumWidths_[c] = std::max(kMinimumWidths[c], fm.horizontalAdvance(title) + 36);
+        if (header->sectionSize(c) < minimumWidths_[c]) header->resizeSection(c, minimumWidths_[c]);
+    }
+    header->setMinimumSectionSize(
+        *std::min_element(std::begin(minimumWidths_), std::end(minimumWidths_)));
+}
+
+void FileTable::keyboardSearch(const QString& search) {
+    if (currentIndex().column() == FileTableModel::newColumn) return;
+    QTableView::keyboardSearch(search);
+}
+
+void FileTable::keyPressEvent(QKeyEvent* event) {
+    const QModelIndex current = currentIndex();
+    const bool plain =
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (state() != EditingState && plain && current.isValid()) {
+        if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace)) {
+            QList<QPair<QUuid, QString>> texts;
+            for (const QModelIndex& index : selectionModel()->selectedRows())
+                texts.append({table_.idAt(index.row()), QString()});
+            if (!table_.model().busy()) table_.model().setPendings(texts);
+            event->accept();
+            return;
+        }
+        const QString text = event->text();
+        if (current.column() == FileTableModel::newColumn && !text.isEmpty() &&
+            text.at(0).isPrint()) {
+            // The key starts this row's field and is its first character.
+            if (edit(current, AnyKeyPressed, event)) {
+                event->accept();
+                return;
+            }
+            if (QLineEdit* editor = codeDelegate_->openEditor()) {
+                QApplication::sendEvent(editor, event);
+                return;
+            }
+        }
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void FileTable::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    const bool code = editor == codeDelegate_->openEditor();
+    const QModelIndex at = currentIndex();
+    if (code && hint == QAbstractItemDelegate::RevertModelCache) table_.model().revertTyping();
+    QTableView::closeEditor(editor, code && hint == QAbstractItemDelegate::SubmitModelCache
+                                        ? QAbstractItemDelegate::NoHint
+                                        : hint);
+    if (code && hint == QAbstractItemDelegate::SubmitModelCache &&
+        at.row() + 1 < table_.rowCount()) {
+        const QModelIndex next = table_.index(at.row() + 1, FileTableModel::newColumn);
+        selectionModel()->setCurrentIndex(
+            next, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
 }
 
 void FileTable::pushSelectionToModel() {

@@ -2,7 +2,8 @@
 #pragma once
 // The file table: a QTableView over FileTableModel with the editable "New ISRC" field, the
 // status cell (symbol, colour, two-line failures, a spinner while writing), column widths with
-// per-column minimums, and a selection bound both ways to Model::selection.
+// per-column minimums (never narrower than a header's text), sorting by a header click, and a
+// selection bound both ways to Model::selection.
 
 #include "ui/file_table_model.h"
 
@@ -70,7 +71,7 @@ class FileTable : public QTableView {
     explicit FileTable(FileTableModel& table, QWidget* parent = nullptr);
 
     static constexpr int kMinimumWidths[] = {160, 52, 130, 150, 150};
-    static constexpr int kIdealWidths[] = {260, 52, 150, 170, 150};
+    static constexpr int kIdealWidths[] = {260, 60, 150, 170, 220};
 
     FileTableModel& tableModel() const { return table_; }
     NewCodeDelegate* codeDelegate() const { return codeDelegate_; }
@@ -84,18 +85,26 @@ class FileTable : public QTableView {
 
   protected:
     void changeEvent(QEvent* event) override;
+    // A printable key over the New ISRC column always edits the current row's field; Delete
+    // clears the New ISRC of the selected rows.
+    void keyPressEvent(QKeyEvent* event) override;
+    // Type-ahead search jumps between rows; it never runs from the New ISRC column.
+    void keyboardSearch(const QString& search) override;
+    // Return moves on to the next row; Escape puts the field back as it was.
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
   private:
     void pushSelectionToModel();
     void pullSelectionFromModel();
     void fitRows(int first, int last);
-    void updateSpinner();
+    void fitHeaders();
 
     FileTableModel& table_;
     NewCodeDelegate* codeDelegate_;
     StatusDelegate* statusDelegate_;
     QTimer spinner_;
     int phase_ = 0;
+    int minimumWidths_[FileTableModel::columnCount_] = {};
     bool syncing_ = false;
     bool restructuring_ = false;
 };

@@ -12,20 +12,46 @@ namespace pelorix::ui {
 
 namespace {
 const QString kDash = QStringLiteral("\u2014");
+
+QString formatted(const QString& code) {
+    const auto isrc = ISRC::parse(code.toStdString());
+    return isrc ? QString::fromStdString(isrc->formatted()) : code;
 }
+}  // namespace
 
 FileTableModel::FileTableModel(Model& model, QObject* parent)
     : QAbstractTableModel(parent), model_(model), palette_(QGuiApplication::palette()) {
     dark_ = isDarkPalette(palette_);
-    connect(&model_, &Model::itemAboutToBeInserted, this, [this](int row) {
+    connect(&model_, &Model::itemsAboutToBeInserted, this, [this](int first, int last) {
         restructuring_ = true;
-        beginInsertRows({}, row, row);
+        beginInsertRows({}, first, last);
     });
-    connect(&model_, &Model::itemInserted, this, [this](int row) {
-        // A new row normally has no code typed yet and then changes neither the duplicates
+    connect(&model_, &Model::itemsInserted, this, [this](int first, int last) {
+        // New rows normally have no code typed yet and then change neither the duplicates
         // nor the ready count.
-        if (!model_.items()[row].pending.isEmpty()) markCodesChanged();
+        for (int row = first; row <= last; ++row) {
+            if (!model_.items()[row].pending.isEmpty()) markCodesChanged();
+        }
+        namesValid_ = false;
         endInsertRows();
+        restructuring_ = false;
+    });
+    connect(&model_, &Model::itemsAboutToBeReordered, this, [this] {
+        restructuring_ = true;
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        reordering_ = persistentIndexList();
+        reorderingIds_.clear();
+        for (const QModelIndex& index : reordering_) reorderingIds_ << idAt(index.row());
+    });
+    connect(&model_, &Model::itemsReordered, this, [this] {
+        QHash<QUuid, int> rows;
+        for (int row = 0; row < rowCount(); ++row) rows.insert(idAt(row), row);
+        QModelIndexList to;
+        for (qsizetype i = 0; i < reordering_.size(); ++i)
+            to << index(rows.value(reorderingIds_[i]), reordering_[i].column());
+        changePersistentIndexList(reordering_, to);
+        reordering_.clear();
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
         restructuring_ = false;
     });
     connect(&model_, &Model::itemsAboutToBeRemoved, this, [this](int first, int last) {
@@ -34,6 +60,7 @@ FileTableModel::FileTableModel(Model& model, QObject* parent)
     });
     connect(&model_, &Model::itemsRemoved, this, [this](int, int) {
         markCodesChanged();
+        namesValid_ = false;
         endRemoveRows();
         restructuring_ = false;
     });
@@ -79,13 +106,51 @@ const QSet<QString>& FileTableModel::dups() const {
 int FileTableModel::readyCount() const {
     if (!readyValid_) {
         const QSet<QString>& dupSet = dups();
-        readyCount_ = int(std::count_if(
-            model_.items().begin(), model_.items().end(), [&dupSet](const Model::Item& item) {
-                return Model::readiness(item, dupSet) == Model::Readiness::ready;
-            }));
+        readyCount_ = 0;
+        replaceCount_ = 0;
+        for (const Model::Item& item : model_.items()) {
+            const auto r = Model::readiness(item, dupSet);
+            readyCount_ += r == Model::Readiness::ready;
+            replaceCount_ += r == Model::Readiness::replaces;
+        }
         readyValid_ = true;
     }
     return readyCount_;
+}
+
+int FileTableModel::replaceCount() const {
+    readyCount();
+    return replaceCount_;
+}
+
+QString FileTableModel::displayName(int row) const {
+    const auto& items = model_.items();
+    if (!namesValid_) {
+        nameCounts_.clear();
+        for (const Model::Item& item : items) ++nameCounts_[item.fileName()];
+        namesValid_ = true;
+    }
+    const Model::Item& item = items[row];
+    if (nameCounts_.value(item.fileName()) < 2) return item.fileName();
+    // Folders are put in front, nearest first, until no other row with the same name ends the
+    // same way.
+    const QStringList parts = item.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (qsizetype n = 2; n <= parts.size(); ++n) {
+        const QString tail = parts.mid(parts.size() - n).join(QLatin1Char('/'));
+        const bool unique = std::none_of(items.begin(), items.end(), [&](const Model::Item& o) {
+            return o.id != item.id && o.fileName() == item.fileName() &&
+                   (o.path() == tail || o.path().endsWith(QLatin1Char('/') + tail));
+        });
+        if (unique) return tail;
+    }
+    return item.path();
+}
+
+void FileTableModel::sort(int column, Qt::SortOrder order) {
+    static const Model::SortKey keys[] = {Model::SortKey::location, Model::SortKey::format,
+                                          Model::SortKey::current, Model::SortKey::pending,
+                                          Model::SortKey::status};
+    if (column >= 0 && column < columnCount_) model_.sort(keys[column], order);
 }
 
 void FileTableModel::markCodesChanged() {
@@ -110,31 +175,34 @@ FileTableModel::StatusLook FileTableModel::statusLook(const Model::Item& item,
     using Kind = Model::Status::Kind;
     switch (item.status.kind) {
         case Kind::done:
-            return {item.status.text, QStringLiteral("checkmark.circle.fill"), look::green(dark_)};
+            return {item.status.text, QStringLiteral("status-done"), look::green(dark_)};
         case Kind::failed:
-            return {item.status.text, QStringLiteral("exclamationmark.triangle.fill"),
-                    look::red(dark_)};
+            return {item.status.text, QStringLiteral("dialog-warning"), look::red(dark_)};
         case Kind::writing:
-            return {QStringLiteral("Writing\u2026"), QString(), QColor()};
+            return {tr("Writing\u2026"), QString(), QColor()};
         case Kind::idle:
             break;
     }
     switch (Model::readiness(item, dupSet)) {
         case Model::Readiness::empty:
-            return {item.current ? QStringLiteral("Has ISRC") : QStringLiteral("No ISRC"),
-                    QString(), look::secondary(palette_)};
+            return {item.current ? tr("Has ISRC") : tr("No ISRC"), QString(),
+                    look::secondary(palette_)};
         case Model::Readiness::ready:
-            return {QStringLiteral("Ready"), QStringLiteral("circle.dotted"),
-                    Brand::accent().resolve(dark_)};
+            return {tr("Ready"), QStringLiteral("status-ready"), Brand::accent().resolve(dark_)};
+        case Model::Readiness::replaces:
+            return {tr("Replaces %1").arg(formatted(*item.current)),
+                    QStringLiteral("status-replaces"), look::orange(dark_)};
         case Model::Readiness::upToDate:
-            return {QStringLiteral("Up to date"), QStringLiteral("checkmark.circle"),
+            return {tr("Up to date"), QStringLiteral("status-up-to-date"),
                     look::secondary(palette_)};
         case Model::Readiness::invalid:
-            return {QStringLiteral("Not a valid ISRC"), QStringLiteral("exclamationmark.circle"),
-                    look::red(dark_)};
+            return {tr("Not a valid ISRC"), QStringLiteral("status-invalid"), look::red(dark_)};
         case Model::Readiness::duplicate:
-            return {QStringLiteral("Used twice in this list"),
-                    QStringLiteral("exclamationmark.circle"), look::red(dark_)};
+            return {tr("Used twice in this list"), QStringLiteral("status-invalid"),
+                    look::red(dark_)};
+        case Model::Readiness::unreadable:
+            return {tr("Cannot read this file"), QStringLiteral("dialog-warning"),
+                    look::red(dark_)};
     }
     return {};
 }
@@ -152,12 +220,19 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const {
 
     switch (index.column()) {
         case fileColumn:
-            if (role == Qt::DisplayRole) return item.fileName();
+            if (role == Qt::DisplayRole) return displayName(index.row());
             if (role == Qt::ToolTipRole) return item.path();
             break;
         case formatColumn:
-            if (role == Qt::DisplayRole) return item.format;
-            if (role == Qt::ForegroundRole) return look::secondary(palette_);
+            // A content that does not match the name's extension is pointed out.
+            if (role == Qt::DisplayRole)
+                return item.named.isEmpty() ? item.format
+                                            : tr("%1 (not %2)").arg(item.format, item.named);
+            if (role == Qt::ToolTipRole && !item.named.isEmpty())
+                return tr("The file holds %1 audio, though its name says %2.")
+                    .arg(item.format, item.named);
+            if (role == Qt::ForegroundRole)
+                return item.named.isEmpty() ? look::secondary(palette_) : look::orange(dark_);
             break;
         case currentColumn:
             if (role == Qt::DisplayRole)
@@ -168,12 +243,13 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const {
             break;
         case newColumn:
             if (role == Qt::DisplayRole || role == Qt::EditRole) return item.pending;
-            if (role == PlaceholderRole) return QStringLiteral("CC-XXX-YY-NNNNN");
+            if (role == PlaceholderRole) return tr("CC-XXX-YY-NNNNN");
             if (role == Qt::FontRole) return look::monospaced(QGuiApplication::font());
             if (role == Qt::ForegroundRole) {
                 const auto r = Model::readiness(item, dups());
                 if (r == Model::Readiness::invalid || r == Model::Readiness::duplicate)
                     return look::red(dark_);
+                if (r == Model::Readiness::replaces) return look::orange(dark_);
                 return look::primary(palette_);
             }
             break;
@@ -184,6 +260,7 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const {
             if (role == StatusKindRole) return int(item.status.kind);
             if (role == Qt::ToolTipRole) {
                 if (item.status.kind == Model::Status::Kind::failed) return item.status.text;
+                if (!item.readError.isEmpty()) return item.readError;
                 break;
             }
             const StatusLook look = statusLook(item, dups());
@@ -202,15 +279,15 @@ QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, in
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
     switch (section) {
         case fileColumn:
-            return QStringLiteral("File");
+            return tr("File");
         case formatColumn:
-            return QStringLiteral("Format");
+            return tr("Format");
         case currentColumn:
-            return QStringLiteral("Current ISRC");
+            return tr("Current ISRC");
         case newColumn:
-            return QStringLiteral("New ISRC");
+            return tr("New ISRC");
         case statusColumn:
-            return QStringLiteral("Status");
+            return tr("Status");
         default:
             return {};
     }
@@ -219,7 +296,9 @@ QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, in
 Qt::ItemFlags FileTableModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
-    if (index.column() == newColumn && !model_.busy()) f |= Qt::ItemIsEditable;
+    if (index.column() == newColumn && !model_.busy() &&
+        model_.items()[index.row()].readError.isEmpty())
+        f |= Qt::ItemIsEditable;
     return f;
 }
 

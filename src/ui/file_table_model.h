@@ -2,12 +2,15 @@
 #pragma once
 // Table adapter over the work list: five columns, one row per item in list order. It reads the
 // Model only (no file I/O) and turns its row signals into Qt's model notifications. Cell
-// colours depend on the appearance, so the window hands in its palette.
+// colours depend on the appearance, so the window hands in its palette. Sorting by a column
+// reorders the Model's list, so what a sequence numbers is the order on screen.
 
 #include "ui/model.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QPalette>
+#include <QPersistentModelIndex>
 #include <QSet>
 #include <QString>
 
@@ -22,7 +25,7 @@ class FileTableModel : public QAbstractTableModel {
     enum Column { fileColumn, formatColumn, currentColumn, newColumn, statusColumn, columnCount_ };
     enum Role {
         IdRole = Qt::UserRole + 1,  // QUuid of the row's item
-        SymbolRole,                 // status cell: symbol image name, empty for none
+        SymbolRole,                 // status cell: symbol name (ui/symbols.h), empty for none
         StatusKindRole,             // status cell: int(Model::Status::Kind)
         ReadinessRole,              // int(Model::Readiness) of the row
         PlaceholderRole,            // "New ISRC": text shown while the field is empty
@@ -39,12 +42,18 @@ class FileTableModel : public QAbstractTableModel {
     // Editing "New ISRC" stores the text as typed; the field's own delegate calls setPending
     // on every keystroke, this is for generic editors.
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     Model& model() const { return model_; }
     QUuid idAt(int row) const;
     // Model::readyCount, kept between changes: a folder of thousands of files arrives one row
     // at a time, and counting afresh for every row would make adding quadratic.
     int readyCount() const;
+    // The same for rows whose write would replace another code.
+    int replaceCount() const;
+    // The File column's text: the file name, with as many of its folders in front as it takes
+    // to tell rows with the same name apart.
+    QString displayName(int row) const;
     void setPalette(const QPalette& palette);
     // True between the begin and end of a row insertion or removal: a view's selection moves
     // then, and must not be written back to the model half-way.
@@ -74,7 +83,12 @@ class FileTableModel : public QAbstractTableModel {
     std::optional<QSet<QString>> dupsBefore_;  // the set before the pending changes
     bool codesChanged_ = false;
     mutable int readyCount_ = 0;
+    mutable int replaceCount_ = 0;
     mutable bool readyValid_ = false;
+    mutable QHash<QString, int> nameCounts_;  // file name -> rows with it
+    mutable bool namesValid_ = false;
+    QModelIndexList reordering_;
+    QList<QUuid> reorderingIds_;
     bool restructuring_ = false;
 };
 

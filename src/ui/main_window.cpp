@@ -5,12 +5,17 @@
 #include "ui/drop_zone.h"
 #include "ui/file_table.h"
 #include "ui/file_table_model.h"
-#include "ui/sequence_sheet.h"
+#include "ui/sequence_dialog.h"
 #include "ui/symbols.h"
 #include "ui/widgets.h"
 
+#include "core/formats/extensions.h"
+#include "core/isrc.h"
+
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -19,7 +24,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -45,14 +52,14 @@ void setTextColor(QWidget* w, const QColor& c, QPalette::ColorRole role = QPalet
 }  // namespace
 
 QString MainWindow::summaryText(int count) {
-    if (count == 0) return QStringLiteral("No files");
-    return QStringLiteral("%1 file%2").arg(count).arg(count == 1 ? "" : "s");
+    if (count == 0) return tr("No files");
+    return tr("%n file(s)", "", count);
 }
 
-QString MainWindow::writeButtonTitle(bool busy, int readyCount) {
-    if (busy) return QStringLiteral("Writing\u2026");
-    if (readyCount >= 1) return QStringLiteral("Write ISRC (%1)").arg(readyCount);
-    return QStringLiteral("Write ISRC");
+QString MainWindow::writeButtonTitle(bool busy, int writableCount) {
+    if (busy) return tr("Writing\u2026");
+    if (writableCount >= 1) return tr("Write ISRC (%1)").arg(writableCount);
+    return tr("Write ISRC");
 }
 
 MainWindow::MainWindow(Model& model, PlatformServices services, QStringList markLocations,
@@ -65,15 +72,6 @@ MainWindow::MainWindow(Model& model, PlatformServices services, QStringList mark
     setWindowTitle(QStringLiteral("PELORIX"));
     setObjectName(QStringLiteral("main"));
     setAcceptDrops(true);
-
-    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
-    addFilesAction_ = fileMenu->addAction(QStringLiteral("Add Files\u2026"));
-    addFilesAction_->setShortcut(QKeySequence::Open);
-    connect(addFilesAction_, &QAction::triggered, this, &MainWindow::addFilesCommand);
-    fileMenu->addSeparator();
-    QAction* quit = fileMenu->addAction(QStringLiteral("Quit"));
-    quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, this, &QWidget::close);
 
     auto* central = new QWidget(this);
     central->setMinimumSize(820, 480);
@@ -100,7 +98,8 @@ MainWindow::MainWindow(Model& model, PlatformServices services, QStringList mark
     highlight_->raise();
     central->installEventFilter(this);
 
-    connect(dropZone_, &DropZone::addFilesClicked, this, &MainWindow::openPanel);
+    buildMenus();
+    connect(dropZone_, &DropZone::addFilesClicked, this, &MainWindow::addFiles);
     connect(table_, &FileTable::contextMenuWanted, this,
             [this](const QSet<QUuid>& ids, const QPoint& at) { contextMenu(ids)->popup(at); });
 
@@ -108,6 +107,17 @@ MainWindow::MainWindow(Model& model, PlatformServices services, QStringList mark
     connect(&model_, &Model::selectionChanged, this, &MainWindow::refresh);
     connect(&model_, &Model::busyChanged, this, &MainWindow::refresh);
     connect(&model_, &Model::noticeChanged, this, &MainWindow::refreshNotice);
+    connect(&model_, &Model::progressChanged, this, &MainWindow::refreshProgress);
+    connect(&model_, &Model::historyChanged, this, &MainWindow::refresh);
+    connect(&model_, &Model::busyChanged, this, [this](bool busy) {
+        if (busy || !closeAfterWrite_) return;
+        closeAfterWrite_ = false;
+        // Closed once everything asked for is in the files; failures keep the window open.
+        if (tableModel_->readyCount() + tableModel_->replaceCount() == 0) {
+            closeConfirmed_ = true;
+            close();
+        }
+    });
     connect(&model_, &Model::backupChanged, this, [this](bool on) {
         if (backup_->isChecked() != on) backup_->setChecked(on);
     });
@@ -117,9 +127,57 @@ MainWindow::MainWindow(Model& model, PlatformServices services, QStringList mark
     applyLook();
     refresh();
     refreshNotice();
+    refreshProgress();
 }
 
 MainWindow::~MainWindow() = default;
+
+QAction* MainWindow::action(const QString& name) const {
+    return actions_.value(name);
+}
+
+void MainWindow::buildMenus() {
+    auto add = [this](QMenu* menu, const QString& name, const QString& text, QKeySequence keys,
+                      auto slot) {
+        QAction* a = menu->addAction(text);
+        a->setShortcut(keys);
+        a->setShortcutContext(Qt::WindowShortcut);
+        connect(a, &QAction::triggered, this, slot);
+        actions_.insert(name, a);
+        return a;
+    };
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    addFilesAction_ = add(file, QStringLiteral("add"), tr("&Add Files\u2026"), QKeySequence::Open,
+                          [this] { addFilesCommand(); });
+    add(file, QStringLiteral("reload"), tr("&Reload"), QKeySequence::Refresh,
+        [this] { model_.reload(); });
+    file->addSeparator();
+    add(file, QStringLiteral("sequence"), tr("&Sequence\u2026"), QKeySequence(tr("Ctrl+Shift+N")),
+        [this] { showSequenceDialog(); });
+    add(file, QStringLiteral("removeISRC"), tr("Remove IS&RC\u2026"),
+        QKeySequence(tr("Ctrl+Shift+Del")), [this] { confirmRemoval(); });
+    file->addSeparator();
+    add(file, QStringLiteral("quit"), tr("&Quit"), QKeySequence::Quit, [this] { close(); });
+
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    add(edit, QStringLiteral("undo"), tr("&Undo"), QKeySequence::Undo, [this] { model_.undo(); });
+    add(edit, QStringLiteral("redo"), tr("&Redo"), QKeySequence(tr("Ctrl+Shift+Z")),
+        [this] { model_.redo(); });
+    edit->addSeparator();
+    add(edit, QStringLiteral("cut"), tr("Cu&t"), QKeySequence::Cut, [this] {
+        QGuiApplication::clipboard()->setText(copyText());
+        clearNewCodes(model_.selection());
+    });
+    add(edit, QStringLiteral("copy"), tr("&Copy"), QKeySequence::Copy,
+        [this] { QGuiApplication::clipboard()->setText(copyText()); });
+    add(edit, QStringLiteral("paste"), tr("&Paste"), QKeySequence::Paste,
+        [this] { pasteText(QGuiApplication::clipboard()->text()); });
+    add(edit, QStringLiteral("delete"), tr("&Delete New ISRC"), QKeySequence::Delete,
+        [this] { clearNewCodes(model_.selection()); });
+    edit->addSeparator();
+    add(edit, QStringLiteral("selectAll"), tr("Select &All"), QKeySequence::SelectAll,
+        [this] { table_->selectAll(); });
+}
 
 QWidget* MainWindow::buildHeader() {
     auto* header = new QWidget(this);
@@ -137,23 +195,23 @@ QWidget* MainWindow::buildHeader() {
     titleBlock->setContentsMargins(0, 0, 0, 0);
     title_ = new BrandTitle(header);
     titleBlock->addWidget(title_, 0, Qt::AlignLeft);
-    tagline_ = new QLabel(QStringLiteral("RARO DODA ZIDIRO"), header);
+    tagline_ = new QLabel(QStringLiteral("RARO DODA ZIDIRO"), header);  // the brand's, untranslated
     titleBlock->addWidget(tagline_, 0, Qt::AlignLeft);
     row->addLayout(titleBlock);
     row->addStretch(1);
 
     auto button = [header, row](const QString& title) {
         auto* b = new QPushButton(title, header);
-        b->setFocusPolicy(Qt::TabFocus);
+        b->setFocusPolicy(Qt::StrongFocus);
         row->addWidget(b);
         return b;
     };
-    addButton_ = button(QStringLiteral("Add Files\u2026"));
-    sequenceButton_ = button(QStringLiteral("Sequence\u2026"));
-    removeButton_ = button(QStringLiteral("Remove ISRC"));
-    clearButton_ = button(QStringLiteral("Clear"));
-    connect(addButton_, &QPushButton::clicked, this, &MainWindow::openPanel);
-    connect(sequenceButton_, &QPushButton::clicked, this, &MainWindow::showSequenceSheet);
+    addButton_ = button(tr("Add Files\u2026"));
+    sequenceButton_ = button(tr("Sequence\u2026"));
+    removeButton_ = button(tr("Remove ISRC"));
+    clearButton_ = button(tr("Clear"));
+    connect(addButton_, &QPushButton::clicked, this, &MainWindow::addFiles);
+    connect(sequenceButton_, &QPushButton::clicked, this, &MainWindow::showSequenceDialog);
     connect(removeButton_, &QPushButton::clicked, this, &MainWindow::confirmRemoval);
     connect(clearButton_, &QPushButton::clicked, &model_, &Model::clear);
     return header;
@@ -164,22 +222,34 @@ QWidget* MainWindow::buildFooter() {
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(16, 10, 16, 10);
     row->setSpacing(14);
-    const QFont callout = look::font(look::TextStyle::callout, font());
+    const QFont small = look::font(look::FontRole::small, font());
 
     summary_ = new QLabel(footer);
-    summary_->setFont(callout);
+    summary_->setFont(small);
     row->addWidget(summary_);
     notice_ = new QLabel(footer);
-    notice_->setFont(callout);
+    notice_->setFont(small);
     notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // The notice takes the flexible space, so a long one cannot push the controls out of the
     // window; without a notice the label stays, empty.
     notice_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     notice_->setMinimumWidth(0);
     row->addWidget(notice_, 1);
+    // While a batch or an add runs, its progress takes the notice's place.
+    progress_ = new QProgressBar(footer);
+    progress_->setFont(small);
+    progress_->setTextVisible(true);
+    progress_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    progress_->hide();
+    row->addWidget(progress_, 1);
+    stopButton_ = new QPushButton(tr("Stop"), footer);
+    stopButton_->setToolTip(tr("Stop after the file being written"));
+    stopButton_->hide();
+    connect(stopButton_, &QPushButton::clicked, &model_, &Model::stop);
+    row->addWidget(stopButton_);
 
-    backup_ = new QCheckBox(QStringLiteral("Keep a backup copy of each file"), footer);
-    backup_->setFont(callout);
+    backup_ = new QCheckBox(tr("Keep a backup copy of each file"), footer);
+    backup_->setFont(small);
     backup_->setChecked(model_.backup());
     connect(backup_, &QCheckBox::toggled, this, [this](bool on) {
         if (model_.backup() != on) model_.setBackup(on);
@@ -190,13 +260,13 @@ QWidget* MainWindow::buildFooter() {
     writeButton_->setMinimumWidth(130);
     writeButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     row->addWidget(writeButton_);
-    connect(writeButton_, &QPushButton::clicked, &model_, &Model::writeAll);
+    connect(writeButton_, &QPushButton::clicked, this, &MainWindow::write);
     // The same as pressing the button, and like the button only while it is enabled.
     auto shortcut = [this](QKeySequence keys) {
         auto* s = new QShortcut(keys, this);
         s->setContext(Qt::WindowShortcut);
         connect(s, &QShortcut::activated, this, [this] {
-            if (writeButton_->isEnabled()) model_.writeAll();
+            if (writeButton_->isEnabled()) write();
         });
         return s;
     };
@@ -208,14 +278,42 @@ QWidget* MainWindow::buildFooter() {
 void MainWindow::refresh() {
     const int count = int(model_.items().size());
     const bool busy = model_.busy();
-    const int ready = tableModel_->readyCount();
+    const int writable = tableModel_->readyCount() + tableModel_->replaceCount();
     body_->setCurrentWidget(count == 0 ? static_cast<QWidget*>(dropZone_) : table_);
     sequenceButton_->setEnabled(count > 0);
     removeButton_->setEnabled(!model_.selection().isEmpty() && !busy);
     clearButton_->setEnabled(count > 0 && !busy);
     summary_->setText(summaryText(count));
-    writeButton_->setText(writeButtonTitle(busy, ready));
-    writeButton_->setEnabled(ready >= 1 && !busy);
+    writeButton_->setText(writeButtonTitle(busy, writable));
+    writeButton_->setEnabled(writable >= 1 && !busy);
+    if (actions_.isEmpty()) return;
+    actions_[QStringLiteral("sequence")]->setEnabled(count > 0);
+    actions_[QStringLiteral("removeISRC")]->setEnabled(removeButton_->isEnabled());
+    actions_[QStringLiteral("reload")]->setEnabled(count > 0 && !busy);
+    actions_[QStringLiteral("undo")]->setEnabled(model_.canUndo() && !busy);
+    actions_[QStringLiteral("redo")]->setEnabled(model_.canRedo() && !busy);
+    for (const char* name : {"cut", "paste", "delete"})
+        actions_[QLatin1String(name)]->setEnabled(count > 0 && !busy);
+}
+
+void MainWindow::refreshProgress() {
+    const auto [written, targets] = model_.batchProgress();
+    const auto [read, files] = model_.addProgress();
+    const bool writing = targets > 0;
+    const bool showing = writing || files > 0;
+    if (writing) {
+        progress_->setRange(0, targets);
+        progress_->setValue(written);
+        progress_->setFormat(
+            tr("Writing %1 of %2").arg(std::min(written + 1, targets)).arg(targets));
+    } else if (files > 0) {
+        progress_->setRange(0, files);
+        progress_->setValue(read);
+        progress_->setFormat(tr("Reading %1 of %2 files").arg(read).arg(files));
+    }
+    progress_->setVisible(showing);
+    notice_->setVisible(!showing);
+    stopButton_->setVisible(writing);
 }
 
 void MainWindow::refreshNotice() {
@@ -267,13 +365,14 @@ void MainWindow::applyLook() {
     const QColor primary = look::primary(base);
     QColor disabled = primary;
     disabled.setAlphaF(0.3F);
-    addButton_->setIcon(symbols::icon(QStringLiteral("plus"), primary, disabled));
-    sequenceButton_->setIcon(symbols::icon(QStringLiteral("number"), primary, disabled));
-    clearButton_->setIcon(symbols::icon(QStringLiteral("xmark"), primary, disabled));
+    addButton_->setIcon(symbols::icon(QStringLiteral("list-add"), primary, disabled));
+    sequenceButton_->setIcon(symbols::icon(QStringLiteral("sequence"), primary, disabled));
+    clearButton_->setIcon(symbols::icon(QStringLiteral("edit-clear"), primary, disabled));
     const QColor red = look::red(dark);
+    // Disabled, the red stays readable on either palette.
     QColor redDisabled = red;
-    redDisabled.setAlphaF(0.35F);
-    removeButton_->setIcon(symbols::icon(QStringLiteral("minus.circle"), red, redDisabled));
+    redDisabled.setAlphaF(dark ? 0.6F : 0.5F);
+    removeButton_->setIcon(symbols::icon(QStringLiteral("list-remove"), red, redDisabled));
     // A destructive command reads in red.
     QPalette removePal = removeButton_->palette();
     removePal.setColor(QPalette::Active, QPalette::ButtonText, red);
@@ -317,62 +416,218 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- actions ----
 
-void MainWindow::openPanel() {
-    const QList<QUrl> urls = services_.openPanel(
-        this, QStringLiteral("Choose audio files (WAV, AIFF, MP3, FLAC, M4A) or folders"));
+void MainWindow::addFiles() {
+    const QList<QUrl> urls = services_.chooseFiles(
+        this,
+        tr("Choose audio files (%1) or folders").arg(QString::fromStdString(formats::labels())));
     if (!urls.isEmpty()) model_.add(urls);
 }
 
 void MainWindow::addFilesCommand() {
-    const QList<QUrl> urls = services_.openPanel(this, QString());
+    const QList<QUrl> urls = services_.chooseFiles(this, QString());
     if (!urls.isEmpty()) model_.add(urls);
 }
 
-void MainWindow::showSequenceSheet() {
-    if (sheet_) return;
-    showSequence_ = true;
-    sheet_ = new SequenceSheet(model_, this);
-    sheet_->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet_, &QDialog::finished, this, [this] { showSequence_ = false; });
-    sheet_->open();
+void MainWindow::showSequenceDialog() {
+    if (sequence_ || model_.items().isEmpty()) return;
+    sequence_ = new SequenceDialog(model_, this);
+    sequence_->setAttribute(Qt::WA_DeleteOnClose);
+    sequence_->open();
 }
 
 void MainWindow::confirmRemoval() {
-    if (removal_) return;
-    confirmRemove_ = true;
+    if (removal_ || model_.selection().isEmpty() || model_.busy()) return;
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QStringLiteral("PELORIX"));
-    box->setText(QStringLiteral("Remove the ISRC from the selected files?"));
-    box->setInformativeText(
-        QStringLiteral("The audio is not touched. Other tags stay as they are."));
-    QPushButton* remove =
-        box->addButton(QStringLiteral("Remove ISRC"), QMessageBox::DestructiveRole);
+    box->setText(
+        tr("Remove the ISRC from %n selected file(s)?", "", int(model_.selection().size())));
+    box->setInformativeText(tr("The audio is not touched. Other tags stay as they are."));
+    QPushButton* remove = box->addButton(tr("Remove ISRC"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         // The selection as it is when the choice is made.
         if (box->clickedButton() == remove) model_.removeISRC(model_.selection());
-        confirmRemove_ = false;
     });
     removal_ = box;
     box->open();
 }
 
+void MainWindow::write() {
+    if (model_.busy() || replace_) return;
+    const int replacing = tableModel_->replaceCount();
+    if (replacing == 0) {
+        startWrite(false);
+        return;
+    }
+    // An ISRC, once given to a recording, should not change: replacing asks first, naming the
+    // files.
+    QStringList lines;
+    const QSet<QString> dups = model_.duplicateCodes();
+    for (const Model::Item& item : model_.items()) {
+        if (Model::readiness(item, dups) != Model::Readiness::replaces) continue;
+        if (lines.size() == 5) {
+            lines << QStringLiteral("\u2026");
+            break;
+        }
+        lines << tr("%1: %2 \u2192 %3")
+                     .arg(item.fileName(),
+                          QString::fromStdString(
+                              ISRC::parse(item.current->toStdString())->formatted()),
+                          QString::fromStdString(
+                              ISRC::parse(item.pending.toStdString())->formatted()));
+    }
+    auto* box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(QStringLiteral("PELORIX"));
+    box->setText(tr("Replace the ISRC of %n file(s)?", "", replacing));
+    box->setInformativeText(tr("These files already carry a different code:") + QLatin1Char('\n') +
+                            lines.join(QLatin1Char('\n')));
+    QPushButton* replace = box->addButton(tr("Replace"), QMessageBox::DestructiveRole);
+    QPushButton* others = nullptr;
+    if (tableModel_->readyCount() > 0)
+        others = box->addButton(tr("Write Only the Others"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(others ? others : cancel);
+    box->setEscapeButton(cancel);
+    connect(box, &QMessageBox::finished, this, [this, box, replace, others] {
+        if (box->clickedButton() == replace) {
+            startWrite(true);
+        } else if (others && box->clickedButton() == others) {
+            startWrite(false);
+        } else {
+            closeAfterWrite_ = false;
+        }
+    });
+    replace_ = box;
+    box->open();
+}
+
+void MainWindow::startWrite(bool replace) {
+    model_.writeAll(replace);
+    if (!model_.busy()) closeAfterWrite_ = false;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (closeConfirmed_) {
+        event->accept();
+        return;
+    }
+    if (model_.busy()) {
+        // The window closes when the batch is done.
+        closeAfterWrite_ = true;
+        event->ignore();
+        return;
+    }
+    const int unwritten = tableModel_->readyCount() + tableModel_->replaceCount();
+    if (unwritten == 0) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (closing_) return;
+    auto* box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Question);
+    box->setWindowTitle(QStringLiteral("PELORIX"));
+    box->setText(tr("Write the new ISRC of %n file(s) before closing?", "", unwritten));
+    box->setInformativeText(tr("If you don't, the new codes are lost."));
+    QPushButton* writeButton = box->addButton(tr("Write"), QMessageBox::AcceptRole);
+    QPushButton* discard = box->addButton(QMessageBox::Discard);
+    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(writeButton);
+    box->setEscapeButton(cancel);
+    connect(box, &QMessageBox::finished, this, [this, box, writeButton, discard] {
+        if (box->clickedButton() == writeButton) {
+            closeAfterWrite_ = true;
+            write();
+        } else if (box->clickedButton() == discard) {
+            closeConfirmed_ = true;
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        }
+    });
+    closing_ = box;
+    box->open();
+}
+
+QString MainWindow::copyText() const {
+    QStringList lines;
+    for (int row = 0; row < tableModel_->rowCount(); ++row) {
+        if (!model_.selection().contains(tableModel_->idAt(row))) continue;
+        QStringList fields;
+        for (int c = 0; c < FileTableModel::columnCount_; ++c) {
+            QString text = tableModel_->index(row, c).data().toString();
+            if (c == FileTableModel::currentColumn && text == QStringLiteral("\u2014"))
+                text.clear();
+            fields << text.replace(QLatin1Char('\t'), QLatin1Char(' '))
+                          .replace(QLatin1Char('\n'), QLatin1Char(' '));
+        }
+        lines << fields.join(QLatin1Char('\t'));
+    }
+    return lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void MainWindow::pasteText(const QString& text) {
+    if (model_.busy()) return;
+    QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    while (!lines.isEmpty() && lines.last().trimmed().isEmpty()) lines.removeLast();
+    if (lines.isEmpty()) return;
+    // From the first selected row, or the current one when none is selected.
+    int row = table_->currentIndex().isValid() ? table_->currentIndex().row() : 0;
+    for (int r = 0; r < tableModel_->rowCount(); ++r) {
+        if (model_.selection().contains(tableModel_->idAt(r))) {
+            row = r;
+            break;
+        }
+    }
+    QList<QPair<QUuid, QString>> texts;
+    for (const QString& line : lines) {
+        if (row >= tableModel_->rowCount()) break;
+        // Of a line with several fields, the first that is a code; else the line as it is.
+        QString value = line.trimmed();
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() > 1) {
+            value = fields.first().trimmed();
+            for (const QString& field : fields) {
+                if (ISRC::parse(field.toStdString())) {
+                    value = field.trimmed();
+                    break;
+                }
+            }
+        }
+        texts.append({tableModel_->idAt(row), value});
+        ++row;
+    }
+    model_.setPendings(texts);
+}
+
+void MainWindow::clearNewCodes(const QSet<QUuid>& ids) {
+    if (model_.busy()) return;
+    QList<QPair<QUuid, QString>> texts;
+    for (const Model::Item& item : model_.items()) {
+        if (ids.contains(item.id) && !item.pending.isEmpty()) texts.append({item.id, QString()});
+    }
+    model_.setPendings(texts);
+}
+
 QMenu* MainWindow::contextMenu(const QSet<QUuid>& ids) {
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    connect(menu->addAction(QStringLiteral("Remove from list")), &QAction::triggered, this,
+    connect(menu->addAction(tr("Remove from list")), &QAction::triggered, this,
             [this, ids] { model_.remove(ids); });
-    connect(menu->addAction(QStringLiteral("Remove ISRC from file\u2026")), &QAction::triggered,
-            this, [this, ids] {
+    connect(menu->addAction(tr("Remove ISRC from file\u2026")), &QAction::triggered, this,
+            [this, ids] {
                 model_.setSelection(ids);
                 confirmRemoval();
             });
-    connect(menu->addAction(QStringLiteral("Show in File Manager")), &QAction::triggered, this,
+    connect(menu->addAction(tr("Show in File Manager")), &QAction::triggered, this,
             [this, ids] { revealFiles(ids); });
     return menu;
 }

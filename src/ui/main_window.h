@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The program's one window: header with the brand and the four commands, the drop zone or the
-// file table, and the footer with the summary, the notice, the backup setting and the write
-// button. It keeps no data beyond three flags; everything shown is read from the Model and
-// every action is a Model operation, the sequence sheet, or a desktop service.
+// file table, and the footer with the summary, the notice or the progress of a batch or an add,
+// the backup setting and the write button; the File and Edit menus. It keeps no data beyond a
+// few flags; everything shown is read from the Model and every action is a Model operation, the
+// sequence dialog, a confirmation, or a desktop service.
 
 #include "ui/brand.h"
 #include "ui/model.h"
 #include "ui/platform.h"
-#include "ui/sequence_sheet.h"
+#include "ui/sequence_dialog.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
@@ -20,6 +22,7 @@
 class QCheckBox;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QShortcut;
 class QStackedWidget;
@@ -41,29 +44,31 @@ class MainWindow : public QMainWindow {
     ~MainWindow() override;
 
     static QString summaryText(int count);
-    static QString writeButtonTitle(bool busy, int readyCount);
+    static QString writeButtonTitle(bool busy, int writableCount);
 
     // Actions, as the buttons, menus and drops call them.
-    void openPanel();
+    void addFiles();
     void addFilesCommand();  // the menu command: the same dialog without a message
-    void showSequenceSheet();
+    void showSequenceDialog();
     void confirmRemoval();
+    // Writes the ready rows; when some rows would replace a code, asks first.
+    void write();
+    // Tab-separated lines of the selected rows (file, format, current, new, status).
+    QString copyText() const;
+    // Fills the New ISRC cells from the current row down, one line each, as one undoable step.
+    void pasteText(const QString& text);
+    void clearNewCodes(const QSet<QUuid>& ids);
     // The table's context menu for these ids; the caller pops it up (or triggers its actions).
     QMenu* contextMenu(const QSet<QUuid>& ids);
     void revealFiles(const QSet<QUuid>& ids);
 
     bool targeted() const;
-    bool showSequence() const { return showSequence_; }
-    bool confirmRemove() const { return confirmRemove_; }
 
     // Parts, for checks and screenshots.
     FileTable* table() const { return table_; }
     FileTableModel* tableModel() const { return tableModel_; }
     DropZone* dropZone() const { return dropZone_; }
     QStackedWidget* body() const { return body_; }
-    QLabel* markLabel() const { return markLabel_; }
-    BrandTitle* brandTitle() const { return title_; }
-    QLabel* taglineLabel() const { return tagline_; }
     QPushButton* addButton() const { return addButton_; }
     QPushButton* sequenceButton() const { return sequenceButton_; }
     QPushButton* removeButton() const { return removeButton_; }
@@ -74,12 +79,17 @@ class MainWindow : public QMainWindow {
     QPushButton* writeButton() const { return writeButton_; }
     QShortcut* writeShortcut() const { return writeShortcut_; }
     QAction* addFilesAction() const { return addFilesAction_; }
-    SequenceSheet* sequenceSheet() const { return sheet_; }
+    SequenceDialog* sequenceDialog() const { return sequence_; }
     QMessageBox* removalDialog() const { return removal_; }
-    DropHighlight* dropHighlight() const { return highlight_; }
+    QMessageBox* replaceDialog() const { return replace_; }
+    QMessageBox* closeDialog() const { return closing_; }
+    QProgressBar* progressBar() const { return progress_; }
+    QPushButton* stopButton() const { return stopButton_; }
+    QAction* action(const QString& name) const;
 
   protected:
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
@@ -91,6 +101,9 @@ class MainWindow : public QMainWindow {
     QWidget* buildFooter();
     void refresh();
     void refreshNotice();
+    void refreshProgress();
+    void buildMenus();
+    void startWrite(bool replace);
     void loadMark();
     void applyLook();
     void setTargeted(bool on);
@@ -98,9 +111,9 @@ class MainWindow : public QMainWindow {
     Model& model_;
     PlatformServices services_;
     QStringList markLocations_;
-    bool showSequence_ = false;
-    bool confirmRemove_ = false;
     bool styling_ = false;
+    bool closeAfterWrite_ = false;
+    bool closeConfirmed_ = false;
 
     FileTableModel* tableModel_;
     QLabel* markLabel_ = nullptr;
@@ -115,6 +128,8 @@ class MainWindow : public QMainWindow {
     FileTable* table_ = nullptr;
     QLabel* summary_ = nullptr;
     QLabel* notice_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
     QCheckBox* backup_ = nullptr;
     QPushButton* writeButton_ = nullptr;
     QShortcut* writeShortcut_ = nullptr;
@@ -122,8 +137,11 @@ class MainWindow : public QMainWindow {
     QAction* addFilesAction_ = nullptr;
     QList<QWidget*> dividers_;
     DropHighlight* highlight_ = nullptr;
-    QPointer<SequenceSheet> sheet_;
+    QPointer<SequenceDialog> sequence_;
     QPointer<QMessageBox> removal_;
+    QPointer<QMessageBox> replace_;
+    QPointer<QMessageBox> closing_;
+    QHash<QString, QAction*> actions_;
 };
 
 }  // namespace pelorix::ui

@@ -5,9 +5,12 @@
 #include <QCollator>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <algorithm>
@@ -17,6 +20,7 @@
 #include <utility>
 
 #include "core/formats/detect.h"
+#include "core/formats/extensions.h"
 #include "core/isrc.h"
 #include "core/tag_error.h"
 #include "core/write/audio_tagger.h"
@@ -27,15 +31,12 @@ namespace {
 
 const char* const kBackupKey = "backupOriginals";
 
-const char* const kNothingFound = "No supported audio files found (WAV, AIFF, MP3, FLAC, M4A).";
-const char* const kNoneHasCode = "None of the selected files has an ISRC.";
-const char* const kNoTargets = "There are no files to assign.";
-const char* const kBadStart =
-    "That is not a valid ISRC start. Use 2 letters, 3 letters or digits, 2 digits and a number "
-    "from 0 to 99999.";
-const char* const kPast99999 = "The sequence would go past 99999.";
+// The files one worker job reads before it hands its results back: large enough that a big
+// folder arrives in a few groups, small enough that the first rows show at once.
+constexpr int kReadChunk = 256;
+constexpr qint64 kReadChunkMs = 40;
 
-QSettings userDefaults() {
+QSettings settings() {
     return QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"));
 }
 
@@ -45,6 +46,11 @@ std::filesystem::path fsPath(const QString& path) {
 
 std::optional<ISRC> parseCode(const QString& text) {
     return ISRC::parse(text.toStdString());
+}
+
+QString formattedCode(const QString& code) {
+    const auto isrc = parseCode(code);
+    return isrc ? QString::fromStdString(isrc->formatted()) : code;
 }
 
 // The local path a URL names, or empty for URLs that cannot name a local file. A URL without a
@@ -61,13 +67,19 @@ QUrl standardized(const QString& path) {
 }
 
 bool hasAudioExtension(const QString& path) {
-    const auto& exts = AudioFormat::extensions();
-    return exts.count(QFileInfo(path).suffix().toLower().toStdString()) != 0;
+    return formats::hasAudioExtension(QFileInfo(path).fileName().toStdString());
 }
 
-// Finder-like name order: case-insensitive, digit runs by value. Qt's collator ignores the
-// numeric mode in the C locale, which is what a bare environment gives, so fall back to a real
-// locale there.
+// The copies a write with backups leaves beside a file: "NAME (original).EXT" and
+// "NAME (original 2).EXT" and so on.
+bool isBackupCopy(const QString& path) {
+    static const QRegularExpression pattern(QStringLiteral(R"( \(original( [0-9]+)?\)$)"));
+    return pattern.match(QFileInfo(path).completeBaseName()).hasMatch();
+}
+
+// Natural name order: case-insensitive, digit runs by value. Qt's collator ignores the numeric
+// mode in the C locale, which is what a bare environment gives, so fall back to a real locale
+// there.
 QCollator nameCollator() {
     QLocale locale;
     if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
@@ -84,38 +96,17 @@ bool isBlank(const QString& text) {
     });
 }
 
-struct Probe {
-    bool readable = false;
-    QString format;
-    std::optional<QString> code;
-};
-
-// Runs on a worker thread: touches nothing but the file.
-Probe probe(const QString& path) {
-    const auto p = fsPath(path);
-    Probe result;
-    try {
-        result.format = QString::fromUtf8(AudioFormat::detect(p).label());
-        result.readable = true;
-    } catch (...) {
-        return result;
-    }
-    try {
-        if (auto text = AudioTagger::readISRC(p)) {
-            if (auto isrc = ISRC::parse(*text)) result.code = QString::fromStdString(isrc->code());
-        }
-    } catch (...) {
-        // An unreadable code is the same as no code: the row still lists the file.
-    }
-    return result;
+// The file name without its last extension: rows whose names differ only there hold the same
+// recording in different formats.
+QString recordingName(const Model::Item& item) {
+    const QString name = item.fileName();
+    const auto dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.left(dot) : name;
 }
 
-// Runs on a worker thread. None on success, else the text to show in the row.
-std::optional<QString> writeFile(const QString& path, const std::optional<std::string>& code,
-                                 bool backup) {
+QString messageOf(const std::exception_ptr& error) {
     try {
-        AudioTagger::writeISRC(fsPath(path), code, backup);
-        return std::nullopt;
+        std::rethrow_exception(error);
     } catch (const TagError& e) {
         return QString::fromStdString(e.message());
     } catch (const std::system_error& e) {
@@ -123,39 +114,109 @@ std::optional<QString> writeFile(const QString& path, const std::optional<std::s
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     } catch (...) {
-        return QStringLiteral("An unexpected error occurred.");
+        return Model::tr("An unexpected error occurred.");
     }
 }
 
-QString plural(int n, const char* word) {
-    return QString::number(n) + QLatin1Char(' ') + QLatin1String(word) +
-           (n == 1 ? QString() : QStringLiteral("s"));
+struct Reading {
+    bool readable = false;  // the container was recognised
+    QString format;
+    std::optional<QString> code;
+    QString error;  // the code could not be read
+    QString named;  // the format of the extension, when it differs
+};
+
+// Runs on a worker thread: touches nothing but the file.
+Reading readFile(const QString& path) {
+    const auto p = fsPath(path);
+    Reading result;
+    try {
+        result.format = QString::fromUtf8(AudioFormat::detect(p).label());
+        result.readable = true;
+    } catch (...) {
+        return result;
+    }
+    const auto named = formats::labelForExtension(QFileInfo(path).suffix().toStdString());
+    if (named && QString::fromUtf8(named->data(), qsizetype(named->size())) != result.format)
+        result.named = QString::fromUtf8(named->data(), qsizetype(named->size()));
+    try {
+        if (auto text = AudioTagger::readISRC(p)) {
+            if (auto isrc = ISRC::parse(*text)) result.code = QString::fromStdString(isrc->code());
+        }
+    } catch (...) {
+        result.error = messageOf(std::current_exception());
+    }
+    return result;
+}
+
+struct WriteResult {
+    std::optional<QString> failure;
+    bool changed = false;          // the file's code was not the one shown: nothing written
+    std::optional<QString> found;  // the code the file carries, read before writing
+};
+
+// Runs on a worker thread: reads the file's code again and writes only when it is still the one
+// the row showed.
+WriteResult writeFile(const QString& path, const std::optional<QString>& shown,
+                      const std::optional<std::string>& code, bool backup) {
+    WriteResult result;
+    try {
+        if (auto text = AudioTagger::readISRC(fsPath(path))) {
+            if (auto isrc = ISRC::parse(*text)) result.found = QString::fromStdString(isrc->code());
+        }
+        if (result.found != shown) {
+            result.changed = true;
+            return result;
+        }
+        AudioTagger::writeISRC(fsPath(path), code, backup);
+    } catch (...) {
+        result.failure = messageOf(std::current_exception());
+    }
+    return result;
 }
 
 }  // namespace
 
 struct Model::AddRun {
     QList<QUrl> urls;
-    qsizetype next = 0;  // the URL being probed, or urls.size() when all are handled
+    qsizetype next = 0;  // the first URL not yet read, or urls.size() when all are handled
     QStringList skipped;
+    int added = 0;
+    int reread = 0;
+    bool announce = false;
+    bool reload = false;
 };
 
 struct Model::Batch {
     struct Target {
         QUuid id;
         QString path;
+        std::optional<QString> shown;     // the current code the row showed
         std::optional<std::string> code;  // none removes the stored code
     };
     QList<Target> targets;
     qsizetype next = 0;
     bool removing = false;
     bool backup = false;
+    bool stopping = false;
     int succeeded = 0;
     int failed = 0;
+    int changed = 0;
+};
+
+// One step of the undo history: new codes of rows, and rows taken out of the list.
+struct Model::Step {
+    struct Text {
+        QUuid id;
+        QString before;
+        QString after;
+    };
+    QList<Text> texts;
+    QList<QPair<int, Item>> removed;  // ascending rows, as they were before the removal
 };
 
 Model::Model(QObject* parent) : QObject(parent) {
-    backup_ = userDefaults().value(QLatin1String(kBackupKey), false).toBool();
+    backup_ = settings().value(QLatin1String(kBackupKey), false).toBool();
 }
 
 Model::~Model() {
@@ -168,6 +229,21 @@ int Model::indexOf(const QUuid& id) const {
         if (items_[i].id == id) return static_cast<int>(i);
     }
     return -1;
+}
+
+QPair<int, int> Model::addProgress() const {
+    int done = 0;
+    int total = 0;
+    for (const AddRun& run : addRuns_) {
+        done += int(run.next);
+        total += int(run.urls.size());
+    }
+    return {done, total};
+}
+
+QPair<int, int> Model::batchProgress() const {
+    if (batch_.empty()) return {0, 0};
+    return {int(batch_.front().next), int(batch_.front().targets.size())};
 }
 
 // ---- published fields ----
@@ -184,9 +260,9 @@ void Model::setBusy(bool on) {
 
 void Model::setBackup(bool on) {
     backup_ = on;
-    QSettings settings = userDefaults();
-    settings.setValue(QLatin1String(kBackupKey), on);
-    settings.sync();
+    QSettings s = settings();
+    s.setValue(QLatin1String(kBackupKey), on);
+    s.sync();
     emit backupChanged(on);
 }
 
@@ -197,17 +273,20 @@ void Model::setSelection(const QSet<QUuid>& ids) {
     emit selectionChanged();
 }
 
-void Model::appendItem(Item item) {
-    const int row = static_cast<int>(items_.size());
-    emit itemAboutToBeInserted(row);
-    items_.append(std::move(item));
-    emit itemInserted(row);
-    emit itemsChanged();
-}
-
 void Model::changeItem(int row, const Item& item) {
     items_[row] = item;
     emit itemChanged(row);
+}
+
+void Model::insertItems(QList<Item> items) {
+    if (items.isEmpty()) return;
+    const int first = static_cast<int>(items_.size());
+    const int last = first + static_cast<int>(items.size()) - 1;
+    emit itemsAboutToBeInserted(first, last);
+    items_.append(std::move(items));
+    emit itemsInserted(first, last);
+    sortItems();
+    emit itemsChanged();
 }
 
 void Model::removeRows(const QList<int>& rows) {
@@ -225,9 +304,55 @@ void Model::removeRows(const QList<int>& rows) {
     }
 }
 
+void Model::sort(SortKey key, Qt::SortOrder order) {
+    sortKey_ = key;
+    sortOrder_ = order;
+    sortItems();
+}
+
+void Model::sortItems() {
+    const QCollator collator = nameCollator();
+    const QSet<QString> dups = duplicateCodes();
+    auto compare = [&](const Item& a, const Item& b) -> int {
+        switch (sortKey_) {
+            case SortKey::location:
+                break;
+            case SortKey::format:
+                if (int c = collator.compare(a.format, b.format)) return c;
+                break;
+            case SortKey::current:
+                if (int c = collator.compare(a.current.value_or(QString()),
+                                             b.current.value_or(QString())))
+                    return c;
+                break;
+            case SortKey::pending:
+                if (int c = collator.compare(a.pending, b.pending)) return c;
+                break;
+            case SortKey::status: {
+                const int ra = int(readiness(a, dups)) + 10 * int(a.status.kind);
+                const int rb = int(readiness(b, dups)) + 10 * int(b.status.kind);
+                if (ra != rb) return ra < rb ? -1 : 1;
+                break;
+            }
+        }
+        const QFileInfo fa(a.path()), fb(b.path());
+        if (int c = collator.compare(fa.path(), fb.path())) return c;
+        return collator.compare(fa.fileName(), fb.fileName());
+    };
+    const bool ascending = sortOrder_ == Qt::AscendingOrder;
+    auto less = [&](const Item& a, const Item& b) {
+        const int c = compare(a, b);
+        return ascending ? c < 0 : c > 0;
+    };
+    if (std::is_sorted(items_.cbegin(), items_.cend(), less)) return;
+    emit itemsAboutToBeReordered();
+    std::stable_sort(items_.begin(), items_.end(), less);
+    emit itemsReordered();
+}
+
 // ---- list ----
 
-void Model::add(const QList<QUrl>& urls) {
+void Model::add(const QList<QUrl>& urls, bool announce) {
     QList<QUrl> candidates;
     for (const QUrl& url : urls) {
         const QString path = localPathOf(url);
@@ -240,17 +365,17 @@ void Model::add(const QList<QUrl>& urls) {
             QDirIterator it(path, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
             while (it.hasNext()) {
                 const QString entry = it.next();
-                if (hasAudioExtension(entry)) candidates.append(standardized(entry));
+                if (hasAudioExtension(entry) && !isBackupCopy(entry))
+                    candidates.append(standardized(entry));
             }
         } else if (hasAudioExtension(path)) {
             candidates.append(standardized(path));
         }
     }
 
-    // Files already listed or still waiting in a running add sequence are left out, so the
-    // same file added twice in quick succession is listed once.
+    // Files still waiting in a running add are left out, so the same file added twice in quick
+    // succession is listed once; files already listed are read again.
     QSet<QUrl> known;
-    for (const Item& item : items_) known.insert(item.url);
     for (const AddRun& run : addRuns_) {
         for (qsizetype i = run.next; i < run.urls.size(); ++i) known.insert(run.urls[i]);
     }
@@ -260,65 +385,135 @@ void Model::add(const QList<QUrl>& urls) {
         known.insert(url);
         fresh.append(url);
     }
-
+    // Read in list order, so the first rows to appear are the first ones of the list.
     const QCollator collator = nameCollator();
     std::stable_sort(fresh.begin(), fresh.end(), [&](const QUrl& a, const QUrl& b) {
-        return collator.compare(a.fileName(), b.fileName()) < 0;
+        const QFileInfo fa(a.toLocalFile()), fb(b.toLocalFile());
+        if (int c = collator.compare(fa.path(), fb.path())) return c < 0;
+        return collator.compare(fa.fileName(), fb.fileName()) < 0;
     });
-
     if (fresh.isEmpty()) {
-        if (!urls.isEmpty()) setNotice(QString::fromUtf8(kNothingFound));
+        if (!urls.isEmpty()) {
+            setNotice(tr("No supported audio files found (%1).")
+                          .arg(QString::fromStdString(formats::labels())));
+        }
         return;
     }
-    addRuns_.push_back(AddRun{std::move(fresh), 0, {}});
-    probeNext(&addRuns_.back());
+    startAdd(std::move(fresh), announce, false);
 }
 
-void Model::probeNext(AddRun* run) {
+void Model::reload() {
+    QList<QUrl> urls;
+    for (const Item& item : items_) urls << item.url;
+    if (!urls.isEmpty()) startAdd(std::move(urls), false, true);
+}
+
+void Model::startAdd(QList<QUrl> urls, bool announce, bool reload) {
+    AddRun run;
+    run.urls = std::move(urls);
+    run.announce = announce;
+    run.reload = reload;
+    addRuns_.push_back(std::move(run));
+    emit progressChanged();
+    readNext(&addRuns_.back());
+}
+
+void Model::readNext(AddRun* run) {
     if (run->next >= run->urls.size()) {
         finishAdd(run);
         return;
     }
-    const QUrl url = run->urls[run->next];
-    pool_.start([this, run, url] {
-        const Probe result = probe(url.toLocalFile());
+    const QList<QUrl> urls = run->urls;
+    const qsizetype from = run->next;
+    pool_.start([this, run, urls, from] {
+        QList<Reading> results;
+        QElapsedTimer clock;
+        clock.start();
+        for (qsizetype i = from; i < urls.size() && results.size() < kReadChunk; ++i) {
+            results << readFile(urls[i].toLocalFile());
+            if (clock.elapsed() > kReadChunkMs) break;
+        }
         QMetaObject::invokeMethod(
             this,
-            [this, run, url, result] {
-                if (!result.readable) {
-                    run->skipped.append(url.fileName());
-                } else if (std::none_of(items_.cbegin(), items_.cend(),
-                                        [&](const Item& i) { return i.url == url; })) {
-                    appendItem(Item{
-                        QUuid::createUuid(), url, result.format, result.code, {}, Status::idle()});
+            [this, run, urls, from, results] {
+                QHash<QUrl, int> rows;
+                for (qsizetype i = 0; i < items_.size(); ++i) rows.insert(items_[i].url, int(i));
+                QList<Item> fresh;
+                for (qsizetype i = 0; i < results.size(); ++i) {
+                    const QUrl& url = urls[from + i];
+                    const Reading& r = results[i];
+                    const int row = rows.value(url, -1);
+                    if (row >= 0) {
+                        // Listed already: show what the file holds now.
+                        Item item = items_[row];
+                        if (r.readable) {
+                            item.format = r.format;
+                            item.current = r.code;
+                            item.readError = r.error;
+                            item.named = r.named;
+                        } else {
+                            item.readError = tr("Not readable audio any more.");
+                        }
+                        if (item != items_[row]) changeItem(row, item);
+                        ++run->reread;
+                    } else if (run->reload) {
+                        // Removed from the list meanwhile.
+                    } else if (!r.readable) {
+                        run->skipped.append(url.fileName());
+                    } else {
+                        fresh.append(Item{QUuid::createUuid(),
+                                          url,
+                                          r.format,
+                                          r.code,
+                                          {},
+                                          Status::idle(),
+                                          r.error,
+                                          r.named});
+                        rows.insert(url, -2);  // a second copy of the URL is not added
+                        ++run->added;
+                    }
                 }
-                ++run->next;
-                probeNext(run);
+                run->next = from + results.size();
+                if (!fresh.isEmpty()) {
+                    insertItems(std::move(fresh));
+                } else if (run->reread > 0) {
+                    emit itemsChanged();
+                }
+                emit progressChanged();
+                readNext(run);
             },
             Qt::QueuedConnection);
     });
 }
 
 void Model::finishAdd(AddRun* run) {
+    QStringList parts;
+    if (run->announce && run->added > 0) parts << tr("%n file(s) added.", "", run->added);
     if (!run->skipped.isEmpty()) {
-        const auto n = run->skipped.size();
-        QString text = QStringLiteral("Skipped ") + QString::number(n) +
-                       QStringLiteral(" file(s) that are not readable audio: ") +
+        const auto n = int(run->skipped.size());
+        QString text = tr("Skipped %n file(s) that are not readable audio: ", "", n) +
                        run->skipped.mid(0, 3).join(QStringLiteral(", "));
         if (n > 3) text += QChar(0x2026);
-        setNotice(text);
+        parts << text;
     }
+    if (!parts.isEmpty()) setNotice(parts.join(QLatin1Char(' ')));
     addRuns_.remove_if([run](const AddRun& r) { return &r == run; });
+    emit progressChanged();
     emit addFinished();
 }
 
 void Model::remove(const QSet<QUuid>& ids) {
     QList<int> rows;
+    Step step;
     for (qsizetype i = 0; i < items_.size(); ++i) {
-        if (ids.contains(items_[i].id)) rows.append(static_cast<int>(i));
+        if (ids.contains(items_[i].id)) {
+            rows.append(static_cast<int>(i));
+            step.removed.append({int(i), items_[i]});
+        }
     }
     if (!rows.isEmpty()) {
         removeRows(rows);
+        record(std::move(step));
         emit itemsChanged();
     }
     if (selection_.intersects(ids)) {
@@ -329,10 +524,13 @@ void Model::remove(const QSet<QUuid>& ids) {
 
 void Model::clear() {
     if (!items_.isEmpty()) {
-        emit itemsAboutToBeRemoved(0, static_cast<int>(items_.size()) - 1);
+        Step step;
+        for (qsizetype i = 0; i < items_.size(); ++i) step.removed.append({int(i), items_[i]});
         const int last = static_cast<int>(items_.size()) - 1;
+        emit itemsAboutToBeRemoved(0, last);
         items_.clear();
         emit itemsRemoved(0, last);
+        record(std::move(step));
         emit itemsChanged();
     }
     if (!selection_.isEmpty()) {
@@ -344,13 +542,51 @@ void Model::clear() {
 
 // ---- code entry and readiness ----
 
+void Model::beginTyping(const QUuid& id) {
+    typingId_ = id;
+    typingStepOpen_ = false;
+}
+
+void Model::revertTyping() {
+    if (!typingStepOpen_) return;
+    typingStepOpen_ = false;
+    Step step = std::move(undo_.back());
+    undo_.pop_back();
+    apply(step, false);
+    emit historyChanged();
+}
+
 void Model::setPending(const QUuid& id, const QString& text) {
     const int row = indexOf(id);
     if (row < 0) return;
+    if (typingStepOpen_ && typingId_ == id) {
+        // One step for the whole field: the first keystroke records it, later ones extend it.
+        undo_.back().texts[0].after = text;
+    } else if (items_[row].pending != text) {
+        record(Step{{{id, items_[row].pending, text}}, {}});
+        typingStepOpen_ = typingId_ == id;
+    }
     Item item = items_[row];
     item.pending = text;
     if (item.status.isFinished()) item.status = Status::idle();
     changeItem(row, item);
+    emit itemsChanged();
+}
+
+void Model::setPendings(const QList<QPair<QUuid, QString>>& texts) {
+    Step step;
+    for (const auto& [id, text] : texts) {
+        const int row = indexOf(id);
+        if (row < 0) continue;
+        Item item = items_[row];
+        if (item.pending == text && !item.status.isFinished()) continue;
+        step.texts.append({id, item.pending, text});
+        item.pending = text;
+        if (item.status.isFinished()) item.status = Status::idle();
+        changeItem(row, item);
+    }
+    if (step.texts.isEmpty()) return;
+    record(std::move(step));
     emit itemsChanged();
 }
 
@@ -361,34 +597,46 @@ void Model::commitFormat(const QUuid& id) {
     if (!isrc) return;
     Item item = items_[row];
     item.pending = QString::fromStdString(isrc->formatted());
+    if (item.pending == items_[row].pending) return;
+    // Tidying belongs to the typing it ends: undo restores the text before it.
+    if (typingStepOpen_ && typingId_ == id) {
+        undo_.back().texts[0].after = item.pending;
+    } else {
+        record(Step{{{id, items_[row].pending, item.pending}}, {}});
+    }
     changeItem(row, item);
     emit itemsChanged();
 }
 
 QSet<QString> Model::duplicateCodes() const {
-    QSet<QString> seen;
+    // A code is used twice when rows of two different recordings carry it; the same recording
+    // in several formats (names that differ only by extension) rightly shares one code.
+    QHash<QString, QString> firstName;
     QSet<QString> repeated;
     for (const Item& item : items_) {
         const auto isrc = parseCode(item.pending);
         if (!isrc) continue;
         const QString code = QString::fromStdString(isrc->code());
-        if (seen.contains(code)) {
+        const QString name = recordingName(item);
+        const auto seen = firstName.constFind(code);
+        if (seen == firstName.cend()) {
+            firstName.insert(code, name);
+        } else if (*seen != name) {
             repeated.insert(code);
-        } else {
-            seen.insert(code);
         }
     }
     return repeated;
 }
 
 Model::Readiness Model::readiness(const Item& item, const QSet<QString>& dups) {
+    if (!item.readError.isEmpty()) return Readiness::unreadable;
     if (isBlank(item.pending)) return Readiness::empty;
     const auto isrc = parseCode(item.pending);
     if (!isrc) return Readiness::invalid;
     const QString code = QString::fromStdString(isrc->code());
     if (dups.contains(code)) return Readiness::duplicate;
-    if (item.current && *item.current == code) return Readiness::upToDate;
-    return Readiness::ready;
+    if (!item.current) return Readiness::ready;
+    return *item.current == code ? Readiness::upToDate : Readiness::replaces;
 }
 
 int Model::readyCount() const {
@@ -396,6 +644,68 @@ int Model::readyCount() const {
     return static_cast<int>(std::count_if(items_.cbegin(), items_.cend(), [&](const Item& item) {
         return readiness(item, dups) == Readiness::ready;
     }));
+}
+
+int Model::replaceCount() const {
+    const QSet<QString> dups = duplicateCodes();
+    return static_cast<int>(std::count_if(items_.cbegin(), items_.cend(), [&](const Item& item) {
+        return readiness(item, dups) == Readiness::replaces;
+    }));
+}
+
+// ---- undo history ----
+
+void Model::record(Step step) {
+    typingStepOpen_ = false;
+    undo_.push_back(std::move(step));
+    redo_.clear();
+    emit historyChanged();
+}
+
+void Model::apply(const Step& step, bool forward) {
+    if (forward) {
+        for (const auto& [row, item] : step.removed) {
+            const int at = indexOf(item.id);
+            if (at >= 0) removeRows({at});
+        }
+    } else {
+        for (const auto& [row, item] : step.removed) {
+            if (indexOf(item.id) >= 0) continue;
+            const int at = std::min(row, int(items_.size()));
+            emit itemsAboutToBeInserted(at, at);
+            items_.insert(at, item);
+            emit itemsInserted(at, at);
+        }
+    }
+    for (const Step::Text& t : step.texts) {
+        const int row = indexOf(t.id);
+        if (row < 0) continue;
+        Item item = items_[row];
+        item.pending = forward ? t.after : t.before;
+        if (item.status.isFinished()) item.status = Status::idle();
+        changeItem(row, item);
+    }
+    emit itemsChanged();
+}
+
+void Model::undo() {
+    if (undo_.empty() || busy_) return;
+    typingStepOpen_ = false;
+    Step step = std::move(undo_.back());
+    undo_.pop_back();
+    apply(step, false);
+    redo_.push_back(std::move(step));
+    emit historyChanged();
+}
+
+void Model::redo() {
+    if (redo_.empty() || busy_) return;
+    typingStepOpen_ = false;
+    Step step = std::move(redo_.back());
+    redo_.pop_back();
+    apply(step, true);
+    undo_.push_back(std::move(step));
+    emit historyChanged();
 }
 
 // ---- batches ----
@@ -409,13 +719,14 @@ void Model::setStatus(const QUuid& id, const Status& status) {
     emit itemsChanged();
 }
 
-void Model::writeAll() {
+void Model::writeAll(bool replace) {
     if (busy_) return;
     const QSet<QString> dups = duplicateCodes();
     Batch batch;
     for (const Item& item : items_) {
-        if (readiness(item, dups) != Readiness::ready) continue;
-        batch.targets.append({item.id, item.path(), parseCode(item.pending)->code()});
+        const Readiness r = readiness(item, dups);
+        if (r != Readiness::ready && !(replace && r == Readiness::replaces)) continue;
+        batch.targets.append({item.id, item.path(), item.current, parseCode(item.pending)->code()});
     }
     if (batch.targets.isEmpty()) return;
     startBatch(std::move(batch));
@@ -427,14 +738,18 @@ void Model::removeISRC(const QSet<QUuid>& ids) {
     batch.removing = true;
     for (const Item& item : items_) {
         if (ids.contains(item.id) && item.current) {
-            batch.targets.append({item.id, item.path(), std::nullopt});
+            batch.targets.append({item.id, item.path(), item.current, std::nullopt});
         }
     }
     if (batch.targets.isEmpty()) {
-        setNotice(QString::fromUtf8(kNoneHasCode));
+        setNotice(tr("None of the selected files has an ISRC."));
         return;
     }
     startBatch(std::move(batch));
+}
+
+void Model::stop() {
+    if (!batch_.empty()) batch_.front().stopping = true;
 }
 
 void Model::startBatch(Batch batch) {
@@ -449,54 +764,76 @@ void Model::startBatch(Batch batch) {
 
 void Model::batchStep() {
     Batch& batch = batch_.front();
-    if (batch.next >= batch.targets.size()) {
+    if (batch.next >= batch.targets.size() || batch.stopping) {
         QString text;
         if (batch.removing) {
-            text = batch.failed == 0 ? QStringLiteral("Removed the ISRC from ") +
-                                           plural(batch.succeeded, "file") + QLatin1Char('.')
-                                     : QStringLiteral("Removed %1, failed %2.")
-                                           .arg(batch.succeeded)
-                                           .arg(batch.failed);
+            text = batch.failed == 0 && batch.changed == 0
+                       ? tr("Removed the ISRC from %n file(s).", "", batch.succeeded)
+                       : tr("Removed %1, failed %2.")
+                             .arg(batch.succeeded)
+                             .arg(batch.failed + batch.changed);
         } else {
-            text = batch.failed == 0 ? QStringLiteral("Wrote ") +
-                                           plural(batch.succeeded, "ISRC code") + QLatin1Char('.')
-                                     : QStringLiteral("Wrote %1, failed %2. See the Status column.")
-                                           .arg(batch.succeeded)
-                                           .arg(batch.failed);
+            text = batch.failed == 0 && batch.changed == 0
+                       ? tr("Wrote %n ISRC code(s).", "", batch.succeeded)
+                       : tr("Wrote %1, failed %2. See the Status column.")
+                             .arg(batch.succeeded)
+                             .arg(batch.failed + batch.changed);
+        }
+        if (batch.next < batch.targets.size()) {
+            text = tr("Stopped after %1 of %2 files.").arg(batch.next).arg(batch.targets.size()) +
+                   QLatin1Char(' ') + text;
         }
         batch_.clear();
         setBusy(false);
         setNotice(text);
+        emit progressChanged();
         return;
     }
 
     const Batch::Target target = batch.targets[batch.next];
     setStatus(target.id, Status::writing());
+    emit progressChanged();
     const bool backup = batch.backup;
     pool_.start([this, target, backup] {
-        const std::optional<QString> failure = writeFile(target.path, target.code, backup);
+        const WriteResult result = writeFile(target.path, target.shown, target.code, backup);
         QMetaObject::invokeMethod(
             this,
-            [this, target, failure] {
+            [this, target, result] {
                 Batch& b = batch_.front();
-                if (failure) {
+                // Rows removed meanwhile are not brought back; the file still counts.
+                const int row = indexOf(target.id);
+                if (result.failure) {
                     ++b.failed;
-                    setStatus(target.id, Status::failed(*failure));
+                    setStatus(target.id, Status::failed(*result.failure));
+                } else if (result.changed) {
+                    ++b.changed;
+                    if (row >= 0) {
+                        Item item = items_[row];
+                        item.current = result.found;
+                        item.status = Status::failed(
+                            result.found ? tr("Not written: the file carries %1 now.")
+                                               .arg(formattedCode(*result.found))
+                                         : tr("Not written: the file carries no code now."));
+                        changeItem(row, item);
+                        emit itemsChanged();
+                    }
                 } else {
                     ++b.succeeded;
-                    // Rows removed meanwhile are not brought back; the file still counts.
-                    const int row = indexOf(target.id);
                     if (row >= 0) {
                         Item item = items_[row];
                         if (target.code) {
                             const auto isrc = ISRC::parse(*target.code);
                             item.current = QString::fromStdString(isrc->code());
                             item.pending = QString::fromStdString(isrc->formatted());
-                            item.status = Status::done(QStringLiteral("Written"));
+                            // A replaced code stays on record in the row.
+                            item.status = Status::done(
+                                target.shown
+                                    ? tr("Written, was %1").arg(formattedCode(*target.shown))
+                                    : tr("Written"));
                         } else {
                             item.current.reset();
                             item.pending.clear();
-                            item.status = Status::done(QStringLiteral("Removed"));
+                            item.status = Status::done(tr("Removed"));
                         }
                         changeItem(row, item);
                         emit itemsChanged();
@@ -511,31 +848,43 @@ void Model::batchStep() {
 
 // ---- sequences ----
 
-std::optional<QString> Model::assignSequence(const QString& country, const QString& registrant,
-                                             const QString& year, int start, bool onlySelected) {
+QList<int> Model::sequenceRows(SequenceTargets targets) const {
     QList<int> rows;
     for (qsizetype i = 0; i < items_.size(); ++i) {
-        if (!onlySelected || selection_.contains(items_[i].id)) rows.append(static_cast<int>(i));
+        const Item& item = items_[i];
+        if (targets.onlySelected && !selection_.contains(item.id)) continue;
+        if (targets.skipCoded && item.current) continue;
+        if (!item.readError.isEmpty()) continue;
+        rows.append(static_cast<int>(i));
     }
-    if (rows.isEmpty()) return QString::fromUtf8(kNoTargets);
-    if (start < 0 || start > 99999) return QString::fromUtf8(kBadStart);
+    return rows;
+}
 
-    // Only the joined text must form a code, so "F" + "IABC" is as good as "FI" + "ABC".
-    const QString text = country.toUpper() + registrant.toUpper() + year +
-                         QStringLiteral("%1").arg(start, 5, 10, QLatin1Char('0'));
-    const auto first = parseCode(text);
-    if (!first) return QString::fromUtf8(kBadStart);
-    if (static_cast<qint64>(first->designation()) + rows.size() - 1 > 99999) {
-        return QString::fromUtf8(kPast99999);
+std::optional<QString> Model::assignSequence(const QString& country, const QString& registrant,
+                                             const QString& year, int start,
+                                             SequenceTargets targets) {
+    const QList<int> rows = sequenceRows(targets);
+    if (rows.isEmpty()) return tr("There are no files to assign.");
+    const auto first =
+        ISRC::fromParts(country.toStdString(), registrant.toStdString(), year.toStdString(), start);
+    if (!first) {
+        return tr("That is not a valid ISRC start. Use 2 letters, 3 letters or digits, 2 digits "
+                  "and a number from 0 to %1.")
+            .arg(ISRC::kLastDesignation);
     }
+    if (!first->fits(rows.size()))
+        return tr("The sequence would go past %1.").arg(ISRC::kLastDesignation);
 
+    Step step;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const auto isrc = first->advanced(static_cast<int>(i));
         Item item = items_[rows[i]];
-        item.pending = QString::fromStdString(isrc->formatted());
+        step.texts.append({item.id, item.pending, QString::fromStdString(isrc->formatted())});
+        item.pending = step.texts.back().after;
         item.status = Status::idle();
         changeItem(rows[i], item);
     }
+    record(std::move(step));
     emit itemsChanged();
     return std::nullopt;
 }

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The work list behind the window: the files, their current and pending codes, readiness,
-// background probing of added files, batch write and remove, and sequence assignment.
-// Plain QObject code with no widgets. All state lives on the thread that owns the model; file
-// I/O runs in worker jobs, one file at a time per add sequence and per batch, and results come
-// back through queued calls.
+// background reading of added files, batch write and remove, sequence assignment and the undo
+// history of code edits. Plain QObject code with no widgets. All state lives on the thread that
+// owns the model; file I/O runs in worker jobs, and results come back through queued calls.
 
 #include <QList>
 #include <QObject>
@@ -15,10 +14,18 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <atomic>
 #include <list>
+#include <memory>
 #include <optional>
 
 namespace pelorix::ui {
+
+// Which rows a sequence numbers, in list order.
+struct SequenceTargets {
+    bool onlySelected = false;
+    bool skipCoded = false;  // leave out rows whose file already carries a code
+};
 
 class Model : public QObject {
     Q_OBJECT
@@ -50,13 +57,21 @@ class Model : public QObject {
         std::optional<QString> current;  // 12-character code the file carries, if valid
         QString pending;                 // text as typed or assigned; any text allowed
         Status status;
+        QString readError;  // why the file's code could not be read; such a row is not written
+        QString named;      // the format the name's extension stands for, when it differs
 
         QString path() const { return url.toLocalFile(); }
         QString fileName() const { return url.fileName(); }
         friend bool operator==(const Item&, const Item&) = default;
     };
 
-    enum class Readiness { empty, ready, upToDate, invalid, duplicate };
+    // `replaces`: a valid new code for a file that carries a different one.
+    enum class Readiness { empty, ready, replaces, upToDate, invalid, duplicate, unreadable };
+    // The orders the list can be sorted in. `location` is folder, then file name, both in
+    // natural order (case-insensitive, digit runs by value).
+    enum class SortKey { location, format, current, pending, status };
+
+    using SequenceTargets = ui::SequenceTargets;
 
     explicit Model(QObject* parent = nullptr);
     ~Model() override;  // waits for running worker jobs; their results are dropped
@@ -70,38 +85,71 @@ class Model : public QObject {
 
     // Row of the first item with this id, or -1.
     int indexOf(const QUuid& id) const;
-    // True while at least one add sequence is still probing files.
+    // True while at least one add or reload is still reading files.
     bool adding() const { return !addRuns_.empty(); }
+    // Files read and files to read by the running adds; (0, 0) when none runs.
+    QPair<int, int> addProgress() const;
+    // Files handled and files targeted by the running batch; (0, 0) when none runs.
+    QPair<int, int> batchProgress() const;
 
-    // ---- list (adding is asynchronous: rows appear one by one) ----
-    void add(const QList<QUrl>& urls);
+    // ---- list (adding is asynchronous: rows appear in groups) ----
+    // Files already listed are read again. Folder scans leave out hidden files and the backup
+    // copies that writes make ("NAME (original).EXT"). With `announce`, the finished add says
+    // how many files it added.
+    void add(const QList<QUrl>& urls, bool announce = false);
+    // Reads every listed file again: current codes, formats and read failures.
+    void reload();
     void remove(const QSet<QUuid>& ids);
     void clear();
     void setSelection(const QSet<QUuid>& ids);
+    void sort(SortKey key, Qt::SortOrder order = Qt::AscendingOrder);
 
     // ---- code entry and readiness ----
     void setPending(const QUuid& id, const QString& text);
+    // Several rows at once, as one step of the undo history.
+    void setPendings(const QList<QPair<QUuid, QString>>& texts);
     void commitFormat(const QUuid& id);
     QSet<QString> duplicateCodes() const;
     static Readiness readiness(const Item& item, const QSet<QString>& dups);
-    int readyCount() const;
+    int readyCount() const;    // rows a write takes without asking (ready)
+    int replaceCount() const;  // rows whose write would replace another code
+
+    // ---- undo history: code edits, pastes, sequences, clearing and removing rows ----
+    bool canUndo() const { return !undo_.empty(); }
+    bool canRedo() const { return !redo_.empty(); }
+    void undo();
+    void redo();
+    // Typing in one field is one step: the text before the first keystroke is what undo
+    // restores. The window marks where a field's editing begins.
+    void beginTyping(const QUuid& id);
+    // Escape in a field: its text goes back to what it was before the typing began.
+    void revertTyping();
 
     // ---- batches (asynchronous; `busy` admits one at a time) ----
-    void writeAll();
+    // Writes the ready rows, and the rows that replace a code when `replace` is set. Each file
+    // is read again first; a file whose code is no longer the one shown is not written.
+    void writeAll(bool replace = false);
     void removeISRC(const QSet<QUuid>& ids);
+    // Stops the running batch after the file being written.
+    void stop();
     void setStatus(const QUuid& id, const Status& status);
     void setBackup(bool on);  // also stored under "backupOriginals"
 
     // ---- sequences: none on success, else the message for the user ----
     std::optional<QString> assignSequence(const QString& country, const QString& registrant,
-                                          const QString& year, int start, bool onlySelected);
+                                          const QString& year, int start,
+                                          SequenceTargets targets = {});
+    // The rows a sequence with these targets numbers, in list order.
+    QList<int> sequenceRows(SequenceTargets targets) const;
 
   signals:
     // Fine-grained row signals for a table adapter, in the order a view needs them.
-    void itemAboutToBeInserted(int row);
-    void itemInserted(int row);
+    void itemsAboutToBeInserted(int first, int last);
+    void itemsInserted(int first, int last);
     void itemsAboutToBeRemoved(int first, int last);  // one contiguous block, highest first
     void itemsRemoved(int first, int last);
+    void itemsAboutToBeReordered();
+    void itemsReordered();
     void itemChanged(int row);
     // Emitted after every change of `items`, whatever its kind.
     void itemsChanged();
@@ -110,20 +158,27 @@ class Model : public QObject {
     void busyChanged(bool busy);
     void noticeChanged();
     void backupChanged(bool backup);
-    // An add sequence has handled its last file (and set its notice, if any).
+    void progressChanged();
+    void historyChanged();
+    // An add has handled its last file (and set its notice, if any).
     void addFinished();
 
   private:
     struct AddRun;
     struct Batch;
+    struct Step;
 
     void setNotice(std::optional<QString> text);
     void setBusy(bool on);
-    void appendItem(Item item);
+    void insertItems(QList<Item> items);      // placed in the current order
     void removeRows(const QList<int>& rows);  // ascending row numbers
     void changeItem(int row, const Item& item);
+    void sortItems();
+    void record(Step step);
+    void apply(const Step& step, bool forward);
 
-    void probeNext(AddRun* run);
+    void startAdd(QList<QUrl> urls, bool announce, bool reload);
+    void readNext(AddRun* run);
     void finishAdd(AddRun* run);
     void startBatch(Batch batch);
     void batchStep();
@@ -133,6 +188,13 @@ class Model : public QObject {
     bool busy_ = false;
     std::optional<QString> notice_;
     bool backup_ = false;
+    SortKey sortKey_ = SortKey::location;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+
+    std::list<Step> undo_;
+    std::list<Step> redo_;
+    QUuid typingId_;               // the field being typed in
+    bool typingStepOpen_ = false;  // the last step is that field's typing: keystrokes extend it
 
     std::list<AddRun> addRuns_;
     std::list<Batch> batch_;  // at most one

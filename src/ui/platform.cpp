@@ -2,6 +2,7 @@
 #include "ui/platform.h"
 
 #include <QAbstractItemView>
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -14,10 +15,26 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
+#include <QSettings>
+
+#include "core/formats/extensions.h"
 
 namespace pelorix::ui {
 
 namespace {
+
+const char* const kLastFolderKey = "lastAddFolder";
+
+// "Audio files (*.wav *.wave …)" from the one list of supported extensions.
+QString audioFilter() {
+    QStringList patterns;
+    for (const auto& format : formats::supported()) {
+        for (std::string_view ext : format.extensions)
+            patterns << QStringLiteral("*.") + QString::fromUtf8(ext.data(), qsizetype(ext.size()));
+    }
+    return QCoreApplication::translate("FileDialog", "Audio files (%1)")
+        .arg(patterns.join(QLatin1Char(' ')));
+}
 
 // Qt's own file dialog, so that files and folders can be chosen in one selection: "Open" takes
 // whatever is selected, folders included; double-click still enters a folder.
@@ -26,8 +43,12 @@ class FilesAndFoldersDialog : public QFileDialog {
     FilesAndFoldersDialog(QWidget* parent, const QString& message) : QFileDialog(parent) {
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFiles);
-        setLabelText(QFileDialog::Accept, QStringLiteral("Open"));
-        setDirectory(QDir::home());
+        setLabelText(QFileDialog::Accept, QCoreApplication::translate("FileDialog", "Open"));
+        const QString last = QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"))
+                                 .value(kLastFolderKey)
+                                 .toString();
+        setDirectory(!last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath());
+        setNameFilters({audioFilter(), QCoreApplication::translate("FileDialog", "All files (*)")});
         if (!message.isEmpty()) {
             setWindowTitle(message);
             if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
@@ -58,9 +79,11 @@ class FilesAndFoldersDialog : public QFileDialog {
 
 }  // namespace
 
-QList<QUrl> runOpenPanel(QWidget* parent, const QString& message) {
+QList<QUrl> runFileDialog(QWidget* parent, const QString& message) {
     FilesAndFoldersDialog dialog(parent, message);
     if (dialog.exec() != QDialog::Accepted) return {};
+    QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"))
+        .setValue(kLastFolderKey, dialog.directory().absolutePath());
     return dialog.chosen();
 }
 
@@ -100,7 +123,7 @@ void revealInFileManager(const QList<QUrl>& files) {
 }
 
 PlatformServices PlatformServices::system() {
-    return {&runOpenPanel, &revealInFileManager};
+    return {&runFileDialog, &revealInFileManager};
 }
 
 }  // namespace pelorix::ui

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The two desktop services the window calls besides the Model: the open dialog for files and
+// The two desktop services the window calls besides the Model: the file dialog for files and
 // folders, and showing files in the file manager. Held as functions so that a test can stand
 // in for the desktop.
 
@@ -17,7 +17,7 @@ namespace pelorix::ui {
 struct PlatformServices {
     // Lets the user pick files and folders together; returns them in the dialog's order, or
     // nothing when cancelled. An empty message shows none.
-    std::function<QList<QUrl>(QWidget* parent, const QString& message)> openPanel;
+    std::function<QList<QUrl>(QWidget* parent, const QString& message)> chooseFiles;
     // Opens the file manager with these files selected.
     std::function<void(const QList<QUrl>& files)> revealFiles;
 
@@ -25,7 +25,8 @@ struct PlatformServices {
 };
 
 // The desktop implementations, usable on their own.
-QList<QUrl> runOpenPanel(QWidget* parent, const QString& message);
+// The file dialog opens in the folder files were last added from and shows audio files first.
+QList<QUrl> runFileDialog(QWidget* parent, const QString& message);
 void revealInFileManager(const QList<QUrl>& files);
 // The folders to open when no file manager can select files: each parent folder once, in order.
 QList<QUrl> parentFolders(const QList<QUrl>& files);

@@ -9,16 +9,10 @@ namespace pelorix::ui::symbols {
 
 namespace {
 
-const char* const kNames[] = {"plus",
-                              "number",
-                              "minus.circle",
-                              "xmark",
-                              "tag",
-                              "checkmark.circle",
-                              "checkmark.circle.fill",
-                              "circle.dotted",
-                              "exclamationmark.circle",
-                              "exclamationmark.triangle.fill"};
+const char* const kNames[] = {"list-add",       "sequence",      "list-remove",
+                              "edit-clear",     "tag",           "status-up-to-date",
+                              "status-done",    "status-ready",  "status-replaces",
+                              "status-invalid", "dialog-warning"};
 
 QPainterPath checkmark() {
     QPainterPath p;
@@ -51,18 +45,18 @@ void draw(QPainter& painter, const QString& name, const QRectF& box, const QColo
     painter.setBrush(Qt::NoBrush);
     const QRectF circle(1.5, 1.5, 13, 13);
 
-    if (name == QLatin1String("plus")) {
+    if (name == QLatin1String("list-add")) {
         painter.drawLine(QPointF(8, 2.5), QPointF(8, 13.5));
         painter.drawLine(QPointF(2.5, 8), QPointF(13.5, 8));
-    } else if (name == QLatin1String("xmark")) {
+    } else if (name == QLatin1String("edit-clear")) {
         painter.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
         painter.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
-    } else if (name == QLatin1String("number")) {
+    } else if (name == QLatin1String("sequence")) {
         painter.drawLine(QPointF(6.6, 2.5), QPointF(5.2, 13.5));
         painter.drawLine(QPointF(10.8, 2.5), QPointF(9.4, 13.5));
         painter.drawLine(QPointF(2.8, 5.8), QPointF(13.4, 5.8));
         painter.drawLine(QPointF(2.4, 10.2), QPointF(13.0, 10.2));
-    } else if (name == QLatin1String("minus.circle")) {
+    } else if (name == QLatin1String("list-remove")) {
         painter.drawEllipse(circle);
         painter.drawLine(QPointF(5, 8), QPointF(11, 8));
     } else if (name == QLatin1String("tag")) {
@@ -78,10 +72,10 @@ void draw(QPainter& painter, const QString& name, const QRectF& box, const QColo
         p.closeSubpath();
         painter.drawPath(p);
         painter.drawEllipse(QPointF(5.0, 5.0), 1.0, 1.0);
-    } else if (name == QLatin1String("checkmark.circle")) {
+    } else if (name == QLatin1String("status-up-to-date")) {
         painter.drawEllipse(circle);
         painter.drawPath(checkmark());
-    } else if (name == QLatin1String("checkmark.circle.fill")) {
+    } else if (name == QLatin1String("status-done")) {
         QPainterPath disc;
         disc.addEllipse(QRectF(0.8, 0.8, 14.4, 14.4));
         QPainterPathStroker stroker;
@@ -89,20 +83,26 @@ void draw(QPainter& painter, const QString& name, const QRectF& box, const QColo
         stroker.setCapStyle(Qt::RoundCap);
         stroker.setJoinStyle(Qt::RoundJoin);
         painter.fillPath(disc.subtracted(stroker.createStroke(checkmark())), color);
-    } else if (name == QLatin1String("circle.dotted")) {
+    } else if (name == QLatin1String("status-ready")) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
         for (int i = 0; i < 12; ++i) {
             const qreal a = i * M_PI / 6.0;
             painter.drawEllipse(QPointF(8 + 6.3 * std::cos(a), 8 + 6.3 * std::sin(a)), 0.85, 0.85);
         }
-    } else if (name == QLatin1String("exclamationmark.circle")) {
+    } else if (name == QLatin1String("status-replaces")) {
+        // A circle with an arrow through it: the code in the file gives way to another.
+        painter.drawEllipse(circle);
+        painter.drawLine(QPointF(4.6, 8), QPointF(11.2, 8));
+        painter.drawLine(QPointF(8.6, 5.4), QPointF(11.2, 8));
+        painter.drawLine(QPointF(8.6, 10.6), QPointF(11.2, 8));
+    } else if (name == QLatin1String("status-invalid")) {
         painter.drawEllipse(circle);
         painter.drawLine(QPointF(8, 4.6), QPointF(8, 8.9));
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
         painter.drawEllipse(QPointF(8, 11.4), 0.95, 0.95);
-    } else if (name == QLatin1String("exclamationmark.triangle.fill")) {
+    } else if (name == QLatin1String("dialog-warning")) {
         QPainterPath tri;
         tri.moveTo(8, 1.4);
         tri.lineTo(15.2, 14.4);

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The small symbol images of the window, drawn with QPainter so that they take any colour and
-// stay sharp at any size: "plus", "number", "minus.circle", "xmark", "tag",
-// "checkmark.circle", "checkmark.circle.fill", "circle.dotted", "exclamationmark.circle",
-// "exclamationmark.triangle.fill".
+// stay sharp at any size. Commands carry freedesktop icon names ("list-add", "list-remove",
+// "edit-clear", "dialog-warning"); the others are our own: "sequence", "tag", "status-ready",
+// "status-replaces", "status-up-to-date", "status-done", "status-invalid".
 
 #include <QColor>
 #include <QIcon>

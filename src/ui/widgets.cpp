@@ -24,7 +24,7 @@ BrandTitle::BrandTitle(QWidget* parent) : QWidget(parent) {
 }
 
 QFont BrandTitle::titleFont() const {
-    // 21 against a body of 13 on the reference desktop: keep that proportion here.
+    // 21 pixels against a general font of 13: the name keeps that proportion to the text.
     const qreal scale = bodyPixelSize(this) / 13.0;
     QFont f = font();
     f.setPixelSize(std::max(12, int(std::lround(21.0 * scale))));
@@ -117,9 +117,10 @@ void makeProminent(QPushButton* button, const QColor& tint, bool dark, bool larg
                        " padding: %3; font-weight: 600; }"
                        "QPushButton:pressed { background: %4; }"
                        "QPushButton:disabled { background: %5; color: %6; }"
-                       "QPushButton:focus { outline: none; }")
+                       "QPushButton:focus { border: 2px solid %7; padding: %8; }")
             .arg(rgba(tint), rgba(text), padding, rgba(pressed), rgba(disabledBg),
-                 rgba(disabledText)));
+                 rgba(disabledText), rgba(dark ? QColor(Qt::white) : tint.darker(160)),
+                 large ? QStringLiteral("5px 16px") : QStringLiteral("2px 10px")));
 }
 
 }  // namespace pelorix::ui

@@ -17,8 +17,6 @@ class BrandTitle : public QWidget {
     static constexpr int kSplit = 3;
     explicit BrandTitle(QWidget* parent = nullptr);
     void setColors(const QColor& head, const QColor& tail);
-    QColor headColor() const { return head_; }
-    QColor tailColor() const { return tail_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -52,7 +50,7 @@ class DropHighlight : public QWidget {
 // The filled button style in the given tint, optionally at the large control size.
 void makeProminent(QPushButton* button, const QColor& tint, bool dark, bool large);
 
-// Scales the body font of `reference` by factor (points of the reference desktop / 13).
+// The pixel size of `reference`'s general font, which the brand's sizes are scaled against.
 qreal bodyPixelSize(const QWidget* reference);
 
 }  // namespace pelorix::ui

@@ -1,27 +1,19 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Shared by the window tests: WAV files made on the spot, a Model over them with fresh user
-// defaults, and a main() that keeps the user defaults in a private folder.
+// Shared by the window tests: WAV files made on the spot, a Model over them with fresh
+// settings, and a main() that keeps the settings in a private folder.
 
 #include <gtest/gtest.h>
 
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
-
-#include <map>
-#include <optional>
-#include <string>
 
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/id3_builder.h"
+#include "ui/app.h"
 #include "ui/model.h"
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-QT_END_NAMESPACE
 
 namespace pelorix::test {
 
@@ -33,42 +25,40 @@ inline QUrl urlOf(const fs::path& p) {
 }
 
 // A small WAV; with a text, an ID3 chunk whose TSRC frame holds exactly that text.
-inline fs::path makeWav(const fs::path& p, const std::optional<std::string>& tsrc = {}) {
+inline fs::path makeWav(const fs::path& p, const std::string& tsrc = {}) {
     fs::create_directories(p.parent_path());
-    std::vector<chunks::ChunkLayout> extra;
-    if (tsrc) extra.emplace_back("id3 ", id3::tag({.frames = {id3::textFrame("TSRC", *tsrc)}}));
-    writeFile(p, chunks::wav(16, extra));
+    const auto tag = id3::tag({.frames = {id3::textFrame("TSRC", tsrc)}});
+    writeFile(p, tsrc.empty() ? chunks::wav(16) : chunks::wav(16, {{"id3 ", tag}}));
     return p;
 }
 
 class ListTest : public ::testing::Test {
   protected:
-    // The waits only guard against a hang.
-    void waitAdded() {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !model.adding(); }, 120000));
+    void wait(bool (Model::*running)() const, void (Model::*signal)()) {
+        QSignalSpy spy(&model, signal);
+        while ((model.*running)()) ASSERT_TRUE(spy.wait(60000));
     }
-    void waitBatch() {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !model.busy(); }, 120000));
-    }
+    void waitAdded() { wait(&Model::adding, &Model::addFinished); }
+    void waitBatch() { wait(&Model::busy, &Model::progressChanged); }
     void add(const QList<QUrl>& urls) {
         model.add(urls);
         waitAdded();
     }
-    // Lists 1.wav … n.wav, the given ones carrying a TSRC text.
-    void addFiles(int n, const std::map<int, std::string>& codes = {}) {
+    // Lists 1.wav … n.wav, the given ones carrying a TSRC text. Waits on the model's signals;
+    // their timeouts only guard against a hang.
+    void addFiles(int n, std::map<int, std::string> codes = {}) {
         QList<QUrl> urls;
-        for (int i = 1; i <= n; ++i) {
-            const auto c = codes.find(i);
-            urls << urlOf(makeWav(dir / (std::to_string(i) + ".wav"),
-                                  c == codes.end() ? std::nullopt : std::optional(c->second)));
-        }
+        for (int i = 1; i <= n; ++i)
+            urls << urlOf(makeWav(dir / (std::to_string(i) + ".wav"), codes[i]));
         add(urls);
         ASSERT_EQ(model.items().size(), n);
     }
     QUuid id(int row) const { return model.items()[row].id; }
-    QStringList names() const {
+    QStringList pendings() const { return rows(false); }
+    QStringList names() const { return rows(true); }
+    QStringList rows(bool names) const {
         QStringList out;
-        for (const auto& item : model.items()) out << item.fileName();
+        for (const auto& item : model.items()) out << (names ? item.fileName() : item.pending);
         return out;
     }
 
@@ -80,6 +70,7 @@ class ListTest : public ::testing::Test {
 template <class Application>
 int runTests(int argc, char** argv) {
     Application app(argc, argv);
+    pelorix::ui::installTranslations();
     TempDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString(settings.path().string()));

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+#include "core/formats/extensions.h"
+
+#include <array>
+
+namespace pelorix::formats {
+
+namespace {
+
+constexpr std::array<std::string_view, 2> kWav = {"wav", "wave"};
+constexpr std::array<std::string_view, 3> kAiff = {"aiff", "aif", "aifc"};
+constexpr std::array<std::string_view, 1> kMp3 = {"mp3"};
+constexpr std::array<std::string_view, 1> kFlac = {"flac"};
+constexpr std::array<std::string_view, 2> kM4a = {"m4a", "mp4"};
+
+constexpr std::array<Supported, 5> kSupported = {{
+    {"WAV", kWav},
+    {"AIFF", kAiff},
+    {"MP3", kMp3},
+    {"FLAC", kFlac},
+    {"M4A", kM4a},
+}};
+
+std::string lowerAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return out;
+}
+
+}  // namespace
+
+std::span<const Supported> supported() {
+    return kSupported;
+}
+
+std::string labels(std::string_view separator) {
+    std::string out;
+    for (const Supported& s : kSupported) {
+        if (!out.empty()) out += separator;
+        out += s.label;
+    }
+    return out;
+}
+
+std::optional<std::string_view> labelForExtension(std::string_view extension) {
+    const std::string ext = lowerAscii(extension);
+    for (const Supported& s : kSupported) {
+        for (std::string_view e : s.extensions) {
+            if (e == ext) return s.label;
+        }
+    }
+    return std::nullopt;
+}
+
+bool hasAudioExtension(std::string_view fileName) {
+    const auto dot = fileName.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    return labelForExtension(fileName.substr(dot + 1)).has_value();
+}
+
+}  // namespace pelorix::formats

@@ -1,0 +1,486 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1">
+<context>
+    <name>FileDialog</name>
+    <message>
+        <source>Audio files (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::DropZone</name>
+    <message>
+        <source>Drop audio files or folders here</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>PELORIX writes an ISRC code into the files&apos; metadata without touching the audio.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add Files…</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::FileTableModel</name>
+    <message>
+        <source>Writing…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Has ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ready</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Replaces %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Up to date</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not a valid ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Used twice in this list</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot read this file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (not %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The file holds %1 audio, though its name says %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CC-XXX-YY-NNNNN</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Current ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>New ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::MainWindow</name>
+    <message>
+        <source>No files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s)</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Writing…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Write ISRC (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Write ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Add Files…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Reload</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Sequence…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ctrl+Shift+N</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove IS&amp;RC…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ctrl+Shift+Del</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Undo</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Redo</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ctrl+Shift+Z</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cu&amp;t</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Paste</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Delete New ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select &amp;All</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add Files…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sequence…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stop after the file being written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keep a backup copy of each file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Writing %1 of %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Reading %1 of %2 files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose audio files (%1) or folders</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Remove the ISRC from %n selected file(s)?</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The audio is not touched. Other tags stay as they are.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: %2 → %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Replace the ISRC of %n file(s)?</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>These files already carry a different code:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Write Only the Others</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Write the new ISRC of %n file(s) before closing?</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>If you don&apos;t, the new codes are lost.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Write</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show in File Manager</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove from list</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove ISRC from file…</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::Model</name>
+    <message>
+        <source>An unexpected error occurred.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No supported audio files found (%1).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not readable audio any more.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) added.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Skipped %n file(s) that are not readable audio: </source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>None of the selected files has an ISRC.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Removed the ISRC from %n file(s).</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Removed %1, failed %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Wrote %n ISRC code(s).</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Wrote %1, failed %2. See the Status column.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stopped after %1 of %2 files.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not written: the file carries %1 now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not written: the file carries no code now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Removed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There are no files to assign.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>That is not a valid ISRC start. Use 2 letters, 3 letters or digits, 2 digits and a number from 0 to %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The sequence would go past %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Written, was %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::SequenceDialog</name>
+    <message>
+        <source>overflow</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Assign a sequence of ISRC codes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Codes are given to the files in the order of the list. The five-digit number goes up by one for each file.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Country</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>FI</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>2 letters (ISO country code)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Must be 2 letters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Registrant</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ABC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>3 characters, given by your ISRC agency</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Must be 3 letters or digits</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Year</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>26</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>2 digits</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Must be 2 digits</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;First number</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Must be a number from %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Apply to</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Skip files that already have a code</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Assign</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>All %n file(s)</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n selected file(s)</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+</context>
+</TS>

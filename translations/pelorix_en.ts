@@ -1,0 +1,83 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>pelorix::ui::MainWindow</name>
+    <message numerus="yes">
+        <source>%n file(s)</source>
+        <translation>
+            <numerusform>%n file</numerusform>
+            <numerusform>%n files</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Remove the ISRC from %n selected file(s)?</source>
+        <translation>
+            <numerusform>Remove the ISRC from the selected file?</numerusform>
+            <numerusform>Remove the ISRC from %n selected files?</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Replace the ISRC of %n file(s)?</source>
+        <translation>
+            <numerusform>Replace the ISRC of %n file?</numerusform>
+            <numerusform>Replace the ISRC of %n files?</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Write the new ISRC of %n file(s) before closing?</source>
+        <translation>
+            <numerusform>Write the new ISRC of %n file before closing?</numerusform>
+            <numerusform>Write the new ISRCs of %n files before closing?</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::Model</name>
+    <message numerus="yes">
+        <source>%n file(s) added.</source>
+        <translation>
+            <numerusform>%n file added.</numerusform>
+            <numerusform>%n files added.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Skipped %n file(s) that are not readable audio: </source>
+        <translation>
+            <numerusform>Skipped %n file that is not readable audio: </numerusform>
+            <numerusform>Skipped %n files that are not readable audio: </numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Removed the ISRC from %n file(s).</source>
+        <translation>
+            <numerusform>Removed the ISRC from %n file.</numerusform>
+            <numerusform>Removed the ISRC from %n files.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Wrote %n ISRC code(s).</source>
+        <translation>
+            <numerusform>Wrote %n ISRC code.</numerusform>
+            <numerusform>Wrote %n ISRC codes.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::SequenceDialog</name>
+    <message numerus="yes">
+        <source>All %n file(s)</source>
+        <translation>
+            <numerusform>All %n file</numerusform>
+            <numerusform>All %n files</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n selected file(s)</source>
+        <translation>
+            <numerusform>%n selected file</numerusform>
+            <numerusform>%n selected files</numerusform>
+        </translation>
+    </message>
+</context>
+</TS>
