@@ -8,7 +8,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config libicu-dev libssl-dev qt6-base-dev qt6-base-dev-tools libgtest-dev
   # the window's catalogues of texts (lupdate, lrelease and their CMake functions)
-  qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools
+  qt6-tools-dev qt6-l10n-tools
   # the axml carrier (EBU Core XML in Broadcast WAV)
   libpugixml-dev
   # formatting check
