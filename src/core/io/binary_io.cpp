@@ -289,7 +289,7 @@ void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const
     out.flushBuffer();
     if (out.mayShare_ && count >= kShareMinimum && offset < size_) {
         const auto part = clone::alignedPart(offset, out.position_, std::min(count, size_ - offset),
-                                             clone::blockSize(out.fd_), size_);
+                                             clone::blockSize(out.fd_));
         if (part) {
             // The head up to the first whole block is copied; then the blocks are shared.
             copyInKernel(offset, part->offset - offset, out);

@@ -79,13 +79,14 @@ std::optional<std::uint64_t> physicalOf(const std::vector<Extent>& map, std::uin
 }  // namespace
 
 std::optional<Range> alignedPart(std::uint64_t inOffset, std::uint64_t outOffset,
-                                 std::uint64_t length, std::uint64_t block, std::uint64_t inSize) {
+                                 std::uint64_t length, std::uint64_t block) {
     if (block == 0 || inOffset % block != outOffset % block) return std::nullopt;
     const std::uint64_t start = (inOffset + block - 1) / block * block;
     const std::uint64_t end = inOffset + length;
     if (start >= end) return std::nullopt;
-    // The source's last partial block may be shared too: it ends the source file.
-    const std::uint64_t stop = end == inSize ? end : end / block * block;
+    // Whole blocks only, even where the range ends the source: what follows in the new file
+    // (a tag after the audio) would otherwise be written into a shared block and unshare it.
+    const std::uint64_t stop = end / block * block;
     if (stop <= start) return std::nullopt;
     return Range{start, stop - start};
 }

@@ -16,10 +16,11 @@ struct Range {
 };
 
 // The block-aligned middle of `length` bytes at `inOffset` that can be cloned to `outOffset`:
-// both offsets must be congruent modulo `block`; the part ends on a block boundary, or at the
-// end of the source when the range reaches it (`inSize`). None when nothing whole remains.
+// both offsets must be congruent modulo `block`; the part starts and ends on block boundaries
+// (a tag written after it would otherwise unshare the last one). None when nothing whole
+// remains.
 std::optional<Range> alignedPart(std::uint64_t inOffset, std::uint64_t outOffset,
-                                 std::uint64_t length, std::uint64_t block, std::uint64_t inSize);
+                                 std::uint64_t length, std::uint64_t block);
 
 // The size of the blocks the filesystem of `fd` shares (its fundamental block size).
 std::uint64_t blockSize(int fd);
