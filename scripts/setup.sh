@@ -17,6 +17,8 @@ packages=(
   ffmpeg
   # interoperability tests: other tools that must see what we write
   flac lame python3-mutagen
+  # filesystems that share extents, loop-mounted by the tests when they run as root
+  xfsprogs btrfs-progs
   # code lists on the command line: the CSV parser, and the JSON writer of --json
   libcsv-dev nlohmann-json3-dev
   # the man page (scdoc source), and the Debian package: its build tools, the build
