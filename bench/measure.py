@@ -29,6 +29,7 @@ P = args.pelorix
 PC = args.pelorix_core
 CODE = "FI-ABC-26-00001"
 only = set(filter(None, args.only.split(",")))
+here = os.path.dirname(os.path.abspath(__file__))
 
 
 def sh(cmd):
@@ -150,8 +151,6 @@ if not only or "read" in only:
     ])
     all_loads += loads
     read_row = (len(small), {k: statistics.median(v) for k, v in rt.items()})
-
-here = os.path.dirname(os.path.abspath(__file__))
 
 # A batch: 1,000 small files in one command, against mutagen editing them in place.
 batch_row = None
