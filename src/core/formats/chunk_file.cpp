@@ -123,12 +123,18 @@ class Walk {
     }
 
     // The chunks from `pos` on, along the chosen readings.
+    // An empty audio chunk must be followed by whole chunks only: demuxers play everything after
+    // it as audio, and what is not a chunk may well be that audio.
     std::vector<Chunk> chunks(std::uint64_t pos, std::uint64_t& stop) {
         std::vector<Chunk> out;
+        bool emptyAudio = false;
         while (pos != end_) {
             const Step s = from(pos);
             if (s.ending == Ending::stray && s.id.empty()) break;
-            if (s.open) throw TagError::malformed(msg::unfinishedRecording);
+            if (s.open || (emptyAudio && s.last && s.ending == Ending::cut)) {
+                throw TagError::malformed(msg::unfinishedRecording);
+            }
+            emptyAudio = emptyAudio || (s.id == audioID_ && s.size == 0);
             out.push_back({s.id, pos, s.size});
             pos = s.next;
             if (s.last) break;
@@ -315,11 +321,12 @@ Parsed parse(const FileIn& in, bool little) {
         parsed.chunks = walk.chunks(kHeadSize, stop);
         parsed.trailing = {stop, fileSize - stop};
         parsed.trailingInForm = stop < formEnd;
-        // An empty audio chunk at the end of the form with bytes after it: the recorder's
-        // first header, never updated, and the audio after it.
-        const bool emptyAudioLast = !parsed.chunks.empty() && parsed.chunks.back().id == audioID &&
-                                    parsed.chunks.back().size == 0;
-        if (emptyAudioLast && parsed.trailing.length > 0) {
+        // An empty audio chunk with bytes after the chunks: typically the recorder's first
+        // header, never updated, and the audio after it.
+        const bool emptyAudio =
+            std::any_of(parsed.chunks.begin(), parsed.chunks.end(),
+                        [&](const Chunk& c) { return c.id == audioID && c.size == 0; });
+        if (emptyAudio && parsed.trailing.length > 0) {
             throw TagError::malformed(msg::unfinishedRecording);
         }
         return parsed;
