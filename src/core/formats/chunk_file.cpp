@@ -208,7 +208,10 @@ class Walk {
                 step.ending = second.ending;
                 step.ambiguous = second.ambiguous;
             } else if (second.ending == first.ending && first.ending != Ending::dirty) {
-                step.ambiguous = true;
+                // Two readings that end alike. Where both end in bytes kept as they are and the
+                // pad byte is zero, they write the same bytes back; otherwise nobody can tell.
+                const Bytes pad = reader_.read(next[1], 1);
+                step.ambiguous = first.ending == Ending::exact || pad != Bytes{0};
             }
         }
     }
