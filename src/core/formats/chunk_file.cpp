@@ -2,6 +2,7 @@
 #include "core/formats/chunk_file.h"
 
 #include <algorithm>
+#include <exception>
 #include <unordered_map>
 
 #include "core/tag_error.h"
@@ -236,25 +237,23 @@ bool holdsCode(const ID3v2::Tag& tag) {
                        [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
 }
 
-// The ID3 chunk existingTag reads, or none.
+// The ID3 chunk existingTag reads, or none. A chunk whose tag cannot be read (another version,
+// cut short) is passed over while another one can be, and is kept as it is by a write: a rewrite
+// may move the readable one after it, and the file must stay readable.
 const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
                              std::optional<ID3v2::Tag>* tag) {
     const Chunk* first = nullptr;
     std::optional<ID3v2::Tag> firstTag;
-    bool seenID3 = false;
+    std::exception_ptr error;
     for (const Chunk& c : chunks) {
         if (!isID3Chunk(c.id)) continue;
         std::optional<ID3v2::Tag> t;
-        if (!seenID3) {
-            t = tagIn(in, c);  // the first one's errors are the file's
-        } else {
-            try {
-                t = tagIn(in, c);
-            } catch (const TagError&) {
-                continue;  // kept as it is
-            }
+        try {
+            t = tagIn(in, c);
+        } catch (const TagError&) {
+            if (!error) error = std::current_exception();
+            continue;
         }
-        seenID3 = true;
         if (!t) continue;
         if (holdsCode(*t)) {
             if (tag) *tag = std::move(t);
@@ -265,6 +264,7 @@ const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
             firstTag = std::move(t);
         }
     }
+    if (!first && error) std::rethrow_exception(error);
     if (tag) *tag = std::move(firstTag);
     return first;
 }
