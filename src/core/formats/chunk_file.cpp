@@ -60,9 +60,10 @@ std::uint64_t paddedSize(std::uint64_t size) {
     return size + (size & 1);
 }
 
-// How a walk from some position ends, best last: on something that is not a chunk, on fewer
-// than 8 stray bytes, with a last chunk cut to the end of the file, or exactly at the end.
-enum class Ending { dirty, stray, cut, exact };
+// How a walk from some position ends, best last: on something that is not a chunk, with a last
+// chunk cut to the end of the file (it would swallow whatever a better reading finds there), on
+// fewer than 8 stray bytes, or exactly at the end.
+enum class Ending { dirty, cut, stray, exact };
 
 struct Step {
     Ending ending = Ending::dirty;
