@@ -205,7 +205,11 @@ class Walk {
         step.ambiguous = first.ambiguous;
         if (next.size() == 2) {
             const Step second = outcomeAt(next[1]);
-            if (second.ending > first.ending) {
+            if (second.ending > first.ending && second.ending == Ending::cut) {
+                // A guessed missing pad byte that only leads to a chunk cut short, which would
+                // swallow whatever the padded reading found: unsure.
+                step.ending = Ending::dirty;
+            } else if (second.ending > first.ending) {
                 step.next = next[1];
                 step.ending = second.ending;
                 step.ambiguous = second.ambiguous;
