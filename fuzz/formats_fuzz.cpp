@@ -163,8 +163,15 @@ void checkChunks(const FileIn& in, bool little) {
             }
         }
         FUZZ_CHECK(others == kept);
-        const auto tag = ChunkFile::existingTag(result, ChunkFile::parse(result, little).chunks);
-        FUZZ_CHECK((tag ? ID3v2::isrc(*tag) : std::nullopt) == code);
+        // Our output always walks; its tag reads back, unless a removal left only a tag chunk
+        // that nobody can read (another version), as the input had it.
+        const auto chunks = ChunkFile::parse(result, little).chunks;
+        std::optional<ID3v2::Tag> tag;
+        if (succeeds([&] { tag = ChunkFile::existingTag(result, chunks); })) {
+            FUZZ_CHECK((tag ? ID3v2::isrc(*tag) : std::nullopt) == code);
+        } else {
+            FUZZ_CHECK(!code);
+        }
         bool unused = false;  // (a missing pad byte can hide the audio; the rewrite shows it)
         if (audio && !chunksAfterOpen) FUZZ_CHECK(demuxedAudio(bytes, little, &unused) == audio);
     }

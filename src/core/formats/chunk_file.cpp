@@ -2,6 +2,7 @@
 #include "core/formats/chunk_file.h"
 
 #include <algorithm>
+#include <exception>
 #include <unordered_map>
 
 #include "core/tag_error.h"
@@ -59,9 +60,10 @@ std::uint64_t paddedSize(std::uint64_t size) {
     return size + (size & 1);
 }
 
-// How a walk from some position ends, best last: on something that is not a chunk, on fewer
-// than 8 stray bytes, with a last chunk cut to the end of the file, or exactly at the end.
-enum class Ending { dirty, stray, cut, exact };
+// How a walk from some position ends, best last: on something that is not a chunk, with a last
+// chunk cut to the end of the file (it would swallow whatever a better reading finds there), on
+// fewer than 8 stray bytes, or exactly at the end.
+enum class Ending { dirty, cut, stray, exact };
 
 struct Step {
     Ending ending = Ending::dirty;
@@ -123,12 +125,18 @@ class Walk {
     }
 
     // The chunks from `pos` on, along the chosen readings.
+    // An empty audio chunk must be followed by whole chunks only: demuxers play everything after
+    // it as audio, and what is not a chunk may well be that audio.
     std::vector<Chunk> chunks(std::uint64_t pos, std::uint64_t& stop) {
         std::vector<Chunk> out;
+        bool emptyAudio = false;
         while (pos != end_) {
             const Step s = from(pos);
             if (s.ending == Ending::stray && s.id.empty()) break;
-            if (s.open) throw TagError::malformed(msg::unfinishedRecording);
+            if (s.open || (emptyAudio && s.last && s.ending == Ending::cut)) {
+                throw TagError::malformed(msg::unfinishedRecording);
+            }
+            emptyAudio = emptyAudio || (s.id == audioID_ && s.size == 0);
             out.push_back({s.id, pos, s.size});
             pos = s.next;
             if (s.last) break;
@@ -197,12 +205,19 @@ class Walk {
         step.ambiguous = first.ambiguous;
         if (next.size() == 2) {
             const Step second = outcomeAt(next[1]);
-            if (second.ending > first.ending) {
+            if (second.ending > first.ending && second.ending == Ending::cut) {
+                // A guessed missing pad byte that only leads to a chunk cut short, which would
+                // swallow whatever the padded reading found: unsure.
+                step.ending = Ending::dirty;
+            } else if (second.ending > first.ending) {
                 step.next = next[1];
                 step.ending = second.ending;
                 step.ambiguous = second.ambiguous;
             } else if (second.ending == first.ending && first.ending != Ending::dirty) {
-                step.ambiguous = true;
+                // Two readings that end alike. Where both end in bytes kept as they are and the
+                // pad byte is zero, they write the same bytes back; otherwise nobody can tell.
+                const Bytes pad = reader_.read(next[1], 1);
+                step.ambiguous = first.ending == Ending::exact || pad != Bytes{0};
             }
         }
     }
@@ -227,25 +242,23 @@ bool holdsCode(const ID3v2::Tag& tag) {
                        [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
 }
 
-// The ID3 chunk existingTag reads, or none.
+// The ID3 chunk existingTag reads, or none. A chunk whose tag cannot be read (another version,
+// cut short) is passed over while another one can be, and is kept as it is by a write: a rewrite
+// may move the readable one after it, and the file must stay readable.
 const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
                              std::optional<ID3v2::Tag>* tag) {
     const Chunk* first = nullptr;
     std::optional<ID3v2::Tag> firstTag;
-    bool seenID3 = false;
+    std::exception_ptr error;
     for (const Chunk& c : chunks) {
         if (!isID3Chunk(c.id)) continue;
         std::optional<ID3v2::Tag> t;
-        if (!seenID3) {
-            t = tagIn(in, c);  // the first one's errors are the file's
-        } else {
-            try {
-                t = tagIn(in, c);
-            } catch (const TagError&) {
-                continue;  // kept as it is
-            }
+        try {
+            t = tagIn(in, c);
+        } catch (const TagError&) {
+            if (!error) error = std::current_exception();
+            continue;
         }
-        seenID3 = true;
         if (!t) continue;
         if (holdsCode(*t)) {
             if (tag) *tag = std::move(t);
@@ -256,6 +269,7 @@ const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
             firstTag = std::move(t);
         }
     }
+    if (!first && error) std::rethrow_exception(error);
     if (tag) *tag = std::move(firstTag);
     return first;
 }
@@ -315,11 +329,12 @@ Parsed parse(const FileIn& in, bool little) {
         parsed.chunks = walk.chunks(kHeadSize, stop);
         parsed.trailing = {stop, fileSize - stop};
         parsed.trailingInForm = stop < formEnd;
-        // An empty audio chunk at the end of the form with bytes after it: the recorder's
-        // first header, never updated, and the audio after it.
-        const bool emptyAudioLast = !parsed.chunks.empty() && parsed.chunks.back().id == audioID &&
-                                    parsed.chunks.back().size == 0;
-        if (emptyAudioLast && parsed.trailing.length > 0) {
+        // An empty audio chunk with bytes after the chunks: typically the recorder's first
+        // header, never updated, and the audio after it.
+        const bool emptyAudio =
+            std::any_of(parsed.chunks.begin(), parsed.chunks.end(),
+                        [&](const Chunk& c) { return c.id == audioID && c.size == 0; });
+        if (emptyAudio && parsed.trailing.length > 0) {
             throw TagError::malformed(msg::unfinishedRecording);
         }
         return parsed;

@@ -64,6 +64,14 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         tags[i].tag = {};  // no copy of a large tag stays alongside the audio
     }
     if (tags.empty() && isrc) out.write(*ID3v2::settingISRC(std::nullopt, isrc));
+    if (out.position() == 0 && !tags.empty() && copied == tags.back().offset + tags.back().length &&
+        ID3v2::totalSize(in.read(copied, 10))) {
+        // No tag left, but the audio starts like one, which would then be read as the leading
+        // tag: an empty tag keeps the audio where it was.
+        Bytes empty;
+        ByteWriter(empty).ascii("ID3").u8(3).u8(0).u8(0).synchsafe32(16).zeros(16);
+        out.write(empty);
+    }
     in.copy(copied, in.size() - copied, out);
 }
 
