@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "cli/cli.h"
 
+#include <unicode/utf8.h>
+
 #include <cstdint>
 
 #include "cli/modes.h"
-
-#if __has_include("cli/self_test.h")
 #include "cli/self_test.h"
-#define PELORIX_HAVE_SELF_TEST 1
-#endif
 
 namespace pelorix::cli {
 
@@ -21,41 +19,9 @@ std::string hex2(unsigned v) {
     return {digits[(v >> 4) & 0xF], digits[v & 0xF]};
 }
 
-// Length of the valid UTF-8 sequence at `at` and its code point, or 0 when it is not valid.
-std::size_t utf8At(std::string_view s, std::size_t at, char32_t& cp) {
-    const auto b0 = std::uint8_t(s[at]);
-    std::size_t len;
-    char32_t min;
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
-    } else if ((b0 & 0xE0) == 0xC0) {
-        len = 2, min = 0x80, cp = b0 & 0x1F;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3, min = 0x800, cp = b0 & 0x0F;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4, min = 0x10000, cp = b0 & 0x07;
-    } else {
-        return 0;
-    }
-    if (s.size() - at < len) return 0;
-    for (std::size_t i = 1; i < len; ++i) {
-        const auto b = std::uint8_t(s[at + i]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
-
 int runSelfTest(std::ostream& out) {
-#ifdef PELORIX_HAVE_SELF_TEST
     out.flush();
     return SelfTest::run();
-#else
-    out << "The self test is not part of this build.\n";
-    return 1;
-#endif
 }
 
 }  // namespace
@@ -99,9 +65,12 @@ std::string escapeControls(std::string_view text) {
     std::string shown;
     shown.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        char32_t cp = 0;
-        const std::size_t len = utf8At(text, at, cp);
-        if (len == 0) {
+        const std::size_t start = at;
+        UChar32 cp = 0;
+        U8_NEXT(text.data(), at, text.size(), cp);
+        const std::size_t len = at - start;
+        at = start;
+        if (cp < 0) {  // not UTF-8: each byte shown by its value
             shown += "\\x" + hex2(std::uint8_t(text[at]));
             at += 1;
             continue;
