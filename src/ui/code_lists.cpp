@@ -83,8 +83,7 @@ QList<int> matchRows(const QList<Model::Item>& rows, const QString& entry, const
     if (collect([&](const Model::Item& r) { return r.path() == path; })) return hits;
     const QString name = slashed.section(QLatin1Char('/'), -1);
     if (collect([&](const Model::Item& r) { return r.fileName() == name; })) return hits;
-    const QString stem =
-        formats::hasAudioExtension(name.toStdString()) ? stemOf(name) : name;
+    const QString stem = formats::hasAudioExtension(name.toStdString()) ? stemOf(name) : name;
     collect([&](const Model::Item& r) { return stemOf(r.fileName()) == stem; });
     return hits;
 }
@@ -121,13 +120,17 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
     std::vector<lists::Assignment> assignments;
     QHash<int, qsizetype> lineIndex;  // list line -> index in plan.lines
     for (const lists::ListProblem& p : parsed.problems) {
-        plan.lines.append({int(p.line), {}, {}, ImportLine::Result::problem, fromStd(p.message),
-                           {}});
+        plan.lines.append(
+            {int(p.line), {}, {}, ImportLine::Result::problem, fromStd(p.message), {}});
     }
     qsizetype nextRow = 0;
     for (const lists::ListRow& r : parsed.rows) {
-        ImportLine line{int(r.line), plan.byOrder ? QString() : fromStd(r.target),
-                        fromStd(r.code), ImportLine::Result::matched, {}, {}};
+        ImportLine line{int(r.line),
+                        plan.byOrder ? QString() : fromStd(r.target),
+                        fromStd(r.code),
+                        ImportLine::Result::matched,
+                        {},
+                        {}};
         const auto isrc = ISRC::parse(r.code);
         QList<int> hits;
         if (plan.byOrder) {
@@ -152,7 +155,7 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
             line.code = fromStd(isrc->formatted());
             line.result = ImportLine::Result::ambiguous;
             line.message = CodeLists::tr("Matches %n rows in different folders; give the path.", "",
-                                           int(hits.size()));
+                                         int(hits.size()));
         } else {
             line.code = fromStd(isrc->formatted());
             for (int h : hits) {
@@ -221,8 +224,8 @@ QByteArray exportReport(const QList<Model::ReportEntry>& report) {
                               QStringLiteral("ISRC"), QStringLiteral("Result"),
                               QStringLiteral("Message")}};
     for (const Model::ReportEntry& e : report) {
-        lines.append({e.path, formattedOrNone(e.before), formattedOrNone(e.after), e.result,
-                      e.message});
+        lines.append(
+            {e.path, formattedOrNone(e.before), formattedOrNone(e.after), e.result, e.message});
     }
     return csvText(lines);
 }

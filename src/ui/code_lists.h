@@ -21,9 +21,9 @@ namespace pelorix::ui {
 // What became of one line of an imported list.
 struct ImportLine {
     enum class Result { matched, invalidCode, noRow, ambiguous, conflict, problem };
-    int line = 0;       // in the list, from 1; 0 for the list as a whole
-    QString entry;      // the file or name as the list gives it (empty in a list of codes)
-    QString code;       // formatted when valid, else as written
+    int line = 0;   // in the list, from 1; 0 for the list as a whole
+    QString entry;  // the file or name as the list gives it (empty in a list of codes)
+    QString code;   // formatted when valid, else as written
     Result result = Result::problem;
     QString message;    // why the line gives no code; empty when matched
     QList<QUuid> rows;  // the rows that take the code (matched lines only)

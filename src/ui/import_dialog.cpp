@@ -64,9 +64,8 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
         const ImportLine& line = plan.lines[i];
         QStringList targets;
         for (const QUuid& id : line.rows) targets << names.value(id);
-        const QStringList cells{line.line > 0 ? QString::number(line.line) : QString(),
-                                line.entry, line.code, targets.join(QStringLiteral(", ")),
-                                resultText(line)};
+        const QStringList cells{line.line > 0 ? QString::number(line.line) : QString(), line.entry,
+                                line.code, targets.join(QStringLiteral(", ")), resultText(line)};
         for (int c = 0; c < cells.size(); ++c) {
             auto* cell = new QTableWidgetItem(cells[c]);
             cell->setToolTip(cells[c]);

@@ -142,6 +142,9 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     waitBatch();
     EXPECT_EQ(model.notice(), QString("Stopped after 1 of 3 files. Wrote 1 ISRC code."));
     EXPECT_EQ(model.items()[0].status, Status::done("Written, was GB-XYZ-25-00011"));
+    ASSERT_EQ(model.report().size(), 3);  // the files the stop left out are on record too
+    EXPECT_EQ(model.report()[0].message + model.report()[2].result,
+              "Replaced GB-XYZ-25-00011Not written");
     EXPECT_EQ(model.items()[0].current.value_or("") + model.items()[0].pending,
               "FIABC2600002FI-ABC-26-00002");
     EXPECT_EQ(dir.list(),
