@@ -68,7 +68,9 @@ QString stemOf(const QString& name) {
 }
 
 // The rows an entry names: by path, else by file name, else by name without the extension
-// (the entry's own extension dropped only when it is one of an audio file).
+// (the entry's own extension dropped only when it is one of an audio file). An entry that names
+// a folder finds rows by name only in a folder of that name ("CD1/01.wav" never gives its code
+// to CD2/01.wav); a list made on another machine still finds its files.
 QList<int> matchRows(const QList<Model::Item>& rows, const QString& entry, const QString& folder) {
     QList<int> hits;
     auto collect = [&](auto&& test) {
@@ -79,12 +81,18 @@ QList<int> matchRows(const QList<Model::Item>& rows, const QString& entry, const
     };
     QString slashed = entry;
     slashed.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    slashed = QDir::cleanPath(slashed);
     const QString path = QDir::cleanPath(QDir(folder).absoluteFilePath(slashed));
     if (collect([&](const Model::Item& r) { return r.path() == path; })) return hits;
     const QString name = slashed.section(QLatin1Char('/'), -1);
-    if (collect([&](const Model::Item& r) { return r.fileName() == name; })) return hits;
+    const QString parent = slashed.section(QLatin1Char('/'), -2, -2);
+    auto inFolder = [&](const Model::Item& r) {
+        return parent.isEmpty() || QFileInfo(r.path()).dir().dirName() == parent;
+    };
+    if (collect([&](const Model::Item& r) { return inFolder(r) && r.fileName() == name; }))
+        return hits;
     const QString stem = formats::hasAudioExtension(name.toStdString()) ? stemOf(name) : name;
-    collect([&](const Model::Item& r) { return stemOf(r.fileName()) == stem; });
+    collect([&](const Model::Item& r) { return inFolder(r) && stemOf(r.fileName()) == stem; });
     return hits;
 }
 

@@ -174,8 +174,9 @@ TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {
     const struct {
         std::string list, codes, lines;
     } cases[] = {
-        {"file,isrc\nA/One.wav,FIABC2600001\n" + (dir / "B/Two.wav").string() + ",FI-ABC-26-00005",
-         "1-d-5", "2m 3m"},
+        {"file,isrc\nA/One.wav,FIABC2600001\n" + (dir / "B/Two.wav").string() +
+             ",FI-ABC-26-00005\nB/One,FIABC2600007",
+         "1-d-5", "2m 3m 4n"},
         {"Name;ISRC\r\n\"One.wav\";ISRC FIABC2600001\r\nTwo.wav;FIABC2600002\r\n"
          "Nine;FIABC2600009\r\nThree;FIABC260000X\r\n",
          "1-d--", "2m 3a 4n 5i"},
