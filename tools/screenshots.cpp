@@ -190,7 +190,8 @@ bool render(bool dark, const QDir& out) {
                                                           "05 Tundra.mp3;FIABC2600005\r\n"
                                                           "06 Ice Road;FI-ABC-26-0O006\r\n"
                                                           "Bonus Track;FIABC2600011\r\n"
-                                                          "07 Northern Lights;FIABC2600007\r\n"));
+                                                          "07 Northern Lights;FIABC2600007\r\n"
+                                                          "08 Snowfall;FIABC2600008\r\n"));
     window.importList(QString::fromStdString(list.string()));
     ImportDialog* preview = window.importDialog();
     if (!preview || !QTest::qWaitForWindowExposed(preview)) return false;

@@ -189,6 +189,10 @@
             <numerusform></numerusform>
         </translation>
     </message>
+    <message>
+        <source>New ISRC; the file carries %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>pelorix::ui::MainWindow</name>

@@ -10,15 +10,29 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "core/isrc.h"
+
 namespace pelorix::ui {
 
 namespace {
 
-QString resultText(const ImportLine& line) {
+// What the line does; a match says when a file carries another code, which a write replaces
+// only after asking.
+QString resultText(const ImportLine& line, const QHash<QUuid, Model::Item>& rows) {
     using Result = ImportLine::Result;
     switch (line.result) {
-        case Result::matched:
+        case Result::matched: {
+            const auto code = ISRC::parse(line.code.toStdString());
+            for (const QUuid& id : line.rows) {
+                const auto& current = rows.value(id).current;
+                if (code && current && *current != QString::fromStdString(code->code())) {
+                    const auto shown = ISRC::parse(current->toStdString());
+                    return ImportDialog::tr("New ISRC; the file carries %1")
+                        .arg(shown ? QString::fromStdString(shown->formatted()) : *current);
+                }
+            }
             return ImportDialog::tr("New ISRC");
+        }
         case Result::invalidCode:
         case Result::noRow:
         case Result::ambiguous:
@@ -35,8 +49,8 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
                            const QString& listName, QWidget* parent)
     : QDialog(parent), plan_(plan) {
     setWindowTitle(tr("Import Codes"));
-    QHash<QUuid, QString> names;
-    for (const Model::Item& row : rows) names.insert(row.id, row.fileName());
+    QHash<QUuid, Model::Item> byId;
+    for (const Model::Item& row : rows) byId.insert(row.id, row);
 
     auto* column = new QVBoxLayout(this);
     const int given = int(plan.codes.size());
@@ -63,9 +77,10 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
     for (qsizetype i = 0; i < plan.lines.size(); ++i) {
         const ImportLine& line = plan.lines[i];
         QStringList targets;
-        for (const QUuid& id : line.rows) targets << names.value(id);
+        for (const QUuid& id : line.rows) targets << byId.value(id).fileName();
         const QStringList cells{line.line > 0 ? QString::number(line.line) : QString(), line.entry,
-                                line.code, targets.join(QStringLiteral(", ")), resultText(line)};
+                                line.code, targets.join(QStringLiteral(", ")),
+                                resultText(line, byId)};
         for (int c = 0; c < cells.size(); ++c) {
             auto* cell = new QTableWidgetItem(cells[c]);
             cell->setToolTip(cells[c]);
@@ -80,7 +95,7 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
 
     column->addWidget(new QLabel(tr("Rows that get no code:"), this));
     uncoded_ = new QListWidget(this);
-    for (const QUuid& id : plan.rowsWithoutCode) uncoded_->addItem(names.value(id));
+    for (const QUuid& id : plan.rowsWithoutCode) uncoded_->addItem(byId.value(id).fileName());
     column->addWidget(uncoded_, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
