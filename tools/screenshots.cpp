@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Renders the window offscreen in the states a reader of the README wants to see: empty, a list
 // with every status (a code about to be replaced among them), the confirmation before
-// replacing, a batch in progress, and the sequence dialog pointing at wrong fields, each in a
-// light and a dark palette.
+// replacing, a batch in progress, the sequence dialog pointing at wrong fields and the preview
+// of an imported list, each in a light and a dark palette.
 // Usage: pelorix_screenshots OUTPUT-FOLDER   (run with QT_QPA_PLATFORM=offscreen)
 
 #include <QtCore/qtestsupport_core.h>
@@ -26,6 +26,7 @@
 #include "support/files.h"
 #include "support/flac_builder.h"
 #include "ui/app.h"
+#include "ui/import_dialog.h"
 #include "ui/main_window.h"
 #include "ui/model.h"
 #include "ui/sequence_dialog.h"
@@ -179,7 +180,24 @@ bool render(bool dark, const QDir& out) {
     if (!dialog || !QTest::qWaitForWindowExposed(dialog)) return false;
     const QImage image = composed(window, dialog, dark);
     dialog->reject();
-    return save(image, "sequence");
+    if (!save(image, "sequence")) return false;
+
+    // The preview of an imported list: matches, a line that names no row, an invalid code.
+    const fs::path list = dir.path() / "Aurora Sessions codes.csv";
+    pelorix::test::writeFile(list, pelorix::test::bytesOf("Title;ISRC\r\n"
+                                                          "01 Revontulet;FI-ABC-26-00001\r\n"
+                                                          "03 Polar Night.flac;FIABC2600003\r\n"
+                                                          "05 Tundra.mp3;FIABC2600005\r\n"
+                                                          "06 Ice Road;FI-ABC-26-0O006\r\n"
+                                                          "Bonus Track;FIABC2600011\r\n"
+                                                          "07 Northern Lights;FIABC2600007\r\n"
+                                                          "08 Snowfall;FIABC2600008\r\n"));
+    window.importList(QString::fromStdString(list.string()));
+    ImportDialog* preview = window.importDialog();
+    if (!preview || !QTest::qWaitForWindowExposed(preview)) return false;
+    const QImage importing = composed(window, preview, dark);
+    preview->reject();
+    return save(importing, "import");
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Renders the README screenshots offscreen: the empty window, a list with every status and the
-# replace confirmation, a batch in progress and the sequence dialog, each in a light and a
-# dark palette.
+# replace confirmation, a batch in progress, the sequence dialog and the preview of an imported
+# list, each in a light and a dark palette.
 # Usage: tools/screenshots.sh [output-folder]   (default: docs/screenshots)
 set -eu
 

@@ -17,6 +17,27 @@
     </message>
 </context>
 <context>
+    <name>pelorix::ui::CodeLists</name>
+    <message>
+        <source>Not a valid ISRC.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>More codes than rows.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No row matches.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Matches %n rows in different folders; give the path.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>pelorix::ui::DropZone</name>
     <message>
         <source>Drop audio files or folders here</source>
@@ -99,6 +120,77 @@
     </message>
     <message>
         <source>Status</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::ImportDialog</name>
+    <message>
+        <source>New ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Import Codes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) take a New ISRC from %1.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The list holds codes only: they go to the rows in the order shown.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n line(s) of the list give no code.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) get no code.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Nothing is written to the files until you write them.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>In the list</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Code</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Row</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rows that get no code:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Set %n Code(s)</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>New ISRC; the file carries %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -292,6 +384,66 @@
         <source>Remove ISRC from file…</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>&amp;Import Codes…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ctrl+I</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Export List…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export Re&amp;port…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Import Codes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Lists of codes (*.csv *.tsv *.txt);;All files (*)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add the audio files first; the list&apos;s codes go to them.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is too large for a list of codes.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 cannot be read: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv);;All files (*)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 could not be saved: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export List</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ISRC list.csv</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export Report</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ISRC report.csv</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>pelorix::ui::Model</name>
@@ -377,6 +529,30 @@
     </message>
     <message>
         <source>Written, was %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stopped before this file.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The file carries %1 now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The file carries no code now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Replaced %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

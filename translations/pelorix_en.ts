@@ -2,6 +2,47 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en">
 <context>
+    <name>pelorix::ui::CodeLists</name>
+    <message numerus="yes">
+        <source>Matches %n rows in different folders; give the path.</source>
+        <translation>
+            <numerusform>Matches %n rows in different folders; give the path.</numerusform>
+            <numerusform>Matches %n rows in different folders; give the path.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::ImportDialog</name>
+    <message numerus="yes">
+        <source>%n row(s) take a New ISRC from %1.</source>
+        <translation>
+            <numerusform>%n row takes a New ISRC from %1.</numerusform>
+            <numerusform>%n rows take a New ISRC from %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n line(s) of the list give no code.</source>
+        <translation>
+            <numerusform>%n line of the list gives no code.</numerusform>
+            <numerusform>%n lines of the list give no code.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) get no code.</source>
+        <translation>
+            <numerusform>%n row gets no code.</numerusform>
+            <numerusform>%n rows get no code.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Set %n Code(s)</source>
+        <translation>
+            <numerusform>Set %n Code</numerusform>
+            <numerusform>Set %n Codes</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>pelorix::ui::MainWindow</name>
     <message numerus="yes">
         <source>%n file(s)</source>

@@ -5,6 +5,7 @@
 #include "ui/drop_zone.h"
 #include "ui/file_table.h"
 #include "ui/file_table_model.h"
+#include "ui/import_dialog.h"
 #include "ui/sequence_dialog.h"
 #include "ui/symbols.h"
 #include "ui/widgets.h"
@@ -17,6 +18,9 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +31,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -156,6 +161,13 @@ void MainWindow::buildMenus() {
         [this] { showSequenceDialog(); });
     add(file, QStringLiteral("removeISRC"), tr("Remove IS&RC\u2026"),
         QKeySequence(tr("Ctrl+Shift+Del")), [this] { confirmRemoval(); });
+    file->addSeparator();
+    add(file, QStringLiteral("import"), tr("&Import Codes\u2026"), QKeySequence(tr("Ctrl+I")),
+        [this] { importCodes(); });
+    add(file, QStringLiteral("exportList"), tr("&Export List\u2026"), QKeySequence(),
+        [this] { exportList(); });
+    add(file, QStringLiteral("exportReport"), tr("Export Re&port\u2026"), QKeySequence(),
+        [this] { exportReport(); });
     file->addSeparator();
     add(file, QStringLiteral("quit"), tr("&Quit"), QKeySequence::Quit, [this] { close(); });
 
@@ -290,6 +302,9 @@ void MainWindow::refresh() {
     actions_[QStringLiteral("sequence")]->setEnabled(count > 0);
     actions_[QStringLiteral("removeISRC")]->setEnabled(removeButton_->isEnabled());
     actions_[QStringLiteral("reload")]->setEnabled(count > 0 && !busy);
+    actions_[QStringLiteral("import")]->setEnabled(count > 0 && !busy);
+    actions_[QStringLiteral("exportList")]->setEnabled(count > 0);
+    actions_[QStringLiteral("exportReport")]->setEnabled(!model_.report().isEmpty() && !busy);
     actions_[QStringLiteral("undo")]->setEnabled(model_.canUndo() && !busy);
     actions_[QStringLiteral("redo")]->setEnabled(model_.canRedo() && !busy);
     for (const char* name : {"cut", "paste", "delete"})
@@ -433,6 +448,92 @@ void MainWindow::showSequenceDialog() {
     sequence_ = new SequenceDialog(model_, this);
     sequence_->setAttribute(Qt::WA_DeleteOnClose);
     sequence_->open();
+}
+
+ImportDialog* MainWindow::importDialog() const {
+    return import_;
+}
+
+bool MainWindow::isCodeList(const QUrl& url) {
+    const QString suffix = QFileInfo(url.toLocalFile()).suffix().toLower();
+    return suffix == QLatin1String("csv") || suffix == QLatin1String("tsv") ||
+           suffix == QLatin1String("txt");
+}
+
+void MainWindow::importCodes() {
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Import Codes"), QString(),
+                                     tr("Lists of codes (*.csv *.tsv *.txt);;All files (*)"));
+    if (!path.isEmpty()) importList(path);
+}
+
+void MainWindow::importList(const QString& path) {
+    if (import_ || model_.busy()) return;
+    if (model_.items().isEmpty()) {
+        QMessageBox::information(this, tr("Import Codes"),
+                                 tr("Add the audio files first; the list's codes go to them."));
+        return;
+    }
+    constexpr qint64 kLargestList = 16 << 20;  // far beyond any catalogue
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestList) {
+        QMessageBox::warning(this, tr("Import Codes"),
+                             file.size() > kLargestList
+                                 ? tr("%1 is too large for a list of codes.").arg(path)
+                                 : tr("%1 cannot be read: %2").arg(path, file.errorString()));
+        return;
+    }
+    const ImportPlan plan =
+        planImport(model_.items(), file.readAll(), QFileInfo(path).absolutePath());
+    import_ = new ImportDialog(plan, model_.items(), QFileInfo(path).fileName(), this);
+    import_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(import_, &QDialog::accepted, this, [this, codes = plan.codes] {
+        if (!model_.busy()) model_.setPendings(codes);
+    });
+    import_->open();
+}
+
+void MainWindow::importWhenAdded(const QString& path) {
+    if (!model_.adding()) {
+        importList(path);
+        return;
+    }
+    connect(
+        &model_, &Model::addFinished, this, [this, path] { importWhenAdded(path); },
+        Qt::SingleShotConnection);
+}
+
+namespace {
+
+// Asks where to save and writes the bytes whole (a temporary file renamed over the target).
+void saveExport(QWidget* parent, const QString& title, const QString& name,
+                const QByteArray& bytes) {
+    const QString path = QFileDialog::getSaveFileName(
+        parent, title, name, MainWindow::tr("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty()) return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        QMessageBox::warning(
+            parent, title,
+            MainWindow::tr("%1 could not be saved: %2").arg(path, file.errorString()));
+    }
+}
+
+}  // namespace
+
+void MainWindow::exportList() {
+    if (model_.items().isEmpty()) return;
+    const QSet<QString> dups = model_.duplicateCodes();
+    saveExport(this, tr("Export List"), tr("ISRC list.csv"),
+               pelorix::ui::exportList(model_.items(), [&](const Model::Item& item) {
+                   return tableModel_->statusLook(item, dups).text;
+               }));
+}
+
+void MainWindow::exportReport() {
+    if (model_.report().isEmpty()) return;
+    saveExport(this, tr("Export Report"), tr("ISRC report.csv"),
+               pelorix::ui::exportReport(model_.report()));
 }
 
 void MainWindow::confirmRemoval() {
@@ -684,8 +785,16 @@ void MainWindow::dropEvent(QDropEvent* event) {
     // The drop is reported handled at once; each dropped item is added by its own call, from
     // the event loop, after the drag has finished.
     for (const QUrl& url : urls) {
+        if (isCodeList(url)) continue;
         QMetaObject::invokeMethod(
             &model_, [model = &model_, url] { model->add({url}); }, Qt::QueuedConnection);
+    }
+    // A list comes after the audio files dropped with it, once they are read.
+    for (const QUrl& url : urls) {
+        if (isCodeList(url)) {
+            QMetaObject::invokeMethod(
+                this, [this, url] { importWhenAdded(url.toLocalFile()); }, Qt::QueuedConnection);
+        }
     }
 }
 

@@ -32,6 +32,7 @@ namespace pelorix::ui {
 class BrandTitle;
 class DropHighlight;
 class DropZone;
+class ImportDialog;
 class FileTable;
 class FileTableModel;
 
@@ -61,6 +62,15 @@ class MainWindow : public QMainWindow {
     // The table's context menu for these ids; the caller pops it up (or triggers its actions).
     QMenu* contextMenu(const QSet<QUuid>& ids);
     void revealFiles(const QSet<QUuid>& ids);
+    // Codes from a list file: asks for the file, then previews the match (importList).
+    void importCodes();
+    // Reads the list at `path` and opens the preview; accepting it sets the codes as one step.
+    void importList(const QString& path);
+    // Ask where to save, then write the rows, or the last batch's report, as CSV.
+    void exportList();
+    void exportReport();
+    // True when `url` names a list of codes (.csv, .tsv, .txt) rather than audio.
+    static bool isCodeList(const QUrl& url);
 
     bool targeted() const;
 
@@ -80,6 +90,7 @@ class MainWindow : public QMainWindow {
     QShortcut* writeShortcut() const { return writeShortcut_; }
     QAction* addFilesAction() const { return addFilesAction_; }
     SequenceDialog* sequenceDialog() const { return sequence_; }
+    ImportDialog* importDialog() const;
     QMessageBox* removalDialog() const { return removal_; }
     QMessageBox* replaceDialog() const { return replace_; }
     QMessageBox* closeDialog() const { return closing_; }
@@ -98,6 +109,7 @@ class MainWindow : public QMainWindow {
 
   private:
     QWidget* buildHeader();
+    void importWhenAdded(const QString& path);
     QWidget* buildFooter();
     void refresh();
     void refreshNotice();
@@ -138,6 +150,7 @@ class MainWindow : public QMainWindow {
     QList<QWidget*> dividers_;
     DropHighlight* highlight_ = nullptr;
     QPointer<SequenceDialog> sequence_;
+    QPointer<ImportDialog> import_;
     QPointer<QMessageBox> removal_;
     QPointer<QMessageBox> replace_;
     QPointer<QMessageBox> closing_;

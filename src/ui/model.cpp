@@ -755,6 +755,7 @@ void Model::stop() {
 void Model::startBatch(Batch batch) {
     // The setting is read once: changing it mid-batch affects only the next batch.
     batch.backup = backup_;
+    report_.clear();
     batch_.clear();
     batch_.push_back(std::move(batch));
     setBusy(true);
@@ -779,6 +780,11 @@ void Model::batchStep() {
                              .arg(batch.succeeded)
                              .arg(batch.failed + batch.changed);
         }
+        for (qsizetype i = batch.next; i < batch.targets.size(); ++i) {
+            const Batch::Target& t = batch.targets[i];
+            report_.append(
+                {t.path, t.shown, t.shown, tr("Not written"), tr("Stopped before this file.")});
+        }
         if (batch.next < batch.targets.size()) {
             text = tr("Stopped after %1 of %2 files.").arg(batch.next).arg(batch.targets.size()) +
                    QLatin1Char(' ') + text;
@@ -802,11 +808,21 @@ void Model::batchStep() {
                 Batch& b = batch_.front();
                 // Rows removed meanwhile are not brought back; the file still counts.
                 const int row = indexOf(target.id);
+                const std::optional<QString> after =
+                    target.code ? std::optional(QString::fromStdString(*target.code))
+                                : std::nullopt;
                 if (result.failure) {
                     ++b.failed;
+                    report_.append(
+                        {target.path, target.shown, target.shown, tr("Failed"), *result.failure});
                     setStatus(target.id, Status::failed(*result.failure));
                 } else if (result.changed) {
                     ++b.changed;
+                    report_.append(
+                        {target.path, result.found, result.found, tr("Not written"),
+                         result.found
+                             ? tr("The file carries %1 now.").arg(formattedCode(*result.found))
+                             : tr("The file carries no code now.")});
                     if (row >= 0) {
                         Item item = items_[row];
                         item.current = result.found;
@@ -819,6 +835,11 @@ void Model::batchStep() {
                     }
                 } else {
                     ++b.succeeded;
+                    report_.append({target.path, target.shown, after,
+                                    target.code ? tr("Written") : tr("Removed"),
+                                    target.shown && target.code
+                                        ? tr("Replaced %1").arg(formattedCode(*target.shown))
+                                        : QString()});
                     if (row >= 0) {
                         Item item = items_[row];
                         if (target.code) {

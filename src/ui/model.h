@@ -65,6 +65,15 @@ class Model : public QObject {
         friend bool operator==(const Item&, const Item&) = default;
     };
 
+    // What the last batch did to one file: the record a label keeps of what it delivered.
+    struct ReportEntry {
+        QString path;
+        std::optional<QString> before;  // the code the file carried, 12 characters
+        std::optional<QString> after;   // the code it carries now
+        QString result;                 // Written, Removed, Failed or Not written
+        QString message;
+    };
+
     // `replaces`: a valid new code for a file that carries a different one.
     enum class Readiness { empty, ready, replaces, upToDate, invalid, duplicate, unreadable };
     // The orders the list can be sorted in. `location` is folder, then file name, both in
@@ -91,6 +100,8 @@ class Model : public QObject {
     QPair<int, int> addProgress() const;
     // Files handled and files targeted by the running batch; (0, 0) when none runs.
     QPair<int, int> batchProgress() const;
+    // One entry per file of the last batch, in the order written; empty before the first.
+    const QList<ReportEntry>& report() const { return report_; }
 
     // ---- list (adding is asynchronous: rows appear in groups) ----
     // Files already listed are read again. Folder scans leave out hidden files and the backup
@@ -198,6 +209,7 @@ class Model : public QObject {
 
     std::list<AddRun> addRuns_;
     std::list<Batch> batch_;  // at most one
+    QList<ReportEntry> report_;
     // Declared last so that it is destroyed first: its destructor waits for the jobs.
     QThreadPool pool_;
 };

@@ -3,12 +3,16 @@
 
 #include <QCoreApplication>
 
+#include "core/lists/code_list.h"
 #include "core/write/audio_tagger.h"
+#include "ui/code_lists.h"
 #include "ui_support.h"
 
 using namespace pelorix::test;
 using pelorix::AudioTagger::readISRC;
 using pelorix::AudioTagger::writeISRC;
+using pelorix::lists::parseCodeList;
+using namespace pelorix::ui;
 using Readiness = Model::Readiness;
 using Status = Model::Status;
 using ModelTest = ListTest;
@@ -138,6 +142,9 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     waitBatch();
     EXPECT_EQ(model.notice(), QString("Stopped after 1 of 3 files. Wrote 1 ISRC code."));
     EXPECT_EQ(model.items()[0].status, Status::done("Written, was GB-XYZ-25-00011"));
+    ASSERT_EQ(model.report().size(), 3);  // the files the stop left out are on record too
+    EXPECT_EQ(model.report()[0].message + model.report()[2].result,
+              "Replaced GB-XYZ-25-00011Not written");
     EXPECT_EQ(model.items()[0].current.value_or("") + model.items()[0].pending,
               "FIABC2600002FI-ABC-26-00002");
     EXPECT_EQ(dir.list(),
@@ -148,6 +155,74 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     EXPECT_EQ(model.notice(), QString("Removed 1, failed 1."));
     EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
     EXPECT_EQ(model.items()[0].status, Status::done("Removed"));
+    // The report keeps the last batch, the file that failed too; a file left without a code
+    // gives no line when it is imported again.
+    const auto report = parseCodeList(exportReport(model.report()).toStdString());
+    ASSERT_EQ(report.rows.size() * 10 + report.problems.size(), 11u);
+    EXPECT_EQ(report.rows[0].target + report.rows[0].code,
+              (dir / "3.wav").string() + "GB-XYZ-25-00012");
+    EXPECT_EQ(model.report()[0].result + model.report()[1].result, "RemovedFailed");
+}
+
+TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {
+    for (auto name : {"A/One.wav", "A/Two.wav", "B/Four.wav", "B/Three.wav", "B/Two.wav"})
+        makeWav(dir / name);
+    add({urlOf(dir.path())});
+    model.setPending(id(2), "typed");
+    // The code each row ends with (last character; '-' for none) and each line's result:
+    // matched, invalid, no row, ambiguous, conflict, problem.
+    const struct {
+        std::string list, codes, lines;
+    } cases[] = {
+        {"file,isrc\nA/One.wav,FIABC2600001\n" + (dir / "B/Two.wav").string() +
+             ",FI-ABC-26-00005\nB/One,FIABC2600007",
+         "1-d-5", "2m 3m 4n"},
+        {"Name;ISRC\r\n\"One.wav\";ISRC FIABC2600001\r\nTwo.wav;FIABC2600002\r\n"
+         "Nine;FIABC2600009\r\nThree;FIABC260000X\r\n",
+         "1-d--", "2m 3a 4n 5i"},
+        {"Three.mp3\tFIABC2600003\nFour\tFIABC2600003\nOne.wav\tFIABC2600001\nOne\tFIABC2600002",
+         "1-d3-", "1m 2c 3m 4c"},
+        {"\xEF\xBB\xBFISRC\nFIABC2600001\n\nFIABC260000X\nFIABC2600003\nFIABC2600004\n"
+         "FIABC2600005\nFIABC2600006\n",
+         "1-345", "2m 4i 5m 6m 7m 8n"},
+        {"Codes\r\nFIABC2600001\r\n", "1-d--", "2m"},
+        {"One.wav,FIABC2600001,x\n\"unclosed,x\n", "--d--", "1p 2p"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.list);
+        const ImportPlan plan = planImport(model.items(), QByteArray::fromStdString(c.list),
+                                           QString::fromStdString(dir.path().string()));
+        QStringList lines;
+        for (const auto& l : plan.lines) lines << QString::number(l.line) + "minacp"[int(l.result)];
+        EXPECT_EQ(lines.join(' ').toStdString(), c.lines);
+        model.setPendings(plan.codes);
+        std::string codes;
+        for (const QString& p : pendings()) codes += p.isEmpty() ? '-' : p.back().toLatin1();
+        EXPECT_EQ(codes, c.codes);
+        EXPECT_EQ(
+            plan.rowsWithoutCode.size(),
+            std::count_if(codes.begin(), codes.end(), [](char x) { return !std::isdigit(x); }));
+        if (!plan.codes.isEmpty()) model.undo();  // one step; an empty plan records none
+        EXPECT_EQ(pendings().join(','), ",,typed,,");
+    }
+}
+
+TEST_F(ModelTest, ExportedListsQuoteWhatNeedsItAndImportAgain) {
+    for (auto name : {"a, \"b\".wav", "semi;colon.wav", "tab\there.wav"}) makeWav(dir / name);
+    add({urlOf(dir.path())});
+    model.setPendings({{id(0), "FI-ABC-26-00001"}, {id(1), "fiabc2600002"}, {id(2), "x"}});
+    const QStringList before = pendings();
+    const QByteArray csv = exportList(
+        model.items(), [](const Model::Item& item) { return "Ready, \"now\"\n" + item.format; });
+    const auto parsed = parseCodeList(csv.toStdString());
+    ASSERT_TRUE(parsed.problems.empty());
+    QStringList rows;
+    for (const auto& row : parsed.rows) rows << QString::fromStdString(row.target + "=" + row.code);
+    EXPECT_EQ(rows, QStringList({"a, \"b\".wav=FI-ABC-26-00001", "semi;colon.wav=fiabc2600002",
+                                 "tab\there.wav=x"}));
+    model.setPendings({{id(0), ""}, {id(1), ""}, {id(2), ""}});
+    model.setPendings(planImport(model.items(), csv, {}).codes);
+    EXPECT_EQ(pendings(), QStringList({"FI-ABC-26-00001", "FI-ABC-26-00002", ""}));
 }
 
 TEST_F(ModelTest, SequenceFollowsTheListAndSkipsCodedFiles) {

@@ -4,6 +4,7 @@
 #include <QtWidgets>
 
 #include "ui/file_table.h"
+#include "ui/import_dialog.h"
 #include "ui/main_window.h"
 #include "ui/sequence_dialog.h"
 #include "ui_support.h"
@@ -210,6 +211,26 @@ TEST_F(WindowTest, ContextMenuRemovalAndDrops) {
     EXPECT_EQ(window->summaryLabel()->text(), "202 files");
     EXPECT_LT(inserted.count(), 200);
     EXPECT_EQ(names()[2] + names().last(), "0.wav199.wav");
+}
+
+TEST_F(WindowTest, ADroppedListIsPreviewedOnceTheFilesDroppedWithItAreReadAndUndoable) {
+    addFiles(2);
+    writeFile(dir / "codes.csv", bytesOf("1.wav;FIABC2600001\n3;FIABC2600003\nx;FIABC2600009\n"));
+    QMimeData mime;
+    mime.setUrls({urlOf(dir / "codes.csv"), urlOf(makeWav(dir / "3.wav"))});
+    QDragEnterEvent enter({50, 50}, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QDropEvent drop({50, 50}, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(window.get(), &enter);
+    QApplication::sendEvent(window.get(), &drop);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->importDialog(); }, 60000));
+    EXPECT_EQ(window->importDialog()->summaryLabel()->text(),
+              "2 rows take a New ISRC from codes.csv. 1 line of the list gives no code. 1 row "
+              "gets no code. Nothing is written to the files until you write them.");
+    EXPECT_EQ(pendings(), QStringList({"", "", ""}));
+    window->importDialog()->applyButton()->click();
+    EXPECT_EQ(pendings(), QStringList({"FI-ABC-26-00001", "", "FI-ABC-26-00003"}));
+    window->action("undo")->trigger();
+    EXPECT_EQ(pendings(), QStringList({"", "", ""}));
 }
 
 TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber) {

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Lists of codes in and out of the window, without widgets: an imported list matched to the
+// rows as a plan that changes nothing until it is applied, and the rows and the last batch
+// written out as CSV.
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <functional>
+
+#include "ui/model.h"
+
+namespace pelorix::ui {
+
+// What became of one line of an imported list.
+struct ImportLine {
+    enum class Result { matched, invalidCode, noRow, ambiguous, conflict, problem };
+    int line = 0;   // in the list, from 1; 0 for the list as a whole
+    QString entry;  // the file or name as the list gives it (empty in a list of codes)
+    QString code;   // formatted when valid, else as written
+    Result result = Result::problem;
+    QString message;    // why the line gives no code; empty when matched
+    QList<QUuid> rows;  // the rows that take the code (matched lines only)
+};
+
+struct ImportPlan {
+    bool byOrder = false;                // the list holds codes only: the rows take them in turn
+    QList<ImportLine> lines;             // every line that holds anything, in list order
+    QList<QUuid> rowsWithoutCode;        // in row order
+    QList<QPair<QUuid, QString>> codes;  // the New ISRC each matched row takes
+};
+
+// Matches a list (the bytes of a CSV, TSV or text file, read by lists::parseCodeList) to the
+// rows. An entry names a row by its path (relative paths from `listFolder`), else by its file
+// name, else by its name without the extension; a list of codes only gives them to the rows in
+// the order shown. Invalid codes, entries that match no row or rows of several recordings, and
+// lines that contradict earlier ones give no code.
+ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
+                      const QString& listFolder);
+
+// One CSV field, quoted when it holds a quote, a delimiter, a line break or outer spaces.
+QString csvField(const QString& text);
+// Lines of fields, joined by CRLF, as UTF-8 with a byte-order mark (spreadsheets look for it).
+QByteArray csvText(const QList<QStringList>& lines);
+
+// The rows: folder, file, format, current ISRC, new ISRC and the status `statusOf` gives. The
+// column names are fixed (not translated) so that the file can be imported again: "File" and
+// "ISRC" (the new code) are the columns an import reads.
+QByteArray exportList(const QList<Model::Item>& rows,
+                      const std::function<QString(const Model::Item&)>& statusOf);
+// The last batch: per file its path, the code before and after, the result and the message.
+// "Path" and "ISRC" (the code after) make it importable too.
+QByteArray exportReport(const QList<Model::ReportEntry>& report);
+
+}  // namespace pelorix::ui

@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: MIT
+#include "ui/import_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "core/isrc.h"
+
+namespace pelorix::ui {
+
+namespace {
+
+// What the line does; a match says when a file carries another code, which a write replaces
+// only after asking.
+QString resultText(const ImportLine& line, const QHash<QUuid, Model::Item>& rows) {
+    using Result = ImportLine::Result;
+    switch (line.result) {
+        case Result::matched: {
+            const auto code = ISRC::parse(line.code.toStdString());
+            for (const QUuid& id : line.rows) {
+                const auto& current = rows.value(id).current;
+                if (code && current && *current != QString::fromStdString(code->code())) {
+                    const auto shown = ISRC::parse(current->toStdString());
+                    return ImportDialog::tr("New ISRC; the file carries %1")
+                        .arg(shown ? QString::fromStdString(shown->formatted()) : *current);
+                }
+            }
+            return ImportDialog::tr("New ISRC");
+        }
+        case Result::invalidCode:
+        case Result::noRow:
+        case Result::ambiguous:
+        case Result::conflict:
+        case Result::problem:
+            return line.message;
+    }
+    return {};
+}
+
+}  // namespace
+
+ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& rows,
+                           const QString& listName, QWidget* parent)
+    : QDialog(parent), plan_(plan) {
+    setWindowTitle(tr("Import Codes"));
+    QHash<QUuid, Model::Item> byId;
+    for (const Model::Item& row : rows) byId.insert(row.id, row);
+
+    auto* column = new QVBoxLayout(this);
+    const int given = int(plan.codes.size());
+    const int idle = int(std::count_if(plan.lines.cbegin(), plan.lines.cend(), [](auto& l) {
+        return l.result != ImportLine::Result::matched;
+    }));
+    QStringList parts{tr("%n row(s) take a New ISRC from %1.", "", given).arg(listName)};
+    if (plan.byOrder)
+        parts << tr("The list holds codes only: they go to the rows in the order shown.");
+    if (idle > 0) parts << tr("%n line(s) of the list give no code.", "", idle);
+    if (!plan.rowsWithoutCode.isEmpty())
+        parts << tr("%n row(s) get no code.", "", int(plan.rowsWithoutCode.size()));
+    parts << tr("Nothing is written to the files until you write them.");
+    summary_ = new QLabel(parts.join(QLatin1Char(' ')), this);
+    summary_->setWordWrap(true);
+    column->addWidget(summary_);
+
+    lines_ = new QTableWidget(int(plan.lines.size()), 5, this);
+    lines_->setHorizontalHeaderLabels(
+        {tr("Line"), tr("In the list"), tr("Code"), tr("Row"), tr("Result")});
+    lines_->verticalHeader()->hide();
+    lines_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lines_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    for (qsizetype i = 0; i < plan.lines.size(); ++i) {
+        const ImportLine& line = plan.lines[i];
+        QStringList targets;
+        for (const QUuid& id : line.rows) targets << byId.value(id).fileName();
+        const QStringList cells{line.line > 0 ? QString::number(line.line) : QString(), line.entry,
+                                line.code, targets.join(QStringLiteral(", ")),
+                                resultText(line, byId)};
+        for (int c = 0; c < cells.size(); ++c) {
+            auto* cell = new QTableWidgetItem(cells[c]);
+            cell->setToolTip(cells[c]);
+            if (line.result != ImportLine::Result::matched && c == 4)
+                cell->setForeground(QColor(0xC0, 0x39, 0x2B));
+            lines_->setItem(int(i), c, cell);
+        }
+    }
+    lines_->resizeColumnsToContents();
+    lines_->horizontalHeader()->setStretchLastSection(true);
+    column->addWidget(lines_, 3);
+
+    column->addWidget(new QLabel(tr("Rows that get no code:"), this));
+    uncoded_ = new QListWidget(this);
+    for (const QUuid& id : plan.rowsWithoutCode) uncoded_->addItem(byId.value(id).fileName());
+    column->addWidget(uncoded_, 1);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    apply_ = buttons->addButton(tr("Set %n Code(s)", "", given), QDialogButtonBox::AcceptRole);
+    apply_->setEnabled(given > 0);
+    apply_->setDefault(given > 0);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    column->addWidget(buttons);
+    resize(720, 480);
+}
+
+}  // namespace pelorix::ui

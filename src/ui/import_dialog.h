@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The preview of an imported list: every line with the rows it matched or why it gives no
+// code, and every row that gets none. It changes nothing; accepting it lets the window apply
+// the plan as one undoable step.
+
+#include <QDialog>
+#include <QString>
+
+#include "ui/code_lists.h"
+#include "ui/model.h"
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTableWidget;
+
+namespace pelorix::ui {
+
+class ImportDialog : public QDialog {
+    Q_OBJECT
+  public:
+    ImportDialog(const ImportPlan& plan, const QList<Model::Item>& rows, const QString& listName,
+                 QWidget* parent = nullptr);
+
+    const ImportPlan& plan() const { return plan_; }
+    QLabel* summaryLabel() const { return summary_; }
+    QTableWidget* linesTable() const { return lines_; }
+    QListWidget* uncodedList() const { return uncoded_; }
+    QPushButton* applyButton() const { return apply_; }
+
+  private:
+    ImportPlan plan_;
+    QLabel* summary_;
+    QTableWidget* lines_;
+    QListWidget* uncoded_;
+    QPushButton* apply_;
+};
+
+}  // namespace pelorix::ui
