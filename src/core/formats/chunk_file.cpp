@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "core/formats/axml.h"
+#include "core/io/text.h"
 #include "core/tag_error.h"
 
 namespace pelorix::ChunkFile {
@@ -17,6 +19,8 @@ constexpr std::uint64_t kID3Max = (std::uint64_t(1) << 28) - 1;
 constexpr std::uint64_t kFormSizeMax = 0xFFFFFFFFu;
 // What recorders write while they do not know the length yet.
 constexpr std::uint64_t kUnknownSize = 0xFFFFFFFFu;
+// An INFO list is a few short texts; a larger LIST chunk is something else.
+constexpr std::uint64_t kMaxInfoList = 1 << 20;
 // No real file has this many chunks; a crafted one must not make the walk's memory grow with it.
 constexpr std::size_t kMaxPositions = std::size_t(1) << 20;
 // Chunk headers are read through a window of this size, so a file of many tiny chunks costs one
@@ -222,9 +226,43 @@ std::optional<ID3v2::Tag> tagIn(const FileIn& in, const Chunk& c) {
     return ID3v2::parse(in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size)));
 }
 
-bool holdsCode(const ID3v2::Tag& tag) {
+bool holdsTSRC(const ID3v2::Tag& tag) {
     return std::any_of(tag.frames.begin(), tag.frames.end(),
                        [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
+}
+
+// ID3 chunks after the first are read leniently: one that does not parse is kept as it is.
+std::optional<ID3v2::Tag> laterTagIn(const FileIn& in, const Chunk& c) {
+    try {
+        return tagIn(in, c);
+    } catch (const TagError&) {
+        return std::nullopt;
+    }
+}
+
+std::string contentOf(const FileIn& in, const Chunk& c) {
+    const Bytes b = in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size));
+    return std::string(b.begin(), b.end());
+}
+
+// The INFO list's ISRC ("source") field, when this LIST chunk is one.
+std::optional<std::string> infoSource(const FileIn& in, const Chunk& c) {
+    if (c.id != "LIST" || c.size < 4 || c.size > kMaxInfoList) return std::nullopt;
+    const Bytes list = in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size));
+    if (list.size() < 4 || fourCC(list, 0) != "INFO") return std::nullopt;
+    std::size_t at = 4;
+    while (list.size() - at >= kChunkHeaderSize) {
+        const std::uint64_t size = le32(list, at + 4);
+        if (size > list.size() - at - kChunkHeaderSize) break;
+        if (fourCC(list, at) == "ISRC") {
+            std::size_t n = std::size_t(size);
+            while (n > 0 && list[at + kChunkHeaderSize + n - 1] == 0) --n;
+            return text::trimWhitespaceAndNewlines(
+                text::decodeLossy(list.data() + at + kChunkHeaderSize, n, text::Encoding::latin1));
+        }
+        at += kChunkHeaderSize + std::size_t(paddedSize(size));
+    }
+    return std::nullopt;
 }
 
 // The ID3 chunk existingTag reads, or none.
@@ -247,7 +285,7 @@ const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
         }
         seenID3 = true;
         if (!t) continue;
-        if (holdsCode(*t)) {
+        if (holdsTSRC(*t)) {
             if (tag) *tag = std::move(t);
             return &c;
         }
@@ -329,13 +367,46 @@ Parsed parse(const FileIn& in, bool little) {
     throw TagError::malformed(openAudio ? msg::unfinishedRecording : msg::chunksDamaged);
 }
 
+std::optional<std::string> axmlCode(const FileIn& in, const std::vector<Chunk>& chunks) {
+    for (const Chunk& c : chunks) {
+        if (c.id != "axml") continue;
+        const std::vector<std::string> codes = axml::isrcs(contentOf(in, c));
+        if (!codes.empty()) return codes.front();
+    }
+    return std::nullopt;
+}
+
+Carriers carriers(const FileIn& in, bool little) {
+    const Parsed parsed = parse(in, little);
+    Carriers out;
+    std::size_t id3 = 0;
+    for (const Chunk& c : parsed.chunks) {
+        if (isID3Chunk(c.id)) {
+            const std::string where = nthPlace(id3, "ID3", "ID3 chunk");
+            if (const auto tag = id3++ == 0 ? tagIn(in, c) : laterTagIn(in, c)) {
+                ID3v2::addCarriers(*tag, where, out);
+            }
+        } else if (little && c.id == "axml") {
+            for (std::string& code : axml::isrcs(contentOf(in, c))) {
+                out.push_back({"axml", std::move(code)});
+            }
+        } else if (little) {
+            if (auto source = infoSource(in, c)) {
+                out.push_back({"INFO ISRC (source)", std::move(*source), true});
+            }
+        }
+    }
+    return out;
+}
+
 std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks) {
     std::optional<ID3v2::Tag> tag;
     primaryTagChunk(in, chunks, &tag);
     return tag;
 }
 
-void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc) {
+void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc,
+           bool addAxml) {
     Parsed parsed = parse(in, little);
     std::optional<ID3v2::Tag> tag;
     const Chunk* primary = primaryTagChunk(in, parsed.chunks, &tag);
@@ -345,19 +416,25 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     // Every other ID3 chunk that holds a code is rebuilt with the same result; all else is kept.
     std::vector<std::optional<Bytes>> rebuilt(parsed.chunks.size());
     std::vector<bool> dropped(parsed.chunks.size(), false);
+    bool hasAxml = false;
     for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
         const Chunk& c = parsed.chunks[i];
         if (&c == primary) {
             dropped[i] = true;
             continue;
         }
-        if (!isID3Chunk(c.id)) continue;
-        std::optional<ID3v2::Tag> other;
-        try {
-            other = tagIn(in, c);
-        } catch (const TagError&) {
+        if (little && c.id == "axml") {
+            hasAxml = true;
+            const std::string xml = contentOf(in, c);
+            if (!axml::isrcs(xml).empty()) {
+                const std::string edited = axml::withISRC(xml, isrc, false);
+                rebuilt[i] = Bytes(edited.begin(), edited.end());
+            }
+            continue;
         }
-        if (!other || !holdsCode(*other)) continue;
+        if (!isID3Chunk(c.id)) continue;
+        std::optional<ID3v2::Tag> other = laterTagIn(in, c);
+        if (!other || !ID3v2::holdsCode(*other)) continue;
         rebuilt[i] = ID3v2::settingISRC(other, isrc);
         dropped[i] = !rebuilt[i];
     }
@@ -369,6 +446,12 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
         if (dropped[i]) continue;
         const std::uint64_t size = rebuilt[i] ? rebuilt[i]->size() : parsed.chunks[i].size;
         total += kChunkHeaderSize + paddedSize(size);
+    }
+    std::optional<Bytes> newAxml;
+    if (little && addAxml && isrc && !hasAxml) {
+        const std::string xml = axml::withISRC("", isrc, true);
+        newAxml = Bytes(xml.begin(), xml.end());
+        total += kChunkHeaderSize + paddedSize(newAxml->size());
     }
     if (newTag) total += kChunkHeaderSize + paddedSize(newTag->size());
     if (parsed.trailingInForm) total += parsed.trailing.length;
@@ -399,6 +482,11 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
             in.copy(c.headerOffset + kChunkHeaderSize, c.size, out);
         }
         if (size & 1) out.write(pad);
+    }
+    if (newAxml) {
+        chunk("axml", newAxml->size());
+        out.write(*newAxml);
+        if (newAxml->size() & 1) out.write(pad);
     }
     if (newTag) {
         chunk(little ? "id3 " : "ID3 ", newTag->size());

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/carrier.h"
 #include "core/formats/id3v2.h"
 #include "core/io/binary_io.h"
 
@@ -41,9 +42,18 @@ bool isID3Chunk(const std::string& id);
 // holds a tag; none without one.
 std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks);
 
+// The first code in a WAV's `axml` chunks, or none.
+std::optional<std::string> axmlCode(const FileIn& in, const std::vector<Chunk>& chunks);
+
+// Every code the file carries: its ID3 chunks ("ID3 TSRC", "second ID3 chunk TSRC", ...) and,
+// in a WAV, its `axml` chunks and the INFO source field (report only).
+Carriers carriers(const FileIn& in, bool little);
+
 // Streams the complete new file: every chunk copied but the ID3 chunk read by existingTag, whose
-// rebuilt tag goes last; another ID3 chunk holding a TSRC frame is rebuilt in place with the same
-// code (or none), every other one is kept as it is.
-void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc);
+// rebuilt tag goes last; another ID3 chunk holding a code is rebuilt in place with the same code
+// (or none), and so is every `axml` chunk that holds one; every other chunk is kept as it is.
+// `addAxml`: a WAV without an `axml` chunk gains one holding the code, before the ID3 chunk.
+void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc,
+           bool addAxml = false);
 
 }  // namespace pelorix::ChunkFile
