@@ -71,8 +71,8 @@ int auditMode(const Arguments& args, std::ostream& out) {
         }
         const lists::FolderWalk walk = lists::audioFilesIn(op);
         for (std::size_t i = 0; i < walk.unread.size(); ++i) {
-            files.push_back({walk.unread[i].string(), {}, {}, "Cannot open the folder: " +
-                                                                  walk.reasons[i]});
+            files.push_back(
+                {walk.unread[i].string(), {}, {}, "Cannot open the folder: " + walk.reasons[i]});
         }
         for (const fs::path& f : walk.files) files.push_back({f.string(), {}, {}, ""});
     }

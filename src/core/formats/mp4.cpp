@@ -271,7 +271,15 @@ const Box* itemList(const Box& moov) {
 
 // The text of an item's `data` box, or none without one.
 std::optional<std::string> dataText(const Box& item) {
-    auto data = subBox(item, "data");
+    std::optional<Bytes> data = subBox(item, "data");
+    if (item.type != "----") {  // a plain item such as `xid `: its data box alone
+        try {
+            for (const auto& box : parseBoxes(item.raw, 0, item.raw.size()).boxes) {
+                if (box->type == "data" && !box->children) data = box->raw;
+            }
+        } catch (const TagError&) {
+        }
+    }
     if (!data) return std::nullopt;
     const std::size_t skip = std::min<std::size_t>(8, data->size());
     return text::trimWhitespaceAndNewlines(

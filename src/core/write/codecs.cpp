@@ -56,12 +56,8 @@ std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
     const std::uint64_t size = in.size();
     switch (format) {
         case AudioFormat::mp3: {
-            std::uint64_t start = 0;
-            if (auto total = ID3v2::totalSize(in.read(0, 10))) {
-                // The codec refuses such a tag too; saying so beats hashing nothing.
-                if (*total > size) throw TagError::malformed(msg::id3Truncated);
-                start = *total;
-            }
+            // After every leading tag: a write may rebuild a later one that holds a code.
+            const std::uint64_t start = MP3Tagger::audioOffset(in);
             return {{start, size - start}};
         }
         case AudioFormat::wav:
