@@ -38,7 +38,8 @@ Bytes axmlWith(const std::string& code) {
         "xmlns:ebucore=\"urn:ebu:metadata-schema:ebucore\"><ebucore:coreMetadata>"
         "<ebucore:title><dc:title>Take 5</dc:title></ebucore:title><ebucore:identifier "
         "typeLabel=\"GUID\" formatLabel=\"ISRC\"><dc:identifier>ISRC:" +
-        code + "</dc:identifier></ebucore:identifier></ebucore:coreMetadata></ebucore:ebuCoreMain>");
+        code +
+        "</dc:identifier></ebucore:identifier></ebucore:coreMetadata></ebucore:ebuCoreMain>");
 }
 chunks::ChunkLayout infoSource(const std::string& code) {
     const Bytes list = chunks::file({.chunks = {{"ISRC", bytesOf(code)}}});
@@ -52,7 +53,8 @@ Bytes item(const std::string& mean, const std::string& name, const std::string& 
                                   mp4::fullBox("name", 0, 0, mp4::text(name)), data}));
 }
 Bytes movieWith(const Bytes& items) {
-    const Bytes hdlr = mp4::fullBox("hdlr", 0, 0, join({mp4::u32(0), mp4::text("mdir"), Bytes(13)}));
+    const Bytes hdlr =
+        mp4::fullBox("hdlr", 0, 0, join({mp4::u32(0), mp4::text("mdir"), Bytes(13)}));
     const Bytes meta = mp4::fullBox("meta", 0, 0, join({hdlr, mp4::box("ilst", items)}));
     return mp4::movie({.moovTail = mp4::box("udta", meta)}).file;
 }
@@ -76,8 +78,8 @@ struct Case {
 };
 
 std::vector<Case> cases() {
-    const Bytes mp3 = join({tag({tsrc(A + '\0' + B), txxx("isrc", A)}, 4), tag({tsrc(C)}),
-                            id3::fakeAudio(2000)});
+    const Bytes mp3 =
+        join({tag({tsrc(A + '\0' + B), txxx("isrc", A)}, 4), tag({tsrc(C)}), id3::fakeAudio(2000)});
     return {
         {"mp3", mp3,
          "ID3 TSRC=" + A + "|ID3 TSRC (second value)=" + B + "|ID3 TXXX:ISRC=" + A +
@@ -96,7 +98,8 @@ std::vector<Case> cases() {
          "Vorbis ISRC=" + A + "|Vorbis ISRC (second entry)=" + B +
              "|second comment block ISRC=" + A,
          Verdict::conflict, A},
-        {"m4a", movieWith(join({item("com.apple.itunes", "isrc", A), item("", "xid ", "L:isrc:" + B)})),
+        {"m4a",
+         movieWith(join({item("com.apple.itunes", "isrc", A), item("", "xid ", "L:isrc:" + B)})),
          "MP4 ----:com.apple.itunes:isrc=" + A + "|~MP4 xid=L:isrc:" + B, Verdict::one, A},
     };
 }
@@ -157,7 +160,8 @@ TEST(Carriers, VerificationRefusesAFileLeftWithAnotherCode) {
         writeFile(path, chunks::wav(64, {{"axml", axmlWith(inAxml)}, {"id3 ", tag({tsrc(D)})}}));
         const FileIn in(path);
         auto verify = [&] {
-            write::verifyWritten(in, AudioTagger::audioRanges(in, AudioFormat::wav), in, AudioFormat::wav, D);
+            write::verifyWritten(in, AudioTagger::audioRanges(in, AudioFormat::wav), in,
+                                 AudioFormat::wav, D);
         };
         if (inAxml == D) {
             EXPECT_NO_THROW(verify());
@@ -175,10 +179,12 @@ std::pair<int, std::string> run(const std::vector<std::string>& args) {
 
 TEST(Carriers, AuditAndAxmlOptionOnTheCommandLine) {
     TempDir dir;
-    for (const Case& c : cases()) writeFile(dir / (std::string(c.name) + "." + extension(c.name)), c.file);
+    for (const Case& c : cases())
+        writeFile(dir / (std::string(c.name) + "." + extension(c.name)), c.file);
     auto [status, out] = run({"--audit", dir.path().string()});
     EXPECT_EQ(status, 1);
-    EXPECT_NE(out.find("aiff.aiff\tconflict\n\tID3 TSRC\tGB-AYE-26-00077\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("aiff.aiff\tconflict\n\tID3 TSRC\tGB-AYE-26-00077\n"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("wav.wav\tsame code\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\tINFO ISRC (source), report only\tDE-XYZ-26-00002\n"), std::string::npos);
 
@@ -190,7 +196,8 @@ TEST(Carriers, AuditAndAxmlOptionOnTheCommandLine) {
     EXPECT_EQ(listed(AudioTagger::carriers(plain)), "axml=" + D + "|ID3 TSRC=" + D);
     std::tie(status, out) = run({"--json", "--audit", plain.string(), (dir / "gone.wav").string()});
     EXPECT_EQ(status, 1);
-    EXPECT_NE(out.find("\"verdict\":\"same code\",\"carriers\":[{\"place\":\"axml\""), std::string::npos);
+    EXPECT_NE(out.find("\"verdict\":\"same code\",\"carriers\":[{\"place\":\"axml\""),
+              std::string::npos);
     EXPECT_NE(out.find("\"result\":\"error\""), std::string::npos) << out;
     EXPECT_EQ(run({"--audit"}).first, 2);
 }
@@ -203,14 +210,17 @@ TEST(Carriers, OtherToolsReadTheNewCodeEverywhere) {
     }
     TempDir dir;
     const std::string mp3 = (dir / "a.mp3").string(), flac = (dir / "a.flac").string();
-    ASSERT_EQ(runShell("ffmpeg -v error -f lavfi -i sine=d=0.2 " + mp3 + " -f lavfi -i sine=d=0.2 " +
-                       flac + " && metaflac --set-tag=ISRC=" + A + " --set-tag=ISRC=" + B + " " +
-                       flac + " && /usr/bin/python3 -c \"from mutagen.id3 import ID3,TSRC,TXXX\n"
-                       "t=ID3('" + mp3 + "'); t.add(TSRC(encoding=1,text=['" + A + "','" + B +
-                       "'])); t.add(TXXX(encoding=1,desc='ISRC',text=['" + C + "'])); t.save()\"")
-                  .status,
-              0);
-    EXPECT_EQ(verdictOf(AudioTagger::carriers(mp3)), Verdict::conflict);
+    ASSERT_EQ(
+        runShell("ffmpeg -v error -f lavfi -i sine=d=0.2 " + mp3 + " -f lavfi -i sine=d=0.2 " +
+                 flac + " && metaflac --set-tag=ISRC=" + A + " --set-tag=ISRC=" + B + " " + flac +
+                 " && /usr/bin/python3 -c \"from mutagen.id3 import ID3,TSRC,TXXX\n"
+                 "t=ID3('" +
+                 mp3 + "'); t.add(TSRC(encoding=1,text=['" + A + "','" + B +
+                 "'])); t.add(TXXX(encoding=1,desc='ISRC',text=['" + C + "'])); t.save()\"")
+            .status,
+        0);
+    EXPECT_EQ(listed(AudioTagger::carriers(mp3)),
+              "ID3 TXXX:ISRC=" + C + "|ID3 TSRC=" + A + "|ID3 TSRC (second value)=" + B);
     EXPECT_EQ(verdictOf(AudioTagger::carriers(flac)), Verdict::conflict);
     AudioTagger::writeISRC(mp3, D, false);
     AudioTagger::writeISRC(flac, D, false);
@@ -219,8 +229,9 @@ TEST(Carriers, OtherToolsReadTheNewCodeEverywhere) {
                   .output,
               "['" + D + "'] ['" + D + "']\n");
     EXPECT_EQ(runShell("metaflac --show-tag=ISRC " + flac).output, "ISRC=" + D + "\n");
-    EXPECT_EQ(runShell("ffprobe -v error -show_entries format_tags=ISRC -of csv=p=0 " + flac).output,
-              D + "\n");
+    EXPECT_EQ(
+        runShell("ffprobe -v error -show_entries format_tags=ISRC -of csv=p=0 " + flac).output,
+        D + "\n");
 }
 
 }  // namespace
