@@ -59,6 +59,21 @@ Bytes movieWith(const Bytes& items) {
     return mp4::movie({.moovTail = mp4::box("udta", meta)}).file;
 }
 
+// A WAV past 4 GiB in form, not in size: `ds64` holds the form's and the audio's sizes.
+Bytes wav64(const char* id, const std::vector<chunks::ChunkLayout>& extra) {
+    const Bytes audio = chunks::audio(256);
+    std::vector<chunks::ChunkLayout> list{
+        {"ds64", Bytes(28)}, chunks::wavFormat(), {"data", audio, 0xFFFFFFFFu}};
+    list.insert(list.end(), extra.begin(), extra.end());
+    Bytes f = chunks::file({.chunks = list, .formSize = 0xFFFFFFFFu});
+    std::copy_n(id, 4, f.begin());
+    for (int i = 0; i < 8; ++i) {
+        f[20 + i] = std::uint8_t((f.size() - 8) >> (8 * i));
+        f[28 + i] = std::uint8_t(audio.size() >> (8 * i));
+    }
+    return f;
+}
+
 // "place=text" per carrier, joined with "|"; report-only ones marked "~".
 std::string listed(const Carriers& carriers) {
     std::string out;
@@ -87,7 +102,10 @@ std::vector<Case> cases() {
          Verdict::conflict, A},
         {"wav", chunks::wav(64, {{"axml", axmlWith(A)}, infoSource(C), {"id3 ", tag({tsrc(A)})}}),
          "axml=" + A + "|~INFO ISRC (source)=" + C + "|ID3 TSRC=" + A, Verdict::same, A},
-        {"wav_axml_only", chunks::wav(64, {{"axml", axmlWith(B)}}), "axml=" + B, Verdict::one, B},
+        {"axml_only_wav", chunks::wav(64, {{"axml", axmlWith(B)}}), "axml=" + B, Verdict::one, B},
+        {"rf64_wav", wav64("RF64", {{"axml", axmlWith(B)}, {"id3 ", tag({tsrc(A)})}}),
+         "axml=" + B + "|ID3 TSRC=" + A, Verdict::conflict, A},
+        {"bw64_wav", wav64("BW64", {{"axml", axmlWith(B)}}), "axml=" + B, Verdict::one, B},
         {"aiff", chunks::aiff(64, {{"ID3 ", tag({tsrc(A)})}, {"ID3 ", tag({txxx("ISRC", B)})}}),
          "ID3 TSRC=" + A + "|second ID3 chunk TXXX:ISRC=" + B, Verdict::conflict, A},
         {"flac",
@@ -105,7 +123,7 @@ std::vector<Case> cases() {
 }
 
 std::string extension(const std::string& name) {
-    return name.substr(0, name.find('_'));
+    return name.substr(name.rfind('_') + 1);
 }
 
 TEST(Carriers, FoundJudgedAndKeptInStepByWritesAndRemovals) {
@@ -229,6 +247,14 @@ TEST(Carriers, OtherToolsReadTheNewCodeEverywhere) {
                   .output,
               "['" + D + "'] ['" + D + "']\n");
     EXPECT_EQ(runShell("metaflac --show-tag=ISRC " + flac).output, "ISRC=" + D + "\n");
+
+    // RF64 as ffmpeg writes it: the same PCM after the write, the ds64 sizes still right.
+    const std::string rf64 = (dir / "a.wav").string(), md5 = " -v error -f md5 - ";
+    ASSERT_EQ(runShell("ffmpeg -v error -f lavfi -i sine=d=0.3 -rf64 always " + rf64).status, 0);
+    const std::string pcm = runShell("ffmpeg -i " + rf64 + md5).output;
+    AudioTagger::writeISRC(rf64, D, false);
+    EXPECT_EQ(runShell("ffmpeg -i " + rf64 + md5).output, pcm);
+    EXPECT_EQ(listed(AudioTagger::carriers(rf64)), "ID3 TSRC=" + D);
     EXPECT_EQ(
         runShell("ffprobe -v error -show_entries format_tags=ISRC -of csv=p=0 " + flac).output,
         D + "\n");

@@ -85,17 +85,51 @@ struct Tolerance {
     bool cut = false;    // a last chunk that declares more than there is
 };
 
+// A chunk's size: the declared one, or for 0xFFFFFFFF in an RF64/BW64 file the `ds64` one.
+std::uint64_t sizeOf(const Sizes64& sizes, const std::string& id, std::uint64_t declared) {
+    if (declared != kUnknownSize) return declared;
+    if (id == "data") return sizes.data;
+    for (const auto& [tableID, size] : sizes.table) {
+        if (tableID == id) return size;
+    }
+    return declared;
+}
+
+std::uint64_t le64(const Bytes& b, std::size_t at) {
+    return std::uint64_t(le32(b, at)) | (std::uint64_t(le32(b, at + 4)) << 32);
+}
+
+// The `ds64` chunk of an RF64/BW64 file, or none for a RIFF file.
+std::optional<Sizes64> sizes64(const FileIn& in, const Bytes& head) {
+    if (!headIs(head, 0, "RF64") && !headIs(head, 0, "BW64")) return std::nullopt;
+    if (!headIs(head, 8, "WAVE")) throw TagError::malformed(msg::notWAV);
+    const Bytes h = in.read(kHeadSize, 8);
+    if (h.size() < 8 || fourCC(h, 0) != "ds64" || le32(h, 4) < 28 || le32(h, 4) > 1 << 20) {
+        throw TagError::malformed(msg::chunksDamaged);
+    }
+    const Bytes d = in.read(kHeadSize + 8, le32(h, 4));
+    if (d.size() < le32(h, 4)) throw TagError::malformed(msg::chunksDamaged);
+    Sizes64 sizes{le64(d, 0), le64(d, 8), {}};
+    const std::uint64_t entries = le32(d, 24);
+    if (entries > (d.size() - 28) / 12) throw TagError::malformed(msg::chunksDamaged);
+    for (std::size_t i = 0; i < entries; ++i) {
+        sizes.table.emplace_back(fourCC(d, 28 + 12 * i), le64(d, 28 + 12 * i + 4));
+    }
+    return sizes;
+}
+
 // The chunk walk from one position to `end`. An odd chunk whose pad byte is missing is common
 // enough that both readings are followed: the one that ends well is kept, and a tie is refused.
 class Walk {
   public:
     Walk(HeaderReader& reader, bool little, std::uint64_t end, Tolerance tolerance,
-         std::string audioID)
+         std::string audioID, const std::optional<Sizes64>& sizes)
         : reader_(reader),
           little_(little),
           end_(end),
           tolerance_(tolerance),
-          audioID_(std::move(audioID)) {}
+          audioID_(std::move(audioID)),
+          sizes_(sizes) {}
 
     // The outcome from `pos`; every position it depends on is settled first, without recursion.
     Step from(std::uint64_t pos) {
@@ -155,12 +189,13 @@ class Walk {
         const Bytes h = reader_.read(at, kChunkHeaderSize);
         ByteReader r(h);
         const auto id = r.readSpan(4);
-        const std::uint64_t declared = little_ ? r.readU32LE() : r.readU32BE();
+        std::uint64_t declared = little_ ? r.readU32LE() : r.readU32BE();
         if (!r.ok() || !std::all_of(id.begin(), id.end(), printable)) {
             step.last = true;
             return step;
         }
         step.id = fourCC(h, 0);
+        if (sizes_) declared = sizeOf(*sizes_, step.id, declared);
         const std::uint64_t available = end_ - at - kChunkHeaderSize;
         if (step.id == audioID_ && (declared == 0 || declared == kUnknownSize)) {
             sawOpenAudio_ = true;
@@ -216,6 +251,7 @@ class Walk {
     std::uint64_t end_;
     Tolerance tolerance_;
     std::string audioID_;
+    const std::optional<Sizes64>& sizes_;
     bool sawOpenAudio_ = false;
     std::unordered_map<std::uint64_t, Step> steps_;
 };
@@ -309,11 +345,9 @@ Parsed parse(const FileIn& in, bool little) {
     parsed.head = in.read(0, std::int64_t(kHeadSize));
     const Bytes& head = parsed.head;
     if (head.size() < kHeadSize) throw TagError::malformed(msg::tooShort);
+    parsed.sizes64 = little ? sizes64(in, head) : std::nullopt;
     if (little) {
-        if (headIs(head, 0, "RF64") || headIs(head, 0, "BW64")) {
-            throw TagError::unsupported(msg::rf64);
-        }
-        if (!headIs(head, 0, "RIFF") || !headIs(head, 8, "WAVE")) {
+        if (!parsed.sizes64 && (!headIs(head, 0, "RIFF") || !headIs(head, 8, "WAVE"))) {
             throw TagError::malformed(msg::notWAV);
         }
     } else if (!headIs(head, 0, "FORM") || !(headIs(head, 8, "AIFF") || headIs(head, 8, "AIFC"))) {
@@ -321,7 +355,9 @@ Parsed parse(const FileIn& in, bool little) {
     }
 
     const std::uint64_t fileSize = in.size();
-    const std::uint64_t formEnd = 8 + std::uint64_t(little ? le32(head, 4) : be32(head, 4));
+    const std::uint64_t declaredForm = little ? le32(head, 4) : be32(head, 4);
+    const std::uint64_t formEnd =
+        8 + (parsed.sizes64 && declaredForm == kUnknownSize ? parsed.sizes64->riff : declaredForm);
     const std::string audioID = little ? "data" : "SSND";
     HeaderReader reader(in);
 
@@ -345,7 +381,7 @@ Parsed parse(const FileIn& in, bool little) {
     }
     bool openAudio = false;
     for (const Attempt& a : attempts) {
-        Walk walk(reader, little, a.end, a.tolerance, audioID);
+        Walk walk(reader, little, a.end, a.tolerance, audioID, parsed.sizes64);
         const Step start = walk.from(kHeadSize);
         openAudio = openAudio || walk.sawOpenAudio();
         if (start.ending == Ending::dirty || start.ambiguous) continue;
@@ -455,7 +491,9 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     }
     if (newTag) total += kChunkHeaderSize + paddedSize(newTag->size());
     if (parsed.trailingInForm) total += parsed.trailing.length;
-    if (total - 8 > kFormSizeMax) throw TagError::unsupported(msg::chunkFileTooLarge);
+    if (!parsed.sizes64 && total - 8 > kFormSizeMax) {
+        throw TagError::unsupported(msg::chunkFileTooLarge);
+    }
 
     Bytes header;
     ByteWriter w(header);
@@ -475,7 +513,12 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
         const Chunk& c = parsed.chunks[i];
         if (dropped[i]) continue;
         const std::uint64_t size = rebuilt[i] ? rebuilt[i]->size() : c.size;
-        chunk(c.id, size);
+        if (parsed.sizes64 && !rebuilt[i]) {
+            // The size field as it was: 0xFFFFFFFF where `ds64` holds the size.
+            out.write(in.read(c.headerOffset, std::int64_t(kChunkHeaderSize)));
+        } else {
+            chunk(c.id, size);
+        }
         if (rebuilt[i]) {
             out.write(*rebuilt[i]);
         } else {
@@ -496,8 +539,18 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     const ByteRange& rest = parsed.trailing;
     if (parsed.trailingInForm) in.copy(rest.offset, rest.length, out);
     header.clear();
-    size32(out.position() - 8);
-    out.patch(4, header);
+    if (parsed.sizes64) {
+        // The form's size goes to `ds64`, the first chunk, whose content starts at byte 20.
+        const std::uint64_t form = out.position() - 8;
+        w.u32LE(kUnknownSize);
+        out.patch(4, header);
+        header.clear();
+        w.u32LE(form & 0xFFFFFFFFu).u32LE(form >> 32);
+        out.patch(kHeadSize + kChunkHeaderSize, header);
+    } else {
+        size32(out.position() - 8);
+        out.patch(4, header);
+    }
     if (!parsed.trailingInForm) in.copy(rest.offset, rest.length, out);
 }
 

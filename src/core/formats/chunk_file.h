@@ -20,6 +20,14 @@ struct Chunk {
     friend bool operator==(const Chunk&, const Chunk&) = default;
 };
 
+// RF64/BW64 (WAV past 4 GiB): the 64-bit sizes of the first chunk, `ds64`, which stand for
+// size fields of 0xFFFFFFFF: the form's, the audio's, and a table for any other chunk.
+struct Sizes64 {
+    std::uint64_t riff = 0;
+    std::uint64_t data = 0;
+    std::vector<std::pair<std::string, std::uint64_t>> table;
+};
+
 struct Parsed {
     Bytes head;  // the first 12 bytes of the file
     std::vector<Chunk> chunks;
@@ -28,11 +36,13 @@ struct Parsed {
     // the chunks, inside the form or after it as they were.
     ByteRange trailing;
     bool trailingInForm = false;
+    std::optional<Sizes64> sizes64;  // an RF64/BW64 file
 };
 
-// `little`: true for WAV, false for AIFF. The chunks must follow one another to the end of the
-// file (or of the form, with the rest kept as trailing bytes); a file whose walk is ambiguous or
-// does not get there, or whose audio chunk has no usable size, is refused. Throws TagError.
+// `little`: true for WAV (RF64 and BW64 included), false for AIFF. The chunks must follow one
+// another to the end of the file (or of the form, with the rest kept as trailing bytes); a file
+// whose walk is ambiguous or does not get there, or whose audio chunk has no usable size, is
+// refused. Throws TagError.
 Parsed parse(const FileIn& in, bool little);
 
 // True for "id3 " in any letter case.
