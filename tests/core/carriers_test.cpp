@@ -138,6 +138,14 @@ TEST(Carriers, FoundJudgedAndKeptInStepByWritesAndRemovals) {
         EXPECT_EQ(AudioTagger::readISRC(path), c.read);
 
         AudioTagger::writeISRC(path, D, false);
+        const Bytes bytes = readFile(path);
+        const std::string text(bytes.begin(), bytes.end());
+        if (text.starts_with("RF64") || text.starts_with("BW64")) {  // ds64 has the new size
+            std::uint64_t form = 0;
+            for (int i = 7; i >= 0; --i) form = form << 8 | bytes[20 + std::size_t(i)];
+            EXPECT_EQ(form, bytes.size() - 8);
+            EXPECT_EQ(text.substr(text.find("data") + 4, 4), std::string(4, '\xFF'));
+        }
         const Carriers written = AudioTagger::carriers(path);
         EXPECT_NE(verdictOf(written), Verdict::conflict) << listed(written);
         for (const Carrier& w : written) {
