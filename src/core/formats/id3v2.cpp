@@ -132,7 +132,7 @@ std::optional<std::string> frameText(const Tag& tag, const Frame& frame) {
     return decodeText(frame.body.data() + skip + 1, frame.body.size() - skip - 1, encoding);
 }
 
-// The non-empty pieces between NULs, trimmed (ID3v2.4 separates several values so).
+// The non-empty pieces between NULs, each trimmed (ID3v2.4 separates several values so).
 std::vector<std::string> pieces(const std::string& s) {
     std::vector<std::string> out;
     std::size_t start = 0;
@@ -142,8 +142,7 @@ std::vector<std::string> pieces(const std::string& s) {
         std::string_view piece = std::string_view(s).substr(start, end - start);
         // In UTF-16 with byte-order marks every string after the first brings its own.
         if (piece.starts_with("\xEF\xBB\xBF")) piece.remove_prefix(3);
-        std::string v = text::trimWhitespaceAndNewlines(piece);
-        if (!v.empty()) out.push_back(std::move(v));
+        if (!piece.empty()) out.push_back(text::trimWhitespaceAndNewlines(piece));
         start = end + 1;
     }
     return out;
