@@ -17,9 +17,9 @@ struct Word {
     bool option;  // before the first "--"
 };
 
-constexpr std::array<std::string_view, 12> kKnown = {
-    "--selftest", "--read", "--write",   "--remove", "--write-list", "--sequence",
-    "--help",     "-h",     "--version", "--json",   "--dry-run",    "--replace"};
+constexpr std::array<std::string_view, 14> kKnown = {
+    "--selftest", "--read", "--audit",   "--write", "--remove",  "--write-list", "--sequence",
+    "--help",     "-h",     "--version", "--json",  "--dry-run", "--replace",    "--axml"};
 
 bool known(std::string_view w) {
     return std::find(kKnown.begin(), kKnown.end(), w) != kKnown.end();
@@ -74,6 +74,8 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             result.dryRun = true;
         } else if (options && arg == "--replace") {
             result.replace = true;
+        } else if (options && arg == "--axml") {
+            result.axml = true;
         } else {
             words.push_back({arg, options});
         }
@@ -88,6 +90,13 @@ Arguments parseArguments(const std::vector<std::string>& args) {
 
     if (find(words, "--selftest")) return modeWith(Mode::selfTest, "", {});
     if (auto i = find(words, "--read")) return modeWith(Mode::read, "", textsFrom(words, *i + 1));
+    if (auto i = find(words, "--audit")) {
+        if (auto stray = strayOption(words, *i + 1)) {
+            return usageError("unexpected option " + *stray + " after --audit");
+        }
+        if (words.size() < *i + 2) return usageError("--audit takes files or folders");
+        return modeWith(Mode::audit, "", textsFrom(words, *i + 1));
+    }
     if (auto j = find(words, "--write"); j && words.size() > *j + 2) {
         return modeWith(Mode::write, words[*j + 1].text, textsFrom(words, *j + 2));
     }
@@ -118,8 +127,8 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         if (std::filesystem::exists(std::filesystem::symlink_status(words[i].text, ec))) continue;
         return usageError("unknown option " + words[i].text);
     }
-    if (result.json || result.dryRun || result.replace) {
-        return usageError("--json, --dry-run and --replace go with a mode such as --write");
+    if (result.json || result.dryRun || result.replace || result.axml) {
+        return usageError("--json, --dry-run, --replace and --axml go with a mode such as --write");
     }
     return modeWith(Mode::window, "", {});
 }

@@ -37,6 +37,8 @@ std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
             return runSelfTest(out);
         case Mode::read:
             return readMode(parsed, out);
+        case Mode::audit:
+            return auditMode(parsed, out);
         case Mode::write:
             return writeMode(parsed, out);
         case Mode::remove:
@@ -94,6 +96,8 @@ std::string escapeControls(std::string_view text) {
 
 std::string usage() {
     return "Usage: pelorix [OPTION...] --read FILE|FOLDER...     print the ISRC in each file\n"
+           "       pelorix [OPTION...] --audit FILE|FOLDER...    list every place a code is\n"
+           "                          stored in each file, and whether they agree\n"
            "       pelorix [OPTION...] --write CODE FILE...       store CODE in each file\n"
            "       pelorix [OPTION...] --remove FILE|FOLDER...    remove the ISRC from each file\n"
            "       pelorix [OPTION...] --write-list LIST          store the codes a CSV/TSV list "
@@ -108,6 +112,7 @@ std::string usage() {
            "              change nothing\n"
            "  --json      one JSON object per file and line\n"
            "  --replace   let --write-list and --sequence replace a different code\n"
+           "  --axml      let a write add the code in an axml chunk to a WAV that has none\n"
            "  --          end of options: every later word is a file\n"
            "A list has a file and a code on each line (comma, semicolon or tab), with or\n"
            "without a header row such as file,isrc; relative paths start at the list's folder.\n"

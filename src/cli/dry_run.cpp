@@ -11,14 +11,15 @@ namespace pelorix::cli {
 
 namespace fs = std::filesystem;
 
-Rehearsal rehearseWrite(const fs::path& path, const std::optional<std::string>& isrc) {
+Rehearsal rehearseWrite(const fs::path& path, const std::optional<std::string>& isrc,
+                        bool addAxml) {
     Rehearsal r;
     try {
         {
             const FileIn in(path);
             r.format = std::string(AudioFormat::detect(in).label());
         }
-        r.stored = AudioTagger::rehearseWrite(path, isrc);
+        r.stored = AudioTagger::rehearseWrite(path, isrc, addAxml);
     } catch (const std::exception& e) {
         r.error = e.what();
     }

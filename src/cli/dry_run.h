@@ -18,6 +18,7 @@ struct Rehearsal {
 // The file's format and code, and the driver's rehearsal of the write of `isrc` (none: a
 // removal), so that every refusal a write would meet shows. The verification read-back
 // cannot be rehearsed.
-Rehearsal rehearseWrite(const std::filesystem::path& path, const std::optional<std::string>& isrc);
+Rehearsal rehearseWrite(const std::filesystem::path& path, const std::optional<std::string>& isrc,
+                        bool addAxml = false);
 
 }  // namespace pelorix::cli

@@ -78,7 +78,7 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         const std::optional<std::string> isrc = o.code;
         auto kept = [&] { return guarded && !args.replace && carriesOther(o.previous, *job.code); };
         if (args.dryRun) {
-            const Rehearsal r = rehearseWrite(job.path, isrc);
+            const Rehearsal r = rehearseWrite(job.path, isrc, args.axml);
             o.format = r.format;
             o.previous = r.stored;
             o.message = r.error;
@@ -98,7 +98,7 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
                 o.result = Outcome::Result::kept;
             } else {
                 try {
-                    AudioTagger::writeISRC(job.path, isrc, false);
+                    AudioTagger::writeISRC(job.path, isrc, false, args.axml);
                     o.result = Outcome::Result::done;
                 } catch (const std::exception& e) {
                     o.message = e.what();

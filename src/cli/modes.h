@@ -11,6 +11,8 @@
 namespace pelorix::cli {
 
 int readMode(const Arguments& args, std::ostream& out);
+// Every carrier of each file and their verdict; 1 when a file is in conflict or unreadable.
+int auditMode(const Arguments& args, std::ostream& out);
 int writeMode(const Arguments& args, std::ostream& out);
 int removeMode(const Arguments& args, std::ostream& out);
 int writeListMode(const Arguments& args, std::ostream& out);

@@ -5,6 +5,8 @@
 #include <exception>
 #include <unordered_map>
 
+#include "core/formats/axml.h"
+#include "core/io/text.h"
 #include "core/tag_error.h"
 
 namespace pelorix::ChunkFile {
@@ -18,6 +20,8 @@ constexpr std::uint64_t kID3Max = (std::uint64_t(1) << 28) - 1;
 constexpr std::uint64_t kFormSizeMax = 0xFFFFFFFFu;
 // What recorders write while they do not know the length yet.
 constexpr std::uint64_t kUnknownSize = 0xFFFFFFFFu;
+// An INFO list is a few short texts; a larger LIST chunk is something else.
+constexpr std::uint64_t kMaxInfoList = 1 << 20;
 // No real file has this many chunks; a crafted one must not make the walk's memory grow with it.
 constexpr std::size_t kMaxPositions = std::size_t(1) << 20;
 // Chunk headers are read through a window of this size, so a file of many tiny chunks costs one
@@ -83,17 +87,51 @@ struct Tolerance {
     bool cut = false;    // a last chunk that declares more than there is
 };
 
+// A chunk's size: the declared one, or for 0xFFFFFFFF in an RF64/BW64 file the `ds64` one.
+std::uint64_t sizeOf(const Sizes64& sizes, const std::string& id, std::uint64_t declared) {
+    if (declared != kUnknownSize) return declared;
+    if (id == "data") return sizes.data;
+    for (const auto& [tableID, size] : sizes.table) {
+        if (tableID == id) return size;
+    }
+    return declared;
+}
+
+std::uint64_t le64(const Bytes& b, std::size_t at) {
+    return std::uint64_t(le32(b, at)) | (std::uint64_t(le32(b, at + 4)) << 32);
+}
+
+// The `ds64` chunk of an RF64/BW64 file, or none for a RIFF file.
+std::optional<Sizes64> sizes64(const FileIn& in, const Bytes& head) {
+    if (!headIs(head, 0, "RF64") && !headIs(head, 0, "BW64")) return std::nullopt;
+    if (!headIs(head, 8, "WAVE")) throw TagError::malformed(msg::notWAV);
+    const Bytes h = in.read(kHeadSize, 8);
+    if (h.size() < 8 || fourCC(h, 0) != "ds64" || le32(h, 4) < 28 || le32(h, 4) > 1 << 20) {
+        throw TagError::malformed(msg::chunksDamaged);
+    }
+    const Bytes d = in.read(kHeadSize + 8, le32(h, 4));
+    if (d.size() < le32(h, 4)) throw TagError::malformed(msg::chunksDamaged);
+    Sizes64 sizes{le64(d, 0), le64(d, 8), {}};
+    const std::uint64_t entries = le32(d, 24);
+    if (entries > (d.size() - 28) / 12) throw TagError::malformed(msg::chunksDamaged);
+    for (std::size_t i = 0; i < entries; ++i) {
+        sizes.table.emplace_back(fourCC(d, 28 + 12 * i), le64(d, 28 + 12 * i + 4));
+    }
+    return sizes;
+}
+
 // The chunk walk from one position to `end`. An odd chunk whose pad byte is missing is common
 // enough that both readings are followed: the one that ends well is kept, and a tie is refused.
 class Walk {
   public:
     Walk(HeaderReader& reader, bool little, std::uint64_t end, Tolerance tolerance,
-         std::string audioID)
+         std::string audioID, const std::optional<Sizes64>& sizes)
         : reader_(reader),
           little_(little),
           end_(end),
           tolerance_(tolerance),
-          audioID_(std::move(audioID)) {}
+          audioID_(std::move(audioID)),
+          sizes_(sizes) {}
 
     // The outcome from `pos`; every position it depends on is settled first, without recursion.
     Step from(std::uint64_t pos) {
@@ -159,12 +197,13 @@ class Walk {
         const Bytes h = reader_.read(at, kChunkHeaderSize);
         ByteReader r(h);
         const auto id = r.readSpan(4);
-        const std::uint64_t declared = little_ ? r.readU32LE() : r.readU32BE();
+        std::uint64_t declared = little_ ? r.readU32LE() : r.readU32BE();
         if (!r.ok() || !std::all_of(id.begin(), id.end(), printable)) {
             step.last = true;
             return step;
         }
         step.id = fourCC(h, 0);
+        if (sizes_) declared = sizeOf(*sizes_, step.id, declared);
         const std::uint64_t available = end_ - at - kChunkHeaderSize;
         if (step.id == audioID_ && (declared == 0 || declared == kUnknownSize)) {
             sawOpenAudio_ = true;
@@ -227,6 +266,7 @@ class Walk {
     std::uint64_t end_;
     Tolerance tolerance_;
     std::string audioID_;
+    const std::optional<Sizes64>& sizes_;
     bool sawOpenAudio_ = false;
     std::unordered_map<std::uint64_t, Step> steps_;
 };
@@ -237,9 +277,43 @@ std::optional<ID3v2::Tag> tagIn(const FileIn& in, const Chunk& c) {
     return ID3v2::parse(in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size)));
 }
 
-bool holdsCode(const ID3v2::Tag& tag) {
+bool holdsTSRC(const ID3v2::Tag& tag) {
     return std::any_of(tag.frames.begin(), tag.frames.end(),
                        [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
+}
+
+// ID3 chunks after the first are read leniently: one that does not parse is kept as it is.
+std::optional<ID3v2::Tag> laterTagIn(const FileIn& in, const Chunk& c) {
+    try {
+        return tagIn(in, c);
+    } catch (const TagError&) {
+        return std::nullopt;
+    }
+}
+
+std::string contentOf(const FileIn& in, const Chunk& c) {
+    const Bytes b = in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size));
+    return std::string(b.begin(), b.end());
+}
+
+// The INFO list's ISRC ("source") field, when this LIST chunk is one.
+std::optional<std::string> infoSource(const FileIn& in, const Chunk& c) {
+    if (c.id != "LIST" || c.size < 4 || c.size > kMaxInfoList) return std::nullopt;
+    const Bytes list = in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size));
+    if (list.size() < 4 || fourCC(list, 0) != "INFO") return std::nullopt;
+    std::size_t at = 4;
+    while (list.size() - at >= kChunkHeaderSize) {
+        const std::uint64_t size = le32(list, at + 4);
+        if (size > list.size() - at - kChunkHeaderSize) break;
+        if (fourCC(list, at) == "ISRC") {
+            std::size_t n = std::size_t(size);
+            while (n > 0 && list[at + kChunkHeaderSize + n - 1] == 0) --n;
+            return text::trimWhitespaceAndNewlines(
+                text::decodeLossy(list.data() + at + kChunkHeaderSize, n, text::Encoding::latin1));
+        }
+        at += kChunkHeaderSize + std::size_t(paddedSize(size));
+    }
+    return std::nullopt;
 }
 
 // The ID3 chunk existingTag reads, or none. A chunk whose tag cannot be read (another version,
@@ -260,7 +334,7 @@ const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
             continue;
         }
         if (!t) continue;
-        if (holdsCode(*t)) {
+        if (holdsTSRC(*t)) {
             if (tag) *tag = std::move(t);
             return &c;
         }
@@ -285,11 +359,9 @@ Parsed parse(const FileIn& in, bool little) {
     parsed.head = in.read(0, std::int64_t(kHeadSize));
     const Bytes& head = parsed.head;
     if (head.size() < kHeadSize) throw TagError::malformed(msg::tooShort);
+    parsed.sizes64 = little ? sizes64(in, head) : std::nullopt;
     if (little) {
-        if (headIs(head, 0, "RF64") || headIs(head, 0, "BW64")) {
-            throw TagError::unsupported(msg::rf64);
-        }
-        if (!headIs(head, 0, "RIFF") || !headIs(head, 8, "WAVE")) {
+        if (!parsed.sizes64 && (!headIs(head, 0, "RIFF") || !headIs(head, 8, "WAVE"))) {
             throw TagError::malformed(msg::notWAV);
         }
     } else if (!headIs(head, 0, "FORM") || !(headIs(head, 8, "AIFF") || headIs(head, 8, "AIFC"))) {
@@ -297,7 +369,9 @@ Parsed parse(const FileIn& in, bool little) {
     }
 
     const std::uint64_t fileSize = in.size();
-    const std::uint64_t formEnd = 8 + std::uint64_t(little ? le32(head, 4) : be32(head, 4));
+    const std::uint64_t declaredForm = little ? le32(head, 4) : be32(head, 4);
+    const std::uint64_t formEnd =
+        8 + (parsed.sizes64 && declaredForm == kUnknownSize ? parsed.sizes64->riff : declaredForm);
     const std::string audioID = little ? "data" : "SSND";
     HeaderReader reader(in);
 
@@ -321,7 +395,7 @@ Parsed parse(const FileIn& in, bool little) {
     }
     bool openAudio = false;
     for (const Attempt& a : attempts) {
-        Walk walk(reader, little, a.end, a.tolerance, audioID);
+        Walk walk(reader, little, a.end, a.tolerance, audioID, parsed.sizes64);
         const Step start = walk.from(kHeadSize);
         openAudio = openAudio || walk.sawOpenAudio();
         if (start.ending == Ending::dirty || start.ambiguous) continue;
@@ -344,13 +418,46 @@ Parsed parse(const FileIn& in, bool little) {
     throw TagError::malformed(openAudio ? msg::unfinishedRecording : msg::chunksDamaged);
 }
 
+std::optional<std::string> axmlCode(const FileIn& in, const std::vector<Chunk>& chunks) {
+    for (const Chunk& c : chunks) {
+        if (c.id != "axml") continue;
+        const std::vector<std::string> codes = axml::isrcs(contentOf(in, c));
+        if (!codes.empty()) return codes.front();
+    }
+    return std::nullopt;
+}
+
+Carriers carriers(const FileIn& in, bool little) {
+    const Parsed parsed = parse(in, little);
+    Carriers out;
+    std::size_t id3 = 0;
+    for (const Chunk& c : parsed.chunks) {
+        if (isID3Chunk(c.id)) {
+            const std::string where = nthPlace(id3, "ID3", "ID3 chunk");
+            if (const auto tag = id3++ == 0 ? tagIn(in, c) : laterTagIn(in, c)) {
+                ID3v2::addCarriers(*tag, where, out);
+            }
+        } else if (little && c.id == "axml") {
+            for (std::string& code : axml::isrcs(contentOf(in, c))) {
+                out.push_back({"axml", std::move(code)});
+            }
+        } else if (little) {
+            if (auto source = infoSource(in, c)) {
+                out.push_back({"INFO ISRC (source)", std::move(*source), true});
+            }
+        }
+    }
+    return out;
+}
+
 std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks) {
     std::optional<ID3v2::Tag> tag;
     primaryTagChunk(in, chunks, &tag);
     return tag;
 }
 
-void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc) {
+void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc,
+           bool addAxml) {
     Parsed parsed = parse(in, little);
     std::optional<ID3v2::Tag> tag;
     const Chunk* primary = primaryTagChunk(in, parsed.chunks, &tag);
@@ -360,19 +467,25 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     // Every other ID3 chunk that holds a code is rebuilt with the same result; all else is kept.
     std::vector<std::optional<Bytes>> rebuilt(parsed.chunks.size());
     std::vector<bool> dropped(parsed.chunks.size(), false);
+    bool hasAxml = false;
     for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
         const Chunk& c = parsed.chunks[i];
         if (&c == primary) {
             dropped[i] = true;
             continue;
         }
-        if (!isID3Chunk(c.id)) continue;
-        std::optional<ID3v2::Tag> other;
-        try {
-            other = tagIn(in, c);
-        } catch (const TagError&) {
+        if (little && c.id == "axml") {
+            hasAxml = true;
+            const std::string xml = contentOf(in, c);
+            if (!axml::isrcs(xml).empty()) {
+                const std::string edited = axml::withISRC(xml, isrc, false);
+                rebuilt[i] = Bytes(edited.begin(), edited.end());
+            }
+            continue;
         }
-        if (!other || !holdsCode(*other)) continue;
+        if (!isID3Chunk(c.id)) continue;
+        std::optional<ID3v2::Tag> other = laterTagIn(in, c);
+        if (!other || !ID3v2::holdsCode(*other)) continue;
         rebuilt[i] = ID3v2::settingISRC(other, isrc);
         dropped[i] = !rebuilt[i];
     }
@@ -385,9 +498,17 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
         const std::uint64_t size = rebuilt[i] ? rebuilt[i]->size() : parsed.chunks[i].size;
         total += kChunkHeaderSize + paddedSize(size);
     }
+    std::optional<Bytes> newAxml;
+    if (little && addAxml && isrc && !hasAxml) {
+        const std::string xml = axml::withISRC("", isrc, true);
+        newAxml = Bytes(xml.begin(), xml.end());
+        total += kChunkHeaderSize + paddedSize(newAxml->size());
+    }
     if (newTag) total += kChunkHeaderSize + paddedSize(newTag->size());
     if (parsed.trailingInForm) total += parsed.trailing.length;
-    if (total - 8 > kFormSizeMax) throw TagError::unsupported(msg::chunkFileTooLarge);
+    if (!parsed.sizes64 && total - 8 > kFormSizeMax) {
+        throw TagError::unsupported(msg::chunkFileTooLarge);
+    }
 
     Bytes header;
     ByteWriter w(header);
@@ -407,13 +528,23 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
         const Chunk& c = parsed.chunks[i];
         if (dropped[i]) continue;
         const std::uint64_t size = rebuilt[i] ? rebuilt[i]->size() : c.size;
-        chunk(c.id, size);
+        if (parsed.sizes64 && !rebuilt[i]) {
+            // The size field as it was: 0xFFFFFFFF where `ds64` holds the size.
+            out.write(in.read(c.headerOffset, std::int64_t(kChunkHeaderSize)));
+        } else {
+            chunk(c.id, size);
+        }
         if (rebuilt[i]) {
             out.write(*rebuilt[i]);
         } else {
             in.copy(c.headerOffset + kChunkHeaderSize, c.size, out);
         }
         if (size & 1) out.write(pad);
+    }
+    if (newAxml) {
+        chunk("axml", newAxml->size());
+        out.write(*newAxml);
+        if (newAxml->size() & 1) out.write(pad);
     }
     if (newTag) {
         chunk(little ? "id3 " : "ID3 ", newTag->size());
@@ -423,8 +554,18 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     const ByteRange& rest = parsed.trailing;
     if (parsed.trailingInForm) in.copy(rest.offset, rest.length, out);
     header.clear();
-    size32(out.position() - 8);
-    out.patch(4, header);
+    if (parsed.sizes64) {
+        // The form's size goes to `ds64`, the first chunk, whose content starts at byte 20.
+        const std::uint64_t form = out.position() - 8;
+        w.u32LE(kUnknownSize);
+        out.patch(4, header);
+        header.clear();
+        w.u32LE(form & 0xFFFFFFFFu).u32LE(form >> 32);
+        out.patch(kHeadSize + kChunkHeaderSize, header);
+    } else {
+        size32(out.position() - 8);
+        out.patch(4, header);
+    }
     if (!parsed.trailingInForm) in.copy(rest.offset, rest.length, out);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/carrier.h"
 #include "core/formats/id3v2.h"
 #include "core/io/binary_io.h"
 
@@ -19,6 +20,14 @@ struct Chunk {
     friend bool operator==(const Chunk&, const Chunk&) = default;
 };
 
+// RF64/BW64 (WAV past 4 GiB): the 64-bit sizes of the first chunk, `ds64`, which stand for
+// size fields of 0xFFFFFFFF: the form's, the audio's, and a table for any other chunk.
+struct Sizes64 {
+    std::uint64_t riff = 0;
+    std::uint64_t data = 0;
+    std::vector<std::pair<std::string, std::uint64_t>> table;
+};
+
 struct Parsed {
     Bytes head;  // the first 12 bytes of the file
     std::vector<Chunk> chunks;
@@ -27,11 +36,13 @@ struct Parsed {
     // the chunks, inside the form or after it as they were.
     ByteRange trailing;
     bool trailingInForm = false;
+    std::optional<Sizes64> sizes64;  // an RF64/BW64 file
 };
 
-// `little`: true for WAV, false for AIFF. The chunks must follow one another to the end of the
-// file (or of the form, with the rest kept as trailing bytes); a file whose walk is ambiguous or
-// does not get there, or whose audio chunk has no usable size, is refused. Throws TagError.
+// `little`: true for WAV (RF64 and BW64 included), false for AIFF. The chunks must follow one
+// another to the end of the file (or of the form, with the rest kept as trailing bytes); a file
+// whose walk is ambiguous or does not get there, or whose audio chunk has no usable size, is
+// refused. Throws TagError.
 Parsed parse(const FileIn& in, bool little);
 
 // True for "id3 " in any letter case.
@@ -41,9 +52,18 @@ bool isID3Chunk(const std::string& id);
 // holds a tag; none without one.
 std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks);
 
+// The first code in a WAV's `axml` chunks, or none.
+std::optional<std::string> axmlCode(const FileIn& in, const std::vector<Chunk>& chunks);
+
+// Every code the file carries: its ID3 chunks ("ID3 TSRC", "second ID3 chunk TSRC", ...) and,
+// in a WAV, its `axml` chunks and the INFO source field (report only).
+Carriers carriers(const FileIn& in, bool little);
+
 // Streams the complete new file: every chunk copied but the ID3 chunk read by existingTag, whose
-// rebuilt tag goes last; another ID3 chunk holding a TSRC frame is rebuilt in place with the same
-// code (or none), every other one is kept as it is.
-void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc);
+// rebuilt tag goes last; another ID3 chunk holding a code is rebuilt in place with the same code
+// (or none), and so is every `axml` chunk that holds one; every other chunk is kept as it is.
+// `addAxml`: a WAV without an `axml` chunk gains one holding the code, before the ID3 chunk.
+void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc,
+           bool addAxml = false);
 
 }  // namespace pelorix::ChunkFile

@@ -95,7 +95,7 @@ AudioFormat AudioFormat::detect(const FileIn& in) {
     const std::string id = fourCC(head, 0);
     const std::string form = fourCC(head, 8);
     if (id == "RIFF" && form == "WAVE") return wav;
-    if (id == "RF64" || id == "BW64") throw TagError::unsupported(msg::rf64);
+    if ((id == "RF64" || id == "BW64") && form == "WAVE") return wav;
     if (id == "FORM" && (form == "AIFF" || form == "AIFC")) return aiff;
     if (id == "fLaC") return flac;
     if (fourCC(head, 4) == "ftyp") return m4a;

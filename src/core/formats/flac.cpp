@@ -71,17 +71,25 @@ Bytes contentOf(const FileIn& in, const BlockSpan& block) {
     return data;
 }
 
-// The code of a comment block's first ISRC entry, or none.
-std::optional<std::string> codeIn(const Comments& comments) {
+// The values of a comment block's ISRC entries, in stored order.
+std::vector<std::string> codesIn(const Comments& comments) {
+    std::vector<std::string> out;
     for (const Bytes& entry : comments.entries) {
         if (!keyIsISRC(entry)) continue;
         const auto value =
             std::size_t(std::find(entry.begin(), entry.end(), std::uint8_t('=')) - entry.begin()) +
             1;
-        return text::trimWhitespaceAndNewlines(
-            text::decodeLossy(entry.data() + value, entry.size() - value, text::Encoding::utf8));
+        out.push_back(text::trimWhitespaceAndNewlines(
+            text::decodeLossy(entry.data() + value, entry.size() - value, text::Encoding::utf8)));
     }
-    return std::nullopt;
+    return out;
+}
+
+// The code of a comment block's first ISRC entry, or none.
+std::optional<std::string> codeIn(const Comments& comments) {
+    std::vector<std::string> codes = codesIn(comments);
+    if (codes.empty()) return std::nullopt;
+    return std::move(codes.front());
 }
 
 // Every ISRC entry out, and the code in as the last entry when there is one.
@@ -151,6 +159,25 @@ std::optional<std::string> readISRC(const FileIn& in) {
         first = false;
     });
     return code;
+}
+
+Carriers carriers(const FileIn& in) {
+    Carriers out;
+    std::size_t block = 0;
+    walkBlocks(in, markerOffset(in), [&](const BlockSpan& b) {
+        if (b.type != kVorbisComment) return;
+        std::vector<std::string> codes;
+        try {
+            codes = codesIn(parseComments(contentOf(in, b)));
+        } catch (const TagError&) {
+            if (block == 0) throw;  // as readISRC: a damaged later block is passed over
+        }
+        const std::string where = nthPlace(block++, "Vorbis", "comment block");
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            out.push_back({where + (i ? " ISRC (second entry)" : " ISRC"), std::move(codes[i])});
+        }
+    });
+    return out;
 }
 
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
 namespace pelorix::FLACTagger {
@@ -35,6 +36,9 @@ std::uint64_t audioOffset(const FileIn& in);
 Comments parseComments(const Bytes& data);
 Bytes build(const Comments& comments);
 std::optional<std::string> readISRC(const FileIn& in);
+// Every ISRC entry of every comment block: "Vorbis ISRC", "Vorbis ISRC (second entry)",
+// "second comment block ISRC", ...
+Carriers carriers(const FileIn& in);
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
 
 }  // namespace pelorix::FLACTagger

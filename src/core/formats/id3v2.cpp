@@ -114,6 +114,63 @@ std::optional<std::string> decodeText(const std::uint8_t* data, std::size_t size
     }
 }
 
+// The decoded text of a text frame (TSRC, TXXX), or none when it cannot be read.
+std::optional<std::string> frameText(const Tag& tag, const Frame& frame) {
+    const std::uint8_t format = frame.flags.size() > 1 ? frame.flags[1] : 0;
+    std::size_t skip = 0;
+    if (tag.version == 4) {
+        if (format & (kV4Encrypted | kV4Compressed)) return std::nullopt;
+        if (format & kV4DataLength) {
+            if (frame.body.size() < 5) return std::nullopt;
+            skip = 4;
+        }
+    } else if (format >= 0x40) {  // compressed or encrypted
+        return std::nullopt;
+    }
+    if (frame.body.size() <= skip) return std::nullopt;
+    const std::uint8_t encoding = frame.body[skip];
+    return decodeText(frame.body.data() + skip + 1, frame.body.size() - skip - 1, encoding);
+}
+
+// The non-empty pieces between NULs, each trimmed (ID3v2.4 separates several values so).
+std::vector<std::string> pieces(const std::string& s) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < s.size()) {
+        std::size_t end = s.find('\0', start);
+        if (end == std::string::npos) end = s.size();
+        std::string_view piece = std::string_view(s).substr(start, end - start);
+        // In UTF-16 with byte-order marks every string after the first brings its own.
+        if (piece.starts_with("\xEF\xBB\xBF")) piece.remove_prefix(3);
+        if (!piece.empty()) out.push_back(text::trimWhitespaceAndNewlines(piece));
+        start = end + 1;
+    }
+    return out;
+}
+
+// A TXXX frame whose description is "ISRC" in any letter case: what ffmpeg writes for MP3.
+bool isISRCText(const Tag& tag, const Frame& frame) {
+    if (frame.id != "TXXX") return false;
+    const auto t = frameText(tag, frame);
+    if (!t) return false;
+    const std::size_t nul = t->find('\0');
+    if (nul == std::string::npos) return false;
+    return text::toUpper(text::trimWhitespaceAndNewlines(std::string_view(*t).substr(0, nul))) ==
+           "ISRC";
+}
+
+// A TXXX "ISRC" frame holding `code`, stored plain in ISO-8859-1 with its status flags kept.
+Frame textFrameWith(const Frame& old, const std::string& code) {
+    Frame f;
+    f.id = "TXXX";
+    f.flags = {old.flags.empty() ? std::uint8_t(0) : old.flags[0], 0x00};
+    f.body.push_back(0x00);
+    append(f.body, "ISRC");
+    f.body.push_back(0x00);
+    append(f.body, code);
+    return f;
+}
+
 }  // namespace
 
 std::optional<std::uint64_t> totalSize(std::span<const std::uint8_t> header) {
@@ -166,44 +223,53 @@ std::optional<std::string> isrc(const Tag& tag) {
     auto it = std::find_if(tag.frames.begin(), tag.frames.end(),
                            [](const Frame& f) { return f.id == "TSRC"; });
     if (it == tag.frames.end()) return std::nullopt;
-    const Frame& frame = *it;
-    const std::uint8_t format = frame.flags.size() > 1 ? frame.flags[1] : 0;
-    std::size_t skip = 0;
-    if (tag.version == 4) {
-        if (format & (kV4Encrypted | kV4Compressed)) return std::nullopt;
-        if (format & kV4DataLength) {
-            if (frame.body.size() < 5) return std::nullopt;
-            skip = 4;
-        }
-    } else if (format >= 0x40) {  // compressed or encrypted
-        return std::nullopt;
-    }
-    if (frame.body.size() <= skip) return std::nullopt;
-    const std::uint8_t encoding = frame.body[skip];
-    auto decoded = decodeText(frame.body.data() + skip + 1, frame.body.size() - skip - 1, encoding);
+    const auto decoded = frameText(tag, *it);
     if (!decoded) return std::nullopt;
+    const std::vector<std::string> values = pieces(*decoded);
+    if (values.empty()) return std::nullopt;
+    return values.front();
+}
 
-    // The first non-empty piece between NULs.
-    const std::string& s = *decoded;
-    std::size_t start = 0;
-    while (start < s.size()) {
-        std::size_t end = s.find('\0', start);
-        if (end == std::string::npos) end = s.size();
-        if (end > start)
-            return text::trimWhitespaceAndNewlines(std::string_view(s).substr(start, end - start));
-        start = end + 1;
+bool holdsCode(const Tag& tag) {
+    return std::any_of(tag.frames.begin(), tag.frames.end(),
+                       [&](const Frame& f) { return f.id == "TSRC" || isISRCText(tag, f); });
+}
+
+void addCarriers(const Tag& tag, const std::string& where, Carriers& out) {
+    std::size_t tsrc = 0;
+    for (const Frame& f : tag.frames) {
+        if (f.id == "TSRC") {
+            const auto decoded = frameText(tag, f);
+            for (const std::string& v : decoded ? pieces(*decoded) : std::vector<std::string>{}) {
+                out.push_back({where + (tsrc++ ? " TSRC (second value)" : " TSRC"), v});
+            }
+        } else if (isISRCText(tag, f)) {
+            const std::string t = *frameText(tag, f);
+            const std::vector<std::string> values = pieces(t.substr(t.find('\0') + 1));
+            out.push_back({where + " TXXX:ISRC", values.empty() ? "" : values.front()});
+        }
     }
-    return std::nullopt;
 }
 
 std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
                                  const std::optional<std::string>& isrc) {
     if (tag && tag->damaged) throw TagError::malformed(msg::id3Damaged);
     const std::uint8_t version = tag ? tag->version : 3;
+    std::vector<Frame> texts;  // the TXXX "ISRC" frames with the new code
+    if (tag && isrc) {
+        for (const Frame& f : tag->frames) {
+            if (isISRCText(*tag, f)) texts.push_back(textFrameWith(f, *isrc));
+        }
+    }
     std::vector<const Frame*> kept;
     if (tag) {
+        std::size_t t = 0;
         for (const Frame& f : tag->frames) {
-            if (f.id != "TSRC") kept.push_back(&f);
+            if (isISRCText(*tag, f)) {
+                if (isrc) kept.push_back(&texts[t++]);
+            } else if (f.id != "TSRC") {
+                kept.push_back(&f);
+            }
         }
     }
     Frame added;

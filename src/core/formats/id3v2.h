@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
 namespace pelorix::ID3v2 {
@@ -41,7 +42,15 @@ std::optional<Tag> parse(std::span<const std::uint8_t> tag);
 // The stored ISRC text of the first TSRC frame, trimmed, or none. Never fails.
 std::optional<std::string> isrc(const Tag& tag);
 
+// True when the tag holds a TSRC frame or a TXXX frame described "ISRC" (any case).
+bool holdsCode(const Tag& tag);
+
+// Every code the tag carries, each value of each TSRC frame and each TXXX "ISRC" frame, with
+// the place named after `where` ("ID3", "second ID3 tag"). Never fails.
+void addCarriers(const Tag& tag, const std::string& where, Carriers& out);
+
 // The bytes of the complete new tag with the TSRC frame replaced (code given) or removed (none),
+// and every TXXX "ISRC" frame set to the same code (or removed),
 // or none when no tag is to be written at all. Throws TagError::unsupported when the result
 // cannot be described by its size fields, and TagError::malformed "The ID3 tag is damaged." for
 // a damaged tag.

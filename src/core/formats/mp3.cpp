@@ -49,14 +49,21 @@ std::optional<std::string> readISRC(const FileIn& in) {
     return std::nullopt;
 }
 
+Carriers carriers(const FileIn& in) {
+    Carriers out;
+    const std::vector<Leading> tags = leadingTags(in);
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        ID3v2::addCarriers(tags[i].tag, nthPlace(i, "ID3", "ID3 tag"), out);
+    }
+    return out;
+}
+
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {
     std::vector<Leading> tags = leadingTags(in);
     std::uint64_t copied = 0;  // input bytes handled so far
     for (std::size_t i = 0; i < tags.size(); ++i) {
         const Leading& lead = tags[i];
-        const bool holdsCode = std::any_of(lead.tag.frames.begin(), lead.tag.frames.end(),
-                                           [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
-        if (i > 0 && !holdsCode) continue;  // copied as it is
+        if (i > 0 && !ID3v2::holdsCode(lead.tag)) continue;  // copied as it is
         in.copy(copied, lead.offset - copied, out);
         if (const std::optional<Bytes> bytes = ID3v2::settingISRC(lead.tag, isrc))
             out.write(*bytes);

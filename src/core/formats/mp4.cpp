@@ -263,11 +263,34 @@ std::optional<std::string> textOf(const Box& item, std::string_view type) {
     return text::decodeLossy(payload->data() + skip, payload->size() - skip, text::Encoding::utf8);
 }
 
+const Box* itemList(const Box& moov) {
+    const Box* udta = firstChild(moov, "udta");
+    const Box* meta = udta ? firstChild(*udta, "meta") : nullptr;
+    return meta && meta->children ? firstChild(*meta, "ilst") : nullptr;
+}
+
+// The text of an item's `data` box, or none without one.
+std::optional<std::string> dataText(const Box& item) {
+    std::optional<Bytes> data = subBox(item, "data");
+    if (item.type != "----") {  // a plain item such as `xid `: its data box alone
+        try {
+            for (const auto& box : parseBoxes(item.raw, 0, item.raw.size()).boxes) {
+                if (box->type == "data" && !box->children) data = box->raw;
+            }
+        } catch (const TagError&) {
+        }
+    }
+    if (!data) return std::nullopt;
+    const std::size_t skip = std::min<std::size_t>(8, data->size());
+    return text::trimWhitespaceAndNewlines(
+        text::decodeLossy(data->data() + skip, data->size() - skip, text::Encoding::utf8));
+}
+
 bool matches(const Box& item) {
     auto name = itemName(item);
     if (!name || text::toUpper(*name) != kName) return false;
     auto mean = itemMean(item);
-    return mean && *mean == kMean;
+    return mean && text::toUpper(*mean) == text::toUpper(kMean);
 }
 
 Bytes leafBytes(std::string_view type, const Bytes& payload) {
@@ -392,19 +415,29 @@ BoxPtr makeItem(const std::string& code) {
 
 std::optional<std::string> readISRC(const FileIn& in) {
     const LoadedMoov moov = loadMoov(in);
-    const Box* udta = firstChild(*moov.box, "udta");
-    const Box* meta = udta ? firstChild(*udta, "meta") : nullptr;
-    const Box* ilst = meta ? firstChild(*meta, "ilst") : nullptr;
+    const Box* ilst = itemList(*moov.box);
     if (!ilst) return std::nullopt;
     for (const auto& item : *ilst->children) {
-        if (!matches(*item)) continue;
-        auto data = sub(*item, "data");
-        if (!data) return std::nullopt;
-        const std::size_t skip = std::min<std::size_t>(8, data->size());
-        return text::trimWhitespaceAndNewlines(
-            text::decodeLossy(data->data() + skip, data->size() - skip, text::Encoding::utf8));
+        if (matches(*item)) return dataText(*item);
     }
     return std::nullopt;
+}
+
+Carriers carriers(const FileIn& in) {
+    const LoadedMoov moov = loadMoov(in);
+    const Box* ilst = itemList(*moov.box);
+    Carriers out;
+    if (!ilst) return out;
+    for (const auto& item : *ilst->children) {
+        if (matches(*item)) {
+            if (auto text = dataText(*item)) {
+                out.push_back({"MP4 ----:" + *itemMean(*item) + ":" + *itemName(*item), *text});
+            }
+        } else if (item->type == "xid ") {
+            if (auto text = dataText(*item)) out.push_back({"MP4 xid", *text, true});
+        }
+    }
+    return out;
 }
 
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
 namespace pelorix::MP4Tagger {
@@ -67,6 +68,9 @@ std::optional<Bytes> sub(const Box& item, std::string_view type);
 BoxPtr makeItem(const std::string& code);
 
 std::optional<std::string> readISRC(const FileIn& in);
+// Every freeform ISRC item however its name and mean are cased ("MP4 ----:com.apple.iTunes:ISRC")
+// and the store's `xid ` item (report only).
+Carriers carriers(const FileIn& in);
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
 
 }  // namespace pelorix::MP4Tagger

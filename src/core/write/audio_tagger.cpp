@@ -12,6 +12,7 @@
 #include <system_error>
 #include <utility>
 
+#include "core/formats/carriers.h"
 #include "core/io/sha256.h"
 #include "core/io/sys.h"
 #include "core/tag_error.h"
@@ -87,6 +88,11 @@ std::optional<std::string> readISRC(const fs::path& path) {
     return readCode(AudioFormat::detect(in), in);
 }
 
+Carriers carriers(const fs::path& path) {
+    const FileIn in(path);
+    return carriersOf(AudioFormat::detect(in), in);
+}
+
 std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
     return write::audioRanges(in, format);
 }
@@ -111,7 +117,7 @@ fs::path makeBackup(const fs::path& path) {
 }
 
 std::optional<std::string> rehearseWrite(const fs::path& path,
-                                         const std::optional<std::string>& isrc) {
+                                         const std::optional<std::string>& isrc, bool addAxml) {
     const fs::path target = resolveTarget(path);
     const Claim claim(target);
     const FileIn& in = claim.in();
@@ -125,12 +131,13 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     if (!ownerKeepable(claim.status(), folderStatus)) throw TagError::io(msg::ownerNotKept);
     // The device takes every byte and keeps none; close() would ask it for a flush it refuses.
     FileOut sink("/dev/null", FileOut::Mode::replace);
-    writeCode(format, in, sink, isrc);
+    writeCode(format, in, sink, isrc, addAxml);
     sink.flushBuffer();
     return readCode(format, in);
 }
 
-void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup) {
+void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
+               bool addAxml) {
     const fs::path target = resolveTarget(path);
     // 1. The original, opened once, locked, leased, checked: detected, read and copied through
     //    this one opening.
@@ -147,7 +154,7 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
     FileOut out(tmp.path());  // exclusive, mode 0600 until the original's mode is applied
     tmp.arm();
     keepOwner(claim.status(), out.fd());
-    writeCode(format, in, out, isrc);
+    writeCode(format, in, out, isrc, addAxml);
     out.flushBuffer();
     keepModeAndAttributes(in.fd(), claim.status(), out.fd());
     if (auto& hook = afterWriteHook()) hook(tmp.path());

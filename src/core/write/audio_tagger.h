@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/carrier.h"
 #include "core/formats/detect.h"
 #include "core/io/binary_io.h"
 
@@ -20,18 +21,23 @@ namespace pelorix::AudioTagger {
 // std::system_error.
 std::optional<std::string> readISRC(const std::filesystem::path& path);
 
-// Writes (code) or removes (none) the code. On any failure the file is left as it was. Refuses
-// (TagError) a file another write holds, one open for writing elsewhere, one the caller may not
-// write or whose owner a replacement could not keep, and one with other names (hard links).
+// Every place the file holds a code, with its text, in file order. Throws as readISRC.
+Carriers carriers(const std::filesystem::path& path);
+
+// Writes (code) or removes (none) the code, in every carrier that holds one. On any failure the
+// file is left as it was. Refuses (TagError) a file another write holds, one open for writing
+// elsewhere, one the caller may not write or whose owner a replacement could not keep, and one
+// with other names (hard links). `addAxml`: a WAV without an `axml` chunk gains one.
 void writeISRC(const std::filesystem::path& path, const std::optional<std::string>& isrc,
-               bool backup);
+               bool backup, bool addAxml = false);
 
 // A write rehearsed: every check writeISRC makes before it creates its temporary file (the
 // claim with its lock, lease, rights and links; the folder; the owner a replacement must keep;
 // the codec's own refusals, with the new file built and thrown away). Throws what the write
 // would throw; returns the code text the file holds now. Creates nothing.
 std::optional<std::string> rehearseWrite(const std::filesystem::path& path,
-                                         const std::optional<std::string>& isrc);
+                                         const std::optional<std::string>& isrc,
+                                         bool addAxml = false);
 // Where the audio of an open file lies, per format.
 std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format);
 

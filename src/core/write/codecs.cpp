@@ -18,8 +18,9 @@ std::optional<std::string> readCode(AudioFormat format, const FileIn& in) {
         case AudioFormat::aiff: {
             const auto parsed = ChunkFile::parse(in, format == AudioFormat::wav);
             const auto tag = ChunkFile::existingTag(in, parsed.chunks);
-            if (!tag) return std::nullopt;
-            return ID3v2::isrc(*tag);
+            if (auto code = tag ? ID3v2::isrc(*tag) : std::nullopt) return code;
+            if (format == AudioFormat::wav) return ChunkFile::axmlCode(in, parsed.chunks);
+            return std::nullopt;
         }
         case AudioFormat::flac:
             return FLACTagger::readISRC(in);
@@ -30,13 +31,13 @@ std::optional<std::string> readCode(AudioFormat format, const FileIn& in) {
 }
 
 void writeCode(AudioFormat format, const FileIn& in, FileOut& out,
-               const std::optional<std::string>& isrc) {
+               const std::optional<std::string>& isrc, bool addAxml) {
     switch (format) {
         case AudioFormat::mp3:
             MP3Tagger::write(in, out, isrc);
             return;
         case AudioFormat::wav:
-            ChunkFile::write(in, out, true, isrc);
+            ChunkFile::write(in, out, true, isrc, addAxml);
             return;
         case AudioFormat::aiff:
             ChunkFile::write(in, out, false, isrc);
@@ -55,7 +56,7 @@ std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
     const std::uint64_t size = in.size();
     switch (format) {
         case AudioFormat::mp3: {
-            // After every leading tag, as players skip them.
+            // After every leading tag: a write may rebuild a later one that holds a code.
             const std::uint64_t start = MP3Tagger::audioOffset(in);
             return {{start, size - start}};
         }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/formats/carriers.h"
 #include "core/io/clone.h"
 #include "core/io/sys.h"
 #include "core/io/text.h"
@@ -114,6 +115,11 @@ void verifyWritten(const FileIn& original, const std::vector<ByteRange>& audioBe
                    const std::optional<std::string>& isrc,
                    const std::vector<FileOut::Shared>& shared) {
     if (!sameCode(readCode(format, written), isrc)) throw TagError::io(msg::verifyISRC);
+    // Every other place that holds a code holds this one: a write leaves no second code behind.
+    for (const Carrier& c : carriersOf(format, written)) {
+        if (c.reportOnly || text::trimWhitespaceAndNewlines(c.text).empty()) continue;
+        if (!isrc || !sameCode(c.text, isrc)) throw TagError::io(msg::verifyISRC);
+    }
     std::vector<FileOut::Shared> proven;
     for (const FileOut::Shared& s : shared) {
         if (clone::sameExtents(original.fd(), s.from, written.fd(), s.at, s.length)) {

@@ -40,7 +40,8 @@ class AudioStream {
 };
 
 // Throws TagError (verifyISRC, verifyAudio) unless the written file, read as `format` (the
-// original's: a temporary file's name says nothing about its format), holds `isrc` and the
+// original's: a temporary file's name says nothing about its format), holds `isrc` (in every
+// carrier, report-only ones aside; none in any for a removal) and the
 // same audio as the original's `audioBefore`. Audio in `shared` ranges (blocks the written file
 // shares with the original) is proven equal by the filesystem's map of both files, and read
 // only where that map cannot prove it.

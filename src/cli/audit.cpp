@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: MIT
+// --audit: every place each file holds a code, and whether they agree.
+#include <exception>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "cli/cli.h"
+#include "cli/modes.h"
+#include "core/formats/carriers.h"
+#include "core/formats/detect.h"
+#include "core/isrc.h"
+#include "core/lists/folder_walk.h"
+#include "core/write/audio_tagger.h"
+
+namespace pelorix::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+struct Audited {
+    std::string path;
+    std::optional<std::string> format;
+    Carriers carriers;
+    std::string error;
+};
+
+void print(std::ostream& out, bool json, const Audited& a) {
+    const Verdict verdict = verdictOf(a.carriers);
+    if (json) {
+        Json j;
+        j["path"] = a.path;
+        j["format"] = a.format ? Json(*a.format) : Json(nullptr);
+        if (!a.error.empty()) {
+            j["result"] = "error";
+            j["message"] = a.error;
+        } else {
+            j["verdict"] = std::string(label(verdict));
+            j["carriers"] = Json::array();
+            for (const Carrier& c : a.carriers) {
+                j["carriers"].push_back(
+                    {{"place", c.place}, {"text", c.text}, {"counted", !c.reportOnly}});
+            }
+        }
+        out << j.dump(-1, ' ', true, Json::error_handler_t::replace) << '\n';
+        return;
+    }
+    const std::string path = escapeControls(a.path);
+    if (!a.error.empty()) {
+        out << path << "\tERROR: " << escapeControls(a.error) << '\n';
+        return;
+    }
+    out << path << '\t' << label(verdict) << '\n';
+    for (const Carrier& c : a.carriers) {
+        const auto code = ISRC::parse(c.text);
+        out << '\t' << escapeControls(c.place) << (c.reportOnly ? ", report only" : "") << '\t'
+            << (code ? code->formatted() : escapeControls(c.text)) << '\n';
+    }
+}
+
+}  // namespace
+
+int auditMode(const Arguments& args, std::ostream& out) {
+    std::vector<Audited> files;
+    for (const std::string& op : args.paths) {
+        std::error_code ec;
+        if (!fs::is_directory(op, ec)) {
+            files.push_back({op, {}, {}, ""});
+            continue;
+        }
+        const lists::FolderWalk walk = lists::audioFilesIn(op);
+        for (std::size_t i = 0; i < walk.unread.size(); ++i) {
+            files.push_back(
+                {walk.unread[i].string(), {}, {}, "Cannot open the folder: " + walk.reasons[i]});
+        }
+        for (const fs::path& f : walk.files) files.push_back({f.string(), {}, {}, ""});
+    }
+    int status = 0;
+    for (Audited& a : files) {
+        if (a.error.empty()) {
+            try {
+                a.format = std::string(AudioFormat::detect(a.path).label());
+                a.carriers = AudioTagger::carriers(a.path);
+            } catch (const std::exception& e) {
+                a.error = e.what();
+            }
+        }
+        if (!a.error.empty() || verdictOf(a.carriers) == Verdict::conflict) status = 1;
+        print(out, args.json, a);
+    }
+    out.flush();
+    return status;
+}
+
+}  // namespace pelorix::cli
