@@ -71,6 +71,11 @@ int fsync(int fd) {
     return retry([&] { return ::fsync(fd); });
 }
 
+int syncfs(int fd) {
+    if (injected(Op::syncfs)) return -1;
+    return retry([&] { return ::syncfs(fd); });
+}
+
 int close(int fd) {
     if (injected(Op::close)) {
         ::close(fd);  // never leak the descriptor, even when pretending to fail

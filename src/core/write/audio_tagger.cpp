@@ -8,8 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <exception>
+#include <memory>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "core/io/sha256.h"
@@ -130,11 +134,28 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     return readCode(format, in);
 }
 
-void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup) {
-    const fs::path target = resolveTarget(path);
+namespace {
+
+// A write made ready up to its replace: the original claimed, the new file written and checked,
+// the backup written when one was asked for.
+struct Staged {
+    explicit Staged(const fs::path& path)
+        : target(path), claim(std::make_unique<Claim>(target)), tmp(tempPathFor(target)) {}
+    fs::path target;
+    std::unique_ptr<Claim> claim;  // the last to go: a replaced original is freed with it
+    PendingFile tmp;
+    std::optional<PendingFile> copy;
+};
+
+// Steps 1 to 3 of a write, up to the backup. `flush`: the new file goes to storage here, while
+// the checks read it; otherwise it stays in the kernel's cache for a flush of the whole
+// filesystem, which also reports any failure to store it.
+std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::string>& isrc,
+                              bool backup, bool flush) {
     // 1. The original, opened once, locked, leased, checked: detected, read and copied through
     //    this one opening.
-    const Claim claim(target);
+    auto staged = std::make_unique<Staged>(target);
+    const Claim& claim = *staged->claim;
     const FileIn& in = claim.in();
     const AudioFormat format = AudioFormat::detect(in);
     const std::vector<ByteRange> audioBefore = audioRanges(in, format);
@@ -142,7 +163,7 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
     // 2. The temporary file. A leftover from an earlier crash goes first: while the lock is
     //    held no live write owns it. unlink(2) takes a file or a link, never a folder: a folder
     //    of that name makes the exclusive creation fail instead.
-    PendingFile tmp(tempPathFor(target));
+    PendingFile& tmp = staged->tmp;
     (void)sys::unlink(tmp.path().string());
     FileOut out(tmp.path());  // exclusive, mode 0600 until the original's mode is applied
     tmp.arm();
@@ -154,27 +175,201 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
 
     // 3. The checks read the temporary file as the kernel holds it, which is exactly what the
     //    flush stores; they run while the disk flushes, and the replace waits for both.
-    out.startFlush();
+    if (flush) out.startFlush();
     verifyWritten(in, audioBefore, FileIn(tmp.path()), format, isrc, out.shared());
-    // Freeing the replaced file's cached pages costs about as much as reading them. While the
-    // flush still runs that time is free, so they go now, step by step, until it ends; the rest
-    // goes with the replace. A backup still reads them.
-    constexpr std::uint64_t kDropStep = 16 << 20;
-    for (std::uint64_t at = 0; !backup && at < in.size() && out.flushing(); at += kDropStep) {
-        in.adviseDone(at, kDropStep);
+    if (flush) {
+        // Freeing the replaced file's cached pages costs about as much as reading them. While
+        // the flush still runs that time is free, so they go now, step by step, until it ends;
+        // the rest goes with the replace. A backup still reads them.
+        constexpr std::uint64_t kDropStep = 16 << 20;
+        for (std::uint64_t at = 0; !backup && at < in.size() && out.flushing(); at += kDropStep) {
+            in.adviseDone(at, kDropStep);
+        }
+        out.close();
     }
-    out.close();
+    // Unflushed, the descriptor closes without a report: the filesystem's flush gives it.
     claim.checkUndisturbed();
 
-    // 4. The backup, then the replace; a backup of an original that stays is removed again.
-    std::optional<PendingFile> copy;
-    if (backup) {
-        copy.emplace(writeBackup(in, claim.status(), target));
-        syncFolder(target.parent_path());
+    // 4. The backup (flushed to storage by its own writing).
+    if (backup) staged->copy.emplace(writeBackup(in, claim.status(), target));
+    return staged;
+}
+
+// The replace; a backup of an original that stays is removed again.
+void commit(Staged& staged) {
+    replace(*staged.claim, staged.tmp, staged.target);
+    if (staged.copy) staged.copy->keep();
+}
+
+// How much one batch holds at once: its claims (descriptors, locks, leases), pending files
+// and unflushed bytes.
+constexpr std::size_t kGroupFiles = 64;
+constexpr std::uint64_t kGroupBytes = std::uint64_t(256) << 20;
+
+// A folder of a batch's files, opened before any of them is written, so that the flush of
+// its filesystem reports every failure to store them.
+struct Folder {
+    std::string path;
+    sys::Fd fd;
+    dev_t device = 0;
+    std::exception_ptr error;  // its filesystem could not be flushed, or it could not
+    bool replaced = false;     // a file in it was replaced: its entries need a flush
+};
+
+struct Entry {
+    std::size_t index = 0;
+    std::size_t folder = 0;
+    std::unique_ptr<Staged> staged;  // none once it failed
+    std::exception_ptr error;
+};
+
+std::size_t folderOf(std::vector<Folder>& folders, const fs::path& target) {
+    const std::string path = target.has_parent_path() ? target.parent_path().string() : ".";
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (folders[i].path == path) return i;
     }
-    replace(claim, tmp, target);
-    if (copy) copy->keep();
+    Folder f{path, sys::openFd(path, O_RDONLY | O_DIRECTORY), 0, nullptr, false};
+    struct stat st {};
+    if (!f.fd || sys::fstat(f.fd.get(), st) != 0) sys::throwErrno();
+    f.device = st.st_dev;
+    folders.push_back(std::move(f));
+    return folders.size() - 1;
+}
+
+// Stages the jobs from `first` on, up to a group's bounds, makes them durable with one flush
+// per filesystem, replaces them in order and flushes each folder once; then reports each.
+// Returns the first job not taken.
+std::size_t writeGroup(const std::vector<BatchJob>& jobs, std::size_t first, bool backup,
+                       const BatchReport& done, std::vector<std::unique_ptr<Claim>>& released) {
+    std::vector<Folder> folders;
+    std::vector<Entry> entries;
+    std::uint64_t bytes = 0;
+    std::size_t next = first;
+    for (; next < jobs.size() && entries.size() < kGroupFiles && bytes < kGroupBytes; ++next) {
+        Entry e;
+        e.index = next;
+        try {
+            const fs::path target = resolveTarget(jobs[next].path);
+            // A file already in the group is claimed there: it goes in the next group.
+            struct stat st {};
+            if (sys::stat(target.string(), st) == 0 &&
+                std::any_of(entries.begin(), entries.end(), [&](const Entry& other) {
+                    if (!other.staged) return false;
+                    const struct stat& o = other.staged->claim->status();
+                    return o.st_dev == st.st_dev && o.st_ino == st.st_ino;
+                })) {
+                break;
+            }
+            e.folder = folderOf(folders, target);
+            e.staged = stage(target, jobs[next].isrc, backup, false);
+            bytes += e.staged->claim->in().size();
+        } catch (...) {
+            e.error = std::current_exception();
+        }
+        entries.push_back(std::move(e));
+    }
+    const auto fail = [](Entry& e) {
+        e.error = std::current_exception();
+        e.staged.reset();  // the temporary file and the backup go now
+    };
+
+    // Every new file, backup and folder entry so far, durable in one flush per filesystem.
+    for (std::size_t f = 0; f < folders.size(); ++f) {
+        const bool flushed =
+            std::any_of(folders.begin(), folders.begin() + std::ptrdiff_t(f),
+                        [&](const Folder& o) { return o.device == folders[f].device; });
+        if (flushed) continue;
+        if (sys::syncfs(folders[f].fd.get()) == 0) continue;
+        try {
+            sys::throwErrno();
+        } catch (...) {
+            for (Folder& o : folders) {
+                if (o.device == folders[f].device) o.error = std::current_exception();
+            }
+        }
+    }
+    for (Entry& e : entries) {
+        if (!e.staged) continue;
+        try {
+            if (folders[e.folder].error) std::rethrow_exception(folders[e.folder].error);
+            e.staged->claim->checkUndisturbed();
+            commit(*e.staged);
+            folders[e.folder].replaced = true;
+        } catch (...) {
+            fail(e);
+        }
+    }
+    for (Folder& f : folders) {
+        if (!f.replaced) continue;
+        const int rc = sys::fsync(f.fd.get());
+        // Some filesystems cannot flush a folder at all; their renames are as durable as they
+        // get.
+        if (rc != 0 && errno != EINVAL && errno != ENOTSUP) {
+            try {
+                sys::throwErrno();
+            } catch (...) {
+                f.error = std::current_exception();
+            }
+        }
+    }
+    for (Entry& e : entries) {
+        if (e.staged && folders[e.folder].error) e.error = folders[e.folder].error;
+        if (e.staged) {
+            // The replaced original's name goes now; its blocks go with its last descriptor,
+            // which `released` closes later.
+            released.push_back(std::move(e.staged->claim));
+            e.staged.reset();
+        }
+        done(e.index, e.error);
+    }
+    return next;
+}
+
+}  // namespace
+
+void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup) {
+    const fs::path target = resolveTarget(path);
+    const std::unique_ptr<Staged> staged = stage(target, isrc, backup, true);
+    if (staged->copy) syncFolder(target.parent_path());
+    commit(*staged);
     syncFolder(target.parent_path());
+}
+
+void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchReport& done) {
+    if (jobs.size() == 1) {
+        // One file alone flushes while its checks read it, and leaves the rest of the
+        // filesystem to itself.
+        try {
+            writeISRC(jobs[0].path, jobs[0].isrc, backup);
+            done(0, nullptr);
+        } catch (...) {
+            done(0, std::current_exception());
+        }
+        return;
+    }
+    // Freeing a replaced original's blocks costs milliseconds on some filesystems (ext4 with
+    // online discard): the last descriptors of a group's originals close on a helper thread
+    // while the next group is written.
+    std::thread closing;
+    const auto closeLater = [&](std::vector<std::unique_ptr<Claim>> claims) {
+        if (closing.joinable()) closing.join();
+        try {
+            closing = std::thread([claims = std::move(claims)]() mutable { claims.clear(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: they close here and now.
+        }
+    };
+    try {
+        for (std::size_t next = 0; next < jobs.size();) {
+            std::vector<std::unique_ptr<Claim>> released;
+            next = writeGroup(jobs, next, backup, done, released);
+            closeLater(std::move(released));
+        }
+    } catch (...) {
+        if (closing.joinable()) closing.join();
+        throw;
+    }
+    if (closing.joinable()) closing.join();
 }
 
 namespace testing {
