@@ -121,12 +121,13 @@ class Fd {
 // open() into an owner; an empty one (errno set) on failure.
 Fd openFd(const std::string& path, int flags, mode_t mode = 0);
 
-// fsync(2) on a helper thread, so the caller can go on while the disk flushes. The fault hook
-// is consulted when it starts, so an injected failure keeps its place in the order of calls.
-// The destructor waits; the descriptor must stay open until then.
+// fsync(2) (or syncfs(2) for the `wholeFilesystem`) on a helper thread, so the caller can go on
+// while the disk flushes. The fault hook is consulted when it starts, so an injected failure
+// keeps its place in the order of calls. The destructor waits; the descriptor must stay open
+// until then.
 class Fsync {
   public:
-    explicit Fsync(int fd);
+    explicit Fsync(int fd, bool wholeFilesystem = false);
     ~Fsync();
     Fsync(const Fsync&) = delete;
     Fsync& operator=(const Fsync&) = delete;

@@ -236,50 +236,72 @@ std::size_t folderOf(std::vector<Folder>& folders, const fs::path& target) {
     return folders.size() - 1;
 }
 
-// Stages the jobs from `first` on, up to a group's bounds, makes them durable with one flush
-// per filesystem, replaces them in order and flushes each folder once; then reports each.
-// Returns the first job not taken.
-std::size_t writeGroup(const std::vector<BatchJob>& jobs, std::size_t first, bool backup,
-                       const BatchReport& done, std::vector<std::unique_ptr<Claim>>& released) {
+// A group of a batch: its jobs staged, then flushed, committed and reported together.
+struct Group {
     std::vector<Folder> folders;
     std::vector<Entry> entries;
+    std::size_t end = 0;  // the first job not taken
+    std::vector<std::pair<std::size_t, std::unique_ptr<sys::Fsync>>> flushes;  // by folder
+};
+
+bool holds(const Group& group, const struct stat& st) {
+    return std::any_of(group.entries.begin(), group.entries.end(), [&](const Entry& e) {
+        if (!e.staged) return false;
+        const struct stat& o = e.staged->claim->status();
+        return o.st_dev == st.st_dev && o.st_ino == st.st_ino;
+    });
+}
+
+// Stages the jobs from `first` on, up to a group's bounds. A file that `pending` (the group
+// before, not yet committed) or this group already holds ends the group: it waits for the
+// claim on it to end.
+std::unique_ptr<Group> stageGroup(const std::vector<BatchJob>& jobs, std::size_t first, bool backup,
+                                  const Group* pending) {
+    auto group = std::make_unique<Group>();
     std::uint64_t bytes = 0;
-    std::size_t next = first;
-    for (; next < jobs.size() && entries.size() < kGroupFiles && bytes < kGroupBytes; ++next) {
+    std::size_t& next = group->end;
+    for (next = first;
+         next < jobs.size() && group->entries.size() < kGroupFiles && bytes < kGroupBytes; ++next) {
         Entry e;
         e.index = next;
         try {
             const fs::path target = resolveTarget(jobs[next].path);
-            // A file already in the group is claimed there: it goes in the next group.
             struct stat st {};
             if (sys::stat(target.string(), st) == 0 &&
-                std::any_of(entries.begin(), entries.end(), [&](const Entry& other) {
-                    if (!other.staged) return false;
-                    const struct stat& o = other.staged->claim->status();
-                    return o.st_dev == st.st_dev && o.st_ino == st.st_ino;
-                })) {
+                (holds(*group, st) || (pending && holds(*pending, st)))) {
                 break;
             }
-            e.folder = folderOf(folders, target);
+            e.folder = folderOf(group->folders, target);
             e.staged = stage(target, jobs[next].isrc, backup, false);
             bytes += e.staged->claim->in().size();
         } catch (...) {
             e.error = std::current_exception();
         }
-        entries.push_back(std::move(e));
+        group->entries.push_back(std::move(e));
     }
-    const auto fail = [](Entry& e) {
-        e.error = std::current_exception();
-        e.staged.reset();  // the temporary file and the backup go now
-    };
+    return group;
+}
 
-    // Every new file, backup and folder entry so far, durable in one flush per filesystem.
-    for (std::size_t f = 0; f < folders.size(); ++f) {
-        const bool flushed =
-            std::any_of(folders.begin(), folders.begin() + std::ptrdiff_t(f),
-                        [&](const Folder& o) { return o.device == folders[f].device; });
-        if (flushed) continue;
-        if (sys::syncfs(folders[f].fd.get()) == 0) continue;
+// Starts the flush of every new file, backup and folder entry of the group: one per
+// filesystem.
+void startFlush(Group& group) {
+    for (std::size_t f = 0; f < group.folders.size(); ++f) {
+        const auto same = [&](const Folder& o) { return o.device == group.folders[f].device; };
+        if (std::any_of(group.folders.begin(), group.folders.begin() + std::ptrdiff_t(f), same)) {
+            continue;
+        }
+        group.flushes.emplace_back(f,
+                                   std::make_unique<sys::Fsync>(group.folders[f].fd.get(), true));
+    }
+}
+
+// Waits for the group's flushes, replaces its files in order, flushes each folder once and
+// reports each job. The replaced originals' claims go to `released`.
+void commitGroup(Group& group, const BatchReport& done,
+                 std::vector<std::unique_ptr<Claim>>& released) {
+    std::vector<Folder>& folders = group.folders;
+    for (auto& [f, flush] : group.flushes) {
+        if (flush->wait() == 0) continue;
         try {
             sys::throwErrno();
         } catch (...) {
@@ -288,7 +310,7 @@ std::size_t writeGroup(const std::vector<BatchJob>& jobs, std::size_t first, boo
             }
         }
     }
-    for (Entry& e : entries) {
+    for (Entry& e : group.entries) {
         if (!e.staged) continue;
         try {
             if (folders[e.folder].error) std::rethrow_exception(folders[e.folder].error);
@@ -296,7 +318,8 @@ std::size_t writeGroup(const std::vector<BatchJob>& jobs, std::size_t first, boo
             commit(*e.staged);
             folders[e.folder].replaced = true;
         } catch (...) {
-            fail(e);
+            e.error = std::current_exception();
+            e.staged.reset();  // the temporary file and the backup go now
         }
     }
     for (Folder& f : folders) {
@@ -312,17 +335,16 @@ std::size_t writeGroup(const std::vector<BatchJob>& jobs, std::size_t first, boo
             }
         }
     }
-    for (Entry& e : entries) {
-        if (e.staged && folders[e.folder].error) e.error = folders[e.folder].error;
+    for (Entry& e : group.entries) {
         if (e.staged) {
+            if (folders[e.folder].error) e.error = folders[e.folder].error;
             // The replaced original's name goes now; its blocks go with its last descriptor,
-            // which `released` closes later.
+            // closed later.
             released.push_back(std::move(e.staged->claim));
             e.staged.reset();
         }
         done(e.index, e.error);
     }
-    return next;
 }
 
 }  // namespace
@@ -360,10 +382,18 @@ void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchRepor
         }
     };
     try {
-        for (std::size_t next = 0; next < jobs.size();) {
+        // While one group's files go to storage, the next group is written.
+        std::unique_ptr<Group> current = stageGroup(jobs, 0, backup, nullptr);
+        while (current) {
+            startFlush(*current);
+            std::unique_ptr<Group> next;
+            if (current->end < jobs.size()) {
+                next = stageGroup(jobs, current->end, backup, current.get());
+            }
             std::vector<std::unique_ptr<Claim>> released;
-            next = writeGroup(jobs, next, backup, done, released);
+            commitGroup(*current, done, released);
             closeLater(std::move(released));
+            current = std::move(next);
         }
     } catch (...) {
         if (closing.joinable()) closing.join();
