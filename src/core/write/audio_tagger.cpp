@@ -5,6 +5,7 @@
 #include "core/write/audio_tagger.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -206,6 +207,17 @@ void commit(Staged& staged) {
 constexpr std::size_t kGroupFiles = 64;
 constexpr std::uint64_t kGroupBytes = std::uint64_t(256) << 20;
 
+// Fewer files where the process may open few descriptors: three groups' originals may be open
+// at once (one written, one flushed, one closing), with their folders.
+std::size_t groupFiles() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return kGroupFiles;
+    }
+    const std::size_t open = std::size_t(limit.rlim_cur);
+    return std::clamp<std::size_t>(open > 40 ? (open - 32) / 8 : 1, 1, kGroupFiles);
+}
+
 // A folder of a batch's files, opened before any of them is written, so that the flush of
 // its filesystem reports every failure to store them.
 struct Folder {
@@ -260,8 +272,9 @@ std::unique_ptr<Group> stageGroup(const std::vector<BatchJob>& jobs, std::size_t
     auto group = std::make_unique<Group>();
     std::uint64_t bytes = 0;
     std::size_t& next = group->end;
+    static const std::size_t maxFiles = groupFiles();
     for (next = first;
-         next < jobs.size() && group->entries.size() < kGroupFiles && bytes < kGroupBytes; ++next) {
+         next < jobs.size() && group->entries.size() < maxFiles && bytes < kGroupBytes; ++next) {
         Entry e;
         e.index = next;
         try {
