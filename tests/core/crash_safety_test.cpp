@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <iostream>
 #include <set>
 
 #include "core/formats/detect.h"

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <exception>
 #include <optional>
 #include <set>
 
@@ -131,12 +130,11 @@ TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
     };
     std::vector<Seam::Call> plan;
     run(nullptr, &plan);
-    const auto first = [&](Op op) {
-        return std::find_if(plan.begin(), plan.end(), [&](const auto& c) { return c.op == op; });
-    };
-    EXPECT_EQ(std::count_if(plan.begin(), plan.end(), [](auto& c) { return c.op == Op::fsync; }),
-              1);
-    EXPECT_LT(first(Op::syncfs), first(Op::rename));
+    std::vector<Op> ops;
+    for (const auto& c : plan) ops.push_back(c.op);
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::fsync), 1);
+    EXPECT_LT(std::find(ops.begin(), ops.end(), Op::syncfs),
+              std::find(ops.begin(), ops.end(), Op::rename));
     for (const auto& step : plan) {
         SCOPED_TRACE("call " + std::to_string(step.index) + " (op " + std::to_string(int(step.op)) +
                      " " + step.path + ")");
