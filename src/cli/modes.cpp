@@ -61,18 +61,35 @@ bool carriesOther(const std::optional<std::string>& stored, const ISRC& code) {
     return !current || !(*current == code);
 }
 
-// Writes (or rehearses) every job in order. `guarded`: a file that carries a different code
-// is left alone unless --replace was given.
+// Writes (or rehearses) every job, printing each file's line in order once its result is known
+// (a write's: once it is on the disk). `guarded`: a file that carries a different code is left
+// alone unless --replace was given.
 int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded) {
     int status = 0;
-    for (const Job& job : jobs) {
-        Outcome o;
+    std::vector<Outcome> outcomes(jobs.size());
+    std::vector<bool> known(jobs.size(), false);
+    std::size_t printed = 0;
+    const auto finish = [&](std::size_t i) {
+        Outcome& o = outcomes[i];
+        if (o.result == Outcome::Result::kept) {
+            const auto held = ISRC::parse(*o.previous);
+            o.code = held ? held->code() : *o.previous;
+            o.message = "The file carries a different code; --replace replaces it.";
+        }
+        if (o.result == Outcome::Result::failed || o.result == Outcome::Result::kept) status = 1;
+        known[i] = true;
+        for (; printed < jobs.size() && known[printed]; ++printed) report.file(outcomes[printed]);
+    };
+    std::vector<AudioTagger::BatchJob> writes;
+    std::vector<std::size_t> writeOf;  // the job of each write
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const Job& job = jobs[i];
+        Outcome& o = outcomes[i];
         o.path = job.shown;
         if (job.code) o.code = job.code->code();
         if (!job.error.empty()) {
             o.message = job.error;
-            report.file(o);
-            status = 1;
+            finish(i);
             continue;
         }
         const std::optional<std::string> isrc = o.code;
@@ -85,34 +102,35 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
             o.result = !r.error.empty() ? Outcome::Result::failed
                        : kept()         ? Outcome::Result::kept
                                         : Outcome::Result::planned;
-        } else {
-            if (args.json || guarded) {
-                try {
-                    o.format = std::string(AudioFormat::detect(job.path).label());
-                    o.previous = AudioTagger::readISRC(job.path);
-                } catch (const std::exception&) {
-                    // The write below meets the same trouble and reports it.
-                }
-            }
-            if (kept()) {
-                o.result = Outcome::Result::kept;
-            } else {
-                try {
-                    AudioTagger::writeISRC(job.path, isrc, false, args.axml);
-                    o.result = Outcome::Result::done;
-                } catch (const std::exception& e) {
-                    o.message = e.what();
-                }
+            finish(i);
+            continue;
+        }
+        if (args.json || guarded) {
+            try {
+                o.format = std::string(AudioFormat::detect(job.path).label());
+                o.previous = AudioTagger::readISRC(job.path);
+            } catch (const std::exception&) {
+                // The write meets the same trouble and reports it.
             }
         }
-        if (o.result == Outcome::Result::kept) {
-            const auto held = ISRC::parse(*o.previous);
-            o.code = held ? held->code() : *o.previous;
-            o.message = "The file carries a different code; --replace replaces it.";
+        if (kept()) {
+            o.result = Outcome::Result::kept;
+            finish(i);
+            continue;
         }
-        if (o.result == Outcome::Result::failed || o.result == Outcome::Result::kept) status = 1;
-        report.file(o);
+        writes.push_back({job.path, isrc, args.axml});
+        writeOf.push_back(i);
     }
+    AudioTagger::writeBatch(writes, false, [&](std::size_t w, std::exception_ptr error) {
+        Outcome& o = outcomes[writeOf[w]];
+        try {
+            if (error) std::rethrow_exception(error);
+            o.result = Outcome::Result::done;
+        } catch (const std::exception& e) {
+            o.message = e.what();
+        }
+        finish(writeOf[w]);
+    });
     report.flush();
     return status;
 }

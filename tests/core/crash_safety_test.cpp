@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
@@ -153,6 +154,69 @@ TEST(CrashSafety, AKilledWriteLeavesTheOldOrTheNewFileWhole) {
         EXPECT_EQ(contentsOf(file), current == without ? with : without);
         EXPECT_EQ(dir.list(), std::vector<std::string>{name});
     }
+}
+
+// A batch killed at any moment: every file is its old or its new whole self, and every file the
+// run said OK for is new.
+TEST(CrashSafety, AKilledBatchLeavesEachFileOldOrNew) {
+    TempDir dir, outDir;
+    const fs::path output = outDir / "out";
+    std::vector<fs::path> files;
+    for (int i = 0; i < 6; ++i) {
+        files.push_back(dir / ("Song" + std::to_string(i) + ".wav"));
+        writeFile(files.back(), chunks::wav(std::uint32_t(kAudioBytes / 16)));
+    }
+    const auto batch = [&](const Code& code) {
+        std::vector<std::string> a = args(code, files[0]);
+        for (std::size_t i = 1; i < files.size(); ++i) a.push_back(files[i].string());
+        return a;
+    };
+    const auto contents = [&] {
+        std::vector<Bytes> all;
+        for (const fs::path& f : files) all.push_back(contentsOf(f));
+        return all;
+    };
+    EXPECT_EQ(status(start(batch(kCode))), 0);
+    EXPECT_EQ(status(start(batch(std::nullopt))), 0);
+    const std::vector<Bytes> without = contents();
+    const auto begin = Clock::now();
+    EXPECT_EQ(status(start(batch(kCode))), 0);
+    const auto duration = Clock::now() - begin;
+    const std::vector<Bytes> with = contents();
+    // Once the first temporary file is there, just after the first replace, and from the start
+    // to past the end.
+    std::vector<Moment> moments = {
+        {.tmpBytes = 0}, {.tmpBytes = 0}, {.fileChanged = true}, {.fileChanged = true}};
+    for (int n = 1; n <= 8; ++n) moments.push_back({.delay = duration * n / 6});
+    int kills = 0, changed = 0;
+    std::vector<Bytes> before = contents();
+    for (std::size_t n = 0; n < moments.size(); ++n) {
+        SCOPED_TRACE("moment " + std::to_string(n));
+        const bool adding = n % 2 == 1;
+        const auto pid = startAndWait(batch(adding ? Code(kCode) : Code()), files[0],
+                                      dir / ".Song0.wav.pelorix-tmp", moments[n], output.string());
+        ::kill(pid, SIGKILL);
+        kills += status(pid) == 128 + SIGKILL;
+        const std::vector<Bytes> now = contents();
+        changed += now != before;
+        before = now;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            ASSERT_TRUE(now[i] == with[i] || now[i] == without[i]) << i;
+        }
+        const Bytes said = readFile(output);
+        for (const std::string& line : linesOf(std::string(said.begin(), said.end()))) {
+            const auto i =
+                std::size_t(std::find(files.begin(), files.end(), line.substr(3)) - files.begin());
+            ASSERT_TRUE(line.starts_with("OK ") && i < files.size()) << line;
+            EXPECT_TRUE(now[i] == (adding ? with[i] : without[i])) << line;
+        }
+    }
+    EXPECT_GE(kills, 3);
+    EXPECT_GE(changed, 2);
+    std::cout << kills << " kills, " << changed << " changed the files\n";
+    EXPECT_EQ(status(start(batch(kCode))), 0);
+    EXPECT_TRUE(contents() == with);
+    EXPECT_EQ(dir.list().size(), files.size());
 }
 
 TEST(Interrupted, TheTemporaryFileGoesAndTheSignalEndsTheRun) {

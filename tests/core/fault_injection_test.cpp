@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <set>
 
 #include "core/io/binary_io.h"
@@ -86,6 +87,58 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
             EXPECT_EQ(readFile(dir / "Song (original).wav"), original);
             EXPECT_EQ(dir.list().size(), 2u);
         }
+    }
+}
+
+// A batch of two, whichever call fails: each file is its old or its new self, reported once, in
+// order; an error means the old file, unless the folder's flush failed after the replace. The
+// new files reach storage by one flush of the filesystem and one of the folder, before any
+// replace.
+TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
+    const Bytes original = wav(audioBytes(70000));
+    const std::vector<std::string> names = {"A.wav", "B.wav"};
+    const auto run = [&](const Seam::Fail& fail, std::vector<Seam::Call>* calls = nullptr) {
+        TempDir dir;
+        std::vector<AudioTagger::BatchJob> jobs;
+        for (const auto& name : names) {
+            writeFile(dir / name, original);
+            jobs.push_back({dir / name, kCode});
+        }
+        std::vector<std::string> errors;
+        std::optional<Op> failed;
+        {
+            Seam seam([&](const Seam::Call& c) {
+                const int err = fail ? fail(c) : 0;
+                if (err) failed = c.op;
+                return err;
+            });
+            AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+                EXPECT_EQ(i, errors.size());
+                errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
+            });
+            if (calls) *calls = seam.calls;
+        }
+        ASSERT_EQ(errors.size(), 2u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            const bool isNew = AudioTagger::readISRC(dir / names[i]) == kCode;
+            EXPECT_TRUE(isNew || readFile(dir / names[i]) == original) << i;
+            EXPECT_TRUE(errors[i].empty() ? isNew : !isNew || failed == Op::fsync) << errors[i];
+        }
+        for (const auto& name : dir.list()) {
+            EXPECT_TRUE(!isTemp(name) || readFile(dir / name) == original) << name;
+        }
+    };
+    std::vector<Seam::Call> plan;
+    run(nullptr, &plan);
+    std::vector<Op> ops;
+    for (const auto& c : plan) ops.push_back(c.op);
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::fsync), 1);
+    EXPECT_LT(std::find(ops.begin(), ops.end(), Op::syncfs),
+              std::find(ops.begin(), ops.end(), Op::rename));
+    for (const auto& step : plan) {
+        SCOPED_TRACE("call " + std::to_string(step.index) + " (op " + std::to_string(int(step.op)) +
+                     " " + step.path + ")");
+        run([&](const Seam::Call& c) { return c.index == step.index ? EIO : 0; });
     }
 }
 

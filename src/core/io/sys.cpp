@@ -71,6 +71,11 @@ int fsync(int fd) {
     return retry([&] { return ::fsync(fd); });
 }
 
+int syncfs(int fd) {
+    if (injected(Op::syncfs)) return -1;
+    return retry([&] { return ::syncfs(fd); });
+}
+
 int close(int fd) {
     if (injected(Op::close)) {
         ::close(fd);  // never leak the descriptor, even when pretending to fail
@@ -225,22 +230,25 @@ int startWriteback(int fd, off_t offset, off_t count) {
     return retry([&] { return ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE); });
 }
 
-Fsync::Fsync(int fd) {
-    if (injected(Op::fsync)) {
+Fsync::Fsync(int fd, bool wholeFilesystem) {
+    if (injected(wholeFilesystem ? Op::syncfs : Op::fsync)) {
         result_ = -1;
         error_ = errno;
         done_ = true;
         return;
     }
+    const auto flush = [fd, wholeFilesystem] {
+        return retry([&] { return wholeFilesystem ? ::syncfs(fd) : ::fsync(fd); });
+    };
     try {
-        thread_ = std::thread([this, fd] {
-            result_ = retry([&] { return ::fsync(fd); });
+        thread_ = std::thread([this, flush] {
+            result_ = flush();
             error_ = errno;
             done_.store(true, std::memory_order_release);
         });
     } catch (const std::system_error&) {
         // No thread to be had: flush here and now.
-        result_ = retry([&] { return ::fsync(fd); });
+        result_ = flush();
         error_ = errno;
         done_ = true;
     }

@@ -36,7 +36,8 @@ enum class Op {
     stat,    // fstat and stat
     access,  // faccessat with the effective ids
     lock,    // flock
-    lease    // fcntl F_SETLEASE, F_GETLEASE
+    lease,   // fcntl F_SETLEASE, F_GETLEASE
+    syncfs   // one flush of a whole filesystem
 };
 
 // A fault hook returns 0 to let the call through, or an errno value to fail it with.
@@ -52,6 +53,9 @@ ssize_t pread(int fd, void* buf, size_t count, off_t offset);
 ssize_t write(int fd, const void* buf, size_t count);
 ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset);
 int fsync(int fd);
+// syncfs(2): flushes every file and folder entry of the filesystem that holds `fd`, and (since
+// Linux 5.8) reports a failure to store any of them since `fd` was opened.
+int syncfs(int fd);
 int close(int fd);
 int rename(const std::string& from, const std::string& to);
 int unlink(const std::string& path);
@@ -117,12 +121,13 @@ class Fd {
 // open() into an owner; an empty one (errno set) on failure.
 Fd openFd(const std::string& path, int flags, mode_t mode = 0);
 
-// fsync(2) on a helper thread, so the caller can go on while the disk flushes. The fault hook
-// is consulted when it starts, so an injected failure keeps its place in the order of calls.
-// The destructor waits; the descriptor must stay open until then.
+// fsync(2) (or syncfs(2) for the `wholeFilesystem`) on a helper thread, so the caller can go on
+// while the disk flushes. The fault hook is consulted when it starts, so an injected failure
+// keeps its place in the order of calls. The destructor waits; the descriptor must stay open
+// until then.
 class Fsync {
   public:
-    explicit Fsync(int fd);
+    explicit Fsync(int fd, bool wholeFilesystem = false);
     ~Fsync();
     Fsync(const Fsync&) = delete;
     Fsync& operator=(const Fsync&) = delete;

@@ -5,11 +5,16 @@
 #include "core/write/audio_tagger.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <exception>
+#include <memory>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "core/formats/carriers.h"
@@ -136,12 +141,28 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     return readCode(format, in);
 }
 
-void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
-               bool addAxml) {
-    const fs::path target = resolveTarget(path);
+namespace {
+
+// A write made ready up to its replace: the original claimed, the new file written and checked,
+// the backup written when one was asked for.
+struct Staged {
+    explicit Staged(const fs::path& path)
+        : target(path), claim(std::make_unique<Claim>(target)), tmp(tempPathFor(target)) {}
+    fs::path target;
+    std::unique_ptr<Claim> claim;  // the last to go: a replaced original is freed with it
+    PendingFile tmp;
+    std::optional<PendingFile> copy;
+};
+
+// Steps 1 to 3 of a write, up to the backup. `flush`: the new file goes to storage here, while
+// the checks read it; otherwise it stays in the kernel's cache for a flush of the whole
+// filesystem, which also reports any failure to store it.
+std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::string>& isrc,
+                              bool backup, bool flush, bool addAxml) {
     // 1. The original, opened once, locked, leased, checked: detected, read and copied through
     //    this one opening.
-    const Claim claim(target);
+    auto staged = std::make_unique<Staged>(target);
+    const Claim& claim = *staged->claim;
     const FileIn& in = claim.in();
     const AudioFormat format = AudioFormat::detect(in);
     const std::vector<ByteRange> audioBefore = audioRanges(in, format);
@@ -149,7 +170,7 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
     // 2. The temporary file. A leftover from an earlier crash goes first: while the lock is
     //    held no live write owns it. unlink(2) takes a file or a link, never a folder: a folder
     //    of that name makes the exclusive creation fail instead.
-    PendingFile tmp(tempPathFor(target));
+    PendingFile& tmp = staged->tmp;
     (void)sys::unlink(tmp.path().string());
     FileOut out(tmp.path());  // exclusive, mode 0600 until the original's mode is applied
     tmp.arm();
@@ -161,27 +182,244 @@ void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, boo
 
     // 3. The checks read the temporary file as the kernel holds it, which is exactly what the
     //    flush stores; they run while the disk flushes, and the replace waits for both.
-    out.startFlush();
+    if (flush) out.startFlush();
     verifyWritten(in, audioBefore, FileIn(tmp.path()), format, isrc, out.shared());
-    // Freeing the replaced file's cached pages costs about as much as reading them. While the
-    // flush still runs that time is free, so they go now, step by step, until it ends; the rest
-    // goes with the replace. A backup still reads them.
-    constexpr std::uint64_t kDropStep = 16 << 20;
-    for (std::uint64_t at = 0; !backup && at < in.size() && out.flushing(); at += kDropStep) {
-        in.adviseDone(at, kDropStep);
+    if (flush) {
+        // Freeing the replaced file's cached pages costs about as much as reading them. While
+        // the flush still runs that time is free, so they go now, step by step, until it ends;
+        // the rest goes with the replace. A backup still reads them.
+        constexpr std::uint64_t kDropStep = 16 << 20;
+        for (std::uint64_t at = 0; !backup && at < in.size() && out.flushing(); at += kDropStep) {
+            in.adviseDone(at, kDropStep);
+        }
+        out.close();
     }
-    out.close();
+    // Unflushed, the descriptor closes without a report: the filesystem's flush gives it.
     claim.checkUndisturbed();
 
-    // 4. The backup, then the replace; a backup of an original that stays is removed again.
-    std::optional<PendingFile> copy;
-    if (backup) {
-        copy.emplace(writeBackup(in, claim.status(), target));
-        syncFolder(target.parent_path());
+    // 4. The backup (flushed to storage by its own writing).
+    if (backup) staged->copy.emplace(writeBackup(in, claim.status(), target));
+    return staged;
+}
+
+// The replace; a backup of an original that stays is removed again.
+void commit(Staged& staged) {
+    replace(*staged.claim, staged.tmp, staged.target);
+    if (staged.copy) staged.copy->keep();
+}
+
+// How much one batch holds at once: its claims (descriptors, locks, leases), pending files
+// and unflushed bytes.
+constexpr std::size_t kGroupFiles = 64;
+constexpr std::uint64_t kGroupBytes = std::uint64_t(256) << 20;
+
+// Fewer files where the process may open few descriptors: three groups' originals may be open
+// at once (one written, one flushed, one closing), with their folders.
+std::size_t groupFiles() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return kGroupFiles;
     }
-    replace(claim, tmp, target);
-    if (copy) copy->keep();
+    const std::size_t open = std::size_t(limit.rlim_cur);
+    return std::clamp<std::size_t>(open > 40 ? (open - 32) / 8 : 1, 1, kGroupFiles);
+}
+
+// A folder of a batch's files, opened before any of them is written, so that the flush of
+// its filesystem reports every failure to store them.
+struct Folder {
+    std::string path;
+    sys::Fd fd;
+    dev_t device = 0;
+    std::exception_ptr error;  // its filesystem could not be flushed, or it could not
+    bool replaced = false;     // a file in it was replaced: its entries need a flush
+};
+
+struct Entry {
+    std::size_t index = 0;
+    std::size_t folder = 0;
+    std::unique_ptr<Staged> staged;  // none once it failed
+    std::exception_ptr error;
+};
+
+std::size_t folderOf(std::vector<Folder>& folders, const fs::path& target) {
+    const std::string path = target.has_parent_path() ? target.parent_path().string() : ".";
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (folders[i].path == path) return i;
+    }
+    Folder f{path, sys::openFd(path, O_RDONLY | O_DIRECTORY), 0, nullptr, false};
+    struct stat st {};
+    if (!f.fd || sys::fstat(f.fd.get(), st) != 0) sys::throwErrno();
+    f.device = st.st_dev;
+    folders.push_back(std::move(f));
+    return folders.size() - 1;
+}
+
+// A group of a batch: its jobs staged, then flushed, committed and reported together.
+struct Group {
+    std::vector<Folder> folders;
+    std::vector<Entry> entries;
+    std::size_t end = 0;  // the first job not taken
+    std::vector<std::pair<std::size_t, std::unique_ptr<sys::Fsync>>> flushes;  // by folder
+};
+
+bool holds(const Group& group, const struct stat& st) {
+    return std::any_of(group.entries.begin(), group.entries.end(), [&](const Entry& e) {
+        if (!e.staged) return false;
+        const struct stat& o = e.staged->claim->status();
+        return o.st_dev == st.st_dev && o.st_ino == st.st_ino;
+    });
+}
+
+// Stages the jobs from `first` on, up to a group's bounds. A file that `pending` (the group
+// before, not yet committed) or this group already holds ends the group: it waits for the
+// claim on it to end.
+std::unique_ptr<Group> stageGroup(const std::vector<BatchJob>& jobs, std::size_t first, bool backup,
+                                  const Group* pending) {
+    auto group = std::make_unique<Group>();
+    std::uint64_t bytes = 0;
+    std::size_t& next = group->end;
+    static const std::size_t maxFiles = groupFiles();
+    for (next = first;
+         next < jobs.size() && group->entries.size() < maxFiles && bytes < kGroupBytes; ++next) {
+        Entry e;
+        e.index = next;
+        try {
+            const fs::path target = resolveTarget(jobs[next].path);
+            struct stat st {};
+            if (sys::stat(target.string(), st) == 0 &&
+                (holds(*group, st) || (pending && holds(*pending, st)))) {
+                break;
+            }
+            e.folder = folderOf(group->folders, target);
+            e.staged = stage(target, jobs[next].isrc, backup, false, jobs[next].addAxml);
+            bytes += e.staged->claim->in().size();
+        } catch (...) {
+            e.error = std::current_exception();
+        }
+        group->entries.push_back(std::move(e));
+    }
+    return group;
+}
+
+// Starts the flush of every new file, backup and folder entry of the group: one per
+// filesystem.
+void startFlush(Group& group) {
+    for (std::size_t f = 0; f < group.folders.size(); ++f) {
+        const auto same = [&](const Folder& o) { return o.device == group.folders[f].device; };
+        if (std::any_of(group.folders.begin(), group.folders.begin() + std::ptrdiff_t(f), same)) {
+            continue;
+        }
+        group.flushes.emplace_back(f,
+                                   std::make_unique<sys::Fsync>(group.folders[f].fd.get(), true));
+    }
+}
+
+// Waits for the group's flushes, replaces its files in order, flushes each folder once and
+// reports each job. The replaced originals' claims go to `released`.
+void commitGroup(Group& group, const BatchReport& done,
+                 std::vector<std::unique_ptr<Claim>>& released) {
+    std::vector<Folder>& folders = group.folders;
+    for (auto& [f, flush] : group.flushes) {
+        if (flush->wait() == 0) continue;
+        try {
+            sys::throwErrno();
+        } catch (...) {
+            for (Folder& o : folders) {
+                if (o.device == folders[f].device) o.error = std::current_exception();
+            }
+        }
+    }
+    for (Entry& e : group.entries) {
+        if (!e.staged) continue;
+        try {
+            if (folders[e.folder].error) std::rethrow_exception(folders[e.folder].error);
+            e.staged->claim->checkUndisturbed();
+            commit(*e.staged);
+            folders[e.folder].replaced = true;
+        } catch (...) {
+            e.error = std::current_exception();
+            e.staged.reset();  // the temporary file and the backup go now
+        }
+    }
+    for (Folder& f : folders) {
+        if (!f.replaced) continue;
+        const int rc = sys::fsync(f.fd.get());
+        // Some filesystems cannot flush a folder at all; their renames are as durable as they
+        // get.
+        if (rc != 0 && errno != EINVAL && errno != ENOTSUP) {
+            try {
+                sys::throwErrno();
+            } catch (...) {
+                f.error = std::current_exception();
+            }
+        }
+    }
+    for (Entry& e : group.entries) {
+        if (e.staged) {
+            if (folders[e.folder].error) e.error = folders[e.folder].error;
+            // The replaced original's name goes now; its blocks go with its last descriptor,
+            // closed later.
+            released.push_back(std::move(e.staged->claim));
+            e.staged.reset();
+        }
+        done(e.index, e.error);
+    }
+}
+
+}  // namespace
+
+void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
+               bool addAxml) {
+    const fs::path target = resolveTarget(path);
+    const std::unique_ptr<Staged> staged = stage(target, isrc, backup, true, addAxml);
+    if (staged->copy) syncFolder(target.parent_path());
+    commit(*staged);
     syncFolder(target.parent_path());
+}
+
+void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchReport& done) {
+    if (jobs.size() == 1) {
+        // One file alone flushes while its checks read it, and leaves the rest of the
+        // filesystem to itself.
+        try {
+            writeISRC(jobs[0].path, jobs[0].isrc, backup, jobs[0].addAxml);
+            done(0, nullptr);
+        } catch (...) {
+            done(0, std::current_exception());
+        }
+        return;
+    }
+    // Freeing a replaced original's blocks costs milliseconds on some filesystems (ext4 with
+    // online discard): the last descriptors of a group's originals close on a helper thread
+    // while the next group is written.
+    std::thread closing;
+    const auto closeLater = [&](std::vector<std::unique_ptr<Claim>> claims) {
+        if (closing.joinable()) closing.join();
+        try {
+            closing = std::thread([claims = std::move(claims)]() mutable { claims.clear(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: they close here and now.
+        }
+    };
+    try {
+        // While one group's files go to storage, the next group is written.
+        std::unique_ptr<Group> current = stageGroup(jobs, 0, backup, nullptr);
+        while (current) {
+            startFlush(*current);
+            std::unique_ptr<Group> next;
+            if (current->end < jobs.size()) {
+                next = stageGroup(jobs, current->end, backup, current.get());
+            }
+            std::vector<std::unique_ptr<Claim>> released;
+            commitGroup(*current, done, released);
+            closeLater(std::move(released));
+            current = std::move(next);
+        }
+    } catch (...) {
+        if (closing.joinable()) closing.join();
+        throw;
+    }
+    if (closing.joinable()) closing.join();
 }
 
 namespace testing {

@@ -5,6 +5,7 @@
 // audio check, backup, replace. The steps are in audio_tagger.cpp, each one's details in its
 // own unit beside it.
 
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -30,6 +31,21 @@ Carriers carriers(const std::filesystem::path& path);
 // with other names (hard links). `addAxml`: a WAV without an `axml` chunk gains one.
 void writeISRC(const std::filesystem::path& path, const std::optional<std::string>& isrc,
                bool backup, bool addAxml = false);
+
+// Many writes committed together. Each file's new version is written and checked as
+// writeISRC's is; then, a group at a time (a bounded number of files and bytes), all of them
+// are made durable with one flush per filesystem, replaced one by one in order (each with the
+// checks writeISRC makes just before its replace) and each folder is flushed once. `done` is
+// called for every job, strictly in order, once its result is on the disk: with no error, or
+// with the one that left its file as it was (or, when only the folder's flush failed, new but
+// maybe not yet stored). One failure does not stop the others.
+struct BatchJob {
+    std::filesystem::path path;
+    std::optional<std::string> isrc;
+    bool addAxml = false;  // as writeISRC's
+};
+using BatchReport = std::function<void(std::size_t index, std::exception_ptr error)>;
+void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchReport& done);
 
 // A write rehearsed: every check writeISRC makes before it creates its temporary file (the
 // claim with its lock, lease, rights and links; the folder; the owner a replacement must keep;

@@ -26,7 +26,9 @@ struct Slot {
     std::atomic<bool> armed{false};
     char path[PATH_MAX] = {};
 };
-std::array<Slot, 64> slots;
+// A batch holds two groups of up to 64 writes at once, each with a temporary file and maybe a
+// backup.
+std::array<Slot, 256> slots;
 
 void removePendingAndDie(int signal) {
     for (Slot& s : slots) {
