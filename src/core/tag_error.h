@@ -31,7 +31,6 @@ class TagError : public std::runtime_error {
 namespace msg {
 inline constexpr std::string_view fileEnded = "The file ended unexpectedly.";
 inline constexpr std::string_view tooShortForAudio = "The file is too short to be an audio file.";
-inline constexpr std::string_view rf64 = "RF64/BW64 files are not supported yet.";
 inline constexpr std::string_view unsupportedType =
     "This file type is not supported. PELORIX handles WAV, AIFF, MP3, FLAC and M4A.";
 inline constexpr std::string_view verifyISRC =

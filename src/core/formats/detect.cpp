@@ -23,12 +23,6 @@ std::string_view AudioFormat::label() const {
     return "";
 }
 
-const std::set<std::string>& AudioFormat::extensions() {
-    static const std::set<std::string> set = {"mp3",  "wav",  "wave", "aif", "aiff",
-                                              "aifc", "flac", "m4a",  "mp4"};
-    return set;
-}
-
 namespace {
 
 bool extensionIsMP3(const std::filesystem::path& path) {

@@ -3,7 +3,6 @@
 // The five containers and the detection of a file's container from its first bytes.
 
 #include <filesystem>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -27,9 +26,6 @@ class AudioFormat {
     static AudioFormat detect(const std::filesystem::path& path);
     // The same for a file already open, so that a caller reading it next opens it only once.
     static AudioFormat detect(const FileIn& in);
-
-    // The lower-case extensions (no dot) that a folder scan picks up.
-    static const std::set<std::string>& extensions();
 
   private:
     Kind kind_;

@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "core/io/binary_io.h"
+
 namespace pelorix::formats {
 
 namespace {
@@ -21,12 +23,6 @@ constexpr std::array<Supported, 5> kSupported = {{
     {"M4A", kM4a},
 }};
 
-std::string lowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-    return out;
-}
-
 }  // namespace
 
 std::span<const Supported> supported() {
@@ -43,7 +39,7 @@ std::string labels(std::string_view separator) {
 }
 
 std::optional<std::string_view> labelForExtension(std::string_view extension) {
-    const std::string ext = lowerAscii(extension);
+    const std::string ext = asciiLower(extension);
     for (const Supported& s : kSupported) {
         for (std::string_view e : s.extensions) {
             if (e == ext) return s.label;

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "core/formats/detect.h"
+#include "core/formats/extensions.h"
 
 namespace pelorix::lists {
 
@@ -31,15 +31,8 @@ const icu::Collator* collator() {
     return instance.get();
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-    return s;
-}
-
 bool isAudioName(const fs::path& name) {
-    const std::string ext = name.extension().string();
-    if (ext.size() < 2) return false;
-    return AudioFormat::extensions().count(lower(ext.substr(1))) != 0;
+    return formats::hasAudioExtension(name.filename().string());
 }
 
 bool byName(const fs::path& a, const fs::path& b) {
