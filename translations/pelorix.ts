@@ -122,6 +122,15 @@
         <source>Status</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%1 (conflict)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Places in this file hold different codes; writing puts the new code in all of them.
+%1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>pelorix::ui::ImportDialog</name>

@@ -235,10 +235,20 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const {
                 return item.named.isEmpty() ? look::secondary(palette_) : look::orange(dark_);
             break;
         case currentColumn:
-            if (role == Qt::DisplayRole)
-                return current ? QString::fromStdString(current->formatted()) : kDash;
-            if (role == Qt::ForegroundRole)
+            if (role == Qt::DisplayRole) {
+                const QString shown =
+                    current ? QString::fromStdString(current->formatted()) : kDash;
+                return item.conflict.isEmpty() ? shown : tr("%1 (conflict)").arg(shown);
+            }
+            if (role == Qt::ToolTipRole && !item.conflict.isEmpty()) {
+                return tr("Places in this file hold different codes; writing puts the new code "
+                          "in all of them.\n%1")
+                    .arg(item.conflict);
+            }
+            if (role == Qt::ForegroundRole) {
+                if (!item.conflict.isEmpty()) return look::orange(dark_);
                 return current ? look::primary(palette_) : look::secondary(palette_);
+            }
             if (role == Qt::FontRole) return look::monospaced(QGuiApplication::font());
             break;
         case newColumn:

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <utility>
 
+#include "core/formats/carriers.h"
 #include "core/formats/detect.h"
 #include "core/formats/extensions.h"
 #include "core/isrc.h"
@@ -124,6 +125,7 @@ struct Reading {
     std::optional<QString> code;
     QString error;  // the code could not be read
     QString named;  // the format of the extension, when it differs
+    QString conflict;
 };
 
 // Runs on a worker thread: touches nothing but the file.
@@ -142,6 +144,13 @@ Reading readFile(const QString& path) {
     try {
         if (auto text = AudioTagger::readISRC(p)) {
             if (auto isrc = ISRC::parse(*text)) result.code = QString::fromStdString(isrc->code());
+        }
+        const Carriers carriers = AudioTagger::carriers(p);
+        if (verdictOf(carriers) == Verdict::conflict) {
+            for (const Carrier& c : carriers) {
+                result.conflict += QString::fromStdString(c.place + ": " + c.text) + '\n';
+            }
+            result.conflict.chop(1);
         }
     } catch (...) {
         result.error = messageOf(std::current_exception());
@@ -451,6 +460,7 @@ void Model::readNext(AddRun* run) {
                             item.current = r.code;
                             item.readError = r.error;
                             item.named = r.named;
+                            item.conflict = r.conflict;
                         } else {
                             item.readError = tr("Not readable audio any more.");
                         }
@@ -468,7 +478,8 @@ void Model::readNext(AddRun* run) {
                                           {},
                                           Status::idle(),
                                           r.error,
-                                          r.named});
+                                          r.named,
+                                          r.conflict});
                         rows.insert(url, -2);  // a second copy of the URL is not added
                         ++run->added;
                     }
@@ -842,6 +853,7 @@ void Model::batchStep() {
                                         : QString()});
                     if (row >= 0) {
                         Item item = items_[row];
+                        item.conflict.clear();  // a write leaves every carrier in step
                         if (target.code) {
                             const auto isrc = ISRC::parse(*target.code);
                             item.current = QString::fromStdString(isrc->code());

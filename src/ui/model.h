@@ -59,6 +59,7 @@ class Model : public QObject {
         Status status;
         QString readError;  // why the file's code could not be read; such a row is not written
         QString named;      // the format the name's extension stands for, when it differs
+        QString conflict;   // when places in the file hold different codes: each place and text
 
         QString path() const { return url.toLocalFile(); }
         QString fileName() const { return url.fileName(); }

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+#include "core/formats/carriers.h"
 #include "core/lists/code_list.h"
 #include "core/write/audio_tagger.h"
 #include "ui/code_lists.h"
@@ -73,6 +74,28 @@ TEST_F(ModelTest, RowsShowWhatTheFileHoldsAndAreReadAgain) {
               Status::failed("Not written: the file carries GB-XYZ-25-00001 now."));
 }
 
+// A file whose places hold different codes is marked; writing puts one code in all of them.
+TEST_F(ModelTest, ConflictingCarriersAreShownUntilWritten) {
+    const auto frame = [](const char* id, const std::string& body) {
+        return id3::textFrame(id, body);
+    };
+    writeFile(
+        dir / "two.wav",
+        chunks::wav(
+            16, {{"id3 ",
+                  id3::tag({.frames = {frame("TSRC", "GBXYZ2500001"),
+                                       frame("TXXX", std::string("ISRC\0GBXYZ2500002", 17))}})}}));
+    add({urlOf(dir / "two.wav")});
+    EXPECT_TRUE(model.items()[0].conflict.contains("ID3 TXXX:ISRC: GBXYZ2500002"))
+        << model.items()[0].conflict.toStdString();
+    model.setPending(id(0), "FI-ABC-26-00001");
+    model.writeAll(true);  // the replacement, as confirmed
+    waitBatch();
+    EXPECT_TRUE(model.items()[0].conflict.isEmpty());
+    EXPECT_NE(pelorix::verdictOf(pelorix::AudioTagger::carriers(dir / "two.wav")),
+              pelorix::Verdict::conflict);
+}
+
 TEST_F(ModelTest, ReadinessRules) {
     const std::tuple<const char*, std::optional<QString>, Readiness, QString> cases[] = {
         {" \t\u00a0\u3000", {}, Readiness::empty, ""},  // space separators and tabs only
@@ -83,8 +106,9 @@ TEST_F(ModelTest, ReadinessRules) {
         {"fi-abc-26-00001", {}, Readiness::unreadable, "damaged"},
     };
     for (const auto& [pending, current, expected, error] : cases)
-        EXPECT_EQ(Model::readiness({{}, {}, {}, current, pending, {}, error, {}}, {"GBXYZ2500001"}),
-                  expected);
+        EXPECT_EQ(
+            Model::readiness({{}, {}, {}, current, pending, {}, error, {}, {}}, {"GBXYZ2500001"}),
+            expected);
     // One recording in several formats shares its code; any other repeat is a duplicate.
     for (auto name : {"01 Intro.wav", "flac/01 Intro.flac", "01 Intro.mp3.wav", "02 Song.wav"})
         makeWav(dir / name);
