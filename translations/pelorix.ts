@@ -453,6 +453,14 @@
         <source>ISRC report.csv</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Add an axml Carrier to WAV Files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Also store the code in the EBU Core XML (axml) of a WAV that has none</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>pelorix::ui::Model</name>

@@ -169,6 +169,13 @@ void MainWindow::buildMenus() {
     add(file, QStringLiteral("exportReport"), tr("Export Re&port\u2026"), QKeySequence(),
         [this] { exportReport(); });
     file->addSeparator();
+    QAction* axml = file->addAction(tr("Add an axml Carrier to WAV Files"));
+    axml->setCheckable(true);
+    axml->setChecked(model_.addAxml());
+    axml->setToolTip(tr("Also store the code in the EBU Core XML (axml) of a WAV that has none"));
+    connect(axml, &QAction::toggled, &model_, &Model::setAddAxml);
+    actions_.insert(QStringLiteral("addAxml"), axml);
+    file->addSeparator();
     add(file, QStringLiteral("quit"), tr("&Quit"), QKeySequence::Quit, [this] { close(); });
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));

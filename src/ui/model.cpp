@@ -31,6 +31,7 @@ namespace pelorix::ui {
 namespace {
 
 const char* const kBackupKey = "backupOriginals";
+const char* const kAxmlKey = "addAxmlCarrier";
 
 // The files one worker job reads before it hands its results back: large enough that a big
 // folder arrives in a few groups, small enough that the first rows show at once.
@@ -167,7 +168,7 @@ struct WriteResult {
 // Runs on a worker thread: reads the file's code again and writes only when it is still the one
 // the row showed.
 WriteResult writeFile(const QString& path, const std::optional<QString>& shown,
-                      const std::optional<std::string>& code, bool backup) {
+                      const std::optional<std::string>& code, bool backup, bool addAxml) {
     WriteResult result;
     try {
         if (auto text = AudioTagger::readISRC(fsPath(path))) {
@@ -177,7 +178,7 @@ WriteResult writeFile(const QString& path, const std::optional<QString>& shown,
             result.changed = true;
             return result;
         }
-        AudioTagger::writeISRC(fsPath(path), code, backup);
+        AudioTagger::writeISRC(fsPath(path), code, backup, addAxml);
     } catch (...) {
         result.failure = messageOf(std::current_exception());
     }
@@ -207,6 +208,7 @@ struct Model::Batch {
     qsizetype next = 0;
     bool removing = false;
     bool backup = false;
+    bool addAxml = false;
     bool stopping = false;
     int succeeded = 0;
     int failed = 0;
@@ -226,6 +228,7 @@ struct Model::Step {
 
 Model::Model(QObject* parent) : QObject(parent) {
     backup_ = settings().value(QLatin1String(kBackupKey), false).toBool();
+    addAxml_ = settings().value(QLatin1String(kAxmlKey), false).toBool();
 }
 
 Model::~Model() {
@@ -265,6 +268,13 @@ void Model::setNotice(std::optional<QString> text) {
 void Model::setBusy(bool on) {
     busy_ = on;
     emit busyChanged(on);
+}
+
+void Model::setAddAxml(bool on) {
+    addAxml_ = on;
+    QSettings s = settings();
+    s.setValue(QLatin1String(kAxmlKey), on);
+    s.sync();
 }
 
 void Model::setBackup(bool on) {
@@ -766,6 +776,7 @@ void Model::stop() {
 void Model::startBatch(Batch batch) {
     // The setting is read once: changing it mid-batch affects only the next batch.
     batch.backup = backup_;
+    batch.addAxml = addAxml_;
     report_.clear();
     batch_.clear();
     batch_.push_back(std::move(batch));
@@ -810,9 +821,10 @@ void Model::batchStep() {
     const Batch::Target target = batch.targets[batch.next];
     setStatus(target.id, Status::writing());
     emit progressChanged();
-    const bool backup = batch.backup;
-    pool_.start([this, target, backup] {
-        const WriteResult result = writeFile(target.path, target.shown, target.code, backup);
+    const bool backup = batch.backup, addAxml = batch.addAxml;
+    pool_.start([this, target, backup, addAxml] {
+        const WriteResult result =
+            writeFile(target.path, target.shown, target.code, backup, addAxml);
         QMetaObject::invokeMethod(
             this,
             [this, target, result] {

@@ -92,6 +92,8 @@ class Model : public QObject {
     bool busy() const { return busy_; }
     const std::optional<QString>& notice() const { return notice_; }
     bool backup() const { return backup_; }
+    // Whether a write also gives a WAV without one an `axml` (EBU Core) carrier of its code.
+    bool addAxml() const { return addAxml_; }
 
     // Row of the first item with this id, or -1.
     int indexOf(const QUuid& id) const;
@@ -145,7 +147,8 @@ class Model : public QObject {
     // Stops the running batch after the file being written.
     void stop();
     void setStatus(const QUuid& id, const Status& status);
-    void setBackup(bool on);  // also stored under "backupOriginals"
+    void setBackup(bool on);   // also stored under "backupOriginals"
+    void setAddAxml(bool on);  // also stored under "addAxmlCarrier"
 
     // ---- sequences: none on success, else the message for the user ----
     std::optional<QString> assignSequence(const QString& country, const QString& registrant,
@@ -200,6 +203,7 @@ class Model : public QObject {
     bool busy_ = false;
     std::optional<QString> notice_;
     bool backup_ = false;
+    bool addAxml_ = false;
     SortKey sortKey_ = SortKey::location;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 

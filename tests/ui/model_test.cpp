@@ -89,11 +89,15 @@ TEST_F(ModelTest, ConflictingCarriersAreShownUntilWritten) {
     EXPECT_TRUE(model.items()[0].conflict.contains("ID3 TXXX:ISRC: GBXYZ2500002"))
         << model.items()[0].conflict.toStdString();
     model.setPending(id(0), "FI-ABC-26-00001");
-    model.writeAll(true);  // the replacement, as confirmed
+    model.setAddAxml(true);  // the setting adds the Broadcast WAV carrier too
+    model.writeAll(true);    // the replacement, as confirmed
     waitBatch();
+    model.setAddAxml(false);
     EXPECT_TRUE(model.items()[0].conflict.isEmpty());
-    EXPECT_NE(pelorix::verdictOf(pelorix::AudioTagger::carriers(dir / "two.wav")),
-              pelorix::Verdict::conflict);
+    const auto carriers = pelorix::AudioTagger::carriers(dir / "two.wav");
+    EXPECT_EQ(pelorix::verdictOf(carriers), pelorix::Verdict::same);
+    EXPECT_TRUE(std::any_of(carriers.begin(), carriers.end(),
+                            [](const auto& c) { return c.place == "axml"; }));
 }
 
 TEST_F(ModelTest, ReadinessRules) {
