@@ -123,10 +123,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>%1 (conflict)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Places in this file hold different codes; writing puts the new code in all of them.
 %1</source>
         <translation type="unfinished"></translation>

@@ -3,6 +3,7 @@
 
 #include "core/isrc.h"
 #include "ui/brand.h"
+#include "ui/symbols.h"
 
 #include <QGuiApplication>
 
@@ -235,10 +236,11 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const {
                 return item.named.isEmpty() ? look::secondary(palette_) : look::orange(dark_);
             break;
         case currentColumn:
-            if (role == Qt::DisplayRole) {
-                const QString shown =
-                    current ? QString::fromStdString(current->formatted()) : kDash;
-                return item.conflict.isEmpty() ? shown : tr("%1 (conflict)").arg(shown);
+            if (role == Qt::DisplayRole)
+                return current ? QString::fromStdString(current->formatted()) : kDash;
+            if (role == Qt::DecorationRole && !item.conflict.isEmpty()) {
+                return symbols::icon(QStringLiteral("dialog-warning"), look::orange(dark_),
+                                     look::orange(dark_));
             }
             if (role == Qt::ToolTipRole && !item.conflict.isEmpty()) {
                 return tr("Places in this file hold different codes; writing puts the new code "
