@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include "core/io/binary_io.h"
+#include "core/io/mapped.h"
 #include "core/io/sha256.h"
+#include "core/io/sys.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
 #include "core/tag_error.h"
@@ -88,6 +92,44 @@ TEST(StreamsTest, OpenFailuresCarryThePlatformText) {
     } catch (const TagError& e) {
         EXPECT_EQ(std::string(e.what()),
                   "Cannot write next to the file: No such file or directory");
+    }
+}
+
+// The comparison through mappings: its verdict, and no verdict (the caller reads instead) when
+// a mapping fails or a file shrinks under it, which faults instead of reading.
+TEST(StreamsTest, MappedComparison) {
+    TempDir dir;
+    Bytes data(5 << 20);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(i * 7 + i / 4099);
+    Bytes shifted(3);
+    shifted.insert(shifted.end(), data.begin(), data.end());
+    Bytes changed = shifted;
+    changed.back() ^= 1;
+    enum class Fault { none, mapFails, shrinks };
+    const struct {
+        const Bytes& other;
+        std::uint64_t at;
+        Fault fault;
+        std::optional<bool> verdict;
+    } cases[] = {{shifted, 3, Fault::none, true},
+                 {changed, 3, Fault::none, false},
+                 {shifted, 2, Fault::none, false},
+                 {shifted, 3, Fault::mapFails, std::nullopt},
+                 {shifted, 3, Fault::shrinks, std::nullopt}};
+    for (const auto& c : cases) {
+        test::writeFile(dir / "a", data);
+        test::writeFile(dir / "b", c.other);
+        const FileIn a(dir / "a"), b(dir / "b");
+        int maps = 0;
+        sys::setFaultHook([&](sys::Op op, const std::string&) {
+            if (op != sys::Op::map || ++maps != 3) return 0;
+            if (c.fault == Fault::shrinks) {
+                EXPECT_EQ(::truncate((dir / "a").c_str(), 1 << 20), 0);
+            }
+            return c.fault == Fault::mapFails ? ENOMEM : 0;
+        });
+        EXPECT_EQ(mapped::sameBytes(a.fd(), 0, b.fd(), c.at, data.size()), c.verdict);
+        sys::setFaultHook(nullptr);
     }
 }
 

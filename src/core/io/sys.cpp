@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -223,6 +224,16 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size) {
         data += n;
         size -= std::size_t(n);
     }
+}
+
+const void* mapRead(int fd, std::uint64_t offset, std::size_t length) {
+    if (injected(Op::map)) return nullptr;
+    void* at = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, off_t(offset));
+    return at == MAP_FAILED ? nullptr : at;
+}
+
+void unmap(const void* at, std::size_t length) {
+    ::munmap(const_cast<void*>(at), length);
 }
 
 int startWriteback(int fd, off_t offset, off_t count) {

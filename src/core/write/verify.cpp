@@ -6,6 +6,7 @@
 
 #include "core/formats/carriers.h"
 #include "core/io/clone.h"
+#include "core/io/mapped.h"
 #include "core/io/sys.h"
 #include "core/io/text.h"
 #include "core/tag_error.h"
@@ -30,14 +31,33 @@ std::uint64_t provenAhead(AudioStream& a, AudioStream& b,
     return 0;
 }
 
+// Compares the bytes from both streams' current places as far as both ranges go, where the
+// kernel holds them; how many were found equal (0 when they differ or could not be compared
+// this way; the bytes are then read).
+std::uint64_t sameMapped(AudioStream& a, AudioStream& b, bool& differ) {
+    constexpr std::uint64_t kWorthMapping = 256 << 10;
+    const auto ra = a.ahead(), rb = b.ahead();
+    if (!ra || !rb) return 0;
+    const std::uint64_t n = std::min(ra->length, rb->length);
+    if (n < kWorthMapping) return 0;
+    const auto same = mapped::sameBytes(a.file().fd(), ra->offset, b.file().fd(), rb->offset, n);
+    if (!same) return 0;
+    differ = !*same;
+    return *same ? n : 0;
+}
+
 // True when both streams hold the same bytes: the same verdict as comparing their SHA-256
 // digests, without the hashing and without the (theoretical) chance of a collision. Where both
 // streams stand in a proven range, its bytes are passed over.
 bool sameAudio(AudioStream& a, AudioStream& b, const std::vector<FileOut::Shared>& proven) {
     std::span<const std::uint8_t> pa, pb;
     for (;;) {
-        if (pa.empty() && pb.empty() && !proven.empty()) {
-            if (const std::uint64_t n = provenAhead(a, b, proven)) {
+        if (pa.empty() && pb.empty()) {
+            std::uint64_t n = proven.empty() ? 0 : provenAhead(a, b, proven);
+            bool differ = false;
+            if (n == 0) n = sameMapped(a, b, differ);
+            if (differ) return false;
+            if (n > 0) {
                 a.skip(n);
                 b.skip(n);
                 continue;

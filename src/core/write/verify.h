@@ -28,6 +28,7 @@ class AudioStream {
     std::optional<ByteRange> ahead();
     // Passes over `count` bytes of the current range (at most ahead()'s length) unread.
     void skip(std::uint64_t count);
+    const FileIn& file() const { return in_; }
 
   private:
     std::size_t pieceSize() const;
