@@ -147,9 +147,16 @@ TEST(Clone, WritesShareTheAudioAndStillCatchAChangedBlock) {
                 Fd t(tmp);
                 ASSERT_EQ(::pwrite(t.fd, "!", 1, 3 << 20), 1);  // well inside the shared blocks
             });
+            int maps = 0;  // a byte comparison of the shared audio maps it
+            sys::setFaultHook([&](sys::Op op, const std::string&) {
+                maps += op == sys::Op::map;
+                return 0;
+            });
             const std::string error =
                 driver::errorOf([&] { AudioTagger::writeISRC(file, driver::kCode, false); });
+            sys::setFaultHook(nullptr);
             AudioTagger::testing::setAfterWriteHook(nullptr);
+            EXPECT_EQ(maps > 0, tamper);
             if (tamper) {
                 EXPECT_EQ(error, msg::verifyAudio);
                 EXPECT_EQ(readFile(file), original);

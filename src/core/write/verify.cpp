@@ -31,14 +31,18 @@ std::uint64_t provenAhead(AudioStream& a, AudioStream& b,
     return 0;
 }
 
-// Compares the bytes from both streams' current places as far as both ranges go, where the
-// kernel holds them; how many were found equal (0 when they differ or could not be compared
-// this way; the bytes are then read).
-std::uint64_t sameMapped(AudioStream& a, AudioStream& b, bool& differ) {
+// Compares the bytes from both streams' current places as far as both ranges go, up to the
+// next proven range, where the kernel holds them; how many were found equal (0 when they
+// differ or could not be compared this way; the bytes are then read).
+std::uint64_t sameMapped(AudioStream& a, AudioStream& b, const std::vector<FileOut::Shared>& proven,
+                         bool& differ) {
     constexpr std::uint64_t kWorthMapping = 256 << 10;
     const auto ra = a.ahead(), rb = b.ahead();
     if (!ra || !rb) return 0;
-    const std::uint64_t n = std::min(ra->length, rb->length);
+    std::uint64_t n = std::min(ra->length, rb->length);
+    for (const FileOut::Shared& s : proven) {
+        if (s.from > ra->offset) n = std::min(n, s.from - ra->offset);
+    }
     if (n < kWorthMapping) return 0;
     const auto same = mapped::sameBytes(a.file().fd(), ra->offset, b.file().fd(), rb->offset, n);
     if (!same) return 0;
@@ -55,7 +59,7 @@ bool sameAudio(AudioStream& a, AudioStream& b, const std::vector<FileOut::Shared
         if (pa.empty() && pb.empty()) {
             std::uint64_t n = proven.empty() ? 0 : provenAhead(a, b, proven);
             bool differ = false;
-            if (n == 0) n = sameMapped(a, b, differ);
+            if (n == 0) n = sameMapped(a, b, proven, differ);
             if (differ) return false;
             if (n > 0) {
                 a.skip(n);
