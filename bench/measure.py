@@ -191,6 +191,12 @@ if os.geteuid() == 0 and (not only or "reflink" in only):
                     ("cp+sync", reset, f"cp --reflink=never {src} {copy} && sync {copy}"),
                     ("reflink", reset, f"cp --reflink=always {src} {copy} && sync {copy}"),
                     ("pelorix", reset, f"{P} --write {CODE} {work}"),
+                    # The same write with the original out of the page cache, and the removal
+                    # of the cached original alone: the kernel's freeing of its cached pages is
+                    # part of every replace.
+                    ("uncached", reset + " && echo 1 > /proc/sys/vm/drop_caches",
+                     f"{P} --write {CODE} {work}"),
+                    ("rm", reset, f"rm {work}"),
                 ])
                 all_loads += loads
                 got = subprocess.run([P, "--read", work], capture_output=True, text=True).stdout
@@ -296,13 +302,15 @@ if batch_row:
 if reflink_rows:
     out.append("")
     out.append("| write on a filesystem that shares extents | size | cp+sync | "
-               "cp --reflink+sync | pelorix | × cp+sync | × reflink |")
-    out.append("|---|---|---|---|---|---|---|")
+               "cp --reflink+sync | pelorix | × cp+sync | × reflink | pelorix, original "
+               "not cached | rm of the cached original |")
+    out.append("|---|---|---|---|---|---|---|---|---|")
     for fstype, name, size, m in reflink_rows:
         p = m["pelorix"]
         out.append(f"| {name}, {fstype} (loop) | {size / 1e6:.0f} MB | {secs(m['cp+sync'])} | "
                    f"{m['reflink'] * 1000:.0f} ms | {p * 1000:.0f} ms | {p / m['cp+sync']:.3f} | "
-                   f"{p / m['reflink']:.1f} |")
+                   f"{p / m['reflink']:.1f} | {m['uncached'] * 1000:.0f} ms | "
+                   f"{m['rm'] * 1000:.0f} ms |")
 if huge_rows:
     out.append("")
     out.append("| large metadata | size | peak RSS --read | peak RSS --write |")
