@@ -18,36 +18,6 @@
 namespace pelorix::test {
 namespace {
 
-// A filesystem image of `type` mounted on a folder of its own for as long as this lives.
-class LoopFilesystem {
-  public:
-    explicit LoopFilesystem(const std::string& type) {
-        const std::string mkfs = type == "xfs" ? "mkfs.xfs -q -m reflink=1" : "mkfs.btrfs -q";
-        // The image lives in memory where it can, so the flushes of a write cost nothing.
-        image_ = (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                            : dir_.path()) /
-                 ("pelorix-" + type + "-" + std::to_string(::getpid()) + ".img");
-        const auto& image = image_;
-        const auto mount = dir_ / "mnt";
-        std::filesystem::create_directory(mount);
-        mounted_ = ::geteuid() == 0 && runShell("truncate -s 512M " + image.string() + " && " +
-                                                mkfs + " " + image.string() + " && mount -o loop " +
-                                                image.string() + " " + mount.string())
-                                               .status == 0;
-    }
-    ~LoopFilesystem() {
-        if (mounted_) runShell("umount " + (dir_ / "mnt").string());
-        std::filesystem::remove(image_);
-    }
-    bool mounted() const { return mounted_; }
-    std::filesystem::path path() const { return dir_ / "mnt"; }
-
-  private:
-    TempDir dir_;
-    std::filesystem::path image_;
-    bool mounted_ = false;
-};
-
 struct Fd {
     explicit Fd(const std::filesystem::path& p) : fd(::open(p.c_str(), O_RDWR | O_CREAT, 0600)) {}
     ~Fd() { ::close(fd); }
