@@ -16,10 +16,14 @@
 #include <chrono>
 #include <functional>
 
+#include "cli/cli.h"
 #include "core/formats/detect.h"
+#include "core/io/clone.h"
 #include "core/write/audio_tagger.h"
+#include "driver_fixtures.h"
 #include "e2e_support.h"
 #include "support/chunk_builder.h"
+#include "support/flac_builder.h"
 #include "support/id3_builder.h"
 #include "support/mp4_builder.h"
 
@@ -156,15 +160,22 @@ TEST(CrashSafety, AKilledWriteLeavesTheOldOrTheNewFileWhole) {
     }
 }
 
-// A batch killed at any moment: every file is its old or its new whole self, and every file the
-// run said OK for is new.
+// A batch of three formats in two folders killed at any moment: every file is its old or its new
+// whole self, and every file the run said OK for is new.
 TEST(CrashSafety, AKilledBatchLeavesEachFileOldOrNew) {
-    TempDir dir, outDir;
+    TempDir dir, other, outDir;
     const fs::path output = outDir / "out";
     std::vector<fs::path> files;
+    const auto frames = std::uint32_t(kAudioBytes / 16);
+    const std::pair<const char*, Bytes> samples[] = {
+        {".wav", chunks::wav(frames)},
+        {".aif", chunks::aiff(frames)},
+        {".mp3", join({id3::tag({.frames = {id3::textFrame("TIT2", "Take")}}),
+                       id3::fakeAudio(frames * 4)})}};
     for (int i = 0; i < 6; ++i) {
-        files.push_back(dir / ("Song" + std::to_string(i) + ".wav"));
-        writeFile(files.back(), chunks::wav(std::uint32_t(kAudioBytes / 16)));
+        files.push_back((i % 2 ? other : dir) /
+                        ("Song" + std::to_string(i) + samples[i % 3].first));
+        writeFile(files.back(), samples[i % 3].second);
     }
     const auto batch = [&](const Code& code) {
         std::vector<std::string> a = args(code, files[0]);
@@ -216,7 +227,110 @@ TEST(CrashSafety, AKilledBatchLeavesEachFileOldOrNew) {
     std::cout << kills << " kills, " << changed << " changed the files\n";
     EXPECT_EQ(status(start(batch(kCode))), 0);
     EXPECT_TRUE(contents() == with);
-    EXPECT_EQ(dir.list().size(), files.size());
+    EXPECT_EQ(dir.list().size() + other.list().size(), files.size());
+}
+
+// A command line writing a batch of every format in two folders, run in a child that kills
+// itself just before one of its system calls, each in turn: before each filesystem's flush,
+// between the replaces, before each folder's flush... Every file is its old or its new whole
+// self, and every file it said OK for (strictly in order) is new. Again on an XFS image (root
+// only): the audio is shared, not copied, and the batch spans two filesystems.
+TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
+    const std::pair<const char*, Bytes> samples[] = {
+        {"a.wav", chunks::wav(1 << 19)},
+        {"b.aif", chunks::aiff(1 << 16)},
+        {"c.mp3",
+         join({id3::tag({.frames = {id3::textFrame("TIT2", "Take")}}), id3::fakeAudio(100000)})},
+        {"d.flac", flac::file({{}, {flac::streamInfo(), flac::padding(64)}, chunks::audio(99999)})},
+        {"e.m4a", mp4::movie({.moovFirst = false, .chunks = 48, .chunkSize = 32 << 10}).file}};
+    for (const bool onXfs : {false, true}) {
+        SCOPED_TRACE(onXfs ? "xfs" : "tmpfs");
+        std::optional<LoopFilesystem> xfs;
+        if (onXfs && !xfs.emplace("xfs").mounted()) continue;
+        TempDir dir(fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path());
+        const fs::path folders[] = {onXfs ? xfs->path() : dir / "sub", dir.path()},
+                       out = dir / "out";
+        fs::create_directories(folders[0]);
+        std::vector<std::string> files;
+        for (std::size_t i = 0; i < std::size(samples); ++i) {
+            files.push_back(folders[i % 2] / samples[i].first);
+            writeFile(files.back(), samples[i].second);
+        }
+        const auto batch = [&](const Code& code, std::ostream& said) {
+            std::vector<std::string> a = args(code, files[0]);
+            a.insert(a.end(), files.begin() + 1, files.end());
+            return cli::run(a, said, said);
+        };
+        const auto contents = [&] {
+            std::vector<Bytes> all;
+            for (const auto& file : files) all.push_back(contentsOf(file));
+            return all;
+        };
+        std::ostringstream quiet;
+        EXPECT_EQ(batch(kCode, quiet), 0);
+        EXPECT_EQ(batch(std::nullopt, quiet), 0);
+        const std::vector<Bytes> without = contents();
+        const fs::path keep = folders[0] / "keep";  // shares the WAV's blocks
+        EXPECT_EQ(runShell("cp --reflink=auto " + files[0] + " " + keep.string()).status, 0);
+        std::vector<sys::Op> plan;
+        {
+            driver::Seam record;
+            EXPECT_EQ(batch(kCode, quiet), 0);
+            for (const auto& c : record.calls) plan.push_back(c.op);
+        }
+        const std::vector<Bytes> with = contents();
+        {
+            const int a = ::open(files[0].c_str(), O_RDONLY), b = ::open(keep.c_str(), O_RDONLY);
+            EXPECT_EQ(clone::sameExtents(a, 1 << 20, b, 1 << 20, 1 << 20), onXfs);
+            ::close(a);
+            ::close(b);
+            fs::remove(keep);
+        }
+        EXPECT_EQ(std::count(plan.begin(), plan.end(), sys::Op::syncfs), onXfs ? 2 : 1);
+        // Before every call from the first flush on, before every sixth one until then.
+        const auto flush = std::find(plan.begin(), plan.end(), sys::Op::syncfs) - plan.begin();
+        std::vector<Bytes> now = with;
+        int mixed = 0;
+        for (std::size_t k = 0; k <= plan.size(); k += std::ptrdiff_t(k) < flush ? 6 : 1) {
+            SCOPED_TRACE("killed before call " + std::to_string(k));
+            for (std::size_t i = 0; i < files.size(); ++i) {
+                if (now[i] != without[i]) writeFile(files[i], without[i]);
+            }
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                driver::Seam seam([&](const driver::Seam::Call& c) {
+                    if (c.index == k) ::raise(SIGKILL);
+                    return 0;
+                });
+                std::ofstream said(out);  // each line is flushed as it is printed
+                ::_exit(batch(kCode, said).value_or(9));
+            }
+            EXPECT_EQ(status(pid), k < plan.size() ? 128 + SIGKILL : 0);
+            now = contents();
+            const Bytes said = readFile(out);
+            const auto lines = linesOf(std::string(said.begin(), said.end()));
+            std::size_t changed = 0;
+            for (std::size_t i = 0; i < files.size(); ++i) {
+                ASSERT_TRUE(now[i] == without[i] || now[i] == with[i]) << files[i];
+                changed += now[i] == with[i];
+                EXPECT_TRUE(i >= lines.size() ||
+                            (lines[i] == "OK " + files[i] && now[i] == with[i]))
+                    << files[i];
+            }
+            EXPECT_LE(lines.size(), files.size());
+            mixed += changed > 0 && changed < files.size();
+        }
+        // Some kills came between the replaces of one batch.
+        EXPECT_GE(mixed, 3);
+        std::cout << plan.size() << " calls, " << mixed << " kills left old and new files\n";
+        EXPECT_EQ(batch(std::nullopt, quiet), 0);
+        EXPECT_TRUE(contents() == without);
+        std::size_t left = 0;  // the temporary files the kills left went with the last batch
+        for (const auto& folder : folders) {
+            for (const auto& e : fs::directory_iterator(folder)) left += e.is_regular_file();
+        }
+        EXPECT_EQ(left, files.size() + 1);  // and the output
+    }
 }
 
 TEST(Interrupted, TheTemporaryFileGoesAndTheSignalEndsTheRun) {
