@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The real binary under adversity. Killed with SIGKILL at many moments of a write of every
 // format: the file at the path is the whole old or the whole new file, and a leftover
-// temporary file does not disturb the writes that follow. Interrupted by SIGINT, SIGTERM or
-// SIGHUP: it removes its temporary file and dies of the signal. Two writes of one file at once,
-// and a recorder appending to it while writes run: never a truncated file, a lost append, or an
-// `OK` that is not true.
+// temporary file does not disturb the writes that follow; a batch killed before any of its
+// system calls likewise, and never after an `OK` for an old file. Interrupted by SIGINT,
+// SIGTERM or SIGHUP: it removes its temporary file and dies of the signal. Two writes of one
+// file at once, and a recorder appending to it while writes run: never a truncated file, a lost
+// append, or an `OK` that is not true.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -158,76 +159,6 @@ TEST(CrashSafety, AKilledWriteLeavesTheOldOrTheNewFileWhole) {
         EXPECT_EQ(contentsOf(file), current == without ? with : without);
         EXPECT_EQ(dir.list(), std::vector<std::string>{name});
     }
-}
-
-// A batch of three formats in two folders killed at any moment: every file is its old or its new
-// whole self, and every file the run said OK for is new.
-TEST(CrashSafety, AKilledBatchLeavesEachFileOldOrNew) {
-    TempDir dir, other, outDir;
-    const fs::path output = outDir / "out";
-    std::vector<fs::path> files;
-    const auto frames = std::uint32_t(kAudioBytes / 16);
-    const std::pair<const char*, Bytes> samples[] = {
-        {".wav", chunks::wav(frames)},
-        {".aif", chunks::aiff(frames)},
-        {".mp3", join({id3::tag({.frames = {id3::textFrame("TIT2", "Take")}}),
-                       id3::fakeAudio(frames * 4)})}};
-    for (int i = 0; i < 6; ++i) {
-        files.push_back((i % 2 ? other : dir) /
-                        ("Song" + std::to_string(i) + samples[i % 3].first));
-        writeFile(files.back(), samples[i % 3].second);
-    }
-    const auto batch = [&](const Code& code) {
-        std::vector<std::string> a = args(code, files[0]);
-        for (std::size_t i = 1; i < files.size(); ++i) a.push_back(files[i].string());
-        return a;
-    };
-    const auto contents = [&] {
-        std::vector<Bytes> all;
-        for (const fs::path& f : files) all.push_back(contentsOf(f));
-        return all;
-    };
-    EXPECT_EQ(status(start(batch(kCode))), 0);
-    EXPECT_EQ(status(start(batch(std::nullopt))), 0);
-    const std::vector<Bytes> without = contents();
-    const auto begin = Clock::now();
-    EXPECT_EQ(status(start(batch(kCode))), 0);
-    const auto duration = Clock::now() - begin;
-    const std::vector<Bytes> with = contents();
-    // Once the first temporary file is there, just after the first replace, and from the start
-    // to past the end.
-    std::vector<Moment> moments = {
-        {.tmpBytes = 0}, {.tmpBytes = 0}, {.fileChanged = true}, {.fileChanged = true}};
-    for (int n = 1; n <= 8; ++n) moments.push_back({.delay = duration * n / 6});
-    int kills = 0, changed = 0;
-    std::vector<Bytes> before = contents();
-    for (std::size_t n = 0; n < moments.size(); ++n) {
-        SCOPED_TRACE("moment " + std::to_string(n));
-        const bool adding = n % 2 == 1;
-        const auto pid = startAndWait(batch(adding ? Code(kCode) : Code()), files[0],
-                                      dir / ".Song0.wav.pelorix-tmp", moments[n], output.string());
-        ::kill(pid, SIGKILL);
-        kills += status(pid) == 128 + SIGKILL;
-        const std::vector<Bytes> now = contents();
-        changed += now != before;
-        before = now;
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            ASSERT_TRUE(now[i] == with[i] || now[i] == without[i]) << i;
-        }
-        const Bytes said = readFile(output);
-        for (const std::string& line : linesOf(std::string(said.begin(), said.end()))) {
-            const auto i =
-                std::size_t(std::find(files.begin(), files.end(), line.substr(3)) - files.begin());
-            ASSERT_TRUE(line.starts_with("OK ") && i < files.size()) << line;
-            EXPECT_TRUE(now[i] == (adding ? with[i] : without[i])) << line;
-        }
-    }
-    EXPECT_GE(kills, 3);
-    EXPECT_GE(changed, 2);
-    std::cout << kills << " kills, " << changed << " changed the files\n";
-    EXPECT_EQ(status(start(batch(kCode))), 0);
-    EXPECT_TRUE(contents() == with);
-    EXPECT_EQ(dir.list().size() + other.list().size(), files.size());
 }
 
 // A command line writing a batch of every format in two folders, run in a child that kills
