@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <set>
 
 #include "cli/cli.h"
 #include "core/formats/detect.h"
@@ -174,6 +176,11 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
          join({id3::tag({.frames = {id3::textFrame("TIT2", "Take")}}), id3::fakeAudio(100000)})},
         {"d.flac", flac::file({{}, {flac::streamInfo(), flac::padding(64)}, chunks::audio(99999)})},
         {"e.m4a", mp4::movie({.moovFirst = false, .chunks = 48, .chunkSize = 32 << 10}).file}};
+    // Groups of two (as where few descriptors may be open): one is written while another flushes.
+    struct rlimit open {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &open), 0);
+    const rlimit few{48, open.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
     for (const bool onXfs : {false, true}) {
         SCOPED_TRACE(onXfs ? "xfs" : "tmpfs");
         std::optional<LoopFilesystem> xfs;
@@ -217,12 +224,18 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
             ::close(b);
             fs::remove(keep);
         }
-        EXPECT_EQ(std::count(plan.begin(), plan.end(), sys::Op::syncfs), onXfs ? 2 : 1);
-        // Before every call from the first flush on, before every sixth one until then.
-        const auto flush = std::find(plan.begin(), plan.end(), sys::Op::syncfs) - plan.begin();
+        EXPECT_EQ(std::count(plan.begin(), plan.end(), sys::Op::syncfs), onXfs ? 5 : 3);
+        // Just before and after each flush, before each replace, each removal of a replaced
+        // original and each folder's flush; before every eighth call besides.
+        const auto commits = [&](std::size_t k) {
+            using enum sys::Op;
+            return k == plan.size() || k % 8 == 0 || plan[k - 1] == syncfs ||
+                   std::set{syncfs, rename, fsync, unlink}.contains(plan[k]);
+        };
         std::vector<Bytes> now = with;
         int mixed = 0;
-        for (std::size_t k = 0; k <= plan.size(); k += std::ptrdiff_t(k) < flush ? 6 : 1) {
+        for (std::size_t k = 0; k <= plan.size(); ++k) {
+            if (!commits(k)) continue;
             SCOPED_TRACE("killed before call " + std::to_string(k));
             for (std::size_t i = 0; i < files.size(); ++i) {
                 if (now[i] != without[i]) writeFile(files[i], without[i]);
@@ -262,6 +275,7 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
         }
         EXPECT_EQ(left, files.size() + 1);  // and the output
     }
+    ::setrlimit(RLIMIT_NOFILE, &open);
 }
 
 TEST(Interrupted, TheTemporaryFileGoesAndTheSignalEndsTheRun) {
