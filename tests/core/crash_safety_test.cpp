@@ -217,13 +217,11 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
             for (const auto& c : record.calls) plan.push_back(c.op);
         }
         const std::vector<Bytes> with = contents();
-        {
-            const int a = ::open(files[0].c_str(), O_RDONLY), b = ::open(keep.c_str(), O_RDONLY);
-            EXPECT_EQ(clone::sameExtents(a, 1 << 20, b, 1 << 20, 1 << 20), onXfs);
-            ::close(a);
-            ::close(b);
-            fs::remove(keep);
-        }
+        const int a = ::open(files[0].c_str(), O_RDONLY), b = ::open(keep.c_str(), O_RDONLY);
+        EXPECT_EQ(clone::sameExtents(a, 1 << 20, b, 1 << 20, 1 << 20), onXfs);
+        ::close(a);
+        ::close(b);
+        fs::remove(keep);
         EXPECT_EQ(std::count(plan.begin(), plan.end(), sys::Op::syncfs), onXfs ? 5 : 3);
         // Just before and after each flush, before each replace, each removal of a replaced
         // original and each folder's flush; before every eighth call besides.
@@ -266,7 +264,6 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
         }
         // Some kills came between the replaces of one batch.
         EXPECT_GE(mixed, 3);
-        std::cout << plan.size() << " calls, " << mixed << " kills left old and new files\n";
         EXPECT_EQ(batch(std::nullopt, quiet), 0);
         EXPECT_TRUE(contents() == without);
         std::size_t left = 0;  // the temporary files the kills left went with the last batch
