@@ -143,6 +143,53 @@ TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
     }
 }
 
+// A batch over two filesystems (the test folder's and the working folder's) whose commit fails
+// at one step: a filesystem's flush fails every file on it, left as it was; a replace fails its
+// file only; a folder's flush is reported for that folder's files, which are new. The others
+// are done, and the reports keep the order of the jobs.
+TEST(FaultInjectionTest, AFailedCommitStepFailsOnlyTheFilesItHolds) {
+    const TempDir here, there(fs::current_path());
+    if (lstatOf(here.path()).st_dev == lstatOf(there.path()).st_dev) GTEST_SKIP();
+    const Bytes original = wav(audioBytes(70000));
+    // Which call of a kind fails (on a path with that end), and each file's outcome: '+' done,
+    // 'o' failed and as it was, '!' failed but new.
+    const std::tuple<Op, int, std::string, std::string> cases[] = {
+        {Op::syncfs, 0, "", "o+o+"},      {Op::syncfs, 1, "", "+o+o"},
+        {Op::rename, 0, "B.wav", "++o+"}, {Op::rename, 0, "C.wav", "+o++"},
+        {Op::fsync, 0, "", "!+!+"},       {Op::fsync, 1, "", "+!+!"},
+    };
+    for (const auto& [op, nth, name, expected] : cases) {
+        SCOPED_TRACE("op " + std::to_string(int(op)) + " " + name + " " + std::to_string(nth));
+        std::vector<AudioTagger::BatchJob> jobs;
+        for (const auto& file :
+             {here / "A.wav", there / "C.wav", here / "B.wav", there / "D.wav"}) {
+            writeFile(file, original);
+            jobs.push_back({file, kCode});
+        }
+        std::vector<std::exception_ptr> errors;
+        {
+            int seen = 0;
+            Seam seam([&](const Seam::Call& c) {
+                return c.op == op && c.path.ends_with(name) && seen++ == nth ? EIO : 0;
+            });
+            AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+                EXPECT_EQ(i, errors.size());
+                errors.push_back(e);
+            });
+        }
+        std::string outcome;
+        for (std::size_t i = 0; i < errors.size(); ++i) {
+            const bool isNew = AudioTagger::readISRC(jobs[i].path) == kCode;
+            outcome += isNew                                             ? (errors[i] ? '!' : '+')
+                       : errors[i] && readFile(jobs[i].path) == original ? 'o'
+                                                                         : '?';
+        }
+        EXPECT_EQ(outcome, expected);
+        EXPECT_EQ(here.list(), (Names{"A.wav", "B.wav"}));
+        EXPECT_EQ(there.list(), (Names{"C.wav", "D.wav"}));
+    }
+}
+
 // The first call of a kind fails: on the temporary file only, after the backup was opened
 // only (its own copy, not the audio copy), or any.
 TEST(FaultInjectionTest, EachNamedStepReportsThePlatformError) {

@@ -13,8 +13,8 @@
 
 namespace pelorix::test {
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "pelorix-test-XXXXXX").string();
+TempDir::TempDir(const std::filesystem::path& in) {
+    std::string tmpl = (in / "pelorix-test-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
 }
@@ -94,6 +94,25 @@ RunResult runShell(const std::string& command) {
     int st = ::pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
+}
+
+LoopFilesystem::LoopFilesystem(const std::string& type) {
+    const std::string mkfs = type == "xfs" ? "mkfs.xfs -q -m reflink=1" : "mkfs." + type + " -q";
+    // The image lives in memory where it can, so the flushes of a write cost nothing.
+    image_ = (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                        : dir_.path()) /
+             ("pelorix-" + type + "-" + std::to_string(::getpid()) + ".img");
+    std::filesystem::create_directory(path());
+    mounted_ =
+        ::geteuid() == 0 && runShell("command -v mkfs." + type).status == 0 &&
+        runShell("truncate -s 512M " + image_.string() + " && " + mkfs + " " + image_.string() +
+                 " && mount -o loop " + image_.string() + " " + path().string())
+                .status == 0;
+}
+
+LoopFilesystem::~LoopFilesystem() {
+    if (mounted_) runShell("umount " + path().string());
+    std::filesystem::remove(image_);
 }
 
 }  // namespace pelorix::test

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Small helpers for tests: a private temporary folder that removes itself, whole-file reads and
-// writes, byte strings, and shell commands.
+// writes, byte strings, shell commands and loop-mounted filesystems.
 
 #include <cstdint>
 #include <filesystem>
@@ -15,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class TempDir {
   public:
-    TempDir();
+    explicit TempDir(const std::filesystem::path& in = std::filesystem::temp_directory_path());
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -44,5 +44,22 @@ struct RunResult {
     std::string output;
 };
 RunResult runShell(const std::string& command);
+
+// A fresh filesystem image of `type` ("xfs" with reflink, "btrfs") loop-mounted on a folder of
+// its own for as long as this lives; mounted() is false unless root with its mkfs installed.
+class LoopFilesystem {
+  public:
+    explicit LoopFilesystem(const std::string& type);
+    ~LoopFilesystem();
+    LoopFilesystem(const LoopFilesystem&) = delete;
+    LoopFilesystem& operator=(const LoopFilesystem&) = delete;
+    bool mounted() const { return mounted_; }
+    std::filesystem::path path() const { return dir_ / "mnt"; }
+
+  private:
+    TempDir dir_;
+    std::filesystem::path image_;
+    bool mounted_ = false;
+};
 
 }  // namespace pelorix::test
