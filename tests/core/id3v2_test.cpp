@@ -60,23 +60,25 @@ TEST(ID3v2, FileTagsWithLargeFramesRewriteAsTheWholeTagWould) {
     const auto tx = [](const std::string& text) { return textFrame("TXXX", text); };
     const std::vector<FrameLayout> frames = {
         {.id = "APIC", .body = big},
-        tx(" isrc \0" + kCode + '\0' + std::string(70000, 'x')),
+        tx(std::string(" isrc ") + '\0' + kCode + '\0' + std::string(70000, 'x')),
         tx(std::string(70000, 'd') + '\0' + "ISRC"),
         textFrame("TSRC", "GBAAA2600001")};
     struct Row {
         std::uint8_t version, flags;  // tag header flags: 0x80 unsynchronised
         std::vector<FrameLayout> frames;
         std::size_t padding = 16;
-        bool damaged = false, plainSizes = false, asStored = false;  // unsynchronised frames
+        bool damaged = false;
+        std::uint32_t firstSize = 0;  // stored in the first frame's header, plain, when not 0
+        bool asStored = false;        // unsynchronised frames are kept as they were
     };
     const std::vector<Row> rows = {
         {3, 0, frames},
         {4, 0, frames},
-        {3, 0x80, frames},
-        {4, 0x80, {{.id = "APIC", .body = stuffed}, frames[1]}, 0, false, false, true},
-        {4, 0, {{.id = "APIC", .body = stuffed, .format = 0x02}, frames[3]}, 0, false, false, true},
+        {3, 0x80, {{.id = "APIC", .body = stuffed}, frames[1]}, 0, false, 70000},
+        {4, 0x80, {{.id = "APIC", .body = stuffed}, frames[1]}, 0, false, 0, true},
+        {4, 0, {{.id = "APIC", .body = stuffed, .format = 0x02}, frames[3]}, 0, false, 0, true},
         {4, 0, frames, 3 << 20, true},
-        {4, 0, {frames[0], frames[3]}, 0, false, true},
+        {4, 0, {frames[0], frames[3]}, 0, false, 300000},
     };
     Scratch files;
     for (const Row& row : rows) {
@@ -84,7 +86,7 @@ TEST(ID3v2, FileTagsWithLargeFramesRewriteAsTheWholeTagWould) {
             id3::tag({.version = row.version, .frames = row.frames, .padding = row.padding});
         tag[5] = row.flags;
         if (row.damaged) tag.back() = 1;
-        if (row.plainSizes) std::copy_n(bytes32BE(big.size()).begin(), 4, tag.begin() + 14);
+        if (row.firstSize) std::copy_n(bytes32BE(row.firstSize).begin(), 4, tag.begin() + 14);
         const Bytes file = join({tag, id3::fakeAudio(5000)});
         const auto whole = ID3v2::parse(tag);
         Carriers expected;
@@ -96,7 +98,7 @@ TEST(ID3v2, FileTagsWithLargeFramesRewriteAsTheWholeTagWould) {
                 out =
                     files.written(file, [&](auto& in, auto& o) { MP3Tagger::write(in, o, code); });
             });
-            EXPECT_EQ(error, errorOf([&] { ID3v2::settingISRC(whole, code); }));
+            EXPECT_EQ(error, row.damaged ? msg::id3Damaged : "");
             if (!error.empty()) continue;
             const Bytes want = *ID3v2::settingISRC(whole, code);
             if (!row.asStored) {
