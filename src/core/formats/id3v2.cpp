@@ -117,19 +117,30 @@ std::uint64_t framesStart(const Body& body, std::uint8_t version, std::uint8_t f
 std::optional<std::string> frameText(std::uint8_t version, const Frame& frame);
 std::optional<bool> describesISRC(const std::string& text, bool whole);
 
+// True for a frame stored compressed or encrypted, whose content is no text to read.
+bool opaque(std::uint8_t version, const Frame& frame) {
+    const std::uint8_t format = frame.flags.size() > 1 ? frame.flags[1] : 0;
+    return version == 4 ? (format & (kV4Encrypted | kV4Compressed)) != 0 : format >= 0x40;
+}
+
 // Whether a frame read from a file is loaded: TSRC always, TXXX while its description may be
 // "ISRC" (a large one is read this far first). Loading it costs what it weighs; a frame that
 // cannot hold a code is left in the file.
 bool mustLoad(const Body& body, std::uint64_t at, const Frame& frame, std::uint64_t size,
               bool unsync, std::uint8_t version) {
     if (!body.inFile() || frame.id == "TSRC") return true;
-    if (frame.id != "TXXX") return false;
+    if (frame.id != "TXXX" || opaque(version, frame)) return false;
     if (size <= kTextPreview) return true;
     Frame preview = frame;
     preview.body = body.read(at, kTextPreview);
     if (unsync) preview.body = removeUnsync(preview.body);
-    const auto text = frameText(version, preview);
-    // Text that does not decode may only be cut inside a character: the whole frame decides.
+    // The preview may end inside a character, which takes at most 4 bytes.
+    std::optional<std::string> text;
+    for (int cut = 0; cut < 4 && !text; ++cut) {
+        text = frameText(version, preview);
+        preview.body.pop_back();
+    }
+    // Text that still does not decode: the whole frame decides.
     return !text || describesISRC(*text, false).value_or(true);
 }
 
@@ -222,15 +233,11 @@ std::optional<std::string> decodeText(const std::uint8_t* data, std::size_t size
 // The decoded text of a text frame (TSRC, TXXX), or none when it cannot be read.
 std::optional<std::string> frameText(std::uint8_t version, const Frame& frame) {
     const std::uint8_t format = frame.flags.size() > 1 ? frame.flags[1] : 0;
+    if (opaque(version, frame)) return std::nullopt;
     std::size_t skip = 0;
-    if (version == 4) {
-        if (format & (kV4Encrypted | kV4Compressed)) return std::nullopt;
-        if (format & kV4DataLength) {
-            if (frame.body.size() < 5) return std::nullopt;
-            skip = 4;
-        }
-    } else if (format >= 0x40) {  // compressed or encrypted
-        return std::nullopt;
+    if (version == 4 && (format & kV4DataLength)) {
+        if (frame.body.size() < 5) return std::nullopt;
+        skip = 4;
     }
     if (frame.body.size() <= skip) return std::nullopt;
     const std::uint8_t encoding = frame.body[skip];
