@@ -2,6 +2,7 @@
 #include "core/formats/id3v2.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "core/io/text.h"
@@ -36,21 +37,113 @@ enum class Sizes { synchsafe, plain };
 // A TXXX frame larger than this is first read only this far, to see its description.
 constexpr std::uint64_t kTextPreview = 64 * 1024;
 
+// An unsynchronised stretch of a file read with unsynchronisation undone (the 0x00 after each
+// 0xFF dropped), front to back through one window of at most kPieceSize bytes.
+class Unsynced {
+  public:
+    Unsynced(const FileIn& in, std::uint64_t offset, std::uint64_t size)
+        : in_(&in), offset_(offset), size_(size) {}
+
+    // Where the next byte is stored, counted from `offset`; only a value it returned may be set.
+    std::uint64_t stored() const { return stored_; }
+    void setStored(std::uint64_t at) { stored_ = at; }
+
+    // The next byte; the 0x00 after a 0xFF goes with it. Past the end throws.
+    std::uint8_t next() {
+        const std::uint8_t c = byteAt(stored_++);
+        if (c == 0xFF && stored_ < size_ && byteAt(stored_) == 0x00) ++stored_;
+        return c;
+    }
+
+    // Skips up to `n` bytes as next() would, a run without 0xFF at once; returns how many.
+    std::uint64_t advance(std::uint64_t n) {
+        std::uint64_t done = 0;
+        while (done < n && stored_ < size_) {
+            byteAt(stored_);  // loads the window
+            const std::uint8_t* from = window_.data() + (stored_ - windowStart_);
+            const std::size_t length = std::size_t(
+                std::min<std::uint64_t>(n - done, window_.size() - (stored_ - windowStart_)));
+            const void* ff = std::memchr(from, 0xFF, length);
+            const std::size_t plain =
+                ff ? std::size_t(static_cast<const std::uint8_t*>(ff) - from) : length;
+            stored_ += plain;
+            done += plain;
+            if (ff) {
+                next();
+                ++done;
+            }
+        }
+        return done;
+    }
+
+  private:
+    std::uint8_t byteAt(std::uint64_t at) {
+        if (at < windowStart_ || at - windowStart_ >= window_.size()) {
+            const std::uint64_t n =
+                at < size_ ? std::min<std::uint64_t>(kPieceSize, size_ - at) : 0;
+            window_ = in_->read(offset_ + at, std::int64_t(n));
+            windowStart_ = at;
+            if (window_.empty()) throw TagError::malformed(msg::id3Truncated);
+        }
+        return window_[at - windowStart_];
+    }
+
+    const FileIn* in_;
+    std::uint64_t offset_ = 0;
+    std::uint64_t size_ = 0;
+    std::uint64_t stored_ = 0;
+    Bytes window_;
+    std::uint64_t windowStart_ = 0;
+};
+
+// True when the file holds only zero bytes from `from` to `to`, read piece by piece.
+bool zerosIn(const FileIn& in, std::uint64_t from, std::uint64_t to) {
+    for (; from < to; from += kPieceSize) {
+        const Bytes piece =
+            in.read(from, std::int64_t(std::min<std::uint64_t>(kPieceSize, to - from)));
+        if (piece.size() < std::min<std::uint64_t>(kPieceSize, to - from)) {
+            throw TagError::malformed(msg::id3Truncated);  // the file shrank
+        }
+        if (std::any_of(piece.begin(), piece.end(), [](std::uint8_t b) { return b != 0; })) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The tag's body, after its 10-byte header: bytes in memory, or a stretch of a file read as the
-// walk needs it, so that frames that cannot hold a code are never loaded.
+// walk needs it, so that frames that cannot hold a code are never loaded. Positions count the
+// bytes after unsynchronisation is undone, as a version 3 tag's frame sizes do; where such a
+// position lies in the file is found by reading on from the last one asked for.
 class Body {
   public:
     explicit Body(std::span<const std::uint8_t> bytes) : bytes_(bytes), size_(bytes.size()) {}
-    Body(const FileIn& in, std::uint64_t offset, std::uint64_t size)
-        : in_(&in), offset_(offset), size_(size) {}
+    Body(const FileIn& in, std::uint64_t offset, std::uint64_t size, bool unsynchronised)
+        : in_(&in), offset_(offset), size_(size), storedSize_(size) {
+        if (unsynchronised) {
+            unsynced_.emplace(in, offset, size);
+            size_ = unsynced_->advance(size);
+            unsynced_.emplace(in, offset, size);
+        }
+    }
 
     std::uint64_t size() const { return size_; }
     bool inFile() const { return in_ != nullptr; }
-    ByteRange range(std::uint64_t pos, std::uint64_t n) const { return {offset_ + pos, n}; }
+    bool unsynchronised() const { return unsynced_.has_value(); }
+    // Where the `n` bytes from `pos` lie: stored from this offset on (unsynchronised, when so).
+    ByteRange range(std::uint64_t pos, std::uint64_t n) const { return {storedAt(pos), n}; }
 
     // Up to `n` bytes from `pos`, fewer only at the end.
     Bytes read(std::uint64_t pos, std::uint64_t n) const {
         n = std::min(n, size_ - std::min(pos, size_));
+        if (unsynced_) {
+            storedAt(pos);
+            const std::uint64_t back = unsynced_->stored();
+            Bytes b(n);
+            for (std::uint8_t& c : b) c = unsynced_->next();
+            unsynced_->setStored(back);
+            return b;
+        }
         if (in_) {
             Bytes b = in_->read(offset_ + pos, std::int64_t(n));
             if (b.size() < n) throw TagError::malformed(msg::id3Truncated);  // the file shrank
@@ -62,20 +155,33 @@ class Body {
 
     // True when every byte from `pos` to the end is zero; a file is scanned piece by piece.
     bool zerosFrom(std::uint64_t pos) const {
-        for (; pos < size_; pos += kPieceSize) {
-            const Bytes piece = read(pos, kPieceSize);
-            if (std::any_of(piece.begin(), piece.end(), [](std::uint8_t b) { return b != 0; })) {
-                return false;
-            }
-        }
-        return true;
+        if (in_) return pos >= size_ || zerosIn(*in_, storedAt(pos), offset_ + storedSize_);
+        return std::all_of(bytes_.begin() + std::ptrdiff_t(std::min(pos, size_)), bytes_.end(),
+                           [](std::uint8_t b) { return b == 0; });
     }
 
   private:
+    // The file offset of the byte at `pos`.
+    std::uint64_t storedAt(std::uint64_t pos) const {
+        if (!unsynced_) return offset_ + pos;
+        if (pos < position_) {
+            unsynced_.emplace(*in_, offset_, storedSize_);
+            position_ = 0;
+        }
+        if (unsynced_->advance(pos - position_) < pos - position_) {
+            throw TagError::malformed(msg::id3Truncated);
+        }
+        position_ = pos;
+        return offset_ + unsynced_->stored();
+    }
+
     std::span<const std::uint8_t> bytes_;
     const FileIn* in_ = nullptr;
     std::uint64_t offset_ = 0;
     std::uint64_t size_ = 0;
+    std::uint64_t storedSize_ = 0;
+    mutable std::optional<Unsynced> unsynced_;  // at position_
+    mutable std::uint64_t position_ = 0;
 };
 
 // The frame header at `pos`: its declared body size, or none when its identifier is not one or
@@ -168,6 +274,7 @@ Tag walkFrames(const Body& body, std::uint64_t pos, std::uint8_t version, Sizes 
             }
         } else {
             frame.stored = body.range(at, *declared);
+            frame.storedUnsynchronised = body.unsynchronised();
             // Kept as stored, so it says so itself where the tag header said it for all.
             if (unsync) frame.flags[1] |= kV4FrameUnsync;
         }
@@ -334,14 +441,9 @@ std::optional<Tag> read(const FileIn& in, std::uint64_t offset, std::uint64_t le
     const Bytes first = in.read(offset, std::int64_t(std::min<std::uint64_t>(length, kHeaderSize)));
     const auto header = headerOf(first, length);
     if (!header) return std::nullopt;
-    if (header->version == 3 && (header->flags & kFlagUnsync)) {
-        // Its frame sizes count the bytes after unsynchronisation is undone, so where a frame
-        // ends in the file is only known by reading it: such a tag is taken whole.
-        const Bytes whole = in.read(offset, std::int64_t(kHeaderSize + header->size));
-        if (whole.size() < kHeaderSize + header->size) throw TagError::malformed(msg::id3Truncated);
-        return parse(whole);
-    }
-    return walk(Body(in, offset + kHeaderSize, header->size), header->version, header->flags);
+    const bool unsynchronised = header->version == 3 && (header->flags & kFlagUnsync);
+    return walk(Body(in, offset + kHeaderSize, header->size, unsynchronised), header->version,
+                header->flags);
 }
 
 std::optional<std::string> isrc(const Tag& tag) {
@@ -382,8 +484,8 @@ void Pieces::add(std::span<const std::uint8_t> bytes) {
     size_ += bytes.size();
 }
 
-void Pieces::add(const ByteRange& range) {
-    pieces_.push_back({{}, range});
+void Pieces::add(const ByteRange& range, bool unsynchronised) {
+    pieces_.push_back({{}, range, unsynchronised});
     size_ += range.length;
 }
 
@@ -398,7 +500,16 @@ Bytes Pieces::bytes() const {
 
 void Pieces::writeTo(const FileIn& in, FileOut& out) const {
     for (const Piece& p : pieces_) {
-        if (p.copied) {
+        if (p.copied && p.unsynchronised) {
+            Unsynced from(in, p.copied->offset, in.size() - std::min(p.copied->offset, in.size()));
+            Bytes piece;
+            for (std::uint64_t left = p.copied->length; left > 0;) {
+                piece.resize(std::size_t(std::min<std::uint64_t>(left, kPieceSize)));
+                for (std::uint8_t& c : piece) c = from.next();
+                out.write(piece);
+                left -= piece.size();
+            }
+        } else if (p.copied) {
             in.copy(p.copied->offset, p.copied->length, out);
         } else {
             out.write(p.bytes);
@@ -468,7 +579,7 @@ std::optional<Pieces> rebuilt(const std::optional<Tag>& tag,
         if (f->stored) {
             out.add(head);
             head.clear();
-            out.add(*f->stored);
+            out.add(*f->stored, f->storedUnsynchronised);
         }
     }
     w.zeros(kPadding);

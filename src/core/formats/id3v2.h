@@ -19,6 +19,9 @@ struct Frame {
     // A frame read from a file that cannot hold a code (a picture, a title) is not loaded: its
     // content is this range of the file, stored bytes as they are, and `body` stays empty.
     std::optional<ByteRange> stored = std::nullopt;
+    // `stored` lies in an unsynchronised version 3 tag: copying it undoes that, and its length
+    // counts the bytes after.
+    bool storedUnsynchronised = false;
     friend bool operator==(const Frame&, const Frame&) = default;
 };
 
@@ -42,7 +45,9 @@ Bytes removeUnsync(std::span<const std::uint8_t> bytes);
 class Pieces {
   public:
     void add(std::span<const std::uint8_t> bytes);
-    void add(const ByteRange& range);
+    // `unsynchronised`: the range is copied with unsynchronisation undone, `range.length` bytes
+    // of the result.
+    void add(const ByteRange& range, bool unsynchronised = false);
     std::uint64_t size() const { return size_; }
     // The bytes, for pieces that copy nothing from a file.
     Bytes bytes() const;
@@ -53,6 +58,7 @@ class Pieces {
     struct Piece {
         Bytes bytes;
         std::optional<ByteRange> copied;
+        bool unsynchronised = false;
     };
     std::vector<Piece> pieces_;
     std::uint64_t size_ = 0;
@@ -65,7 +71,7 @@ std::optional<Tag> parse(std::span<const std::uint8_t> tag);
 
 // As parse, for the tag at `offset` in a file with `length` bytes available there. Only the frames
 // that can hold a code (TSRC, TXXX) are read, a large TXXX only when its description may be
-// "ISRC"; every other frame is `stored`. An unsynchronised version 3 tag is read whole.
+// "ISRC"; every other frame is `stored`.
 std::optional<Tag> read(const FileIn& in, std::uint64_t offset, std::uint64_t length);
 
 // The stored ISRC text of the first TSRC frame, trimmed, or none. Never fails.

@@ -67,7 +67,7 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         in.copy(copied, lead.offset - copied, out);
         if (const auto rebuilt = ID3v2::rebuilt(lead.tag, isrc)) rebuilt->writeTo(in, out);
         copied = lead.offset + lead.length;
-        tags[i].tag = {};  // a tag held whole (unsynchronised) does not stay beside the audio
+        tags[i].tag = {};  // nothing read from the tag stays beside the audio
     }
     if (tags.empty() && isrc) out.write(*ID3v2::settingISRC(std::nullopt, isrc));
     if (out.position() == 0 && !tags.empty() && copied == tags.back().offset + tags.back().length &&
