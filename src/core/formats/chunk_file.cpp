@@ -479,8 +479,7 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
             const std::string xml = contentOf(in, c);
             if (!axml::isrcs(xml).empty()) {
                 const std::string edited = axml::withISRC(xml, isrc, false);
-                rebuilt[i].emplace().add(
-                    std::span(reinterpret_cast<const std::uint8_t*>(edited.data()), edited.size()));
+                rebuilt[i].emplace().add(Bytes(edited.begin(), edited.end()));
             }
             continue;
         }

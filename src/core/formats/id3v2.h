@@ -29,7 +29,7 @@ struct Tag {
     std::uint8_t version = 3;  // major version: 3 or 4
     std::vector<Frame> frames;
     // Bytes other than padding follow the frames that could be read. Reading takes what it
-    // found; a rewrite would lose those bytes, so settingISRC refuses.
+    // found; a rewrite would lose those bytes, so rebuilding it is refused.
     bool damaged = false;
     friend bool operator==(const Tag&, const Tag&) = default;
 };
