@@ -135,14 +135,62 @@ if not os.path.isdir("batch"):
             shutil.copyfile(os.path.join("batch.tmp", "t%04d.%s" % (i % 40, ext)), name)
     os.rename("batch.tmp", "batch")
 
-# Metadata far larger than the code: an MP3 with a 250 MB picture, an M4A whose moov holds a
-# 500 MB cover. Reading the code must not hold either.
+# Metadata far larger than the code: an MP3 and a WAV (in its ID3 chunk) with a 250 MB picture,
+# a FLAC with 250 MB of pictures (a FLAC block holds at most 16 MiB: sixteen of them), an M4A
+# whose moov holds a 500 MB cover. Reading the code must not hold any of them.
+def png(name, width, height):
+    """A real PNG of noise, stored without compression (quick to make): 3 bytes a pixel."""
+    import zlib
+    if not have(name):
+        stride = width * 3 + 1
+        raw = bytearray(os.urandom(stride * height))
+        raw[0::stride] = bytes(height)  # every row's filter byte: none
+
+        def chunk(kind, body):
+            return (struct.pack(">I", len(body)) + kind + body +
+                    struct.pack(">I", zlib.crc32(kind + body)))
+        with open(name + ".tmp", "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n")
+            f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)))
+            f.write(chunk(b"IDAT", zlib.compress(raw, 0)))
+            f.write(chunk(b"IEND", b""))
+        os.rename(name + ".tmp", name)
+    with open(name, "rb") as f:
+        return f.read()
+
+
+def huge_png():
+    return png("huge.png", 9000, 9259)  # 250 MB
+
+
 if not have("huge-picture.mp3"):
     from mutagen.id3 import ID3, APIC
     shutil.copyfile("t.mp3", "huge-picture.mp3")
     tag = ID3("huge-picture.mp3")
-    tag.add(APIC(encoding=0, mime="image/png", type=3, desc="huge", data=os.urandom(250 << 20)))
+    tag.add(APIC(encoding=0, mime="image/png", type=3, desc="huge", data=huge_png()))
     tag.save("huge-picture.mp3", v2_version=4)
+if not have("huge-picture.wav"):
+    import mutagen.wave
+    from mutagen.id3 import APIC
+    shutil.copyfile("t.wav", "huge-picture.wav.tmp")
+    f = mutagen.wave.WAVE("huge-picture.wav.tmp")
+    if f.tags is None:
+        f.add_tags()
+    f.tags.add(APIC(encoding=0, mime="image/png", type=3, desc="huge", data=huge_png()))
+    f.save()
+    os.rename("huge-picture.wav.tmp", "huge-picture.wav")
+if not have("huge-picture.flac"):
+    import mutagen.flac
+    shutil.copyfile("t.flac", "huge-picture.flac.tmp")
+    f = mutagen.flac.FLAC("huge-picture.flac.tmp")
+    data = png("large.png", 2300, 2300)  # 15.9 MB, just under a block's limit
+    for i in range(16):
+        picture = mutagen.flac.Picture()
+        picture.type, picture.mime, picture.desc = 3 if i == 0 else 20, "image/png", str(i)
+        picture.width, picture.height, picture.depth, picture.data = 2300, 2300, 24, data
+        f.add_picture(picture)
+    f.save()
+    os.rename("huge-picture.flac.tmp", "huge-picture.flac")
 if not have("huge-moov.m4a"):
     from mutagen.mp4 import MP4, MP4Cover
     shutil.copyfile("t.m4a", "huge-moov.m4a")

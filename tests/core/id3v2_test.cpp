@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/formats/mp3.h"
 #include "support/codec_harness.h"
 #include "support/id3_builder.h"
 
@@ -48,4 +49,62 @@ TEST(ID3v2, RebuildKeepsTheVersionAndEveryOtherFrameByteForByte) {
     std::optional<ID3v2::Tag> big{ID3v2::Tag{4, {{"APIC", {0, 0}, {}}}}};
     big->frames[0].body.resize((std::size_t(1) << 28) - 1024 - 10 - 10 - 13);
     EXPECT_EQ(errorOf([&] { ID3v2::settingISRC(big, kCode); }), msg::id3TooLarge);
+}
+
+// A tag read from a file holds only what can carry a code; its rewrite copies the rest from the
+// file and must come out as the rewrite of the whole tag in memory.
+TEST(ID3v2, FileTagsWithLargeFramesRewriteAsTheWholeTagWould) {
+    const Bytes big(300000, 0x5A);
+    Bytes stuffed(140000, 0xFF);  // unsynchronised: every 0xFF followed by a 0x00
+    for (std::size_t i = 1; i < stuffed.size(); i += 2) stuffed[i] = 0x00;
+    const auto tx = [](const std::string& text) { return textFrame("TXXX", text); };
+    const std::vector<FrameLayout> frames = {
+        {.id = "APIC", .body = big},
+        tx(std::string(" isrc ") + '\0' + kCode + '\0' + std::string(70000, 'x')),
+        tx(std::string(70000, 'd') + '\0' + "ISRC"),
+        textFrame("TSRC", "GBAAA2600001")};
+    struct Row {
+        std::uint8_t version, flags;  // tag header flags: 0x80 unsynchronised
+        std::vector<FrameLayout> frames;
+        std::size_t padding = 16;
+        bool damaged = false;
+        std::uint32_t firstSize = 0;  // stored in the first frame's header, plain, when not 0
+        bool asStored = false;        // unsynchronised frames are kept as they were
+    };
+    const std::vector<Row> rows = {
+        {3, 0, frames},
+        {4, 0, frames},
+        {3, 0x80, {{.id = "APIC", .body = stuffed}, frames[1]}, 0, false, 70000},
+        {4, 0x80, {{.id = "APIC", .body = stuffed}, frames[1]}, 0, false, 0, true},
+        {4, 0, {{.id = "APIC", .body = stuffed, .format = 0x02}, frames[3]}, 0, false, 0, true},
+        {4, 0, frames, 3 << 20, true},
+        {4, 0, {frames[0], frames[3]}, 0, false, 300000},
+    };
+    Scratch files;
+    for (const Row& row : rows) {
+        Bytes tag =
+            id3::tag({.version = row.version, .frames = row.frames, .padding = row.padding});
+        tag[5] = row.flags;
+        if (row.damaged) tag.back() = 1;
+        if (row.firstSize) std::copy_n(bytes32BE(row.firstSize).begin(), 4, tag.begin() + 14);
+        const Bytes file = join({tag, id3::fakeAudio(5000)});
+        const auto whole = ID3v2::parse(tag);
+        Carriers expected;
+        ID3v2::addCarriers(*whole, "ID3", expected);
+        EXPECT_EQ(files.read(file, MP3Tagger::carriers), expected);
+        for (const Code& code : {Code(kCode), Code()}) {
+            Bytes out;
+            const std::string error = errorOf([&] {
+                out =
+                    files.written(file, [&](auto& in, auto& o) { MP3Tagger::write(in, o, code); });
+            });
+            EXPECT_EQ(error, row.damaged ? msg::id3Damaged : "");
+            if (!error.empty()) continue;
+            const Bytes want = *ID3v2::settingISRC(whole, code);
+            if (!row.asStored) {
+                EXPECT_EQ(out, join({want, id3::fakeAudio(5000)}));
+            }
+            EXPECT_EQ(ID3v2::parse(out)->frames, ID3v2::parse(want)->frames);
+        }
+    }
 }

@@ -274,7 +274,7 @@ class Walk {
 std::optional<ID3v2::Tag> tagIn(const FileIn& in, const Chunk& c) {
     // Outside these bounds the body cannot hold a whole tag header or a synchsafe size.
     if (!isID3Chunk(c.id) || c.size < kID3Min || c.size > kID3Max) return std::nullopt;
-    return ID3v2::parse(in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size)));
+    return ID3v2::read(in, c.headerOffset + kChunkHeaderSize, c.size);
 }
 
 bool holdsTSRC(const ID3v2::Tag& tag) {
@@ -461,11 +461,11 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     Parsed parsed = parse(in, little);
     std::optional<ID3v2::Tag> tag;
     const Chunk* primary = primaryTagChunk(in, parsed.chunks, &tag);
-    std::optional<Bytes> newTag = ID3v2::settingISRC(tag, isrc);
+    std::optional<ID3v2::Pieces> newTag = ID3v2::rebuilt(tag, isrc);
     tag.reset();
 
     // Every other ID3 chunk that holds a code is rebuilt with the same result; all else is kept.
-    std::vector<std::optional<Bytes>> rebuilt(parsed.chunks.size());
+    std::vector<std::optional<ID3v2::Pieces>> rebuilt(parsed.chunks.size());
     std::vector<bool> dropped(parsed.chunks.size(), false);
     bool hasAxml = false;
     for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
@@ -479,14 +479,14 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
             const std::string xml = contentOf(in, c);
             if (!axml::isrcs(xml).empty()) {
                 const std::string edited = axml::withISRC(xml, isrc, false);
-                rebuilt[i] = Bytes(edited.begin(), edited.end());
+                rebuilt[i].emplace().add(Bytes(edited.begin(), edited.end()));
             }
             continue;
         }
         if (!isID3Chunk(c.id)) continue;
         std::optional<ID3v2::Tag> other = laterTagIn(in, c);
         if (!other || !ID3v2::holdsCode(*other)) continue;
-        rebuilt[i] = ID3v2::settingISRC(other, isrc);
+        rebuilt[i] = ID3v2::rebuilt(other, isrc);
         dropped[i] = !rebuilt[i];
     }
 
@@ -535,7 +535,7 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
             chunk(c.id, size);
         }
         if (rebuilt[i]) {
-            out.write(*rebuilt[i]);
+            rebuilt[i]->writeTo(in, out);
         } else {
             in.copy(c.headerOffset + kChunkHeaderSize, c.size, out);
         }
@@ -548,7 +548,7 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     }
     if (newTag) {
         chunk(little ? "id3 " : "ID3 ", newTag->size());
-        out.write(*newTag);
+        newTag->writeTo(in, out);
         if (newTag->size() & 1) out.write(pad);
     }
     const ByteRange& rest = parsed.trailing;

@@ -2,6 +2,8 @@
 #include "core/formats/id3v2.h"
 
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 
 #include "core/io/text.h"
 #include "core/tag_error.h"
@@ -32,24 +34,177 @@ bool isFrameIDByte(std::uint8_t c) {
 // Frame sizes: synchsafe in version 4 unless the tag is read with plain sizes; plain in 3.
 enum class Sizes { synchsafe, plain };
 
+// A TXXX frame larger than this is first read only this far, to see its description.
+constexpr std::uint64_t kTextPreview = 64 * 1024;
+
+// An unsynchronised stretch of a file read with unsynchronisation undone (the 0x00 after each
+// 0xFF dropped), front to back through one window of at most kPieceSize bytes.
+class Unsynced {
+  public:
+    Unsynced(const FileIn& in, std::uint64_t offset, std::uint64_t size)
+        : in_(&in), offset_(offset), size_(size) {}
+
+    // Where the next byte is stored, counted from `offset`; only a value it returned may be set.
+    std::uint64_t stored() const { return stored_; }
+    void setStored(std::uint64_t at) { stored_ = at; }
+
+    // The next byte; the 0x00 after a 0xFF goes with it. Past the end throws.
+    std::uint8_t next() {
+        const std::uint8_t c = byteAt(stored_++);
+        if (c == 0xFF && stored_ < size_ && byteAt(stored_) == 0x00) ++stored_;
+        return c;
+    }
+
+    // Skips up to `n` bytes as next() would, a run without 0xFF at once; returns how many.
+    std::uint64_t advance(std::uint64_t n) {
+        std::uint64_t done = 0;
+        while (done < n && stored_ < size_) {
+            byteAt(stored_);  // loads the window
+            const std::uint8_t* from = window_.data() + (stored_ - windowStart_);
+            const std::size_t length = std::size_t(
+                std::min<std::uint64_t>(n - done, window_.size() - (stored_ - windowStart_)));
+            const void* ff = std::memchr(from, 0xFF, length);
+            const std::size_t plain =
+                ff ? std::size_t(static_cast<const std::uint8_t*>(ff) - from) : length;
+            stored_ += plain;
+            done += plain;
+            if (ff) {
+                next();
+                ++done;
+            }
+        }
+        return done;
+    }
+
+  private:
+    std::uint8_t byteAt(std::uint64_t at) {
+        if (at < windowStart_ || at - windowStart_ >= window_.size()) {
+            const std::uint64_t n =
+                at < size_ ? std::min<std::uint64_t>(kPieceSize, size_ - at) : 0;
+            window_ = in_->read(offset_ + at, std::int64_t(n));
+            windowStart_ = at;
+            if (window_.empty()) throw TagError::malformed(msg::id3Truncated);
+        }
+        return window_[at - windowStart_];
+    }
+
+    const FileIn* in_;
+    std::uint64_t offset_ = 0;
+    std::uint64_t size_ = 0;
+    std::uint64_t stored_ = 0;
+    Bytes window_;
+    std::uint64_t windowStart_ = 0;
+};
+
+// True when the file holds only zero bytes from `from` to `to`, read piece by piece.
+bool zerosIn(const FileIn& in, std::uint64_t from, std::uint64_t to) {
+    for (; from < to; from += kPieceSize) {
+        const Bytes piece =
+            in.read(from, std::int64_t(std::min<std::uint64_t>(kPieceSize, to - from)));
+        if (piece.size() < std::min<std::uint64_t>(kPieceSize, to - from)) {
+            throw TagError::malformed(msg::id3Truncated);  // the file shrank
+        }
+        if (std::any_of(piece.begin(), piece.end(), [](std::uint8_t b) { return b != 0; })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The tag's body, after its 10-byte header: bytes in memory, or a stretch of a file read as the
+// walk needs it, so that frames that cannot hold a code are never loaded. Positions count the
+// bytes after unsynchronisation is undone, as a version 3 tag's frame sizes do; where such a
+// position lies in the file is found by reading on from the last one asked for.
+class Body {
+  public:
+    explicit Body(std::span<const std::uint8_t> bytes) : bytes_(bytes), size_(bytes.size()) {}
+    Body(const FileIn& in, std::uint64_t offset, std::uint64_t size, bool unsynchronised)
+        : in_(&in), offset_(offset), size_(size), storedSize_(size) {
+        if (unsynchronised) {
+            unsynced_.emplace(in, offset, size);
+            size_ = unsynced_->advance(size);
+            unsynced_.emplace(in, offset, size);
+        }
+    }
+
+    std::uint64_t size() const { return size_; }
+    bool inFile() const { return in_ != nullptr; }
+    bool unsynchronised() const { return unsynced_.has_value(); }
+    // Where the `n` bytes from `pos` lie: stored from this offset on (unsynchronised, when so).
+    ByteRange range(std::uint64_t pos, std::uint64_t n) const { return {storedAt(pos), n}; }
+
+    // Up to `n` bytes from `pos`, fewer only at the end.
+    Bytes read(std::uint64_t pos, std::uint64_t n) const {
+        n = std::min(n, size_ - std::min(pos, size_));
+        if (unsynced_) {
+            storedAt(pos);
+            const std::uint64_t back = unsynced_->stored();
+            Bytes b(n);
+            for (std::uint8_t& c : b) c = unsynced_->next();
+            unsynced_->setStored(back);
+            return b;
+        }
+        if (in_) {
+            Bytes b = in_->read(offset_ + pos, std::int64_t(n));
+            if (b.size() < n) throw TagError::malformed(msg::id3Truncated);  // the file shrank
+            return b;
+        }
+        const auto from = bytes_.begin() + std::ptrdiff_t(pos);
+        return Bytes(from, from + std::ptrdiff_t(n));
+    }
+
+    // True when every byte from `pos` to the end is zero; a file is scanned piece by piece.
+    bool zerosFrom(std::uint64_t pos) const {
+        if (in_) return pos >= size_ || zerosIn(*in_, storedAt(pos), offset_ + storedSize_);
+        return std::all_of(bytes_.begin() + std::ptrdiff_t(std::min(pos, size_)), bytes_.end(),
+                           [](std::uint8_t b) { return b == 0; });
+    }
+
+  private:
+    // The file offset of the byte at `pos`.
+    std::uint64_t storedAt(std::uint64_t pos) const {
+        if (!unsynced_) return offset_ + pos;
+        if (pos < position_) {
+            unsynced_.emplace(*in_, offset_, storedSize_);
+            position_ = 0;
+        }
+        if (unsynced_->advance(pos - position_) < pos - position_) {
+            throw TagError::malformed(msg::id3Truncated);
+        }
+        position_ = pos;
+        return offset_ + unsynced_->stored();
+    }
+
+    std::span<const std::uint8_t> bytes_;
+    const FileIn* in_ = nullptr;
+    std::uint64_t offset_ = 0;
+    std::uint64_t size_ = 0;
+    std::uint64_t storedSize_ = 0;
+    mutable std::optional<Unsynced> unsynced_;  // at position_
+    mutable std::uint64_t position_ = 0;
+};
+
 // The frame header at `pos`: its declared body size, or none when its identifier is not one or
 // the size does not fit what follows it.
-std::optional<std::size_t> frameAt(const Bytes& body, std::size_t pos, Sizes sizes) {
-    ByteReader r(body, pos);
+std::optional<std::uint64_t> frameAt(const Body& body, std::uint64_t pos, Sizes sizes) {
+    if (body.size() - pos < kHeaderSize) return std::nullopt;
+    const Bytes header = body.read(pos, kHeaderSize);
+    ByteReader r(header);
     const auto id = r.readSpan(4);
     const std::uint32_t declared = sizes == Sizes::synchsafe ? r.readSynchsafe32() : r.readU32BE();
-    if (!r.has(2) || !std::all_of(id.begin(), id.end(), isFrameIDByte)) return std::nullopt;
-    if (declared > r.remaining() - 2) return std::nullopt;
+    if (!std::all_of(id.begin(), id.end(), isFrameIDByte)) return std::nullopt;
+    if (declared > body.size() - pos - kHeaderSize) return std::nullopt;
     return declared;
 }
 
 // Where the frame walk starts: after the extended header when there is a believable one.
-std::size_t framesStart(const Bytes& body, std::uint8_t version, std::uint8_t flags) {
+std::uint64_t framesStart(const Body& body, std::uint8_t version, std::uint8_t flags) {
     if (!(flags & kFlagExtended)) return 0;
     if (body.size() < 4) throw TagError::malformed(msg::id3Damaged);
     std::uint64_t length;
     bool plausible;
-    ByteReader r(body);
+    const Bytes field = body.read(0, 4);
+    ByteReader r(field);
     if (version == 4) {
         length = r.readSynchsafe32();  // counts the whole extended header
         plausible = length >= 6 && length <= body.size();
@@ -62,33 +217,101 @@ std::size_t framesStart(const Bytes& body, std::uint8_t version, std::uint8_t fl
     // would lose every frame, so a frame standing at the start of the body wins.
     const Sizes sizes = version == 4 ? Sizes::synchsafe : Sizes::plain;
     if (!plausible && frameAt(body, 0, sizes)) return 0;
-    return std::size_t(std::min<std::uint64_t>(length, body.size()));
+    return std::min<std::uint64_t>(length, body.size());
+}
+
+std::optional<std::string> frameText(std::uint8_t version, const Frame& frame);
+std::optional<bool> describesISRC(const std::string& text, bool whole);
+
+// True for a frame stored compressed or encrypted, whose content is no text to read.
+bool opaque(std::uint8_t version, const Frame& frame) {
+    const std::uint8_t format = frame.flags.size() > 1 ? frame.flags[1] : 0;
+    return version == 4 ? (format & (kV4Encrypted | kV4Compressed)) != 0 : format >= 0x40;
+}
+
+// Whether a frame read from a file is loaded: TSRC always, TXXX while its description may be
+// "ISRC" (a large one is read this far first). Loading it costs what it weighs; a frame that
+// cannot hold a code is left in the file.
+bool mustLoad(const Body& body, std::uint64_t at, const Frame& frame, std::uint64_t size,
+              bool unsync, std::uint8_t version) {
+    if (!body.inFile() || frame.id == "TSRC") return true;
+    if (frame.id != "TXXX" || opaque(version, frame)) return false;
+    if (size <= kTextPreview) return true;
+    Frame preview = frame;
+    preview.body = body.read(at, kTextPreview);
+    if (unsync) preview.body = removeUnsync(preview.body);
+    // The preview may end inside a character, which takes at most 4 bytes.
+    std::optional<std::string> text;
+    for (int cut = 0; cut < 4 && !text; ++cut) {
+        text = frameText(version, preview);
+        preview.body.pop_back();
+    }
+    // Text that still does not decode: the whole frame decides.
+    return !text || describesISRC(*text, false).value_or(true);
 }
 
 // The frames from `pos` on, until padding, the end, or something that is not a frame. `damaged`
 // tells whether anything but zero bytes remains after them.
-Tag walkFrames(const Bytes& body, std::size_t pos, std::uint8_t version, Sizes sizes,
+Tag walkFrames(const Body& body, std::uint64_t pos, std::uint8_t version, Sizes sizes,
                bool tagUnsync) {
     Tag tag;
     tag.version = version;
-    while (body.size() - pos >= kHeaderSize && body[pos] != 0x00) {
+    while (body.size() - pos >= kHeaderSize) {
+        const Bytes header = body.read(pos, kHeaderSize);
+        if (header[0] == 0x00) break;
         const auto declared = frameAt(body, pos, sizes);
         if (!declared) break;
         Frame frame;
-        frame.id = fourCC(body, pos);
-        frame.flags = {body[pos + 8], body[pos + 9]};
-        const auto begin = body.begin() + std::ptrdiff_t(pos + kHeaderSize);
-        frame.body.assign(begin, begin + std::ptrdiff_t(*declared));
-        if (version == 4 && (tagUnsync || (frame.flags[1] & kV4FrameUnsync))) {
-            frame.body = removeUnsync(frame.body);
-            frame.flags[1] &= std::uint8_t(~kV4FrameUnsync);  // the rebuilt tag stores it plain
+        frame.id = fourCC(header, 0);
+        frame.flags = {header[8], header[9]};
+        const std::uint64_t at = pos + kHeaderSize;
+        const bool unsync = version == 4 && (tagUnsync || (frame.flags[1] & kV4FrameUnsync));
+        if (mustLoad(body, at, frame, *declared, unsync, version)) {
+            frame.body = body.read(at, *declared);
+            if (unsync) {
+                frame.body = removeUnsync(frame.body);
+                frame.flags[1] &= std::uint8_t(~kV4FrameUnsync);  // the rebuilt tag stores it plain
+            }
+        } else {
+            frame.stored = body.range(at, *declared);
+            frame.storedUnsynchronised = body.unsynchronised();
+            // Kept as stored, so it says so itself where the tag header said it for all.
+            if (unsync) frame.flags[1] |= kV4FrameUnsync;
         }
         tag.frames.push_back(std::move(frame));
-        pos += kHeaderSize + *declared;
+        pos = at + *declared;
     }
-    tag.damaged = std::any_of(body.begin() + std::ptrdiff_t(pos), body.end(),
-                              [](std::uint8_t b) { return b != 0x00; });
+    tag.damaged = !body.zerosFrom(pos);
     return tag;
+}
+
+// The frames of a tag with this version and these header flags, whose body (unsynchronisation of
+// a version 3 tag already undone) is `body`.
+Tag walk(const Body& body, std::uint8_t version, std::uint8_t flags) {
+    const std::uint64_t start = framesStart(body, version, flags);
+    const bool unsync = (flags & kFlagUnsync) != 0;
+    const Sizes sizes = version == 4 ? Sizes::synchsafe : Sizes::plain;
+    Tag result = walkFrames(body, start, version, sizes, unsync);
+    if (result.damaged && version == 4) {
+        Tag plain = walkFrames(body, start, version, Sizes::plain, unsync);
+        if (!plain.damaged) return plain;
+    }
+    return result;
+}
+
+// The tag's version, flags and body size from its header; none when it is no ID3v2 header.
+struct Header {
+    std::uint8_t version = 0;
+    std::uint8_t flags = 0;
+    std::uint64_t size = 0;
+};
+std::optional<Header> headerOf(std::span<const std::uint8_t> bytes, std::uint64_t available) {
+    if (!totalSize(bytes)) return std::nullopt;
+    const std::uint8_t version = bytes[3];
+    if (version != 3 && version != 4) throw TagError::unsupported(msg::id3Version(version));
+    const std::uint64_t size = ByteReader(bytes, 6).readSynchsafe32();
+    if (size > available - kHeaderSize) throw TagError::malformed(msg::id3Truncated);
+    return Header{version, bytes[5], size};
 }
 
 std::optional<std::string> decodeText(const std::uint8_t* data, std::size_t size,
@@ -115,17 +338,13 @@ std::optional<std::string> decodeText(const std::uint8_t* data, std::size_t size
 }
 
 // The decoded text of a text frame (TSRC, TXXX), or none when it cannot be read.
-std::optional<std::string> frameText(const Tag& tag, const Frame& frame) {
+std::optional<std::string> frameText(std::uint8_t version, const Frame& frame) {
     const std::uint8_t format = frame.flags.size() > 1 ? frame.flags[1] : 0;
+    if (opaque(version, frame)) return std::nullopt;
     std::size_t skip = 0;
-    if (tag.version == 4) {
-        if (format & (kV4Encrypted | kV4Compressed)) return std::nullopt;
-        if (format & kV4DataLength) {
-            if (frame.body.size() < 5) return std::nullopt;
-            skip = 4;
-        }
-    } else if (format >= 0x40) {  // compressed or encrypted
-        return std::nullopt;
+    if (version == 4 && (format & kV4DataLength)) {
+        if (frame.body.size() < 5) return std::nullopt;
+        skip = 4;
     }
     if (frame.body.size() <= skip) return std::nullopt;
     const std::uint8_t encoding = frame.body[skip];
@@ -148,15 +367,28 @@ std::vector<std::string> pieces(const std::string& s) {
     return out;
 }
 
+// Whether a TXXX frame's decoded text is described "ISRC" in any letter case; none when `text`
+// is only the start of it and its description runs on. A description of more than 4 characters
+// cannot be "ISRC": upper-casing never yields fewer.
+std::optional<bool> describesISRC(const std::string& text, bool whole) {
+    const std::size_t nul = text.find('\0');
+    if (nul == std::string::npos) {
+        if (whole || text::scalars(text::trimWhitespaceAndNewlines(text)).size() > 4) return false;
+        return std::nullopt;
+    }
+    return text::toUpper(text::trimWhitespaceAndNewlines(std::string_view(text).substr(0, nul))) ==
+           "ISRC";
+}
+
+std::optional<std::string> frameText(const Tag& tag, const Frame& frame) {
+    return frameText(tag.version, frame);
+}
+
 // A TXXX frame whose description is "ISRC" in any letter case: what ffmpeg writes for MP3.
 bool isISRCText(const Tag& tag, const Frame& frame) {
     if (frame.id != "TXXX") return false;
     const auto t = frameText(tag, frame);
-    if (!t) return false;
-    const std::size_t nul = t->find('\0');
-    if (nul == std::string::npos) return false;
-    return text::toUpper(text::trimWhitespaceAndNewlines(std::string_view(*t).substr(0, nul))) ==
-           "ISRC";
+    return t && *describesISRC(*t, true);
 }
 
 // A TXXX "ISRC" frame holding `code`, stored plain in ISO-8859-1 with its status flags kept.
@@ -196,27 +428,22 @@ Bytes removeUnsync(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<Tag> parse(std::span<const std::uint8_t> tag) {
-    if (!totalSize(tag)) return std::nullopt;
-    const std::uint8_t version = tag[3];
-    if (version != 3 && version != 4) throw TagError::unsupported(msg::id3Version(version));
-    const std::uint8_t flags = tag[5];
-    const std::uint64_t size = ByteReader(tag, 6).readSynchsafe32();
-    if (size > tag.size() - kHeaderSize) throw TagError::malformed(msg::id3Truncated);
-
-    Bytes body(tag.begin() + kHeaderSize, tag.begin() + kHeaderSize + std::ptrdiff_t(size));
+    const auto header = headerOf(tag, tag.size());
+    if (!header) return std::nullopt;
+    Bytes body(tag.begin() + kHeaderSize, tag.begin() + kHeaderSize + std::ptrdiff_t(header->size));
     // Version 3 unsynchronises the whole body and counts frame sizes after undoing it. Version 4
-    // does it per frame and counts the stored bytes, so there it is undone frame by frame below.
-    if (version == 3 && (flags & kFlagUnsync)) body = removeUnsync(body);
+    // does it per frame and counts the stored bytes, so there it is undone frame by frame.
+    if (header->version == 3 && (header->flags & kFlagUnsync)) body = removeUnsync(body);
+    return walk(Body(body), header->version, header->flags);
+}
 
-    const std::size_t start = framesStart(body, version, flags);
-    const bool unsync = (flags & kFlagUnsync) != 0;
-    const Sizes sizes = version == 4 ? Sizes::synchsafe : Sizes::plain;
-    Tag result = walkFrames(body, start, version, sizes, unsync);
-    if (result.damaged && version == 4) {
-        Tag plain = walkFrames(body, start, version, Sizes::plain, unsync);
-        if (!plain.damaged) return plain;
-    }
-    return result;
+std::optional<Tag> read(const FileIn& in, std::uint64_t offset, std::uint64_t length) {
+    const Bytes first = in.read(offset, std::int64_t(std::min<std::uint64_t>(length, kHeaderSize)));
+    const auto header = headerOf(first, length);
+    if (!header) return std::nullopt;
+    const bool unsynchronised = header->version == 3 && (header->flags & kFlagUnsync);
+    return walk(Body(in, offset + kHeaderSize, header->size, unsynchronised), header->version,
+                header->flags);
 }
 
 std::optional<std::string> isrc(const Tag& tag) {
@@ -251,8 +478,47 @@ void addCarriers(const Tag& tag, const std::string& where, Carriers& out) {
     }
 }
 
-std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
-                                 const std::optional<std::string>& isrc) {
+void Pieces::add(std::span<const std::uint8_t> bytes) {
+    if (pieces_.empty() || pieces_.back().copied) pieces_.emplace_back();
+    append(pieces_.back().bytes, bytes);
+    size_ += bytes.size();
+}
+
+void Pieces::add(const ByteRange& range, bool unsynchronised) {
+    pieces_.push_back({{}, range, unsynchronised});
+    size_ += range.length;
+}
+
+Bytes Pieces::bytes() const {
+    Bytes out;
+    for (const Piece& p : pieces_) {
+        if (p.copied) throw std::logic_error("a tag that copies from a file has no bytes alone");
+        append(out, p.bytes);
+    }
+    return out;
+}
+
+void Pieces::writeTo(const FileIn& in, FileOut& out) const {
+    for (const Piece& p : pieces_) {
+        if (p.copied && p.unsynchronised) {
+            Unsynced from(in, p.copied->offset, in.size() - std::min(p.copied->offset, in.size()));
+            Bytes piece;
+            for (std::uint64_t left = p.copied->length; left > 0;) {
+                piece.resize(std::size_t(std::min<std::uint64_t>(left, kPieceSize)));
+                for (std::uint8_t& c : piece) c = from.next();
+                out.write(piece);
+                left -= piece.size();
+            }
+        } else if (p.copied) {
+            in.copy(p.copied->offset, p.copied->length, out);
+        } else {
+            out.write(p.bytes);
+        }
+    }
+}
+
+std::optional<Pieces> rebuilt(const std::optional<Tag>& tag,
+                              const std::optional<std::string>& isrc) {
     if (tag && tag->damaged) throw TagError::malformed(msg::id3Damaged);
     const std::uint8_t version = tag ? tag->version : 3;
     std::vector<Frame> texts;  // the TXXX "ISRC" frames with the new code
@@ -284,17 +550,18 @@ std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
     }
 
     // A size that wrapped in its field would make every reader lose the frames after it.
+    auto contentSize = [](const Frame& f) { return f.stored ? f.stored->length : f.body.size(); };
     const std::uint64_t frameLimit = version == 4 ? kSynchsafeLimit : (std::uint64_t(1) << 32);
     std::uint64_t bodySize = kPadding;
     for (const Frame* f : kept) {
-        if (f->body.size() >= frameLimit) throw TagError::unsupported(msg::id3TooLarge);
-        bodySize += kHeaderSize + f->body.size();
+        if (contentSize(*f) >= frameLimit) throw TagError::unsupported(msg::id3TooLarge);
+        bodySize += kHeaderSize + contentSize(*f);
         if (bodySize >= kSynchsafeLimit) throw TagError::unsupported(msg::id3TooLarge);
     }
 
-    Bytes out;
-    out.reserve(kHeaderSize + bodySize);
-    ByteWriter w(out);
+    Pieces out;
+    Bytes head;
+    ByteWriter w(head);
     // No unsynchronisation, extended header or footer.
     w.ascii("ID3").u8(version).u8(0x00).u8(0x00).synchsafe32(bodySize);
     for (const Frame* f : kept) {
@@ -302,16 +569,29 @@ std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
         id.resize(4, ' ');
         w.bytes(id);
         if (version == 4) {
-            w.synchsafe32(f->body.size());
+            w.synchsafe32(contentSize(*f));
         } else {
-            w.u32BE(f->body.size());
+            w.u32BE(contentSize(*f));
         }
         Bytes flags = f->flags;
         flags.resize(2, 0x00);
         w.bytes(flags).bytes(f->body);
+        if (f->stored) {
+            out.add(head);
+            head.clear();
+            out.add(*f->stored, f->storedUnsynchronised);
+        }
     }
     w.zeros(kPadding);
+    out.add(head);
     return out;
+}
+
+std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
+                                 const std::optional<std::string>& isrc) {
+    auto pieces = rebuilt(tag, isrc);
+    if (!pieces) return std::nullopt;
+    return pieces->bytes();
 }
 
 }  // namespace pelorix::ID3v2

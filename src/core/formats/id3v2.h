@@ -16,6 +16,12 @@ struct Frame {
     std::string id;  // 4 characters, as fourCC reads them
     Bytes flags;     // status byte, format byte
     Bytes body;      // content after the 10-byte header, unsynchronisation undone
+    // A frame read from a file that cannot hold a code (a picture, a title) is not loaded: its
+    // content is this range of the file, stored bytes as they are, and `body` stays empty.
+    std::optional<ByteRange> stored = std::nullopt;
+    // `stored` lies in an unsynchronised version 3 tag: copying it undoes that, and its length
+    // counts the bytes after.
+    bool storedUnsynchronised = false;
     friend bool operator==(const Frame&, const Frame&) = default;
 };
 
@@ -23,7 +29,7 @@ struct Tag {
     std::uint8_t version = 3;  // major version: 3 or 4
     std::vector<Frame> frames;
     // Bytes other than padding follow the frames that could be read. Reading takes what it
-    // found; a rewrite would lose those bytes, so settingISRC refuses.
+    // found; a rewrite would lose those bytes, so rebuilding it is refused.
     bool damaged = false;
     friend bool operator==(const Tag&, const Tag&) = default;
 };
@@ -34,10 +40,39 @@ std::optional<std::uint64_t> totalSize(std::span<const std::uint8_t> header);
 
 Bytes removeUnsync(std::span<const std::uint8_t> bytes);
 
+// A tag to be written: stretches of new bytes and ranges of the input copied as they are, so a
+// rebuilt tag never holds the pictures it keeps.
+class Pieces {
+  public:
+    void add(std::span<const std::uint8_t> bytes);
+    // `unsynchronised`: the range is copied with unsynchronisation undone, `range.length` bytes
+    // of the result.
+    void add(const ByteRange& range, bool unsynchronised = false);
+    std::uint64_t size() const { return size_; }
+    // The bytes, for pieces that copy nothing from a file.
+    Bytes bytes() const;
+    // Writes every piece in order; a range that runs past the end throws TagError::malformed.
+    void writeTo(const FileIn& in, FileOut& out) const;
+
+  private:
+    struct Piece {
+        Bytes bytes;
+        std::optional<ByteRange> copied;
+        bool unsynchronised = false;
+    };
+    std::vector<Piece> pieces_;
+    std::uint64_t size_ = 0;
+};
+
 // The complete tag bytes, header included. None when there is no ID3v2 header. Throws TagError.
 // A version 4 tag whose frame sizes only walk as plain 32-bit numbers (as some writers store
 // them) is read that way.
 std::optional<Tag> parse(std::span<const std::uint8_t> tag);
+
+// As parse, for the tag at `offset` in a file with `length` bytes available there. Only the frames
+// that can hold a code (TSRC, TXXX) are read, a large TXXX only when its description may be
+// "ISRC"; every other frame is `stored`.
+std::optional<Tag> read(const FileIn& in, std::uint64_t offset, std::uint64_t length);
 
 // The stored ISRC text of the first TSRC frame, trimmed, or none. Never fails.
 std::optional<std::string> isrc(const Tag& tag);
@@ -49,11 +84,14 @@ bool holdsCode(const Tag& tag);
 // the place named after `where` ("ID3", "second ID3 tag"). Never fails.
 void addCarriers(const Tag& tag, const std::string& where, Carriers& out);
 
-// The bytes of the complete new tag with the TSRC frame replaced (code given) or removed (none),
+// The complete new tag with the TSRC frame replaced (code given) or removed (none),
 // and every TXXX "ISRC" frame set to the same code (or removed),
 // or none when no tag is to be written at all. Throws TagError::unsupported when the result
 // cannot be described by its size fields, and TagError::malformed "The ID3 tag is damaged." for
 // a damaged tag.
+std::optional<Pieces> rebuilt(const std::optional<Tag>& tag,
+                              const std::optional<std::string>& isrc);
+// The same as bytes, for a tag without stored frames (one from parse).
 std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
                                  const std::optional<std::string>& isrc);
 

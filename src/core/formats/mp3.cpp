@@ -29,7 +29,7 @@ std::vector<Leading> leadingTags(const FileIn& in) {
         }
         std::optional<ID3v2::Tag> tag;
         try {
-            tag = ID3v2::parse(in.read(at, std::int64_t(*total)));
+            tag = ID3v2::read(in, at, *total);
         } catch (const TagError&) {
             if (tags.empty()) throw;
         }
@@ -65,10 +65,9 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         const Leading& lead = tags[i];
         if (i > 0 && !ID3v2::holdsCode(lead.tag)) continue;  // copied as it is
         in.copy(copied, lead.offset - copied, out);
-        if (const std::optional<Bytes> bytes = ID3v2::settingISRC(lead.tag, isrc))
-            out.write(*bytes);
+        if (const auto rebuilt = ID3v2::rebuilt(lead.tag, isrc)) rebuilt->writeTo(in, out);
         copied = lead.offset + lead.length;
-        tags[i].tag = {};  // no copy of a large tag stays alongside the audio
+        tags[i].tag = {};  // nothing read from the tag stays beside the audio
     }
     if (tags.empty() && isrc) out.write(*ID3v2::settingISRC(std::nullopt, isrc));
     if (out.position() == 0 && !tags.empty() && copied == tags.back().offset + tags.back().length &&
