@@ -144,7 +144,7 @@ class Model : public QObject {
     // is read again first; a file whose code is no longer the one shown is not written.
     void writeAll(bool replace = false);
     void removeISRC(const QSet<QUuid>& ids);
-    // Stops the running batch after the file being written.
+    // Stops the running batch after the files being written (one batch of a few at most).
     void stop();
     void setStatus(const QUuid& id, const Status& status);
     void setBackup(bool on);   // also stored under "backupOriginals"
@@ -182,6 +182,7 @@ class Model : public QObject {
     struct AddRun;
     struct Batch;
     struct Step;
+    struct WriteResult;
 
     void setNotice(std::optional<QString> text);
     void setBusy(bool on);
@@ -197,6 +198,7 @@ class Model : public QObject {
     void finishAdd(AddRun* run);
     void startBatch(Batch batch);
     void batchStep();
+    void fileWritten(qsizetype index, const WriteResult& result);
 
     QList<Item> items_;
     QSet<QUuid> selection_;
