@@ -808,7 +808,8 @@ void Model::batchStep() {
     }
 
     // The next chunk. A file's code is checked under the write's own claim on it: a file whose
-    // code is no longer the one the row showed is not written.
+    // code is no longer the one the row showed is not written. Each row's change is announced
+    // at once (itemChanged); the list's, which recounts every row, once per chunk.
     const qsizetype first = batch.next;
     const qsizetype most = std::clamp<qsizetype>(first, 1, kWriteChunk);
     std::vector<AudioTagger::BatchJob> jobs;
@@ -819,8 +820,13 @@ void Model::batchStep() {
         bytes += QFileInfo(t.path).size();
         const auto shown = t.shown ? std::optional(t.shown->toStdString()) : std::nullopt;
         jobs.push_back({fsPath(t.path), t.code, batch.addAxml, shown});
-        setStatus(t.id, Status::writing());
+        if (const int row = indexOf(t.id); row >= 0) {
+            Item item = items_[row];
+            item.status = Status::writing();
+            changeItem(row, item);
+        }
     }
+    emit itemsChanged();
     emit progressChanged();
     const bool backup = batch.backup;
     pool_.start([this, jobs = std::move(jobs), first, backup] {
@@ -849,7 +855,12 @@ void Model::batchStep() {
             for (std::size_t i = reported; i < jobs.size(); ++i) post(i, error);
         }
         QMetaObject::invokeMethod(
-            this, [this] { batchStep(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                emit itemsChanged();
+                batchStep();
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -863,7 +874,11 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
     if (result.failure) {
         ++b.failed;
         report_.append({target.path, target.shown, target.shown, tr("Failed"), *result.failure});
-        setStatus(target.id, Status::failed(*result.failure));
+        if (row >= 0) {
+            Item item = items_[row];
+            item.status = Status::failed(*result.failure);
+            changeItem(row, item);
+        }
     } else if (result.changed) {
         ++b.changed;
         report_.append({target.path, result.found, result.found, tr("Not written"),
@@ -878,7 +893,6 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
                     ? tr("Not written: the file carries %1 now.").arg(formattedCode(*result.found))
                     : tr("Not written: the file carries no code now."));
             changeItem(row, item);
-            emit itemsChanged();
         }
     } else {
         ++b.succeeded;
@@ -903,7 +917,6 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
                 item.status = Status::done(tr("Removed"));
             }
             changeItem(row, item);
-            emit itemsChanged();
         }
     }
     ++b.next;

@@ -198,6 +198,7 @@ class Model : public QObject {
     void finishAdd(AddRun* run);
     void startBatch(Batch batch);
     void batchStep();
+    // One file of the running chunk: its row and report entry; itemsChanged waits for the chunk.
     void fileWritten(qsizetype index, const WriteResult& result);
 
     QList<Item> items_;
