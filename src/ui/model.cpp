@@ -161,11 +161,13 @@ Reading readFile(const QString& path) {
 }
 
 // The files one worker job writes as one batch, which makes them durable with one flush of
-// their filesystem: at most what writeBatch takes as one group, so that a chunk pays one such
-// flush and Stop waits for no more than that. The first chunks are smaller (1, 1, 2, 4, ...):
-// the first rows show their result at once, and Stop early in a batch is as precise as it
-// was when every file was written alone.
-constexpr qsizetype kWriteChunk = 64;
+// their filesystem per group of writeBatch (64 files, 256 MiB). A chunk of up to two groups by
+// count lets the second group be written while the first one's flush runs (a batch of 200
+// small files took about a fifth less time than with 64); by size it stays at one group, so
+// that Stop waits for no more than one group's bytes. The first chunks are smaller (1, 1, 2, 4,
+// ...): the first rows show their result at once, and Stop early in a batch is as precise as
+// it was when every file was written alone.
+constexpr qsizetype kWriteChunk = 128;
 constexpr qint64 kWriteChunkBytes = qint64(256) << 20;
 
 }  // namespace
