@@ -203,8 +203,6 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
     }
 }
 
-// The replace is a rename, which asks only for the folder's permission: the file's own counts,
-// and a replacement never changes who owns the file. Run as an ordinary user in a child.
 // A job expecting another code than its file holds (as ISRC::code gives it) leaves the file as
 // it was, alone or among others, and its refusal carries the code found.
 TEST(DriverTest, BatchJobsWriteOnlyOverTheCodeTheCallerExpects) {
@@ -213,16 +211,14 @@ TEST(DriverTest, BatchJobsWriteOnlyOverTheCodeTheCallerExpects) {
     writeFile(dir / "b.wav", wavWithCode("fi-abc-26-00002", audioBytes(64)));
     const std::tuple<std::vector<std::pair<std::string, Code>>, std::string> cases[] = {
         {{{"b.wav", std::nullopt}}, "FIABC2600002 "},
-        {{{"a.wav", {}}, {"b.wav", "FIABC2600009"}, {"c.wav", {}}}, "+ FIABC2600002 + "},
-        {{{"b.wav", "FIABC2600002"}, {"c.wav", {}}}, "+ " + kCode + " "},
+        {{{"a.wav", {}}, {"b.wav", "FIABC2600009"}, {"c.wav", kCode}}, "+ FIABC2600002 - "},
+        {{{"b.wav", "FIABC2600002"}, {"c.wav", {}}, {"a.wav", {}}}, "+ + " + kCode + " "},
     };
     for (const auto& [files, expected] : cases) {
         std::vector<AudioTagger::BatchJob> jobs;
         std::vector<Bytes> before;
-        for (const auto& [name, code] : files) {
-            jobs.push_back({dir / name, kCode, false, code});
-            before.push_back(readFile(dir / name));
-        }
+        for (const auto& [name, code] : files) jobs.push_back({dir / name, kCode, false, code});
+        for (const auto& job : jobs) before.push_back(readFile(job.path));
         std::string results;
         AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
             try {
@@ -237,6 +233,8 @@ TEST(DriverTest, BatchJobsWriteOnlyOverTheCodeTheCallerExpects) {
     }
 }
 
+// The replace is a rename, which asks only for the folder's permission: the file's own counts,
+// and a replacement never changes who owns the file. Run as an ordinary user in a child.
 TEST(DriverTest, TheCallerMustBeAbleToWriteTheFileAndKeepItsOwner) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
     constexpr uid_t kUser = 65534;
