@@ -140,8 +140,9 @@ class Model : public QObject {
     void revertTyping();
 
     // ---- batches (asynchronous; `busy` admits one at a time) ----
-    // Writes the ready rows, and the rows that replace a code when `replace` is set. Each file
-    // is read again first; a file whose code is no longer the one shown is not written.
+    // Writes the ready rows, and the rows that replace a code when `replace` is set, a chunk of
+    // files at a time, each chunk made durable together. Each file's code is read again under
+    // the write's own lock; a file whose code is no longer the one shown is not written.
     void writeAll(bool replace = false);
     void removeISRC(const QSet<QUuid>& ids);
     // Stops the running batch after the files being written (one batch of a few at most).
