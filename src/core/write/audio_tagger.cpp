@@ -155,10 +155,13 @@ struct Staged {
     std::optional<PendingFile> copy;
 };
 
+// The code a write expects its file to hold, as BatchJob::expected.
+using Expected = std::optional<std::optional<std::string>>;
+
 // Steps 1 to 3 of a write, up to the backup. `flush`: the new file goes to storage here, while
 // the checks read it; otherwise it stays in the kernel's cache for a flush of the whole
-// filesystem, which also reports any failure to store it.
-using Expected = std::optional<std::optional<std::string>>;
+// filesystem, which also reports any failure to store it. `expected`: checked right after the
+// claim.
 std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::string>& isrc,
                               bool backup, bool flush, bool addAxml,
                               const Expected& expected = std::nullopt) {
@@ -389,8 +392,7 @@ void writeOne(const fs::path& path, const std::optional<std::string>& isrc, bool
 
 CodeChanged::CodeChanged(std::optional<std::string> found)
     : std::runtime_error(
-          "The file's code is no longer the one expected. The file was not "
-          "changed."),
+          "The file's code is no longer the one expected. The file was not changed."),
       found_(std::move(found)) {}
 
 void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
