@@ -312,10 +312,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Stop after the file being written</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Keep a backup copy of each file</source>
         <translation type="unfinished"></translation>
     </message>
@@ -455,6 +451,10 @@
     </message>
     <message>
         <source>Also store the code in the EBU Core XML (axml) of a WAV that has none</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stop after the files being written</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

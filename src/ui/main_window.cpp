@@ -262,7 +262,7 @@ QWidget* MainWindow::buildFooter() {
     progress_->hide();
     row->addWidget(progress_, 1);
     stopButton_ = new QPushButton(tr("Stop"), footer);
-    stopButton_->setToolTip(tr("Stop after the file being written"));
+    stopButton_->setToolTip(tr("Stop after the files being written"));
     stopButton_->hide();
     connect(stopButton_, &QPushButton::clicked, &model_, &Model::stop);
     row->addWidget(stopButton_);

@@ -18,6 +18,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "core/formats/carriers.h"
 #include "core/formats/detect.h"
@@ -159,31 +160,15 @@ Reading readFile(const QString& path) {
     return result;
 }
 
-struct WriteResult {
-    std::optional<QString> failure;
-    bool changed = false;          // the file's code was not the one shown: nothing written
-    std::optional<QString> found;  // the code the file carries, read before writing
-};
-
-// Runs on a worker thread: reads the file's code again and writes only when it is still the one
-// the row showed.
-WriteResult writeFile(const QString& path, const std::optional<QString>& shown,
-                      const std::optional<std::string>& code, bool backup, bool addAxml) {
-    WriteResult result;
-    try {
-        if (auto text = AudioTagger::readISRC(fsPath(path))) {
-            if (auto isrc = ISRC::parse(*text)) result.found = QString::fromStdString(isrc->code());
-        }
-        if (result.found != shown) {
-            result.changed = true;
-            return result;
-        }
-        AudioTagger::writeISRC(fsPath(path), code, backup, addAxml);
-    } catch (...) {
-        result.failure = messageOf(std::current_exception());
-    }
-    return result;
-}
+// The files one worker job writes as one batch, which makes them durable with one flush of
+// their filesystem per group of writeBatch (64 files, 256 MiB). A chunk of up to two groups by
+// count lets the second group be written while the first one's flush runs (a batch of 200
+// small files took about a fifth less time than with 64); by size it stays at one group, so
+// that Stop waits for no more than one group's bytes. The first chunks are smaller (1, 1, 2, 4,
+// ...): the first rows show their result at once, and Stop early in a batch is as precise as
+// it was when every file was written alone.
+constexpr qsizetype kWriteChunk = 128;
+constexpr qint64 kWriteChunkBytes = qint64(256) << 20;
 
 }  // namespace
 
@@ -195,6 +180,12 @@ struct Model::AddRun {
     int reread = 0;
     bool announce = false;
     bool reload = false;
+};
+
+struct Model::WriteResult {
+    std::optional<QString> failure;
+    bool changed = false;          // the file's code was not the one shown: nothing written
+    std::optional<QString> found;  // the code the file carries, when it was not the one shown
 };
 
 struct Model::Batch {
@@ -818,77 +809,120 @@ void Model::batchStep() {
         return;
     }
 
-    const Batch::Target target = batch.targets[batch.next];
-    setStatus(target.id, Status::writing());
+    // The next chunk. A file's code is checked under the write's own claim on it: a file whose
+    // code is no longer the one the row showed is not written. Each row's change is announced
+    // at once (itemChanged); the list's, which recounts every row, once per chunk.
+    const qsizetype first = batch.next;
+    const qsizetype most = std::clamp<qsizetype>(first, 1, kWriteChunk);
+    std::vector<AudioTagger::BatchJob> jobs;
+    qint64 bytes = 0;
+    for (qsizetype i = first;
+         i < batch.targets.size() && i - first < most && bytes < kWriteChunkBytes; ++i) {
+        const Batch::Target& t = batch.targets[i];
+        bytes += QFileInfo(t.path).size();
+        const auto shown = t.shown ? std::optional(t.shown->toStdString()) : std::nullopt;
+        jobs.push_back({fsPath(t.path), t.code, batch.addAxml, shown});
+        if (const int row = indexOf(t.id); row >= 0) {
+            Item item = items_[row];
+            item.status = Status::writing();
+            changeItem(row, item);
+        }
+    }
+    emit itemsChanged();
     emit progressChanged();
-    const bool backup = batch.backup, addAxml = batch.addAxml;
-    pool_.start([this, target, backup, addAxml] {
-        const WriteResult result =
-            writeFile(target.path, target.shown, target.code, backup, addAxml);
+    const bool backup = batch.backup;
+    pool_.start([this, jobs = std::move(jobs), first, backup] {
+        // Each result goes to the model as soon as its file is on the disk, in order.
+        std::size_t reported = 0;
+        const auto post = [&](std::size_t i, const std::exception_ptr& error) {
+            WriteResult result;
+            try {
+                if (error) std::rethrow_exception(error);
+            } catch (const AudioTagger::CodeChanged& changed) {
+                result.changed = true;
+                if (changed.found()) result.found = QString::fromStdString(*changed.found());
+            } catch (...) {
+                result.failure = messageOf(std::current_exception());
+            }
+            QMetaObject::invokeMethod(
+                this, [this, index = first + qsizetype(i), result] { fileWritten(index, result); },
+                Qt::QueuedConnection);
+            reported = i + 1;
+        };
+        try {
+            AudioTagger::writeBatch(jobs, backup, post);
+        } catch (...) {
+            // The batch itself broke off: the files it did not report get its error.
+            const std::exception_ptr error = std::current_exception();
+            for (std::size_t i = reported; i < jobs.size(); ++i) post(i, error);
+        }
         QMetaObject::invokeMethod(
             this,
-            [this, target, result] {
-                Batch& b = batch_.front();
-                // Rows removed meanwhile are not brought back; the file still counts.
-                const int row = indexOf(target.id);
-                const std::optional<QString> after =
-                    target.code ? std::optional(QString::fromStdString(*target.code))
-                                : std::nullopt;
-                if (result.failure) {
-                    ++b.failed;
-                    report_.append(
-                        {target.path, target.shown, target.shown, tr("Failed"), *result.failure});
-                    setStatus(target.id, Status::failed(*result.failure));
-                } else if (result.changed) {
-                    ++b.changed;
-                    report_.append(
-                        {target.path, result.found, result.found, tr("Not written"),
-                         result.found
-                             ? tr("The file carries %1 now.").arg(formattedCode(*result.found))
-                             : tr("The file carries no code now.")});
-                    if (row >= 0) {
-                        Item item = items_[row];
-                        item.current = result.found;
-                        item.status = Status::failed(
-                            result.found ? tr("Not written: the file carries %1 now.")
-                                               .arg(formattedCode(*result.found))
-                                         : tr("Not written: the file carries no code now."));
-                        changeItem(row, item);
-                        emit itemsChanged();
-                    }
-                } else {
-                    ++b.succeeded;
-                    report_.append({target.path, target.shown, after,
-                                    target.code ? tr("Written") : tr("Removed"),
-                                    target.shown && target.code
-                                        ? tr("Replaced %1").arg(formattedCode(*target.shown))
-                                        : QString()});
-                    if (row >= 0) {
-                        Item item = items_[row];
-                        item.conflict.clear();  // a write leaves every carrier in step
-                        if (target.code) {
-                            const auto isrc = ISRC::parse(*target.code);
-                            item.current = QString::fromStdString(isrc->code());
-                            item.pending = QString::fromStdString(isrc->formatted());
-                            // A replaced code stays on record in the row.
-                            item.status = Status::done(
-                                target.shown
-                                    ? tr("Written, was %1").arg(formattedCode(*target.shown))
-                                    : tr("Written"));
-                        } else {
-                            item.current.reset();
-                            item.pending.clear();
-                            item.status = Status::done(tr("Removed"));
-                        }
-                        changeItem(row, item);
-                        emit itemsChanged();
-                    }
-                }
-                ++b.next;
+            [this] {
+                emit itemsChanged();
                 batchStep();
             },
             Qt::QueuedConnection);
     });
+}
+
+void Model::fileWritten(qsizetype index, const WriteResult& result) {
+    Batch& b = batch_.front();
+    const Batch::Target& target = b.targets[index];
+    // Rows removed meanwhile are not brought back; the file still counts.
+    const int row = indexOf(target.id);
+    const std::optional<QString> after =
+        target.code ? std::optional(QString::fromStdString(*target.code)) : std::nullopt;
+    if (result.failure) {
+        ++b.failed;
+        report_.append({target.path, target.shown, target.shown, tr("Failed"), *result.failure});
+        if (row >= 0) {
+            Item item = items_[row];
+            item.status = Status::failed(*result.failure);
+            changeItem(row, item);
+        }
+    } else if (result.changed) {
+        ++b.changed;
+        report_.append({target.path, result.found, result.found, tr("Not written"),
+                        result.found
+                            ? tr("The file carries %1 now.").arg(formattedCode(*result.found))
+                            : tr("The file carries no code now.")});
+        if (row >= 0) {
+            Item item = items_[row];
+            item.current = result.found;
+            item.status = Status::failed(
+                result.found
+                    ? tr("Not written: the file carries %1 now.").arg(formattedCode(*result.found))
+                    : tr("Not written: the file carries no code now."));
+            changeItem(row, item);
+        }
+    } else {
+        ++b.succeeded;
+        report_.append(
+            {target.path, target.shown, after, target.code ? tr("Written") : tr("Removed"),
+             target.shown && target.code ? tr("Replaced %1").arg(formattedCode(*target.shown))
+                                         : QString()});
+        if (row >= 0) {
+            Item item = items_[row];
+            item.conflict.clear();  // a write leaves every carrier in step
+            if (target.code) {
+                const auto isrc = ISRC::parse(*target.code);
+                item.current = QString::fromStdString(isrc->code());
+                item.pending = QString::fromStdString(isrc->formatted());
+                // A replaced code stays on record in the row.
+                item.status = Status::done(
+                    target.shown ? tr("Written, was %1").arg(formattedCode(*target.shown))
+                                 : tr("Written"));
+            } else {
+                item.current.reset();
+                item.pending.clear();
+                item.status = Status::done(tr("Removed"));
+            }
+            changeItem(row, item);
+        }
+    }
+    ++b.next;
+    emit progressChanged();
 }
 
 // ---- sequences ----

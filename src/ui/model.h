@@ -140,11 +140,12 @@ class Model : public QObject {
     void revertTyping();
 
     // ---- batches (asynchronous; `busy` admits one at a time) ----
-    // Writes the ready rows, and the rows that replace a code when `replace` is set. Each file
-    // is read again first; a file whose code is no longer the one shown is not written.
+    // Writes the ready rows, and the rows that replace a code when `replace` is set, a chunk of
+    // files at a time, each chunk made durable together. Each file's code is read again under
+    // the write's own lock; a file whose code is no longer the one shown is not written.
     void writeAll(bool replace = false);
     void removeISRC(const QSet<QUuid>& ids);
-    // Stops the running batch after the file being written.
+    // Stops the running batch after the files being written (one batch of a few at most).
     void stop();
     void setStatus(const QUuid& id, const Status& status);
     void setBackup(bool on);   // also stored under "backupOriginals"
@@ -182,6 +183,7 @@ class Model : public QObject {
     struct AddRun;
     struct Batch;
     struct Step;
+    struct WriteResult;
 
     void setNotice(std::optional<QString> text);
     void setBusy(bool on);
@@ -197,6 +199,8 @@ class Model : public QObject {
     void finishAdd(AddRun* run);
     void startBatch(Batch batch);
     void batchStep();
+    // One file of the running chunk: its row and report entry; itemsChanged waits for the chunk.
+    void fileWritten(qsizetype index, const WriteResult& result);
 
     QList<Item> items_;
     QSet<QUuid> selection_;

@@ -203,6 +203,36 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
     }
 }
 
+// A job expecting another code than its file holds (as ISRC::code gives it) leaves the file as
+// it was, alone or among others, and its refusal carries the code found.
+TEST(DriverTest, BatchJobsWriteOnlyOverTheCodeTheCallerExpects) {
+    TempDir dir;
+    for (const char* name : {"a.wav", "c.wav"}) writeFile(dir / name, wav(audioBytes(64)));
+    writeFile(dir / "b.wav", wavWithCode("fi-abc-26-00002", audioBytes(64)));
+    const std::tuple<std::vector<std::pair<std::string, Code>>, std::string> cases[] = {
+        {{{"b.wav", std::nullopt}}, "FIABC2600002 "},
+        {{{"a.wav", {}}, {"b.wav", "FIABC2600009"}, {"c.wav", kCode}}, "+ FIABC2600002 - "},
+        {{{"b.wav", "FIABC2600002"}, {"c.wav", {}}, {"a.wav", {}}}, "+ + " + kCode + " "},
+    };
+    for (const auto& [files, expected] : cases) {
+        std::vector<AudioTagger::BatchJob> jobs;
+        std::vector<Bytes> before;
+        for (const auto& [name, code] : files) jobs.push_back({dir / name, kCode, false, code});
+        for (const auto& job : jobs) before.push_back(readFile(job.path));
+        std::string results;
+        AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+            try {
+                if (e) std::rethrow_exception(e);
+                results += "+ ";
+            } catch (const AudioTagger::CodeChanged& c) {
+                results += c.found().value_or("-") + " ";
+                EXPECT_EQ(readFile(jobs[i].path), before[i]);
+            }
+        });
+        EXPECT_EQ(results, expected);
+    }
+}
+
 // The replace is a rename, which asks only for the folder's permission: the file's own counts,
 // and a replacement never changes who owns the file. Run as an ordinary user in a child.
 TEST(DriverTest, TheCallerMustBeAbleToWriteTheFileAndKeepItsOwner) {

@@ -63,15 +63,25 @@ TEST_F(ModelTest, RowsShowWhatTheFileHoldsAndAreReadAgain) {
     waitAdded();
     EXPECT_EQ(model.items()[2].current, QString("FIABC2600002"));
     EXPECT_EQ(model.items().size(), 3);
+}
 
-    // A code written meanwhile is found right before writing: nothing is replaced.
-    model.setPending(id(1), "FI-ABC-26-00009");
-    writeISRC(dir / "named.flac", "GBXYZ2500001", false);
+// A code written after the row showed another is found by the write itself, wherever the file
+// sits in the batch: nothing is replaced there, the rest is written, the report keeps the order.
+TEST_F(ModelTest, AFileChangedSinceItWasShownIsNotWritten) {
+    addFiles(8);
+    model.assignSequence("FI", "ABC", "26", 1);
+    writeISRC(dir / "6.wav", "GBXYZ2500001",
+              false);  // in the middle of rows 5 to 8, written together
     model.writeAll();
     waitBatch();
-    EXPECT_EQ(readISRC(dir / "named.flac"), "GBXYZ2500001");
-    EXPECT_EQ(model.items()[1].status,
+    EXPECT_EQ(model.notice(), QString("Wrote 7, failed 1. See the Status column."));
+    EXPECT_EQ(readISRC(dir / "6.wav"), "GBXYZ2500001");
+    EXPECT_EQ(model.items()[5].status,
               Status::failed("Not written: the file carries GB-XYZ-25-00001 now."));
+    QString order;
+    for (const auto& e : model.report())
+        order += e.path.section('/', -1).left(1) + e.result.front();
+    EXPECT_EQ(order, QString("1W2W3W4W5W6N7W8W"));
 }
 
 // A file whose places hold different codes is marked; writing puts one code in all of them.

@@ -20,6 +20,7 @@
 #include "core/formats/carriers.h"
 #include "core/io/sha256.h"
 #include "core/io/sys.h"
+#include "core/isrc.h"
 #include "core/tag_error.h"
 #include "core/write/attributes.h"
 #include "core/write/backup.h"
@@ -154,17 +155,28 @@ struct Staged {
     std::optional<PendingFile> copy;
 };
 
+// The code a write expects its file to hold, as BatchJob::expected.
+using Expected = std::optional<std::optional<std::string>>;
+
 // Steps 1 to 3 of a write, up to the backup. `flush`: the new file goes to storage here, while
 // the checks read it; otherwise it stays in the kernel's cache for a flush of the whole
-// filesystem, which also reports any failure to store it.
+// filesystem, which also reports any failure to store it. `expected`: checked right after the
+// claim.
 std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::string>& isrc,
-                              bool backup, bool flush, bool addAxml) {
+                              bool backup, bool flush, bool addAxml,
+                              const Expected& expected = std::nullopt) {
     // 1. The original, opened once, locked, leased, checked: detected, read and copied through
     //    this one opening.
     auto staged = std::make_unique<Staged>(target);
     const Claim& claim = *staged->claim;
     const FileIn& in = claim.in();
     const AudioFormat format = AudioFormat::detect(in);
+    if (expected) {
+        const auto text = readCode(format, in);
+        const auto code = text ? ISRC::parse(*text) : std::nullopt;
+        const auto found = code ? std::optional(code->code()) : std::nullopt;
+        if (found != *expected) throw CodeChanged(found);
+    }
     const std::vector<ByteRange> audioBefore = audioRanges(in, format);
 
     // 2. The temporary file. A leftover from an earlier crash goes first: while the lock is
@@ -291,7 +303,8 @@ std::unique_ptr<Group> stageGroup(const std::vector<BatchJob>& jobs, std::size_t
                 break;
             }
             e.folder = folderOf(group->folders, target);
-            e.staged = stage(target, jobs[next].isrc, backup, false, jobs[next].addAxml);
+            e.staged = stage(target, jobs[next].isrc, backup, false, jobs[next].addAxml,
+                             jobs[next].expected);
             bytes += e.staged->claim->in().size();
         } catch (...) {
             e.error = std::current_exception();
@@ -366,15 +379,25 @@ void commitGroup(Group& group, const BatchReport& done,
     }
 }
 
-}  // namespace
-
-void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
-               bool addAxml) {
+void writeOne(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
+              bool addAxml, const Expected& expected) {
     const fs::path target = resolveTarget(path);
-    const std::unique_ptr<Staged> staged = stage(target, isrc, backup, true, addAxml);
+    const std::unique_ptr<Staged> staged = stage(target, isrc, backup, true, addAxml, expected);
     if (staged->copy) syncFolder(target.parent_path());
     commit(*staged);
     syncFolder(target.parent_path());
+}
+
+}  // namespace
+
+CodeChanged::CodeChanged(std::optional<std::string> found)
+    : std::runtime_error(
+          "The file's code is no longer the one expected. The file was not changed."),
+      found_(std::move(found)) {}
+
+void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
+               bool addAxml) {
+    writeOne(path, isrc, backup, addAxml, std::nullopt);
 }
 
 void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchReport& done) {
@@ -382,7 +405,7 @@ void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchRepor
         // One file alone flushes while its checks read it, and leaves the rest of the
         // filesystem to itself.
         try {
-            writeISRC(jobs[0].path, jobs[0].isrc, backup, jobs[0].addAxml);
+            writeOne(jobs[0].path, jobs[0].isrc, backup, jobs[0].addAxml, jobs[0].expected);
             done(0, nullptr);
         } catch (...) {
             done(0, std::current_exception());

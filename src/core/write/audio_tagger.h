@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,19 @@ struct BatchJob {
     std::filesystem::path path;
     std::optional<std::string> isrc;
     bool addAxml = false;  // as writeISRC's
+    // When set, the file is written only if the code it holds, checked under the write's own
+    // claim, is this one (the 12 characters ISRC::code gives; none: no valid code); else the
+    // job fails with CodeChanged and the file is left as it was.
+    std::optional<std::optional<std::string>> expected = std::nullopt;
+};
+// A batch job's file holds another code than the caller expected: nothing was written.
+class CodeChanged : public std::runtime_error {
+  public:
+    explicit CodeChanged(std::optional<std::string> found);
+    const std::optional<std::string>& found() const noexcept { return found_; }
+
+  private:
+    std::optional<std::string> found_;  // as BatchJob::expected
 };
 using BatchReport = std::function<void(std::size_t index, std::exception_ptr error)>;
 void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchReport& done);
