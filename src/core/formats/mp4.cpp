@@ -586,23 +586,6 @@ LoadedMoov loadMoov(const FileIn& in) {
     return {parsed.boxes.front(), at.start, at.size};
 }
 
-void adjustOffsets(Box& box, std::uint64_t threshold, std::int64_t delta) {
-    // Depth-first in document order without recursion, so no tree can exhaust the stack.
-    std::vector<Box*> stack{&box};
-    while (!stack.empty()) {
-        Box* b = stack.back();
-        stack.pop_back();
-        if (!b->children && (b->type == "stco" || b->type == "co64")) {
-            adjustTable(b->raw, b->type == "co64", threshold, delta);
-        }
-        if (b->children) {
-            for (auto it = b->children->rbegin(); it != b->children->rend(); ++it) {
-                stack.push_back(it->get());
-            }
-        }
-    }
-}
-
 std::vector<ByteRange> mediaRanges(const FileIn& in) {
     std::vector<ByteRange> ranges;
     for (const auto& e : topLevel(in)) {

@@ -60,7 +60,6 @@ std::vector<TopLevelEntry> topLevel(const FileIn& in);
 ParsedBoxes parseBoxes(const Bytes& bytes, std::size_t start, std::size_t end);
 Bytes serialize(const Box& box);
 LoadedMoov loadMoov(const FileIn& in);
-void adjustOffsets(Box& box, std::uint64_t threshold, std::int64_t delta);
 // The audio: the payload of every top-level `mdat`, in file order.
 std::vector<ByteRange> mediaRanges(const FileIn& in);
 
