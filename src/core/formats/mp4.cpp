@@ -207,21 +207,6 @@ ParsedBoxes parseLevel(const Bytes& bytes, std::size_t start, std::size_t end, i
     return out;
 }
 
-void serializeInto(const Box& box, Bytes& out) {
-    const std::size_t at = out.size();
-    out.resize(at + 4);
-    append(out, fourCCBytes(box.type));
-    if (box.children) {
-        append(out, box.prefix);
-        for (const auto& child : *box.children) serializeInto(*child, out);
-        append(out, box.trailer);
-    } else {
-        append(out, box.raw);
-    }
-    // Sizes past 32 bits wrap; the writer refuses a `moov` that large before it gets here.
-    ByteWriter(out).putU32BE(at, std::uint32_t(out.size() - at));
-}
-
 // value + delta, refused when it leaves 0 ... max.
 std::uint64_t shifted(std::uint64_t value, std::int64_t delta, std::uint64_t max) {
     constexpr auto kInt64Max = std::uint64_t(std::numeric_limits<std::int64_t>::max());
@@ -566,12 +551,6 @@ ParsedBoxes parseBoxes(const Bytes& bytes, std::size_t start, std::size_t end) {
     if (end > bytes.size() || start > end) damaged();
     ParseBudget budget;
     return parseLevel(bytes, start, end, 0, budget);
-}
-
-Bytes serialize(const Box& box) {
-    Bytes out;
-    serializeInto(box, out);
-    return out;
 }
 
 LoadedMoov loadMoov(const FileIn& in) {
