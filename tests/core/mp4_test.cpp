@@ -46,34 +46,65 @@ TEST_F(MP4File, DeepNestingIsDamageNotACrash) {
     EXPECT_EQ(refusal(deep), kDamaged);
 }
 
-TEST(MP4Offsets, EntriesAtOrAboveTheThresholdMove) {
-    const std::string damaged = std::string(msg::mp4OffsetsDamaged);
+// A write rebuilds the item list and keeps the rest of the movie (a 64-bit size comes out as a
+// 32-bit one); chunk offsets past the movie follow it as it grows or shrinks, whether the movie
+// is ahead of its audio or behind it.
+TEST_F(MP4File, TheMovieKeepsItsBoxesAndTheOffsetsPastItFollow) {
+    auto item = [](std::string_view mean, std::string_view name, std::string_view data,
+                   const Bytes& more = {}) {
+        return box("----", join({box("mean", join({u32(0), text(mean)})),
+                                 box("name", join({u32(0), text(name)})),
+                                 box("data", join({u32(1), u32(0), text(data)})), more}));
+    };
+    const Bytes isrc = item("com.apple.iTunes", "ISRC", kCode);
+    const Bytes other = item("com.apple.iTunes", "MOOD", "calm");
+    const Bytes mood = box("name", join({u32(0), text("MOOD")}));  // the first name counts
+    const Bytes old = item("COM.apple.itunes", "isrc", "GBXYZ9900001 \n", mood);
+    auto meta = [](const Bytes& items) {
+        const Bytes hdlr = fullBox("hdlr", 0, 0, join({u32(0), text("mdir"), Bytes(13, 0)}));
+        return box("meta", join({u32(0), hdlr, box("ilst", items)}));
+    };
+    auto udta = [&](const Bytes& items) { return box("udta", join({meta(items), {1, 2, 3}})); };
+    auto stbl = [](const Bytes& table) { return box("stbl", table); };
+    const Bytes added = box("udta", meta(isrc));  // 141 bytes
     const struct {
-        Bytes table;
-        std::uint64_t threshold;
-        std::int64_t delta;
-        Bytes want;  // when no error is expected
+        Bytes before;
+        std::optional<std::string> code;
+        Bytes after;  // when no error is expected
         std::string error;
     } cases[] = {
-        {stco({99, 100, 5000}), 100, 80, stco({99, 180, 5080}), ""},
-        {stco({99, 100, 5000}), 100, -8, stco({99, 92, 4992}), ""},
-        {co64({1, 0xFFFFFFF0ull}), 2, 0x20, co64({1, 0x100000010ull}), ""},
-        {box("stco", u32(0)), 0, 8, box("stco", u32(0)), ""},  // no room for a count: left alone
-        {stco({10, 4294967290u}), 5, 80, {}, tooLarge},
-        {stco({10, 12}), 10, -11, {}, tooLarge},
-        {co64({0x7FFFFFFFFFFFFFF0ull}), 0, 0x20, {}, tooLarge},
-        {co64({0x8000000000000000ull}), 0, -8, {}, tooLarge},
-        {fullBox("stco", 0, 0, join({u32(3), u32(1), u32(2)})), 0, 8, {}, damaged},
-        {fullBox("co64", 0, 0, join({u32(1), u32(1)})), 0, 8, {}, damaged},
+        {stbl(stco({1, 0xFFFF0000u})), kCode, join({stbl(stco({1, 0xFFFF008Du})), added}), ""},
+        {stbl(co64({0xFFFFFFF0ull})), kCode, join({stbl(co64({0x10000007Dull})), added}), ""},
+        {stbl(box("stco", u32(0))), kCode, join({stbl(box("stco", u32(0))), added}), ""},
+        {udta(join({old, other})), kCode, udta(join({other, isrc})), ""},  // 18 bytes shorter
+        {join({box64("free", {7}), stbl(stco({0xFFFF0000u})), udta(join({isrc, other}))}),
+         std::nullopt, join({box("free", {7}), stbl(stco({0xFFFEFFA8u})), udta(other)}), ""},
+        {stbl(stco({0xFFFFFFA0u})), kCode, {}, tooLarge},
+        {stbl(co64({0x7FFFFFFFFFFFFFF0ull})), kCode, {}, tooLarge},
+        {stbl(co64({0x8000000000000000ull})), kCode, {}, tooLarge},
+        {stbl(fullBox("stco", 0, 0, join({u32(3), u32(1), u32(2)}))),
+         kCode,
+         {},
+         std::string(msg::mp4OffsetsDamaged)},
     };
     for (const auto& c : cases) {
-        // Inside a container, so the walk has to reach it.
-        const Bytes stbl = box("stbl", c.table);
-        auto tree = MP4Tagger::parseBoxes(stbl, 0, stbl.size()).boxes[0];
-        const auto error = errorOf([&] { MP4Tagger::adjustOffsets(*tree, c.threshold, c.delta); });
-        EXPECT_EQ(error, c.error) << &c - cases;
-        if (c.error.empty()) {
-            EXPECT_EQ(MP4Tagger::serialize(*tree), box("stbl", c.want)) << &c - cases;
+        for (const bool first : {true, false}) {
+            for (const bool wide : {false, true}) {
+                // Ahead of each case's boxes, an offset right at the end of the movie.
+                auto make = [&](std::uint64_t end, const Bytes& tail) {
+                    const Bytes table = stbl(stco({std::uint32_t(end)}));
+                    return movie(
+                        {.moovFirst = first, .co64 = wide, .moovTail = join({table, tail})});
+                };
+                const auto before = make(0, c.before), after = make(0, c.after);
+                const std::uint64_t end = before.moovStart + before.moovSize;
+                const auto in = make(end, c.before);
+                const auto want = make(end + after.moovSize - before.moovSize, c.after);
+                const auto at = testing::Message() << &c - cases << " " << first << wide;
+                Bytes got;
+                EXPECT_EQ(errorOf([&] { got = write(in.file, c.code); }), c.error) << at;
+                EXPECT_EQ(got, c.error.empty() ? want.file : Bytes{}) << at;
+            }
         }
     }
 }

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
-// MP4/M4A: only the `moov` box is loaded and rebuilt; everything else is streamed from the input,
-// except top-level `moof`/`mfra` boxes whose absolute offsets must follow a `moov` that changes
-// size (they are small and loaded one at a time).
+// MP4/M4A: the `moov` box is walked by its box headers where it lies, in the file for a read and in
+// one buffer for a write; only the items of moov/udta/meta/ilst are read. A write holds the `moov`
+// once: it is rewritten straight from that buffer, its chunk offsets patched in place, and
+// everything else is streamed from the input, except top-level `moof`/`mfra` boxes whose absolute
+// offsets must follow a `moov` that changes size (they are small and loaded one at a time).
 
 #include "core/formats/mp4.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <span>
 
 #include "core/io/text.h"
 #include "core/tag_error.h"
@@ -26,6 +29,8 @@ constexpr std::size_t kMaxBoxes = std::size_t(1) << 20;
 constexpr std::size_t kMaxTopLevelBoxes = std::size_t(1) << 20;
 // A fragment header or random-access table beyond this is not something we rewrite.
 constexpr std::uint64_t kMaxFragmentBox = std::uint64_t(64) << 20;
+// An item's `mean` or `name` longer than this cannot spell the ones we look for in any case.
+constexpr std::uint64_t kMaxItemLabel = 4096;
 
 constexpr std::string_view kMean = "com.apple.iTunes";
 constexpr std::string_view kName = "ISRC";
@@ -34,105 +39,172 @@ constexpr std::string_view kName = "ISRC";
     throw TagError::malformed(msg::mp4Damaged);
 }
 
-bool typeIs(const Bytes& b, std::size_t at, const char (&type)[5]) {
-    return std::memcmp(b.data() + at, type, 4) == 0;
-}
+// Bytes of the `moov` where they lie: in the file (a read) or in one buffer (a write).
+class FileSource {
+  public:
+    explicit FileSource(const FileIn& in) : in_(in) {}
+    Bytes read(std::uint64_t at, std::uint64_t count) const {
+        Bytes bytes = in_.read(at, std::int64_t(count));
+        if (bytes.size() != count) throw TagError::malformed(msg::fileEnded);
+        return bytes;
+    }
 
-// One box header inside bytes[pos ..< end], at least 8 bytes available. Throws on every size
-// that cannot describe a box inside the range.
-struct Header {
-    std::size_t headerSize = 8;
-    std::size_t end = 0;  // index just past the box
+  private:
+    const FileIn& in_;
 };
 
-Header readHeader(const Bytes& b, std::size_t pos, std::size_t end) {
-    const std::size_t remaining = end - pos;
-    const std::uint32_t size32 = be32(b, pos);
-    Header h;
+class BufferSource {
+  public:
+    explicit BufferSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    Bytes read(std::uint64_t at, std::uint64_t count) const {  // always inside the buffer
+        const auto part = bytes_.subspan(std::size_t(at), std::size_t(count));
+        return Bytes(part.begin(), part.end());
+    }
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+};
+
+// One box as its header describes it.
+struct BoxAt {
+    std::uint64_t start = 0;
+    std::uint64_t payload = 0;   // just past the header
+    std::uint64_t children = 0;  // a container's first child (after the version/flags of a `meta`)
+    std::uint64_t end = 0;       // just past the box
+    std::string type;            // the four bytes as they are
+    bool container = false;
+};
+
+// The box at `pos` inside [pos, end), at least 8 bytes. Throws on every size that cannot
+// describe a box inside the range. A container is one of containers(), `ilst`, or a `meta` with
+// its `hdlr` first (after 4 version/flags bytes, or straight away as QuickTime writes it).
+template <typename Source>
+BoxAt classify(const Source& src, std::uint64_t pos, std::uint64_t end) {
+    const std::uint64_t remaining = end - pos;
+    const Bytes h = src.read(pos, std::min<std::uint64_t>(16, remaining));
+    const std::uint32_t size32 = be32(h, 0);
+    BoxAt box;
+    box.start = pos;
+    box.payload = pos + 8;
+    box.type.assign(h.begin() + 4, h.begin() + 8);
     std::uint64_t size = size32;
     if (size32 == 0) {
         size = remaining;
     } else if (size32 == 1) {
         if (remaining < 16) damaged();
-        size = ByteReader(b, pos + 8).readU64BE();
+        size = ByteReader(h, 8).readU64BE();
         if (size < 16) damaged();
-        h.headerSize = 16;
+        box.payload = pos + 16;
     } else if (size32 < 8) {
         damaged();
     }
     if (size > remaining) damaged();
-    h.end = pos + std::size_t(size);
-    return h;
-}
-
-// Calls fn(type bytes index, payload start, payload end) for each box in bytes[start ..< end];
-// fewer than 8 stray bytes at the end are skipped.
-template <typename Fn>
-void forEachBox(const Bytes& b, std::size_t start, std::size_t end, Fn fn) {
-    std::size_t pos = start;
-    while (end - pos >= 8) {
-        const Header h = readHeader(b, pos, end);
-        fn(pos + 4, pos + h.headerSize, h.end);
-        pos = h.end;
+    box.end = pos + size;
+    box.children = box.payload;
+    const std::uint64_t payload = box.end - box.payload;
+    if (containers().count(box.type) != 0 || box.type == "ilst") {
+        box.container = true;
+    } else if (box.type == "meta" && payload >= 8) {
+        const Bytes m = src.read(box.payload, std::min<std::uint64_t>(12, payload));
+        if (payload >= 12 && std::memcmp(m.data() + 8, "hdlr", 4) == 0) {
+            box.container = true;
+            box.children += 4;
+        } else if (std::memcmp(m.data() + 4, "hdlr", 4) == 0) {
+            box.container = true;
+        }
     }
+    return box;
 }
 
 struct ParseBudget {
     std::size_t boxes = 0;
 };
 
+// fn(box, depth) for every box in [start, end) and inside its containers, in document order;
+// fewer than 8 stray bytes at the end of a level are skipped. Refuses what parseBoxes refuses.
+template <typename Source, typename Fn>
+void walk(const Source& src, std::uint64_t start, std::uint64_t end, int depth, ParseBudget& budget,
+          Fn& fn) {
+    if (depth > kMaxDepth) damaged();
+    std::uint64_t pos = start;
+    while (end - pos >= 8) {
+        const BoxAt box = classify(src, pos, end);
+        if (++budget.boxes > kMaxBoxes) damaged();
+        fn(box, depth);
+        if (box.container) walk(src, box.children, box.end, depth + 1, budget, fn);
+        pos = box.end;
+    }
+}
+
+template <typename Source, typename Fn>
+void walkAll(const Source& src, std::uint64_t start, std::uint64_t end, Fn fn) {
+    ParseBudget budget;
+    walk(src, start, end, 0, budget, fn);
+}
+
+// fn(child) for each child of a container that has been walked, until fn returns true.
+template <typename Source, typename Fn>
+void forEachChild(const Source& src, const BoxAt& parent, Fn fn) {
+    std::uint64_t pos = parent.children;
+    while (parent.end - pos >= 8) {
+        const BoxAt box = classify(src, pos, parent.end);
+        if (fn(box)) return;
+        pos = box.end;
+    }
+}
+
+template <typename Source>
+std::optional<BoxAt> firstChild(const Source& src, const BoxAt& parent, std::string_view type) {
+    std::optional<BoxAt> found;
+    forEachChild(src, parent, [&](const BoxAt& box) {
+        if (box.type == type) found = box;
+        return found.has_value();
+    });
+    return found;
+}
+
+// Calls fn(type bytes index, payload start, payload end) for each box in bytes[start ..< end];
+// fewer than 8 stray bytes at the end are skipped.
+template <typename Fn>
+void forEachBox(const Bytes& b, std::size_t start, std::size_t end, Fn fn) {
+    const BufferSource src(b);
+    std::size_t pos = start;
+    while (end - pos >= 8) {
+        const BoxAt box = classify(src, pos, end);
+        fn(pos + 4, std::size_t(box.payload), std::size_t(box.end));
+        pos = std::size_t(box.end);
+    }
+}
+
+bool typeIs(const Bytes& b, std::size_t at, const char (&type)[5]) {
+    return std::memcmp(b.data() + at, type, 4) == 0;
+}
+
 ParsedBoxes parseLevel(const Bytes& bytes, std::size_t start, std::size_t end, int depth,
                        ParseBudget& budget) {
     if (depth > kMaxDepth) damaged();
+    const BufferSource src(bytes);
     ParsedBoxes out;
     std::size_t pos = start;
     while (end - pos >= 8) {
-        const Header h = readHeader(bytes, pos, end);
+        const BoxAt at = classify(src, pos, end);
         if (++budget.boxes > kMaxBoxes) damaged();
-        std::string type = fourCC(bytes, pos + 4);
-        const std::size_t ps = pos + h.headerSize;
-        const std::size_t pe = h.end;
-        const std::size_t payload = pe - ps;
-
-        auto container = [&](std::size_t childStart, Bytes prefix) {
-            ParsedBoxes sub = parseLevel(bytes, childStart, pe, depth + 1, budget);
-            auto box = std::make_shared<Box>(std::move(type), Bytes{}, std::move(sub.boxes),
-                                             std::move(prefix));
-            box->trailer = std::move(sub.trailer);
-            return box;
-        };
-
+        const auto from = [&](std::uint64_t i) { return bytes.begin() + std::ptrdiff_t(i); };
         BoxPtr box;
-        if (containers().count(type) != 0 || type == "ilst") {
-            box = container(ps, {});
-        } else if (type == "meta" && payload >= 12 && typeIs(bytes, ps + 8, "hdlr")) {
-            box = container(ps + 4, Bytes(bytes.begin() + ps, bytes.begin() + ps + 4));
-        } else if (type == "meta" && payload >= 8 && typeIs(bytes, ps + 4, "hdlr")) {
-            box = container(ps, {});
+        if (at.container) {
+            ParsedBoxes sub = parseLevel(bytes, at.children, at.end, depth + 1, budget);
+            box = std::make_shared<Box>(fourCC(bytes, pos + 4), Bytes{}, std::move(sub.boxes),
+                                        Bytes(from(at.payload), from(at.children)));
+            box->trailer = std::move(sub.trailer);
         } else {
-            box = std::make_shared<Box>(std::move(type),
-                                        Bytes(bytes.begin() + ps, bytes.begin() + pe));
+            box = std::make_shared<Box>(fourCC(bytes, pos + 4),
+                                        Bytes(from(at.payload), from(at.end)));
         }
         out.boxes.push_back(std::move(box));
-        pos = pe;
+        pos = std::size_t(at.end);
     }
-    out.trailer.assign(bytes.begin() + pos, bytes.begin() + end);
+    out.trailer.assign(bytes.begin() + std::ptrdiff_t(pos), bytes.begin() + std::ptrdiff_t(end));
     return out;
-}
-
-void serializeInto(const Box& box, Bytes& out) {
-    const std::size_t at = out.size();
-    out.resize(at + 4);
-    append(out, fourCCBytes(box.type));
-    if (box.children) {
-        append(out, box.prefix);
-        for (const auto& child : *box.children) serializeInto(*child, out);
-        append(out, box.trailer);
-    } else {
-        append(out, box.raw);
-    }
-    // Sizes past 32 bits wrap; the writer refuses a `moov` that large before it gets here.
-    ByteWriter(out).putU32BE(at, std::uint32_t(out.size() - at));
 }
 
 // value + delta, refused when it leaves 0 ... max.
@@ -146,23 +218,23 @@ std::uint64_t shifted(std::uint64_t value, std::int64_t delta, std::uint64_t max
     return std::uint64_t(result);
 }
 
-void adjustTable(Box& box, std::uint64_t threshold, std::int64_t delta) {
-    const bool wide = box.type == "co64";
-    Bytes& raw = box.raw;
+void putBE(std::span<std::uint8_t> b, std::size_t at, std::uint64_t value, std::size_t width) {
+    for (std::size_t i = width; i-- > 0; value >>= 8) b[at + i] = std::uint8_t(value);
+}
+
+// The payload of a `stco` (or, when `wide`, `co64`) table, its entries moved in place.
+void adjustTable(std::span<std::uint8_t> raw, bool wide, std::uint64_t threshold,
+                 std::int64_t delta) {
     if (raw.size() < 8) return;
     const std::uint64_t width = wide ? 8 : 4;
     const std::uint64_t count = be32(raw, 4);
     if (count > (raw.size() - 8) / width) throw TagError::malformed(msg::mp4OffsetsDamaged);
+    const std::uint64_t max =
+        wide ? std::uint64_t(std::numeric_limits<std::int64_t>::max()) : 0xFFFF'FFFFu;
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::size_t at = std::size_t(8 + i * width);
         const std::uint64_t value = wide ? ByteReader(raw, at).readU64BE() : be32(raw, at);
-        if (value < threshold) continue;
-        if (wide) {
-            ByteWriter(raw).putU64BE(
-                at, shifted(value, delta, std::uint64_t(std::numeric_limits<std::int64_t>::max())));
-        } else {
-            ByteWriter(raw).putU32BE(at, std::uint32_t(shifted(value, delta, 0xFFFF'FFFFu)));
-        }
+        if (value >= threshold) putBE(raw, at, shifted(value, delta, max), width);
     }
 }
 
@@ -175,12 +247,7 @@ bool adjustFragmentBox(Bytes& b, std::uint64_t threshold, std::int64_t delta) {
         if (value < threshold) return;
         const std::uint64_t max =
             wide ? std::uint64_t(std::numeric_limits<std::int64_t>::max()) : 0xFFFF'FFFFu;
-        const std::uint64_t now = shifted(value, delta, max);
-        if (wide) {
-            ByteWriter(b).putU64BE(at, now);
-        } else {
-            ByteWriter(b).putU32BE(at, std::uint32_t(now));
-        }
+        putBE(b, at, shifted(value, delta, max), wide ? 8 : 4);
         changed = true;
     };
 
@@ -217,103 +284,236 @@ bool adjustFragmentBox(Bytes& b, std::uint64_t threshold, std::int64_t delta) {
     return changed;
 }
 
-LoadedMoov loadMoovFrom(const FileIn& in, const std::vector<TopLevelEntry>& entries) {
+const TopLevelEntry& moovEntry(const std::vector<TopLevelEntry>& entries) {
     auto it = std::find_if(entries.begin(), entries.end(),
                            [](const TopLevelEntry& e) { return e.type == "moov"; });
     if (it == entries.end()) throw TagError::malformed(msg::mp4NoMoov);
     if (it->size > kMaxMoovSize) throw TagError::unsupported(msg::mp4HeaderLarge);
-    const Bytes bytes = in.read(it->start, std::int64_t(it->size));
-    if (bytes.size() != it->size) throw TagError::malformed(msg::fileEnded);
-    ParsedBoxes parsed = parseBoxes(bytes, 0, bytes.size());
-    if (parsed.boxes.empty() || parsed.boxes.front()->type != "moov" ||
-        !parsed.boxes.front()->children) {
-        damaged();
-    }
-    return {parsed.boxes.front(), it->start, it->size};
+    return *it;
 }
 
-Box* firstChild(const Box& box, std::string_view type) {
-    if (!box.children) return nullptr;
-    for (const auto& child : *box.children) {
-        if (child->type == type) return child.get();
-    }
-    return nullptr;
+// The `moov` at [start, start + size) once every box in it has been walked.
+template <typename Source>
+BoxAt checkedMoov(const Source& src, std::uint64_t start, std::uint64_t size) {
+    walkAll(src, start, start + size, [](const BoxAt&, int) {});
+    const BoxAt moov = classify(src, start, start + size);
+    if (moov.type != "moov") damaged();
+    return moov;
 }
 
-std::optional<Bytes> subBox(const Box& item, std::string_view type) {
-    if (item.type != "----") return std::nullopt;
+template <typename Source>
+std::optional<BoxAt> itemList(const Source& src, const BoxAt& moov) {
+    const auto udta = firstChild(src, moov, "udta");
+    const auto meta = udta ? firstChild(src, *udta, "meta") : std::nullopt;
+    return meta && meta->container ? firstChild(src, *meta, "ilst") : std::nullopt;
+}
+
+// The boxes an item's payload starts with that say what it holds; none when they do not parse.
+struct ItemParts {
+    std::optional<BoxAt> mean, name, firstData, lastData;
+};
+
+template <typename Source>
+std::optional<ItemParts> itemParts(const Source& src, const BoxAt& item) {
+    ItemParts parts;
     try {
-        ParsedBoxes parsed = parseBoxes(item.raw, 0, item.raw.size());
-        for (const auto& box : parsed.boxes) {
-            if (box->type != type) continue;
-            if (!box->children) return box->raw;
-            // A sub-box whose type makes it a container: give back its payload all the same.
-            Bytes whole = serialize(*box);
-            return Bytes(whole.begin() + 8, whole.end());
-        }
+        walkAll(src, item.payload, item.end, [&](const BoxAt& box, int depth) {
+            if (depth != 0) return;
+            if (box.type == "mean" && !parts.mean) parts.mean = box;
+            if (box.type == "name" && !parts.name) parts.name = box;
+            if (box.type == "data") {
+                if (!parts.firstData) parts.firstData = box;
+                parts.lastData = box;
+            }
+        });
     } catch (const TagError&) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return parts;
 }
 
-std::optional<std::string> textOf(const Box& item, std::string_view type) {
-    auto payload = sub(item, type);
-    if (!payload) return std::nullopt;
-    const std::size_t skip = std::min<std::size_t>(4, payload->size());
-    return text::decodeLossy(payload->data() + skip, payload->size() - skip, text::Encoding::utf8);
-}
-
-const Box* itemList(const Box& moov) {
-    const Box* udta = firstChild(moov, "udta");
-    const Box* meta = udta ? firstChild(*udta, "meta") : nullptr;
-    return meta && meta->children ? firstChild(*meta, "ilst") : nullptr;
+// The text of a leaf's payload after `skip` bytes (at most that many), none beyond `limit`.
+template <typename Source>
+std::optional<std::string> leafText(
+    const Source& src, const BoxAt& leaf, std::uint64_t skip,
+    std::uint64_t limit = std::numeric_limits<std::uint64_t>::max()) {
+    const std::uint64_t size = leaf.end - leaf.payload;
+    if (size > limit) return std::nullopt;
+    skip = std::min(skip, size);
+    const Bytes bytes = src.read(leaf.payload + skip, size - skip);
+    return text::decodeLossy(bytes.data(), bytes.size(), text::Encoding::utf8);
 }
 
 // The text of an item's `data` box, or none without one.
-std::optional<std::string> dataText(const Box& item) {
-    std::optional<Bytes> data = subBox(item, "data");
-    if (item.type != "----") {  // a plain item such as `xid `: its data box alone
-        try {
-            for (const auto& box : parseBoxes(item.raw, 0, item.raw.size()).boxes) {
-                if (box->type == "data" && !box->children) data = box->raw;
-            }
-        } catch (const TagError&) {
-        }
-    }
+template <typename Source>
+std::optional<std::string> dataText(const Source& src, const std::optional<BoxAt>& data) {
     if (!data) return std::nullopt;
-    const std::size_t skip = std::min<std::size_t>(8, data->size());
-    return text::trimWhitespaceAndNewlines(
-        text::decodeLossy(data->data() + skip, data->size() - skip, text::Encoding::utf8));
+    return text::trimWhitespaceAndNewlines(*leafText(src, *data, 8));
 }
 
-bool matches(const Box& item) {
-    auto name = itemName(item);
-    if (!name || text::toUpper(*name) != kName) return false;
-    auto mean = itemMean(item);
-    return mean && text::toUpper(*mean) == text::toUpper(kMean);
+struct FreeformItem {
+    std::string mean, name;
+    std::optional<BoxAt> data;
+};
+
+// A `----` item named ISRC in the iTunes space, however its name and mean are cased.
+template <typename Source>
+std::optional<FreeformItem> isrcItem(const Source& src, const BoxAt& box) {
+    if (box.type != "----" || box.container) return std::nullopt;
+    const auto parts = itemParts(src, box);
+    if (!parts || !parts->name || !parts->mean) return std::nullopt;
+    auto name = leafText(src, *parts->name, 4, kMaxItemLabel);
+    if (!name || text::toUpper(*name) != kName) return std::nullopt;
+    auto mean = leafText(src, *parts->mean, 4, kMaxItemLabel);
+    if (!mean || text::toUpper(*mean) != text::toUpper(kMean)) return std::nullopt;
+    return FreeformItem{std::move(*mean), std::move(*name), parts->firstData};
 }
 
-Bytes leafBytes(std::string_view type, const Bytes& payload) {
+Bytes boxBytes(std::string_view type, const Bytes& payload) {
     Bytes out = bytes32BE(payload.size() + 8);
     append(out, type);
     append(out, payload);
     return out;
 }
 
-BoxPtr newHdlr() {
-    Bytes raw(8, 0);
-    append(raw, "mdir");
-    raw.resize(raw.size() + 13, 0);  // three reserved words and an empty name
-    return std::make_shared<Box>("hdlr", std::move(raw));
+Bytes makeItem(const std::string& code) {
+    const Bytes zero4(4, 0);
+    Bytes mean = zero4;
+    append(mean, kMean);
+    Bytes name = zero4;
+    append(name, kName);
+    Bytes data = {0, 0, 0, 1, 0, 0, 0, 0};
+    append(data, code);
+
+    Bytes raw = boxBytes("mean", mean);
+    append(raw, boxBytes("name", name));
+    append(raw, boxBytes("data", data));
+    return boxBytes("----", raw);
 }
 
-// The first child of that type, appended as a new last child when missing and `create` is set.
-Box* child(Box& parent, std::string_view type, bool create, auto make) {
-    if (Box* found = firstChild(parent, type)) return found;
-    if (!create) return nullptr;
-    parent.children->push_back(make());
-    return parent.children->back().get();
+// An ISO-style `meta` (version/flags, a `hdlr` for iTunes metadata) whose `ilst` holds `items`.
+Bytes newMeta(const Bytes& items) {
+    Bytes hdlr(8, 0);
+    append(hdlr, "mdir");
+    hdlr.resize(hdlr.size() + 13, 0);  // three reserved words and an empty name
+    Bytes payload(4, 0);
+    append(payload, boxBytes("hdlr", hdlr));
+    append(payload, boxBytes("ilst", items));
+    return boxBytes("meta", payload);
 }
+
+// What a write changes in the `moov`: the ISRC items it drops, and the box it adds as the last
+// child of the first container on the way to the item list that exists (or of the list).
+struct MoovEdit {
+    std::vector<std::uint64_t> dropped;  // where the dropped items start, ascending
+    std::uint64_t parent = 0;
+    Bytes added;  // empty: nothing added
+};
+
+template <typename Source>
+MoovEdit planEdit(const Source& src, const BoxAt& moov, const std::optional<std::string>& isrc) {
+    MoovEdit edit;
+    const Bytes item = isrc ? makeItem(*isrc) : Bytes{};
+    auto add = [&](const BoxAt& parent, Bytes box) {
+        if (!isrc) return;
+        edit.parent = parent.start;
+        edit.added = std::move(box);
+    };
+    const auto udta = firstChild(src, moov, "udta");
+    if (!udta) {
+        add(moov, boxBytes("udta", newMeta(item)));
+        return edit;
+    }
+    const auto meta = firstChild(src, *udta, "meta");
+    if (meta && !meta->container) throw TagError::unsupported(msg::mp4Layout);
+    if (!meta) {
+        add(*udta, newMeta(item));
+        return edit;
+    }
+    const auto ilst = firstChild(src, *meta, "ilst");
+    if (!ilst) {
+        add(*meta, boxBytes("ilst", item));
+        return edit;
+    }
+    forEachChild(src, *ilst, [&](const BoxAt& box) {
+        if (isrcItem(src, box)) edit.dropped.push_back(box.start);
+        return false;
+    });
+    add(*ilst, item);
+    return edit;
+}
+
+// Writes the edited `moov` from the one buffer that holds it. Every header comes out with a
+// 32-bit size; version/flags, leaves and stray bytes after the last child as they are.
+class MoovWriter {
+  public:
+    MoovWriter(const Bytes& bytes, const MoovEdit& edit)
+        : bytes_(bytes), src_(bytes), edit_(edit) {}
+
+    // The size of the written box; remembers the containers whose size changes.
+    std::uint64_t measure(const BoxAt& moov) {
+        resized_.clear();
+        const std::uint64_t size = measureBox(moov);
+        std::sort(resized_.begin(), resized_.end());
+        return size;
+    }
+
+    void emit(const BoxAt& box, FileOut& out) const {
+        if (dropped(box)) return;
+        std::uint64_t size = 8 + box.end - box.payload;
+        if (box.container) {
+            const auto it = std::lower_bound(resized_.begin(), resized_.end(),
+                                             std::pair{box.start, std::uint64_t(0)});
+            const bool resized = it != resized_.end() && it->first == box.start;
+            size = resized ? it->second : box.end - box.start;
+        }
+        Bytes header = bytes32BE(size);
+        append(header, box.type);
+        out.write(header);
+        if (!box.container) {
+            put(box.payload, box.end, out);
+            return;
+        }
+        put(box.payload, box.children, out);
+        std::uint64_t pos = box.children;
+        forEachChild(src_, box, [&](const BoxAt& child) {
+            emit(child, out);
+            pos = child.end;
+            return false;
+        });
+        if (adds(box)) out.write(edit_.added);
+        put(pos, box.end, out);
+    }
+
+  private:
+    std::uint64_t measureBox(const BoxAt& box) {
+        if (!box.container) return 8 + box.end - box.payload;
+        std::uint64_t size = 8 + box.children - box.payload;
+        std::uint64_t pos = box.children;
+        forEachChild(src_, box, [&](const BoxAt& child) {
+            if (!dropped(child)) size += measureBox(child);
+            pos = child.end;
+            return false;
+        });
+        if (adds(box)) size += edit_.added.size();
+        size += box.end - pos;
+        if (size != box.end - box.start) resized_.emplace_back(box.start, size);
+        return size;
+    }
+
+    bool dropped(const BoxAt& box) const {
+        return std::binary_search(edit_.dropped.begin(), edit_.dropped.end(), box.start);
+    }
+    bool adds(const BoxAt& box) const { return !edit_.added.empty() && box.start == edit_.parent; }
+    void put(std::uint64_t from, std::uint64_t to, FileOut& out) const {
+        out.write(bytes_.data() + from, std::size_t(to - from));
+    }
+
+    const Bytes& bytes_;
+    BufferSource src_;
+    const MoovEdit& edit_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> resized_;  // start, new size
+};
 
 }  // namespace
 
@@ -353,31 +553,16 @@ ParsedBoxes parseBoxes(const Bytes& bytes, std::size_t start, std::size_t end) {
     return parseLevel(bytes, start, end, 0, budget);
 }
 
-Bytes serialize(const Box& box) {
-    Bytes out;
-    serializeInto(box, out);
-    return out;
-}
-
 LoadedMoov loadMoov(const FileIn& in) {
-    return loadMoovFrom(in, topLevel(in));
-}
-
-void adjustOffsets(Box& box, std::uint64_t threshold, std::int64_t delta) {
-    // Depth-first in document order without recursion, so no tree can exhaust the stack.
-    std::vector<Box*> stack{&box};
-    while (!stack.empty()) {
-        Box* b = stack.back();
-        stack.pop_back();
-        if (!b->children && (b->type == "stco" || b->type == "co64")) {
-            adjustTable(*b, threshold, delta);
-        }
-        if (b->children) {
-            for (auto it = b->children->rbegin(); it != b->children->rend(); ++it) {
-                stack.push_back(it->get());
-            }
-        }
+    const TopLevelEntry& at = moovEntry(topLevel(in));
+    const Bytes bytes = in.read(at.start, std::int64_t(at.size));
+    if (bytes.size() != at.size) throw TagError::malformed(msg::fileEnded);
+    ParsedBoxes parsed = parseBoxes(bytes, 0, bytes.size());
+    if (parsed.boxes.empty() || parsed.boxes.front()->type != "moov" ||
+        !parsed.boxes.front()->children) {
+        damaged();
     }
+    return {parsed.boxes.front(), at.start, at.size};
 }
 
 std::vector<ByteRange> mediaRanges(const FileIn& in) {
@@ -388,89 +573,63 @@ std::vector<ByteRange> mediaRanges(const FileIn& in) {
     return ranges;
 }
 
-std::optional<std::string> itemName(const Box& item) {
-    return textOf(item, "name");
-}
-std::optional<std::string> itemMean(const Box& item) {
-    return textOf(item, "mean");
-}
-std::optional<Bytes> sub(const Box& item, std::string_view type) {
-    return subBox(item, type);
-}
-
-BoxPtr makeItem(const std::string& code) {
-    const Bytes zero4(4, 0);
-    Bytes mean = zero4;
-    append(mean, kMean);
-    Bytes name = zero4;
-    append(name, kName);
-    Bytes data = {0, 0, 0, 1, 0, 0, 0, 0};
-    append(data, code);
-
-    Bytes raw = leafBytes("mean", mean);
-    append(raw, leafBytes("name", name));
-    append(raw, leafBytes("data", data));
-    return std::make_shared<Box>("----", std::move(raw));
-}
-
 std::optional<std::string> readISRC(const FileIn& in) {
-    const LoadedMoov moov = loadMoov(in);
-    const Box* ilst = itemList(*moov.box);
-    if (!ilst) return std::nullopt;
-    for (const auto& item : *ilst->children) {
-        if (matches(*item)) return dataText(*item);
+    const FileSource src(in);
+    const TopLevelEntry& at = moovEntry(topLevel(in));
+    const auto ilst = itemList(src, checkedMoov(src, at.start, at.size));
+    std::optional<std::string> code;
+    if (ilst) {
+        forEachChild(src, *ilst, [&](const BoxAt& box) {
+            const auto item = isrcItem(src, box);
+            if (item) code = dataText(src, item->data);
+            return item.has_value();
+        });
     }
-    return std::nullopt;
+    return code;
 }
 
 Carriers carriers(const FileIn& in) {
-    const LoadedMoov moov = loadMoov(in);
-    const Box* ilst = itemList(*moov.box);
+    const FileSource src(in);
+    const TopLevelEntry& at = moovEntry(topLevel(in));
+    const auto ilst = itemList(src, checkedMoov(src, at.start, at.size));
     Carriers out;
     if (!ilst) return out;
-    for (const auto& item : *ilst->children) {
-        if (matches(*item)) {
-            if (auto text = dataText(*item)) {
-                out.push_back({"MP4 ----:" + *itemMean(*item) + ":" + *itemName(*item), *text});
+    forEachChild(src, *ilst, [&](const BoxAt& box) {
+        if (const auto item = isrcItem(src, box)) {
+            if (auto text = dataText(src, item->data)) {
+                out.push_back({"MP4 ----:" + item->mean + ":" + item->name, *text});
             }
-        } else if (item->type == "xid ") {
-            if (auto text = dataText(*item)) out.push_back({"MP4 xid", *text, true});
+        } else if (box.type == "xid " && !box.container) {
+            const auto parts = itemParts(src, box);
+            if (auto text = dataText(src, parts ? parts->lastData : std::nullopt)) {
+                out.push_back({"MP4 xid", *text, true});
+            }
         }
-    }
+        return false;
+    });
     return out;
 }
 
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {
     const std::vector<TopLevelEntry> entries = topLevel(in);
-    const LoadedMoov loaded = loadMoovFrom(in, entries);
-    Box& moov = *loaded.box;
-    const bool create = isrc.has_value();
-
-    Box* udta = child(moov, "udta", create,
-                      [] { return std::make_shared<Box>("udta", Bytes{}, std::vector<BoxPtr>{}); });
-    Box* meta = udta ? child(*udta, "meta", create,
-                             [] {
-                                 return std::make_shared<Box>(
-                                     "meta", Bytes{}, std::vector<BoxPtr>{newHdlr()}, Bytes(4, 0));
-                             })
-                     : nullptr;
-    if (meta && !meta->children) throw TagError::unsupported(msg::mp4Layout);
-    Box* ilst =
-        meta ? child(*meta, "ilst", create,
-                     [] { return std::make_shared<Box>("ilst", Bytes{}, std::vector<BoxPtr>{}); })
-             : nullptr;
-    if (ilst) {
-        std::erase_if(*ilst->children, [](const BoxPtr& item) { return matches(*item); });
-        if (isrc) ilst->children->push_back(makeItem(*isrc));
-    }
-
-    Bytes bytes = serialize(moov);
-    if (bytes.size() > 0xFFFF'FFFFu) throw TagError::unsupported(msg::mp4TooLarge);
+    const TopLevelEntry& loaded = moovEntry(entries);
+    Bytes bytes = in.read(loaded.start, std::int64_t(loaded.size));  // the only copy held
+    if (bytes.size() != loaded.size) throw TagError::malformed(msg::fileEnded);
+    const BufferSource src(bytes);
+    const BoxAt moov = checkedMoov(src, 0, bytes.size());
+    const MoovEdit edit = planEdit(src, moov, isrc);
+    MoovWriter writer(bytes, edit);
+    const std::uint64_t size = writer.measure(moov);
+    if (size > 0xFFFF'FFFFu) throw TagError::unsupported(msg::mp4TooLarge);
     const std::uint64_t threshold = loaded.start + loaded.size;
-    const std::int64_t delta = std::int64_t(bytes.size()) - std::int64_t(loaded.size);
+    const std::int64_t delta = std::int64_t(size) - std::int64_t(loaded.size);
     if (delta != 0) {
-        adjustOffsets(moov, threshold, delta);
-        bytes = serialize(moov);
+        walkAll(src, 0, bytes.size(), [&](const BoxAt& box, int) {
+            if (box.container || (box.type != "stco" && box.type != "co64")) return;
+            const auto payload = std::span(bytes).subspan(std::size_t(box.payload),
+                                                          std::size_t(box.end - box.payload));
+            adjustTable(payload, box.type == "co64", threshold, delta);
+        });
     }
 
     std::uint64_t pos = 0;
@@ -481,7 +640,7 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     for (const TopLevelEntry& e : entries) {
         if (e.start == loaded.start) {
             copyUpTo(e.start);
-            out.write(bytes);
+            writer.emit(moov, out);
             pos = e.start + e.size;
             continue;
         }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// MP4/M4A: the box tree of the `moov` box and the freeform ISRC item in moov/udta/meta/ilst.
+// MP4/M4A: the freeform ISRC item in moov/udta/meta/ilst, read by walking box headers where they
+// lie, and written from one buffer that holds the `moov`. The box tree below is a whole `moov`
+// parsed, for checks that compare every box (the fuzz harness).
 
 #include <cstdint>
 #include <memory>
@@ -56,16 +58,9 @@ const std::set<std::string>& containers();
 
 std::vector<TopLevelEntry> topLevel(const FileIn& in);
 ParsedBoxes parseBoxes(const Bytes& bytes, std::size_t start, std::size_t end);
-Bytes serialize(const Box& box);
 LoadedMoov loadMoov(const FileIn& in);
-void adjustOffsets(Box& box, std::uint64_t threshold, std::int64_t delta);
 // The audio: the payload of every top-level `mdat`, in file order.
 std::vector<ByteRange> mediaRanges(const FileIn& in);
-
-std::optional<std::string> itemName(const Box& item);
-std::optional<std::string> itemMean(const Box& item);
-std::optional<Bytes> sub(const Box& item, std::string_view type);
-BoxPtr makeItem(const std::string& code);
 
 std::optional<std::string> readISRC(const FileIn& in);
 // Every freeform ISRC item however its name and mean are cased ("MP4 ----:com.apple.iTunes:ISRC")
