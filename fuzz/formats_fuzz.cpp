@@ -4,6 +4,7 @@
 // holds a code holds the new one (none after a removal), and what a codec cannot read it refuses.
 #include <algorithm>
 
+#include "core/formats/carriers.h"
 #include "core/formats/chunk_file.h"
 #include "core/formats/flac.h"
 #include "core/formats/mp3.h"
@@ -316,5 +317,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkFLAC(bytes, in);
     (void)succeeds([&] { (void)MP4Tagger::parseBoxes(bytes, 0, bytes.size()); });
     checkMP4(in);
+    // The listing of every place that holds a code reads each format leniently: it ends.
+    for (const AudioFormat::Kind kind : {AudioFormat::mp3, AudioFormat::wav, AudioFormat::aiff,
+                                         AudioFormat::flac, AudioFormat::m4a}) {
+        (void)succeeds([&] { (void)carriersOf(kind, in); });
+    }
     return 0;
 }

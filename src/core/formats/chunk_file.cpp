@@ -302,7 +302,8 @@ std::optional<std::string> infoSource(const FileIn& in, const Chunk& c) {
     const Bytes list = in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size));
     if (list.size() < 4 || fourCC(list, 0) != "INFO") return std::nullopt;
     std::size_t at = 4;
-    while (list.size() - at >= kChunkHeaderSize) {
+    // A last field of odd size without its pad byte leaves `at` one past the end.
+    while (at <= list.size() && list.size() - at >= kChunkHeaderSize) {
         const std::uint64_t size = le32(list, at + 4);
         if (size > list.size() - at - kChunkHeaderSize) break;
         if (fourCC(list, at) == "ISRC") {
