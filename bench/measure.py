@@ -220,6 +220,8 @@ if os.geteuid() == 0 and (not only or "reflink" in only):
                     ("rm", reset, f"rm {work}"),
                 ])
                 all_loads += loads
+                sh(reset)  # the last command removed it
+                sh(f"{P} --write {CODE} {work}")
                 got = subprocess.run([P, "--read", work], capture_output=True, text=True).stdout
                 assert got.strip().endswith("FI-ABC-26-00001"), got
                 reflink_rows.append((fstype, name, os.path.getsize(src),
