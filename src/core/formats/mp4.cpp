@@ -554,7 +554,7 @@ ParsedBoxes parseBoxes(const Bytes& bytes, std::size_t start, std::size_t end) {
 }
 
 LoadedMoov loadMoov(const FileIn& in) {
-    const TopLevelEntry& at = moovEntry(topLevel(in));
+    const TopLevelEntry at = moovEntry(topLevel(in));  // a copy: the list is a temporary
     const Bytes bytes = in.read(at.start, std::int64_t(at.size));
     if (bytes.size() != at.size) throw TagError::malformed(msg::fileEnded);
     ParsedBoxes parsed = parseBoxes(bytes, 0, bytes.size());
@@ -575,7 +575,7 @@ std::vector<ByteRange> mediaRanges(const FileIn& in) {
 
 std::optional<std::string> readISRC(const FileIn& in) {
     const FileSource src(in);
-    const TopLevelEntry& at = moovEntry(topLevel(in));
+    const TopLevelEntry at = moovEntry(topLevel(in));  // a copy: the list is a temporary
     const auto ilst = itemList(src, checkedMoov(src, at.start, at.size));
     std::optional<std::string> code;
     if (ilst) {
@@ -590,7 +590,7 @@ std::optional<std::string> readISRC(const FileIn& in) {
 
 Carriers carriers(const FileIn& in) {
     const FileSource src(in);
-    const TopLevelEntry& at = moovEntry(topLevel(in));
+    const TopLevelEntry at = moovEntry(topLevel(in));  // a copy: the list is a temporary
     const auto ilst = itemList(src, checkedMoov(src, at.start, at.size));
     Carriers out;
     if (!ilst) return out;
