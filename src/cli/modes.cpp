@@ -35,21 +35,26 @@ struct Job {
     std::string error;
 };
 
+// The audio files of a folder, and the folders within it that could not be read.
+void addFolder(const std::string& folder, std::vector<Job>& jobs) {
+    const lists::FolderWalk walk = lists::audioFilesIn(folder);
+    for (std::size_t i = 0; i < walk.unread.size(); ++i) {
+        jobs.push_back({walk.unread[i].string(), walk.unread[i], std::nullopt,
+                        "Cannot open the folder: " + walk.reasons[i]});
+    }
+    for (const fs::path& file : walk.files) jobs.push_back({file.string(), file, {}, ""});
+}
+
 // The operands in order, folders replaced by their audio files when `folders` is set.
 std::vector<Job> expand(const std::vector<std::string>& operands, bool folders) {
     std::vector<Job> jobs;
     for (const std::string& op : operands) {
         std::error_code ec;
-        if (!folders || !fs::is_directory(op, ec)) {
+        if (folders && fs::is_directory(op, ec)) {
+            addFolder(op, jobs);
+        } else {
             jobs.push_back({op, op, std::nullopt, ""});
-            continue;
         }
-        const lists::FolderWalk walk = lists::audioFilesIn(op);
-        for (std::size_t i = 0; i < walk.unread.size(); ++i) {
-            jobs.push_back({walk.unread[i].string(), walk.unread[i], std::nullopt,
-                            "Cannot open the folder: " + walk.reasons[i]});
-        }
-        for (const fs::path& file : walk.files) jobs.push_back({file.string(), file, {}, ""});
     }
     return jobs;
 }
@@ -186,21 +191,37 @@ fs::path identity(const fs::path& path) {
 int readMode(const Arguments& args, std::ostream& out) {
     Report report(out, args.json, Report::Style::read);
     int status = 0;
-    for (const Job& job : expand(args.paths, true)) {
+    const auto read = [&](const Job& job) {
         Outcome o;
         o.path = job.shown;
         o.message = job.error;
         if (o.message.empty()) {
             try {
-                if (args.json) o.format = std::string(AudioFormat::detect(job.path).label());
-                o.previous = AudioTagger::readISRC(job.path);
+                AudioTagger::Reading got = AudioTagger::read(job.path);
+                if (args.json) o.format = std::string(got.format.label());
+                o.previous = std::move(got.code);
                 o.result = Outcome::Result::read;
             } catch (const std::exception& e) {
                 o.message = e.what();
             }
         }
+        return o;
+    };
+    const auto show = [&](const Outcome& o) {
         if (o.result == Outcome::Result::failed) status = 1;
         report.file(o);
+    };
+    for (const std::string& op : args.paths) {
+        // Most operands are files: they are read without a look at the path first.
+        const Outcome o = read({op, op, std::nullopt, ""});
+        std::error_code ec;
+        if (o.result != Outcome::Result::failed || !fs::is_directory(op, ec)) {
+            show(o);
+            continue;
+        }
+        std::vector<Job> inFolder;
+        addFolder(op, inFolder);
+        for (const Job& job : inFolder) show(read(job));
     }
     report.flush();
     return status;

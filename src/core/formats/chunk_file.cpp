@@ -24,37 +24,9 @@ constexpr std::uint64_t kUnknownSize = 0xFFFFFFFFu;
 constexpr std::uint64_t kMaxInfoList = 1 << 20;
 // No real file has this many chunks; a crafted one must not make the walk's memory grow with it.
 constexpr std::size_t kMaxPositions = std::size_t(1) << 20;
-// Chunk headers are read through a window of this size, so a file of many tiny chunks costs one
-// read per window rather than one per chunk. Small enough to come from FileIn's cache, so the
-// header after a large chunk does not drag in the start of its audio.
-constexpr std::uint64_t kWindow = 4 * 1024;
-
 bool headIs(const Bytes& head, std::size_t at, const char* fourcc) {
     return std::equal(fourcc, fourcc + 4, head.begin() + std::ptrdiff_t(at));
 }
-
-// Caches one window of the input for the chunk walk.
-class HeaderReader {
-  public:
-    explicit HeaderReader(const FileIn& in) : in_(in) {}
-
-    // Up to `count` (at most kWindow) bytes from `offset`; fewer only at the end of the file.
-    Bytes read(std::uint64_t offset, std::uint64_t count) {
-        if (offset < start_ || offset - start_ > window_.size() ||
-            window_.size() - (offset - start_) < count) {
-            start_ = offset;
-            window_ = in_.read(offset, std::int64_t(kWindow));
-        }
-        auto from = window_.begin() + std::ptrdiff_t(offset - start_);
-        auto n = std::min<std::uint64_t>(count, std::uint64_t(window_.end() - from));
-        return Bytes(from, from + std::ptrdiff_t(n));
-    }
-
-  private:
-    const FileIn& in_;
-    std::uint64_t start_ = 0;
-    Bytes window_;
-};
 
 bool printable(std::uint8_t c) {
     return c >= 0x20 && c <= 0x7E;
@@ -124,7 +96,7 @@ std::optional<Sizes64> sizes64(const FileIn& in, const Bytes& head) {
 // enough that both readings are followed: the one that ends well is kept, and a tie is refused.
 class Walk {
   public:
-    Walk(HeaderReader& reader, bool little, std::uint64_t end, Tolerance tolerance,
+    Walk(const FileIn& reader, bool little, std::uint64_t end, Tolerance tolerance,
          std::string audioID, const std::optional<Sizes64>& sizes)
         : reader_(reader),
           little_(little),
@@ -194,7 +166,7 @@ class Walk {
             step.next = at;
             return step;
         }
-        const Bytes h = reader_.read(at, kChunkHeaderSize);
+        const Bytes h = reader_.read(at, std::int64_t(kChunkHeaderSize));
         ByteReader r(h);
         const auto id = r.readSpan(4);
         std::uint64_t declared = little_ ? r.readU32LE() : r.readU32BE();
@@ -261,7 +233,7 @@ class Walk {
         }
     }
 
-    HeaderReader& reader_;
+    const FileIn& reader_;  // headers come from its cache, not one system call each
     bool little_;
     std::uint64_t end_;
     Tolerance tolerance_;
@@ -374,7 +346,6 @@ Parsed parse(const FileIn& in, bool little) {
     const std::uint64_t formEnd =
         8 + (parsed.sizes64 && declaredForm == kUnknownSize ? parsed.sizes64->riff : declaredForm);
     const std::string audioID = little ? "data" : "SSND";
-    HeaderReader reader(in);
 
     // The readings tried, in order: chunks exactly to the end of the file (the form size is often
     // wrong, so it does not count then); chunks exactly to the end of the form, with whatever
@@ -396,7 +367,7 @@ Parsed parse(const FileIn& in, bool little) {
     }
     bool openAudio = false;
     for (const Attempt& a : attempts) {
-        Walk walk(reader, little, a.end, a.tolerance, audioID, parsed.sizes64);
+        Walk walk(in, little, a.end, a.tolerance, audioID, parsed.sizes64);
         const Step start = walk.from(kHeadSize);
         openAudio = openAudio || walk.sawOpenAudio();
         if (start.ending == Ending::dirty || start.ambiguous) continue;

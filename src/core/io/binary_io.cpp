@@ -199,8 +199,9 @@ std::string asciiLower(std::string_view text) {
 
 namespace {
 
-// Reads of at most this many bytes go through the cache, which then holds this much.
-constexpr std::uint64_t kCachedRead = 4 * 1024;
+constexpr std::uint64_t kPage = 4 * 1024;
+// Reads of at most this many bytes go through the cache, which then holds at least this much.
+constexpr std::uint64_t kCachedRead = kPage;
 // Copies up to this size are read into the output's gather buffer: one read, no write of their
 // own. Larger ones go through the kernel.
 constexpr std::uint64_t kSmallCopy = 64 * 1024;
@@ -252,18 +253,30 @@ Bytes FileIn::read(std::uint64_t offset, std::int64_t count) const {
         out.resize(preadAll(fd_, out.data(), want, offset));
         return out;
     }
-    const bool cached = offset >= cacheStart_ && offset - cacheStart_ <= cache_.size() &&
-                        cache_.size() - (offset - cacheStart_) >= want;
-    if (!cached) {
-        cache_.clear();  // a failed read below must not leave a stale stretch behind
-        Bytes fresh(std::min(kCachedRead, size_ - offset));
-        fresh.resize(preadAll(fd_, fresh.data(), fresh.size(), offset));
-        cache_ = std::move(fresh);
-        cacheStart_ = offset;
+    const auto holds = [&](const Stretch& c) {
+        return offset >= c.start && offset - c.start <= c.bytes.size() &&
+               c.bytes.size() - (offset - c.start) >= want;
+    };
+    if (!holds(cache_[0])) {
+        std::swap(cache_[0], cache_[1]);
+        if (!holds(cache_[0])) {
+            // The stretch starts at a page boundary, so that the fields just before `offset`
+            // (a walk often steps back to a header it passed) come with it.
+            Stretch& c = cache_[0];
+            c.bytes.clear();  // a failed read below must not leave a stale stretch behind
+            c.start = offset / kPage * kPage;
+            c.bytes.resize(std::min(offset - c.start + kCachedRead, size_ - c.start));
+            c.bytes.resize(preadAll(fd_, c.bytes.data(), c.bytes.size(), c.start));
+            if (!holds(c)) {  // the file shrank since it was opened
+                return Bytes(c.bytes.begin() + std::ptrdiff_t(std::min<std::uint64_t>(
+                                                   offset - c.start, c.bytes.size())),
+                             c.bytes.end());
+            }
+        }
     }
-    const auto from = cache_.begin() + std::ptrdiff_t(offset - cacheStart_);
-    const auto n = std::min<std::uint64_t>(want, std::uint64_t(cache_.end() - from));
-    return Bytes(from, from + std::ptrdiff_t(n));
+    const Stretch& c = cache_[0];
+    const auto from = c.bytes.begin() + std::ptrdiff_t(offset - c.start);
+    return Bytes(from, from + std::ptrdiff_t(want));
 }
 
 void FileIn::adviseSequential(std::uint64_t offset, std::uint64_t count) const {

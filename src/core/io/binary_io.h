@@ -156,11 +156,16 @@ class FileIn {
     std::filesystem::path path_;
     int fd_ = -1;
     std::uint64_t size_ = 0;
-    // Parsers read many small fields (box, chunk and block headers, short tags); they are served
-    // from one cached stretch of the file, so a header walk costs one system call, not one per
-    // field. A stream belongs to one thread, so the const reads may fill it.
-    mutable Bytes cache_;
-    mutable std::uint64_t cacheStart_ = 0;
+    // Parsers read many small fields (box, chunk and block headers, short tags), mostly near the
+    // head and near the tail of the file, and often twice (once to recognise the file, once to
+    // read it). They are served from two cached stretches, the one used last kept, so a header
+    // walk costs a system call or two, not one per field. A stream belongs to one thread, so the
+    // const reads may fill them.
+    struct Stretch {
+        Bytes bytes;
+        std::uint64_t start = 0;
+    };
+    mutable Stretch cache_[2];
 };
 
 // A new file being written. The destructor closes without reporting; call close() when the

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "core/io/text.h"
 
+#include <algorithm>
+
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
@@ -12,12 +14,32 @@ namespace pelorix::text {
 
 namespace {
 
+// Appends one Unicode scalar value as UTF-8.
+void appendUTF8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
 // Decodes UTF-16 code units; strict fails on unpaired surrogates, lossy replaces them.
 std::optional<std::string> decodeUTF16(const std::uint8_t* d, std::size_t n, bool little,
                                        bool lossy) {
     if (n % 2 != 0 && !lossy) return std::nullopt;
     std::size_t units = n / 2;
-    icu::UnicodeString out;
+    std::string out;
+    out.reserve(units);
     auto unit = [&](std::size_t i) -> char16_t {
         return little ? char16_t(d[2 * i] | (d[2 * i + 1] << 8))
                       : char16_t((d[2 * i] << 8) | d[2 * i + 1]);
@@ -25,19 +47,17 @@ std::optional<std::string> decodeUTF16(const std::uint8_t* d, std::size_t n, boo
     for (std::size_t i = 0; i < units; ++i) {
         char16_t c = unit(i);
         if (U16_IS_LEAD(c) && i + 1 < units && U16_IS_TRAIL(unit(i + 1))) {
-            out.append(c).append(unit(i + 1));
+            appendUTF8(out, char32_t(U16_GET_SUPPLEMENTARY(c, unit(i + 1))));
             ++i;
         } else if (U16_IS_SURROGATE(c)) {
             if (!lossy) return std::nullopt;
-            out.append(char16_t(0xFFFD));
+            appendUTF8(out, 0xFFFD);
         } else {
-            out.append(c);
+            appendUTF8(out, c);
         }
     }
-    if (n % 2 != 0) out.append(char16_t(0xFFFD));  // a dangling byte, lossy mode only
-    std::string s;
-    out.toUTF8String(s);
-    return s;
+    if (n % 2 != 0) appendUTF8(out, 0xFFFD);  // a dangling byte, lossy mode only
+    return out;
 }
 
 // The one UTF-8 decoding loop: calls fn(scalar, first byte, length), with a negative scalar for
@@ -55,6 +75,9 @@ void forEachUTF8(const std::uint8_t* d, std::size_t n, Fn fn) {
 }
 
 std::optional<std::string> decodeUTF8(const std::uint8_t* d, std::size_t n, bool lossy) {
+    if (std::all_of(d, d + n, [](std::uint8_t b) { return b < 0x80; })) {
+        return std::string(reinterpret_cast<const char*>(d), n);
+    }
     std::string out;
     out.reserve(n);
     bool valid = true;
@@ -75,10 +98,9 @@ std::optional<std::string> decodeUTF8(const std::uint8_t* d, std::size_t n, bool
 std::optional<std::string> decode(const std::uint8_t* d, std::size_t n, Encoding enc) {
     switch (enc) {
         case Encoding::latin1: {
-            icu::UnicodeString u;
-            for (std::size_t i = 0; i < n; ++i) u.append(char16_t(d[i]));
             std::string s;
-            u.toUTF8String(s);
+            s.reserve(n);
+            for (std::size_t i = 0; i < n; ++i) appendUTF8(s, d[i]);
             return s;
         }
         case Encoding::utf8:
@@ -129,6 +151,13 @@ std::string trimWhitespaceAndNewlines(std::string_view s) {
 }
 
 std::string toUpper(std::string_view s) {
+    if (std::all_of(s.begin(), s.end(), [](char c) { return (unsigned char)c < 0x80; })) {
+        std::string out(s);
+        for (char& c : out) {
+            if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        }
+        return out;
+    }
     icu::UnicodeString u =
         icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), int32_t(s.size())));
     u.toUpper(icu::Locale::getRoot());

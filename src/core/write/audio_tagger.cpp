@@ -89,9 +89,14 @@ void replace(const Claim& claim, PendingFile& tmp, const fs::path& target) {
 
 }  // namespace
 
-std::optional<std::string> readISRC(const fs::path& path) {
+Reading read(const fs::path& path) {
     const FileIn in(path);  // detection and reading share one opening
-    return readCode(AudioFormat::detect(in), in);
+    const AudioFormat format = AudioFormat::detect(in);
+    return {format, readCode(format, in)};
+}
+
+std::optional<std::string> readISRC(const fs::path& path) {
+    return read(path).code;
 }
 
 Carriers carriers(const fs::path& path) {

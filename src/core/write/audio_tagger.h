@@ -22,6 +22,12 @@ namespace pelorix::AudioTagger {
 // The stored code text exactly as the container holds it, or none. Throws TagError or
 // std::system_error.
 std::optional<std::string> readISRC(const std::filesystem::path& path);
+// As readISRC, with the container found.
+struct Reading {
+    AudioFormat format;
+    std::optional<std::string> code;
+};
+Reading read(const std::filesystem::path& path);
 
 // Every place the file holds a code, with its text, in file order. Throws as readISRC.
 Carriers carriers(const std::filesystem::path& path);
