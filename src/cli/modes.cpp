@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "cli/dry_run.h"
+#include "cli/in_order.h"
 #include "cli/report.h"
 #include "core/formats/detect.h"
 #include "core/io/text.h"
@@ -211,18 +212,29 @@ int readMode(const Arguments& args, std::ostream& out) {
         if (o.result == Outcome::Result::failed) status = 1;
         report.file(o);
     };
-    for (const std::string& op : args.paths) {
-        // Most operands are files: they are read without a look at the path first.
-        const Outcome o = read({op, op, std::nullopt, ""});
-        std::error_code ec;
-        if (o.result != Outcome::Result::failed || !fs::is_directory(op, ec)) {
-            show(o);
-            continue;
-        }
-        std::vector<Job> inFolder;
-        addFolder(op, inFolder);
-        for (const Job& job : inFolder) show(read(job));
-    }
+    // Most operands are files: each is read without a look at the path first, and only one
+    // that cannot be read is checked for a folder, whose files are then read in its place.
+    struct Read {
+        Outcome outcome;
+        bool folder = false;
+    };
+    inOrder(
+        args.paths.size(), readerThreads(),
+        [&](std::size_t i) {
+            const std::string& op = args.paths[i];
+            Read r{read({op, op, std::nullopt, ""})};
+            std::error_code ec;
+            r.folder = r.outcome.result == Outcome::Result::failed && fs::is_directory(op, ec);
+            return r;
+        },
+        [&](std::size_t i, const Read& r) {
+            if (!r.folder) return show(r.outcome);
+            std::vector<Job> inFolder;
+            addFolder(args.paths[i], inFolder);
+            inOrder(
+                inFolder.size(), readerThreads(), [&](std::size_t k) { return read(inFolder[k]); },
+                [&](std::size_t, const Outcome& o) { show(o); });
+        });
     report.flush();
     return status;
 }

@@ -98,6 +98,39 @@ void makeSongs(const TempDir& dir) {
 
 }  // namespace
 
+// Many operands are read at once; the lines still come in the order given, a folder's files in
+// its place, failures among them.
+TEST(CommandLineTest, ReadsManyFilesAndFoldersInOrder) {
+    TempDir dir;
+    fs::create_directories(dir / "album" / "disc 2");
+    writeFile(dir / "album" / "1.wav", wavWithCode("FIABC2600001", audioBytes(100, 1)));
+    writeFile(dir / "album" / "notes.txt", bytesOf("not audio"));
+    writeFile(dir / "album" / "disc 2" / "2.wav", wav(audioBytes(100, 2)));
+    std::vector<std::string> args{"--read"};
+    std::string expected;
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = std::to_string(i) + ".wav";
+        if (i % 7 == 3) {
+            expected += name + "\tERROR: " + kNoFile + "\n";
+        } else if (i % 5 == 0) {
+            const std::string code = "FIABC26" + std::to_string(10000 + i);
+            writeFile(dir / name, wavWithCode(code, audioBytes(10, std::uint32_t(i))));
+            expected += name + "\tFI-ABC-26-" + code.substr(7) + "\n";
+        } else {
+            writeFile(dir / name, wav(audioBytes(10, std::uint32_t(i))));
+            expected += name + "\t-\n";
+        }
+        args.push_back(name);
+        if (i == 100) {
+            args.push_back("album");
+            expected += "album/1.wav\tFI-ABC-26-00001\nalbum/disc 2/2.wav\t-\n";
+        }
+    }
+    const Outcome r = runPelorix(dir.path(), args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, expected);
+}
+
 TEST(CommandLineTest, LinesAndExitCodes) {
     struct Case {
         std::vector<std::string> args;
