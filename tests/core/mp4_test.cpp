@@ -50,20 +50,10 @@ TEST_F(MP4File, DeepNestingIsDamageNotACrash) {
 // 32-bit one); chunk offsets past the movie follow it as it grows or shrinks, whether the movie
 // is ahead of its audio or behind it.
 TEST_F(MP4File, TheMovieKeepsItsBoxesAndTheOffsetsPastItFollow) {
-    auto item = [](std::string_view mean, std::string_view name, std::string_view data,
-                   const Bytes& more = {}) {
-        return box("----", join({box("mean", join({u32(0), text(mean)})),
-                                 box("name", join({u32(0), text(name)})),
-                                 box("data", join({u32(1), u32(0), text(data)})), more}));
-    };
     const Bytes isrc = item("com.apple.iTunes", "ISRC", kCode);
     const Bytes other = item("com.apple.iTunes", "MOOD", "calm");
     const Bytes mood = box("name", join({u32(0), text("MOOD")}));  // the first name counts
     const Bytes old = item("COM.apple.itunes", "isrc", "GBXYZ9900001 \n", mood);
-    auto meta = [](const Bytes& items) {
-        const Bytes hdlr = fullBox("hdlr", 0, 0, join({u32(0), text("mdir"), Bytes(13, 0)}));
-        return box("meta", join({u32(0), hdlr, box("ilst", items)}));
-    };
     auto udta = [&](const Bytes& items) { return box("udta", join({meta(items), {1, 2, 3}})); };
     auto stbl = [](const Bytes& table) { return box("stbl", table); };
     const Bytes added = box("udta", meta(isrc));  // 141 bytes
