@@ -24,7 +24,10 @@ class WindowTest : public ListTest {
                              [this](const QList<QUrl>& urls) { revealed << urls; }},
             QStringList{});
         window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        // Shortcuts reach only the active window; a real X server without a window manager
+        // does not activate it on its own.
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
     QVariant cell(int row, int column, int role = Qt::DisplayRole) const {
         return window->tableModel()->index(row, column).data(role);
