@@ -17,7 +17,8 @@ namespace {
 
 const std::string kCode = "FIABC2600001";
 const Bytes kFtyp = box("ftyp", join({text("M4A "), u32(0)}));
-const std::string kDamaged(msg::mp4Damaged), tooLarge(msg::mp4TooLarge);
+const std::string kDamaged(msg::mp4Damaged), tooLarge(msg::mp4TooLarge),
+    kOffsets(msg::mp4OffsetsDamaged);
 
 class MP4File : public ::testing::Test {
   protected:
@@ -72,10 +73,7 @@ TEST_F(MP4File, TheMovieKeepsItsBoxesAndTheOffsetsPastItFollow) {
         {stbl(stco({0xFFFFFFA0u})), kCode, {}, tooLarge},
         {stbl(co64({0x7FFFFFFFFFFFFFF0ull})), kCode, {}, tooLarge},
         {stbl(co64({0x8000000000000000ull})), kCode, {}, tooLarge},
-        {stbl(fullBox("stco", 0, 0, join({u32(3), u32(1), u32(2)}))),
-         kCode,
-         {},
-         std::string(msg::mp4OffsetsDamaged)},
+        {stbl(fullBox("stco", 0, 0, join({u32(3), u32(1), u32(2)}))), kCode, {}, kOffsets},
     };
     for (const auto& c : cases) {
         for (const bool first : {true, false}) {
@@ -131,7 +129,7 @@ TEST_F(MP4File, FragmentOffsetsFollowTheMovie) {
     Bytes shortTfra = tfra(0, {moofAt});
     shortTfra[23] = 9;  // entry count
     EXPECT_EQ(refusal(join({kFtyp, moov, moofWith(payload), mdat, box("mfra", shortTfra)})),
-              std::string(msg::mp4OffsetsDamaged));
+              kOffsets);
     const Bytes sidx = fullBox("sidx", 0, 0, Bytes(24, 0));
     EXPECT_EQ(refusal(join({kFtyp, sidx, moov, moofWith(0), mdat})), std::string(msg::mp4Layout));
 }
