@@ -1,43 +1,23 @@
 // SPDX-License-Identifier: MIT
 // Replays the stored cases: every file listed in outcomes.tsv through detection and the codecs,
-// compared with the format, code, write and removal outcome recorded for it (a write or removal
-// that succeeds must read back); and every typed code in isrc.tsv through ISRC parsing.
+// compared with the format, code, write and removal outcome recorded for it, read and written as
+// the driver does (a write or removal that succeeds must read back); and every typed code in
+// isrc.tsv through ISRC parsing.
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
 
-#include "core/formats/chunk_file.h"
 #include "core/formats/detect.h"
-#include "core/formats/flac.h"
-#include "core/formats/mp3.h"
-#include "core/formats/mp4.h"
 #include "core/isrc.h"
+#include "core/write/codecs.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
+using write::readCode;
 using Code = std::optional<std::string>;
 
 namespace {
-
-// As the driver reads and writes: with the format detected from the original file.
-Code readCode(const FileIn& in, AudioFormat format) {
-    const bool wav = format == AudioFormat::wav;
-    if (wav || format == AudioFormat::aiff) {
-        const auto tag = ChunkFile::existingTag(in, ChunkFile::parse(in, wav).chunks);
-        return tag ? ID3v2::isrc(*tag) : std::nullopt;
-    }
-    if (format == AudioFormat::mp3) return MP3Tagger::readISRC(in);
-    return format == AudioFormat::flac ? FLACTagger::readISRC(in) : MP4Tagger::readISRC(in);
-}
-
-void writeCode(const FileIn& in, AudioFormat format, FileOut& out, const Code& code) {
-    const bool wav = format == AudioFormat::wav;
-    if (wav || format == AudioFormat::aiff) ChunkFile::write(in, out, wav, code);
-    if (format == AudioFormat::mp3) MP3Tagger::write(in, out, code);
-    if (format == AudioFormat::flac) FLACTagger::write(in, out, code);
-    if (format == AudioFormat::m4a) MP4Tagger::write(in, out, code);
-}
 
 // "-" for none, the text, or the refusal's message.
 std::string outcome(const std::function<Code()>& f) {
@@ -89,17 +69,17 @@ int main(int argc, char** argv) {
         expect(cell[0] + ", format", cell.at(1),
                outcome([&] { return Code(AudioFormat::detect(in).label()); }));
         expect(cell[0] + ", read", cell.at(2),
-               outcome([&] { return readCode(in, AudioFormat::detect(in)); }));
+               outcome([&] { return readCode(AudioFormat::detect(in), in); }));
         for (const Code& code : {Code(fuzz::kCode), Code()}) {
             const fuzz::MemFile output;
             const std::string got = outcome([&]() -> Code {
                 {
                     FileOut out(output.path(), FileOut::Mode::replace);
-                    writeCode(in, AudioFormat::detect(in), out, code);
+                    write::writeCode(AudioFormat::detect(in), in, out, code);
                     out.close();
                 }
                 const FileIn result(output.path());
-                return readCode(result, AudioFormat::detect(in)) == code ? "ok" : "not read back";
+                return readCode(AudioFormat::detect(in), result) == code ? "ok" : "not read back";
             });
             expect(cell[0] + (code ? ", write" : ", remove"), cell.at(code ? 3 : 4), got);
         }

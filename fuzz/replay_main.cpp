@@ -15,24 +15,18 @@ int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
-        const fs::path arg = argv[i];
-        if (fs::is_directory(arg)) {
-            for (const auto& entry : fs::directory_iterator(arg)) {
-                if (entry.is_regular_file()) inputs.push_back(entry.path());
-            }
-        } else {
-            inputs.push_back(arg);
+        if (!fs::is_directory(argv[i])) {
+            inputs.push_back(argv[i]);
+            continue;
         }
+        for (const auto& e : fs::directory_iterator(argv[i]))
+            if (e.is_regular_file()) inputs.push_back(e.path());
     }
     std::sort(inputs.begin(), inputs.end());
     for (const auto& path : inputs) {
         std::ifstream f(path, std::ios::binary);
-        if (!f) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
-            return 1;
-        }
-        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(f)),
-                                              std::istreambuf_iterator<char>());
+        if (!f) return std::fprintf(stderr, "cannot read %s\n", path.c_str()), 1;
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(f)), {});
         std::fprintf(stderr, "%s\n", path.filename().c_str());
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }

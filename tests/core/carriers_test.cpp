@@ -45,18 +45,8 @@ chunks::ChunkLayout infoSource(const std::string& code) {
     const Bytes list = chunks::file({.chunks = {{"ISRC", bytesOf(code)}}});
     return {"LIST", join({bytesOf("INFO"), slice(list, 12, list.size())})};
 }
-// An `ilst` item: a freeform one (mean, name) or, with an empty mean, a plain one of that type.
-Bytes item(const std::string& mean, const std::string& name, const std::string& value) {
-    const Bytes data = mp4::box("data", join({mp4::u32(1), mp4::u32(0), mp4::text(value)}));
-    if (mean.empty()) return mp4::box(name, data);
-    return mp4::box("----", join({mp4::fullBox("mean", 0, 0, mp4::text(mean)),
-                                  mp4::fullBox("name", 0, 0, mp4::text(name)), data}));
-}
 Bytes movieWith(const Bytes& items) {
-    const Bytes hdlr =
-        mp4::fullBox("hdlr", 0, 0, join({mp4::u32(0), mp4::text("mdir"), Bytes(13)}));
-    const Bytes meta = mp4::fullBox("meta", 0, 0, join({hdlr, mp4::box("ilst", items)}));
-    return mp4::movie({.moovTail = mp4::box("udta", meta)}).file;
+    return mp4::movie({.moovTail = mp4::box("udta", mp4::meta(items))}).file;
 }
 
 // A WAV past 4 GiB in form, not in size: `ds64` holds the form's and the audio's sizes.
@@ -121,7 +111,8 @@ std::vector<Case> cases() {
              "|second comment block ISRC=" + A,
          Verdict::conflict, A},
         {"a.m4a",
-         movieWith(join({item("com.apple.itunes", "isrc", A), item("", "xid ", "L:isrc:" + B)})),
+         movieWith(join(
+             {mp4::item("com.apple.itunes", "isrc", A), mp4::item("", "xid ", "L:isrc:" + B)})),
          "MP4 ----:com.apple.itunes:isrc=" + A + "|~MP4 xid=L:isrc:" + B, Verdict::one, A},
     };
 }
@@ -193,38 +184,10 @@ TEST(Carriers, AuditAndAxmlOptionOnTheCommandLine) {
     EXPECT_EQ(run({"--audit"}).first, 2);
 }
 
-// Files made by other tools with several carriers: after a write, each tool reads the new code
-// from every place it knows, and nothing else.
-TEST(Carriers, OtherToolsReadTheNewCodeEverywhere) {
-    if (runShell("which ffmpeg metaflac && /usr/bin/python3 -c 'import mutagen'").status != 0) {
-        GTEST_SKIP() << "ffmpeg, metaflac or python3-mutagen is not installed";
-    }
+// RF64 as ffmpeg writes it: ffmpeg decodes the same PCM after the write.
+TEST(Carriers, AnRF64FileFromFFmpegKeepsItsAudio) {
+    if (runShell("command -v ffmpeg").status != 0) GTEST_SKIP() << "ffmpeg is not installed";
     TempDir dir;
-    const std::string mp3 = (dir / "a.mp3").string(), flac = (dir / "a.flac").string();
-    ASSERT_EQ(
-        runShell("ffmpeg -v error -f lavfi -i sine=d=0.2 " + mp3 + " -f lavfi -i sine=d=0.2 " +
-                 flac + " && metaflac --set-tag=ISRC=" + A + " --set-tag=ISRC=" + B + " " + flac +
-                 " && /usr/bin/python3 -c \"from mutagen.id3 import ID3,TSRC,TXXX\n"
-                 "t=ID3('" +
-                 mp3 + "'); t.add(TSRC(encoding=1,text=['" + A + "','" + B +
-                 "'])); t.add(TXXX(encoding=1,desc='ISRC',text=['" + C + "'])); t.save()\"")
-            .status,
-        0);
-    EXPECT_EQ(listed(AudioTagger::carriers(mp3)),
-              "ID3 TXXX:ISRC=" + C + "|ID3 TSRC=" + A + "|ID3 TSRC (second value)=" + B);
-    EXPECT_EQ(verdictOf(AudioTagger::carriers(flac)), Verdict::conflict);
-    AudioTagger::writeISRC(mp3, D, false);
-    AudioTagger::writeISRC(flac, D, false);
-    EXPECT_EQ(runShell("/usr/bin/python3 -c \"from mutagen.id3 import ID3\nt=ID3('" + mp3 +
-                       "'); print(t.getall('TSRC')[0].text, t.getall('TXXX:ISRC')[0].text)\"")
-                  .output,
-              "['" + D + "'] ['" + D + "']\n");
-    EXPECT_EQ(runShell("metaflac --show-tag=ISRC " + flac +
-                       " && ffprobe -v error -show_entries format_tags=ISRC -of csv=p=0 " + flac)
-                  .output,
-              "ISRC=" + D + "\n" + D + "\n");
-
-    // RF64 as ffmpeg writes it: the same PCM after the write, the ds64 sizes still right.
     const std::string rf64 = (dir / "a.wav").string(), md5 = " -v error -f md5 - ";
     ASSERT_EQ(runShell("ffmpeg -v error -f lavfi -i sine=d=0.3 -rf64 always " + rf64).status, 0);
     const std::string pcm = runShell("ffmpeg -i " + rf64 + md5).output;

@@ -22,23 +22,8 @@ namespace {
 
 const std::string kCode = "GBAYE2400001";
 
-Bytes tagWith(const std::vector<std::pair<std::string, std::string>>& frames) {
-    id3::TagLayout tag;
-    for (const auto& [id, text] : frames) tag.frames.push_back(id3::textFrame(id, text));
-    return id3::tag(tag);
-}
-
-// The tag the rewrite makes: the old frames but TSRC, then the code, 1024 bytes of padding.
-Bytes rebuilt(std::vector<std::pair<std::string, std::string>> frames, const Code& code) {
-    std::erase_if(frames, [](const auto& f) { return f.first == "TSRC"; });
-    if (code) frames.push_back({"TSRC", *code});
-    id3::TagLayout tag{.padding = 1024};
-    for (const auto& [id, text] : frames) tag.frames.push_back(id3::textFrame(id, text));
-    return id3::tag(tag);
-}
-
-ChunkLayout unpadded(const char* id, Bytes data) {
-    return {id, std::move(data), std::nullopt, false};
+Bytes tagWith(const std::string& id, const std::string& text, std::size_t padding = 0) {
+    return id3::tag({.frames = {id3::textFrame(id, text)}, .padding = padding});
 }
 
 }  // namespace
@@ -49,7 +34,12 @@ TEST(ChunkFile, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsThe
     // An odd LIST whose size byte is printable ("A"), so a skipped pad byte looks like a header.
     const ChunkLayout list{"LIST", join({bytesOf("INFOISFT"), {0x35, 0, 0, 0}, Bytes(0x35, 'x')})};
     const Bytes id3v1 = join({bytesOf("TAGTitle"), Bytes(117, 0), {0x0C}});
-    const Bytes title = tagWith({{"TIT2", "Song"}}), old = tagWith({{"TSRC", "USRC17607839"}});
+    const Bytes old = tagWith("TSRC", "USRC17607839"), old1 = join({old, Bytes(1, 0)});
+    const ChunkLayout junk{"junk", Bytes(5, 1)}, unpadded{"junk", Bytes(5, 1), {}, false},
+        noTag{"id3 ", Bytes(9, 0)};
+    // The tag a write makes: the code, then 1024 bytes of padding.
+    const ChunkLayout titled{"id3 ", tagWith("TIT2", "Song")},
+        wavTag{"id3 ", tagWith("TSRC", kCode, 1024)}, second{"iD3 ", wavTag.data};
     const struct {
         bool little;
         std::vector<ChunkLayout> in;
@@ -58,51 +48,23 @@ TEST(ChunkFile, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsThe
         std::vector<ChunkLayout> out;  // then the `after` bytes
     } cases[] = {
         // A new tag goes last; an old one moves there.
-        {true, {fmt, data}, {}, kCode, {fmt, data, {"id3 ", rebuilt({}, kCode)}}},
-        {false, {{"ID3 ", old}, comm, ssnd}, {}, kCode, {comm, ssnd, {"ID3 ", rebuilt({}, kCode)}}},
+        {true, {fmt, data}, {}, kCode, {fmt, data, wavTag}},
+        {false, {{"ID3 ", old}, comm, ssnd}, {}, kCode, {comm, ssnd, {"ID3 ", wavTag.data}}},
         {true, {fmt, data, {"id3 ", old}}, {}, std::nullopt, {fmt, data}},
         // An ID3v1 tag or stray bytes after the form stay there.
-        {true, {fmt, data}, id3v1, kCode, {fmt, data, {"id3 ", rebuilt({}, kCode)}}},
-        {false, {comm, ssnd}, bytesOf("xyz"), kCode, {comm, ssnd, {"ID3 ", rebuilt({}, kCode)}}},
+        {true, {fmt, data}, id3v1, kCode, {fmt, data, wavTag}},
+        {false, {comm, ssnd}, bytesOf("xyz"), kCode, {comm, ssnd, {"ID3 ", wavTag.data}}},
         // A pad byte left out before a chunk whose size looks like an ID: the chunk survives.
-        {true,
-         {fmt, unpadded("junk", Bytes(5, 1)), list, data},
-         {},
-         kCode,
-         {fmt, {"junk", Bytes(5, 1)}, list, data, {"id3 ", rebuilt({}, kCode)}}},
+        {true, {fmt, unpadded, list, data}, {}, kCode, {fmt, junk, list, data, wavTag}},
         // The tag that holds the code is the one rewritten, wherever it is; others stay.
-        {true,
-         {fmt, {"id3 ", title}, data, {"ID3 ", old}},
-         {},
-         kCode,
-         {fmt, {"id3 ", title}, data, {"id3 ", rebuilt({}, kCode)}}},
-        {true,
-         {fmt, {"id3 ", title}, data, {"ID3 ", old}},
-         {},
-         std::nullopt,
-         {fmt, {"id3 ", title}, data}},
+        {true, {fmt, titled, data, {"ID3 ", old}}, {}, kCode, {fmt, titled, data, wavTag}},
+        {true, {fmt, titled, data, {"ID3 ", old}}, {}, std::nullopt, {fmt, titled, data}},
         // A second tag that holds a code gets the same code.
-        {true,
-         {{"id3 ", old}, fmt, {"iD3 ", join({old, Bytes(1, 0)})}, data},
-         {},
-         kCode,
-         {fmt, {"iD3 ", rebuilt({}, kCode)}, data, {"id3 ", rebuilt({}, kCode)}}},
-        {true,
-         {{"id3 ", old}, fmt, {"id3 ", title}, data},
-         {},
-         kCode,
-         {fmt, {"id3 ", title}, data, {"id3 ", rebuilt({}, kCode)}}},
+        {true, {{"id3 ", old}, fmt, {"iD3 ", old1}, data}, {}, kCode, {fmt, second, data, wavTag}},
+        {true, {{"id3 ", old}, fmt, titled, data}, {}, kCode, {fmt, titled, data, wavTag}},
         // A body that holds no tag is kept; a zero-size audio chunk followed by chunks is fine.
-        {true,
-         {fmt, {"id3 ", Bytes(9, 0)}, data},
-         {},
-         kCode,
-         {fmt, {"id3 ", Bytes(9, 0)}, data, {"id3 ", rebuilt({}, kCode)}}},
-        {true,
-         {fmt, {"data", {}}, list},
-         {},
-         kCode,
-         {fmt, {"data", {}}, list, {"id3 ", rebuilt({}, kCode)}}},
+        {true, {fmt, noTag, data}, {}, kCode, {fmt, noTag, data, wavTag}},
+        {true, {fmt, {"data", {}}, list}, {}, kCode, {fmt, {"data", {}}, list, wavTag}},
     };
     Scratch files;
     for (const auto& c : cases) {

@@ -36,7 +36,9 @@ struct FLACFile : ::testing::Test {
 }  // namespace
 
 TEST_F(FLACFile, EveryCommentBlockWithACodeGetsTheNewOneAndEverythingElseStays) {
-    const BlockLayout title = comments("v", {"TITLE=x"}), pad = padding(64);
+    const BlockLayout title = comments("v", {"TITLE=x"}), pad = padding(64), app{3, Bytes(18, 3)};
+    const BlockLayout fresh = comments("PELORIX", {kEntry}), other = comments("w", {"A=1"});
+    const BlockLayout titled = comments("v", {"TITLE=x", kEntry});
     const Bytes tag = id3::tag({.version = 2, .padding = 33});  // stepped over whatever its version
     const struct {
         std::vector<BlockLayout> in;
@@ -46,11 +48,8 @@ TEST_F(FLACFile, EveryCommentBlockWithACodeGetsTheNewOneAndEverythingElseStays) 
         Bytes leading = {};
     } cases[] = {
         // A new block follows STREAMINFO; padding never absorbs a change.
-        {{kInfo}, {}, kCode, {kInfo, comments("PELORIX", {kEntry})}},
-        {{kInfo, {3, Bytes(18, 3)}, pad},
-         {},
-         kCode,
-         {kInfo, comments("PELORIX", {kEntry}), {3, Bytes(18, 3)}, pad}},
+        {{kInfo}, {}, kCode, {kInfo, fresh}},
+        {{kInfo, app, pad}, {}, kCode, {kInfo, fresh, app, pad}},
         {{kInfo, pad}, {}, std::nullopt, {kInfo, pad}},
         // Keys in any letter case (U+0131 upper-cases to I) go; the code goes last.
         {{kInfo, comments("v", {"isrc= USRC17607839\n", "\xC4\xB1src=x", "ARTIST=A"}), pad},
@@ -65,12 +64,9 @@ TEST_F(FLACFile, EveryCommentBlockWithACodeGetsTheNewOneAndEverythingElseStays) 
         {{kInfo, title, comments("w", {"ISRC=FRZ03980021"})},
          "FRZ03980021",
          kCode,
-         {kInfo, comments("v", {"TITLE=x", kEntry}), comments("w", {kEntry})}},
-        {{kInfo, title, comments("w", {"A=1"})},
-         {},
-         kCode,
-         {kInfo, comments("v", {"TITLE=x", kEntry}), comments("w", {"A=1"})}},
-        {{kInfo, title}, {}, kCode, {kInfo, comments("v", {"TITLE=x", kEntry})}, tag},
+         {kInfo, titled, comments("w", {kEntry})}},
+        {{kInfo, title, other}, {}, kCode, {kInfo, titled, other}},
+        {{kInfo, title}, {}, kCode, {kInfo, titled}, tag},
     };
     for (const auto& c : cases) {
         const Bytes input = file(c.in, c.leading);

@@ -17,7 +17,8 @@ namespace {
 
 const std::string kCode = "FIABC2600001";
 const Bytes kFtyp = box("ftyp", join({text("M4A "), u32(0)}));
-const std::string kDamaged(msg::mp4Damaged), tooLarge(msg::mp4TooLarge);
+const std::string kDamaged(msg::mp4Damaged), tooLarge(msg::mp4TooLarge),
+    kOffsets(msg::mp4OffsetsDamaged);
 
 class MP4File : public ::testing::Test {
   protected:
@@ -50,20 +51,10 @@ TEST_F(MP4File, DeepNestingIsDamageNotACrash) {
 // 32-bit one); chunk offsets past the movie follow it as it grows or shrinks, whether the movie
 // is ahead of its audio or behind it.
 TEST_F(MP4File, TheMovieKeepsItsBoxesAndTheOffsetsPastItFollow) {
-    auto item = [](std::string_view mean, std::string_view name, std::string_view data,
-                   const Bytes& more = {}) {
-        return box("----", join({box("mean", join({u32(0), text(mean)})),
-                                 box("name", join({u32(0), text(name)})),
-                                 box("data", join({u32(1), u32(0), text(data)})), more}));
-    };
     const Bytes isrc = item("com.apple.iTunes", "ISRC", kCode);
     const Bytes other = item("com.apple.iTunes", "MOOD", "calm");
     const Bytes mood = box("name", join({u32(0), text("MOOD")}));  // the first name counts
     const Bytes old = item("COM.apple.itunes", "isrc", "GBXYZ9900001 \n", mood);
-    auto meta = [](const Bytes& items) {
-        const Bytes hdlr = fullBox("hdlr", 0, 0, join({u32(0), text("mdir"), Bytes(13, 0)}));
-        return box("meta", join({u32(0), hdlr, box("ilst", items)}));
-    };
     auto udta = [&](const Bytes& items) { return box("udta", join({meta(items), {1, 2, 3}})); };
     auto stbl = [](const Bytes& table) { return box("stbl", table); };
     const Bytes added = box("udta", meta(isrc));  // 141 bytes
@@ -82,10 +73,7 @@ TEST_F(MP4File, TheMovieKeepsItsBoxesAndTheOffsetsPastItFollow) {
         {stbl(stco({0xFFFFFFA0u})), kCode, {}, tooLarge},
         {stbl(co64({0x7FFFFFFFFFFFFFF0ull})), kCode, {}, tooLarge},
         {stbl(co64({0x8000000000000000ull})), kCode, {}, tooLarge},
-        {stbl(fullBox("stco", 0, 0, join({u32(3), u32(1), u32(2)}))),
-         kCode,
-         {},
-         std::string(msg::mp4OffsetsDamaged)},
+        {stbl(fullBox("stco", 0, 0, join({u32(3), u32(1), u32(2)}))), kCode, {}, kOffsets},
     };
     for (const auto& c : cases) {
         for (const bool first : {true, false}) {
@@ -141,7 +129,7 @@ TEST_F(MP4File, FragmentOffsetsFollowTheMovie) {
     Bytes shortTfra = tfra(0, {moofAt});
     shortTfra[23] = 9;  // entry count
     EXPECT_EQ(refusal(join({kFtyp, moov, moofWith(payload), mdat, box("mfra", shortTfra)})),
-              std::string(msg::mp4OffsetsDamaged));
+              kOffsets);
     const Bytes sidx = fullBox("sidx", 0, 0, Bytes(24, 0));
     EXPECT_EQ(refusal(join({kFtyp, sidx, moov, moofWith(0), mdat})), std::string(msg::mp4Layout));
 }

@@ -20,9 +20,7 @@ void add(Bytes& to, const Bytes& more) {
 }  // namespace
 
 Bytes file(const FileLayout& layout) {
-    Bytes out = bytesOf(layout.little ? "RIFF...." : "FORM....");
-    add(out,
-        bytesOf(layout.formType.empty() ? (layout.little ? "WAVE" : "AIFF") : layout.formType));
+    Bytes out = bytesOf(layout.little ? "RIFF....WAVE" : "FORM....AIFF");
     for (const ChunkLayout& c : layout.chunks) {
         add(out, bytesOf(c.id));
         add(out, u32(c.declaredSize.value_or(std::uint32_t(c.data.size())), layout.little));
@@ -39,11 +37,10 @@ ChunkLayout wavFormat() {
     return {"fmt ", {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0}};
 }
 
-ChunkLayout aiffCommon(std::uint32_t frames, bool aifc) {
+ChunkLayout aiffCommon(std::uint32_t frames) {
     Bytes d{0, 2};  // channels
     add(d, u32(frames, false));
     add(d, {0, 16, 0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0});  // 16 bits, 44100 (80-bit float)
-    if (aifc) add(d, bytesOf(std::string("NONE\x0Enot compressed\0", 20)));
     return {"COMM", d};
 }
 
@@ -65,12 +62,11 @@ Bytes wav(std::uint32_t frames, const std::vector<ChunkLayout>& extra) {
     return file(layout);
 }
 
-Bytes aiff(std::uint32_t frames, const std::vector<ChunkLayout>& extra, bool aifc) {
-    FileLayout layout{.little = false, .formType = aifc ? "AIFC" : "AIFF"};
-    if (aifc) layout.chunks.push_back({"FVER", {0xA2, 0x80, 0x51, 0x40}});
+Bytes aiff(std::uint32_t frames, const std::vector<ChunkLayout>& extra) {
+    FileLayout layout{.little = false};
     Bytes ssnd(8, 0);  // offset and block size
     add(ssnd, audio(std::size_t(frames) * 4));
-    layout.chunks.insert(layout.chunks.end(), {aiffCommon(frames, aifc), {"SSND", ssnd}});
+    layout.chunks.insert(layout.chunks.end(), {aiffCommon(frames), {"SSND", ssnd}});
     layout.chunks.insert(layout.chunks.end(), extra.begin(), extra.end());
     return file(layout);
 }

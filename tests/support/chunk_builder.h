@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// A byte builder for RIFF/WAVE and AIFF/AIFF-C files, for tests: chunks in any order, hand-made
+// A byte builder for RIFF/WAVE and AIFF files, for tests: chunks in any order, hand-made
 // size fields, missing pad bytes, and a minimal valid fmt/COMM + audio pair.
 
 #include <cstdint>
@@ -24,8 +24,7 @@ struct ChunkLayout {
 };
 
 struct FileLayout {
-    bool little = true;      // WAV; false for AIFF
-    std::string formType{};  // empty: "WAVE" or "AIFF" by dialect
+    bool little = true;  // WAV; false for AIFF
     std::vector<ChunkLayout> chunks{};
     std::optional<std::uint32_t> formSize{};  // overrides the form size (default: length − 8)
 };
@@ -34,11 +33,11 @@ struct FileLayout {
 Bytes file(const FileLayout& layout);
 // 16-bit stereo 44.1 kHz PCM: the WAV "fmt " chunk and the AIFF "COMM" chunk.
 ChunkLayout wavFormat();
-ChunkLayout aiffCommon(std::uint32_t frames, bool aifc = false);
+ChunkLayout aiffCommon(std::uint32_t frames);
 // `count` bytes of varied audio-like data (all byte values, deterministic).
 Bytes audio(std::size_t count, std::uint32_t seed = 7);
 // A playable file with `frames` stereo 16-bit frames, then any extra chunks after the audio.
 Bytes wav(std::uint32_t frames, const std::vector<ChunkLayout>& extra = {});
-Bytes aiff(std::uint32_t frames, const std::vector<ChunkLayout>& extra = {}, bool aifc = false);
+Bytes aiff(std::uint32_t frames, const std::vector<ChunkLayout>& extra = {});
 
 }  // namespace pelorix::test::chunks

@@ -15,8 +15,8 @@ Bytes file(const FileLayout& layout) {
     Bytes out = join({layout.leading, bytesOf("fLaC")});
     for (std::size_t i = 0; i < layout.blocks.size(); ++i) {
         const BlockLayout& b = layout.blocks[i];
-        const bool last = b.last.value_or(i + 1 == layout.blocks.size());
-        const std::uint32_t n = b.declaredSize.value_or(std::uint32_t(b.data.size()));
+        const bool last = i + 1 == layout.blocks.size();
+        const std::size_t n = b.data.size();
         out = join({out,
                     {std::uint8_t((b.type & 0x7F) | (last ? 0x80 : 0)), std::uint8_t(n >> 16),
                      std::uint8_t(n >> 8), std::uint8_t(n)},
@@ -36,15 +36,10 @@ BlockLayout padding(std::size_t size) {
     return {1, Bytes(size, 0)};
 }
 
-Bytes commentData(const std::string& vendor, const std::vector<std::string>& entries,
-                  std::optional<std::uint32_t> count) {
-    Bytes d = join({le32(vendor.size()), bytesOf(vendor), le32(count.value_or(entries.size()))});
-    for (const std::string& e : entries) d = join({d, le32(e.size()), bytesOf(e)});
-    return d;
-}
-
 BlockLayout comments(const std::string& vendor, const std::vector<std::string>& entries) {
-    return {4, commentData(vendor, entries)};
+    Bytes d = join({le32(vendor.size()), bytesOf(vendor), le32(entries.size())});
+    for (const std::string& e : entries) d = join({d, le32(e.size()), bytesOf(e)});
+    return {4, d};
 }
 
 }  // namespace pelorix::test::flac

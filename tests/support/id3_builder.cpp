@@ -26,9 +26,8 @@ Bytes tag(const TagLayout& layout) {
     }
     body.resize(body.size() + layout.padding, 0);
     const std::uint8_t flags = layout.footer ? 0x10 : 0;
-    const Bytes head = join({bytesOf("ID3"),
-                             {layout.version, layout.revision, flags},
-                             size32(std::uint32_t(body.size()), true)});
+    const Bytes head = join(
+        {bytesOf("ID3"), {layout.version, 0, flags}, size32(std::uint32_t(body.size()), true)});
     return join({head, body, layout.footer ? join({bytesOf("3DI"), slice(head, 3, 7)}) : Bytes{}});
 }
 

@@ -19,7 +19,6 @@ struct FrameLayout {
 
 struct TagLayout {
     std::uint8_t version = 3;
-    std::uint8_t revision = 0;
     std::vector<FrameLayout> frames{};
     bool footer = false;      // "3DI" footer, flag 0x10
     std::size_t padding = 0;  // zero bytes after the frames

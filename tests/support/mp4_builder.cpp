@@ -45,6 +45,18 @@ static Bytes hdlr(std::string_view handler) {
     return fullBox("hdlr", 0, 0, join({u32(0), text(handler), Bytes(13, 0)}));
 }
 
+Bytes item(std::string_view mean, std::string_view name, std::string_view value,
+           const Bytes& more) {
+    const Bytes data = box("data", join({u32(1), u32(0), text(value)}));
+    if (mean.empty()) return box(name, data);
+    return box("----", join({fullBox("mean", 0, 0, text(mean)), fullBox("name", 0, 0, text(name)),
+                             data, more}));
+}
+
+Bytes meta(const Bytes& items) {
+    return fullBox("meta", 0, 0, join({hdlr("mdir"), box("ilst", items)}));
+}
+
 Bytes stco(const std::vector<std::uint32_t>& offsets) {
     Bytes p = u32(std::uint32_t(offsets.size()));
     for (auto o : offsets) p = join({p, u32(o)});
@@ -102,8 +114,7 @@ Movie movie(const MovieOptions& o) {
     const Bytes mdat = o.mdatSize0 ? box0("mdat", payload) : box("mdat", payload);
     Movie m;
     auto moovFor = [&](std::uint64_t firstChunk) {
-        auto& offsets = m.chunkOffsets;
-        offsets.clear();
+        std::vector<std::uint64_t> offsets;
         for (std::size_t c = 0; c < o.chunks; ++c) offsets.push_back(firstChunk + c * o.chunkSize);
         const std::vector<std::uint32_t> narrow(offsets.begin(), offsets.end());
         const Bytes table = o.co64 ? co64(offsets) : stco(narrow);

@@ -32,6 +32,12 @@ Bytes co64(const std::vector<std::uint64_t>& offsets);
 Bytes tfhd(std::uint32_t trackId, std::optional<std::uint64_t> baseDataOffset);
 Bytes tfra(std::uint8_t version, const std::vector<std::uint64_t>& moofOffsets);
 
+// An `ilst` item holding UTF-8 text: a freeform one (mean, name, data, then `more`) or, with an
+// empty mean, a plain one of type `name`. A `meta` with an `mdir` handler and an `ilst`.
+Bytes item(std::string_view mean, std::string_view name, std::string_view value,
+           const Bytes& more = {});
+Bytes meta(const Bytes& items);
+
 struct MovieOptions {
     bool moovFirst = true;    // `moov` before `mdat` (faststart) or after it
     bool co64 = false;        // 64-bit chunk offsets
@@ -44,7 +50,6 @@ struct MovieOptions {
 
 struct Movie {
     Bytes file;
-    std::vector<std::uint64_t> chunkOffsets;
     std::uint64_t moovStart = 0;
     std::uint64_t moovSize = 0;
 };

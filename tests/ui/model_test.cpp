@@ -86,15 +86,9 @@ TEST_F(ModelTest, AFileChangedSinceItWasShownIsNotWritten) {
 
 // A file whose places hold different codes is marked; writing puts one code in all of them.
 TEST_F(ModelTest, ConflictingCarriersAreShownUntilWritten) {
-    const auto frame = [](const char* id, const std::string& body) {
-        return id3::textFrame(id, body);
-    };
-    writeFile(
-        dir / "two.wav",
-        chunks::wav(
-            16, {{"id3 ",
-                  id3::tag({.frames = {frame("TSRC", "GBXYZ2500001"),
-                                       frame("TXXX", std::string("ISRC\0GBXYZ2500002", 17))}})}}));
+    const auto tag = id3::tag({.frames = {id3::textFrame("TSRC", "GBXYZ2500001"),
+                                          id3::textFrame("TXXX", {"ISRC\0GBXYZ2500002", 17})}});
+    writeFile(dir / "two.wav", chunks::wav(16, {{"id3 ", tag}}));
     add({urlOf(dir / "two.wav")});
     EXPECT_TRUE(model.items()[0].conflict.contains("ID3 TXXX:ISRC: GBXYZ2500002"))
         << model.items()[0].conflict.toStdString();
