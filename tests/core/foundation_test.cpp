@@ -36,12 +36,11 @@ TEST(ISRCTest, FormattedDesignationAndAdvance) {
 
 // ---- byte codecs ---------------------------------------------------------------------------
 
-// The codec tests check the values the codecs read and write; here, the writers no codec calls
-// yet, four-character codes, and the bounds.
+// The codec tests check the values the codecs read and write; here, four-character codes and
+// the bounds.
 TEST(ByteCodecsTest, TheReaderAndWriterAgreeAndNeverPassTheEnd) {
     Bytes b;
-    ByteWriter(b).u64BE(0x0E0F101112131415ull).fourCC(std::string("\u00e9a\u00ff\0", 6));
-    ByteWriter(b).putU32BE(0, 0xA1A2A3A4);
+    ByteWriter(b).u32BE(0xA1A2A3A4).u32BE(0x12131415).fourCC(std::string("\u00e9a\u00ff\0", 6));
     EXPECT_EQ(b, (Bytes{0xA1, 0xA2, 0xA3, 0xA4, 0x12, 0x13, 0x14, 0x15, 0xE9, 'a', 0xFF, 0}));
     EXPECT_EQ(be32(b, 0), 0xA1A2A3A4u);
     ByteReader r(b, 8);
@@ -55,7 +54,7 @@ TEST(ByteCodecsTest, TheReaderAndWriterAgreeAndNeverPassTheEnd) {
     EXPECT_FALSE(ByteReader(b, b.size() + 1).ok());
 }
 
-// ---- streams (their fast paths are in perf_paths_test, exclusive creation in driver_test) ---
+// ---- streams (exclusive creation is in driver_test) -------------------------------------
 
 TEST(StreamsTest, OpenFailuresCarryThePlatformText) {
     TempDir dir;

@@ -117,10 +117,6 @@ ByteWriter& ByteWriter::u32LE(std::uint64_t v) {
         .u8(std::uint8_t(v >> 24));
 }
 
-ByteWriter& ByteWriter::u64BE(std::uint64_t v) {
-    return u32BE(v >> 32).u32BE(v);
-}
-
 ByteWriter& ByteWriter::synchsafe32(std::uint64_t v) {
     for (int shift = 21; shift >= 0; shift -= 7) u8(std::uint8_t((v >> shift) & 0x7F));
     return *this;
@@ -144,15 +140,6 @@ ByteWriter& ByteWriter::ascii(std::string_view text) {
 ByteWriter& ByteWriter::zeros(std::size_t n) {
     out_.resize(out_.size() + n, 0);
     return *this;
-}
-
-void ByteWriter::putU32BE(std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 4; ++i) out_.at(at + i) = std::uint8_t(v >> (24 - 8 * i));
-}
-
-void ByteWriter::putU64BE(std::size_t at, std::uint64_t v) {
-    putU32BE(at, v >> 32);
-    putU32BE(at + 4, v);
 }
 
 Bytes bytes32BE(std::uint64_t v) {

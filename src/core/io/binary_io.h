@@ -80,16 +80,12 @@ class ByteWriter {
     ByteWriter& u24BE(std::uint32_t v);
     ByteWriter& u32BE(std::uint64_t v);  // the low 32 bits
     ByteWriter& u32LE(std::uint64_t v);
-    ByteWriter& u64BE(std::uint64_t v);
     ByteWriter& synchsafe32(std::uint64_t v);  // the low 28 bits
     // One byte per Unicode scalar of the UTF-8 text: the low 8 bits of its code point.
     ByteWriter& fourCC(std::string_view text);
     ByteWriter& bytes(std::span<const std::uint8_t> more);
     ByteWriter& ascii(std::string_view text);
     ByteWriter& zeros(std::size_t n);
-
-    void putU32BE(std::size_t at, std::uint64_t v);
-    void putU64BE(std::size_t at, std::uint64_t v);
 
   private:
     Bytes& out_;
