@@ -12,27 +12,16 @@
 #include "cli/cli.h"
 #include "core/tag_error.h"
 #include "core/write/audio_tagger.h"
-#include "driver_fixtures.h"
+#include "e2e_support.h"
 #include "support/files.h"
 #include "support/flac_builder.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
-using namespace pelorix::test::driver;
+using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string readText(const fs::path& p) {
-    const Bytes b = readFile(p);
-    return std::string(b.begin(), b.end());
-}
 
 struct Outcome {
     int status = -1;
@@ -53,8 +42,8 @@ Outcome runPelorix(const fs::path& cwd, const std::vector<std::string>& args,
                quoted((capture / "err").string()) + ")";
     Outcome r;
     r.status = runShell(command).status;
-    r.out = readText(capture / "out");
-    r.err = readText(capture / "err");
+    r.out = textOf(capture / "out");
+    r.err = textOf(capture / "err");
     return r;
 }
 
@@ -439,21 +428,55 @@ TEST(CommandLineTest, DryRunsTellWhatWouldHappenAndTouchNothing) {
         EXPECT_EQ(r.out, out);
         EXPECT_EQ(snapshot(dir.path()), before);  // no byte changed, no file added
     }
-    // Permissions, through a user who is not the files' owner when the tests run as root.
-    const bool root = ::geteuid() == 0;
-    const std::string other = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+}
+
+// As a user who does not own the files (root only): a replace is a rename, which asks only for
+// the folder's permission, yet the file's own counts, and a file whose owner or group the user's
+// replacement would change is refused. The dry run rehearses the same refusals.
+TEST(CommandLineTest, TheCallerMustBeAbleToWriteTheFileAndKeepItsOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    constexpr uid_t kUser = 65534;
+    const std::string notOwner(msg::ownerNotKept);
+    const std::tuple<std::string, mode_t, uid_t, gid_t, std::string> files[] = {
+        {"ok.wav", 0644, kUser, kUser, ""},
+        {"ro.wav", 0444, kUser, kUser, std::string(msg::notWritable)},
+        {"root.wav", 0666, 0, 0, notOwner},
+        {"group.wav", 0666, kUser, 0, notOwner},  // a group the user is not in
+        {"ro/a.wav", 0644, kUser, kUser, msg::cannotWrite(platformText(EACCES))},
+    };
+    TempDir dir;
     fs::create_directory(dir / "ro");
-    writeFile(dir / "ro" / "a.wav", wav(audioBytes(100, 1)));
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
-    ASSERT_EQ(::chmod((dir / "ro").c_str(), 0555), 0);
-    ASSERT_EQ(::chmod((dir / "b.wav").c_str(), root ? 0666 : 0444), 0);
-    ASSERT_TRUE(!root || ::chown((dir / "ro" / "a.wav").c_str(), 65534, 65534) == 0);
-    const Outcome r =
-        runPelorix(dir.path(), {"--dry-run", "--write", kCode, "b.wav", "ro/a.wav"}, other);
-    // The write's own refusals, as the driver rehearses them.
-    EXPECT_EQ(r.out, "b.wav\tERROR: " + std::string(root ? msg::ownerNotKept : msg::notWritable) +
-                         "\nro/a.wav\tERROR: Cannot write next to the file: Permission denied\n");
+    std::vector<std::string> names;
+    std::string rehearsed, said;
+    for (const auto& [name, mode, owner, group, error] : files) {
+        writeFile(dir / name, wav(audioBytes(100)));
+        ASSERT_EQ(::chown((dir / name).c_str(), owner, group) | ::chmod((dir / name).c_str(), mode),
+                  0);
+        names.push_back(name);
+        rehearsed +=
+            name + (error.empty() ? "\t- -> FI-ABC-26-00001\n" : "\tERROR: " + error + "\n");
+        said += error.empty() ? "OK " + name + "\n" : "ERROR " + name + ": " + error + "\n";
+    }
+    ASSERT_EQ(::chown(dir.path().c_str(), kUser, kUser) | ::chmod((dir / "ro").c_str(), 0555), 0);
+    const auto before = snapshot(dir.path());
+    names.insert(names.begin(), {"--write", kCode});
+    const std::string user = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    names.insert(names.begin(), "--dry-run");
+    Outcome r = runPelorix(dir.path(), names, user);
+    EXPECT_EQ(r.out, rehearsed);
     EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(snapshot(dir.path()), before);
+    r = runPelorix(dir.path(), std::vector(names.begin() + 1, names.end()), user);
+    EXPECT_EQ(r.out, said);
+    EXPECT_EQ(r.status, 1);
+    for (const auto& [name, mode, owner, group, error] : files) {
+        SCOPED_TRACE(name);
+        const struct stat st = lstatOf(dir / name);
+        EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+                  std::tuple(owner, group, mode));
+        EXPECT_EQ(readFile(dir / name) == before.at(name), !error.empty());
+    }
+    EXPECT_EQ(snapshot(dir.path()).size(), before.size());  // nothing left beside the files
 }
 
 TEST(CommandLineTest, JsonLinesAreValidJson) {

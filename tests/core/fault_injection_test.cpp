@@ -14,12 +14,12 @@
 #include "core/io/binary_io.h"
 #include "core/tag_error.h"
 #include "core/write/audio_tagger.h"
-#include "driver_fixtures.h"
+#include "e2e_support.h"
 #include "support/mp4_builder.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
-using namespace pelorix::test::driver;
+using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
 using sys::Op;
 
@@ -35,14 +35,9 @@ bool isTemp(const std::string& path) {
 TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
     // More than one 1 MiB piece, so the copies and the comparison loop.
     const Bytes original = wavWithCode("GBXYZ9900001", audioBytes((1 << 20) + 5));
-    std::vector<Seam::Call> plan;
-    {
-        TempDir dir;
-        writeFile(dir / "Song.wav", original);
-        Seam record;
-        AudioTagger::writeISRC(dir / "Song.wav", kCode, true);
-        plan = record.calls;
-    }
+    TempDir first;
+    writeFile(first / "Song.wav", original);
+    const auto plan = callsOf([&] { AudioTagger::writeISRC(first / "Song.wav", kCode, true); });
     // The run goes through every step worth breaking, and flushes the new file after its last
     // write, before the replace.
     std::set<Op> seen;
@@ -60,16 +55,12 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
     EXPECT_LT(at(at(tmpOpen, Op::copyRange), Op::fsync), at(tmpOpen, Op::rename));
 
     for (const auto& step : plan) {
-        SCOPED_TRACE("call " + std::to_string(step.index) + " (op " + std::to_string(int(step.op)) +
-                     " " + step.path + ")");
+        SCOPED_TRACE(describe(step));
         TempDir dir;
         const fs::path file = dir / "Song.wav";
         writeFile(file, original);
-        std::string error;
-        {
-            Seam seam([&](const Seam::Call& c) { return c.index == step.index ? EIO : 0; });
-            error = errorOf([&] { AudioTagger::writeISRC(file, kCode, true); });
-        }
+        const std::string error =
+            errorIfCallFails(step.index, EIO, [&] { AudioTagger::writeISRC(file, kCode, true); });
         if (error.empty()) {
             // Only the removal of a file no longer needed and the closing of a flushed folder
             // may fail unnoticed (what stays behind is the old file under the hidden name), and
@@ -80,7 +71,7 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
                 EXPECT_TRUE(!isTemp(name) || readFile(dir / name) == original);
             }
         } else if (readFile(file) == original) {
-            EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"}) << error;
+            EXPECT_EQ(dir.list(), Names{"Song.wav"}) << error;
         } else {
             // The folder flush after the replace failed: reported, but the new file is whole.
             EXPECT_TRUE(step.op == Op::open || step.op == Op::fsync);
@@ -98,7 +89,8 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
 TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
     const Bytes original = wav(audioBytes(70000));
     const std::vector<std::string> names = {"A.wav", "B.wav"};
-    const auto run = [&](const Seam::Fail& fail, std::vector<Seam::Call>* calls = nullptr) {
+    // Whichever call fails (none when `fail` is past the end), the calls made.
+    const auto run = [&](std::size_t fail) {
         TempDir dir;
         std::vector<AudioTagger::BatchJob> jobs;
         for (const auto& name : names) {
@@ -107,20 +99,18 @@ TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
         }
         std::vector<std::string> errors;
         std::optional<Op> failed;
-        {
-            Seam seam([&](const Seam::Call& c) {
-                const int err = fail ? fail(c) : 0;
-                if (err) failed = c.op;
-                return err;
-            });
-            AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
-                EXPECT_EQ(i, errors.size());
-                errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
-            });
-            if (calls) *calls = seam.calls;
-        }
-        ASSERT_EQ(errors.size(), 2u);
-        for (std::size_t i = 0; i < 2; ++i) {
+        Seam seam([&](const Seam::Call& c) {
+            if (c.index != fail) return 0;
+            failed = c.op;
+            return EIO;
+        });
+        AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+            EXPECT_EQ(i, errors.size());
+            errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
+        });
+        sys::setFaultHook(nullptr);
+        EXPECT_EQ(errors.size(), 2u);
+        for (std::size_t i = 0; i < errors.size(); ++i) {
             const bool isNew = AudioTagger::readISRC(dir / names[i]) == kCode;
             EXPECT_TRUE(isNew || readFile(dir / names[i]) == original) << i;
             EXPECT_TRUE(errors[i].empty() ? isNew : !isNew || failed == Op::fsync) << errors[i];
@@ -128,18 +118,16 @@ TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
         for (const auto& name : dir.list()) {
             EXPECT_TRUE(!isTemp(name) || readFile(dir / name) == original) << name;
         }
+        return seam.calls;
     };
-    std::vector<Seam::Call> plan;
-    run(nullptr, &plan);
     std::vector<Op> ops;
-    for (const auto& c : plan) ops.push_back(c.op);
+    for (const auto& c : run(SIZE_MAX)) ops.push_back(c.op);
     EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::fsync), 1);
     EXPECT_LT(std::find(ops.begin(), ops.end(), Op::syncfs),
               std::find(ops.begin(), ops.end(), Op::rename));
-    for (const auto& step : plan) {
-        SCOPED_TRACE("call " + std::to_string(step.index) + " (op " + std::to_string(int(step.op)) +
-                     " " + step.path + ")");
-        run([&](const Seam::Call& c) { return c.index == step.index ? EIO : 0; });
+    for (std::size_t k = 0; k < ops.size(); ++k) {
+        SCOPED_TRACE("call " + std::to_string(k) + " (op " + std::to_string(int(ops[k])) + ")");
+        run(k);
     }
 }
 
@@ -229,7 +217,7 @@ TEST(FaultInjectionTest, EachNamedStepReportsThePlatformError) {
         EXPECT_TRUE(failed);
         EXPECT_EQ(error, expected);
         EXPECT_TRUE(readFile(file) == original);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});  // no temporary, no backup
+        EXPECT_EQ(dir.list(), Names{"Song.wav"});  // no temporary, no backup
     }
 }
 
