@@ -37,14 +37,6 @@ TEST(DriverTest, MP3KnownOnlyByItsExtension) {
     EXPECT_EQ(dir.list(), (Names{"Song (original).MP3", "Song.MP3"}));
 }
 
-TEST(DriverTest, TheStoredTextReadsBackAsStored) {
-    TempDir dir;
-    for (const std::string stored : {"XYZ", "fi-abc-26-00001", "FIABC26000019"}) {
-        writeFile(dir / "a.wav", wavWithCode(stored, audioBytes(64)));
-        EXPECT_EQ(AudioTagger::readISRC(dir / "a.wav"), stored);
-    }
-}
-
 // Refused before anything is written: the file stays byte for byte, nothing is left beside it.
 TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
     Bytes v22 = join({id3::tag({.frames = {id3::textFrame("TSRC", "X")}}), Bytes(100, 0xFF)});
