@@ -1,20 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The command line, through the real binary: output lines, exit codes, argument order, and
 // what the files look like afterwards.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <map>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "cli/cli.h"
-#include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
 #include "e2e_support.h"
-#include "support/files.h"
 #include "support/flac_builder.h"
 
 using namespace pelorix;

@@ -3,17 +3,10 @@
 // and the folder the tests run in, which usually cannot share extents at all.
 #include "core/io/clone.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <random>
 
-#include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
 #include "e2e_support.h"
-#include "support/files.h"
 
 namespace pelorix::test {
 namespace {

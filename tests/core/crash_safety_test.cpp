@@ -1,27 +1,19 @@
 // SPDX-License-Identifier: MIT
 // The real binary killed, interrupted, or racing another write or a recorder: never a truncated
 // file, a lost append, a leftover that disturbs the next write, or an `OK` that is not true.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <set>
 
 #include "cli/cli.h"
 #include "core/formats/detect.h"
 #include "core/io/clone.h"
-#include "core/write/audio_tagger.h"
 #include "e2e_support.h"
-#include "support/chunk_builder.h"
 #include "support/flac_builder.h"
-#include "support/id3_builder.h"
 #include "support/mp4_builder.h"
 
 using namespace pelorix;
@@ -29,7 +21,6 @@ using namespace pelorix::test;
 using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using Code = std::optional<std::string>;
 
 namespace {
 

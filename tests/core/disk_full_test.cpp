@@ -4,20 +4,14 @@
 // temporary file, the folder is on a read-only filesystem, a stale temporary file is what fills
 // the disk. The kernel's own refusals end as the injected ones do: the original byte-identical,
 // nothing left beside it, every byte of space given back.
-#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "core/formats/detect.h"
-#include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
 #include "e2e_support.h"
-#include "support/chunk_builder.h"
 
 using namespace pelorix;
 using namespace pelorix::test;

@@ -2,18 +2,13 @@
 // The tagging driver end to end (the round trip over real files of every format is the interop
 // test's): refusals, the checks before the replace, the caller's rights, fingerprints, backups,
 // and what must survive a replace.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <tuple>
 
 #include "core/io/sha256.h"
-#include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
 #include "e2e_support.h"
 #include "support/mp4_builder.h"
 
@@ -21,7 +16,6 @@ using namespace pelorix;
 using namespace pelorix::test;
 using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
-using Code = std::optional<std::string>;
 
 // A stream recognised only by its name: the temporary file is read as the original's format,
 // whatever its own name says, so a code written to it can be removed again.

@@ -4,9 +4,11 @@
 // built from bytes, running `pelorix`, and a tap on the system-call seam.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <exception>
 #include <filesystem>
@@ -20,6 +22,8 @@
 #include <vector>
 
 #include "core/io/sys.h"
+#include "core/tag_error.h"
+#include "core/write/audio_tagger.h"
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/id3_builder.h"
@@ -29,6 +33,7 @@ extern char** environ;
 namespace pelorix::test::e2e {
 
 inline const std::string kCode = "FIABC2600001";
+using Code = std::optional<std::string>;
 using Chunk = decltype(chunks::wavFormat());
 using Names = std::vector<std::string>;
 

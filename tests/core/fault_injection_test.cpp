@@ -2,18 +2,13 @@
 // A failure of any single system call during a write leaves the original byte-identical and no
 // temporary file or backup behind; once the replace has happened, the new content is whole. And
 // the copy path's fallback when the kernel copy gives up at any point, or the input ends early.
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <optional>
 #include <set>
 
 #include "core/io/binary_io.h"
-#include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
 #include "e2e_support.h"
 #include "support/mp4_builder.h"
 

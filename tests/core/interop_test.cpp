@@ -4,7 +4,6 @@
 // decodes the same samples and copies the same packets without a complaint, and the other tags
 // and the cover art are still there. (Codes other tools wrote, as they write them, are read in
 // the codec tests.)
-#include <gtest/gtest.h>
 
 #include <algorithm>
 

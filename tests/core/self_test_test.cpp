@@ -1,17 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The built-in self test: its child-process runner, the ffmpeg adapter of its converter, the
 // decoded-sound hash, and whole runs of `pelorix --selftest` with working and broken tools.
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <optional>
 #include <set>
 
 #include "cli/process.h"
 #include "cli/self_test.h"
 #include "core/formats/detect.h"
-#include "core/tag_error.h"
 #include "e2e_support.h"
 
 using namespace pelorix;
