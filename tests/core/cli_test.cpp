@@ -45,7 +45,9 @@ std::vector<std::string> words(const std::string& s) {
     return w;
 }
 
-const std::string kNoFile = "Cannot open the file: No such file or directory";
+const std::string
+    kNoFile = "Cannot open the file: No such file or directory",
+    kUnsupported = "This file type is not supported. PELORIX handles WAV, AIFF, MP3, FLAC and M4A.";
 
 // a.wav holds a valid code, b.wav none, c.wav a text with control characters, d.wav "XYZ".
 void makeFiles(const TempDir& dir) {
@@ -119,21 +121,13 @@ TEST(CommandLineTest, ReadsManyFilesAndFoldersInOrder) {
 }
 
 TEST(CommandLineTest, LinesAndExitCodes) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string out;
-        int status;
-    };
-    const std::string unsupported =
-        "This file type is not supported. PELORIX handles WAV, "
-        "AIFF, MP3, FLAC and M4A.";
-    const Case cases[] = {
+    const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
         {{"--read", "./a.wav", "b.wav", "c.wav", "d.wav"},
          "./a.wav\tFI-ABC-26-00010\nb.wav\t-\nc.wav\tXY\\nZ\\x1b[2J\\x7f\\tQ\nd.wav\tXYZ\n",
          0},
         {{"--read"}, "", 0},
         {{"--read", "missing.wav", "notes.txt", "a.wav"},
-         "missing.wav\tERROR: " + kNoFile + "\nnotes.txt\tERROR: " + unsupported +
+         "missing.wav\tERROR: " + kNoFile + "\nnotes.txt\tERROR: " + kUnsupported +
              "\na.wav\tFI-ABC-26-00010\n",
          1},
         // Read wins over write in either order; everything after --read is a path.
@@ -152,19 +146,16 @@ TEST(CommandLineTest, LinesAndExitCodes) {
         {{"--version"}, std::string("pelorix ") + PELORIX_VERSION + "\n", 0},
         {{"--version", "--help"}, cli::usage(), 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.args));
-        TempDir dir;
-        makeFiles(dir);
-        const Bytes a = readFile(dir / "a.wav");
-        const Bytes b = readFile(dir / "b.wav");
-        const Outcome r = runPelorix(dir.path(), c.args);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.status, c.status);
+    TempDir dir;
+    makeFiles(dir);
+    const auto before = snapshot(dir.path());
+    for (const auto& [args, out, status] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const Outcome r = runPelorix(dir.path(), args);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.status, status);
         EXPECT_EQ(r.err, "");
-        // None of these may change a file.
-        EXPECT_EQ(readFile(dir / "a.wav"), a);
-        EXPECT_EQ(readFile(dir / "b.wav"), b);
+        EXPECT_EQ(snapshot(dir.path()), before);  // none of these may change a file
     }
 }
 
@@ -175,9 +166,7 @@ TEST(CommandLineTest, WriteAndRemoveChangeTheFiles) {
     fs::create_symlink("d.wav", dir / "link.wav");
     Outcome r = runPelorix(
         dir.path(), {"--write", "fi-abc-26-00001", "./a.wav", "notes.txt", "b.wav", "link.wav"});
-    EXPECT_EQ(r.out,
-              "OK ./a.wav\nERROR notes.txt: This file type is not supported. PELORIX "
-              "handles WAV, AIFF, MP3, FLAC and M4A.\nOK b.wav\nOK link.wav\n");
+    EXPECT_EQ(r.out, "OK ./a.wav\nERROR notes.txt: " + kUnsupported + "\nOK b.wav\nOK link.wav\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
     // Stored in the 12-character form, never the hyphenated one.
@@ -261,13 +250,9 @@ TEST(CommandLineTest, ControlCharactersAreEscaped) {
 }
 
 TEST(CommandLineTest, ListsAreReadInEveryDialect) {
-    struct Case {
-        std::string name, list;
-        std::map<std::string, std::string> codes;
-    };
-    const std::map<std::string, std::string> two = {{"a.wav", "FIABC2600001"},
-                                                    {"b.wav", "FIABC2600002"}};
-    const Case cases[] = {
+    using Codes = std::map<std::string, std::string>;
+    const Codes two = {{"a.wav", "FIABC2600001"}, {"b.wav", "FIABC2600002"}};
+    const std::tuple<std::string, std::string, Codes> cases[] = {
         {"no header", "../a.wav,FIABC2600001\n../b.wav,FIABC2600002\n", two},
         {"BOM, semicolons, CRLF, header in capitals",
          "\xEF\xBB\xBF"
@@ -292,14 +277,14 @@ TEST(CommandLineTest, ListsAreReadInEveryDialect) {
                      46),
          {{"a.wav", "FIABC2600001"}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, list, codes] : cases) {
+        SCOPED_TRACE(name);
         TempDir dir;
         makeSongs(dir);
-        writeFile(dir / "lists" / "list.csv", bytesOf(c.list));
+        writeFile(dir / "lists" / "list.csv", bytesOf(list));
         const Outcome r = runPelorix(dir.path(), {"--write-list", "lists/list.csv"});
         EXPECT_EQ(r.status, 0) << r.out;
-        for (const auto& [file, code] : c.codes) EXPECT_EQ(codeIn(dir / file), code) << file;
+        for (const auto& [file, code] : codes) EXPECT_EQ(codeIn(dir / file), code) << file;
     }
 }
 
@@ -384,8 +369,8 @@ TEST(CommandLineTest, DryRunsTellWhatWouldHappenAndTouchNothing) {
         {{"--dry-run", "--write", "ISRC FIABC2600001", "a.wav", "b.wav", "bad.wav", "notes.txt"},
          "a.wav\tFI-ABC-26-00010 -> FI-ABC-26-00001\nb.wav\t- -> FI-ABC-26-00001\nbad.wav\t"
          "ERROR: This file has an ID3v2.2 tag. PELORIX supports ID3v2.3 and ID3v2.4 only.\n"
-         "notes.txt\tERROR: This file type is not supported. "
-         "PELORIX handles WAV, AIFF, MP3, FLAC and M4A.\n"},
+         "notes.txt\tERROR: " +
+             kUnsupported + "\n"},
         {{"--remove", "c.wav", "--dry-run"}, "c.wav\tXY\\nZ\\x1b[2J\\x7f\\tQ -> -\n"},
         {{"--dry-run", "--write-list", "l.csv"},
          "a.wav\tFI-ABC-26-00010 (kept: a different code; --replace replaces it)\nb.wav\t- -> "
