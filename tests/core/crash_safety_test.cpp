@@ -32,10 +32,7 @@ constexpr std::size_t kAudioBytes = std::size_t(12) << 20;
 const std::pair<const char*, std::function<Bytes()>> kSamples[] = {
     {"Song.wav", [] { return chunks::wav(std::uint32_t(kAudioBytes / 4)); }},
     {"Song.m4a",
-     [] {
-         return mp4::movie({true, false, false, false, {}, 192, 64 << 10}).file;
-     }},
-};
+     [] { return mp4::movie({.moovFirst = true, .chunks = 192, .chunkSize = 64 << 10}).file; }}};
 
 std::vector<std::string> args(const Code& code, const fs::path& file) {
     if (code) return {"--write", *code, file.string()};
@@ -144,7 +141,7 @@ TEST(CrashSafety, AKilledWriteLeavesTheOldOrTheNewFileWhole) {
         EXPECT_GE(replaced, 1);
         run(current == without ? Code(kCode) : Code());
         EXPECT_EQ(contentsOf(file), current == without ? with : without);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{name});
+        EXPECT_EQ(dir.list(), Names{name});
     }
 }
 
@@ -231,8 +228,7 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
             }
             EXPECT_EQ(status(pid), k < plan.size() ? 128 + SIGKILL : 0);
             now = contents();
-            const Bytes said = readFile(out);
-            const auto lines = linesOf(std::string(said.begin(), said.end()));
+            const auto lines = linesOf(textOf(out));
             std::size_t changed = 0;
             for (std::size_t i = 0; i < files.size(); ++i) {
                 ASSERT_TRUE(now[i] == without[i] || now[i] == with[i]) << files[i];
@@ -270,7 +266,7 @@ TEST(Interrupted, TheTemporaryFileGoesAndTheSignalEndsTheRun) {
         ::kill(pid, signal);
         EXPECT_EQ(status(pid), 128 + signal);
         EXPECT_TRUE(contentsOf(file) == original);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
+        EXPECT_EQ(dir.list(), Names{"Song.wav"});
     }
 }
 
@@ -279,8 +275,7 @@ namespace {
 // any other output or status fails the test.
 bool said(pid_t pid, const fs::path& output, const fs::path& file) {
     const int st = status(pid).value_or(-1);
-    const Bytes b = readFile(output);
-    const std::string text(b.begin(), b.end());
+    const std::string text = textOf(output);
     fs::remove(output);
     const bool ok = text == "OK " + file.string() + "\n";
     EXPECT_TRUE(ok ? st == 0 : st == 1 && text.starts_with("ERROR " + file.string() + ": "))
@@ -312,7 +307,7 @@ TEST(Concurrent, TwoWritesOfOneFile) {
         if (okA || okB) stored = okB ? second : first;
         EXPECT_EQ(AudioTagger::readISRC(file), stored);
         EXPECT_EQ(AudioTagger::fingerprint(file, AudioFormat::wav), audio);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
+        EXPECT_EQ(dir.list(), Names{"Song.wav"});
     }
 }
 
@@ -363,6 +358,6 @@ TEST(Concurrent, ARecorderAppendingWhileWritesRun) {
     EXPECT_TRUE(std::string(now.end() - std::ssize(records), now.end()) == records)
         << "records lost or out of order";
     EXPECT_EQ(AudioTagger::readISRC(file), stored);
-    EXPECT_EQ(dir.list(), std::vector<std::string>{"Take.mp3"});
+    EXPECT_EQ(dir.list(), Names{"Take.mp3"});
     std::cout << writes << " writes, " << ok << " said OK\n";
 }
