@@ -13,30 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs pelorix in `cwd` without any display, with stdout and stderr kept apart; `as` runs it
-// through another command (such as one that drops privileges).
-Outcome runPelorix(const fs::path& cwd, const std::vector<std::string>& args,
-                   const std::string& as = "") {
-    static TempDir capture;
-    std::string command = "(cd " + quoted(cwd.string()) +
-                          " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + as + " " +
-                          quoted(PELORIX_BINARY);
-    for (const auto& a : args) command += " " + quoted(a);
-    command += " >" + quoted((capture / "out").string()) + " 2>" +
-               quoted((capture / "err").string()) + ")";
-    Outcome r;
-    r.status = runShell(command).status;
-    r.out = textOf(capture / "out");
-    r.err = textOf(capture / "err");
-    return r;
-}
-
 // The words of `s`, split at each space.
 std::vector<std::string> words(const std::string& s) {
     std::vector<std::string> w;

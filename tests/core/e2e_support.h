@@ -126,12 +126,29 @@ inline std::string quoted(const std::string& s) {
     return q + "'";
 }
 
-// `pelorix ARGS...` with standard output and error joined; `prefix` goes in front of the
-// command line ("cd DIR && NAME=value").
-inline RunResult pelorix(const std::vector<std::string>& args, const std::string& prefix = "") {
-    std::string command = prefix + " " + quoted(PELORIX_BINARY);
+inline std::string textOf(const std::filesystem::path& p) {
+    const Bytes b = readFile(p);
+    return std::string(b.begin(), b.end());
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs pelorix in `cwd` without any display, with stdout and stderr kept apart; `as` runs it
+// through another command (one that drops privileges) or sets variables (NAME=value).
+inline Outcome runPelorix(const std::filesystem::path& cwd, const std::vector<std::string>& args,
+                          const std::string& as = "") {
+    static TempDir capture;
+    std::string command = "(cd " + quoted(cwd.string()) +
+                          " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + as + " " +
+                          quoted(PELORIX_BINARY);
     for (const auto& a : args) command += " " + quoted(a);
-    return runShell(command);
+    command += " >" + quoted((capture / "out").string()) + " 2>" +
+               quoted((capture / "err").string()) + ")";
+    const int status = runShell(command).status;
+    return {status, textOf(capture / "out"), textOf(capture / "err")};
 }
 
 // `pelorix ARGS...` started without waiting, its output going to `output` (or nowhere).
@@ -161,11 +178,6 @@ inline Bytes contentsOf(const std::filesystem::path& p) {
     Bytes b(std::filesystem::file_size(p));
     std::ifstream(p, std::ios::binary).read(reinterpret_cast<char*>(b.data()), std::ssize(b));
     return b;
-}
-
-inline std::string textOf(const std::filesystem::path& p) {
-    const Bytes b = readFile(p);
-    return std::string(b.begin(), b.end());
 }
 
 inline std::vector<std::string> linesOf(const std::string& s) {
