@@ -105,11 +105,6 @@ bool sources(const TempDir& dir) {
     return made;
 }
 
-void inDir(const TempDir& dir, const std::string& command) {
-    const RunResult r = runShell("cd " + quoted(dir.path().string()) + " && " + command);
-    ASSERT_EQ(r.status, 0) << command << "\n" << r.output;
-}
-
 struct Made {
     const char* name;
     const char* file;
@@ -162,7 +157,8 @@ TEST_P(Interop, OtherReadersSeeTheCodeAndTheSameAudio) {
     const Made& m = GetParam();
     TempDir dir;
     if (!sources(dir)) GTEST_SKIP() << "ffmpeg, flac, lame or python3-mutagen is not installed";
-    ASSERT_NO_FATAL_FAILURE(inDir(dir, m.make));
+    const RunResult made = runShell("cd " + quoted(dir.path().string()) + " && " + m.make);
+    ASSERT_EQ(made.status, 0) << m.make << "\n" << made.output;
     const fs::path file = dir / m.file;
     const auto [none, rest] = view(file);
     const Lines decoded = decode(file);
