@@ -3,20 +3,14 @@
 // and the folder the tests run in, which usually cannot share extents at all.
 #include "core/io/clone.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <random>
 
-#include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
-#include "driver_fixtures.h"
-#include "support/files.h"
+#include "e2e_support.h"
 
 namespace pelorix::test {
 namespace {
+using namespace e2e;
 
 struct Fd {
     explicit Fd(const std::filesystem::path& p) : fd(::open(p.c_str(), O_RDWR | O_CREAT, 0600)) {}
@@ -100,8 +94,8 @@ TEST(Clone, SharedExtentsProveEqualityAndOnlyThen) {
 TEST(Clone, WritesShareTheAudioAndStillCatchAChangedBlock) {
     if (::geteuid() != 0) GTEST_SKIP() << "loop mounts need root";
     // A 4 MiB WAV without a tag: the new tag goes after the audio, which keeps its place.
-    const Bytes audio = driver::audioBytes(std::size_t(4) << 20, 3);
-    const Bytes original = driver::wav({chunks::wavFormat(), {"data", audio}});
+    const Bytes audio = audioBytes(std::size_t(4) << 20, 3);
+    const Bytes original = wav({chunks::wavFormat(), {"data", audio}});
     for (const std::string type : {"xfs", "btrfs"}) {
         SCOPED_TRACE(type);
         if (runShell("command -v mkfs." + type).status != 0) continue;
@@ -117,22 +111,16 @@ TEST(Clone, WritesShareTheAudioAndStillCatchAChangedBlock) {
                 Fd t(tmp);
                 ASSERT_EQ(::pwrite(t.fd, "!", 1, 3 << 20), 1);  // well inside the shared blocks
             });
-            int maps = 0;  // a byte comparison of the shared audio maps it
-            sys::setFaultHook([&](sys::Op op, const std::string&) {
-                maps += op == sys::Op::map;
-                return 0;
-            });
-            const std::string error =
-                driver::errorOf([&] { AudioTagger::writeISRC(file, driver::kCode, false); });
-            sys::setFaultHook(nullptr);
+            Seam seam;  // a byte comparison of the shared audio maps it
+            const std::string error = errorOf([&] { AudioTagger::writeISRC(file, kCode, false); });
             AudioTagger::testing::setAfterWriteHook(nullptr);
-            EXPECT_EQ(maps > 0, tamper);
+            EXPECT_EQ(seam.count[sys::Op::map] > 0, tamper);
             if (tamper) {
                 EXPECT_EQ(error, msg::verifyAudio);
                 EXPECT_EQ(readFile(file), original);
             } else {
                 ASSERT_EQ(error, "");
-                EXPECT_EQ(AudioTagger::readISRC(file), driver::kCode);
+                EXPECT_EQ(AudioTagger::readISRC(file), kCode);
                 const Bytes written = readFile(file);
                 // Past the RIFF size, the audio where it was; the tag after it.
                 ASSERT_TRUE(std::equal(original.begin() + 8, original.end(), written.begin() + 8));
@@ -153,39 +141,30 @@ TEST(Clone, EveryCallOfASharingWriteCanFailSafely) {
     LoopFilesystem fs("xfs");
     ASSERT_TRUE(fs.mounted());
     const auto file = fs.path() / "Song.wav";
-    const Bytes original = driver::wav(driver::audioBytes(std::size_t(3) << 20, 5));
-    std::vector<driver::Seam::Call> plan;
-    {
-        writeFile(file, original);
-        driver::Seam record;
-        AudioTagger::writeISRC(file, driver::kCode, false);
-        plan = record.calls;
-    }
+    const Bytes original = wav(audioBytes(std::size_t(3) << 20, 5));
+    writeFile(file, original);
+    const auto plan = callsOf([&] { AudioTagger::writeISRC(file, kCode, false); });
     // The calls before the sharing are those of any write, which the tests on a plain folder
     // fail one by one already; from the sharing on, each is failed here.
     const auto shared = std::find_if(plan.begin(), plan.end(),
                                      [](const auto& c) { return c.op == sys::Op::cloneRange; });
     ASSERT_NE(shared, plan.end());
     // A sharing refused as where the filesystem cannot share is no failure: the write copies.
-    std::vector<std::pair<driver::Seam::Call, int>> steps;
+    std::vector<std::pair<Seam::Call, int>> steps;
     for (const auto& step : std::vector(shared, plan.end())) {
         steps.emplace_back(step, EIO);
         if (step.op == sys::Op::cloneRange) steps.emplace_back(step, EOPNOTSUPP);
     }
     for (const auto& [step, err] : steps) {
-        SCOPED_TRACE("call " + std::to_string(step.index) + " op " + std::to_string(int(step.op)) +
-                     " errno " + std::to_string(err));
+        SCOPED_TRACE(describe(step) + " errno " + std::to_string(err));
         writeFile(file, original);
-        std::string error;
-        {
-            driver::Seam seam([&](const auto& c) { return c.index == step.index ? err : 0; });
-            error = driver::errorOf([&] { AudioTagger::writeISRC(file, driver::kCode, false); });
-        }
+        const std::string error =
+            errorIfCallFails(step.index, err, [&] { AudioTagger::writeISRC(file, kCode, false); });
         EXPECT_TRUE(err == EIO || error.empty()) << error;
         if (error.empty() || readFile(file) != original) {
             // Done, or done with a failed flush of the folder afterwards, which is reported.
             EXPECT_TRUE(error.empty() || step.op == sys::Op::open || step.op == sys::Op::fsync);
-            EXPECT_EQ(AudioTagger::readISRC(file), driver::kCode);
+            EXPECT_EQ(AudioTagger::readISRC(file), kCode);
             const Bytes written = readFile(file);
             EXPECT_TRUE(std::equal(original.begin() + 8, original.end(), written.begin() + 8));
         }

@@ -1,33 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The real binary under adversity. Killed with SIGKILL at many moments of a write of every
-// format: the file at the path is the whole old or the whole new file, and a leftover
-// temporary file does not disturb the writes that follow; a batch killed before any of its
-// system calls likewise, and never after an `OK` for an old file. Interrupted by SIGINT,
-// SIGTERM or SIGHUP: it removes its temporary file and dies of the signal. Two writes of one
-// file at once, and a recorder appending to it while writes run: never a truncated file, a lost
-// append, or an `OK` that is not true.
-#include <fcntl.h>
-#include <gtest/gtest.h>
+// The real binary killed, interrupted, or racing another write or a recorder: never a truncated
+// file, a lost append, a leftover that disturbs the next write, or an `OK` that is not true.
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <set>
 
 #include "cli/cli.h"
 #include "core/formats/detect.h"
 #include "core/io/clone.h"
-#include "core/write/audio_tagger.h"
-#include "driver_fixtures.h"
 #include "e2e_support.h"
-#include "support/chunk_builder.h"
 #include "support/flac_builder.h"
-#include "support/id3_builder.h"
 #include "support/mp4_builder.h"
 
 using namespace pelorix;
@@ -35,7 +21,6 @@ using namespace pelorix::test;
 using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using Code = std::optional<std::string>;
 
 namespace {
 
@@ -47,10 +32,7 @@ constexpr std::size_t kAudioBytes = std::size_t(12) << 20;
 const std::pair<const char*, std::function<Bytes()>> kSamples[] = {
     {"Song.wav", [] { return chunks::wav(std::uint32_t(kAudioBytes / 4)); }},
     {"Song.m4a",
-     [] {
-         return mp4::movie({true, false, false, false, {}, 192, 64 << 10}).file;
-     }},
-};
+     [] { return mp4::movie({.moovFirst = true, .chunks = 192, .chunkSize = 64 << 10}).file; }}};
 
 std::vector<std::string> args(const Code& code, const fs::path& file) {
     if (code) return {"--write", *code, file.string()};
@@ -159,7 +141,7 @@ TEST(CrashSafety, AKilledWriteLeavesTheOldOrTheNewFileWhole) {
         EXPECT_GE(replaced, 1);
         run(current == without ? Code(kCode) : Code());
         EXPECT_EQ(contentsOf(file), current == without ? with : without);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{name});
+        EXPECT_EQ(dir.list(), Names{name});
     }
 }
 
@@ -211,11 +193,8 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
         const fs::path keep = folders[0] / "keep";  // shares the WAV's blocks
         EXPECT_EQ(runShell("cp --reflink=auto " + files[0] + " " + keep.string()).status, 0);
         std::vector<sys::Op> plan;
-        {
-            driver::Seam record;
-            EXPECT_EQ(batch(kCode, quiet), 0);
-            for (const auto& c : record.calls) plan.push_back(c.op);
-        }
+        for (const auto& c : callsOf([&] { EXPECT_EQ(batch(kCode, quiet), 0); }))
+            plan.push_back(c.op);
         const std::vector<Bytes> with = contents();
         const int a = ::open(files[0].c_str(), O_RDONLY), b = ::open(keep.c_str(), O_RDONLY);
         EXPECT_EQ(clone::sameExtents(a, 1 << 20, b, 1 << 20, 1 << 20), onXfs);
@@ -240,7 +219,7 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
             }
             const pid_t pid = ::fork();
             if (pid == 0) {
-                driver::Seam seam([&](const driver::Seam::Call& c) {
+                Seam seam([&](const Seam::Call& c) {
                     if (c.index == k) ::raise(SIGKILL);
                     return 0;
                 });
@@ -249,8 +228,7 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
             }
             EXPECT_EQ(status(pid), k < plan.size() ? 128 + SIGKILL : 0);
             now = contents();
-            const Bytes said = readFile(out);
-            const auto lines = linesOf(std::string(said.begin(), said.end()));
+            const auto lines = linesOf(textOf(out));
             std::size_t changed = 0;
             for (std::size_t i = 0; i < files.size(); ++i) {
                 ASSERT_TRUE(now[i] == without[i] || now[i] == with[i]) << files[i];
@@ -288,7 +266,7 @@ TEST(Interrupted, TheTemporaryFileGoesAndTheSignalEndsTheRun) {
         ::kill(pid, signal);
         EXPECT_EQ(status(pid), 128 + signal);
         EXPECT_TRUE(contentsOf(file) == original);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
+        EXPECT_EQ(dir.list(), Names{"Song.wav"});
     }
 }
 
@@ -297,8 +275,7 @@ namespace {
 // any other output or status fails the test.
 bool said(pid_t pid, const fs::path& output, const fs::path& file) {
     const int st = status(pid).value_or(-1);
-    const Bytes b = readFile(output);
-    const std::string text(b.begin(), b.end());
+    const std::string text = textOf(output);
     fs::remove(output);
     const bool ok = text == "OK " + file.string() + "\n";
     EXPECT_TRUE(ok ? st == 0 : st == 1 && text.starts_with("ERROR " + file.string() + ": "))
@@ -330,7 +307,7 @@ TEST(Concurrent, TwoWritesOfOneFile) {
         if (okA || okB) stored = okB ? second : first;
         EXPECT_EQ(AudioTagger::readISRC(file), stored);
         EXPECT_EQ(AudioTagger::fingerprint(file, AudioFormat::wav), audio);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
+        EXPECT_EQ(dir.list(), Names{"Song.wav"});
     }
 }
 
@@ -381,6 +358,6 @@ TEST(Concurrent, ARecorderAppendingWhileWritesRun) {
     EXPECT_TRUE(std::string(now.end() - std::ssize(records), now.end()) == records)
         << "records lost or out of order";
     EXPECT_EQ(AudioTagger::readISRC(file), stored);
-    EXPECT_EQ(dir.list(), std::vector<std::string>{"Take.mp3"});
+    EXPECT_EQ(dir.list(), Names{"Take.mp3"});
     std::cout << writes << " writes, " << ok << " said OK\n";
 }

@@ -4,24 +4,18 @@
 // temporary file, the folder is on a read-only filesystem, a stale temporary file is what fills
 // the disk. The kernel's own refusals end as the injected ones do: the original byte-identical,
 // nothing left beside it, every byte of space given back.
-#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "core/formats/detect.h"
-#include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
 #include "e2e_support.h"
-#include "support/chunk_builder.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
-using e2e::kCode;
+using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
 
 namespace {
@@ -61,34 +55,37 @@ std::uint64_t freeBytes(const fs::path& at) {
 enum How { kWrite, kWriteWithBackup, kRemove };
 struct Case {
     const char* name;
-    std::uint64_t fsBytes, fileBytes, staleBytes;  // staleBytes: a crash's leftover; 0: none
-    std::string options;                           // more tmpfs mount options
+    int fsMiB, fileMiB, staleMiB;  // staleMiB: a crash's leftover; 0: none
+    std::string options;           // more tmpfs mount options
     bool readOnly;
     std::vector<std::pair<How, std::string>> attempts;
 };
 
 std::vector<Case> cases() {
-    const std::string full = std::generic_category().message(ENOSPC);
-    const std::string readOnly = msg::cannotWrite(std::generic_category().message(EROFS));
-    using Tries = std::vector<std::pair<How, std::string>>;
-    const auto mib = [](const char* name, int fs, int file, int stale, const char* options, bool ro,
-                        Tries tries) {
-        return Case{name, fs * kMiB, file * kMiB, stale * kMiB, options, ro, std::move(tries)};
-    };
+    const std::string full = platformText(ENOSPC), readOnly = msg::cannotWrite(platformText(EROFS));
     return {
         // Room for the file and half of its new copy.
-        mib("HalfWay", 75, 50, 0, "", false, Tries{{kWriteWithBackup, full}, {kWrite, full}}),
+        {"HalfWay", 75, 50, 0, "", false, {{kWriteWithBackup, full}, {kWrite, full}}},
         // Room for the file and its new copy, not for a third copy; without a backup it fits.
-        mib("TheBackupDoesNotFit", 50, 20, 0, "", false,
-            Tries{{kWriteWithBackup, full}, {kWrite, ""}}),
+        {"TheBackupDoesNotFit", 50, 20, 0, "", false, {{kWriteWithBackup, full}, {kWrite, ""}}},
         // The root folder and the file take the only two inodes.
-        mib("NoInodeForTheTemporaryFile", 4, 1, 0, ",nr_inodes=2", false,
-            Tries{{kWrite, msg::cannotWrite(full)}}),
+        {"NoInodeForTheTemporaryFile",
+         4,
+         1,
+         0,
+         ",nr_inodes=2",
+         false,
+         {{kWrite, msg::cannotWrite(full)}}},
         // Not writable for anyone, root included; reading still works.
-        mib("ReadOnlyFilesystem", 4, 1, 0, "", true,
-            Tries{{kWriteWithBackup, readOnly}, {kRemove, readOnly}}),
+        {"ReadOnlyFilesystem",
+         4,
+         1,
+         0,
+         "",
+         true,
+         {{kWriteWithBackup, readOnly}, {kRemove, readOnly}}},
         // The space the leftover holds is what the write needs; it goes first.
-        mib("AStaleTemporaryFileFillsTheDisk", 30, 12, 15, "", false, Tries{{kWrite, ""}}),
+        {"AStaleTemporaryFileFillsTheDisk", 30, 12, 15, "", false, {{kWrite, ""}}},
     };
 }
 
@@ -100,7 +97,7 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
     if (auto why = privateMounts()) GTEST_SKIP() << "no private mounts: " << *why;
     const Case& c = GetParam();
     TempDir dir;
-    const std::string options = "size=" + std::to_string(c.fsBytes) + ",mode=0755" + c.options;
+    const std::string options = "size=" + std::to_string(c.fsMiB * kMiB) + ",mode=0755" + c.options;
     if (::mount("tmpfs", dir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
         GTEST_SKIP() << "tmpfs cannot be mounted: " << std::strerror(errno);
     }
@@ -110,11 +107,11 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
     } unmount{dir.path()};
 
     const fs::path file = dir / "Song.wav";
-    const Bytes original = chunks::wav(std::uint32_t(c.fileBytes / 4));
+    const Bytes original = chunks::wav(std::uint32_t(c.fileMiB * kMiB / 4));
     writeFile(file, original);
     const std::string audio = AudioTagger::fingerprint(file, AudioFormat::wav);
-    if (c.staleBytes) {
-        writeFile(dir / ".Song.wav.pelorix-tmp", chunks::audio(c.staleBytes));
+    if (c.staleMiB) {
+        writeFile(dir / ".Song.wav.pelorix-tmp", chunks::audio(c.staleMiB * kMiB));
         ASSERT_LT(freeBytes(dir.path()), original.size());
     }
     if (c.readOnly) {
@@ -126,19 +123,14 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
     for (const auto& [how, error] : c.attempts) {
         SCOPED_TRACE(how);
         const auto code = how == kRemove ? std::nullopt : std::optional(kCode);
-        std::string what;
-        try {
-            AudioTagger::writeISRC(file, code, how == kWriteWithBackup);
-        } catch (const std::exception& e) {
-            what = e.what();
-        }
-        EXPECT_EQ(what, error);
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"Song.wav"});
+        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, code, how == kWriteWithBackup); }),
+                  error);
+        EXPECT_EQ(dir.list(), Names{"Song.wav"});
         EXPECT_EQ(AudioTagger::fingerprint(file, AudioFormat::wav), audio);
         EXPECT_EQ(AudioTagger::readISRC(file), error.empty() ? code : std::nullopt);
         if (!error.empty()) {
             EXPECT_EQ(freeBytes(dir.path()), free);
-            EXPECT_TRUE(e2e::contentsOf(file) == original);
+            EXPECT_TRUE(contentsOf(file) == original);
         }
     }
 }

@@ -2,28 +2,20 @@
 // The tagging driver end to end (the round trip over real files of every format is the interop
 // test's): refusals, the checks before the replace, the caller's rights, fingerprints, backups,
 // and what must survive a replace.
-#include <fcntl.h>
-#include <grp.h>
-#include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <tuple>
 
 #include "core/io/sha256.h"
-#include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
-#include "driver_fixtures.h"
+#include "e2e_support.h"
 #include "support/mp4_builder.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
-using namespace pelorix::test::driver;
+using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
-using Code = std::optional<std::string>;
 
 // A stream recognised only by its name: the temporary file is read as the original's format,
 // whatever its own name says, so a code written to it can be removed again.
@@ -37,14 +29,6 @@ TEST(DriverTest, MP3KnownOnlyByItsExtension) {
     AudioTagger::writeISRC(file, std::nullopt, true);
     EXPECT_EQ(readFile(file), plain);
     EXPECT_EQ(dir.list(), (Names{"Song (original).MP3", "Song.MP3"}));
-}
-
-TEST(DriverTest, TheStoredTextReadsBackAsStored) {
-    TempDir dir;
-    for (const std::string stored : {"XYZ", "fi-abc-26-00001", "FIABC26000019"}) {
-        writeFile(dir / "a.wav", wavWithCode(stored, audioBytes(64)));
-        EXPECT_EQ(AudioTagger::readISRC(dir / "a.wav"), stored);
-    }
 }
 
 // Refused before anything is written: the file stays byte for byte, nothing is left beside it.
@@ -230,46 +214,6 @@ TEST(DriverTest, BatchJobsWriteOnlyOverTheCodeTheCallerExpects) {
             }
         });
         EXPECT_EQ(results, expected);
-    }
-}
-
-// The replace is a rename, which asks only for the folder's permission: the file's own counts,
-// and a replacement never changes who owns the file. Run as an ordinary user in a child.
-TEST(DriverTest, TheCallerMustBeAbleToWriteTheFileAndKeepItsOwner) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-    constexpr uid_t kUser = 65534;
-    const std::tuple<mode_t, uid_t, gid_t, std::string> cases[] = {
-        {0644, kUser, kUser, ""},
-        {0444, kUser, kUser, std::string(msg::notWritable)},
-        {0666, 0, 0, std::string(msg::ownerNotKept)},
-        {0666, kUser, 0, std::string(msg::ownerNotKept)},  // a group the user is not in
-    };
-    for (const auto& [mode, owner, group, error] : cases) {
-        SCOPED_TRACE(std::to_string(mode) + " " + std::to_string(owner) + ":" +
-                     std::to_string(group));
-        TempDir dir;
-        const fs::path file = dir / "Song.wav";
-        const Bytes original = wav(audioBytes(100));
-        writeFile(file, original);
-        ASSERT_EQ(::chown(dir.path().c_str(), kUser, kUser) | ::chown(file.c_str(), owner, group) |
-                      ::chmod(file.c_str(), mode),
-                  0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const bool user =
-                ::setgroups(0, nullptr) == 0 && ::setgid(kUser) == 0 && ::setuid(kUser) == 0;
-            ::_exit(user && errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }) == error
-                        ? 0
-                        : 1);
-        }
-        int status = -1;
-        ::waitpid(child, &status, 0);
-        EXPECT_EQ(status, 0) << "the write as the user did not end as expected";
-        const struct stat st = lstatOf(file);
-        EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
-                  std::tuple(owner, group, mode));
-        EXPECT_EQ(readFile(file) == original, !error.empty());
-        EXPECT_EQ(dir.list(), Names{"Song.wav"});
     }
 }
 

@@ -1,26 +1,123 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Shared by the tests that drive the real binary over real files: running `pelorix` through the
-// shell or as a process of its own, and whole-file reads fast enough for tens of megabytes.
+// Shared by the tests that drive the writer and the real binary over real files: tiny WAV files
+// built from bytes, running `pelorix`, and a tap on the system-call seam.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "core/io/sys.h"
+#include "core/tag_error.h"
+#include "core/write/audio_tagger.h"
+#include "support/chunk_builder.h"
 #include "support/files.h"
+#include "support/id3_builder.h"
 
 extern char** environ;
 
 namespace pelorix::test::e2e {
 
 inline const std::string kCode = "FIABC2600001";
+using Code = std::optional<std::string>;
+using Chunk = decltype(chunks::wavFormat());
+using Names = std::vector<std::string>;
+
+// Deterministic bytes of every value, so a changed byte is never a coincidence.
+inline Bytes audioBytes(std::size_t n, std::uint32_t seed = 1) {
+    return chunks::audio(n, seed);
+}
+// "RIFF" size "WAVE" and the chunks in the order given, odd sizes padded.
+inline Bytes wav(const std::vector<Chunk>& list) {
+    return chunks::file({.chunks = list});
+}
+inline Bytes wav(const Bytes& audio) {
+    return wav({chunks::wavFormat(), {"data", audio}});
+}
+// A WAV whose "id3 " chunk stores `code` as its TSRC text.
+inline Bytes wavWithCode(const std::string& code, const Bytes& audio) {
+    return wav({chunks::wavFormat(),
+                {"data", audio},
+                {"id3 ", id3::tag({.frames = {id3::textFrame("TSRC", code)}})}});
+}
+
+inline struct stat lstatOf(const std::filesystem::path& p) {
+    struct stat st {};
+    ::lstat(p.c_str(), &st);
+    return st;
+}
+
+// What f throws, as its what() text; "" when it returns.
+inline std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+inline std::string platformText(int err) {
+    return std::generic_category().message(err);
+}
+
+// Sees every call through the system-call seam while it lives, in order, and fails the ones
+// `fail` picks by returning an errno value (0 lets a call through).
+class Seam {
+  public:
+    struct Call {
+        sys::Op op;
+        std::string path;   // for the calls that name a file
+        std::size_t index;  // among all calls
+        int nth;            // among the calls of its kind
+    };
+    using Fail = std::function<int(const Call&)>;
+
+    explicit Seam(Fail fail = nullptr) {
+        sys::setFaultHook([this, fail = std::move(fail)](sys::Op op, const std::string& path) {
+            calls.push_back({op, path, calls.size(), count[op]++});
+            return fail ? fail(calls.back()) : 0;
+        });
+    }
+    ~Seam() { sys::setFaultHook(nullptr); }
+    Seam(const Seam&) = delete;
+    Seam& operator=(const Seam&) = delete;
+
+    std::vector<Call> calls;
+    std::map<sys::Op, int> count;
+};
+
+// The calls an undisturbed run of `f` makes, in order.
+inline std::vector<Seam::Call> callsOf(const std::function<void()>& f) {
+    Seam seam;
+    f();
+    return seam.calls;
+}
+
+// What `f` throws (as errorOf) when its call number `index` fails with `err`.
+inline std::string errorIfCallFails(std::size_t index, int err, const std::function<void()>& f) {
+    Seam seam([&](const Seam::Call& c) { return c.index == index ? err : 0; });
+    return errorOf(f);
+}
+
+inline std::string describe(const Seam::Call& c) {
+    return "call " + std::to_string(c.index) + " (op " + std::to_string(int(c.op)) + " " + c.path +
+           ")";
+}
 
 // Single-quoted for /bin/sh, whatever the text holds.
 inline std::string quoted(const std::string& s) {
@@ -29,12 +126,29 @@ inline std::string quoted(const std::string& s) {
     return q + "'";
 }
 
-// `pelorix ARGS...` with standard output and error joined; `prefix` goes in front of the
-// command line ("cd DIR && NAME=value").
-inline RunResult pelorix(const std::vector<std::string>& args, const std::string& prefix = "") {
-    std::string command = prefix + " " + quoted(PELORIX_BINARY);
+inline std::string textOf(const std::filesystem::path& p) {
+    const Bytes b = readFile(p);
+    return std::string(b.begin(), b.end());
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs pelorix in `cwd` without any display, with stdout and stderr kept apart; `as` runs it
+// through another command (one that drops privileges) or sets variables (NAME=value).
+inline Outcome runPelorix(const std::filesystem::path& cwd, const std::vector<std::string>& args,
+                          const std::string& as = "") {
+    static TempDir capture;
+    std::string command = "(cd " + quoted(cwd.string()) +
+                          " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + as + " " +
+                          quoted(PELORIX_BINARY);
     for (const auto& a : args) command += " " + quoted(a);
-    return runShell(command);
+    command += " >" + quoted((capture / "out").string()) + " 2>" +
+               quoted((capture / "err").string()) + ")";
+    const int status = runShell(command).status;
+    return {status, textOf(capture / "out"), textOf(capture / "err")};
 }
 
 // `pelorix ARGS...` started without waiting, its output going to `output` (or nowhere).

@@ -1,18 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Real files made at test time by ffmpeg, flac and lame, tagged by the real binary, then opened
-// by other readers: ffprobe, metaflac and mutagen find the code where they look for it, ffmpeg
-// decodes the same samples and copies the same packets without a complaint, and the other tags
-// and the cover art are still there. (Codes other tools wrote, as they write them, are read in
-// the codec tests.)
-#include <gtest/gtest.h>
-
+// Real files made by ffmpeg, flac and lame, tagged by the real binary, then opened by other
+// readers: ffprobe, metaflac and mutagen find the code, ffmpeg decodes the same samples and copies
+// the same packets without a complaint, and the other tags and the cover art are still there.
 #include <algorithm>
 
 #include "e2e_support.h"
 
 using namespace pelorix::test;
-using e2e::kCode;
-using e2e::quoted;
+using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
@@ -63,7 +58,7 @@ std::pair<Lines, Lines> view(const fs::path& file) {
         if (reader == "metaflac" && file.extension() != ".flac") continue;
         const RunResult r = runShell(command + " " + quoted(file.string()));
         EXPECT_EQ(r.status, 0) << r.output;
-        for (const std::string& line : e2e::linesOf(r.output)) {
+        for (const std::string& line : linesOf(r.output)) {
             std::string key = line.substr(0, line.find('=') + 1);
             std::transform(key.begin(), key.end(), key.begin(), ::toupper);
             const bool isCode = key == code || key == "TAG:TSRC=";
@@ -108,11 +103,6 @@ bool sources(const TempDir& dir) {
             fs::copy_file(shared / name, dir / name);
     }
     return made;
-}
-
-void inDir(const TempDir& dir, const std::string& command) {
-    const RunResult r = runShell("cd " + quoted(dir.path().string()) + " && " + command);
-    ASSERT_EQ(r.status, 0) << command << "\n" << r.output;
 }
 
 struct Made {
@@ -167,7 +157,8 @@ TEST_P(Interop, OtherReadersSeeTheCodeAndTheSameAudio) {
     const Made& m = GetParam();
     TempDir dir;
     if (!sources(dir)) GTEST_SKIP() << "ffmpeg, flac, lame or python3-mutagen is not installed";
-    ASSERT_NO_FATAL_FAILURE(inDir(dir, m.make));
+    const RunResult made = runShell("cd " + quoted(dir.path().string()) + " && " + m.make);
+    ASSERT_EQ(made.status, 0) << m.make << "\n" << made.output;
     const fs::path file = dir / m.file;
     const auto [none, rest] = view(file);
     const Lines decoded = decode(file);
@@ -186,10 +177,11 @@ TEST_P(Interop, OtherReadersSeeTheCodeAndTheSameAudio) {
     }
     for (const bool removing : {false, true}) {
         SCOPED_TRACE(removing ? "after --remove" : "after --write");
-        const RunResult run = e2e::pelorix(removing ? Lines{"--remove", file.string()}
-                                                    : Lines{"--write", kShown, file.string()});
-        EXPECT_EQ(run.output, "OK " + file.string() + "\n");
-        EXPECT_EQ(e2e::pelorix({"--read", file.string()}).output,
+        const Outcome run =
+            runPelorix(dir.path(), removing ? Lines{"--remove", file.string()}
+                                            : Lines{"--write", kShown, file.string()});
+        EXPECT_EQ(run.out + run.err, "OK " + file.string() + "\n");
+        EXPECT_EQ(runPelorix(dir.path(), {"--read", file.string()}).out,
                   file.string() + "\t" + (removing ? "-" : kShown) + "\n");
         EXPECT_EQ(view(file), std::pair(removing ? Lines{} : codes, rest));
         EXPECT_EQ(decode(file), decoded);

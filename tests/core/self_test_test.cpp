@@ -1,22 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The built-in self test: its child-process runner, the ffmpeg adapter of its converter, the
 // decoded-sound hash, and whole runs of `pelorix --selftest` with working and broken tools.
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <optional>
 #include <set>
 
 #include "cli/process.h"
 #include "cli/self_test.h"
 #include "core/formats/detect.h"
-#include "core/tag_error.h"
 #include "e2e_support.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
-using e2e::quoted;
+using namespace pelorix::test::e2e;
 namespace fs = std::filesystem;
 
 TEST(ProcessTest, PassesArgumentsVerbatimAndJoinsBothStreams) {
@@ -120,18 +116,17 @@ TEST(SelfTestRun, ReportsEveryFailureAndLeavesNothingBehind) {
         SCOPED_TRACE(failure);
         TempDir cwd;
         if (tmpExists) fs::create_directory(cwd / "mmsh:tmp");
-        std::string prefix = "cd " + quoted(cwd.path().string()) + " && TMPDIR=mmsh:tmp";
+        std::string vars = "TMPDIR=mmsh:tmp";
         if (ffmpeg) {
             fs::create_directory(cwd / "bin");
             std::ofstream(cwd / "bin" / "ffmpeg") << "#!/bin/sh\n" << *ffmpeg << "\n";
             fs::permissions(cwd / "bin" / "ffmpeg", fs::perms::owner_all);
-            prefix += " PATH=" + quoted((cwd / "bin").string());
+            vars += " PATH=" + quoted((cwd / "bin").string());
         }
-        const RunResult r = e2e::pelorix({"--selftest"}, prefix);
-        EXPECT_EQ(r.status, status) << r.output;
-        EXPECT_EQ(r.output.find("  FAIL: " + failure) != std::string::npos, !failure.empty())
-            << r.output;
+        const Outcome r = runPelorix(cwd.path(), {"--selftest"}, vars);
+        EXPECT_EQ(r.status, status) << r.out << r.err;
+        EXPECT_EQ(r.out.find("  FAIL: " + failure) != std::string::npos, !failure.empty()) << r.out;
         EXPECT_TRUE(!tmpExists || fs::is_empty(cwd / "mmsh:tmp")) << "work folder left";
-        EXPECT_TRUE(status != 0 || countOf(bytesOf(r.output), "== ") == 7) << "a format left out";
+        EXPECT_TRUE(status != 0 || countOf(bytesOf(r.out), "== ") == 7) << "a format left out";
     }
 }
