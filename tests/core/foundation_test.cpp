@@ -40,7 +40,7 @@ TEST(ISRCTest, FormattedDesignationAndAdvance) {
 // the bounds.
 TEST(ByteCodecsTest, TheReaderAndWriterAgreeAndNeverPassTheEnd) {
     Bytes b;
-    ByteWriter(b).u32BE(0xA1A2A3A4).u32BE(0x12131415).fourCC(std::string("\u00e9a\u00ff\0", 6));
+    ByteWriter(b).u32BE(0xA1A2A3A4).u32LE(0x15141312).fourCC(std::string("\u00e9a\u00ff\0", 6));
     EXPECT_EQ(b, (Bytes{0xA1, 0xA2, 0xA3, 0xA4, 0x12, 0x13, 0x14, 0x15, 0xE9, 'a', 0xFF, 0}));
     EXPECT_EQ(be32(b, 0), 0xA1A2A3A4u);
     ByteReader r(b, 8);
@@ -52,6 +52,7 @@ TEST(ByteCodecsTest, TheReaderAndWriterAgreeAndNeverPassTheEnd) {
     EXPECT_TRUE(near.readBytes(3).empty());
     EXPECT_EQ(near.readU8(), 0u);  // once past the end, always past it
     EXPECT_FALSE(ByteReader(b, b.size() + 1).ok());
+    EXPECT_EQ(asciiLower("AZaz@[\u00c9"), "azaz@[\u00c9");  // chunk IDs, extensions
 }
 
 // ---- streams (exclusive creation is in driver_test) -------------------------------------
