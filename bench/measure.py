@@ -4,6 +4,7 @@
 files reset before every run outside the timing. Reports medians and ratios to the baselines
 measured in the same run, the peak memory of each pelorix write, and the load of the machine."""
 import argparse
+import contextlib
 import datetime
 import glob
 import os
@@ -73,6 +74,38 @@ def run_case(commands):
             loads.append(load())
             times[label].append(timed(cmd))
     return times, loads
+
+
+@contextlib.contextmanager
+def loop_mounted(name, mkfs, size):
+    """A fresh filesystem image in the scratch folder, loop-mounted for the block (root only)."""
+    img, mnt = os.path.join(S, name + ".img"), os.path.join(S, name + ".mnt")
+    os.makedirs(mnt, exist_ok=True)
+    sh(f"rm -f {img} && truncate -s {size} {img} && {mkfs} {img} && mount -o loop {img} {mnt}")
+    try:
+        yield mnt
+    finally:
+        sh(f"umount {mnt} && rm -f {img}")
+
+
+def mounted_writes(mnt, cases, commands):
+    """The writes of `cases` on the filesystem mounted at `mnt`; `commands(src, work, copy,
+    reset)` gives the commands to pair. Returns rows of (name, size, medians)."""
+    rows = []
+    for name, src_name, ext in cases:
+        src = os.path.join(mnt, "src." + ext)
+        work, copy = os.path.join(mnt, "work." + ext), os.path.join(mnt, "copy." + ext)
+        sh(f"cp {S}/{src_name} {src} && sync -f {mnt}")
+        reset = f"rm -f {work} {copy} && cp --reflink=never {src} {work} && sync -f {mnt}"
+        t, loads = run_case(commands(src, work, copy, reset))
+        all_loads.extend(loads)
+        sh(reset)  # the last command may have removed it
+        sh(f"{P} --write {CODE} {work}")
+        got = subprocess.run([P, "--read", work], capture_output=True, text=True).stdout
+        assert got.strip().endswith("FI-ABC-26-00001"), got
+        rows.append((name, os.path.getsize(src), {k: statistics.median(v) for k, v in t.items()}))
+        sh(f"rm -f {src} {work} {copy}")
+    return rows
 
 
 big = [("WAV 1 GiB", "big.wav", "wav"), ("FLAC (same audio)", "big.flac", "flac"),
@@ -183,14 +216,8 @@ def batch_case(place, folder):
 if not only or "batch" in only:
     batch_case("scratch folder", S)
     if os.geteuid() == 0 and shutil.which("mkfs.ext4"):
-        img, mnt = os.path.join(S, "ext4.img"), os.path.join(S, "ext4.mnt")
-        os.makedirs(mnt, exist_ok=True)
-        sh(f"rm -f {img} && truncate -s 2G {img} && mkfs.ext4 -q -F {img} && "
-           f"mount -o loop {img} {mnt}")
-        try:
+        with loop_mounted("ext4", "mkfs.ext4 -q -F", "2G") as mnt:
             batch_case("fresh ext4 with a journal (loop)", mnt)
-        finally:
-            sh(f"umount {mnt} && rm -f {img}")
 
 # Extent sharing: the same writes on loop-mounted XFS (reflink) and btrfs images, root only.
 reflink_rows = []
@@ -198,36 +225,21 @@ if os.geteuid() == 0 and (not only or "reflink" in only):
     for fstype, mkfs in (("XFS", "mkfs.xfs -q -f -m reflink=1"), ("btrfs", "mkfs.btrfs -q -f")):
         if not shutil.which(mkfs.split()[0]):
             continue
-        img, mnt = os.path.join(S, fstype + ".img"), os.path.join(S, fstype + ".mnt")
-        os.makedirs(mnt, exist_ok=True)
-        sh(f"rm -f {img} && truncate -s 4G {img} && {mkfs} {img} && mount -o loop {img} {mnt}")
-        try:
-            for name, src_name, ext in (("WAV 1 GiB", "big.wav", "wav"),
-                                        ("M4A AAC, moov last", "big-moov-last.m4a", "m4a")):
-                src = os.path.join(mnt, "src." + ext)
-                work, copy = os.path.join(mnt, "work." + ext), os.path.join(mnt, "copy." + ext)
-                sh(f"cp {S}/{src_name} {src}")
-                reset = f"rm -f {work} {copy} && cp --reflink=never {src} {work} && sync -f {mnt}"
-                t, loads = run_case([
-                    ("cp+sync", reset, f"cp --reflink=never {src} {copy} && sync {copy}"),
-                    ("reflink", reset, f"cp --reflink=always {src} {copy} && sync {copy}"),
-                    ("pelorix", reset, f"{P} --write {CODE} {work}"),
-                    # The same write with the original out of the page cache, and the removal
-                    # of the cached original alone: the kernel's freeing of its cached pages is
-                    # part of every replace.
-                    ("uncached", reset + " && echo 1 > /proc/sys/vm/drop_caches",
-                     f"{P} --write {CODE} {work}"),
-                    ("rm", reset, f"rm {work}"),
-                ])
-                all_loads += loads
-                sh(reset)  # the last command removed it
-                sh(f"{P} --write {CODE} {work}")
-                got = subprocess.run([P, "--read", work], capture_output=True, text=True).stdout
-                assert got.strip().endswith("FI-ABC-26-00001"), got
-                reflink_rows.append((fstype, name, os.path.getsize(src),
-                                     {k: statistics.median(v) for k, v in t.items()}))
-        finally:
-            sh(f"umount {mnt} && rm -f {img}")
+        with loop_mounted(fstype, mkfs, "4G") as mnt:
+            rows_here = mounted_writes(mnt, (("WAV 1 GiB", "big.wav", "wav"),
+                                             ("M4A AAC, moov last", "big-moov-last.m4a", "m4a")),
+                                       lambda src, work, copy, reset: [
+                ("cp+sync", reset, f"cp --reflink=never {src} {copy} && sync {copy}"),
+                ("reflink", reset, f"cp --reflink=always {src} {copy} && sync {copy}"),
+                ("pelorix", reset, f"{P} --write {CODE} {work}"),
+                # The same write with the original out of the page cache, and the removal of the
+                # cached original alone: the kernel's freeing of its cached pages is part of
+                # every replace.
+                ("uncached", reset + " && echo 1 > /proc/sys/vm/drop_caches",
+                 f"{P} --write {CODE} {work}"),
+                ("rm", reset, f"rm {work}"),
+            ])
+            reflink_rows += [(fstype, name, size, m) for name, size, m in rows_here]
 
 # The same writes on a fresh ext4 image made with mkfs's defaults (root only): a journal, and no
 # `discard` mount option, as on most installed systems. Where ext4 keeps no journal and is
@@ -235,31 +247,12 @@ if os.geteuid() == 0 and (not only or "reflink" in only):
 # discards them before the program can exit: the `rm` column.
 fresh_rows = []
 if os.geteuid() == 0 and shutil.which("mkfs.ext4") and (not only or "ext4" in only):
-    img, mnt = os.path.join(S, "ext4.img"), os.path.join(S, "ext4.mnt")
-    os.makedirs(mnt, exist_ok=True)
-    sh(f"rm -f {img} && truncate -s 4G {img} && mkfs.ext4 -q -F {img} && "
-       f"mount -o loop {img} {mnt}")
-    try:
-        for name, src_name, ext in big:
-            src = os.path.join(mnt, "src." + ext)
-            work, copy = os.path.join(mnt, "work." + ext), os.path.join(mnt, "copy." + ext)
-            sh(f"cp {S}/{src_name} {src} && sync -f {mnt}")
-            reset = f"rm -f {work} {copy} && cp {src} {work} && sync -f {mnt}"
-            t, loads = run_case([
-                ("cp+sync", reset, f"cp {src} {copy} && sync {copy}"),
-                ("pelorix", reset, f"{P} --write {CODE} {work}"),
-                ("rm", reset, f"rm {work}"),
-            ])
-            all_loads += loads
-            sh(reset)
-            sh(f"{P} --write {CODE} {work}")
-            got = subprocess.run([P, "--read", work], capture_output=True, text=True).stdout
-            assert got.strip().endswith("FI-ABC-26-00001"), got
-            fresh_rows.append((name, os.path.getsize(src),
-                               {k: statistics.median(v) for k, v in t.items()}))
-            sh(f"rm -f {src} {work} {copy}")
-    finally:
-        sh(f"umount {mnt} && rm -f {img}")
+    with loop_mounted("ext4", "mkfs.ext4 -q -F", "4G") as mnt:
+        fresh_rows = mounted_writes(mnt, big, lambda src, work, copy, reset: [
+            ("cp+sync", reset, f"cp {src} {copy} && sync {copy}"),
+            ("pelorix", reset, f"{P} --write {CODE} {work}"),
+            ("rm", reset, f"rm {work}"),
+        ])
 
 # Memory when the metadata dwarfs the code: 250 MB of pictures, a 500 MB moov.
 huge_rows = []
