@@ -254,16 +254,13 @@ Bytes FileIn::read(std::uint64_t offset, std::int64_t count) const {
             c.start = offset / kPage * kPage;
             c.bytes.resize(std::min(offset - c.start + kCachedRead, size_ - c.start));
             c.bytes.resize(preadAll(fd_, c.bytes.data(), c.bytes.size(), c.start));
-            if (!holds(c)) {  // the file shrank since it was opened
-                return Bytes(c.bytes.begin() + std::ptrdiff_t(std::min<std::uint64_t>(
-                                                   offset - c.start, c.bytes.size())),
-                             c.bytes.end());
-            }
         }
     }
+    // Fewer bytes than wanted only when the file shrank since it was opened.
     const Stretch& c = cache_[0];
-    const auto from = c.bytes.begin() + std::ptrdiff_t(offset - c.start);
-    return Bytes(from, from + std::ptrdiff_t(want));
+    const std::uint64_t at = std::min<std::uint64_t>(offset - c.start, c.bytes.size());
+    const std::uint64_t n = std::min<std::uint64_t>(want, c.bytes.size() - at);
+    return Bytes(c.bytes.begin() + std::ptrdiff_t(at), c.bytes.begin() + std::ptrdiff_t(at + n));
 }
 
 void FileIn::adviseSequential(std::uint64_t offset, std::uint64_t count) const {

@@ -16,21 +16,10 @@ namespace {
 
 // Appends one Unicode scalar value as UTF-8.
 void appendUTF8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
+    std::uint8_t b[U8_MAX_LENGTH];
+    int32_t n = 0;
+    U8_APPEND_UNSAFE(b, n, UChar32(c));
+    out.append(reinterpret_cast<const char*>(b), std::size_t(n));
 }
 
 // Decodes UTF-16 code units; strict fails on unpaired surrogates, lossy replaces them.
