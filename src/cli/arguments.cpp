@@ -17,9 +17,11 @@ struct Word {
     bool option;  // before the first "--"
 };
 
-constexpr std::array<std::string_view, 14> kKnown = {
-    "--selftest", "--read", "--audit",   "--write", "--remove",  "--write-list", "--sequence",
-    "--help",     "-h",     "--version", "--json",  "--dry-run", "--replace",    "--axml"};
+constexpr std::array<std::string_view, 19> kKnown = {
+    "--selftest",     "--read", "--audit",      "--write",   "--remove", "--write-list",
+    "--sequence",     "--help", "-h",           "--version", "--json",   "--dry-run",
+    "--replace",      "--axml", "--reuse-code", "--ledger",  "--next",   "--ledger-add",
+    "--ledger-export"};
 
 bool known(std::string_view w) {
     return std::find(kKnown.begin(), kKnown.end(), w) != kKnown.end();
@@ -63,7 +65,14 @@ Arguments parseArguments(const std::vector<std::string>& args) {
     Arguments result;
     std::vector<Word> words;
     bool options = true;
-    for (const std::string& arg : args) {
+    for (std::size_t at = 0; at < args.size(); ++at) {
+        const std::string& arg = args[at];
+        if (options && arg == "--ledger") {
+            if (at + 1 == args.size()) return usageError("--ledger takes the ledger's file");
+            result.ledger = args[++at];
+            if (result.ledger.empty()) return usageError("--ledger takes the ledger's file");
+            continue;
+        }
         if (options && arg == "--") {
             options = false;
             continue;
@@ -76,6 +85,8 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             result.replace = true;
         } else if (options && arg == "--axml") {
             result.axml = true;
+        } else if (options && arg == "--reuse-code") {
+            result.reuseCode = true;
         } else {
             words.push_back({arg, options});
         }
@@ -117,6 +128,16 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         if (words.size() < *i + 3) return usageError("--sequence takes a first code and files");
         return modeWith(Mode::sequence, words[*i + 1].text, textsFrom(words, *i + 2));
     }
+    if (auto i = find(words, "--next")) {
+        if (words.size() != *i + 2 || looksLikeOption(words[*i + 1])) {
+            return usageError("--next takes a country, registrant and year, such as FI-ABC-26");
+        }
+        return modeWith(Mode::next, words[*i + 1].text, {});
+    }
+    if (auto i = find(words, "--ledger-export")) {
+        if (words.size() != *i + 1) return usageError("--ledger-export takes no file");
+        return modeWith(Mode::ledgerExport, "", {});
+    }
     if (find(words, "--help") || find(words, "-h")) return modeWith(Mode::help, "", {});
     if (find(words, "--version")) return modeWith(Mode::version, "", {});
 
@@ -127,8 +148,11 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         if (std::filesystem::exists(std::filesystem::symlink_status(words[i].text, ec))) continue;
         return usageError("unknown option " + words[i].text);
     }
-    if (result.json || result.dryRun || result.replace || result.axml) {
-        return usageError("--json, --dry-run, --replace and --axml go with a mode such as --write");
+    if (result.json || result.dryRun || result.replace || result.axml || result.reuseCode ||
+        !result.ledger.empty()) {
+        return usageError(
+            "--json, --dry-run, --replace, --axml, --reuse-code and --ledger go with a mode such "
+            "as --write");
     }
     return modeWith(Mode::window, "", {});
 }

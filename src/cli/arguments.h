@@ -15,6 +15,8 @@ enum class Mode {
     remove,
     writeList,
     sequence,
+    next,          // the next code never given for a country, registrant and year
+    ledgerExport,  // every code in the ledger
     help,
     version,
     window,
@@ -27,6 +29,10 @@ struct Arguments {
     bool dryRun = false;
     bool replace = false;
     bool axml = false;  // a write also adds the axml carrier to a WAV without one
+    // Give a code although the ledger or the batch says it belongs to another recording, or
+    // the recording already has another one.
+    bool reuseCode = false;
+    std::string ledger;  // --ledger PATH; empty: PELORIX_LEDGER or the user's own
     // write: the code; sequence: the first code; write-list: the list.
     std::string first;
     // The files (and folders) in order, each exactly as typed.
@@ -38,7 +44,8 @@ struct Arguments {
 // The first of these that matches wins, searched in the words before the first "--" (element
 // 0 too): "--selftest"; "--read"; "--audit"; "--write" with a code and at least one file after its
 // first occurrence; "--remove"; "--write-list LIST"; "--sequence FIRST FILE..."; "--help" or "-h";
-// "--version"; else the window. "--json", "--dry-run", "--replace" and "--axml" before the
+// "--next PREFIX"; "--ledger-export"; "--version"; else the window.
+// "--json", "--dry-run", "--replace", "--axml", "--reuse-code" and "--ledger PATH" before the
 // first "--" are options wherever they stand; the first "--" itself is dropped, and what follows it
 // is always a path. After "--read", "--write CODE" and "--remove" every other word is a path, as
 // ever; the new modes refuse a word that looks like an unknown option, and so does the window

@@ -47,6 +47,10 @@ std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
             return writeListMode(parsed, out);
         case Mode::sequence:
             return sequenceMode(parsed, out);
+        case Mode::next:
+            return nextMode(parsed, out, err);
+        case Mode::ledgerExport:
+            return ledgerExportMode(parsed, out, err);
         case Mode::help:
             out << usage();
             return 0;
@@ -104,6 +108,9 @@ std::string usage() {
            "gives\n"
            "       pelorix [OPTION...] --sequence FIRST FILE|FOLDER...\n"
            "                          number the files: FIRST, the next code, and so on\n"
+           "       pelorix [OPTION...] --next CC-XXX-YY           print the next code never given\n"
+           "       pelorix [OPTION...] --ledger-export            every code in the ledger, as "
+           "CSV\n"
            "       pelorix --selftest                             run the built-in self test\n"
            "       pelorix --help | -h | --version\n"
            "       pelorix [FILE...]                              open the window\n"
@@ -113,11 +120,16 @@ std::string usage() {
            "  --json      one JSON object per file and line\n"
            "  --replace   let --write-list and --sequence replace a different code\n"
            "  --axml      let a write add the code in an axml chunk to a WAV that has none\n"
+           "  --reuse-code  give a code although the ledger or the batch says it belongs to\n"
+           "              another recording, or the recording already has another code\n"
+           "  --ledger PATH  the ledger to use (default: $PELORIX_LEDGER, else\n"
+           "              $XDG_DATA_HOME/pelorix/ledger.sqlite3)\n"
            "  --          end of options: every later word is a file\n"
            "A list has a file and a code on each line (comma, semicolon or tab), with or\n"
            "without a header row such as file,isrc; relative paths start at the list's folder.\n"
            "Folders are walked in natural name order; hidden files and backups are left out.\n"
            "Handles WAV, AIFF, MP3, FLAC and M4A; the audio is never changed.\n"
+           "Every write is checked against the ledger first: one code, one recording.\n"
            "Exit status: 0 when every file succeeded, 1 when a file failed or was left alone,\n"
            "2 for an invalid code, a refused list or sequence, or a usage error.\n";
 }

@@ -17,5 +17,8 @@ int writeMode(const Arguments& args, std::ostream& out);
 int removeMode(const Arguments& args, std::ostream& out);
 int writeListMode(const Arguments& args, std::ostream& out);
 int sequenceMode(const Arguments& args, std::ostream& out);
+// The ledger's own modes; a ledger that cannot be opened is named on `err` (status 2).
+int nextMode(const Arguments& args, std::ostream& out, std::ostream& err);
+int ledgerExportMode(const Arguments& args, std::ostream& out, std::ostream& err);
 
 }  // namespace pelorix::cli

@@ -195,7 +195,11 @@ TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
           "pelorix --remove --write C f"}},
         {remove, {"pelorix --remove --write C", "pelorix --remove --help"}},
         {help, {"pelorix --help --version"}},
-        {usageError, {"pelorix --READ -read --read=a --Help -help", "pelorix --write-list l m"}},
+        {next, {"pelorix --ledger --help --next FI-ABC-26"}},
+        {ledgerExport, {"pelorix --ledger-export --json --ledger x"}},
+        {usageError,
+         {"pelorix --READ -read --read=a --Help -help", "pelorix --write-list l m",
+          "pelorix --next", "pelorix --reuse-code", "pelorix --ledger-export --ledger"}},
         {sequence, {"pelorix --sequence C -- --bogus"}}};
     for (const auto& [mode, lines] : cases) {
         for (const auto& args : lines) EXPECT_EQ(cli::chooseMode(words(args)), mode) << args;

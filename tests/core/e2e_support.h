@@ -136,14 +136,30 @@ struct Outcome {
     std::string out, err;
 };
 
+// A ledger of its own for one run, so that no run meets the codes another gave; anyone may
+// write it (a run may drop its privileges).
+inline std::string freshLedger() {
+    static TempDir ledgers;
+    static int made = 0;
+    ::chmod(ledgers.path().c_str(), 0711);
+    const std::filesystem::path dir = ledgers / std::to_string(made++);
+    std::filesystem::create_directory(dir);
+    ::chmod(dir.c_str(), 0777);
+    return (dir / "ledger.sqlite3").string();
+}
+
 // Runs pelorix in `cwd` without any display, with stdout and stderr kept apart; `as` runs it
-// through another command (one that drops privileges) or sets variables (NAME=value).
+// through another command (one that drops privileges) or sets variables (NAME=value). Each run
+// has a fresh ledger unless `as` sets PELORIX_LEDGER.
 inline Outcome runPelorix(const std::filesystem::path& cwd, const std::vector<std::string>& args,
                           const std::string& as = "") {
     static TempDir capture;
+    const std::string ledger = as.find("PELORIX_LEDGER=") == std::string::npos
+                                   ? "PELORIX_LEDGER=" + quoted(freshLedger()) + " "
+                                   : "";
     std::string command = "(cd " + quoted(cwd.string()) +
-                          " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + as + " " +
-                          quoted(PELORIX_BINARY);
+                          " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + ledger +
+                          as + " " + quoted(PELORIX_BINARY);
     for (const auto& a : args) command += " " + quoted(a);
     command += " >" + quoted((capture / "out").string()) + " 2>" +
                quoted((capture / "err").string()) + ")";
@@ -151,18 +167,23 @@ inline Outcome runPelorix(const std::filesystem::path& cwd, const std::vector<st
     return {status, textOf(capture / "out"), textOf(capture / "err")};
 }
 
-// `pelorix ARGS...` started without waiting, its output going to `output` (or nowhere).
+// `pelorix ARGS...` started without waiting, its output going to `output` (or nowhere), with
+// a fresh ledger.
 inline pid_t start(std::vector<std::string> args, const std::string& output = "/dev/null") {
     args.insert(args.begin(), PELORIX_BINARY);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::string ledger = "PELORIX_LEDGER=" + freshLedger();
+    std::vector<char*> env = {ledger.data()};
+    for (char** e = environ; *e; ++e) env.push_back(*e);
+    env.push_back(nullptr);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&files, 1, 2);
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&files);
     return rc == 0 ? pid : -1;
 }
