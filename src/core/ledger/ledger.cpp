@@ -374,7 +374,7 @@ std::vector<Entry> Ledger::select(const std::string& where,
 
 std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Compare& compare,
                                    bool reuse, bool claim, std::vector<std::int64_t>* claimed) {
-    std::vector<Refusal> refusals = batchRefusals(batch, compare);
+    std::vector<Refusal> refusals = batchRefusals(batch);
     begin();
     try {
         std::map<std::string, std::vector<Entry>> byCode;
@@ -409,8 +409,9 @@ std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Comp
                 sqlite3_bind_double(st, 4, id.seconds - 2.0);
                 sqlite3_bind_double(st, 5, id.seconds + 2.0);
             });
-            if (auto why = ledgerRefusal(p, it->second, nearby, compare)) {
-                refusals.push_back({i, *why});
+            if (auto refusal = ledgerRefusal(p, it->second, nearby, compare)) {
+                refusal->index = i;
+                refusals.push_back(std::move(*refusal));
             }
         }
         std::stable_sort(refusals.begin(), refusals.end(),

@@ -56,11 +56,13 @@ using Compare =
     std::function<recordings::Comparison(const recordings::Identity&, const recordings::Identity&)>;
 
 // A file of a batch and the code it is to get.
+// `recording`: which recording of the batch the file holds (files numbered alike hold one).
 // `kept`: a file left as it is, with the code it carries as `code`; it takes part in the
 // rule (its recording has that code) but is neither written nor claimed.
 struct Planned {
     FileFacts file;
     ISRC code;
+    std::size_t recording = 0;
     bool kept = false;
 };
 
@@ -68,6 +70,9 @@ struct Planned {
 struct Refusal {
     std::size_t index = 0;  // in the batch
     std::string message;
+    // Only because it could not be told whether the file holds the recording an entry of the
+    // ledger names: a fingerprint may decide.
+    bool unsure = false;
 };
 
 // Thrown when the ledger cannot be opened, read or changed.

@@ -49,74 +49,29 @@ Kinship kinship(const Identity& a, const Identity& b, const Compare& compare) {
     return Kinship::unknown;
 }
 
-std::vector<std::vector<std::size_t>> groupRecordings(const std::vector<Identity>& files,
-                                                      const Compare& compare) {
-    // Union of every pair found to be one recording; lengths rule most pairs out cheaply.
-    std::vector<std::size_t> root(files.size());
-    std::iota(root.begin(), root.end(), std::size_t{0});
-    const auto find = [&](std::size_t i) {
-        while (root[i] != i) i = root[i] = root[root[i]];
-        return i;
-    };
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (find(i) == find(j) || lengthsRuleOut(files[i], files[j])) continue;
-            if (kinship(files[i], files[j], compare) == Kinship::same) {
-                const std::size_t a = find(i), b = find(j);
-                root[std::max(a, b)] = std::min(a, b);
-            }
-        }
-    }
-    std::map<std::size_t, std::size_t> groupOf;
-    std::vector<std::vector<std::size_t>> groups;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        auto [it, fresh] = groupOf.try_emplace(find(i), groups.size());
-        if (fresh) groups.emplace_back();
-        groups[it->second].push_back(i);
-    }
-    return groups;
-}
-
-std::vector<Refusal> batchRefusals(const std::vector<Planned>& batch, const Compare& compare) {
+std::vector<Refusal> batchRefusals(const std::vector<Planned>& batch) {
     // Kept files first: what they carry stands, the files written beside them must agree.
     std::vector<std::size_t> order(batch.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_partition(order.begin(), order.end(), [&](std::size_t i) { return batch[i].kept; });
-    std::vector<Identity> ids;
-    ids.reserve(batch.size());
-    for (std::size_t i : order) ids.push_back(batch[i].file.identity);
     std::vector<Refusal> refusals;
-    const auto refuse = [&](std::size_t i, std::string message) {
-        if (!batch[i].kept) refusals.push_back({i, std::move(message)});
-    };
-    for (const std::vector<std::size_t>& group : groupRecordings(ids, compare)) {
-        // One recording: every file takes the code of its first.
-        const Planned& first = batch[order[group.front()]];
-        for (std::size_t k = 1; k < group.size(); ++k) {
-            const Planned& p = batch[order[group[k]]];
-            if (p.code == first.code) continue;
-            refuse(order[group[k]], shownPath(p.file.identity.path) + " is the same recording as " +
-                                        shownPath(first.file.identity.path) + ", which " +
-                                        (first.kept ? "carries " : "gets ") +
-                                        first.code.formatted() + " in this batch.");
-        }
-    }
-    // One code: every file that gets it holds one recording, that of the first file.
-    std::map<std::string, std::vector<std::size_t>> byCode;  // positions in `order`
-    for (std::size_t k = 0; k < order.size(); ++k) byCode[batch[order[k]].code.code()].push_back(k);
-    for (const auto& [code, files] : byCode) {
-        for (std::size_t k = 1; k < files.size(); ++k) {
-            bool kin = false;
-            for (std::size_t m = 0; m < k && !kin; ++m) {
-                kin = kinship(ids[files[k]], ids[files[m]], compare) == Kinship::same;
-            }
-            if (kin) continue;
-            const Identity& a = ids[files[0]];
-            const bool unsure = kinship(ids[files[k]], a, compare) == Kinship::unknown;
-            refuse(
-                order[files[k]],
-                formatted(code) + " is also given to " + shownPath(a.path) + " in this batch, " +
-                    (unsure ? "which may hold a different recording." : "a different recording."));
+    std::map<std::size_t, std::size_t> firstOfRecording;
+    std::map<std::string, std::size_t> firstOfCode;
+    for (std::size_t i : order) {
+        const Planned& p = batch[i];
+        const Planned& byRecording =
+            batch[firstOfRecording.try_emplace(p.recording, i).first->second];
+        const Planned& byCode = batch[firstOfCode.try_emplace(p.code.code(), i).first->second];
+        if (p.kept) continue;
+        if (!(p.code == byRecording.code)) {
+            refusals.push_back({i, shownPath(p.file.identity.path) + " is the same recording as " +
+                                       shownPath(byRecording.file.identity.path) + ", which " +
+                                       (byRecording.kept ? "carries " : "gets ") +
+                                       byRecording.code.formatted() + " in this batch."});
+        } else if (p.recording != byCode.recording) {
+            refusals.push_back({i, p.code.formatted() + " is also given to " +
+                                       shownPath(byCode.file.identity.path) +
+                                       " in this batch, a different recording."});
         }
     }
     std::stable_sort(refusals.begin(), refusals.end(),
@@ -124,8 +79,8 @@ std::vector<Refusal> batchRefusals(const std::vector<Planned>& batch, const Comp
     return refusals;
 }
 
-std::optional<std::string> ledgerRefusal(const Planned& planned, const std::vector<Entry>& ofCode,
-                                         const std::vector<Entry>& nearby, const Compare& compare) {
+std::optional<Refusal> ledgerRefusal(const Planned& planned, const std::vector<Entry>& ofCode,
+                                     const std::vector<Entry>& nearby, const Compare& compare) {
     const Identity& me = planned.file.identity;
     // The code: it must have gone to this recording, or to nothing yet.
     const Entry* other = nullptr;
@@ -143,15 +98,19 @@ std::optional<std::string> ledgerRefusal(const Planned& planned, const std::vect
         }
     }
     if (!kin && other) {
-        return planned.code.formatted() + " was given to " + describe(*other) +
-               (unsure ? ", which may be a different recording." : ".");
+        return Refusal{0,
+                       planned.code.formatted() + " was given to " + describe(*other) +
+                           (unsure ? ", which may be a different recording." : "."),
+                       unsure};
     }
     // The recording: it must have no other code.
     for (const Entry& e : nearby) {
         if (!e.code || *e.code == planned.code.code()) continue;
         if (kinship(me, e.file.identity, compare) != Kinship::same) continue;
-        return "This recording already has " + formatted(*e.code) + ", given to " + describe(e) +
-               ".";
+        return Refusal{
+            0,
+            "This recording already has " + formatted(*e.code) + ", given to " + describe(e) + ".",
+            false};
     }
     return std::nullopt;
 }

@@ -19,21 +19,16 @@ enum class Kinship { same, different, unknown };
 Kinship kinship(const recordings::Identity& a, const recordings::Identity& b,
                 const Compare& compare);
 
-// The refusals within one batch: two recordings with one code, one recording with two codes.
-// Each later file is refused, naming the earlier one.
-std::vector<Refusal> batchRefusals(const std::vector<Planned>& batch, const Compare& compare);
+// The refusals within one batch, by the recordings its files were grouped into: two
+// recordings with one code, one recording with two codes. Each later file is refused, naming
+// the earlier one (a kept file is never refused: the files beside it are).
+std::vector<Refusal> batchRefusals(const std::vector<Planned>& batch);
 
 // The refusal of `planned` against what the ledger holds: `ofCode`, the entries that gave
 // its code; `nearby`, entries with another code that may be its recording (same digest,
 // path or length). None when the rule lets it pass.
-std::optional<std::string> ledgerRefusal(const Planned& planned, const std::vector<Entry>& ofCode,
-                                         const std::vector<Entry>& nearby, const Compare& compare);
-
-// The files grouped into recordings, in the order each first appears: one sequence number
-// covers every format of one recording, wherever its files sit. Files that cannot be told
-// apart by `compare` are grouped by their names.
-std::vector<std::vector<std::size_t>> groupRecordings(
-    const std::vector<recordings::Identity>& files, const Compare& compare);
+std::optional<Refusal> ledgerRefusal(const Planned& planned, const std::vector<Entry>& ofCode,
+                                     const std::vector<Entry>& nearby, const Compare& compare);
 
 // "'Opening' (CD1/01 Opening.wav) on 2026-03-02": the file an entry names, for a message.
 std::string describe(const Entry& entry);
