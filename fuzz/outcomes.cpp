@@ -10,11 +10,11 @@
 
 #include "core/formats/detect.h"
 #include "core/isrc.h"
-#include "core/write/codecs.h"
+#include "core/read/codecs.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
-using write::readCode;
+using read::readCode;
 using Code = std::optional<std::string>;
 
 namespace {
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
             const std::string got = outcome([&]() -> Code {
                 {
                     FileOut out(output.path(), FileOut::Mode::replace);
-                    write::writeCode(AudioFormat::detect(in), in, out, code);
+                    read::writeCode(AudioFormat::detect(in), in, out, code);
                     out.close();
                 }
                 const FileIn result(output.path());

@@ -10,7 +10,7 @@
 #include "core/formats/detect.h"
 #include "core/isrc.h"
 #include "core/lists/folder_walk.h"
-#include "core/write/audio_tagger.h"
+#include "core/read/read.h"
 
 namespace pelorix::cli {
 
@@ -81,7 +81,7 @@ int auditMode(const Arguments& args, std::ostream& out) {
         if (a.error.empty()) {
             try {
                 a.format = std::string(AudioFormat::detect(a.path).label());
-                a.carriers = AudioTagger::carriers(a.path);
+                a.carriers = read::carriers(a.path);
             } catch (const std::exception& e) {
                 a.error = e.what();
             }

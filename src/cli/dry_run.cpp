@@ -5,7 +5,7 @@
 
 #include "core/formats/detect.h"
 #include "core/io/binary_io.h"
-#include "core/write/audio_tagger.h"
+#include "core/write/write.h"
 
 namespace pelorix::cli {
 
@@ -19,7 +19,7 @@ Rehearsal rehearseWrite(const fs::path& path, const std::optional<std::string>& 
             const FileIn in(path);
             r.format = std::string(AudioFormat::detect(in).label());
         }
-        r.stored = AudioTagger::rehearseWrite(path, isrc, addAxml);
+        r.stored = write::rehearseWrite(path, isrc, addAxml);
     } catch (const std::exception& e) {
         r.error = e.what();
     }

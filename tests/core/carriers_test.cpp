@@ -7,9 +7,11 @@
 
 #include "cli/cli.h"
 #include "core/formats/carriers.h"
+#include "core/read/codecs.h"
+#include "core/read/read.h"
 #include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
 #include "core/write/verify.h"
+#include "core/write/write.h"
 #include "support/chunk_builder.h"
 #include "support/flac_builder.h"
 #include "support/id3_builder.h"
@@ -123,11 +125,11 @@ TEST(Carriers, FoundJudgedAndKeptInStepByWritesAndRemovals) {
         SCOPED_TRACE(c.name);
         const fs::path path = dir / c.name;
         writeFile(path, c.file);
-        const Carriers before = AudioTagger::carriers(path);
+        const Carriers before = read::carriers(path);
         EXPECT_EQ(listed(before), c.carriers);
         EXPECT_EQ(verdictOf(before), c.verdict);
-        EXPECT_EQ(AudioTagger::readISRC(path), c.read);
-        AudioTagger::writeISRC(path, D, false);
+        EXPECT_EQ(read::readISRC(path), c.read);
+        write::writeISRC(path, D, false);
         const Bytes bytes = readFile(path);
         const std::string text(bytes.begin(), bytes.end());
         if (text.starts_with("RF64") || text.starts_with("BW64")) {  // ds64 has the new size
@@ -136,14 +138,14 @@ TEST(Carriers, FoundJudgedAndKeptInStepByWritesAndRemovals) {
             EXPECT_EQ(form, bytes.size() - 8);
             EXPECT_EQ(text.substr(text.find("data") + 4, 4), std::string(4, '\xFF'));
         }
-        const Carriers written = AudioTagger::carriers(path);
+        const Carriers written = read::carriers(path);
         for (const Carrier& w : written) EXPECT_TRUE(w.reportOnly || w.text == D) << w.place;
         for (const Carrier& b : before) {  // the report-only ones are left as they were
             EXPECT_TRUE(!b.reportOnly || std::count(written.begin(), written.end(), b) == 1);
         }
-        AudioTagger::writeISRC(path, std::nullopt, false);
-        EXPECT_EQ(verdictOf(AudioTagger::carriers(path)), Verdict::none);
-        EXPECT_EQ(AudioTagger::readISRC(path), std::nullopt);
+        write::writeISRC(path, std::nullopt, false);
+        EXPECT_EQ(verdictOf(read::carriers(path)), Verdict::none);
+        EXPECT_EQ(read::readISRC(path), std::nullopt);
     }
 }
 
@@ -151,7 +153,7 @@ TEST(Carriers, VerificationRefusesAFileLeftWithAnotherCode) {
     TempDir dir;
     writeFile(dir / "a.wav", chunks::wav(64, {{"axml", axmlWith(A)}, {"id3 ", tag({tsrc(D)})}}));
     const FileIn in(dir / "a.wav");
-    const auto audio = AudioTagger::audioRanges(in, AudioFormat::wav);
+    const auto audio = read::audioRanges(in, AudioFormat::wav);
     EXPECT_THROW(write::verifyWritten(in, audio, in, AudioFormat::wav, D), TagError);
 }
 
@@ -173,9 +175,9 @@ TEST(Carriers, AuditAndAxmlOptionOnTheCommandLine) {
     const fs::path plain = dir / "plain.wav";
     writeFile(plain, chunks::wav(64));
     EXPECT_EQ(run({"--write", D, plain.string()}).first, 0);
-    EXPECT_EQ(listed(AudioTagger::carriers(plain)), "ID3 TSRC=" + D);
+    EXPECT_EQ(listed(read::carriers(plain)), "ID3 TSRC=" + D);
     EXPECT_EQ(run({"--axml", "--write", D, plain.string()}).first, 0);
-    EXPECT_EQ(listed(AudioTagger::carriers(plain)), "axml=" + D + "|ID3 TSRC=" + D);
+    EXPECT_EQ(listed(read::carriers(plain)), "axml=" + D + "|ID3 TSRC=" + D);
     std::tie(status, out) = run({"--json", "--audit", plain.string(), (dir / "gone.wav").string()});
     EXPECT_EQ(status, 1);
     EXPECT_NE(out.find("\"verdict\":\"same code\",\"carriers\":[{\"place\":\"axml\""),
@@ -191,9 +193,9 @@ TEST(Carriers, AnRF64FileFromFFmpegKeepsItsAudio) {
     const std::string rf64 = (dir / "a.wav").string(), md5 = " -v error -f md5 - ";
     ASSERT_EQ(runShell("ffmpeg -v error -f lavfi -i sine=d=0.3 -rf64 always " + rf64).status, 0);
     const std::string pcm = runShell("ffmpeg -i " + rf64 + md5).output;
-    AudioTagger::writeISRC(rf64, D, false);
+    write::writeISRC(rf64, D, false);
     EXPECT_EQ(runShell("ffmpeg -i " + rf64 + md5).output, pcm);
-    EXPECT_EQ(listed(AudioTagger::carriers(rf64)), "ID3 TSRC=" + D);
+    EXPECT_EQ(listed(read::carriers(rf64)), "ID3 TSRC=" + D);
 }
 
 }  // namespace

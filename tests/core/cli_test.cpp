@@ -44,7 +44,7 @@ std::map<std::string, Bytes> snapshot(const fs::path& dir) {
 }
 
 std::string codeIn(const fs::path& file) {
-    const auto stored = AudioTagger::readISRC(file);
+    const auto stored = read::readISRC(file);
     return stored ? *stored : "-";
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The write procedure's one door into the container codecs: read the code, write a new file,
+// The one door into the container codecs: read the code, write a new file,
 // and say where the audio lies, for each format.
 
 #include <optional>
@@ -10,7 +10,7 @@
 #include "core/formats/detect.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::write {
+namespace pelorix::read {
 
 // The code the file is read as: its main carrier's (TSRC, Vorbis ISRC, the iTunes item), or in a
 // WAV without one, the first code in its `axml` chunk.
@@ -21,4 +21,4 @@ void writeCode(AudioFormat format, const FileIn& in, FileOut& out,
                const std::optional<std::string>& isrc, bool addAxml = false);
 std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format);
 
-}  // namespace pelorix::write
+}  // namespace pelorix::read

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "core/write/codecs.h"
+#include "core/read/codecs.h"
 
 #include "core/formats/chunk_file.h"
 #include "core/formats/flac.h"
@@ -8,7 +8,7 @@
 #include "core/formats/mp4.h"
 #include "core/tag_error.h"
 
-namespace pelorix::write {
+namespace pelorix::read {
 
 std::optional<std::string> readCode(AudioFormat format, const FileIn& in) {
     switch (format) {
@@ -80,4 +80,4 @@ std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
     return {};
 }
 
-}  // namespace pelorix::write
+}  // namespace pelorix::read

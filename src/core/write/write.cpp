@@ -2,7 +2,7 @@
 // The write procedure, step by step. Each step's details live in their own unit: the claim on
 // the original (lock, lease, permission), the pending files (temporary file, backup), the
 // attributes a new file takes over, the checks before the replace, the codecs.
-#include "core/write/audio_tagger.h"
+#include "core/write/write.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -17,22 +17,22 @@
 #include <thread>
 #include <utility>
 
-#include "core/formats/carriers.h"
-#include "core/io/sha256.h"
 #include "core/io/sys.h"
 #include "core/isrc.h"
+#include "core/read/codecs.h"
 #include "core/tag_error.h"
 #include "core/write/attributes.h"
 #include "core/write/backup.h"
 #include "core/write/claim.h"
-#include "core/write/codecs.h"
 #include "core/write/pending_file.h"
 #include "core/write/verify.h"
 
-namespace pelorix::AudioTagger {
+namespace pelorix::write {
 
 namespace fs = std::filesystem;
-using namespace pelorix::write;
+using read::audioRanges;
+using read::readCode;
+using read::writeCode;
 
 namespace {
 
@@ -88,35 +88,6 @@ void replace(const Claim& claim, PendingFile& tmp, const fs::path& target) {
 }
 
 }  // namespace
-
-Reading read(const fs::path& path) {
-    const FileIn in(path);  // detection and reading share one opening
-    const AudioFormat format = AudioFormat::detect(in);
-    return {format, readCode(format, in)};
-}
-
-std::optional<std::string> readISRC(const fs::path& path) {
-    return read(path).code;
-}
-
-Carriers carriers(const fs::path& path) {
-    const FileIn in(path);
-    return carriersOf(AudioFormat::detect(in), in);
-}
-
-std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
-    return write::audioRanges(in, format);
-}
-
-std::string fingerprint(const fs::path& path, AudioFormat format) {
-    const FileIn in(path);
-    AudioStream audio(in, audioRanges(in, format));
-    Sha256 hash;
-    for (auto piece = audio.next(); !piece.empty(); piece = audio.next()) {
-        hash.update(piece.data(), piece.size());
-    }
-    return hash.hexDigest();
-}
 
 fs::path makeBackup(const fs::path& path) {
     const FileIn in(path);
@@ -456,4 +427,4 @@ void setAfterWriteHook(std::function<void(const fs::path& tmp)> hook) {
 }
 }  // namespace testing
 
-}  // namespace pelorix::AudioTagger
+}  // namespace pelorix::write

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+#include "core/read/read.h"
+
+#include "core/formats/carriers.h"
+#include "core/io/sha256.h"
+#include "core/read/audio_stream.h"
+#include "core/read/codecs.h"
+
+namespace pelorix::read {
+
+namespace fs = std::filesystem;
+
+Reading read(const fs::path& path) {
+    const FileIn in(path);  // detection and reading share one opening
+    const AudioFormat format = AudioFormat::detect(in);
+    return {format, readCode(format, in)};
+}
+
+std::optional<std::string> readISRC(const fs::path& path) {
+    return read(path).code;
+}
+
+Carriers carriers(const fs::path& path) {
+    const FileIn in(path);
+    return carriersOf(AudioFormat::detect(in), in);
+}
+
+std::string fingerprint(const fs::path& path, AudioFormat format) {
+    const FileIn in(path);
+    AudioStream audio(in, audioRanges(in, format));
+    Sha256 hash;
+    for (auto piece = audio.next(); !piece.empty(); piece = audio.next()) {
+        hash.update(piece.data(), piece.size());
+    }
+    return hash.hexDigest();
+}
+
+}  // namespace pelorix::read
