@@ -67,19 +67,20 @@ int main(int argc, char** argv) {
         ++cases;
         const FileIn in(corpus / cell.at(0));
         expect(cell[0] + ", format", cell.at(1),
-               outcome([&] { return Code(AudioFormat::detect(in).label()); }));
+               outcome([&] { return Code(formats::AudioFormat::detect(in).label()); }));
         expect(cell[0] + ", read", cell.at(2),
-               outcome([&] { return readCode(AudioFormat::detect(in), in); }));
+               outcome([&] { return readCode(formats::AudioFormat::detect(in), in); }));
         for (const Code& code : {Code(fuzz::kCode), Code()}) {
             const fuzz::MemFile output;
             const std::string got = outcome([&]() -> Code {
                 {
                     FileOut out(output.path(), FileOut::Mode::replace);
-                    read::writeCode(AudioFormat::detect(in), in, out, code);
+                    read::writeCode(formats::AudioFormat::detect(in), in, out, code);
                     out.close();
                 }
                 const FileIn result(output.path());
-                return readCode(AudioFormat::detect(in), result) == code ? "ok" : "not read back";
+                return readCode(formats::AudioFormat::detect(in), result) == code ? "ok"
+                                                                                  : "not read back";
             });
             expect(cell[0] + (code ? ", write" : ", remove"), cell.at(code ? 3 : 4), got);
         }

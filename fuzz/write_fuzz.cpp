@@ -58,13 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.close();
     }
     // The audio as the driver delimits it, read directly.
-    auto audioOf = [&](AudioFormat f) {
+    auto audioOf = [&](formats::AudioFormat f) {
         const FileIn in(file);
         return rangeBytes(in, read::audioRanges(in, f));
     };
-    std::optional<AudioFormat> format;
+    std::optional<formats::AudioFormat> format;
     std::optional<Bytes> audio;
-    (void)succeeds([&] { format = AudioFormat::detect(file), audio = audioOf(*format); });
+    (void)succeeds([&] { format = formats::AudioFormat::detect(file), audio = audioOf(*format); });
 
     if (!succeeds([&] { write::writeISRC(file, kCode, true); })) {
         FUZZ_CHECK(readAll(file) == original && entries(folder.path) == 1);
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(entries(folder.path) == 2 && readAll(backup) == original);
     fs::remove(backup);
-    FUZZ_CHECK(format && audio && AudioFormat::detect(file) == *format);
+    FUZZ_CHECK(format && audio && formats::AudioFormat::detect(file) == *format);
     FUZZ_CHECK(read::readISRC(file) == kCode && audioOf(*format) == *audio);
 
     // Our own output is a file we can edit again: the same code gives the same bytes, and the
@@ -82,13 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     write::writeISRC(file, kCode, false);
     FUZZ_CHECK(readAll(file) == first);
     // Whether taking the code out leaves an MP3 with no leading tag at all.
-    const bool leavesNoTag = *format == AudioFormat::mp3 && [&] {
+    const bool leavesNoTag = *format == formats::AudioFormat::mp3 && [&] {
         const FileIn in(file);
-        const auto total = ID3v2::totalSize(in.read(0, 10));
+        const auto total = formats::id3v2::totalSize(in.read(0, 10));
         if (!total) return true;
-        const auto tag = ID3v2::parse(in.read(0, std::int64_t(*total)));
+        const auto tag = formats::id3v2::parse(in.read(0, std::int64_t(*total)));
         return std::all_of(tag->frames.begin(), tag->frames.end(),
-                           [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
+                           [](const formats::id3v2::Frame& f) { return f.id == "TSRC"; });
     }();
     std::string refusal;
     try {
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // kept the size.
         FUZZ_CHECK(readAll(file) == first);
         FUZZ_CHECK(leavesNoTag ||
-                   (*format == AudioFormat::m4a &&
+                   (*format == formats::AudioFormat::m4a &&
                     (refusal == msg::mp4TooLarge || refusal == msg::mp4OffsetsDamaged ||
                      refusal == msg::mp4Damaged)));
     }

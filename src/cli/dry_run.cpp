@@ -17,7 +17,7 @@ Rehearsal rehearseWrite(const fs::path& path, const std::optional<std::string>& 
     try {
         {
             const FileIn in(path);
-            r.format = std::string(AudioFormat::detect(in).label());
+            r.format = std::string(formats::AudioFormat::detect(in).label());
         }
         r.stored = write::rehearseWrite(path, isrc, addAxml);
     } catch (const std::exception& e) {

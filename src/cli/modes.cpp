@@ -114,7 +114,7 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         }
         if (args.json || guarded) {
             try {
-                o.format = std::string(AudioFormat::detect(job.path).label());
+                o.format = std::string(formats::AudioFormat::detect(job.path).label());
                 o.previous = read::readISRC(job.path);
             } catch (const std::exception&) {
                 // The write meets the same trouble and reports it.

@@ -349,7 +349,7 @@ void exercise(Session& s, const std::string& label, const fs::path& file, const 
     const Converter& converter = s.converter();
     s.line("== " + label);
 
-    AudioFormat format = AudioFormat::detect(file);
+    formats::AudioFormat format = formats::AudioFormat::detect(file);
     const std::string fp0 = read::fingerprint(file, format);
     const std::optional<std::string> pcm0 = pcmHash(converter, file, work);
 

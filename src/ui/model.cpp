@@ -136,7 +136,7 @@ Reading readFile(const QString& path) {
     const auto p = fsPath(path);
     Reading result;
     try {
-        result.format = QString::fromUtf8(AudioFormat::detect(p).label());
+        result.format = QString::fromUtf8(formats::AudioFormat::detect(p).label());
         result.readable = true;
     } catch (...) {
         return result;
@@ -148,9 +148,9 @@ Reading readFile(const QString& path) {
         if (auto text = read::readISRC(p)) {
             if (auto isrc = ISRC::parse(*text)) result.code = QString::fromStdString(isrc->code());
         }
-        const Carriers carriers = read::carriers(p);
-        if (verdictOf(carriers) == Verdict::conflict) {
-            for (const Carrier& c : carriers) {
+        const formats::Carriers carriers = read::carriers(p);
+        if (formats::verdictOf(carriers) == formats::Verdict::conflict) {
+            for (const formats::Carrier& c : carriers) {
                 result.conflict += QString::fromStdString(c.place + ": " + c.text) + '\n';
             }
             result.conflict.chop(1);

@@ -291,7 +291,7 @@ TEST(Concurrent, TwoWritesOfOneFile) {
     const fs::path file = dir / "Song.wav", tmp = dir / ".Song.wav.pelorix-tmp";
     writeFile(file, chunks::wav(std::uint32_t(kAudioBytes)));
     const std::uint64_t size = fs::file_size(file);
-    const std::string audio = read::fingerprint(file, AudioFormat::wav);
+    const std::string audio = read::fingerprint(file, formats::AudioFormat::wav);
     const std::string codes[] = {"FIABC2600001", "FIABC2600002", "FIABC2600003"};
     Code stored;
     for (int round = 0; round < 6; ++round) {
@@ -306,7 +306,7 @@ TEST(Concurrent, TwoWritesOfOneFile) {
         // The second started while the first held the file: if it says OK, its code is there.
         if (okA || okB) stored = okB ? second : first;
         EXPECT_EQ(read::readISRC(file), stored);
-        EXPECT_EQ(read::fingerprint(file, AudioFormat::wav), audio);
+        EXPECT_EQ(read::fingerprint(file, formats::AudioFormat::wav), audio);
         EXPECT_EQ(dir.list(), Names{"Song.wav"});
     }
 }

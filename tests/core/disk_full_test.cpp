@@ -109,7 +109,7 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
     const fs::path file = dir / "Song.wav";
     const Bytes original = chunks::wav(std::uint32_t(c.fileMiB * kMiB / 4));
     writeFile(file, original);
-    const std::string audio = read::fingerprint(file, AudioFormat::wav);
+    const std::string audio = read::fingerprint(file, formats::AudioFormat::wav);
     if (c.staleMiB) {
         writeFile(dir / ".Song.wav.pelorix-tmp", chunks::audio(c.staleMiB * kMiB));
         ASSERT_LT(freeBytes(dir.path()), original.size());
@@ -125,7 +125,7 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
         const auto code = how == kRemove ? std::nullopt : std::optional(kCode);
         EXPECT_EQ(errorOf([&] { write::writeISRC(file, code, how == kWriteWithBackup); }), error);
         EXPECT_EQ(dir.list(), Names{"Song.wav"});
-        EXPECT_EQ(read::fingerprint(file, AudioFormat::wav), audio);
+        EXPECT_EQ(read::fingerprint(file, formats::AudioFormat::wav), audio);
         EXPECT_EQ(read::readISRC(file), error.empty() ? code : std::nullopt);
         if (!error.empty()) {
             EXPECT_EQ(freeBytes(dir.path()), free);

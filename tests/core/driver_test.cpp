@@ -222,11 +222,11 @@ TEST(FingerprintTest, CoversTheAudioBytesOnly) {
     const Bytes audio = audioBytes(3 * (1 << 20) + 77);  // several pieces
     const Bytes frames = id3::fakeAudio(5000, 2);
     const Bytes tag = id3::tag({.frames = {id3::textFrame("TIT2", "Title")}, .padding = 300});
-    const std::tuple<std::string, Bytes, AudioFormat, std::string> cases[] = {
-        {"tagged.wav", wavWithCode(kCode, audio), AudioFormat::wav, sha256Hex(audio)},
-        {"nodata.wav", wav({chunks::wavFormat()}), AudioFormat::wav, sha256Hex({})},
-        {"tag.mp3", join({tag, frames}), AudioFormat::mp3, sha256Hex(frames)},
-        {"cut.mp3", Bytes(tag.begin(), tag.begin() + 200), AudioFormat::mp3,
+    const std::tuple<std::string, Bytes, formats::AudioFormat, std::string> cases[] = {
+        {"tagged.wav", wavWithCode(kCode, audio), formats::AudioFormat::wav, sha256Hex(audio)},
+        {"nodata.wav", wav({chunks::wavFormat()}), formats::AudioFormat::wav, sha256Hex({})},
+        {"tag.mp3", join({tag, frames}), formats::AudioFormat::mp3, sha256Hex(frames)},
+        {"cut.mp3", Bytes(tag.begin(), tag.begin() + 200), formats::AudioFormat::mp3,
          std::string(msg::id3Truncated)},  // a tag past the end
     };
     for (const auto& [name, content, format, expected] : cases) {

@@ -52,9 +52,10 @@ TEST(ConverterTest, EachConversionMakesItsFormatAndTheSoundDecidesTheHash) {
         const fs::path out = dir / (c.label + "." + c.extension);
         const ProcessResult r = ffmpeg->convert(c.target, src, out);
         ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_EQ(AudioFormat::detect(out), c.extension == "aiff"   ? AudioFormat::aiff
-                                            : c.extension == "flac" ? AudioFormat::flac
-                                                                    : AudioFormat::m4a);
+        EXPECT_EQ(formats::AudioFormat::detect(out),
+                  c.extension == "aiff"   ? formats::AudioFormat::aiff
+                  : c.extension == "flac" ? formats::AudioFormat::flac
+                                          : formats::AudioFormat::m4a);
         EXPECT_EQ(runShell("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " +
                            quoted(out.string()))
                       .output,

@@ -100,7 +100,7 @@ TEST_F(ModelTest, ConflictingCarriersAreShownUntilWritten) {
     model.setAddAxml(false);
     EXPECT_TRUE(model.items()[0].conflict.isEmpty());
     const auto carriers = pelorix::read::carriers(dir / "two.wav");
-    EXPECT_EQ(pelorix::verdictOf(carriers), pelorix::Verdict::same);
+    EXPECT_EQ(pelorix::formats::verdictOf(carriers), pelorix::formats::Verdict::same);
     EXPECT_TRUE(std::any_of(carriers.begin(), carriers.end(),
                             [](const auto& c) { return c.place == "axml"; }));
 }

@@ -3,26 +3,26 @@
 
 #include <set>
 
-#include "core/formats/chunk_file.h"
+#include "core/formats/chunks.h"
 #include "core/formats/flac.h"
 #include "core/formats/mp3.h"
 #include "core/formats/mp4.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
 
-namespace pelorix {
+namespace pelorix::formats {
 
 Carriers carriersOf(AudioFormat format, const FileIn& in) {
     switch (format) {
         case AudioFormat::mp3:
-            return MP3Tagger::carriers(in);
+            return mp3::carriers(in);
         case AudioFormat::wav:
         case AudioFormat::aiff:
-            return ChunkFile::carriers(in, format == AudioFormat::wav);
+            return chunks::carriers(in, format == AudioFormat::wav);
         case AudioFormat::flac:
-            return FLACTagger::carriers(in);
+            return flac::carriers(in);
         case AudioFormat::m4a:
-            return MP4Tagger::carriers(in);
+            return mp4::carriers(in);
     }
     return {};
 }
@@ -68,4 +68,4 @@ std::string_view label(Verdict verdict) {
     return "";
 }
 
-}  // namespace pelorix
+}  // namespace pelorix::formats

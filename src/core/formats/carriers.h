@@ -8,7 +8,7 @@
 #include "core/formats/detect.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix {
+namespace pelorix::formats {
 
 // Every carrier of the file in file order. Throws TagError for a file its format's reader
 // refuses.
@@ -26,4 +26,4 @@ std::string_view label(Verdict verdict);
 // trimmed text otherwise; for an MP4 store `xid ` ("Label:isrc:CODE") the part after "isrc:".
 std::string codeOf(const Carrier& carrier);
 
-}  // namespace pelorix
+}  // namespace pelorix::formats

@@ -5,7 +5,7 @@
 #include "core/io/binary_io.h"
 #include "core/tag_error.h"
 
-namespace pelorix {
+namespace pelorix::formats {
 
 std::string_view AudioFormat::label() const {
     switch (kind_) {
@@ -80,7 +80,7 @@ AudioFormat AudioFormat::detect(const FileIn& in) {
     if (head.size() < 12) throw TagError::malformed(msg::tooShortForAudio);
 
     // A leading ID3v2 tag decides alone: FLAC when "fLaC" follows it, MP3 otherwise.
-    if (auto total = ID3v2::totalSize(head)) {
+    if (auto total = id3v2::totalSize(head)) {
         const Bytes after = in.read(*total, 4);
         if (after.size() == 4 && fourCC(after, 0) == "fLaC") return flac;
         return mp3;
@@ -98,4 +98,4 @@ AudioFormat AudioFormat::detect(const FileIn& in) {
     throw TagError::unsupported(msg::unsupportedType);
 }
 
-}  // namespace pelorix
+}  // namespace pelorix::formats

@@ -7,8 +7,10 @@
 #include <string_view>
 
 namespace pelorix {
-
 class FileIn;
+}  // namespace pelorix
+
+namespace pelorix::formats {
 
 class AudioFormat {
   public:
@@ -31,4 +33,4 @@ class AudioFormat {
     Kind kind_;
 };
 
-}  // namespace pelorix
+}  // namespace pelorix::formats

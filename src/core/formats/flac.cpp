@@ -7,7 +7,7 @@
 #include "core/io/text.h"
 #include "core/tag_error.h"
 
-namespace pelorix::FLACTagger {
+namespace pelorix::formats::flac {
 
 namespace {
 
@@ -40,7 +40,7 @@ struct BlockSpan {
 
 // The offset of "fLaC": the length of a leading ID3v2 tag, else 0.
 std::uint64_t markerOffset(const FileIn& in) {
-    const std::uint64_t at = ID3v2::totalSize(in.read(0, 10)).value_or(0);
+    const std::uint64_t at = id3v2::totalSize(in.read(0, 10)).value_or(0);
     if (in.read(at, 4) != kMarker) throw TagError::malformed(msg::notFLAC);
     return at;
 }
@@ -233,4 +233,4 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     if (in.size() > audioOffset) in.copy(audioOffset, in.size() - audioOffset, out);
 }
 
-}  // namespace pelorix::FLACTagger
+}  // namespace pelorix::formats::flac

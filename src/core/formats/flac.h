@@ -10,7 +10,7 @@
 #include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::FLACTagger {
+namespace pelorix::formats::flac {
 
 struct Block {
     std::uint8_t type = 0;  // low 7 bits of the header's first byte
@@ -41,4 +41,4 @@ std::optional<std::string> readISRC(const FileIn& in);
 Carriers carriers(const FileIn& in);
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
 
-}  // namespace pelorix::FLACTagger
+}  // namespace pelorix::formats::flac

@@ -9,7 +9,7 @@
 #include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::MP3Tagger {
+namespace pelorix::formats::mp3 {
 
 // The code of the first leading tag that holds one.
 std::optional<std::string> readISRC(const FileIn& in);
@@ -21,4 +21,4 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
 // Where the audio starts: after the last of the leading tags.
 std::uint64_t audioOffset(const FileIn& in);
 
-}  // namespace pelorix::MP3Tagger
+}  // namespace pelorix::formats::mp3

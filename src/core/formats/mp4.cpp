@@ -15,7 +15,7 @@
 #include "core/io/text.h"
 #include "core/tag_error.h"
 
-namespace pelorix::MP4Tagger {
+namespace pelorix::formats::mp4 {
 
 namespace {
 
@@ -662,4 +662,4 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     copyUpTo(in.size());
 }
 
-}  // namespace pelorix::MP4Tagger
+}  // namespace pelorix::formats::mp4

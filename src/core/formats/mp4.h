@@ -15,7 +15,7 @@
 #include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::MP4Tagger {
+namespace pelorix::formats::mp4 {
 
 struct Box;
 using BoxPtr = std::shared_ptr<Box>;
@@ -68,4 +68,4 @@ std::optional<std::string> readISRC(const FileIn& in);
 Carriers carriers(const FileIn& in);
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
 
-}  // namespace pelorix::MP4Tagger
+}  // namespace pelorix::formats::mp4

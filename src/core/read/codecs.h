@@ -14,11 +14,11 @@ namespace pelorix::read {
 
 // The code the file is read as: its main carrier's (TSRC, Vorbis ISRC, the iTunes item), or in a
 // WAV without one, the first code in its `axml` chunk.
-std::optional<std::string> readCode(AudioFormat format, const FileIn& in);
+std::optional<std::string> readCode(formats::AudioFormat format, const FileIn& in);
 // Writes the code to every carrier that holds one (or removes it from each). `addAxml`: a WAV
 // without an `axml` chunk gains one too.
-void writeCode(AudioFormat format, const FileIn& in, FileOut& out,
+void writeCode(formats::AudioFormat format, const FileIn& in, FileOut& out,
                const std::optional<std::string>& isrc, bool addAxml = false);
-std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format);
+std::vector<ByteRange> audioRanges(const FileIn& in, formats::AudioFormat format);
 
 }  // namespace pelorix::read

@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 Reading read(const fs::path& path) {
     const FileIn in(path);  // detection and reading share one opening
-    const AudioFormat format = AudioFormat::detect(in);
+    const formats::AudioFormat format = formats::AudioFormat::detect(in);
     return {format, readCode(format, in)};
 }
 
@@ -20,12 +20,12 @@ std::optional<std::string> readISRC(const fs::path& path) {
     return read(path).code;
 }
 
-Carriers carriers(const fs::path& path) {
+formats::Carriers carriers(const fs::path& path) {
     const FileIn in(path);
-    return carriersOf(AudioFormat::detect(in), in);
+    return formats::carriersOf(formats::AudioFormat::detect(in), in);
 }
 
-std::string fingerprint(const fs::path& path, AudioFormat format) {
+std::string fingerprint(const fs::path& path, formats::AudioFormat format) {
     const FileIn in(path);
     AudioStream audio(in, audioRanges(in, format));
     Sha256 hash;

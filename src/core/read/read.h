@@ -19,15 +19,15 @@ namespace pelorix::read {
 std::optional<std::string> readISRC(const std::filesystem::path& path);
 // As readISRC, with the container found.
 struct Reading {
-    AudioFormat format;
+    formats::AudioFormat format;
     std::optional<std::string> code;
 };
 Reading read(const std::filesystem::path& path);
 
 // Every place the file holds a code, with its text, in file order. Throws as readISRC.
-Carriers carriers(const std::filesystem::path& path);
+formats::Carriers carriers(const std::filesystem::path& path);
 
 // SHA-256 of the audio bytes: 64 lower-case hexadecimal digits.
-std::string fingerprint(const std::filesystem::path& path, AudioFormat format);
+std::string fingerprint(const std::filesystem::path& path, formats::AudioFormat format);
 
 }  // namespace pelorix::read

@@ -88,12 +88,12 @@ bool sameCode(const std::optional<std::string>& a, const std::optional<std::stri
 }  // namespace
 
 void verifyWritten(const FileIn& original, const std::vector<ByteRange>& audioBefore,
-                   const FileIn& written, AudioFormat format,
+                   const FileIn& written, formats::AudioFormat format,
                    const std::optional<std::string>& isrc,
                    const std::vector<FileOut::Shared>& shared) {
     if (!sameCode(readCode(format, written), isrc)) throw TagError::io(msg::verifyISRC);
     // Every other place that holds a code holds this one: a write leaves no second code behind.
-    for (const Carrier& c : carriersOf(format, written)) {
+    for (const formats::Carrier& c : formats::carriersOf(format, written)) {
         if (c.reportOnly || text::trimWhitespaceAndNewlines(c.text).empty()) continue;
         if (!isrc || !sameCode(c.text, isrc)) throw TagError::io(msg::verifyISRC);
     }

@@ -24,7 +24,7 @@ using read::AudioStream;
 // shares with the original) is proven equal by the filesystem's map of both files, and read
 // only where that map cannot prove it.
 void verifyWritten(const FileIn& original, const std::vector<ByteRange>& audioBefore,
-                   const FileIn& written, AudioFormat format,
+                   const FileIn& written, formats::AudioFormat format,
                    const std::optional<std::string>& isrc,
                    const std::vector<FileOut::Shared>& shared = {});
 

@@ -103,7 +103,7 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     const fs::path target = resolveTarget(path);
     const Claim claim(target);
     const FileIn& in = claim.in();
-    const AudioFormat format = AudioFormat::detect(in);
+    const formats::AudioFormat format = formats::AudioFormat::detect(in);
     (void)audioRanges(in, format);
     const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
     struct stat folderStatus {};
@@ -146,7 +146,7 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     auto staged = std::make_unique<Staged>(target);
     const Claim& claim = *staged->claim;
     const FileIn& in = claim.in();
-    const AudioFormat format = AudioFormat::detect(in);
+    const formats::AudioFormat format = formats::AudioFormat::detect(in);
     if (expected) {
         const auto text = readCode(format, in);
         const auto code = text ? ISRC::parse(*text) : std::nullopt;

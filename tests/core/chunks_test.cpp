@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // WAV and AIFF chunk files: the rewrite, byte for byte, of files with the quirks real writers
 // leave behind, and the refusals. Damaged and unfinished files are stored cases in fuzz/corpus.
-#include "core/formats/chunk_file.h"
+#include "core/formats/chunks.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -70,7 +70,7 @@ TEST(ChunkFile, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsThe
     for (const auto& c : cases) {
         const Bytes input = join({chunks::file({.little = c.little, .chunks = c.in}), c.after});
         const Bytes out = files.written(input, [&](const FileIn& in, FileOut& o) {
-            ChunkFile::write(in, o, c.little, c.code);
+            formats::chunks::write(in, o, c.little, c.code);
         });
         EXPECT_EQ(out, join({chunks::file({.little = c.little, .chunks = c.out}), c.after}))
             << &c - cases;
@@ -94,11 +94,11 @@ TEST(ChunkFile, AnOutputItsFormSizeCannotDescribeIsRefusedBeforeStreaming) {
         const FileIn in(p);
         FileOut out(files.dir / ("big" + std::to_string(refused)));
         if (refused) {
-            EXPECT_EQ(errorOf([&] { ChunkFile::write(in, out, true, kCode); }),
+            EXPECT_EQ(errorOf([&] { formats::chunks::write(in, out, true, kCode); }),
                       msg::chunkFileTooLarge);
             EXPECT_EQ(out.position(), 0u) << "streamed before the refusal";
         } else {
-            EXPECT_THROW(ChunkFile::write(in, out, true, kCode), std::system_error);
+            EXPECT_THROW(formats::chunks::write(in, out, true, kCode), std::system_error);
         }
     }
     sys::setFaultHook(nullptr);
