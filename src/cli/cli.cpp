@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "cli/modes.h"
-#include "cli/self_test.h"
+#include "cli/self_check.h"
 
 namespace pelorix::cli {
 
@@ -19,9 +19,9 @@ std::string hex2(unsigned v) {
     return {digits[(v >> 4) & 0xF], digits[v & 0xF]};
 }
 
-int runSelfTest(std::ostream& out) {
+int runSelfCheck(std::ostream& out) {
     out.flush();
-    return SelfTest::run();
+    return self_check::run();
 }
 
 }  // namespace
@@ -33,8 +33,8 @@ Mode chooseMode(const Args& args) {
 std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
     const Arguments parsed = parseArguments(args);
     switch (parsed.mode) {
-        case Mode::selfTest:
-            return runSelfTest(out);
+        case Mode::selfCheck:
+            return runSelfCheck(out);
         case Mode::read:
             return readMode(parsed, out);
         case Mode::audit:

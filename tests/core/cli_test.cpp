@@ -189,7 +189,7 @@ TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
     // --remove after it is a file, and element 0 is searched too.
     const std::pair<cli::Mode, std::vector<std::string>> cases[] = {
         {window, {"pelorix", "", "pelorix x --write C", "pelorix --write C --"}},
-        {selfTest, {"pelorix --read --selftest", "pelorix --write C f --selftest", "--selftest"}},
+        {selfCheck, {"pelorix --read --selftest", "pelorix --write C f --selftest", "--selftest"}},
         {write,
          {"pelorix --write C f", "pelorix --write C --write", "pelorix --write C --remove",
           "pelorix --remove --write C f"}},

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cli/self_test.h"
+#include "cli/self_check.h"
 
 #include <unistd.h>
 
@@ -20,7 +20,7 @@
 #include "core/read/read.h"
 #include "core/write/write.h"
 
-namespace pelorix::SelfTest {
+namespace pelorix::cli::self_check {
 
 namespace fs = std::filesystem;
 
@@ -462,4 +462,4 @@ int run(std::ostream& out, const Converter& converter) {
     return s.failures() == 0 ? 0 : 1;
 }
 
-}  // namespace pelorix::SelfTest
+}  // namespace pelorix::cli::self_check
