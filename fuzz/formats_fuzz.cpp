@@ -9,6 +9,7 @@
 #include "core/formats/flac.h"
 #include "core/formats/mp3.h"
 #include "core/formats/mp4.h"
+#include "core/formats/vorbis_comment.h"
 #include "core/io/text.h"
 #include "fuzz_support.h"
 
@@ -207,9 +208,9 @@ bool isISRCKey(const Bytes& entry) {
 // Every block but the comment blocks is kept, and so is every byte before and after them; the
 // first comment block keeps its other entries, and no comment block keeps another code.
 void checkFLAC(const Bytes& bytes, const FileIn& in) {
-    formats::flac::Comments comments;
-    if (succeeds([&] { comments = formats::flac::parseComments(bytes); })) {
-        FUZZ_CHECK(formats::flac::parseComments(formats::flac::build(comments)) == comments);
+    formats::vorbis::Comments comments;
+    if (succeeds([&] { comments = formats::vorbis::parse(bytes); })) {
+        FUZZ_CHECK(formats::vorbis::parse(formats::vorbis::build(comments)) == comments);
     }
     formats::flac::Layout layout;
     if (!succeeds([&] { layout = formats::flac::layout(in); })) return;
@@ -225,8 +226,8 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
     };
     std::vector<formats::flac::Block> others;
     const auto first = split(layout, &others);
-    std::optional<formats::flac::Comments> old;
-    if (first && !succeeds([&] { old = formats::flac::parseComments(*first); })) return;
+    std::optional<formats::vorbis::Comments> old;
+    if (first && !succeeds([&] { old = formats::vorbis::parse(*first); })) return;
     const Bytes before = in.read(0, std::int64_t(layout.flacOffset));
     const Bytes after = in.read(layout.audioOffset, std::int64_t(in.size() - layout.audioOffset));
     for (const Code& code : kCodes) {
@@ -243,7 +244,7 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
         append(entry, "ISRC=" + code.value_or(""));
         for (const auto& b : now.blocks) {
             if (b.type != kComments) continue;
-            for (const Bytes& e : formats::flac::parseComments(b.data).entries) {
+            for (const Bytes& e : formats::vorbis::parse(b.data).entries) {
                 FUZZ_CHECK(!isISRCKey(e) || (code && e == entry));
             }
         }
@@ -252,7 +253,7 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
         auto expected = old->entries;
         std::erase_if(expected, isISRCKey);
         if (code) expected.push_back(entry);
-        const auto parsed = formats::flac::parseComments(*nowFirst);
+        const auto parsed = formats::vorbis::parse(*nowFirst);
         FUZZ_CHECK(parsed.vendor == old->vendor && parsed.entries == expected);
     }
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// FLAC files: the ISRC is the Vorbis comment entry "ISRC=" in the VORBIS_COMMENT block.
+// FLAC files: the ISRC is the Vorbis comment entry "ISRC=" in the VORBIS_COMMENT block (the
+// comments themselves are read and built by vorbis_comment).
 
 #include <cstdint>
 #include <optional>
@@ -24,17 +25,9 @@ struct Layout {
     std::uint64_t audioOffset = 0;  // first byte after the last metadata block
 };
 
-struct Comments {
-    Bytes vendor;
-    std::vector<Bytes> entries;  // raw "KEY=value" entries in stored order
-    friend bool operator==(const Comments&, const Comments&) = default;
-};
-
 Layout layout(const FileIn& in);
 // Layout's audioOffset, found from the block headers alone.
 std::uint64_t audioOffset(const FileIn& in);
-Comments parseComments(const Bytes& data);
-Bytes build(const Comments& comments);
 std::optional<std::string> readISRC(const FileIn& in);
 // Every ISRC entry of every comment block: "Vorbis ISRC", "Vorbis ISRC (second entry)",
 // "second comment block ISRC", ...
