@@ -7,6 +7,7 @@
 #include "core/formats/carriers.h"
 #include "core/formats/chunks.h"
 #include "core/formats/flac.h"
+#include "core/formats/format.h"
 #include "core/formats/mp3.h"
 #include "core/formats/mp4.h"
 #include "core/formats/vorbis_comment.h"
@@ -281,7 +282,7 @@ void checkMP4(const FileIn& in) {
     if (!succeeds([&] { top = formats::mp4::topLevel(in), moov = formats::mp4::loadMoov(in); }))
         return;
     (void)succeeds([&] { (void)formats::mp4::readISRC(in); });
-    const Bytes media = rangeBytes(in, formats::mp4::mediaRanges(in));
+    const Bytes media = rangeBytes(in, formats::mp4::audioRanges(in));
     std::vector<std::uint64_t> offsets;
     collectOffsets(*moov.box, offsets);
     auto stable = [&](std::uint64_t offset) -> std::uint64_t {  // up to 16 bytes no write touches
@@ -298,7 +299,7 @@ void checkMP4(const FileIn& in) {
         if (!writeTo(output, [&](FileOut& out) { formats::mp4::write(in, out, code); })) continue;
         const FileIn result(output.path());
         FUZZ_CHECK(formats::mp4::readISRC(result) == code);
-        FUZZ_CHECK(rangeBytes(result, formats::mp4::mediaRanges(result)) == media);
+        FUZZ_CHECK(rangeBytes(result, formats::mp4::audioRanges(result)) == media);
         std::vector<std::uint64_t> now;
         collectOffsets(*formats::mp4::loadMoov(result).box, now);
         FUZZ_CHECK(now.size() == offsets.size());
@@ -323,10 +324,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)succeeds([&] { (void)formats::mp4::parseBoxes(bytes, 0, bytes.size()); });
     checkMP4(in);
     // The listing of every place that holds a code reads each format leniently: it ends.
-    for (const formats::AudioFormat::Kind kind :
-         {formats::AudioFormat::mp3, formats::AudioFormat::wav, formats::AudioFormat::aiff,
-          formats::AudioFormat::flac, formats::AudioFormat::m4a}) {
-        (void)succeeds([&] { (void)formats::carriersOf(kind, in); });
+    for (const formats::Format& format : formats::formats()) {
+        (void)succeeds([&] { (void)format.carriers(in); });
     }
     return 0;
 }

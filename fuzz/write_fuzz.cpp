@@ -8,9 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/formats/id3v2.h"
-#include "core/read/codecs.h"
 #include "core/read/read.h"
 #include "core/write/write.h"
 #include "fuzz_support.h"
@@ -60,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The audio as the driver delimits it, read directly.
     auto audioOf = [&](formats::AudioFormat f) {
         const FileIn in(file);
-        return rangeBytes(in, read::audioRanges(in, f));
+        return rangeBytes(in, formats::format(f).audioRanges(in));
     };
     std::optional<formats::AudioFormat> format;
     std::optional<Bytes> audio;

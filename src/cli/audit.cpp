@@ -7,7 +7,7 @@
 #include "cli/cli.h"
 #include "cli/modes.h"
 #include "core/formats/carriers.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/isrc.h"
 #include "core/lists/folder_walk.h"
 #include "core/read/read.h"

@@ -7,6 +7,7 @@
 
 #include "cli/modes.h"
 #include "cli/self_check.h"
+#include "core/formats/format.h"
 
 namespace pelorix::cli {
 
@@ -117,7 +118,9 @@ std::string usage() {
            "A list has a file and a code on each line (comma, semicolon or tab), with or\n"
            "without a header row such as file,isrc; relative paths start at the list's folder.\n"
            "Folders are walked in natural name order; hidden files and backups are left out.\n"
-           "Handles WAV, AIFF, MP3, FLAC and M4A; the audio is never changed.\n"
+           "Handles " +
+           formats::labels(", ", " and ") +
+           "; the audio is never changed.\n"
            "Exit status: 0 when every file succeeded, 1 when a file failed or was left alone,\n"
            "2 for an invalid code, a refused list or sequence, or a usage error.\n";
 }

@@ -3,7 +3,7 @@
 
 #include <exception>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/binary_io.h"
 #include "core/write/write.h"
 

@@ -14,7 +14,7 @@
 #include "cli/dry_run.h"
 #include "cli/in_order.h"
 #include "cli/report.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
 #include "core/lists/code_list.h"

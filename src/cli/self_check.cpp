@@ -12,7 +12,7 @@
 #include <numbers>
 #include <system_error>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/binary_io.h"
 #include "core/io/sha256.h"
 #include "core/io/text.h"

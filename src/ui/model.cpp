@@ -21,8 +21,7 @@
 #include <vector>
 
 #include "core/formats/carriers.h"
-#include "core/formats/detect.h"
-#include "core/formats/extensions.h"
+#include "core/formats/format.h"
 #include "core/isrc.h"
 #include "core/read/read.h"
 #include "core/tag_error.h"

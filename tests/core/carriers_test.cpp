@@ -7,7 +7,6 @@
 
 #include "cli/cli.h"
 #include "core/formats/carriers.h"
-#include "core/read/codecs.h"
 #include "core/read/read.h"
 #include "core/tag_error.h"
 #include "core/write/verify.h"
@@ -155,7 +154,7 @@ TEST(Carriers, VerificationRefusesAFileLeftWithAnotherCode) {
     TempDir dir;
     writeFile(dir / "a.wav", chunks::wav(64, {{"axml", axmlWith(A)}, {"id3 ", tag({tsrc(D)})}}));
     const FileIn in(dir / "a.wav");
-    const auto audio = read::audioRanges(in, formats::AudioFormat::wav);
+    const auto audio = formats::format(formats::AudioFormat::wav).audioRanges(in);
     EXPECT_THROW(write::verifyWritten(in, audio, in, formats::AudioFormat::wav, D), TagError);
 }
 

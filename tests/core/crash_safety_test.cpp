@@ -10,7 +10,7 @@
 #include <set>
 
 #include "cli/cli.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/clone.h"
 #include "e2e_support.h"
 #include "support/flac_builder.h"

@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "e2e_support.h"
 
 using namespace pelorix;

@@ -39,7 +39,7 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
     enum Beside { nothing, hardLink, writer, writeLock, folder };
     const std::tuple<std::string, Bytes, Beside, std::string> cases[] = {
         {"notes.txt", bytesOf("just some words, not audio"), nothing,
-         std::string(msg::unsupportedType)},
+         msg::unsupportedType(formats::labels(", ", " and "))},
         {"short.wav", bytesOf("RIFF1234"), nothing, std::string(msg::tooShortForAudio)},
         {"v2.mp3", v22, nothing, msg::id3Version(2)},
         {"linked.wav", plain, hardLink, std::string(msg::hardLinks)},

@@ -7,7 +7,7 @@
 
 #include "cli/process.h"
 #include "cli/self_check.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "e2e_support.h"
 
 using namespace pelorix;
@@ -110,7 +110,7 @@ TEST(SelfCheckRun, ReportsEveryFailureAndLeavesNothingBehind) {
          "AIFF: ffmpeg failed: boom: cannot convert"},
         // It claims success but writes something that is not audio.
         {"for last; do :; done; printf 'plain text, not audio' > \"${last#file:}\"", true, 1,
-         "unexpected error: " + std::string(msg::unsupportedType)},
+         "unexpected error: " + msg::unsupportedType(formats::labels(", ", " and "))},
         {std::nullopt, false, 1, "unexpected error: Cannot create the work folder"},
     };
     for (const auto& [ffmpeg, tmpExists, status, failure] : cases) {

@@ -3,29 +3,10 @@
 
 #include <set>
 
-#include "core/formats/chunks.h"
-#include "core/formats/flac.h"
-#include "core/formats/mp3.h"
-#include "core/formats/mp4.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
 
 namespace pelorix::formats {
-
-Carriers carriersOf(AudioFormat format, const FileIn& in) {
-    switch (format) {
-        case AudioFormat::mp3:
-            return mp3::carriers(in);
-        case AudioFormat::wav:
-        case AudioFormat::aiff:
-            return chunks::carriers(in, format == AudioFormat::wav);
-        case AudioFormat::flac:
-            return flac::carriers(in);
-        case AudioFormat::m4a:
-            return mp4::carriers(in);
-    }
-    return {};
-}
 
 std::string codeOf(const Carrier& carrier) {
     std::string text = text::trimWhitespaceAndNewlines(carrier.text);

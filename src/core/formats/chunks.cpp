@@ -390,6 +390,14 @@ Parsed parse(const FileIn& in, bool little) {
     throw TagError::malformed(openAudio ? msg::unfinishedRecording : msg::chunksDamaged);
 }
 
+std::vector<ByteRange> audioRanges(const FileIn& in, bool little) {
+    const std::string id = little ? "data" : "SSND";
+    for (const auto& chunk : parse(in, little).chunks) {
+        if (chunk.id == id) return {{chunk.headerOffset + 8, chunk.size}};
+    }
+    return {};
+}
+
 std::optional<std::string> axmlCode(const FileIn& in, const std::vector<Chunk>& chunks) {
     for (const Chunk& c : chunks) {
         if (c.id != "axml") continue;

@@ -55,6 +55,9 @@ std::optional<id3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>
 // The first code in a WAV's `axml` chunks, or none.
 std::optional<std::string> axmlCode(const FileIn& in, const std::vector<Chunk>& chunks);
 
+// The audio: the content of the `data` (WAV) or `SSND` (AIFF) chunk; none without one.
+std::vector<ByteRange> audioRanges(const FileIn& in, bool little);
+
 // Every code the file carries: its ID3 chunks ("ID3 TSRC", "second ID3 chunk TSRC", ...) and,
 // in a WAV, its `axml` chunks and the INFO source field (report only).
 Carriers carriers(const FileIn& in, bool little);

@@ -59,6 +59,14 @@ Bytes contentOf(const FileIn& in, const BlockSpan& block) {
 
 }  // namespace
 
+bool matches(const FileIn& in, const Bytes& head) {
+    if (fourCC(head, 0) == "fLaC") return true;
+    const auto total = id3v2::totalSize(head);
+    if (!total) return false;
+    const Bytes after = in.read(*total, 4);
+    return after.size() == 4 && fourCC(after, 0) == "fLaC";
+}
+
 Layout layout(const FileIn& in) {
     Layout result;
     result.flacOffset = markerOffset(in);
@@ -70,6 +78,12 @@ Layout layout(const FileIn& in) {
 
 std::uint64_t audioOffset(const FileIn& in) {
     return walkBlocks(in, markerOffset(in), [](const BlockSpan&) {});
+}
+
+std::vector<ByteRange> audioRanges(const FileIn& in) {
+    const std::uint64_t start = audioOffset(in);
+    if (start >= in.size()) return {};
+    return {{start, in.size() - start}};
 }
 
 std::optional<std::string> readISRC(const FileIn& in) {

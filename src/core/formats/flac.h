@@ -25,9 +25,14 @@ struct Layout {
     std::uint64_t audioOffset = 0;  // first byte after the last metadata block
 };
 
+// "fLaC" at the start, or right after a leading ID3v2 tag.
+bool matches(const FileIn& in, const Bytes& head);
+
 Layout layout(const FileIn& in);
 // Layout's audioOffset, found from the block headers alone.
 std::uint64_t audioOffset(const FileIn& in);
+// The audio: everything after the metadata blocks.
+std::vector<ByteRange> audioRanges(const FileIn& in);
 std::optional<std::string> readISRC(const FileIn& in);
 // Every ISRC entry of every comment block: "Vorbis ISRC", "Vorbis ISRC (second entry)",
 // "second comment block ISRC", ...

@@ -11,6 +11,47 @@ namespace pelorix::formats::mp3 {
 
 namespace {
 
+bool extensionIsMP3(const std::filesystem::path& path) {
+    return asciiLower(path.extension().string()) == ".mp3";
+}
+
+// Bytes of the MPEG audio frame whose 4-byte header is given, or 0 when the header is not a
+// plausible one (reserved version or layer, bitrate index 15 or free format, sample rate 3).
+std::uint64_t mpegFrameLength(std::span<const std::uint8_t> h) {
+    if (h.size() < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
+    const int version = (h[1] >> 3) & 3;      // 0: 2.5, 1: reserved, 2: 2, 3: 1
+    const int layer = 4 - ((h[1] >> 1) & 3);  // 4: reserved
+    const int bitrateIndex = h[2] >> 4;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (version == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) {
+        return 0;
+    }
+    static constexpr int kKbps[5][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},  // 1, layer I
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},     // 1, layer II
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},      // 1, layer III
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},     // 2, layer I
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},          // 2, II and III
+    };
+    static constexpr int kRates[3] = {44100, 48000, 32000};
+    const bool v1 = version == 3;
+    const std::uint64_t bitrate =
+        1000u * std::uint64_t(kKbps[v1 ? layer - 1 : (layer == 1 ? 3 : 4)][bitrateIndex]);
+    const std::uint64_t rate = std::uint64_t(kRates[rateIndex] >> (v1 ? 0 : version == 2 ? 1 : 2));
+    const std::uint64_t padding = (h[2] >> 1) & 1;
+    if (layer == 1) return (12 * bitrate / rate + padding) * 4;
+    const std::uint64_t perSecond = layer == 3 && !v1 ? 72 : 144;
+    return perSecond * bitrate / rate + padding;
+}
+
+bool startsWithMPEGFrames(const FileIn& in, const Bytes& head) {
+    const std::uint64_t length = mpegFrameLength(head);
+    if (length == 0) return false;
+    const Bytes next = in.read(length, 4);
+    return mpegFrameLength(next) != 0 && (next[1] & 0xFE) == (head[1] & 0xFE) &&
+           (next[2] & 0x0C) == (head[2] & 0x0C);
+}
+
 struct Leading {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;  // footer included
@@ -84,6 +125,22 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
 std::uint64_t audioOffset(const FileIn& in) {
     const std::vector<Leading> tags = leadingTags(in);
     return tags.empty() ? 0 : tags.back().offset + tags.back().length;
+}
+
+bool matches(const FileIn& in, const Bytes& head) {
+    const auto total = id3v2::totalSize(head);
+    if (!total) return false;
+    const Bytes after = in.read(*total, 4);
+    return !(after.size() == 4 && fourCC(after, 0) == "fLaC");
+}
+
+bool guess(const FileIn& in, const Bytes& head) {
+    return startsWithMPEGFrames(in, head) || extensionIsMP3(in.path());
+}
+
+std::vector<ByteRange> audioRanges(const FileIn& in) {
+    const std::uint64_t start = audioOffset(in);
+    return {{start, in.size() - start}};
 }
 
 }  // namespace pelorix::formats::mp3

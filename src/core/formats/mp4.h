@@ -53,6 +53,9 @@ struct LoadedMoov {
     std::uint64_t size = 0;
 };
 
+// "ftyp" as the first box.
+bool matches(const FileIn& in, const Bytes& head);
+
 // "moov", "trak", "mdia", "minf", "stbl", "udta", "dinf", "edts".
 const std::set<std::string>& containers();
 
@@ -60,7 +63,7 @@ std::vector<TopLevelEntry> topLevel(const FileIn& in);
 ParsedBoxes parseBoxes(const Bytes& bytes, std::size_t start, std::size_t end);
 LoadedMoov loadMoov(const FileIn& in);
 // The audio: the payload of every top-level `mdat`, in file order.
-std::vector<ByteRange> mediaRanges(const FileIn& in);
+std::vector<ByteRange> audioRanges(const FileIn& in);
 
 std::optional<std::string> readISRC(const FileIn& in);
 // Every freeform ISRC item however its name and mean are cased ("MP4 ----:com.apple.iTunes:ISRC")

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/formats/carrier.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/binary_io.h"
 
 namespace pelorix::read {

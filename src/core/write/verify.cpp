@@ -9,13 +9,9 @@
 #include "core/io/mapped.h"
 #include "core/io/sys.h"
 #include "core/io/text.h"
-#include "core/read/codecs.h"
 #include "core/tag_error.h"
 
 namespace pelorix::write {
-
-using read::audioRanges;
-using read::readCode;
 
 namespace {
 
@@ -91,9 +87,9 @@ void verifyWritten(const FileIn& original, const std::vector<ByteRange>& audioBe
                    const FileIn& written, formats::AudioFormat format,
                    const std::optional<std::string>& isrc,
                    const std::vector<FileOut::Shared>& shared) {
-    if (!sameCode(readCode(format, written), isrc)) throw TagError::io(msg::verifyISRC);
+    if (!sameCode(formats::format(format).read(written), isrc)) throw TagError::io(msg::verifyISRC);
     // Every other place that holds a code holds this one: a write leaves no second code behind.
-    for (const formats::Carrier& c : formats::carriersOf(format, written)) {
+    for (const formats::Carrier& c : formats::format(format).carriers(written)) {
         if (c.reportOnly || text::trimWhitespaceAndNewlines(c.text).empty()) continue;
         if (!isrc || !sameCode(c.text, isrc)) throw TagError::io(msg::verifyISRC);
     }
@@ -104,7 +100,7 @@ void verifyWritten(const FileIn& original, const std::vector<ByteRange>& audioBe
         }
     }
     AudioStream before(original, audioBefore);
-    AudioStream after(written, audioRanges(written, format));
+    AudioStream after(written, formats::format(format).audioRanges(written));
     if (!sameAudio(before, after, proven)) throw TagError::io(msg::verifyAudio);
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/binary_io.h"
 #include "core/read/audio_stream.h"
 

@@ -19,7 +19,6 @@
 
 #include "core/io/sys.h"
 #include "core/isrc.h"
-#include "core/read/codecs.h"
 #include "core/tag_error.h"
 #include "core/write/attributes.h"
 #include "core/write/backup.h"
@@ -30,9 +29,6 @@
 namespace pelorix::write {
 
 namespace fs = std::filesystem;
-using read::audioRanges;
-using read::readCode;
-using read::writeCode;
 
 namespace {
 
@@ -104,7 +100,7 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     const Claim claim(target);
     const FileIn& in = claim.in();
     const formats::AudioFormat format = formats::AudioFormat::detect(in);
-    (void)audioRanges(in, format);
+    (void)formats::format(format).audioRanges(in);
     const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
     struct stat folderStatus {};
     if (sys::accessEffective(folder, W_OK | X_OK) != 0 || sys::stat(folder, folderStatus) != 0) {
@@ -113,9 +109,9 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     if (!ownerKeepable(claim.status(), folderStatus)) throw TagError::io(msg::ownerNotKept);
     // The device takes every byte and keeps none; close() would ask it for a flush it refuses.
     FileOut sink("/dev/null", FileOut::Mode::replace);
-    writeCode(format, in, sink, isrc, addAxml);
+    formats::format(format).write(in, sink, isrc, addAxml);
     sink.flushBuffer();
-    return readCode(format, in);
+    return formats::format(format).read(in);
 }
 
 namespace {
@@ -148,12 +144,12 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     const FileIn& in = claim.in();
     const formats::AudioFormat format = formats::AudioFormat::detect(in);
     if (expected) {
-        const auto text = readCode(format, in);
+        const auto text = formats::format(format).read(in);
         const auto code = text ? ISRC::parse(*text) : std::nullopt;
         const auto found = code ? std::optional(code->code()) : std::nullopt;
         if (found != *expected) throw CodeChanged(found);
     }
-    const std::vector<ByteRange> audioBefore = audioRanges(in, format);
+    const std::vector<ByteRange> audioBefore = formats::format(format).audioRanges(in);
 
     // 2. The temporary file. A leftover from an earlier crash goes first: while the lock is
     //    held no live write owns it. unlink(2) takes a file or a link, never a folder: a folder
@@ -163,7 +159,7 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     FileOut out(tmp.path());  // exclusive, mode 0600 until the original's mode is applied
     tmp.arm();
     keepOwner(claim.status(), out.fd());
-    writeCode(format, in, out, isrc, addAxml);
+    formats::format(format).write(in, out, isrc, addAxml);
     out.flushBuffer();
     keepModeAndAttributes(in.fd(), claim.status(), out.fd());
     if (auto& hook = afterWriteHook()) hook(tmp.path());

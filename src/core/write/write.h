@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/binary_io.h"
 
 namespace pelorix::write {
