@@ -28,7 +28,7 @@ Bytes tagWith(const std::string& id, const std::string& text, std::size_t paddin
 
 }  // namespace
 
-TEST(ChunkFile, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsTheCode) {
+TEST(Chunks, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsTheCode) {
     const ChunkLayout fmt = chunks::wavFormat(), data{"data", chunks::audio(40)};
     const ChunkLayout comm = chunks::aiffCommon(10), ssnd{"SSND", chunks::audio(48)};
     // An odd LIST whose size byte is printable ("A"), so a skipped pad byte looks like a header.
@@ -77,7 +77,7 @@ TEST(ChunkFile, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsThe
     }
 }
 
-TEST(ChunkFile, AnOutputItsFormSizeCannotDescribeIsRefusedBeforeStreaming) {
+TEST(Chunks, AnOutputItsFormSizeCannotDescribeIsRefusedBeforeStreaming) {
     // Output: 12 + 24 (fmt) + 8 + data + pad + 8 + 1057 + 1 (new tag) = data + pad + 1110 bytes;
     // 2^32 + 8 is the first length whose form size does not fit. Writes fail on purpose, so a
     // missing refusal cannot stream 4 GiB.

@@ -22,8 +22,7 @@ Carriers carriers(const FileIn& in) {
     return chunks::carriers(in, true);
 }
 
-void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc,
-           bool addAxml) {
+void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc, bool addAxml) {
     chunks::write(in, out, true, isrc, addAxml);
 }
 

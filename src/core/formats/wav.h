@@ -19,8 +19,7 @@ std::optional<std::string> readISRC(const FileIn& in);
 // Its ID3 chunks, `axml` chunks and the INFO source field (report only).
 Carriers carriers(const FileIn& in);
 // As chunks::write; `addAxml`: a file without an `axml` chunk gains one holding the code.
-void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc,
-           bool addAxml);
+void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc, bool addAxml);
 // The `data` chunk's content.
 std::vector<ByteRange> audioRanges(const FileIn& in);
 
