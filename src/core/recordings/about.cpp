@@ -177,7 +177,8 @@ void flac(const FileIn& in, About& a) {
         const std::uint64_t size = ByteReader(h, 1).readU24BE();
         if (type == 0 && size >= 18) {
             const Bytes info = in.read(pos + 4, 18);
-            const std::uint64_t rate = (std::uint64_t(info[10]) << 12) | (info[11] << 4) | (info[12] >> 4);
+            const std::uint64_t rate =
+                (std::uint64_t(info[10]) << 12) | (info[11] << 4) | (info[12] >> 4);
             const std::uint64_t total = (std::uint64_t(info[13] & 0x0F) << 32) | be32(info, 14);
             if (rate) a.seconds = double(total) / double(rate);
         } else if (type == 4 && size <= kFieldsLimit) {
@@ -187,7 +188,8 @@ void flac(const FileIn& in, About& a) {
                 const std::size_t eq = entry.find('=');
                 if (eq == std::string::npos) continue;
                 const std::string key = asciiLower(entry.substr(0, eq));
-                auto value = text::decode(e.data() + eq + 1, e.size() - eq - 1, text::Encoding::utf8);
+                auto value =
+                    text::decode(e.data() + eq + 1, e.size() - eq - 1, text::Encoding::utf8);
                 if (!value) continue;
                 const auto field = nonEmpty(*value);
                 if (key == "title" && !a.title) a.title = field;
@@ -230,7 +232,8 @@ std::vector<BoxAt> boxes(const FileIn& in, std::uint64_t from, std::uint64_t to)
 }
 
 const BoxAt* child(const std::vector<BoxAt>& list, const std::string& type) {
-    auto it = std::find_if(list.begin(), list.end(), [&](const BoxAt& b) { return b.type == type; });
+    auto it =
+        std::find_if(list.begin(), list.end(), [&](const BoxAt& b) { return b.type == type; });
     return it == list.end() ? nullptr : &*it;
 }
 
@@ -254,7 +257,8 @@ void mp4(const FileIn& in, About& a) {
     if (!meta) return;
     // An ISO `meta` has version and flags before its children; a QuickTime one does not.
     const Bytes peek = in.read(meta->body, 8);
-    const std::uint64_t first = peek.size() == 8 && fourCC(peek, 4) == "hdlr" ? meta->body : meta->body + 4;
+    const std::uint64_t first =
+        peek.size() == 8 && fourCC(peek, 4) == "hdlr" ? meta->body : meta->body + 4;
     const BoxAt* ilst = child(boxes(in, first, meta->end), "ilst");
     if (!ilst) return;
     for (const BoxAt& item : boxes(in, ilst->body, ilst->end)) {

@@ -49,7 +49,8 @@ struct Edge {
 
 class Batch {
   public:
-    explicit Batch(const std::vector<std::filesystem::path>& files) : files_(files), parent_(files.size()) {
+    explicit Batch(const std::vector<std::filesystem::path>& files)
+        : files_(files), parent_(files.size()) {
         std::iota(parent_.begin(), parent_.end(), 0);
         out_.members.resize(files.size());
         formats_.resize(files.size(), AudioFormat::mp3);
@@ -153,7 +154,8 @@ class Batch {
             if (!groupHas(a, isLossless) || !groupHas(b, isLossless)) continue;
             for (std::size_t i = 0; i < files_.size(); ++i) {
                 const std::size_t r = find(i);
-                if ((r == find(a) || r == find(b)) && m(i).error.empty() && lossless(i)) wanted[i] = true;
+                if ((r == find(a) || r == find(b)) && m(i).error.empty() && lossless(i))
+                    wanted[i] = true;
             }
         }
         std::vector<std::exception_ptr> errors(files_.size());
@@ -202,7 +204,8 @@ class Batch {
                 auto [it, fresh] = heard.try_emplace(root, g);
                 if (!fresh) continue;
                 for (std::size_t i = 0; i < files_.size(); ++i) {
-                    if (m(i).error.empty() && find(i) == root && cost(i) < cost(it->second)) it->second = i;
+                    if (m(i).error.empty() && find(i) == root && cost(i) < cost(it->second))
+                        it->second = i;
                 }
             }
         }
@@ -238,7 +241,8 @@ class Batch {
                 const std::size_t r = find(i);
                 if (m(i).undecided.empty() && (r == find(a) || r == find(b))) {
                     const std::size_t other = r == find(a) ? b : a;
-                    m(i).undecided = "may be the same recording as " + files_[other].string() + ": " + why;
+                    m(i).undecided =
+                        "may be the same recording as " + files_[other].string() + ": " + why;
                 }
             }
         }

@@ -23,8 +23,9 @@ bool lengthsDiffer(double a, double b);
 std::filesystem::path nameKey(const std::filesystem::path& file);
 
 struct Member {
-    Identity identity;   // what was found: the fingerprint only where one was taken
-    std::size_t recording = 0;  // the recordings are numbered from 0 in the order of their first file
+    Identity identity;  // what was found: the fingerprint only where one was taken
+    std::size_t recording =
+        0;  // the recordings are numbered from 0 in the order of their first file
     // Why the file belongs with an earlier file of its recording ("the same samples as
     // CD1/01 Intro.wav"); empty for the first file of each recording.
     std::string reason;

@@ -76,8 +76,8 @@ std::vector<std::uint32_t> fingerprint(const std::filesystem::path& file) {
     const std::string target = std::filesystem::absolute(file).string();
     const std::string length = std::to_string(kListenSeconds);
     std::string args[] = {tool->string(), "-raw", "-length", length, target};
-    char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(),
-                    args[4].data(), nullptr};
+    char* argv[] = {args[0].data(), args[1].data(), args[2].data(),
+                    args[3].data(), args[4].data(), nullptr};
     pid_t pid = 0;
     const int spawned = ::posix_spawn(&pid, tool->c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -112,13 +112,14 @@ std::optional<Similarity> similarity(const std::vector<std::uint32_t>& a,
     std::vector<std::uint8_t> errors;
     for (int offset = -kMaxOffset; offset <= kMaxOffset; ++offset) {
         const std::ptrdiff_t from = std::max(0, -offset);
-        const std::ptrdiff_t to = std::min<std::ptrdiff_t>(std::ptrdiff_t(a.size()),
-                                                           std::ptrdiff_t(b.size()) - offset);
+        const std::ptrdiff_t to =
+            std::min<std::ptrdiff_t>(std::ptrdiff_t(a.size()), std::ptrdiff_t(b.size()) - offset);
         if (to - from < std::ptrdiff_t(kShortest)) continue;
         std::size_t bits = 0;
         errors.resize(std::size_t(to - from));
         for (std::ptrdiff_t i = from; i < to; ++i) {
-            const auto e = std::uint8_t(std::popcount(a[std::size_t(i)] ^ b[std::size_t(i + offset)]));
+            const auto e =
+                std::uint8_t(std::popcount(a[std::size_t(i)] ^ b[std::size_t(i + offset)]));
             errors[std::size_t(i - from)] = e;
             bits += e;
         }
@@ -129,7 +130,8 @@ std::optional<Similarity> similarity(const std::vector<std::uint32_t>& a,
         for (std::size_t i = 0; i < errors.size(); ++i) {
             window += errors[i];
             if (i >= kWindow) window -= errors[i - kWindow];
-            if (i + 1 >= kWindow) s.worstWindow = std::max(s.worstWindow, double(window) / (32.0 * kWindow));
+            if (i + 1 >= kWindow)
+                s.worstWindow = std::max(s.worstWindow, double(window) / (32.0 * kWindow));
         }
         best = s;
     }

@@ -23,10 +23,10 @@ std::optional<std::filesystem::path> fingerprinter();
 std::vector<std::uint32_t> fingerprint(const std::filesystem::path& file);
 
 struct Similarity {
-    double errorRate = 1;    // bits that differ over the whole overlap, at the best offset
-    double worstWindow = 1;  // the same over the worst five seconds of it
-    int offset = 0;          // items (about 0.124 s each) b is shifted against a
-    std::size_t overlap = 0; // items compared
+    double errorRate = 1;     // bits that differ over the whole overlap, at the best offset
+    double worstWindow = 1;   // the same over the worst five seconds of it
+    int offset = 0;           // items (about 0.124 s each) b is shifted against a
+    std::size_t overlap = 0;  // items compared
 };
 
 // None when either is too short to tell (under ten seconds).

@@ -32,7 +32,8 @@ std::optional<PcmLayout> wave(const FileIn& in, const ChunkFile::Parsed& parsed)
     const auto* fmt = find(parsed, "fmt ");
     const auto* data = find(parsed, "data");
     if (!fmt || !data || fmt->size < 16) return std::nullopt;
-    const Bytes b = in.read(fmt->headerOffset + 8, std::int64_t(std::min<std::uint64_t>(fmt->size, 40)));
+    const Bytes b =
+        in.read(fmt->headerOffset + 8, std::int64_t(std::min<std::uint64_t>(fmt->size, 40)));
     ByteReader r(b);
     std::uint16_t tag = r.readU16BE();
     tag = std::uint16_t((tag >> 8) | (tag << 8));
@@ -63,7 +64,8 @@ std::optional<PcmLayout> wave(const FileIn& in, const ChunkFile::Parsed& parsed)
                 p.validBits <= p.containerBytes * 8 && p.containerBytes <= 4;
     // Compressed audio: its frames are not samples, the byte rate tells the time.
     p.seconds = format == 1 || format == 3 ? double(frames) / p.rate
-                                           : byteRate ? double(data->size) / byteRate : 0;
+                : byteRate                 ? double(data->size) / byteRate
+                                           : 0;
     return p;
 }
 
@@ -71,7 +73,8 @@ std::optional<PcmLayout> aiff(const FileIn& in, const ChunkFile::Parsed& parsed)
     const auto* comm = find(parsed, "COMM");
     const auto* ssnd = find(parsed, "SSND");
     if (!comm || !ssnd || comm->size < 18) return std::nullopt;
-    const Bytes b = in.read(comm->headerOffset + 8, std::int64_t(std::min<std::uint64_t>(comm->size, 22)));
+    const Bytes b =
+        in.read(comm->headerOffset + 8, std::int64_t(std::min<std::uint64_t>(comm->size, 22)));
     ByteReader r(b);
     PcmLayout p;
     p.bigEndian = true;
