@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sstream>
 
+#include "cli/cli.h"
 #include "core/io/binary_io.h"
 #include "core/recordings/about.h"
 #include "core/recordings/digest.h"
@@ -26,7 +28,8 @@ namespace {
 const char* const kMusic = "/usr/share/games/asc/music/frontiers.mp3";
 
 bool have(const std::string& tools) {
-    return fs::exists(kMusic) && runShell("for t in " + tools + "; do command -v $t; done").status == 0;
+    return fs::exists(kMusic) &&
+           runShell("for t in " + tools + "; do command -v $t; done").status == 0;
 }
 
 std::optional<std::string> digestOf(const fs::path& p) {
@@ -83,6 +86,12 @@ TEST(SampleDigest, EveryLosslessFormEqualsTheDigestOfTheFLACMadeFromIt) {
     EXPECT_EQ(digestOf(dir / "zero.flac"), std::nullopt);
 }
 
+std::string command(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    cli::run(args, out, err);
+    return out.str() + err.str();
+}
+
 TEST(About, EveryFormatSaysTitleArtistAlbumNumbersAndLength) {
     if (!have("ffmpeg")) GTEST_SKIP() << "needs asc-music and ffmpeg";
     test::TempDir dir;
@@ -109,6 +118,19 @@ TEST(About, EveryFormatSaysTitleArtistAlbumNumbersAndLength) {
         EXPECT_EQ(a.disc, c.disc);
         EXPECT_NEAR(a.seconds, 3.0, 0.1);  // encoders pad a frame or two
     }
+    // The command line shows it: in JSON lines of --read and --audit, and in --audit's text.
+    const std::string mp3 = (dir / "a.mp3").string();
+    const std::string fields =
+        "\"title\":\"T\\u00eftle\",\"artist\":\"Art\",\"album\":\"Alb\","
+        "\"track\":3,\"disc\":2,\"seconds\":3.";
+    for (const auto& args : {std::vector<std::string>{"--json", "--read", mp3},
+                             std::vector<std::string>{"--json", "--audit", mp3}}) {
+        EXPECT_NE(command(args).find(fields), std::string::npos) << args[1];
+    }
+    EXPECT_NE(command({"--audit", mp3})
+                  .find("\tthe file says\ttitle \"Tïtle\", artist \"Art\", "
+                        "album \"Alb\", track 3, disc 2, 0:03\n"),
+              std::string::npos);
     // Untagged and in the other chunk file: nothing said, the length still known.
     const About bare = about(excerpt(dir, "bare.aiff", ""));
     About expected;
@@ -180,8 +202,9 @@ TEST(SameRecording, NamesTieFilesOfOneFolderOnly) {
                                          dir / "Shop/Opening.wav"};
     namespace chunks = test::chunks;
     test::writeFile(files[0], chunks::wav(4410));
-    test::writeFile(files[1], chunks::file({.chunks = {chunks::wavFormat(),
-                                                       {"data", chunks::audio(4410 * 4, 9)}}}));
+    test::writeFile(
+        files[1],
+        chunks::file({.chunks = {chunks::wavFormat(), {"data", chunks::audio(4410 * 4, 9)}}}));
     test::writeFile(files[2], chunks::aiff(4410));
     test::writeFile(files[3], chunks::wav(88200));
     test::writeFile(files[4], chunks::wav(4410));
