@@ -10,8 +10,12 @@ namespace pelorix::cli {
 
 void addAbout(nlohmann::ordered_json& j, const recordings::About& a) {
     using Json = nlohmann::ordered_json;
-    const auto text = [](const std::optional<std::string>& s) { return s ? Json(*s) : Json(nullptr); };
-    const auto number = [](const std::optional<unsigned>& n) { return n ? Json(*n) : Json(nullptr); };
+    const auto text = [](const std::optional<std::string>& s) {
+        return s ? Json(*s) : Json(nullptr);
+    };
+    const auto number = [](const std::optional<unsigned>& n) {
+        return n ? Json(*n) : Json(nullptr);
+    };
     j["title"] = text(a.title);
     j["artist"] = text(a.artist);
     j["album"] = text(a.album);
@@ -22,7 +26,9 @@ void addAbout(nlohmann::ordered_json& j, const recordings::About& a) {
 
 std::string aboutLine(const recordings::About& a) {
     std::string line;
-    const auto add = [&line](const std::string& part) { line += (line.empty() ? "" : ", ") + part; };
+    const auto add = [&line](const std::string& part) {
+        line += (line.empty() ? "" : ", ") + part;
+    };
     if (a.title) add("title \"" + escapeControls(*a.title) + "\"");
     if (a.artist) add("artist \"" + escapeControls(*a.artist) + "\"");
     if (a.album) add("album \"" + escapeControls(*a.album) + "\"");
