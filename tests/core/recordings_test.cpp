@@ -34,7 +34,7 @@ bool have(const std::string& tools) {
 
 std::optional<std::string> digestOf(const fs::path& p) {
     const FileIn in(p);
-    return sampleDigest(in, AudioFormat::detect(in));
+    return sampleDigest(in, formats::AudioFormat::detect(in));
 }
 
 // Three seconds of real music in `codec`, written by ffmpeg.

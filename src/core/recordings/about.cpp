@@ -5,11 +5,10 @@
 #include <array>
 #include <charconv>
 
-#include "core/formats/chunk_file.h"
-#include "core/formats/flac.h"
+#include "core/formats/chunks.h"
 #include "core/formats/id3v2.h"
 #include "core/formats/mp3.h"
-#include "core/formats/mp4.h"
+#include "core/formats/vorbis_comment.h"
 #include "core/io/text.h"
 #include "core/recordings/pcm.h"
 #include "core/tag_error.h"
@@ -26,18 +25,18 @@ std::optional<std::string> nonEmpty(std::string s) {
     return s;
 }
 
-void fromID3(const FileIn& in, const ID3v2::Tag& tag, About& a) {
-    if (!a.title) a.title = ID3v2::textFrame(in, tag, "TIT2");
-    if (!a.artist) a.artist = ID3v2::textFrame(in, tag, "TPE1");
-    if (!a.album) a.album = ID3v2::textFrame(in, tag, "TALB");
-    if (!a.track) a.track = leadingNumber(ID3v2::textFrame(in, tag, "TRCK").value_or(""));
-    if (!a.disc) a.disc = leadingNumber(ID3v2::textFrame(in, tag, "TPOS").value_or(""));
+void fromID3(const FileIn& in, const formats::id3v2::Tag& tag, About& a) {
+    if (!a.title) a.title = formats::id3v2::textFrame(in, tag, "TIT2");
+    if (!a.artist) a.artist = formats::id3v2::textFrame(in, tag, "TPE1");
+    if (!a.album) a.album = formats::id3v2::textFrame(in, tag, "TALB");
+    if (!a.track) a.track = leadingNumber(formats::id3v2::textFrame(in, tag, "TRCK").value_or(""));
+    if (!a.disc) a.disc = leadingNumber(formats::id3v2::textFrame(in, tag, "TPOS").value_or(""));
 }
 
 // ---- WAV and AIFF ----------------------------------------------------------------------------
 
 // LIST INFO: INAM title, IART artist, IPRD album, ITRK (or IPRT) track; ISO-8859-1 or UTF-8.
-void fromInfo(const FileIn& in, const ChunkFile::Chunk& list, About& a) {
+void fromInfo(const FileIn& in, const formats::chunks::Chunk& list, About& a) {
     if (list.size < 4 || list.size > kFieldsLimit) return;
     const Bytes b = in.read(list.headerOffset + 8, std::int64_t(list.size));
     if (b.size() < 4 || fourCC(b, 0) != "INFO") return;
@@ -60,9 +59,9 @@ void fromInfo(const FileIn& in, const ChunkFile::Chunk& list, About& a) {
 }
 
 void chunkFile(const FileIn& in, bool little, About& a) {
-    const ChunkFile::Parsed parsed = ChunkFile::parse(in, little);
+    const formats::chunks::Parsed parsed = formats::chunks::parse(in, little);
     try {
-        if (auto tag = ChunkFile::existingTag(in, parsed.chunks)) fromID3(in, *tag, a);
+        if (auto tag = formats::chunks::existingTag(in, parsed.chunks)) fromID3(in, *tag, a);
     } catch (const TagError&) {
         // A damaged tag tells nothing; the INFO list may still.
     }
@@ -120,7 +119,7 @@ std::optional<FrameHeader> frameHeader(std::span<const std::uint8_t> b) {
 // From the Xing/Info or VBRI frame count; else, for a stream whose first frames share one bit
 // rate, from its size. A stream of varying rate without a count stays unknown.
 double mp3Seconds(const FileIn& in) {
-    const std::uint64_t start = MP3Tagger::audioOffset(in);
+    const std::uint64_t start = formats::mp3::audioOffset(in);
     const Bytes head = in.read(start, 64 * 1024);
     std::size_t at = 0;
     std::optional<FrameHeader> h;
@@ -152,10 +151,11 @@ double mp3Seconds(const FileIn& in) {
 void mp3(const FileIn& in, About& a) {
     std::uint64_t offset = 0;
     while (offset < in.size()) {
-        const auto size = ID3v2::totalSize(in.read(offset, 10));
+        const auto size = formats::id3v2::totalSize(in.read(offset, 10));
         if (!size) break;
         try {
-            if (auto tag = ID3v2::read(in, offset, in.size() - offset)) fromID3(in, *tag, a);
+            if (auto tag = formats::id3v2::read(in, offset, in.size() - offset))
+                fromID3(in, *tag, a);
         } catch (const TagError&) {
         }
         offset += *size;
@@ -167,7 +167,7 @@ void mp3(const FileIn& in, About& a) {
 
 void flac(const FileIn& in, About& a) {
     std::uint64_t pos = 0;
-    if (const auto id3 = ID3v2::totalSize(in.read(0, 10))) pos = *id3;
+    if (const auto id3 = formats::id3v2::totalSize(in.read(0, 10))) pos = *id3;
     if (in.read(pos, 4) != Bytes{'f', 'L', 'a', 'C'}) throw TagError::malformed(msg::fileEnded);
     pos += 4;
     for (bool last = false; !last && pos + 4 <= in.size();) {
@@ -182,7 +182,7 @@ void flac(const FileIn& in, About& a) {
             const std::uint64_t total = (std::uint64_t(info[13] & 0x0F) << 32) | be32(info, 14);
             if (rate) a.seconds = double(total) / double(rate);
         } else if (type == 4 && size <= kFieldsLimit) {
-            const auto comments = FLACTagger::parseComments(in.read(pos + 4, std::int64_t(size)));
+            const auto comments = formats::vorbis::parse(in.read(pos + 4, std::int64_t(size)));
             for (const Bytes& e : comments.entries) {
                 const std::string entry(e.begin(), e.end());
                 const std::size_t eq = entry.find('=');
@@ -294,20 +294,20 @@ std::optional<unsigned> leadingNumber(const std::string& text) {
     return n;
 }
 
-About about(const FileIn& in, AudioFormat format) {
+About about(const FileIn& in, formats::AudioFormat format) {
     About a;
     switch (format) {
-        case AudioFormat::wav:
-        case AudioFormat::aiff:
-            chunkFile(in, format == AudioFormat::wav, a);
+        case formats::AudioFormat::wav:
+        case formats::AudioFormat::aiff:
+            chunkFile(in, format == formats::AudioFormat::wav, a);
             break;
-        case AudioFormat::mp3:
+        case formats::AudioFormat::mp3:
             mp3(in, a);
             break;
-        case AudioFormat::flac:
+        case formats::AudioFormat::flac:
             flac(in, a);
             break;
-        case AudioFormat::m4a:
+        case formats::AudioFormat::m4a:
             mp4(in, a);
             break;
     }
@@ -316,7 +316,7 @@ About about(const FileIn& in, AudioFormat format) {
 
 About about(const std::filesystem::path& path) {
     const FileIn in(path);
-    return about(in, AudioFormat::detect(in));
+    return about(in, formats::AudioFormat::detect(in));
 }
 
 }  // namespace pelorix::recordings

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 
 namespace pelorix {
 class FileIn;
@@ -25,7 +25,7 @@ struct About {
 // ID3 (MP3, and the ID3 chunk of WAV and AIFF, before a WAV's LIST INFO), Vorbis comments
 // (FLAC), the MP4 item list (M4A). A damaged or missing tag gives empty fields, never an error;
 // a file that is no audio file of a known kind throws TagError.
-About about(const FileIn& in, AudioFormat format);
+About about(const FileIn& in, formats::AudioFormat format);
 About about(const std::filesystem::path& path);
 
 // "3", "03", "3/12" → 3; none for anything else.

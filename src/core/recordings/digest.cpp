@@ -25,7 +25,7 @@ std::string hex(const std::uint8_t* d, std::size_t n) {
 
 std::optional<std::string> flacDigest(const FileIn& in) {
     std::uint64_t pos = 0;
-    if (const auto id3 = ID3v2::totalSize(in.read(0, 10))) pos = *id3;
+    if (const auto id3 = formats::id3v2::totalSize(in.read(0, 10))) pos = *id3;
     const Bytes head = in.read(pos, 4 + 4 + 34);
     // STREAMINFO is the first block; its last 16 bytes are the digest.
     if (head.size() < 42 || fourCC(head, 0) != "fLaC" || (head[4] & 0x7F) != 0) {
@@ -106,16 +106,16 @@ std::optional<std::string> pcmDigest(const FileIn& in, bool little) {
 
 }  // namespace
 
-std::optional<std::string> sampleDigest(const FileIn& in, AudioFormat format) {
+std::optional<std::string> sampleDigest(const FileIn& in, formats::AudioFormat format) {
     switch (format) {
-        case AudioFormat::flac:
+        case formats::AudioFormat::flac:
             return flacDigest(in);
-        case AudioFormat::wav:
+        case formats::AudioFormat::wav:
             return pcmDigest(in, true);
-        case AudioFormat::aiff:
+        case formats::AudioFormat::aiff:
             return pcmDigest(in, false);
-        case AudioFormat::mp3:
-        case AudioFormat::m4a:
+        case formats::AudioFormat::mp3:
+        case formats::AudioFormat::m4a:
             break;
     }
     return std::nullopt;

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 
 namespace pelorix {
 class FileIn;
@@ -18,6 +18,6 @@ namespace pelorix::recordings {
 // 32 lower-case hexadecimal digits; none for a lossy file, a FLAC that stored no digest, or
 // audio that is not integer samples (floating point, compressed AIFF-C). WAV and AIFF are read
 // to the end in pieces. Throws TagError or std::system_error.
-std::optional<std::string> sampleDigest(const FileIn& in, AudioFormat format);
+std::optional<std::string> sampleDigest(const FileIn& in, formats::AudioFormat format);
 
 }  // namespace pelorix::recordings

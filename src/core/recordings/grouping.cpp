@@ -53,7 +53,7 @@ class Batch {
         : files_(files), parent_(files.size()) {
         std::iota(parent_.begin(), parent_.end(), 0);
         out_.members.resize(files.size());
-        formats_.resize(files.size(), AudioFormat::mp3);
+        formats_.resize(files.size(), formats::AudioFormat::mp3);
     }
 
     Grouping run(bool listen) {
@@ -68,8 +68,9 @@ class Batch {
   private:
     Member& m(std::size_t i) { return out_.members[i]; }
     bool lossless(std::size_t i) const {
-        return formats_[i] == AudioFormat::wav || formats_[i] == AudioFormat::aiff ||
-               formats_[i] == AudioFormat::flac;
+        return formats_[i] == formats::AudioFormat::wav ||
+               formats_[i] == formats::AudioFormat::aiff ||
+               formats_[i] == formats::AudioFormat::flac;
     }
     std::size_t find(std::size_t i) {
         while (parent_[i] != i) i = parent_[i] = parent_[parent_[i]];
@@ -89,9 +90,10 @@ class Batch {
                 Identity& id = m(i).identity;
                 id.path = std::filesystem::absolute(files_[i]).lexically_normal();
                 const FileIn in(id.path);
-                formats_[i] = AudioFormat::detect(in);
+                formats_[i] = formats::AudioFormat::detect(in);
                 id.seconds = about(in, formats_[i]).seconds;
-                if (formats_[i] == AudioFormat::flac) id.pcmDigest = sampleDigest(in, formats_[i]);
+                if (formats_[i] == formats::AudioFormat::flac)
+                    id.pcmDigest = sampleDigest(in, formats_[i]);
             } catch (...) {
                 errors[i] = std::current_exception();
             }
@@ -160,7 +162,7 @@ class Batch {
         }
         std::vector<std::exception_ptr> errors(files_.size());
         parallelFor(files_.size(), [&](std::size_t i) {
-            if (!wanted[i] || formats_[i] == AudioFormat::flac) return;
+            if (!wanted[i] || formats_[i] == formats::AudioFormat::flac) return;
             try {
                 const FileIn in(m(i).identity.path);
                 m(i).identity.pcmDigest = sampleDigest(in, formats_[i]);
@@ -185,14 +187,14 @@ class Batch {
         if (pairs.empty()) return;
         auto cost = [this](std::size_t i) {
             switch (formats_[i]) {
-                case AudioFormat::wav:
-                case AudioFormat::aiff:
+                case formats::AudioFormat::wav:
+                case formats::AudioFormat::aiff:
                     return 0;
-                case AudioFormat::flac:
+                case formats::AudioFormat::flac:
                     return 1;
-                case AudioFormat::mp3:
+                case formats::AudioFormat::mp3:
                     return 2;
-                case AudioFormat::m4a:
+                case formats::AudioFormat::m4a:
                     break;
             }
             return 3;
@@ -282,7 +284,7 @@ class Batch {
 
     const std::vector<std::filesystem::path>& files_;
     std::vector<std::size_t> parent_;
-    std::vector<AudioFormat> formats_;
+    std::vector<formats::AudioFormat> formats_;
     std::vector<Edge> edges_;
     Grouping out_;
 };

@@ -5,12 +5,12 @@
 #include <cmath>
 #include <string>
 
-#include "core/formats/chunk_file.h"
+#include "core/formats/chunks.h"
 
 namespace pelorix::recordings {
 namespace {
 
-const ChunkFile::Chunk* find(const ChunkFile::Parsed& parsed, const std::string& id) {
+const formats::chunks::Chunk* find(const formats::chunks::Parsed& parsed, const std::string& id) {
     for (const auto& c : parsed.chunks) {
         if (c.id == id) return &c;
     }
@@ -28,7 +28,7 @@ double extended80(std::span<const std::uint8_t> b) {
     return (signExp & 0x8000) ? -value : value;
 }
 
-std::optional<PcmLayout> wave(const FileIn& in, const ChunkFile::Parsed& parsed) {
+std::optional<PcmLayout> wave(const FileIn& in, const formats::chunks::Parsed& parsed) {
     const auto* fmt = find(parsed, "fmt ");
     const auto* data = find(parsed, "data");
     if (!fmt || !data || fmt->size < 16) return std::nullopt;
@@ -69,7 +69,7 @@ std::optional<PcmLayout> wave(const FileIn& in, const ChunkFile::Parsed& parsed)
     return p;
 }
 
-std::optional<PcmLayout> aiff(const FileIn& in, const ChunkFile::Parsed& parsed) {
+std::optional<PcmLayout> aiff(const FileIn& in, const formats::chunks::Parsed& parsed) {
     const auto* comm = find(parsed, "COMM");
     const auto* ssnd = find(parsed, "SSND");
     if (!comm || !ssnd || comm->size < 18) return std::nullopt;
@@ -104,7 +104,7 @@ std::optional<PcmLayout> aiff(const FileIn& in, const ChunkFile::Parsed& parsed)
 }  // namespace
 
 std::optional<PcmLayout> pcmLayout(const FileIn& in, bool little) {
-    const ChunkFile::Parsed parsed = ChunkFile::parse(in, little);
+    const formats::chunks::Parsed parsed = formats::chunks::parse(in, little);
     return little ? wave(in, parsed) : aiff(in, parsed);
 }
 

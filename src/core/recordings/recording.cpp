@@ -41,7 +41,7 @@ Identity identify(const std::filesystem::path& path, bool listen) {
     Identity id;
     id.path = std::filesystem::absolute(path).lexically_normal();
     const FileIn in(id.path);
-    const AudioFormat format = AudioFormat::detect(in);
+    const formats::AudioFormat format = formats::AudioFormat::detect(in);
     id.seconds = about(in, format).seconds;
     id.pcmDigest = sampleDigest(in, format);
     if (listen) id.fingerprint = fingerprint(id.path);
