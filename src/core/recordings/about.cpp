@@ -177,6 +177,7 @@ void flac(const FileIn& in, About& a) {
         const std::uint64_t size = ByteReader(h, 1).readU24BE();
         if (type == 0 && size >= 18) {
             const Bytes info = in.read(pos + 4, 18);
+            if (info.size() < 18) break;
             const std::uint64_t rate =
                 (std::uint64_t(info[10]) << 12) | (info[11] << 4) | (info[12] >> 4);
             const std::uint64_t total = (std::uint64_t(info[13] & 0x0F) << 32) | be32(info, 14);
@@ -214,7 +215,7 @@ struct BoxAt {
 // The boxes between `from` and `to`, read header by header.
 std::vector<BoxAt> boxes(const FileIn& in, std::uint64_t from, std::uint64_t to) {
     std::vector<BoxAt> out;
-    while (to - from >= 8 && from < to) {
+    while (from < to && to - from >= 8) {
         const Bytes h = in.read(from, 16);
         if (h.size() < 8) break;
         std::uint64_t size = be32(h, 0), header = 8;

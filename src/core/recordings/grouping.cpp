@@ -140,25 +140,18 @@ class Batch {
         return pairs;
     }
 
-    bool groupHas(std::size_t member, const std::function<bool(std::size_t)>& test) {
-        const std::size_t root = find(member);
-        for (std::size_t i = 0; i < files_.size(); ++i) {
-            if (m(i).error.empty() && find(i) == root && test(i)) return true;
-        }
-        return false;
-    }
-
     // The samples of WAV and AIFF files, read where two open groups both hold lossless files.
     void digestWhereOpen() {
+        std::map<std::size_t, std::vector<std::size_t>> losslessIn;  // by group
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (m(i).error.empty() && lossless(i)) losslessIn[find(i)].push_back(i);
+        }
         std::vector<bool> wanted(files_.size(), false);
         for (auto [a, b] : openPairs()) {
-            const auto isLossless = [this](std::size_t i) { return lossless(i); };
-            if (!groupHas(a, isLossless) || !groupHas(b, isLossless)) continue;
-            for (std::size_t i = 0; i < files_.size(); ++i) {
-                const std::size_t r = find(i);
-                if ((r == find(a) || r == find(b)) && m(i).error.empty() && lossless(i))
-                    wanted[i] = true;
-            }
+            const auto ia = losslessIn.find(find(a)), ib = losslessIn.find(find(b));
+            if (ia == losslessIn.end() || ib == losslessIn.end()) continue;
+            for (std::size_t i : ia->second) wanted[i] = true;
+            for (std::size_t i : ib->second) wanted[i] = true;
         }
         std::vector<std::exception_ptr> errors(files_.size());
         parallelFor(files_.size(), [&](std::size_t i) {
