@@ -145,6 +145,7 @@ double mp3Seconds(const FileIn& in) {
     }
     std::uint64_t end = in.size();
     if (end >= 128 && in.read(end - 128, 3) == Bytes{'T', 'A', 'G'}) end -= 128;
+    if (end <= start + at) return 0;
     return double(end - start - at) * 8 / h->bitrate;
 }
 
