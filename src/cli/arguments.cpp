@@ -134,6 +134,13 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         }
         return modeWith(Mode::next, words[*i + 1].text, {});
     }
+    if (auto i = find(words, "--ledger-add")) {
+        if (auto stray = strayOption(words, *i + 1)) {
+            return usageError("unexpected option " + *stray + " after --ledger-add");
+        }
+        if (words.size() < *i + 2) return usageError("--ledger-add takes files or folders");
+        return modeWith(Mode::ledgerAdd, "", textsFrom(words, *i + 1));
+    }
     if (auto i = find(words, "--ledger-export")) {
         if (words.size() != *i + 1) return usageError("--ledger-export takes no file");
         return modeWith(Mode::ledgerExport, "", {});

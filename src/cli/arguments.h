@@ -16,6 +16,7 @@ enum class Mode {
     writeList,
     sequence,
     next,          // the next code never given for a country, registrant and year
+    ledgerAdd,     // the codes files carry, into the ledger
     ledgerExport,  // every code in the ledger
     help,
     version,
@@ -44,7 +45,7 @@ struct Arguments {
 // The first of these that matches wins, searched in the words before the first "--" (element
 // 0 too): "--selftest"; "--read"; "--audit"; "--write" with a code and at least one file after its
 // first occurrence; "--remove"; "--write-list LIST"; "--sequence FIRST FILE..."; "--help" or "-h";
-// "--next PREFIX"; "--ledger-export"; "--version"; else the window.
+// "--next PREFIX"; "--ledger-add FILE..."; "--ledger-export"; "--version"; else the window.
 // "--json", "--dry-run", "--replace", "--axml", "--reuse-code" and "--ledger PATH" before the
 // first "--" are options wherever they stand; the first "--" itself is dropped, and what follows it
 // is always a path. After "--read", "--write CODE" and "--remove" every other word is a path, as

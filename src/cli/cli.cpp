@@ -50,6 +50,8 @@ std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
             return sequenceMode(parsed, out);
         case Mode::next:
             return nextMode(parsed, out, err);
+        case Mode::ledgerAdd:
+            return ledgerAddMode(parsed, out, err);
         case Mode::ledgerExport:
             return ledgerExportMode(parsed, out, err);
         case Mode::help:

@@ -7,8 +7,12 @@
 
 #include "cli/cli.h"
 #include "cli/modes.h"
+#include "cli/report.h"
 #include "core/isrc.h"
+#include "core/ledger/guard.h"
 #include "core/ledger/ledger.h"
+#include "core/lists/folder_walk.h"
+#include "core/recordings/grouping.h"
 
 namespace pelorix::cli {
 
@@ -30,8 +34,9 @@ std::optional<ledger::Ledger> openLedger(const Arguments& args, std::ostream& er
 
 // A field of a CSV line, quoted when it has to be.
 std::string csvField(const std::string& text) {
-    if (text.find_first_of(",;\t\"\r\n") == std::string::npos && !text.empty() &&
-        text.front() != ' ' && text.back() != ' ') {
+    if (text.empty()) return text;
+    if (text.find_first_of(",;\t\"\r\n") == std::string::npos && text.front() != ' ' &&
+        text.back() != ' ') {
         return text;
     }
     std::string q = "\"";
@@ -79,6 +84,87 @@ int nextMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         out << code.formatted() << '\n';
     }
     return 0;
+}
+
+int ledgerAddMode(const Arguments& args, std::ostream& out, std::ostream& err) {
+    auto l = openLedger(args, err);
+    if (!l) return 2;
+    Report report(out, args.json, Report::Style::writeCode);
+    int status = 0;
+    std::vector<std::filesystem::path> files;
+    for (const std::string& op : args.paths) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(op, ec)) {
+            files.push_back(op);
+            continue;
+        }
+        const lists::FolderWalk walk = lists::audioFilesIn(op);
+        for (std::size_t i = 0; i < walk.unread.size(); ++i) {
+            Outcome o;
+            o.path = walk.unread[i].string();
+            o.message = "Cannot open the folder: " + walk.reasons[i];
+            report.file(o);
+            status = 1;
+        }
+        files.insert(files.end(), walk.files.begin(), walk.files.end());
+    }
+    const recordings::Grouping grouping = recordings::group(files, true);
+    std::vector<ledger::Planned> batch;
+    std::vector<Outcome> outcomes(files.size());
+    std::vector<std::size_t> fileOf;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        Outcome& o = outcomes[i];
+        o.path = files[i].string();
+        try {
+            if (!grouping.members[i].error.empty())
+                throw std::runtime_error(grouping.members[i].error);
+            ledger::FileFacts f = ledger::factsOf(grouping.members[i].identity);
+            o.format = f.format;
+            o.previous = f.carried;
+            const auto code = f.carried ? ISRC::parse(*f.carried) : std::nullopt;
+            if (!code) {
+                o.result = Outcome::Result::read;  // nothing to take in
+                continue;
+            }
+            o.code = code->code();
+            o.result = Outcome::Result::done;
+            batch.push_back({std::move(f), *code, grouping.members[i].recording, false});
+            fileOf.push_back(i);
+        } catch (const std::exception& e) {
+            o.message = e.what();
+            status = 1;
+        }
+    }
+    try {
+        std::vector<std::int64_t> none;
+        const auto conflicts = ledger::guard(*l, batch, false, false, none);
+        std::vector<ledger::Entry> found;
+        for (const ledger::Planned& p : batch) {
+            if (l->codeAt(p.file.identity.path) == p.code.code()) continue;  // known already
+            ledger::Entry e;
+            e.action = ledger::Action::found;
+            e.code = p.code.code();
+            e.file = p.file;
+            found.push_back(std::move(e));
+        }
+        l->record(found);
+        for (const ledger::Refusal& r : conflicts) {
+            outcomes[fileOf[r.index]].message = r.message;
+            status = 1;
+        }
+    } catch (const std::exception& e) {
+        err << "pelorix: " << escapeControls(e.what()) << '\n';
+        return 2;
+    }
+    for (const Outcome& o : outcomes) {
+        if (o.result == Outcome::Result::read) continue;  // no code
+        report.file(o);
+        if (o.result == Outcome::Result::done && !o.message.empty()) {
+            report.refusal(o.path, 0, "conflict: " + o.message);
+        }
+    }
+    report.flush();
+    return status;
 }
 
 int ledgerExportMode(const Arguments& args, std::ostream& out, std::ostream& err) {

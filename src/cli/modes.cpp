@@ -17,9 +17,13 @@
 #include "core/formats/format.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
+#include "core/ledger/guard.h"
+#include "core/ledger/ledger.h"
 #include "core/lists/code_list.h"
 #include "core/lists/folder_walk.h"
 #include "core/read/read.h"
+#include "core/recordings/grouping.h"
+#include "core/recordings/recording.h"
 #include "core/write/write.h"
 
 namespace pelorix::cli {
@@ -29,12 +33,16 @@ namespace fs = std::filesystem;
 namespace {
 
 // One file to act on: the path as printed and as opened, and the code it is to carry (none:
-// no code). `error` set: the file could not even be found, say why and go on.
+// no code). `error` set: the file could not even be found, say why and go on. `refused`: the
+// rule refuses its code (shown by a dry run). `keep`: it keeps the code it carries.
 struct Job {
     std::string shown;
     fs::path path;
     std::optional<ISRC> code;
     std::string error;
+    std::string refused = {};
+    bool keep = false;
+    std::size_t line = 0;  // of the list that names it
 };
 
 // The audio files of a folder, and the folders within it that could not be read.
@@ -70,8 +78,10 @@ bool carriesOther(const std::optional<std::string>& stored, const ISRC& code) {
 
 // Writes (or rehearses) every job, printing each file's line in order once its result is known
 // (a write's: once it is on the disk). `guarded`: a file that carries a different code is left
-// alone unless --replace was given.
-int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded) {
+// alone unless --replace was given. `written`: which jobs changed their file.
+int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded,
+            std::vector<bool>* written = nullptr) {
+    if (written) written->assign(jobs.size(), false);
     int status = 0;
     std::vector<Outcome> outcomes(jobs.size());
     std::vector<bool> known(jobs.size(), false);
@@ -100,15 +110,18 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
             continue;
         }
         const std::optional<std::string> isrc = o.code;
-        auto kept = [&] { return guarded && !args.replace && carriesOther(o.previous, *job.code); };
+        auto kept = [&] {
+            return job.keep || (guarded && !args.replace && carriesOther(o.previous, *job.code));
+        };
         if (args.dryRun) {
             const Rehearsal r = rehearseWrite(job.path, isrc, args.axml);
             o.format = r.format;
             o.previous = r.stored;
             o.message = r.error;
-            o.result = !r.error.empty() ? Outcome::Result::failed
-                       : kept()         ? Outcome::Result::kept
-                                        : Outcome::Result::planned;
+            if (r.error.empty() && !job.refused.empty()) o.message = job.refused;
+            o.result = !o.message.empty() ? Outcome::Result::failed
+                       : kept()           ? Outcome::Result::kept
+                                          : Outcome::Result::planned;
             finish(i);
             continue;
         }
@@ -133,6 +146,7 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         try {
             if (error) std::rethrow_exception(error);
             o.result = Outcome::Result::done;
+            if (written) (*written)[writeOf[w]] = true;
         } catch (const std::exception& e) {
             o.message = e.what();
         }
@@ -195,6 +209,122 @@ fs::path identity(const fs::path& path) {
     std::error_code ec;
     const fs::path p = fs::absolute(path, ec);
     return (ec ? path : p).lexically_normal();
+}
+
+// The facts of each job's file for the ledger, by the grouping's identities; none for a file
+// that cannot be read (its write meets the same trouble and reports it).
+std::vector<std::optional<ledger::FileFacts>> factsOf(const std::vector<Job>& jobs,
+                                                      const recordings::Grouping& grouping) {
+    std::vector<std::optional<ledger::FileFacts>> facts(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!jobs[i].error.empty() || !grouping.members[i].error.empty()) continue;
+        try {
+            facts[i] = ledger::factsOf(grouping.members[i].identity);
+        } catch (const std::exception&) {
+        }
+    }
+    return facts;
+}
+
+recordings::Grouping groupingOf(const std::vector<Job>& jobs) {
+    std::vector<fs::path> paths;
+    paths.reserve(jobs.size());
+    for (const Job& job : jobs) paths.push_back(job.path);
+    return recordings::group(paths, true);
+}
+
+// Writes the jobs' codes under the rule of one code, one recording: the batch is checked
+// against the ledger and within itself, and its codes are claimed, before any file is
+// touched; the ledger learns what was written once the writes are done. `grouping` and
+// `facts`: one per job.
+// The batch the rule checks: every job whose file could be read, a kept one with the code it
+// carries. `jobOf`: the job of each.
+struct Plan {
+    std::vector<ledger::Planned> batch;
+    std::vector<std::size_t> jobOf;
+};
+
+Plan planOf(const std::vector<Job>& jobs, const Arguments& args, bool guarded,
+            const recordings::Grouping& grouping,
+            const std::vector<std::optional<ledger::FileFacts>>& facts) {
+    Plan plan;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!facts[i] || !jobs[i].code) continue;
+        const ledger::FileFacts& f = *facts[i];
+        const std::size_t recording = grouping.members[i].recording;
+        if (jobs[i].keep || (guarded && !args.replace && carriesOther(f.carried, *jobs[i].code))) {
+            if (const auto carried = f.carried ? ISRC::parse(*f.carried) : std::nullopt) {
+                plan.batch.push_back({f, *carried, recording, true, jobs[i].shown});
+                plan.jobOf.push_back(i);
+            }
+            continue;
+        }
+        plan.batch.push_back({f, *jobs[i].code, recording, false, jobs[i].shown});
+        plan.jobOf.push_back(i);
+    }
+    return plan;
+}
+
+int writeCodes(std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded,
+               ledger::Ledger& book, const recordings::Grouping& grouping,
+               const std::vector<std::optional<ledger::FileFacts>>& facts,
+               const std::string& list = "") {
+    Plan plan = planOf(jobs, args, guarded, grouping, facts);
+    std::vector<ledger::Planned>& batch = plan.batch;
+    const std::vector<std::size_t>& jobOf = plan.jobOf;
+    std::vector<std::int64_t> claimed;
+    std::vector<ledger::Refusal> refusals;
+    try {
+        refusals = ledger::guard(book, batch, args.reuseCode, !args.dryRun, claimed);
+    } catch (const std::exception& e) {
+        return refuse(report, {{book.path().string(), {0, e.what()}}});
+    }
+    if (!refusals.empty() && !args.reuseCode) {
+        if (args.dryRun) {
+            for (const ledger::Refusal& r : refusals) jobs[jobOf[r.index]].refused = r.message;
+            runJobs(jobs, args, report, guarded);
+            return 2;
+        }
+        std::vector<std::pair<std::string, lists::ListProblem>> found;
+        for (const ledger::Refusal& r : refusals) {
+            const Job& job = jobs[jobOf[r.index]];
+            if (list.empty()) {
+                found.push_back({job.shown, {0, r.message}});
+            } else {
+                found.push_back({list, {job.line, job.shown + ": " + r.message}});
+            }
+        }
+        return refuse(report, found);
+    }
+    std::vector<bool> written;
+    int status = runJobs(jobs, args, report, guarded, &written);
+    if (args.dryRun) return status;
+    std::vector<std::int64_t> done, failed;
+    for (std::size_t k = 0; k < batch.size(); ++k) {
+        if (claimed[k] != 0) (written[jobOf[k]] ? done : failed).push_back(claimed[k]);
+    }
+    try {
+        book.settle(done, failed);
+    } catch (const std::exception& e) {
+        report.refusal(
+            book.path().string(), 0,
+            std::string("The files are written, but the ledger was not told: ") + e.what());
+        report.flush();
+        status = 1;
+    }
+    return status;
+}
+
+// The ledger the arguments name; its trouble is a refusal of the whole run.
+std::optional<ledger::Ledger> openLedger(const Arguments& args, Report& report, int& status) {
+    const fs::path where =
+        ledger::locate(args.ledger.empty() ? std::nullopt : std::optional<fs::path>(args.ledger));
+    try {
+        return std::optional<ledger::Ledger>(std::in_place, where);
+    } catch (const std::exception& e) {
+        status = refuse(report, {{where.string(), {0, e.what()}}});
+        return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -263,12 +393,49 @@ int writeMode(const Arguments& args, std::ostream& out) {
     // One code for a whole folder is almost never meant: folders are not expanded here.
     std::vector<Job> jobs = expand(args.paths, false);
     for (Job& job : jobs) job.code = code;
-    return runJobs(jobs, args, report, false);
+    int status = 0;
+    auto book = openLedger(args, report, status);
+    if (!book) return status;
+    const recordings::Grouping grouping = groupingOf(jobs);
+    return writeCodes(jobs, args, report, false, *book, grouping, factsOf(jobs, grouping));
 }
 
 int removeMode(const Arguments& args, std::ostream& out) {
     Report report(out, args.json, styleFor(args, Report::Style::write));
-    return runJobs(expand(args.paths, true), args, report, false);
+    const std::vector<Job> jobs = expand(args.paths, true);
+    if (args.dryRun) return runJobs(jobs, args, report, false);
+    int status = 0;
+    auto book = openLedger(args, report, status);
+    if (!book) return status;
+    // What each file was, for the ledger's record of the removal.
+    std::vector<std::optional<ledger::FileFacts>> facts(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!jobs[i].error.empty()) continue;
+        try {
+            facts[i] = ledger::factsOf(recordings::identify(jobs[i].path, false));
+        } catch (const std::exception&) {
+        }
+    }
+    std::vector<bool> written;
+    status = runJobs(jobs, args, report, false, &written);
+    std::vector<ledger::Entry> removals;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!written[i] || !facts[i] || !facts[i]->carried) continue;
+        ledger::Entry e;
+        e.action = ledger::Action::removal;
+        e.file = std::move(*facts[i]);
+        removals.push_back(std::move(e));
+    }
+    try {
+        book->record(removals);
+    } catch (const std::exception& e) {
+        report.refusal(
+            book->path().string(), 0,
+            std::string("The codes are removed, but the ledger was not told: ") + e.what());
+        report.flush();
+        status = 1;
+    }
+    return status;
 }
 
 int writeListMode(const Arguments& args, std::ostream& out) {
@@ -279,6 +446,9 @@ int writeListMode(const Arguments& args, std::ostream& out) {
     const auto bytes = readWhole(listName, error);
     if (!bytes) return refuse(report, {{listName, {0, error}}});
 
+    int status = 0;
+    auto book = openLedger(args, report, status);
+    if (!book) return status;
     const lists::ParsedList list = lists::parseCodeList(*bytes);
     for (const auto& p : list.problems) found.push_back({listName, p});
     const fs::path base = fs::path(listName).parent_path();
@@ -294,25 +464,48 @@ int writeListMode(const Arguments& args, std::ostream& out) {
         }
         if (code) assignments.push_back({row.line, file, *code});
     }
-    for (const auto& p : lists::conflicts(assignments)) found.push_back({listName, p});
+    // One file, one code; one code, one recording is the ledger's rule, by the files' sound.
+    std::map<fs::path, const lists::Assignment*> byFile;
+    for (const lists::Assignment& a : assignments) {
+        auto [it, fresh] = byFile.try_emplace(identity(a.file), &a);
+        if (fresh || it->second->code == a.code) continue;
+        found.push_back({listName,
+                         {a.line, a.file.string() + " is given " + a.code.formatted() +
+                                      " here and " + it->second->code.formatted() + " on line " +
+                                      std::to_string(it->second->line) + "."}});
+    }
     if (list.rows.empty() && list.problems.empty()) {
         found.push_back({listName, {0, "The list names no file and code."}});
     }
+    // A file listed twice with the same code is written once.
+    std::set<fs::path> seen;
+    std::vector<Job> jobs;
+    for (const lists::Assignment& a : assignments) {
+        if (!missing(a.file).empty() || !seen.insert(identity(a.file)).second) continue;
+        jobs.push_back({a.file.string(), a.file, a.code, ""});
+        jobs.back().line = a.line;
+    }
+    const recordings::Grouping grouping = groupingOf(jobs);
+    const auto facts = factsOf(jobs, grouping);
     if (!found.empty()) {
+        // Everything is reported at once: the rule's verdicts too.
+        Plan plan = planOf(jobs, args, true, grouping, facts);
+        std::vector<std::int64_t> none;
+        try {
+            for (const auto& r : ledger::guard(*book, plan.batch, args.reuseCode, false, none)) {
+                if (args.reuseCode) break;
+                const Job& job = jobs[plan.jobOf[r.index]];
+                found.push_back({listName, {job.line, job.shown + ": " + r.message}});
+            }
+        } catch (const std::exception& e) {
+            found.push_back({book->path().string(), {0, e.what()}});
+        }
         std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
             return a.second.line < b.second.line;
         });
         return refuse(report, found);
     }
-
-    // A file listed twice with the same code is written once.
-    std::set<fs::path> seen;
-    std::vector<Job> jobs;
-    for (const lists::Assignment& a : assignments) {
-        if (!seen.insert(identity(a.file)).second) continue;
-        jobs.push_back({a.file.string(), a.file, a.code, ""});
-    }
-    return runJobs(jobs, args, report, true);
+    return writeCodes(jobs, args, report, true, *book, grouping, facts, listName);
 }
 
 int sequenceMode(const Arguments& args, std::ostream& out) {
@@ -345,28 +538,59 @@ int sequenceMode(const Arguments& args, std::ostream& out) {
             if (seen.insert(identity(f)).second) jobs.push_back({f.string(), f, {}, ""});
         }
     }
-    // One code per recording: Song.wav and Song.flac beside it share theirs.
-    std::map<fs::path, ISRC> byRecording;
-    int next = 0;
-    for (Job& job : jobs) {
-        const fs::path recording = lists::recordingOf(identity(job.path));
-        if (auto it = byRecording.find(recording); it != byRecording.end()) {
-            job.code = it->second;
-            continue;
-        }
-        job.code = first->advanced(next++);
-        if (!job.code) {
-            found.push_back(
-                {"--sequence",
-                 {0, "The sequence from " + first->formatted() + " would pass " +
-                         first->formatted().substr(0, 10) + "99999 at " + job.shown + "."}});
-            break;
-        }
-        byRecording.emplace(recording, *job.code);
-    }
     if (!found.empty()) return refuse(report, found);
     if (jobs.empty()) return refuse(report, {{"--sequence", {0, "No audio file to number."}}});
-    return runJobs(jobs, args, report, true);
+    int status = 0;
+    auto book = openLedger(args, report, status);
+    if (!book) return status;
+
+    // One code per recording, wherever its files sit and whatever their format. A recording
+    // one of whose files keeps the code it carries has that code, and uses up no number.
+    const recordings::Grouping grouping = groupingOf(jobs);
+    const auto facts = factsOf(jobs, grouping);
+    std::vector<std::optional<ISRC>> byRecording(grouping.recordings);
+    // The numbers skip every code ever given for this country, registrant and year: in the
+    // ledger, and in the files of the batch.
+    const std::string prefix = first->code().substr(0, 7);
+    std::set<int> given;
+    try {
+        for (int d : book->designations(prefix)) given.insert(d);
+    } catch (const std::exception& e) {
+        return refuse(report, {{book->path().string(), {0, e.what()}}});
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!grouping.members[i].error.empty()) jobs[i].error = grouping.members[i].error;
+        const auto carried = facts[i] && facts[i]->carried
+                                 ? std::optional<std::string>(*facts[i]->carried)
+                                 : std::nullopt;
+        if (!carried || text::trimWhitespaceAndNewlines(*carried).empty()) continue;
+        const auto code = ISRC::parse(*carried);
+        if (code && code->code().starts_with(prefix)) given.insert(code->designation());
+        if (args.replace) continue;
+        jobs[i].keep = true;
+        jobs[i].code = code;
+        auto& recording = byRecording[grouping.members[i].recording];
+        if (code && !recording) recording = code;
+    }
+    int next = first->designation();
+    for (Job& job : jobs) {
+        if (!job.error.empty() || job.keep) continue;
+        auto& recording = byRecording[grouping.members[&job - jobs.data()].recording];
+        if (!recording) {
+            while (given.contains(next)) ++next;
+            recording = first->advanced(next - first->designation());
+            ++next;
+            if (!recording) {
+                const std::string last = first->formatted().substr(0, 10) + "99999";
+                return refuse(report,
+                              {{"--sequence",
+                                {0, "The sequence from " + first->formatted() + " would pass " +
+                                        last + " at " + job.shown + "."}}});
+            }
+        }
+        job.code = recording;
+    }
+    return writeCodes(jobs, args, report, true, *book, grouping, facts);
 }
 
 }  // namespace pelorix::cli

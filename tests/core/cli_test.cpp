@@ -140,8 +140,9 @@ TEST(CommandLineTest, WriteAndRemoveChangeTheFiles) {
     makeFiles(dir);
     ASSERT_EQ(::chmod((dir / "b.wav").c_str(), 0640), 0);
     fs::create_symlink("d.wav", dir / "link.wav");
-    Outcome r = runPelorix(
-        dir.path(), {"--write", "fi-abc-26-00001", "./a.wav", "notes.txt", "b.wav", "link.wav"});
+    // One code on three recordings: only with --reuse-code (the ledger's rule has its own test).
+    Outcome r = runPelorix(dir.path(), {"--reuse-code", "--write", "fi-abc-26-00001", "./a.wav",
+                                        "notes.txt", "b.wav", "link.wav"});
     EXPECT_EQ(r.out, "OK ./a.wav\nERROR notes.txt: " + kUnsupported + "\nOK b.wav\nOK link.wav\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
@@ -197,6 +198,7 @@ TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
         {help, {"pelorix --help --version"}},
         {next, {"pelorix --ledger --help --next FI-ABC-26"}},
         {ledgerExport, {"pelorix --ledger-export --json --ledger x"}},
+        {ledgerAdd, {"pelorix --json --ledger-add a b"}},
         {usageError,
          {"pelorix --READ -read --read=a --Help -help", "pelorix --write-list l m",
           "pelorix --next", "pelorix --reuse-code", "pelorix --ledger-export --ledger"}},
@@ -273,9 +275,10 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
          "lists/l.csv:6: This line is not UTF-8 text; save the list as UTF-8.\n"
          "No file was changed (5 problems).\n"},
         {"../a.wav;FIABC2600001\n../b.wav;FI-ABC-26-00001\n./../a.wav;FIABC2600002\n",
-         "lists/l.csv:2: FI-ABC-26-00001 is also given to lists/../a.wav on line 1, a different "
-         "recording.\nlists/l.csv:3: lists/./../a.wav is given FI-ABC-26-00002 here and "
-         "FI-ABC-26-00001 on line 1.\nNo file was changed (2 problems).\n"},
+         "lists/l.csv:2: lists/../b.wav: FI-ABC-26-00001 is also given to lists/../a.wav in this "
+         "batch, a different recording.\nlists/l.csv:3: lists/./../a.wav is given "
+         "FI-ABC-26-00002 here and FI-ABC-26-00001 on line 1.\nNo file was changed (2 "
+         "problems).\n"},
         {"isrc,notes\nFIABC2600001,x\n",
          "lists/l.csv:1: The header names no file column (file, path or filename).\n" + none},
         {"../a.wav,\"FIABC\n2600001\"\n../b.wav,\"x\"y\n",  // a quoted field spans lines 1-2
@@ -303,9 +306,10 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
 TEST(CommandLineTest, SequencesNumberRecordingsInNaturalOrderAndReplaceOnlyWhenAsked) {
     TempDir dir;
     fs::create_directories(dir / "album" / "sub");
+    std::uint32_t seed = 10;  // recordings of their own, but Song.wav and Song.flac by name
     for (const char* name : {"Track 10.wav", "Track 2.wav", "track 1.wav", ".hidden.wav",
                              "Track 2 (original).wav", "Song.wav", "sub/x.wav"}) {
-        writeFile(dir / "album" / name, wav(audioBytes(100, 5)));
+        writeFile(dir / "album" / name, wav(audioBytes(100, seed++)));
     }
     writeFile(dir / "album" / "Song.flac", flacFile(6));
     writeFile(dir / "album" / "notes.txt", bytesOf("words"));
@@ -327,8 +331,13 @@ TEST(CommandLineTest, SequencesNumberRecordingsInNaturalOrderAndReplaceOnlyWhenA
     EXPECT_EQ(r.out, lines + "KEPT b.wav: it carries FI-ABC-26-00009; --replace replaces it\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(codeIn(dir / "b.wav"), "FIABC2600009");
+    // Replaced, the files get new numbers: none that a file of the batch carries (1 to 5, 9).
     r = runPelorix(dir.path(), {"--sequence", "FI-ABC-26-00001", "album", "--replace", "b.wav"});
-    EXPECT_EQ(r.out, lines + "OK b.wav: FI-ABC-26-00006\n");
+    EXPECT_EQ(r.out,
+              "OK album/Song.flac: FI-ABC-26-00006\nOK album/Song.wav: FI-ABC-26-00006\n"
+              "OK album/track 1.wav: FI-ABC-26-00007\nOK album/Track 2.wav: FI-ABC-26-00008\n"
+              "OK album/Track 10.wav: FI-ABC-26-00010\nOK album/sub/x.wav: FI-ABC-26-00011\n"
+              "OK b.wav: FI-ABC-26-00012\n");
     EXPECT_EQ(r.status, 0);
 }
 
@@ -341,7 +350,8 @@ TEST(CommandLineTest, DryRunsTellWhatWouldHappenAndTouchNothing) {
     writeFile(dir / "l.csv", bytesOf("a.wav;FIABC2600007\nb.wav;FIABC2600008\n"));
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--dry-run", "--write", "ISRC FIABC2600001", "a.wav", "b.wav", "bad.wav", "notes.txt"},
-         "a.wav\tFI-ABC-26-00010 -> FI-ABC-26-00001\nb.wav\t- -> FI-ABC-26-00001\nbad.wav\t"
+         "a.wav\tFI-ABC-26-00010 -> FI-ABC-26-00001\nb.wav\tERROR: FI-ABC-26-00001 is also given "
+         "to a.wav in this batch, a different recording.\nbad.wav\t"
          "ERROR: This file has an ID3v2.2 tag. PELORIX supports ID3v2.3 and ID3v2.4 only.\n"
          "notes.txt\tERROR: " +
              kUnsupported + "\n"},
@@ -453,16 +463,16 @@ TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
         "\"disc\":null,\"seconds\":0.001,";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--read", forged, steer}, f + "\t-\n" + s + "\t-\n"},
-        {{"--write", kCode, forged, steer}, "OK " + f + "\nOK " + s + "\n"},
+        {{"--reuse-code", "--write", kCode, forged, steer}, "OK " + f + "\nOK " + s + "\n"},
         {{"--dry-run", "--remove", forged, steer},
          f + "\tFI-ABC-26-00001 -> -\n" + s + "\tFI-ABC-26-00001 -> -\n"},
         {{"--replace", "--sequence", kCode, "d"},  // control characters do not count in the order
-         "OK " + s + ": FI-ABC-26-00001\nOK " + f + ": FI-ABC-26-00002\n"},
+         "OK " + s + ": FI-ABC-26-00002\nOK " + f + ": FI-ABC-26-00003\n"},
         {{"--json", "--read", forged, steer},
-         "{\"path\":\"d/x\\nOK fake.wav\",\"format\":\"WAV\",\"code\":\"FIABC2600002\"," +
+         "{\"path\":\"d/x\\nOK fake.wav\",\"format\":\"WAV\",\"code\":\"FIABC2600003\"," +
              untagged +
              "\"result\":\"ok\"}\n{\"path\":\"d/\\u001b]0;t\\u0007\\u009b.wav\",\"format\":\"WAV\","
-             "\"code\":\"FIABC2600001\"," +
+             "\"code\":\"FIABC2600002\"," +
              untagged + "\"result\":\"ok\"}\n"},
     };
     for (const auto& [args, out] : cases) {

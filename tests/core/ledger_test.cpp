@@ -10,11 +10,16 @@
 
 #include "core/ledger/ledger.h"
 #include "core/ledger/rule.h"
+#include "core/read/read.h"
+#include "core/tag_error.h"
+#include "e2e_support.h"
 #include "support/files.h"
 
 using namespace pelorix;
 using namespace pelorix::ledger;
 using pelorix::test::TempDir;
+namespace e2e = pelorix::test::e2e;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -136,15 +141,15 @@ TEST(LedgerTest, TheRuleRefusesASecondRecordingForACodeAndASecondCodeForARecordi
         {"two recordings, one code in one batch",
          {{facts("/x/a.wav", "dX"), code("FIABC2600009"), 0},
           {facts("/y/b.wav", "dY"), code("FIABC2600009"), 1}},
-         {"FI-ABC-26-00009 is also given to /x/a.wav in this batch, a different recording."}},
+         {"FI-ABC-26-00009 is also given to x/a.wav in this batch, a different recording."}},
         {"one recording, two codes in one batch",
          {{facts("/x/a.wav", "dX"), code("FIABC2600009")},
           {facts("/y/a.flac", "dX"), code("FIABC2600010")}},
-         {"/y/a.flac is the same recording as /x/a.wav, which gets FI-ABC-26-00009"}},
+         {"y/a.flac is the same recording as x/a.wav, which gets FI-ABC-26-00009"}},
         {"a file written beside a copy that keeps its code",
          {{facts("/y/a.flac", "dX"), code("FIABC2600010")},
           {facts("/x/a.wav", "dX"), code("FIABC2600009"), 0, true}},
-         {"/y/a.flac is the same recording as /x/a.wav, which carries FI-ABC-26-00009"}},
+         {"y/a.flac is the same recording as x/a.wav, which carries FI-ABC-26-00009"}},
         {"an edit beside the master, named alike",
          {{facts("/CD1/01 Opening.mp3", std::nullopt, 185), code("FIABC2600007")}},
          {opening}},
@@ -244,4 +249,133 @@ TEST(LedgerTest, TwoProcessesAtOnceLoseNoEntryAndShareNoCode) {
         EXPECT_FALSE(e.pending);
         EXPECT_TRUE(codes.insert(*e.code).second) << *e.code << " given twice";
     }
+}
+
+// ---- the command line over real music, with a ledger of the test's own ----------------------
+
+namespace {
+
+const fs::path kMusic = "/usr/share/games/asc/music";
+
+// Two tracks as masters (A in CD1 with its FLAC and MP3 in shop, B in CD2), A's samples under
+// another name, and a third track: made once, copied for each test.
+class LedgerCommandLine : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (!fs::exists(kMusic / "time_to_strike.mp3") ||
+            test::runShell("command -v ffmpeg").status != 0) {
+            return;
+        }
+        made_ = new TempDir;
+        const auto cut = [](const std::string& track, const std::string& to, const char* opts) {
+            return "ffmpeg -nostdin -v error -y -t 20 -i " + (kMusic / track).string() + " " +
+                   opts + " " + e2e::quoted((made_->path() / to).string()) + " && ";
+        };
+        fs::create_directories(made_->path() / "CD1");
+        fs::create_directories(made_->path() / "CD2");
+        fs::create_directories(made_->path() / "shop");
+        fs::create_directories(made_->path() / "seq");
+        const auto r = test::runShell(
+            cut("frontiers.mp3", "CD1/01 Opening.wav", "-metadata title=Opening") +
+            cut("frontiers.mp3", "shop/01.flac", "") +
+            cut("frontiers.mp3", "shop/01.mp3", "-b:a 192k") +
+            cut("machine_wars.mp3", "CD2/01 Opening.wav", "") +
+            cut("machine_wars.mp3", "seq/1.wav", "") + cut("time_to_strike.mp3", "seq/2.wav", "") +
+            "cp " + e2e::quoted((made_->path() / "CD1/01 Opening.wav").string()) + " " +
+            e2e::quoted((made_->path() / "shop/A copy.wav").string()));
+        if (r.status != 0) ADD_FAILURE() << r.output;
+    }
+    static void TearDownTestSuite() {
+        delete made_;
+        made_ = nullptr;
+    }
+    void SetUp() override {
+        if (!made_) GTEST_SKIP() << "needs asc-music and ffmpeg";
+        fs::copy(made_->path(), dir_.path(), fs::copy_options::recursive);
+    }
+    e2e::Outcome run(const std::vector<std::string>& args) {
+        return e2e::runPelorix(dir_.path(), args,
+                               "PELORIX_LEDGER=" + e2e::quoted((dir_ / "ledger.sqlite3").string()));
+    }
+    std::optional<std::string> codeOf(const std::string& file) {
+        return read::readISRC(dir_ / file);
+    }
+
+    static TempDir* made_;
+    TempDir dir_;
+};
+TempDir* LedgerCommandLine::made_ = nullptr;
+
+}  // namespace
+
+// A master, its FLAC and MP3 in another folder share a code; another track is refused it, and a
+// copy of the master another code, in every mode, with the verdict in a dry run; --reuse-code
+// lets it through.
+TEST_F(LedgerCommandLine, ACodeOfAnotherRecordingIsRefusedInEveryMode) {
+    auto r =
+        run({"--write", "FI-ABC-26-00007", "CD1/01 Opening.wav", "shop/01.flac", "shop/01.mp3"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string given = "FI-ABC-26-00007 was given to 'Opening' (CD1/01 Opening.wav) on ";
+    const std::string has = "This recording already has FI-ABC-26-00007, given to 'Opening'";
+    test::writeFile(dir_ / "other.csv", test::bytesOf("CD2/01 Opening.wav,FIABC2600007\n"));
+    const struct {
+        std::vector<std::string> args;
+        std::string line;  // the first line begins so
+    } cases[] = {
+        {{"--write", "FIABC2600007", "CD2/01 Opening.wav"}, "CD2/01 Opening.wav: " + given},
+        {{"--dry-run", "--write", "FIABC2600007", "CD2/01 Opening.wav"},
+         "CD2/01 Opening.wav\tERROR: " + given},
+        {{"--write-list", "other.csv"}, "other.csv:1: CD2/01 Opening.wav: " + given},
+        {{"--write", "FIABC2600008", "shop/A copy.wav"}, "shop/A copy.wav: " + has},
+        {{"--sequence", "FIABC2600001", "shop/A copy.wav"}, "shop/A copy.wav: " + has},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        r = run(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out.rfind(c.line, 0), 0u) << r.out;
+        EXPECT_EQ(codeOf("CD2/01 Opening.wav"), std::nullopt);
+        EXPECT_EQ(codeOf("shop/A copy.wav"), std::nullopt);
+    }
+    r = run({"--reuse-code", "--write", "FIABC2600007", "CD2/01 Opening.wav"});
+    EXPECT_EQ(r.out, "OK CD2/01 Opening.wav\n");
+    // Taken in from the files, the two recordings with one code are a conflict.
+    r = run({"--ledger", (dir_ / "fresh.sqlite3").string(), "--ledger-add", "CD1", "CD2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("CD2/01 Opening.wav: conflict: FI-ABC-26-00007 is also given to CD1/01 "
+                         "Opening.wav in this batch, a different recording."),
+              std::string::npos)
+        << r.out;
+}
+
+// The next number is above every code given; a file that keeps its code uses up none, and its
+// recording's other files get that code; the export, written back through the list import, puts
+// every code back in its files.
+TEST_F(LedgerCommandLine, NumbersNeverRepeatAndTheExportIsAList) {
+    ASSERT_EQ(run({"--write", "FI-ABC-26-00007", "CD1/01 Opening.wav", "shop/01.flac"}).status, 0);
+    ASSERT_EQ(run({"--write", "GB-XYZ-26-00001", "seq/1.wav"}).status, 0);
+    EXPECT_EQ(run({"--next", "fi abc 26"}).out, "FI-ABC-26-00008\n");
+    auto r = run({"--sequence", "FI-ABC-26-00007", "seq", "CD2"});
+    EXPECT_EQ(r.out,
+              "KEPT seq/1.wav: it carries GB-XYZ-26-00001; --replace replaces it\n"
+              "OK seq/2.wav: FI-ABC-26-00008\n"
+              "OK CD2/01 Opening.wav: GB-XYZ-26-00001\n");
+    EXPECT_EQ(run({"--next", "FI-ABC-26"}).out, "FI-ABC-26-00009\n");
+
+    r = run({"--ledger-export"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(e2e::linesOf(r.out).size(), 6u) << r.out;  // a header, five files
+    test::writeFile(dir_ / "export.csv", test::bytesOf(r.out));
+    ASSERT_EQ(run({"--remove", "CD1", "CD2", "seq", "shop"}).status, 0);
+    r = run({"--write-list", "export.csv"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (const auto& [file, code] :
+         std::map<std::string, std::string>{{"CD1/01 Opening.wav", "FIABC2600007"},
+                                            {"shop/01.flac", "FIABC2600007"},
+                                            {"seq/1.wav", "GBXYZ2600001"},
+                                            {"seq/2.wav", "FIABC2600008"},
+                                            {"CD2/01 Opening.wav", "GBXYZ2600001"}}) {
+        EXPECT_EQ(codeOf(file), code) << file;
+    }
+    EXPECT_EQ(run({"--next", "FI-ABC-26"}).out, "FI-ABC-26-00009\n");
 }

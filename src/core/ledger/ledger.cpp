@@ -392,13 +392,19 @@ std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Comp
                                                         }))
                          .first;
             }
+            // The entries of other codes that could be found the same recording: the same
+            // file, the same samples, a name of one folder (a prefix range of paths), or, when
+            // this file was heard, a heard one of about its length.
             const recordings::Identity& id = p.file.identity;
             const std::string path = id.path.string();
+            const std::string name = (id.path.parent_path() / id.path.stem()).string();
             std::string where =
                 "code IS NOT NULL AND code != ?1 AND action != 'removal' AND "
-                "(path = ?2";
+                "(path = ?2 OR (path >= ?6 AND path < ?7)";
             if (id.pcmDigest) where += " OR digest = ?3";
-            if (id.seconds > 0) where += " OR seconds BETWEEN ?4 AND ?5";
+            if (!id.fingerprint.empty()) {
+                where += " OR (fingerprint IS NOT NULL AND seconds BETWEEN ?4 AND ?5)";
+            }
             where += ")";
             const std::vector<Entry> nearby = select(where, [&](sqlite3_stmt* st) {
                 sqlite3_bind_text(st, 1, p.code.code().c_str(), -1, SQLITE_TRANSIENT);
@@ -408,6 +414,8 @@ std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Comp
                 }
                 sqlite3_bind_double(st, 4, id.seconds - 2.0);
                 sqlite3_bind_double(st, 5, id.seconds + 2.0);
+                sqlite3_bind_text(st, 6, (name + ".").c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_text(st, 7, (name + "/").c_str(), -1, SQLITE_TRANSIENT);
             });
             if (auto refusal = ledgerRefusal(p, it->second, nearby, compare)) {
                 refusal->index = i;
@@ -483,6 +491,37 @@ std::optional<int> Ledger::nextDesignation(std::string_view prefix) {
     }
     if (next > ISRC::kLastDesignation) return std::nullopt;
     return next;
+}
+
+void Ledger::learn(const recordings::Identity& heard) {
+    if (heard.fingerprint.empty()) return;
+    begin();
+    try {
+        Statement st(db_,
+                     "UPDATE entries SET fingerprint = ?1 WHERE path = ?2 AND fingerprint IS NULL "
+                     "AND digest IS ?3 AND abs(seconds - ?4) < 0.5");
+        st.blob(1, blobOf(heard.fingerprint)).text(2, heard.path.string());
+        st.text(3, heard.pcmDigest).real(4, heard.seconds).run();
+        commit();
+    } catch (...) {
+        rollback();
+        throw;
+    }
+}
+
+std::optional<std::string> Ledger::codeAt(const fs::path& path) {
+    Statement st(
+        db_, "SELECT code FROM entries WHERE path = ?1 AND pending = 0 ORDER BY id DESC LIMIT 1");
+    st.text(1, path.string());
+    return st.step() ? st.optionalColumn(0) : std::nullopt;
+}
+
+std::vector<int> Ledger::designations(std::string_view prefix) {
+    Statement st(db_, "SELECT designation FROM codes WHERE prefix = ?1 ORDER BY designation");
+    st.text(1, std::string(prefix));
+    std::vector<int> out;
+    while (st.step()) out.push_back(sqlite3_column_int(st.get(), 0));
+    return out;
 }
 
 std::vector<Entry> Ledger::entries(const std::optional<std::string>& code) {

@@ -64,6 +64,7 @@ struct Planned {
     ISRC code;
     std::size_t recording = 0;
     bool kept = false;
+    std::string name = {};  // how messages name the file; empty: its folder and name
 };
 
 // Why the rule refuses one file of a batch.
@@ -71,8 +72,9 @@ struct Refusal {
     std::size_t index = 0;  // in the batch
     std::string message;
     // Only because it could not be told whether the file holds the recording an entry of the
-    // ledger names: a fingerprint may decide.
+    // ledger names (`other`, that entry's file): fingerprints may decide.
     bool unsure = false;
+    std::filesystem::path other = {};
 };
 
 // Thrown when the ledger cannot be opened, read or changed.
@@ -121,6 +123,13 @@ class Ledger {
     // The lowest designation above every one ever given, written, found or carried for the
     // country, registrant and year of `prefix` (7 characters, e.g. FIABC26); none past 99999.
     std::optional<int> nextDesignation(std::string_view prefix);
+    // Every designation ever given for `prefix`, in order.
+    std::vector<int> designations(std::string_view prefix);
+    // Keeps the fingerprint of a file heard later in the entries of its path that have none
+    // and whose digest and length it still matches.
+    void learn(const recordings::Identity& heard);
+    // The code the ledger last saw in the file at `path` (none: removed, or never seen).
+    std::optional<std::string> codeAt(const std::filesystem::path& path);
     // Every entry, oldest first (code: only those of that code).
     std::vector<Entry> entries(const std::optional<std::string>& code = std::nullopt);
     // Every code in code order, with its files.

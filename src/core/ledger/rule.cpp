@@ -27,8 +27,15 @@ std::string formatted(const std::string& code) {
     return c ? c->formatted() : code;
 }
 
+// The file as a message names it: its folder and its name ("CD1/01 Opening.wav").
 std::string shownPath(const std::filesystem::path& p) {
-    return p.string();
+    return p.has_parent_path() && p.parent_path().has_filename()
+               ? (p.parent_path().filename() / p.filename()).string()
+               : p.filename().string();
+}
+
+std::string nameOf(const Planned& p) {
+    return p.name.empty() ? shownPath(p.file.identity.path) : p.name;
 }
 
 }  // namespace
@@ -64,13 +71,11 @@ std::vector<Refusal> batchRefusals(const std::vector<Planned>& batch) {
         const Planned& byCode = batch[firstOfCode.try_emplace(p.code.code(), i).first->second];
         if (p.kept) continue;
         if (!(p.code == byRecording.code)) {
-            refusals.push_back({i, shownPath(p.file.identity.path) + " is the same recording as " +
-                                       shownPath(byRecording.file.identity.path) + ", which " +
-                                       (byRecording.kept ? "carries " : "gets ") +
+            refusals.push_back({i, nameOf(p) + " is the same recording as " + nameOf(byRecording) +
+                                       ", which " + (byRecording.kept ? "carries " : "gets ") +
                                        byRecording.code.formatted() + " in this batch."});
         } else if (p.recording != byCode.recording) {
-            refusals.push_back({i, p.code.formatted() + " is also given to " +
-                                       shownPath(byCode.file.identity.path) +
+            refusals.push_back({i, p.code.formatted() + " is also given to " + nameOf(byCode) +
                                        " in this batch, a different recording."});
         }
     }
@@ -101,7 +106,7 @@ std::optional<Refusal> ledgerRefusal(const Planned& planned, const std::vector<E
         return Refusal{0,
                        planned.code.formatted() + " was given to " + describe(*other) +
                            (unsure ? ", which may be a different recording." : "."),
-                       unsure};
+                       unsure, other->file.identity.path};
     }
     // The recording: it must have no other code.
     for (const Entry& e : nearby) {
@@ -116,13 +121,9 @@ std::optional<Refusal> ledgerRefusal(const Planned& planned, const std::vector<E
 }
 
 std::string describe(const Entry& entry) {
-    const std::filesystem::path& p = entry.file.identity.path;
-    std::string shown = p.has_parent_path() && p.parent_path().has_filename()
-                            ? (p.parent_path().filename() / p.filename()).string()
-                            : p.filename().string();
     std::string text;
     if (!entry.file.description.title.empty()) text = "'" + entry.file.description.title + "' ";
-    text += "(" + shown + ")";
+    text += "(" + shownPath(entry.file.identity.path) + ")";
     if (entry.time.size() >= 10) text += " on " + entry.time.substr(0, 10);
     return text;
 }
