@@ -8,7 +8,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scratch=${1:-bench/out/ledger}
 preset=${PRESET:-dev}
-cmake --build --preset "$preset" -j2 --target pelorix_ledger_bench >/dev/null
 tool=build/$preset/tools/pelorix_ledger_bench
 music=/usr/share/games/asc/music
 set1="$scratch/batch"
@@ -29,5 +28,7 @@ if [ ! -d "$set1" ]; then
   done
   mv "$set1.tmp" "$set1"
 fi
+[ "${MAKE_ONLY:-0}" = 1 ] && exit 0
+cmake --build --preset "$preset" -j2 --target pelorix_ledger_bench >/dev/null
 "$tool" "$set1" "$scratch/work" "${ROUNDS:-5}"
 rm -rf "$scratch/work"
