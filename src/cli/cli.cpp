@@ -112,6 +112,8 @@ std::string usage() {
            "       pelorix [OPTION...] --sequence FIRST FILE|FOLDER...\n"
            "                          number the files: FIRST, the next code, and so on\n"
            "       pelorix [OPTION...] --next CC-XXX-YY           print the next code never given\n"
+           "       pelorix [OPTION...] --ledger-add FILE|FOLDER...\n"
+           "                          record the codes the files carry in the ledger\n"
            "       pelorix [OPTION...] --ledger-export            every code in the ledger, as "
            "CSV\n"
            "       pelorix --selftest                             run the built-in self test\n"
