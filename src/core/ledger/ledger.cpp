@@ -121,13 +121,22 @@ std::vector<std::uint32_t> fingerprintOf(const void* data, int size) {
     return v;
 }
 
-// A prepared statement that finalizes itself.
+// A prepared statement that finalizes itself, or one of the ledger's kept statements, reset
+// for its next use.
 class Statement {
   public:
     Statement(sqlite3* db, const std::string& sql) : db_(db) {
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr) != SQLITE_OK) fail();
     }
-    ~Statement() { sqlite3_finalize(st_); }
+    Statement(sqlite3* db, sqlite3_stmt* kept) : db_(db), st_(kept), kept_(true) {}
+    ~Statement() {
+        if (!kept_) {
+            sqlite3_finalize(st_);
+            return;
+        }
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
     sqlite3_stmt* get() { return st_; }
@@ -186,6 +195,7 @@ class Statement {
 
     sqlite3* db_;
     sqlite3_stmt* st_ = nullptr;
+    bool kept_ = false;
 };
 
 std::string envText(const char* name) {
@@ -280,7 +290,17 @@ Ledger::Ledger(const fs::path& file) : path_(file) {
 }
 
 Ledger::~Ledger() {
+    for (auto& [sql, st] : kept_) sqlite3_finalize(st);
     sqlite3_close(db_);
+}
+
+sqlite3_stmt* Ledger::kept(const std::string& sql) {
+    auto [it, fresh] = kept_.try_emplace(sql, nullptr);
+    if (fresh && sqlite3_prepare_v2(db_, sql.c_str(), -1, &it->second, nullptr) != SQLITE_OK) {
+        kept_.erase(it);
+        throw LedgerError(std::string("Ledger: ") + sqlite3_errmsg(db_));
+    }
+    return it->second;
 }
 
 void Ledger::exec(const char* sql) {
@@ -310,7 +330,7 @@ std::int64_t Ledger::insert(const Entry& e, bool pending) {
         "INSERT INTO entries(action, code, previous, path, format, digest, fingerprint, seconds, "
         "title, artist, album, track, disc, user, host, time, pending) "
         "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-    Statement st(db_, sql);
+    Statement st(db_, kept(sql));
     const FileFacts& f = e.file;
     st.text(1, std::string(actionName(e.action)))
         .text(2, e.code)
@@ -332,7 +352,8 @@ std::int64_t Ledger::insert(const Entry& e, bool pending) {
         .run();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
     // Every code that was ever in a file counts as given: numbering never reaches it again.
-    Statement given(db_, "INSERT OR IGNORE INTO codes(code, prefix, designation) VALUES(?, ?, ?)");
+    Statement given(db_,
+                    kept("INSERT OR IGNORE INTO codes(code, prefix, designation) VALUES(?, ?, ?)"));
     for (const auto& text : {e.code, f.carried}) {
         if (!text) continue;
         const auto code = ISRC::parse(*text);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -143,10 +144,13 @@ class Ledger {
     std::int64_t insert(const Entry& e, bool pending);
     std::vector<Entry> select(const std::string& where,
                               const std::function<void(sqlite3_stmt*)>& bind);
+    // The statement of `sql`, prepared once for the ledger's life.
+    sqlite3_stmt* kept(const std::string& sql);
 
     std::filesystem::path path_;
     std::string journal_;
     sqlite3* db_ = nullptr;
+    std::map<std::string, sqlite3_stmt*> kept_;
 };
 
 // Who and where: the user's login name and the host name, for the entries of this process.
