@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "cli/cli.h"
 
-#include <unicode/utf8.h>
+#include <csignal>
 
-#include <cstdint>
-
+#include "cli/audit.h"
+#include "cli/escape.h"
 #include "cli/modes.h"
 #include "cli/self_test.h"
 
@@ -13,11 +13,6 @@ namespace pelorix::cli {
 namespace {
 
 using Args = std::vector<std::string>;
-
-std::string hex2(unsigned v) {
-    static const char digits[] = "0123456789abcdef";
-    return {digits[(v >> 4) & 0xF], digits[v & 0xF]};
-}
 
 int runSelfTest(std::ostream& out) {
     out.flush();
@@ -32,21 +27,24 @@ Mode chooseMode(const Args& args) {
 
 std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
     const Arguments parsed = parseArguments(args);
+    // A closed output is seen as a failed write, never as a signal that ends the process
+    // between two steps of a write.
+    if (parsed.mode != Mode::window) std::signal(SIGPIPE, SIG_IGN);
     switch (parsed.mode) {
         case Mode::selfTest:
             return runSelfTest(out);
         case Mode::read:
-            return readMode(parsed, out);
+            return readMode(parsed, out, err);
         case Mode::audit:
-            return auditMode(parsed, out);
+            return auditMode(parsed, out, err);
         case Mode::write:
-            return writeMode(parsed, out);
+            return writeMode(parsed, out, err);
         case Mode::remove:
-            return removeMode(parsed, out);
+            return removeMode(parsed, out, err);
         case Mode::writeList:
-            return writeListMode(parsed, out);
+            return writeListMode(parsed, out, err);
         case Mode::sequence:
-            return sequenceMode(parsed, out);
+            return sequenceMode(parsed, out, err);
         case Mode::help:
             out << usage();
             return 0;
@@ -61,37 +59,6 @@ std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
             return std::nullopt;
     }
     return std::nullopt;
-}
-
-std::string escapeControls(std::string_view text) {
-    std::string shown;
-    shown.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t start = at;
-        UChar32 cp = 0;
-        U8_NEXT(text.data(), at, text.size(), cp);
-        const std::size_t len = at - start;
-        at = start;
-        if (cp < 0) {  // not UTF-8: each byte shown by its value
-            shown += "\\x" + hex2(std::uint8_t(text[at]));
-            at += 1;
-            continue;
-        }
-        if (cp == '\n')
-            shown += "\\n";
-        else if (cp == '\t')
-            shown += "\\t";
-        else if (cp == '\r')
-            shown += "\\r";
-        else if (cp < 0x20 || cp == 0x7F)
-            shown += "\\x" + hex2(unsigned(cp));
-        else if (cp >= 0x80 && cp <= 0x9F)
-            shown += "\\u00" + hex2(unsigned(cp));
-        else
-            shown.append(text.substr(at, len));
-        at += len;
-    }
-    return shown;
 }
 
 std::string usage() {

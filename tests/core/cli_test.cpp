@@ -3,6 +3,7 @@
 // what the files look like afterwards.
 
 #include "cli/cli.h"
+#include "cli/escape.h"
 #include "e2e_support.h"
 #include "support/flac_builder.h"
 
@@ -97,40 +98,64 @@ TEST(CommandLineTest, ReadsManyFilesAndFoldersInOrder) {
 }
 
 TEST(CommandLineTest, LinesAndExitCodes) {
-    const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
+    const auto usage = [](const std::string& why) {
+        return "pelorix: " + why + " (see pelorix --help)\n";
+    };
+    // Arguments, output, standard error, status.
+    const std::tuple<std::vector<std::string>, std::string, std::string, int> cases[] = {
         {{"--read", "./a.wav", "b.wav", "c.wav", "d.wav"},
          "./a.wav\tFI-ABC-26-00010\nb.wav\t-\nc.wav\tXY\\nZ\\x1b[2J\\x7f\\tQ\nd.wav\tXYZ\n",
+         "",
          0},
-        {{"--read"}, "", 0},
         {{"--read", "missing.wav", "notes.txt", "a.wav"},
          "missing.wav\tERROR: " + kNoFile + "\nnotes.txt\tERROR: " + kUnsupported +
              "\na.wav\tFI-ABC-26-00010\n",
+         "",
          1},
-        // Read wins over write in either order; everything after --read is a path.
-        {{"--write", "FIABC2600001", "a.wav", "--read", "b.wav"}, "b.wav\t-\n", 0},
-        {{"--read", "b.wav", "--write", "FIABC2600001"},
-         "b.wav\t-\n--write\tERROR: " + kNoFile + "\nFIABC2600001\tERROR: " + kNoFile + "\n",
-         1},
-        {{"--read", "--help"}, "--help\tERROR: " + kNoFile + "\n", 1},
-        {{"--write", "not a code", "a.wav", "b.wav"}, "Invalid ISRC\n", 2},
-        {{"--write", "FIABC2600001", "--help"}, "ERROR --help: " + kNoFile + "\n", 1},
-        {{"--write", "FIABC2600001", "--", "--read"}, "ERROR --read: " + kNoFile + "\n", 1},
-        {{"--remove"}, "", 0},
-        {{"--remove", "missing.wav"}, "ERROR missing.wav: " + kNoFile + "\n", 1},
-        {{"--help"}, cli::usage(), 0},
-        {{"-h"}, cli::usage(), 0},
-        {{"--version"}, std::string("pelorix ") + PELORIX_VERSION + "\n", 0},
-        {{"--version", "--help"}, cli::usage(), 0},
+        // One mode at a time, unless the second mode word names a file; "--" ends the options.
+        {{"--write", "FIABC2600001", "a.wav", "--read", "b.wav"},
+         "",
+         usage("--read after --write: one mode at a time"),
+         2},
+        {{"--read", "--write", "X", "b.wav"},
+         "",
+         usage("--write after --read: one mode at a time"),
+         2},
+        {{"--read", "--help"}, "", usage("--help after --read: one mode at a time"), 2},
+        {{"--version", "--help"}, "", usage("--help after --version: one mode at a time"), 2},
+        {{"--read", "--selftest", "b.wav"}, "--selftest\t-\nb.wav\t-\n", "", 0},
+        {{"--write", "FIABC2600001", "--", "--read"}, "ERROR --read: " + kNoFile + "\n", "", 1},
+        {{"b.wav", "--read", "a.wav"},
+         "",
+         usage("b.wav before --read: files go after the mode"),
+         2},
+        {{"--read"}, "", usage("--read takes files or folders"), 2},
+        {{"--remove"}, "", usage("--remove takes files or folders"), 2},
+        {{"--write", "FIABC2600001"}, "", usage("--write takes a code and files"), 2},
+        {{"--write", "not a code", "a.wav", "b.wav"},
+         "",
+         "Invalid ISRC \"not a code\": it has 8 letters and digits besides separators; a code "
+         "has 12.\n",
+         2},
+        {{"--write", "FI-ABC-2X-00001", "a.wav"},
+         "",
+         "Invalid ISRC \"FI-ABC-2X-00001\": the 6th and 7th must be digits (year).\n",
+         2},
+        {{"--remove", "missing.wav"}, "ERROR missing.wav: " + kNoFile + "\n", "", 1},
+        {{"--help"}, cli::usage(), "", 0},
+        {{"-h"}, cli::usage(), "", 0},
+        {{"--version"}, std::string("pelorix ") + PELORIX_VERSION + "\n", "", 0},
     };
     TempDir dir;
     makeFiles(dir);
+    writeFile(dir / "--selftest", wav(audioBytes(100, 5)));  // a file with a mode's name
     const auto before = snapshot(dir.path());
-    for (const auto& [args, out, status] : cases) {
+    for (const auto& [args, out, err, status] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
         const Outcome r = runPelorix(dir.path(), args);
         EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.err, err);
         EXPECT_EQ(r.status, status);
-        EXPECT_EQ(r.err, "");
         EXPECT_EQ(snapshot(dir.path()), before);  // none of these may change a file
     }
 }
@@ -163,9 +188,10 @@ TEST(CommandLineTest, WindowAndUsageErrorsSayOneLineOnStandardError) {
     makeFiles(dir);
     const Bytes a = readFile(dir / "a.wav");
     const std::pair<int, std::vector<std::string>> cases[] = {
-        {1, {"", "--write", "--write FIABC2600001", "a.wav", "-- -x.wav"}},
+        {1, {"", "a.wav", "-- -x.wav"}},
         {2,
-         {"--wirte FIABC2600001 a.wav", "-r a.wav", "--read=a.wav", "--selftes", "--json",
+         {"--write", "--write FIABC2600001", "--wirte FIABC2600001 a.wav", "-r a.wav",
+          "--read=a.wav", "--selftes", "--json", "--read --jsno a.wav", "--match x --read a.wav",
           "--write-list", "--sequence FIABC2600001", "--sequence FIABC2600001 --bogus a.wav",
           "a.wav --dry-run"}}};
     for (const auto& [status, lines] : cases) {
@@ -185,38 +211,50 @@ TEST(CommandLineTest, WindowAndUsageErrorsSayOneLineOnStandardError) {
 
 TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
     using enum cli::Mode;
-    // Only the first --write counts ("--write C --write" has a code but no file after it), a
-    // --remove after it is a file, and element 0 is searched too.
+    // The first mode word picks the mode; a second one (that names no file here) is an error,
+    // as is anything but an option before the mode. Element 0 is the program's name.
     const std::pair<cli::Mode, std::vector<std::string>> cases[] = {
-        {window, {"pelorix", "", "pelorix x --write C", "pelorix --write C --"}},
-        {selfTest, {"pelorix --read --selftest", "pelorix --write C f --selftest", "--selftest"}},
+        {window, {"pelorix", "", "pelorix x y", "pelorix -- --read", "--selftest"}},
+        {selfTest, {"pelorix --selftest", "pelorix --json --selftest"}},
         {write,
-         {"pelorix --write C f", "pelorix --write C --write", "pelorix --write C --remove",
-          "pelorix --remove --write C f"}},
-        {remove, {"pelorix --remove --write C", "pelorix --remove --help"}},
-        {help, {"pelorix --help --version"}},
-        {usageError, {"pelorix --READ -read --read=a --Help -help", "pelorix --write-list l m"}},
+         {"pelorix --write C f", "pelorix --write --read f", "pelorix --write C -- --remove",
+          "pelorix --json --write C g"}},
+        {remove, {"pelorix --remove -- --write"}},
+        {help, {"pelorix --help", "pelorix --dry-run -h"}},
+        {usageError,
+         {"pelorix --READ -read --read=a --Help -help", "pelorix x --write C",
+          "pelorix --write C --", "pelorix --read --selftest", "pelorix --write C f --selftest",
+          "pelorix --write C --write", "pelorix --remove --help", "pelorix --help --version",
+          "pelorix --help f", "pelorix --match", "pelorix --read f --match",
+          "pelorix --match title", "pelorix --match tune --write-list l"}},
         {sequence, {"pelorix --sequence C -- --bogus"}}};
     for (const auto& [mode, lines] : cases) {
         for (const auto& args : lines) EXPECT_EQ(cli::chooseMode(words(args)), mode) << args;
     }
 }
 
+// As text for a terminal and as a JSON string: reversible, and nothing that steers the terminal
+// or turns the text around it passes raw.
 TEST(CommandLineTest, ControlCharactersAreEscaped) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"a\tb\rc", "a\\tb\\rc"},
-        {std::string("\0\x01\x1f", 3), "\\x00\\x01\\x1f"},
-        {"\xC2\x85next\xC2\x9B", "\\u0085next\\u009b"},  // C1 controls NEL and CSI
-        {"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5",
-         "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5"},
-        {"bad\x9b"
-         "byte\xC3",
-         "bad\\x9bbyte\\xc3"},       // not UTF-8: shown as bytes
-        {"\xC0\x8A", "\\xc0\\x8a"},  // an over-long newline is not a newline in disguise
-        {"back\\slash", "back\\slash"},
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"a\tb\rc\"", "a\\tb\\rc\"", "\"a\\tb\\rc\\\"\""},
+        {std::string("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f",
+         "\"\\u0000\\u0001\\u001f\\u007f\""},
+        {"\xC2\x85next\xC2\x9B", "\\u0085next\\u009b", "\"\\u0085next\\u009b\""},  // NEL, CSI
+        {"\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\xB5", "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\xB5",
+         "\"\\u00e9t\\u00e9 \\ud83c\\udfb5\""},
+        // Bytes that are not UTF-8 (an over-long newline among them, a surrogate's bytes).
+        {"bad\x9b\xC0\x8A\xED\xA0\x80", "bad\\x9b\\xc0\\x8a\\xed\\xa0\\x80",
+         "\"bad\\udc9b\\udcc0\\udc8a\\udced\\udca0\\udc80\""},
+        // Right-to-left override, isolates, marks: shown, never obeyed.
+        {"a\u202Egnp.wav\u2066\u200F\u061C", "a\\u202egnp.wav\\u2066\\u200f\\u061c",
+         "\"a\\u202egnp.wav\\u2066\\u200f\\u061c\""},
+        {"back\\x9b", "back\\\\x9b", "\"back\\\\x9b\""},  // a backslash is not an escape
     };
-    for (const auto& [stored, shown] : cases)
-        EXPECT_EQ(cli::escapeControls(stored), shown) << shown;
+    for (const auto& [stored, text, json] : cases) {
+        EXPECT_EQ(cli::escapeControls(stored), text) << text;
+        EXPECT_EQ(cli::jsonString(stored), json) << json;
+    }
 }
 
 TEST(CommandLineTest, ListsAreReadInEveryDialect) {
@@ -271,7 +309,8 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
         {"../a.wav;FIABC2600001\n../b.wav;FI-ABC-26-00001\n./../a.wav;FIABC2600002\n",
          "lists/l.csv:2: FI-ABC-26-00001 is also given to lists/../a.wav on line 1, a different "
          "recording.\nlists/l.csv:3: lists/./../a.wav is given FI-ABC-26-00002 here and "
-         "FI-ABC-26-00001 on line 1.\nNo file was changed (2 problems).\n"},
+         "FI-ABC-26-00001 on line 1 (lists/../a.wav, the same file).\nNo file was changed (2 "
+         "problems).\n"},
         {"isrc,notes\nFIABC2600001,x\n",
          "lists/l.csv:1: The header names no file column (file, path or filename).\n" + none},
         {"../a.wav,\"FIABC\n2600001\"\n../b.wav,\"x\"y\n",  // a quoted field spans lines 1-2
@@ -309,7 +348,7 @@ TEST(CommandLineTest, SequencesNumberRecordingsInNaturalOrderAndReplaceOnlyWhenA
     const auto before = snapshot(dir.path());
     Outcome r = runPelorix(dir.path(), {"--sequence", "FIABC2699996", "album", "b.wav"});
     EXPECT_EQ(r.out,
-              "--sequence: The sequence from FI-ABC-26-99996 would pass FI-ABC-26-99999 "
+              "The sequence from FI-ABC-26-99996 would pass FI-ABC-26-99999 "
               "at album/sub/x.wav.\nNo file was changed (1 problem).\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(snapshot(dir.path()), before);

@@ -2,6 +2,8 @@
 #include "core/lists/code_list.h"
 
 #include <csv.h>
+#include <sys/stat.h>
+#include <functional>
 
 #include <algorithm>
 #include <array>
@@ -53,60 +55,77 @@ unsigned char detectDelimiter(std::string_view text) {
 struct RawRow {
     std::size_t line = 0;
     std::vector<std::string> cells;
+    bool wide = false;  // more than kMaxColumns cells; the rest were dropped
 };
+
+constexpr std::size_t kMaxColumns = 256;
+
+// Each row goes to `use` as soon as it ends; it returns false to stop the reading.
+using RowUse = std::function<bool(RawRow&)>;
 
 struct Collector {
     std::vector<std::string> cells;
+    bool wide = false;
     std::size_t rowLine = 0;
-    std::vector<RawRow> rows;
+    const RowUse* use = nullptr;
+    std::size_t rows = 0;  // ended so far
+    bool more = true;
 };
 
 void onField(void* data, std::size_t size, void* context) {
     auto* c = static_cast<Collector*>(context);
+    if (c->cells.size() == kMaxColumns) {
+        c->wide = true;
+        return;
+    }
     c->cells.emplace_back(data ? static_cast<const char*>(data) : "", data ? size : 0);
 }
 
 void onRowEnd(int, void* context) {
     auto* c = static_cast<Collector*>(context);
-    c->rows.push_back({c->rowLine, std::move(c->cells)});
+    RawRow row{c->rowLine, std::move(c->cells), c->wide};
     c->cells.clear();
+    c->wide = false;
+    ++c->rows;
+    if (c->more) c->more = (*c->use)(row);
 }
 
-// The rows of the text, each with the line it begins on. The bytes go to the parser one at a
-// time so that every row knows its line, also when a quoted field spans lines.
-std::vector<RawRow> splitRows(std::string_view text, unsigned char delimiter,
-                              std::vector<ListProblem>& problems) {
+// The rows of the text, each with the line it begins on, one by one to `use`. The bytes go to
+// the parser one at a time so that every row knows its line, also when a quoted field spans
+// lines.
+void splitRows(std::string_view text, unsigned char delimiter, std::vector<ListProblem>& problems,
+               const RowUse& use) {
     csv_parser parser{};
     if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) throw std::bad_alloc();
     const std::unique_ptr<csv_parser, void (*)(csv_parser*)> owner(&parser, csv_free);
     csv_set_delim(&parser, delimiter);
 
     Collector collector;
+    collector.use = &use;
     std::size_t line = 1;
     bool awaitingRow = true;  // the parser skips line breaks and spaces before a row
-    for (std::size_t at = 0; at < text.size(); ++at) {
+    for (std::size_t at = 0; at < text.size() && collector.more; ++at) {
         const char c = text[at];
         const bool blank = c == '\r' || c == '\n' || ((c == ' ' || c == '\t') && c != delimiter);
         if (awaitingRow && !blank) {
             collector.rowLine = line;
             awaitingRow = false;
         }
-        const std::size_t rowsBefore = collector.rows.size();
+        const std::size_t rowsBefore = collector.rows;
         if (csv_parse(&parser, &c, 1, onField, onRowEnd, &collector) != 1) {
             problems.push_back({line,
                                 "A quote on this line is out of place; quote a whole "
                                 "field, and double a quote inside one."});
-            return collector.rows;
+            return;
         }
-        if (collector.rows.size() != rowsBefore) awaitingRow = true;
+        if (collector.rows != rowsBefore) awaitingRow = true;
         if (c == '\n' || (c == '\r' && (at + 1 == text.size() || text[at + 1] != '\n'))) ++line;
     }
-    if (csv_fini(&parser, onField, onRowEnd, &collector) != 0) {
+    if (collector.more && csv_fini(&parser, onField, onRowEnd, &collector) != 0) {
         problems.push_back({collector.rowLine,
                             "A quoted field that begins on this line is "
                             "never closed."});
     }
-    return collector.rows;
 }
 
 // Lower-case ASCII without spaces, hyphens and low lines: "File Name" -> "filename".
@@ -165,20 +184,35 @@ ParsedList parseCodeList(std::string_view bytes) {
         list.problems.push_back({0, "The list is marked as UTF-16 but is not valid UTF-16."});
         return list;
     }
-    std::vector<RawRow> rows = splitRows(*text, detectDelimiter(*text), list.problems);
-
     Columns columns;
     bool first = true;
-    for (RawRow& row : rows) {
+    // Each row as it ends: false stops the reading.
+    const RowUse use = [&](RawRow& row) {
         for (std::string& cell : row.cells) cell = text::trimWhitespaceAndNewlines(cell);
         while (!row.cells.empty() && row.cells.back().empty()) row.cells.pop_back();
-        if (row.cells.empty()) continue;  // a blank line, or one of delimiters only
+        if (row.cells.empty()) return true;  // a blank line, or one of delimiters only
+        if (list.problems.size() >= kMaxListProblems) {
+            list.problems.push_back({row.line, "Too many problems; reading stopped here."});
+            return false;
+        }
+        if (row.wide) {
+            list.problems.push_back(
+                {row.line, "This line has more than " + std::to_string(kMaxColumns) + " columns."});
+            first = false;
+            return true;
+        }
         if (std::any_of(row.cells.begin(), row.cells.end(),
                         [](auto& c) { return !text::isValidUTF8(c); })) {
             list.problems.push_back(
                 {row.line, "This line is not UTF-8 text; save the list as UTF-8."});
             first = false;
-            continue;
+            return true;
+        }
+        if (std::any_of(row.cells.begin(), row.cells.end(),
+                        [](auto& c) { return c.find('\0') != std::string::npos; })) {
+            list.problems.push_back({row.line, "This line holds a NUL character."});
+            first = false;
+            return true;
         }
         if (first) {
             first = false;
@@ -188,16 +222,16 @@ ParsedList parseCodeList(std::string_view bytes) {
                     list.problems.push_back({row.line,
                                              "The header names no file column (file, "
                                              "path or filename)."});
-                    return list;
+                    return false;
                 }
-                continue;
+                return true;
             }
         }
         if (!columns.header && row.cells.size() != 2) {
             list.problems.push_back(
                 {row.line, "This line has " + std::to_string(row.cells.size()) +
                                " columns; a list without a header row has two: file and code."});
-            continue;
+            return true;
         }
         auto cell = [&](std::size_t i) { return i < row.cells.size() ? row.cells[i] : ""; };
         ListRow out{row.line, cell(columns.file), cell(columns.code)};
@@ -208,7 +242,9 @@ ParsedList parseCodeList(std::string_view bytes) {
         } else {
             list.rows.push_back(std::move(out));
         }
-    }
+        return true;
+    };
+    splitRows(*text, detectDelimiter(*text), list.problems, use);
     return list;
 }
 
@@ -216,28 +252,37 @@ fs::path recordingOf(const fs::path& file) {
     return file.parent_path() / file.stem();
 }
 
+std::optional<FileId> fileIdOf(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
 std::vector<ListProblem> conflicts(const std::vector<Assignment>& assignments) {
     struct Seen {
         const Assignment* first;
         fs::path key;
     };
-    std::map<fs::path, const Assignment*> byFile;
+    std::map<FileId, const Assignment*> byFile;
     std::map<std::string, Seen> byCode;
     std::vector<ListProblem> problems;
     for (const Assignment& a : assignments) {
-        std::error_code ec;
-        fs::path key = fs::absolute(a.file, ec).lexically_normal();
-        if (ec) key = a.file.lexically_normal();
-        if (auto [it, fresh] = byFile.try_emplace(key, &a); !fresh) {
-            if (!(it->second->code == a.code)) {
+        const auto id = fileIdOf(a.file);
+        if (!id) continue;
+        if (auto [it, fresh] = byFile.try_emplace(*id, &a); !fresh) {
+            const Assignment& earlier = *it->second;
+            if (!(earlier.code == a.code)) {
+                const std::string also =
+                    earlier.file == a.file ? "" : " (" + earlier.file.string() + ", the same file)";
                 problems.push_back({a.line, a.file.string() + " is given " + a.code.formatted() +
-                                                " here and " + it->second->code.formatted() +
-                                                " on line " + std::to_string(it->second->line) +
+                                                " here and " + earlier.code.formatted() +
+                                                " on line " + std::to_string(earlier.line) + also +
                                                 "."});
             }
             continue;
         }
-        const fs::path recording = recordingOf(key);
+        std::error_code ec;
+        const fs::path recording = recordingOf(fs::canonical(a.file, ec));
         if (auto [it, fresh] = byCode.try_emplace(a.code.code(), Seen{&a, recording}); !fresh) {
             if (it->second.key != recording) {
                 problems.push_back({a.line, a.code.formatted() + " is also given to " +

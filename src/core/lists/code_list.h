@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,16 +33,30 @@ struct ParsedList {
     std::vector<ListProblem> problems;
 };
 
+// The largest list read, and the most problems gathered before reading stops (the last one
+// then says so): a list is text a person keeps, and memory stays bounded whatever it holds.
+inline constexpr std::size_t kMaxListBytes = std::size_t(8) << 20;
+inline constexpr std::size_t kMaxListProblems = 100;
+
 // Reads the bytes of a list: UTF-8 with or without a byte-order mark (UTF-16 with one is
 // converted), CRLF or LF, quoted fields, comma, semicolon or tab (taken from the first line
 // that holds anything). A first row naming its columns (file/path/filename/name and
 // isrc/code, any case) is a header and picks the columns; without one, the rows are two
-// columns: file, code. Blank lines are skipped; every malformed row is a problem and no row.
+// columns: file, code. Blank lines are skipped; every malformed row is a problem and no row
+// (a field holding a NUL character is one).
 ParsedList parseCodeList(std::string_view bytes);
 
 // The recording a file holds, as far as names tell: its folder and its name without the
 // extension. Song.wav and Song.flac in one folder are one recording.
 std::filesystem::path recordingOf(const std::filesystem::path& file);
+
+// A file as the system knows it, whatever name leads to it: its device and inode, after every
+// link is followed. None when it cannot be reached.
+struct FileId {
+    unsigned long long device = 0, inode = 0;
+    friend auto operator<=>(const FileId&, const FileId&) = default;
+};
+std::optional<FileId> fileIdOf(const std::filesystem::path& path);
 
 // A code meant for a file, from the list line `line`.
 struct Assignment {
@@ -52,7 +67,8 @@ struct Assignment {
 
 // The assignments that contradict one another: the same code on two recordings, or one file
 // given two different codes. One problem for each later line, naming the earlier one. Files
-// are compared by their absolute, lexically normal paths.
+// are told apart by FileId (one that cannot be reached is left to the caller), recordings by
+// recordingOf the file's real path.
 std::vector<ListProblem> conflicts(const std::vector<Assignment>& assignments);
 
 }  // namespace pelorix::lists
