@@ -206,7 +206,8 @@ int refuse(Report& report, const std::vector<Refusal>& found) {
 }
 
 // A list's bytes, and the folder its relative paths start at: the list's own for a list file,
-// the current one for a list from a pipe or a terminal ("-" is standard input).
+// the current one for a list from a pipe, a terminal or a descriptor ("-" is standard input,
+// /dev/stdin, /dev/fd/N).
 struct ListText {
     std::string bytes;
     fs::path base;
@@ -226,7 +227,10 @@ ListText readList(const std::string& name) {
         fd = opened.get();
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) list.base = fs::path(name).parent_path();
+    const bool descriptor = name.starts_with("/dev/") || name.starts_with("/proc/");
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !descriptor) {
+        list.base = fs::path(name).parent_path();
+    }
     if (S_ISDIR(st.st_mode)) {
         list.error = "This is a folder, not a list.";
         return list;

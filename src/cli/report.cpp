@@ -53,7 +53,10 @@ void Report::line(const std::string& text) {
         out_.flush();
         flushed_ = now;
     }
-    if (!out_) throw OutputClosed{};
+    if (!out_) {
+        closed_ = true;
+        throw OutputClosed{};
+    }
 }
 
 void Report::file(const Outcome& o) {
@@ -146,6 +149,7 @@ void Report::remark(std::string_view text) {
 }
 
 void Report::summary() {
+    if (closed_) return;  // the counts would not say what happened
     err_ << (style_ == Style::dryRun ? "Would write " : "Wrote ") << done_ << ", kept " << kept_
          << ", unchanged " << unchanged_ << ", failed " << failed_ << ".\n";
     err_.flush();
@@ -153,7 +157,10 @@ void Report::summary() {
 
 void Report::flush() {
     out_.flush();
-    if (!out_) throw OutputClosed{};
+    if (!out_) {
+        closed_ = true;
+        throw OutputClosed{};
+    }
 }
 
 std::string whyNotACode(std::string_view text) {

@@ -64,6 +64,7 @@ class Report {
     // A remark on standard error, such as a file left out: "pelorix: TEXT".
     void remark(std::string_view text);
     // The counts of a batch on standard error: "Wrote 30, kept 2, unchanged 1, failed 1."
+    // Nothing once the output has closed.
     void summary();
     void flush();
 
@@ -74,6 +75,7 @@ class Report {
     std::ostream& err_;
     bool json_;
     Style style_;
+    bool closed_ = false;
     std::size_t done_ = 0, kept_ = 0, unchanged_ = 0, failed_ = 0;
     std::chrono::steady_clock::time_point flushed_ = std::chrono::steady_clock::now();
 };
