@@ -21,6 +21,7 @@
 #include "core/isrc.h"
 #include "core/lists/code_list.h"
 #include "core/lists/folder_walk.h"
+#include "core/lists/match.h"
 #include "core/write/audio_tagger.h"
 
 namespace pelorix::cli {
@@ -267,6 +268,13 @@ std::string missing(const fs::path& path) {
     return "";
 }
 
+// How the lines find their files: as --match says, else as the columns suggest.
+std::optional<lists::MatchBy> matchBy(const std::string& given, const lists::ColumnChoice& c) {
+    using enum lists::MatchBy;
+    if (given.empty()) return lists::defaultMatch(c);
+    return given == "title" ? title : given == "track" ? track : given == "name" ? name : path;
+}
+
 fs::path realPath(const fs::path& path) {
     std::error_code ec;
     const fs::path p = fs::canonical(path, ec);
@@ -356,31 +364,80 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     if (!text.error.empty()) return refuse(report, {{.list = listName, .message = text.error}});
 
     std::vector<Refusal> found;
-    const lists::ParsedList list = lists::parseCodeList(text.bytes);
-    for (const auto& p : list.problems) {
-        found.push_back({.list = listName, .line = p.line, .message = p.message});
+    const auto refusal = [&](std::size_t line, std::string message) {
+        found.push_back({.list = listName, .line = line, .message = std::move(message)});
+    };
+    const lists::Sheet sheet = lists::readSheet(text.bytes);
+    for (const auto& p : sheet.problems) refusal(p.line, p.message);
+    const lists::ColumnChoice columns = lists::guessColumns(sheet);
+    const auto by = matchBy(args.match, columns);
+    const auto finder = by ? lists::finderColumn(columns, *by) : std::nullopt;
+    const std::size_t sheetProblems = found.size();
+    if (!finder) {
+        refusal(sheet.headerLine, args.match.empty()
+                                      ? "The header names no column that finds the files (path, "
+                                        "file name, title or track)."
+                                      : "The list has no column for --match " + args.match + ".");
+    } else if (!columns.code) {
+        refusal(sheet.headerLine, "No column holds codes.");
+    } else if (*by == lists::MatchBy::path && !args.paths.empty()) {
+        refusal(0, "The list names paths; folders go with --match name, title or track.");
     }
     std::vector<lists::Assignment> assignments;
-    for (const lists::ListRow& row : list.rows) {
-        const fs::path file =
-            fs::path(row.target).is_absolute() ? fs::path(row.target) : text.base / row.target;
-        const auto code = ISRC::parse(row.code);
-        if (!code) {
-            found.push_back({.list = listName,
-                             .line = row.line,
-                             .message = "\"" + row.code + "\" is not a valid ISRC."});
-        }
+    const auto assign = [&](std::size_t line, const fs::path& file, const std::string& code) {
+        const auto isrc = ISRC::parse(code);
+        if (!isrc) refusal(line, "\"" + code + "\" is not a valid ISRC.");
         if (const std::string why = missing(file); !why.empty()) {
             found.push_back(
-                {.list = listName, .line = row.line, .path = file.string(), .message = why});
-        } else if (code) {
-            assignments.push_back({row.line, file, *code});
+                {.list = listName, .line = line, .path = file.string(), .message = why});
+        } else if (isrc) {
+            assignments.push_back({line, file, *isrc});
+        }
+    };
+    const bool usable = found.size() == sheetProblems;
+    if (usable && *by == lists::MatchBy::path) {
+        for (const lists::SheetRow& row : sheet.rows) {
+            const auto cell = [&](std::size_t i) {
+                return i < row.cells.size() ? row.cells[i] : std::string();
+            };
+            const std::string target = cell(*finder), code = cell(*columns.code);
+            if (sheet.header.empty() && row.cells.size() != 2) {
+                refusal(row.line, "This line has " + std::to_string(row.cells.size()) +
+                                      " columns; a list without a header row has two: file and "
+                                      "code.");
+            } else if (target.empty()) {
+                refusal(row.line, "This line names no file.");
+            } else if (code.empty()) {
+                refusal(row.line, "This line has no code.");
+            } else {
+                assign(row.line,
+                       fs::path(target).is_absolute() ? fs::path(target) : text.base / target,
+                       code);
+            }
+        }
+    } else if (usable) {
+        // The files the lines may find: the folders given, else the list's own.
+        std::vector<lists::Candidate> candidates;
+        const std::vector<std::string> folders =
+            args.paths.empty()
+                ? std::vector{text.base.empty() ? std::string(".") : text.base.string()}
+                : args.paths;
+        for (const std::string& folder : folders) {
+            for (const fs::path& f : walkFolder(folder, report).files) {
+                // The tags (title, track, disc) join here once the engine reads them; until
+                // then the names decide.
+                candidates.push_back({f, std::nullopt, std::nullopt, std::nullopt});
+            }
+        }
+        for (const lists::LineMatch& m : lists::match(sheet, columns, *by, candidates)) {
+            if (!m.problem.empty()) refusal(m.line, m.problem);
+            for (std::size_t f : m.files) assign(m.line, candidates[f].path, m.code);
         }
     }
     for (const auto& p : lists::conflicts(assignments)) {
         found.push_back({.list = listName, .line = p.line, .message = p.message});
     }
-    if (list.rows.empty() && list.problems.empty()) {
+    if (sheet.rows.empty() && found.empty()) {
         found.push_back({.list = listName, .message = "The list names no file and code."});
     }
     if (!found.empty()) {

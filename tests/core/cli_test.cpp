@@ -318,7 +318,9 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
          "FI-ABC-26-00001 on line 1 (lists/../a.wav, the same file).\nNo file was changed (2 "
          "problems).\n"},
         {"isrc,notes\nFIABC2600001,x\n",
-         "lists/l.csv:1: The header names no file column (file, path or filename).\n" + none},
+         "lists/l.csv:1: The header names no column that finds the files (path, file name, title "
+         "or track).\n" +
+             none},
         {"../a.wav,\"FIABC\n2600001\"\n../b.wav,\"x\"y\n",  // a quoted field spans lines 1-2
          "lists/l.csv:1: \"FIABC\\n2600001\" is not a valid ISRC.\nlists/l.csv:3: A quote on this "
          "line is out of place; quote a whole field, and double a quote inside one.\n"
@@ -636,4 +638,49 @@ TEST(CommandLineTest, ListsFromPipesAndFilesNamedTwice) {
         }
     }
     EXPECT_EQ(codeIn(dir / "a.wav"), "FIABC2600001");
+}
+
+// A label's sheet finds its files by title, track or name in the folders given.
+TEST(CommandLineTest, SheetsFindFilesByTitleTrackOrName) {
+    const std::string cd1 = "OK release/CD1/01 Opening.wav: FI-ABC-26-00001\n",
+                      cd2 =
+                          "OK release/CD2/01 Second Dawn.flac: FI-ABC-26-00002\n"
+                          "OK release/CD2/01 Second Dawn.wav: FI-ABC-26-00002\n";
+    const std::tuple<std::string, std::vector<std::string>, std::string, int> cases[] = {
+        {"Track;Title;ISRC\n1-01;opening;FIABC2600001\n2-01;Second  Dawn;FIABC2600002\n",
+         {},
+         cd1 + cd2,
+         0},
+        {"Track;Title;ISRC\n1-01;x;FIABC2600001\nCD2/01;y;FIABC2600002\n",
+         {"--match", "track"},
+         cd1 + cd2,
+         0},
+        {"Disc,Track,Code\nCD 2,1,FIABC2600002\n", {}, cd2, 0},
+        {"Name,ISRC\n01 Opening.wav,FIABC2600001\n", {"--match", "name"}, cd1, 0},
+        {"Track;Title;ISRC\n01;Rain;FIABC2600001\n9;Opening;FIABC2600002\n",
+         {"--match", "track"},
+         "sheet.csv:2: \"01\" matches 3 files: release/CD1/01 Opening.wav, release/CD2/01 Second "
+         "Dawn.flac, ….\nsheet.csv:3: No file matches \"9\".\nNo file was changed (2 problems).\n",
+         2},
+        {"Artist;Notes;ISRC\nx;y;FIABC2600001\n",
+         {},
+         "sheet.csv:1: The header names no column that finds the files (path, file name, title "
+         "or track).\nNo file was changed (1 problem).\n",
+         2},
+    };
+    for (const auto& [sheet, options, out, status] : cases) {
+        SCOPED_TRACE(sheet);
+        TempDir dir;
+        fs::create_directories(dir / "release" / "CD1");
+        fs::create_directories(dir / "release" / "CD2");
+        writeFile(dir / "release/CD1/01 Opening.wav", wav(audioBytes(100, 1)));
+        writeFile(dir / "release/CD2/01 Second Dawn.wav", wav(audioBytes(100, 2)));
+        writeFile(dir / "release/CD2/01 Second Dawn.flac", flacFile(3));
+        writeFile(dir / "sheet.csv", bytesOf(sheet));
+        std::vector<std::string> args = {"--write-list", "sheet.csv", "release"};
+        args.insert(args.end(), options.begin(), options.end());
+        const Outcome r = runPelorix(dir.path(), args);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.status, status);
+    }
 }

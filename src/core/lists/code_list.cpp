@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "core/io/text.h"
 
@@ -138,103 +139,157 @@ std::string columnKey(std::string_view cell) {
     return key;
 }
 
-// How surely a column name means the file: 2 for file/path names, 1 for names of a track.
-int fileNameRank(std::string_view cell) {
-    static const std::array<std::string_view, 4> sure = {"file", "filename", "path", "filepath"};
-    static const std::array<std::string_view, 4> likely = {"name", "track", "title", "recording"};
+// What a header cell names.
+Role roleNamed(std::string_view cell) {
+    static const std::array<std::pair<std::string_view, Role>, 14> kNames = {{
+        {"isrc", Role::code},
+        {"code", Role::code},
+        {"isrccode", Role::code},
+        {"path", Role::path},
+        {"filepath", Role::path},
+        {"file", Role::path},
+        {"filename", Role::path},
+        {"name", Role::name},
+        {"recording", Role::title},
+        {"title", Role::title},
+        {"tracktitle", Role::title},
+        {"track", Role::track},
+        {"tracknumber", Role::track},
+        {"disc", Role::disc},
+    }};
     const std::string key = columnKey(cell);
-    if (std::find(sure.begin(), sure.end(), key) != sure.end()) return 2;
-    return std::find(likely.begin(), likely.end(), key) != likely.end() ? 1 : 0;
-}
-
-bool namesCode(std::string_view cell) {
-    static const std::array<std::string_view, 3> names = {"isrc", "code", "isrccode"};
-    return std::find(names.begin(), names.end(), columnKey(cell)) != names.end();
-}
-
-struct Columns {
-    std::size_t file = 0;
-    std::size_t code = 1;
-    bool header = false;
-};
-
-// The columns a header row names, or none when the row is data.
-std::optional<Columns> headerColumns(const std::vector<std::string>& cells) {
-    if (std::any_of(cells.begin(), cells.end(), [](auto& c) { return ISRC::parse(c); })) {
-        return std::nullopt;
+    for (const auto& [name, role] : kNames) {
+        if (name == key) return role;
     }
-    const auto code =
-        std::find_if(cells.begin(), cells.end(), [](auto& c) { return namesCode(c); });
-    if (code == cells.end()) return std::nullopt;
-    Columns columns{
-        .file = cells.size(), .code = std::size_t(code - cells.begin()), .header = true};
-    int best = 0;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        if (const int rank = fileNameRank(cells[i]); rank > best) best = rank, columns.file = i;
-    }
-    return columns;
+    return key == "disk" || key == "cd" || key == "discnumber" ? Role::disc : Role::none;
 }
 
 }  // namespace
 
-ParsedList parseCodeList(std::string_view bytes) {
-    ParsedList list;
+Sheet readSheet(std::string_view bytes) {
+    Sheet sheet;
     const std::optional<std::string> text = asUTF8(bytes);
     if (!text) {
-        list.problems.push_back({0, "The list is marked as UTF-16 but is not valid UTF-16."});
-        return list;
+        sheet.problems.push_back({0, "The list is marked as UTF-16 but is not valid UTF-16."});
+        return sheet;
     }
-    Columns columns;
     bool first = true;
     // Each row as it ends: false stops the reading.
     const RowUse use = [&](RawRow& row) {
         for (std::string& cell : row.cells) cell = text::trimWhitespaceAndNewlines(cell);
         while (!row.cells.empty() && row.cells.back().empty()) row.cells.pop_back();
         if (row.cells.empty()) return true;  // a blank line, or one of delimiters only
-        if (list.problems.size() >= kMaxListProblems) {
-            list.problems.push_back({row.line, "Too many problems; reading stopped here."});
+        if (sheet.problems.size() >= kMaxListProblems) {
+            sheet.problems.push_back({row.line, "Too many problems; reading stopped here."});
             return false;
         }
+        const bool wasFirst = std::exchange(first, false);
         if (row.wide) {
-            list.problems.push_back(
+            sheet.problems.push_back(
                 {row.line, "This line has more than " + std::to_string(kMaxColumns) + " columns."});
-            first = false;
-            return true;
-        }
-        if (std::any_of(row.cells.begin(), row.cells.end(),
-                        [](auto& c) { return !text::isValidUTF8(c); })) {
-            list.problems.push_back(
+        } else if (std::any_of(row.cells.begin(), row.cells.end(),
+                               [](auto& c) { return !text::isValidUTF8(c); })) {
+            sheet.problems.push_back(
                 {row.line, "This line is not UTF-8 text; save the list as UTF-8."});
-            first = false;
-            return true;
+        } else if (std::any_of(row.cells.begin(), row.cells.end(),
+                               [](auto& c) { return c.find('\0') != std::string::npos; })) {
+            sheet.problems.push_back({row.line, "This line holds a NUL character."});
+        } else if (wasFirst &&
+                   std::none_of(row.cells.begin(), row.cells.end(),
+                                [](auto& c) { return ISRC::parse(c).has_value(); }) &&
+                   std::any_of(row.cells.begin(), row.cells.end(),
+                               [](auto& c) { return roleNamed(c) != Role::none; })) {
+            sheet.header = std::move(row.cells);
+            sheet.headerLine = row.line;
+        } else {
+            sheet.rows.push_back({row.line, std::move(row.cells)});
         }
-        if (std::any_of(row.cells.begin(), row.cells.end(),
-                        [](auto& c) { return c.find('\0') != std::string::npos; })) {
-            list.problems.push_back({row.line, "This line holds a NUL character."});
-            first = false;
-            return true;
-        }
-        if (first) {
-            first = false;
-            if (auto named = headerColumns(row.cells)) {
-                columns = *named;
-                if (columns.file == row.cells.size()) {
-                    list.problems.push_back({row.line,
-                                             "The header names no file column (file, "
-                                             "path or filename)."});
-                    return false;
-                }
-                return true;
+        return true;
+    };
+    splitRows(*text, detectDelimiter(*text), sheet.problems, use);
+    return sheet;
+}
+
+ColumnChoice guessColumns(const Sheet& sheet) {
+    ColumnChoice choice;
+    if (sheet.header.empty()) {
+        // file, code: the first column finds the file however it is matched.
+        choice.code = 1;
+        for (Role r : {Role::path, Role::name, Role::title, Role::track}) choice.finders[r] = 0;
+        return choice;
+    }
+    for (std::size_t i = 0; i < sheet.header.size(); ++i) {
+        const Role role = roleNamed(sheet.header[i]);
+        if (role == Role::code && !choice.code) choice.code = i;
+        if (role != Role::code && role != Role::none) choice.finders.try_emplace(role, i);
+    }
+    if (!choice.code) {
+        // The column whose values are codes: the one with the most.
+        std::vector<std::size_t> codes(sheet.header.size());
+        for (const SheetRow& row : sheet.rows) {
+            for (std::size_t i = 0; i < std::min(row.cells.size(), codes.size()); ++i) {
+                codes[i] += ISRC::parse(row.cells[i]).has_value();
             }
         }
-        if (!columns.header && row.cells.size() != 2) {
+        const auto most = std::max_element(codes.begin(), codes.end());
+        if (most != codes.end() && *most > 0) choice.code = std::size_t(most - codes.begin());
+    }
+    return choice;
+}
+
+std::optional<MatchBy> defaultMatch(const ColumnChoice& choice) {
+    if (choice.finders.count(Role::path) || choice.finders.count(Role::name)) return MatchBy::path;
+    if (choice.finders.count(Role::title)) return MatchBy::title;
+    if (choice.finders.count(Role::track)) return MatchBy::track;
+    return std::nullopt;
+}
+
+std::optional<std::size_t> finderColumn(const ColumnChoice& choice, MatchBy by) {
+    const auto column = [&](std::initializer_list<Role> roles) -> std::optional<std::size_t> {
+        for (Role r : roles) {
+            if (auto it = choice.finders.find(r); it != choice.finders.end()) return it->second;
+        }
+        return std::nullopt;
+    };
+    switch (by) {
+        case MatchBy::path:
+            return column({Role::path, Role::name});
+        case MatchBy::name:
+            return column({Role::name, Role::path});
+        case MatchBy::title:
+            return column({Role::title});
+        case MatchBy::track:
+            return column({Role::track});
+    }
+    return std::nullopt;
+}
+
+ParsedList parseCodeList(std::string_view bytes) {
+    Sheet sheet = readSheet(bytes);
+    ParsedList list;
+    list.problems = std::move(sheet.problems);
+    const ColumnChoice choice = guessColumns(sheet);
+    const auto by = defaultMatch(choice);
+    const auto file = by ? finderColumn(choice, *by) : std::nullopt;
+    if (!sheet.header.empty() && !file) {
+        list.problems.push_back({sheet.headerLine,
+                                 "The header names no column that finds the files (path, file "
+                                 "name, title or track)."});
+        return list;
+    }
+    if (!choice.code) {
+        list.problems.push_back({sheet.headerLine, "No column holds codes."});
+        return list;
+    }
+    for (SheetRow& row : sheet.rows) {
+        if (sheet.header.empty() && row.cells.size() != 2) {
             list.problems.push_back(
                 {row.line, "This line has " + std::to_string(row.cells.size()) +
                                " columns; a list without a header row has two: file and code."});
-            return true;
+            continue;
         }
         auto cell = [&](std::size_t i) { return i < row.cells.size() ? row.cells[i] : ""; };
-        ListRow out{row.line, cell(columns.file), cell(columns.code)};
+        ListRow out{row.line, cell(*file), cell(*choice.code)};
         if (out.target.empty()) {
             list.problems.push_back({row.line, "This line names no file."});
         } else if (out.code.empty()) {
@@ -242,9 +297,9 @@ ParsedList parseCodeList(std::string_view bytes) {
         } else {
             list.rows.push_back(std::move(out));
         }
-        return true;
-    };
-    splitRows(*text, detectDelimiter(*text), list.problems, use);
+    }
+    std::stable_sort(list.problems.begin(), list.problems.end(),
+                     [](const ListProblem& a, const ListProblem& b) { return a.line < b.line; });
     return list;
 }
 
