@@ -52,7 +52,8 @@ Numbered leadingNumbers(std::string_view s) {
         ++at;
         n.track = number(s, at);
     }
-    if (n.track && at < s.size() && std::string_view(" .-_").find(s[at]) == std::string_view::npos) {
+    if (n.track && at < s.size() &&
+        std::string_view(" .-_").find(s[at]) == std::string_view::npos) {
         return {std::nullopt, std::nullopt, s};  // "2Pac" is a name, not a number
     }
     while (at < s.size() && std::string_view(" .-_").find(s[at]) != std::string_view::npos) ++at;
@@ -96,8 +97,12 @@ struct Known {
 Known knownOf(const Candidate& c) {
     const std::string stem = c.path.stem().string();
     const Numbered n = leadingNumbers(stem);
-    Known k{folded(c.path.filename().string()), folded(stem), c.title ? folded(*c.title) : "",
-            folded(n.rest), c.disc, c.track};
+    Known k{folded(c.path.filename().string()),
+            folded(stem),
+            c.title ? folded(*c.title) : "",
+            folded(n.rest),
+            c.disc,
+            c.track};
     if (!k.track) k.track = n.track;
     if (!k.disc) k.disc = n.disc ? n.disc : discNamed(c.path.parent_path().filename().string());
     return k;
@@ -138,16 +143,18 @@ std::vector<LineMatch> match(const Sheet& sheet, const ColumnChoice& columns, Ma
             const bool found =
                 by == MatchBy::name    ? k.name == name || k.stem == name
                 : by == MatchBy::title ? k.title == folded(key) || k.bare == folded(key)
-                : by == MatchBy::track ? k.track == wanted.track && (!wanted.disc || k.disc == wanted.disc)
-                                       : false;
+                : by == MatchBy::track
+                    ? k.track == wanted.track && (!wanted.disc || k.disc == wanted.disc)
+                    : false;
             if (found) m.files.push_back(i);
         }
         if (m.problem.empty() && m.files.empty()) {
             m.problem = "No file matches \"" + key + "\".";
         } else if (m.files.size() > 1) {
             const fs::path one = recordingOf(candidates[m.files[0]].path);
-            if (std::any_of(m.files.begin(), m.files.end(),
-                            [&](std::size_t f) { return recordingOf(candidates[f].path) != one; })) {
+            if (std::any_of(m.files.begin(), m.files.end(), [&](std::size_t f) {
+                    return recordingOf(candidates[f].path) != one;
+                })) {
                 m.problem = "\"" + key + "\" matches " + std::to_string(m.files.size()) +
                             " files: " + candidates[m.files[0]].path.string() + ", " +
                             candidates[m.files[1]].path.string() +
