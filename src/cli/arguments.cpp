@@ -32,7 +32,7 @@ struct Word {
 };
 
 constexpr std::array kWords = {
-    Word{"--selftest", Mode::selfTest},
+    Word{"--selftest", Mode::selfCheck},
     Word{"--read", Mode::read, Operands::paths, "--read takes files or folders"},
     Word{"--audit", Mode::audit, Operands::paths, "--audit takes files or folders"},
     Word{"--write", Mode::write, Operands::codeAndPaths, "--write takes a code and files"},

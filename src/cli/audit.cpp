@@ -6,10 +6,10 @@
 #include "cli/audit.h"
 #include "cli/escape.h"
 #include "core/formats/carriers.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/isrc.h"
 #include "core/lists/folder_walk.h"
-#include "core/write/audio_tagger.h"
+#include "core/read/read.h"
 
 namespace pelorix::cli {
 
@@ -20,12 +20,12 @@ namespace fs = std::filesystem;
 struct Audited {
     std::string path;
     std::optional<std::string> format;
-    Carriers carriers;
+    formats::Carriers carriers;
     std::string error;
 };
 
 void print(std::ostream& out, bool json, const Audited& a) {
-    const Verdict verdict = verdictOf(a.carriers);
+    const formats::Verdict verdict = formats::verdictOf(a.carriers);
     if (json) {
         JsonObject j;
         j.text("path", a.path).textOrNull("format", a.format);
@@ -33,7 +33,7 @@ void print(std::ostream& out, bool json, const Audited& a) {
             j.text("result", "error").text("message", a.error);
         } else {
             std::string carriers = "[";
-            for (const Carrier& c : a.carriers) {
+            for (const formats::Carrier& c : a.carriers) {
                 if (carriers.size() > 1) carriers += ',';
                 carriers += JsonObject()
                                 .text("place", c.place)
@@ -52,7 +52,7 @@ void print(std::ostream& out, bool json, const Audited& a) {
         return;
     }
     out << path << '\t' << label(verdict) << '\n';
-    for (const Carrier& c : a.carriers) {
+    for (const formats::Carrier& c : a.carriers) {
         const auto code = ISRC::parse(c.text);
         out << '\t' << escapeControls(c.place) << (c.reportOnly ? ", report only" : "") << '\t'
             << (code ? code->formatted() : escapeControls(c.text)) << '\n';
@@ -84,13 +84,14 @@ int auditMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     for (Audited& a : files) {
         if (a.error.empty()) {
             try {
-                a.format = std::string(AudioFormat::detect(a.path).label());
-                a.carriers = AudioTagger::carriers(a.path);
+                a.format = std::string(formats::AudioFormat::detect(a.path).label());
+                a.carriers = read::carriers(a.path);
             } catch (const std::exception& e) {
                 a.error = e.what();
             }
         }
-        if (!a.error.empty() || verdictOf(a.carriers) == Verdict::conflict) status = 1;
+        if (!a.error.empty() || formats::verdictOf(a.carriers) == formats::Verdict::conflict)
+            status = 1;
         print(out, args.json, a);
         if (!out.flush()) {
             err << "pelorix: the output was closed; the audit stopped\n";

@@ -6,7 +6,8 @@
 #include "cli/audit.h"
 #include "cli/escape.h"
 #include "cli/modes.h"
-#include "cli/self_test.h"
+#include "cli/self_check.h"
+#include "core/formats/format.h"
 
 namespace pelorix::cli {
 
@@ -14,9 +15,9 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-int runSelfTest(std::ostream& out) {
+int runSelfCheck(std::ostream& out) {
     out.flush();
-    return SelfTest::run();
+    return self_check::run();
 }
 
 }  // namespace
@@ -31,8 +32,8 @@ std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
     // between two steps of a write.
     if (parsed.mode != Mode::window) std::signal(SIGPIPE, SIG_IGN);
     switch (parsed.mode) {
-        case Mode::selfTest:
-            return runSelfTest(out);
+        case Mode::selfCheck:
+            return runSelfCheck(out);
         case Mode::read:
             return readMode(parsed, out, err);
         case Mode::audit:
@@ -89,7 +90,9 @@ std::string usage() {
            "relative paths start at the list's folder.\n"
            "Folders are walked in natural name order; hidden files are left out, and so are\n"
            "backup copies NAME (original).EXT beside their original.\n"
-           "Handles WAV, AIFF, MP3, FLAC and M4A; the audio is never changed.\n"
+           "Handles " +
+           formats::labels(", ", " and ") +
+           "; the audio is never changed.\n"
            "Exit status: 0 when every file succeeded, 1 when a file failed or was left alone\n"
            "or the output closed, 2 for an invalid code, a refused list or sequence, or a\n"
            "usage error.\n";

@@ -15,14 +15,15 @@
 #include "cli/dry_run.h"
 #include "cli/in_order.h"
 #include "cli/report.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/sys.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
 #include "core/lists/code_list.h"
 #include "core/lists/folder_walk.h"
 #include "core/lists/match.h"
-#include "core/write/audio_tagger.h"
+#include "core/read/read.h"
+#include "core/write/write.h"
 
 namespace pelorix::cli {
 
@@ -88,7 +89,7 @@ bool carriesOther(const std::optional<std::string>& stored, const ISRC& code) {
 // True when every place the file counts holds `code`: a write would change no byte.
 bool carriesOnly(const fs::path& path, const ISRC& code) {
     try {
-        for (const Carrier& c : AudioTagger::carriers(path)) {
+        for (const formats::Carrier& c : read::carriers(path)) {
             if (!c.reportOnly && codeOf(c.text) != code.code()) return false;
         }
         return true;
@@ -116,7 +117,7 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         known[i] = true;
         for (; printed < jobs.size() && known[printed]; ++printed) report.file(outcomes[printed]);
     };
-    std::vector<AudioTagger::BatchJob> writes;
+    std::vector<write::BatchJob> writes;
     std::vector<std::size_t> writeOf;  // the job of each write
     try {
         for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -151,8 +152,8 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
             }
             if (args.json || guarded) {
                 try {
-                    o.format = std::string(AudioFormat::detect(job.path).label());
-                    o.previous = AudioTagger::readISRC(job.path);
+                    o.format = std::string(formats::AudioFormat::detect(job.path).label());
+                    o.previous = read::readISRC(job.path);
                     looked = true;
                 } catch (const std::exception&) {
                     // The write meets the same trouble and reports it.
@@ -167,12 +168,12 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
             if (guarded && looked) writes.back().expected = codeOf(o.previous);
             writeOf.push_back(i);
         }
-        AudioTagger::writeBatch(writes, false, [&](std::size_t w, std::exception_ptr error) {
+        write::writeBatch(writes, false, [&](std::size_t w, std::exception_ptr error) {
             Outcome& o = outcomes[writeOf[w]];
             try {
                 if (error) std::rethrow_exception(error);
                 o.result = Outcome::Result::done;
-            } catch (const AudioTagger::CodeChanged& e) {
+            } catch (const write::CodeChanged& e) {
                 o.previous = e.found();
                 o.result = Outcome::Result::kept;
             } catch (const std::exception& e) {
@@ -292,7 +293,7 @@ int readMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         o.message = job.error;
         if (o.message.empty()) {
             try {
-                AudioTagger::Reading got = AudioTagger::read(job.path);
+                read::Reading got = read::read(job.path);
                 if (args.json) o.format = std::string(got.format.label());
                 o.previous = std::move(got.code);
                 o.result = Outcome::Result::read;

@@ -45,7 +45,7 @@ std::map<std::string, Bytes> snapshot(const fs::path& dir) {
 }
 
 std::string codeIn(const fs::path& file) {
-    const auto stored = AudioTagger::readISRC(file);
+    const auto stored = read::readISRC(file);
     return stored ? *stored : "-";
 }
 
@@ -221,7 +221,7 @@ TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
     // as is anything but an option before the mode. Element 0 is the program's name.
     const std::pair<cli::Mode, std::vector<std::string>> cases[] = {
         {window, {"pelorix", "", "pelorix x y", "pelorix -- --read", "--selftest"}},
-        {selfTest, {"pelorix --selftest", "pelorix --json --selftest"}},
+        {selfCheck, {"pelorix --selftest", "pelorix --json --selftest"}},
         {write,
          {"pelorix --write C f", "pelorix --write --read f", "pelorix --write C -- --remove",
           "pelorix --json --write C g"}},

@@ -8,7 +8,7 @@
 #include <memory>
 #include <set>
 
-#include "core/formats/extensions.h"
+#include "core/formats/format.h"
 
 namespace pelorix::lists {
 
