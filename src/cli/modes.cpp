@@ -402,11 +402,8 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
                 return i < row.cells.size() ? row.cells[i] : std::string();
             };
             const std::string target = cell(*finder), code = cell(*columns.code);
-            if (sheet.header.empty() && row.cells.size() != 2) {
-                refusal(row.line, "This line has " + std::to_string(row.cells.size()) +
-                                      " columns; a list without a header row has two: file and "
-                                      "code.");
-            } else if (target.empty()) {
+            if (found.size() >= lists::kMaxListProblems) break;
+            if (target.empty()) {
                 refusal(row.line, "This line names no file.");
             } else if (code.empty()) {
                 refusal(row.line, "This line has no code.");
@@ -431,6 +428,7 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
             }
         }
         for (const lists::LineMatch& m : lists::match(sheet, columns, *by, candidates)) {
+            if (found.size() >= lists::kMaxListProblems) break;
             if (!m.problem.empty()) refusal(m.line, m.problem);
             for (std::size_t f : m.files) assign(m.line, candidates[f].path, m.code);
         }
@@ -444,6 +442,10 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     if (!found.empty()) {
         std::stable_sort(found.begin(), found.end(),
                          [](const Refusal& a, const Refusal& b) { return a.line < b.line; });
+        if (found.size() > lists::kMaxListProblems + 1) {
+            found.resize(lists::kMaxListProblems);
+            found.push_back({.list = listName, .message = "Too many problems; checking stopped."});
+        }
         return refuse(report, found);
     }
 

@@ -201,6 +201,10 @@ Sheet readSheet(std::string_view bytes) {
                                [](auto& c) { return roleNamed(c) != Role::none; })) {
             sheet.header = std::move(row.cells);
             sheet.headerLine = row.line;
+        } else if (sheet.header.empty() && row.cells.size() != 2) {
+            sheet.problems.push_back(
+                {row.line, "This line has " + std::to_string(row.cells.size()) +
+                               " columns; a list without a header row has two: file and code."});
         } else {
             sheet.rows.push_back({row.line, std::move(row.cells)});
         }
@@ -282,12 +286,6 @@ ParsedList parseCodeList(std::string_view bytes) {
         return list;
     }
     for (SheetRow& row : sheet.rows) {
-        if (sheet.header.empty() && row.cells.size() != 2) {
-            list.problems.push_back(
-                {row.line, "This line has " + std::to_string(row.cells.size()) +
-                               " columns; a list without a header row has two: file and code."});
-            continue;
-        }
         auto cell = [&](std::size_t i) { return i < row.cells.size() ? row.cells[i] : ""; };
         ListRow out{row.line, cell(*file), cell(*choice.code)};
         if (out.target.empty()) {

@@ -52,7 +52,7 @@ struct Sheet {
     std::vector<ListProblem> problems;
 };
 // Reads the bytes as parseCodeList does. The first row is a header when no cell is a code and
-// one names a column (see Role).
+// one names a column (see Role); without one, a row of other than two cells is a problem.
 Sheet readSheet(std::string_view bytes);
 
 // What a column holds: codes (isrc, code), or something that finds the file: a path (path,

@@ -2,7 +2,7 @@
 #include "core/lists/match.h"
 
 #include <algorithm>
-#include <cctype>
+#include <map>
 #include <string_view>
 
 #include "core/io/text.h"
@@ -112,9 +112,19 @@ Known knownOf(const Candidate& c) {
 
 std::vector<LineMatch> match(const Sheet& sheet, const ColumnChoice& columns, MatchBy by,
                              const std::vector<Candidate>& candidates) {
+    // Each candidate under every key it answers to: a line looks its key up, never a scan.
+    std::multimap<std::string, std::size_t> byName, byTitle;
+    std::multimap<int, std::size_t> byTrack;
     std::vector<Known> known;
     known.reserve(candidates.size());
-    for (const Candidate& c : candidates) known.push_back(knownOf(c));
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const Known& k = known.emplace_back(knownOf(candidates[i]));
+        byName.emplace(k.name, i);
+        if (k.stem != k.name) byName.emplace(k.stem, i);
+        if (!k.title.empty()) byTitle.emplace(k.title, i);
+        if (k.bare != k.title) byTitle.emplace(k.bare, i);
+        if (k.track) byTrack.emplace(*k.track, i);
+    }
     const auto column = finderColumn(columns, by);
     const auto disc = columns.finders.find(Role::disc);
     std::vector<LineMatch> out;
@@ -137,17 +147,24 @@ std::vector<LineMatch> match(const Sheet& sheet, const ColumnChoice& columns, Ma
             }
             if (!wanted.track) m.problem = "\"" + key + "\" is not a track number.";
         }
-        const std::string name = folded(fs::path(key).filename().string());
-        for (std::size_t i = 0; i < known.size() && m.problem.empty(); ++i) {
-            const Known& k = known[i];
-            const bool found =
-                by == MatchBy::name    ? k.name == name || k.stem == name
-                : by == MatchBy::title ? k.title == folded(key) || k.bare == folded(key)
-                : by == MatchBy::track
-                    ? k.track == wanted.track && (!wanted.disc || k.disc == wanted.disc)
-                    : false;
-            if (found) m.files.push_back(i);
+        const auto take = [&](auto range, auto wanted) {
+            for (auto it = range.first; it != range.second; ++it) {
+                if (wanted(it->second)) m.files.push_back(it->second);
+            }
+        };
+        const auto any = [](std::size_t) { return true; };
+        if (!m.problem.empty()) {
+            // not a track number: nothing to look up
+        } else if (by == MatchBy::name) {
+            take(byName.equal_range(folded(fs::path(key).filename().string())), any);
+        } else if (by == MatchBy::title) {
+            take(byTitle.equal_range(folded(key)), any);
+        } else if (by == MatchBy::track) {
+            take(byTrack.equal_range(*wanted.track),
+                 [&](std::size_t i) { return !wanted.disc || known[i].disc == wanted.disc; });
         }
+        std::sort(m.files.begin(), m.files.end());
+        m.files.erase(std::unique(m.files.begin(), m.files.end()), m.files.end());
         if (m.problem.empty() && m.files.empty()) {
             m.problem = "No file matches \"" + key + "\".";
         } else if (m.files.size() > 1) {
