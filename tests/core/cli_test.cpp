@@ -622,6 +622,9 @@ TEST(CommandLineTest, ListsFromPipesAndFilesNamedTwice) {
          "pelorix: /dev/stdin:3: a.wav is the file of line 2; it is written once\n"
          "OK b.wav: FI-ABC-26-00002\nOK link.wav: FI-ABC-26-00001\n"
          "Wrote 0, kept 0, unchanged 2, failed 0.\n0\n"},
+        {"yes x | head -n 500 | $P --write-list - | tail -n 2",
+         "-:101: Too many problems; reading stopped here.\nNo file was changed (101 "
+         "problems).\n0\n"},
         {"$P --write-list /dev/zero",
          "/dev/zero: The list is larger than 8 MiB; split it into smaller lists.\n"
          "No file was changed (1 problem).\n2\n"},
