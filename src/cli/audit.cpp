@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "cli/about_json.h"
 #include "cli/audit.h"
 #include "cli/escape.h"
 #include "core/formats/carriers.h"
@@ -22,6 +23,7 @@ struct Audited {
     std::optional<std::string> format;
     formats::Carriers carriers;
     std::string error;
+    recordings::About about = {};
 };
 
 void print(std::ostream& out, bool json, const Audited& a) {
@@ -42,6 +44,7 @@ void print(std::ostream& out, bool json, const Audited& a) {
                                 .str();
             }
             j.text("verdict", label(verdict)).raw("carriers", carriers + "]");
+            addAbout(j, a.about);
         }
         out << j.str() << '\n';
         return;
@@ -56,6 +59,9 @@ void print(std::ostream& out, bool json, const Audited& a) {
         const auto code = ISRC::parse(c.text);
         out << '\t' << escapeControls(c.place) << (c.reportOnly ? ", report only" : "") << '\t'
             << (code ? code->formatted() : escapeControls(c.text)) << '\n';
+    }
+    if (const std::string about = aboutLine(a.about); !about.empty()) {
+        out << "\tthe file says\t" << about << '\n';
     }
 }
 
@@ -86,6 +92,11 @@ int auditMode(const Arguments& args, std::ostream& out, std::ostream& err) {
             try {
                 a.format = std::string(formats::AudioFormat::detect(a.path).label());
                 a.carriers = read::carriers(a.path);
+                try {
+                    a.about = recordings::about(a.path);
+                } catch (const std::exception&) {
+                    // Its codes were read; what else it says is not worth an error.
+                }
             } catch (const std::exception& e) {
                 a.error = e.what();
             }

@@ -23,6 +23,7 @@
 #include "core/lists/folder_walk.h"
 #include "core/lists/match.h"
 #include "core/read/read.h"
+#include "core/recordings/about.h"
 #include "core/write/write.h"
 
 namespace pelorix::cli {
@@ -276,6 +277,15 @@ std::optional<lists::MatchBy> matchBy(const std::string& given, const lists::Col
     return given == "title" ? title : given == "track" ? track : given == "name" ? name : path;
 }
 
+// What the file says about itself; nothing when that cannot be read (the code could be).
+recordings::About aboutOf(const fs::path& path) {
+    try {
+        return recordings::about(path);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 fs::path realPath(const fs::path& path) {
     std::error_code ec;
     const fs::path p = fs::canonical(path, ec);
@@ -294,7 +304,10 @@ int readMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         if (o.message.empty()) {
             try {
                 read::Reading got = read::read(job.path);
-                if (args.json) o.format = std::string(got.format.label());
+                if (args.json) {
+                    o.format = std::string(got.format.label());
+                    o.about = aboutOf(job.path);
+                }
                 o.previous = std::move(got.code);
                 o.result = Outcome::Result::read;
             } catch (const std::exception& e) {
@@ -422,9 +435,12 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
                 : args.paths;
         for (const std::string& folder : folders) {
             for (const fs::path& f : walkFolder(folder, report).files) {
-                // The tags (title, track, disc) join here once the engine reads them; until
-                // then the names decide.
-                candidates.push_back({f, std::nullopt, std::nullopt, std::nullopt});
+                // What the file says about itself first; its name where it says nothing.
+                const recordings::About about = aboutOf(f);
+                const auto number = [](std::optional<unsigned> n) {
+                    return n ? std::optional<int>(int(*n)) : std::nullopt;
+                };
+                candidates.push_back({f, about.title, number(about.track), number(about.disc)});
             }
         }
         for (const lists::LineMatch& m : lists::match(sheet, columns, *by, candidates)) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 
+#include "cli/about_json.h"
 #include "cli/escape.h"
 #include "core/isrc.h"
 
@@ -72,6 +73,7 @@ void Report::file(const Outcome& o) {
             const auto code = o.previous ? ISRC::parse(*o.previous) : std::nullopt;
             j.textOrNull("code", code ? std::optional(code->code()) : std::nullopt);
             if (o.previous && !code) j.text("stored", *o.previous);
+            if (o.about) addAbout(j, *o.about);
         } else {
             j.textOrNull("previous", canonical(o.previous)).textOrNull("code", o.code);
         }

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/recordings/about.h"
+
 namespace pelorix::cli {
 
 // One file's outcome.
@@ -29,6 +31,7 @@ struct Outcome {
     std::optional<std::string> code;      // the 12-character code asked for, none for no code
     Result result = Result::failed;
     std::string message;
+    std::optional<recordings::About> about;  // read mode, JSON: what the file says about itself
 };
 
 // A reason the whole run was refused, before any file was touched.

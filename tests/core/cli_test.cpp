@@ -512,7 +512,8 @@ TEST(CommandLineTest, JsonLinesAreValidJson) {
     writeFile(dir / "out.jsonl", bytesOf(all));
     const RunResult py = runShell(
         "python3 -c 'import json,os,sys\nfor l in sys.stdin:\n o=json.loads(l); p=o.pop(\"path\", "
-        "None); o.pop(\"message\", None)\n print(p and os.fsencode(p), *sorted(f\"{k}={v!r}\" for "
+        "None)\n for k in \"message title artist album track disc seconds\".split(): o.pop(k, "
+        "None)\n print(p and os.fsencode(p), *sorted(f\"{k}={v!r}\" for "
         "k,v in o.items()))' <" +
         quoted((dir / "out.jsonl").string()));
     EXPECT_EQ(py.output,
@@ -541,6 +542,9 @@ TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
     writeFile(dir / forged, wav(audioBytes(100, 1)));
     writeFile(dir / steer, wav(audioBytes(100, 2)));
     const std::string f = "d/x\\nOK fake.wav", s = "d/\\x1b]0;t\\x07\\u009b.wav";
+    const std::string untagged =
+        "\"title\":null,\"artist\":null,\"album\":null,\"track\":null,"
+        "\"disc\":null,\"seconds\":0.001,";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--read", forged, steer}, f + "\t-\n" + s + "\t-\n"},
         {{"--write", kCode, forged, steer}, "OK " + f + "\nOK " + s + "\n"},
@@ -549,9 +553,11 @@ TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
         {{"--replace", "--sequence", kCode, "d"},  // control characters do not count in the order
          "OK " + s + ": FI-ABC-26-00001\nOK " + f + ": FI-ABC-26-00002\n"},
         {{"--json", "--read", forged, steer},
-         "{\"path\":\"d/x\\nOK fake.wav\",\"format\":\"WAV\",\"code\":\"FIABC2600002\",\"result\":"
-         "\"ok\"}\n{\"path\":\"d/\\u001b]0;t\\u0007\\u009b.wav\",\"format\":\"WAV\",\"code\":"
-         "\"FIABC2600001\",\"result\":\"ok\"}\n"},
+         "{\"path\":\"d/x\\nOK fake.wav\",\"format\":\"WAV\",\"code\":\"FIABC2600002\"," +
+             untagged +
+             "\"result\":\"ok\"}\n{\"path\":\"d/\\u001b]0;t\\u0007\\u009b.wav\",\"format\":\"WAV\","
+             "\"code\":\"FIABC2600001\"," +
+             untagged + "\"result\":\"ok\"}\n"},
     };
     for (const auto& [args, out] : cases) {
         const Outcome r = runPelorix(dir.path(), args);
@@ -660,6 +666,10 @@ TEST(CommandLineTest, SheetsFindFilesByTitleTrackOrName) {
          0},
         {"Disc,Track,Code\nCD 2,1,FIABC2600002\n", {}, cd2, 0},
         {"Name,ISRC\n01 Opening.wav,FIABC2600001\n", {"--match", "name"}, cd1, 0},
+        {"Title,ISRC\nRain,FIABC2600003\n",
+         {},
+         "OK release/CD1/02 Take 2.wav: FI-ABC-26-00003\n",
+         0},  // its title tag
         {"Track;Title;ISRC\n01;Rain;FIABC2600001\n9;Opening;FIABC2600002\n",
          {"--match", "track"},
          "sheet.csv:2: \"01\" matches 3 files: release/CD1/01 Opening.wav, release/CD2/01 Second "
@@ -677,6 +687,10 @@ TEST(CommandLineTest, SheetsFindFilesByTitleTrackOrName) {
         fs::create_directories(dir / "release" / "CD1");
         fs::create_directories(dir / "release" / "CD2");
         writeFile(dir / "release/CD1/01 Opening.wav", wav(audioBytes(100, 1)));
+        writeFile(dir / "release/CD1/02 Take 2.wav",
+                  wav({chunks::wavFormat(),
+                       {"data", audioBytes(100, 4)},
+                       {"id3 ", id3::tag({.frames = {id3::textFrame("TIT2", "Rain")}})}}));
         writeFile(dir / "release/CD2/01 Second Dawn.wav", wav(audioBytes(100, 2)));
         writeFile(dir / "release/CD2/01 Second Dawn.flac", flacFile(3));
         writeFile(dir / "sheet.csv", bytesOf(sheet));

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "core/io/text.h"
+#include "core/recordings/grouping.h"
 
 namespace pelorix::lists {
 
@@ -302,7 +303,7 @@ ParsedList parseCodeList(std::string_view bytes) {
 }
 
 fs::path recordingOf(const fs::path& file) {
-    return file.parent_path() / file.stem();
+    return recordings::nameKey(file);
 }
 
 std::optional<FileId> fileIdOf(const fs::path& path) {
