@@ -178,6 +178,7 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
         }
         const auto batch = [&](const Code& code, std::ostream& said) {
             std::vector<std::string> a = args(code, files[0]);
+            a.insert(a.begin(), "pelorix");  // element 0: the program's name
             a.insert(a.end(), files.begin() + 1, files.end());
             return cli::run(a, said, said);
         };
