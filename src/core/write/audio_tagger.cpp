@@ -95,10 +95,16 @@ FileOut createTemp(const Claim& claim, std::optional<PendingFile>& tmp) {
     const int folder = claim.folder();
     std::string name = tempNameFor(claim.name());
     // A leftover from an earlier crash goes first: while the lock is held no live write owns
-    // it. unlink(2) takes a file or a link, never a folder. What cannot be removed (a folder,
-    // another user's file where only owners remove files) is left alone for a name no one can
-    // foresee.
-    if (sys::unlinkAt(folder, name) != 0 && errno != ENOENT) {
+    // it. A leftover is a file or a link owned by this process's user or the file's owner (a
+    // temporary file takes the owner at once). Anything else there (a folder, another user's
+    // file, even one this process could remove) is left alone for a name no one can foresee.
+    struct stat there {};
+    const bool leftover =
+        sys::statAt(folder, name, there) != 0
+            ? errno == ENOENT
+            : (S_ISREG(there.st_mode) || S_ISLNK(there.st_mode)) &&
+                  (there.st_uid == ::geteuid() || there.st_uid == claim.status().st_uid);
+    if (!leftover || (sys::unlinkAt(folder, name) != 0 && errno != ENOENT)) {
         removeSpareLeftovers(claim);
         name = spareTempNameFor(claim.name());
     }
