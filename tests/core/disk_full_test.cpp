@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "e2e_support.h"
 
 using namespace pelorix;
@@ -123,7 +123,7 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
     const fs::path file = dir / "Song.wav";
     const Bytes original = chunks::wav(std::uint32_t(c.fileMiB * kMiB / 4));
     writeFile(file, original);
-    const std::string audio = AudioTagger::fingerprint(file, AudioFormat::wav);
+    const std::string audio = read::fingerprint(file, formats::AudioFormat::wav);
     if (c.staleMiB) {
         writeFile(dir / ".Song.wav.pelorix-tmp", chunks::audio(c.staleMiB * kMiB));
         ASSERT_LT(freeBytes(dir.path()), original.size());
@@ -137,11 +137,10 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
     for (const auto& [how, error] : c.attempts) {
         SCOPED_TRACE(how);
         const auto code = how == kRemove ? std::nullopt : std::optional(kCode);
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, code, how == kWriteWithBackup); }),
-                  error);
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, code, how == kWriteWithBackup); }), error);
         EXPECT_EQ(dir.list(), Names{"Song.wav"});
-        EXPECT_EQ(AudioTagger::fingerprint(file, AudioFormat::wav), audio);
-        EXPECT_EQ(AudioTagger::readISRC(file), error.empty() ? code : std::nullopt);
+        EXPECT_EQ(read::fingerprint(file, formats::AudioFormat::wav), audio);
+        EXPECT_EQ(read::readISRC(file), error.empty() ? code : std::nullopt);
         if (!error.empty()) {
             EXPECT_EQ(freeBytes(dir.path()), free);
             EXPECT_TRUE(contentsOf(file) == original);
@@ -160,17 +159,17 @@ TEST(DiskFull, WhatFitsOneByOneIsWrittenAndHolesStayHoles) {
     const Tmpfs mounted(45);
     if (!mounted.skip.empty()) GTEST_SKIP() << mounted.skip;
     const TempDir& dir = mounted.dir;
-    std::vector<AudioTagger::BatchJob> jobs;
+    std::vector<write::BatchJob> jobs;
     for (const char* name : {"A.wav", "B.wav", "C.wav"}) {
         writeFile(dir / name, chunks::wav(std::uint32_t(10 * kMiB / 4)));
         jobs.push_back({dir / name, kCode});
     }
     std::vector<std::string> errors;
-    AudioTagger::writeBatch(jobs, false, [&](std::size_t, std::exception_ptr e) {
+    write::writeBatch(jobs, false, [&](std::size_t, std::exception_ptr e) {
         errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
     });
     EXPECT_EQ(errors, (std::vector<std::string>(3, "")));
-    for (const auto& job : jobs) EXPECT_EQ(AudioTagger::readISRC(job.path), kCode);
+    for (const auto& job : jobs) EXPECT_EQ(read::readISRC(job.path), kCode);
     for (const auto& job : jobs) fs::remove(job.path);
 
     // 200 MiB of audio, of which the first and the last MiB hold data.
@@ -187,9 +186,9 @@ TEST(DiskFull, WhatFitsOneByOneIsWrittenAndHolesStayHoles) {
         tail.seekp(std::streamoff(44 + audioBytes - kMiB));
         tail.write(reinterpret_cast<const char*>(head.data() + 44), std::streamsize(kMiB));
     }
-    const std::string audio = AudioTagger::fingerprint(sparse, AudioFormat::wav);
-    EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(sparse, kCode, false); }), "");
-    EXPECT_EQ(AudioTagger::fingerprint(sparse, AudioFormat::wav), audio);
+    const std::string audio = read::fingerprint(sparse, formats::AudioFormat::wav);
+    EXPECT_EQ(errorOf([&] { write::writeISRC(sparse, kCode, false); }), "");
+    EXPECT_EQ(read::fingerprint(sparse, formats::AudioFormat::wav), audio);
     EXPECT_LT(std::uint64_t(lstatOf(sparse).st_blocks) * 512, 8 * kMiB);
     EXPECT_EQ(dir.list(), Names{"Sparse.wav"});
 }

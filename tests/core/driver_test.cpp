@@ -29,9 +29,9 @@ TEST(DriverTest, MP3KnownOnlyByItsExtension) {
     const fs::path file = dir / "Song.MP3";
     const Bytes plain = join({Bytes(4, 0), bytesOf("plain text, no frame sync at all")});
     writeFile(file, plain);
-    AudioTagger::writeISRC(file, kCode, false);
-    EXPECT_EQ(AudioTagger::readISRC(file), kCode);
-    AudioTagger::writeISRC(file, std::nullopt, true);
+    write::writeISRC(file, kCode, false);
+    EXPECT_EQ(read::readISRC(file), kCode);
+    write::writeISRC(file, std::nullopt, true);
     EXPECT_EQ(readFile(file), plain);
     EXPECT_EQ(dir.list(), (Names{"Song (original).MP3", "Song.MP3"}));
 }
@@ -44,7 +44,7 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
     enum Beside { nothing, hardLink, writer, writeLock };
     const std::tuple<std::string, Bytes, Beside, std::string> cases[] = {
         {"notes.txt", bytesOf("just some words, not audio"), nothing,
-         std::string(msg::unsupportedType)},
+         msg::unsupportedType(formats::labels(", ", " and "))},
         {"short.wav", bytesOf("RIFF1234"), nothing, std::string(msg::tooShortForAudio)},
         {"v2.mp3", v22, nothing, msg::id3Version(2)},
         {"linked.wav", plain, hardLink, std::string(msg::hardLinks)},
@@ -61,14 +61,14 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
         if (beside == hardLink) fs::create_hard_link(file, dir / "second name.wav");
         if (beside == writeLock) ::flock(held.get(), LOCK_EX);
         const Names before = dir.list();
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, true); }), error);
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, true); }), error);
         EXPECT_EQ(readFile(file), content);
         EXPECT_EQ(dir.list(), before);
     }
     TempDir dir;
     fs::create_symlink("nowhere.wav", dir / "dangling.wav");
     for (const char* name : {"missing.wav", "dangling.wav"}) {
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(dir / name, kCode, false); }),
+        EXPECT_EQ(errorOf([&] { write::writeISRC(dir / name, kCode, false); }),
                   msg::cannotOpen(platformText(ENOENT)));
     }
 }
@@ -79,10 +79,10 @@ TEST(DriverTest, ALockThatNeedsWriteAccess) {
     TempDir dir;
     writeFile(dir / "Song.wav", wav(audioBytes(100)));
     Seam seam([](const Seam::Call& c) { return c.op == sys::Op::lock && c.nth == 0 ? EBADF : 0; });
-    AudioTagger::writeISRC(dir / "Song.wav", kCode, false);
+    write::writeISRC(dir / "Song.wav", kCode, false);
     EXPECT_EQ(seam.count[sys::Op::lock], 2);
     EXPECT_EQ(seam.count[sys::Op::lease], 0);
-    EXPECT_EQ(AudioTagger::readISRC(dir / "Song.wav"), kCode);
+    EXPECT_EQ(read::readISRC(dir / "Song.wav"), kCode);
 }
 
 // A leftover file or link at the temporary name goes (a link is never followed). What appears
@@ -102,10 +102,10 @@ TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
             }
             return 0;
         });
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }),
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, false); }),
                   during ? msg::cannotWrite(platformText(EEXIST)) : "");
         EXPECT_EQ(readFile(dir / "victim.txt"), bytesOf("precious"));
-        EXPECT_EQ(AudioTagger::readISRC(file), during ? Code() : Code(kCode));
+        EXPECT_EQ(read::readISRC(file), during ? Code() : Code(kCode));
         EXPECT_EQ(fs::is_symlink(tmp), during);
     }
 }
@@ -116,7 +116,7 @@ TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
 // reads back canonically equivalent passes.
 TEST(DriverTest, TheChecksBeforeTheReplace) {
     struct HookGuard {
-        ~HookGuard() { AudioTagger::testing::setAfterWriteHook(nullptr); }
+        ~HookGuard() { write::testing::setAfterWriteHook(nullptr); }
     } guard;
     TempDir dir;
     const fs::path file = dir / "Song.wav";
@@ -191,7 +191,7 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
         writeFile(file, original);
         // An older time stamp, so that any change the hook makes shows in it.
         fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
-        AudioTagger::testing::setAfterWriteHook(c.tamper);
+        write::testing::setAfterWriteHook(c.tamper);
         bool swapping = false;
         Seam seam([&](const Seam::Call& call) {
             if (c.atSwap && call.op == sys::Op::rename && call.path == "Song.wav" && !swapping) {
@@ -200,7 +200,7 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
             }
             return c.noLease && call.op == sys::Op::lease ? EINVAL : 0;
         });
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, c.code, true); }), c.error);
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, c.code, true); }), c.error);
         EXPECT_TRUE(readFile(file) == c.after);
         Names left = c.beside;
         if (c.error.empty()) left.push_back("Song (original).wav");
@@ -225,16 +225,16 @@ TEST(DriverTest, BatchJobsWriteOnlyOverTheCodeTheCallerExpects) {
         {{{"b.wav", "FIABC2600002"}, {"c.wav", {}}, {"a.wav", {}}}, "+ + " + kCode + " "},
     };
     for (const auto& [files, expected] : cases) {
-        std::vector<AudioTagger::BatchJob> jobs;
+        std::vector<write::BatchJob> jobs;
         std::vector<Bytes> before;
         for (const auto& [name, code] : files) jobs.push_back({dir / name, kCode, false, code});
         for (const auto& job : jobs) before.push_back(readFile(job.path));
         std::string results;
-        AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+        write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
             try {
                 if (e) std::rethrow_exception(e);
                 results += "+ ";
-            } catch (const AudioTagger::CodeChanged& c) {
+            } catch (const write::CodeChanged& c) {
                 results += c.found().value_or("-") + " ";
                 EXPECT_EQ(readFile(jobs[i].path), before[i]);
             }
@@ -248,18 +248,17 @@ TEST(FingerprintTest, CoversTheAudioBytesOnly) {
     const Bytes audio = audioBytes(3 * (1 << 20) + 77);  // several pieces
     const Bytes frames = id3::fakeAudio(5000, 2);
     const Bytes tag = id3::tag({.frames = {id3::textFrame("TIT2", "Title")}, .padding = 300});
-    const std::tuple<std::string, Bytes, AudioFormat, std::string> cases[] = {
-        {"tagged.wav", wavWithCode(kCode, audio), AudioFormat::wav, sha256Hex(audio)},
-        {"nodata.wav", wav({chunks::wavFormat()}), AudioFormat::wav, sha256Hex({})},
-        {"tag.mp3", join({tag, frames}), AudioFormat::mp3, sha256Hex(frames)},
-        {"cut.mp3", Bytes(tag.begin(), tag.begin() + 200), AudioFormat::mp3,
+    const std::tuple<std::string, Bytes, formats::AudioFormat, std::string> cases[] = {
+        {"tagged.wav", wavWithCode(kCode, audio), formats::AudioFormat::wav, sha256Hex(audio)},
+        {"nodata.wav", wav({chunks::wavFormat()}), formats::AudioFormat::wav, sha256Hex({})},
+        {"tag.mp3", join({tag, frames}), formats::AudioFormat::mp3, sha256Hex(frames)},
+        {"cut.mp3", Bytes(tag.begin(), tag.begin() + 200), formats::AudioFormat::mp3,
          std::string(msg::id3Truncated)},  // a tag past the end
     };
     for (const auto& [name, content, format, expected] : cases) {
         writeFile(dir / name, content);
         std::string digest;
-        const std::string error =
-            errorOf([&] { digest = AudioTagger::fingerprint(dir / name, format); });
+        const std::string error = errorOf([&] { digest = read::fingerprint(dir / name, format); });
         EXPECT_EQ(error.empty() ? digest : error, expected) << name;
     }
 }
@@ -269,18 +268,18 @@ TEST(BackupTest, NumberedCopiesOfTheOldContentNeverOverwriteAnything) {
     const fs::path file = dir / "Song.wav";
     const Bytes v0 = wav(audioBytes(300));
     writeFile(file, v0);
-    AudioTagger::writeISRC(file, "FIABC2600001", true);
+    write::writeISRC(file, "FIABC2600001", true);
     const Bytes v1 = readFile(file);
-    AudioTagger::writeISRC(file, "FIABC2600002", false);  // backup off: no copy
+    write::writeISRC(file, "FIABC2600002", false);        // backup off: no copy
     fs::create_directory(dir / "Song (original 2).wav");  // taken names are skipped
     fs::create_symlink(dir / "elsewhere", dir / "Song (original 3).wav");
-    AudioTagger::writeISRC(file, "FIABC2600003", true);
+    write::writeISRC(file, "FIABC2600003", true);
     EXPECT_EQ(readFile(dir / "Song (original).wav"), v0);
-    EXPECT_EQ(AudioTagger::readISRC(dir / "Song (original 4).wav"), "FIABC2600002");
+    EXPECT_EQ(read::readISRC(dir / "Song (original 4).wav"), "FIABC2600002");
     EXPECT_FALSE(fs::exists(dir / "elsewhere"));
     EXPECT_EQ(dir.list().size(), 5u);
     writeFile(dir / "a.b.wav", bytesOf("x"));
-    EXPECT_EQ(AudioTagger::makeBackup(dir / "a.b.wav"), dir / "a.b (original).wav");
+    EXPECT_EQ(write::makeBackup(dir / "a.b.wav"), dir / "a.b (original).wav");
 }
 
 TEST(ReplaceTest, ModeOwnerAttributesAndLinksSurvive) {
@@ -295,7 +294,7 @@ TEST(ReplaceTest, ModeOwnerAttributesAndLinksSurvive) {
         ASSERT_EQ(::chown(file.c_str(), owner.first, owner.second) | ::chmod(file.c_str(), mode),
                   0);
         const bool xattrs = ::setxattr(file.c_str(), "user.pelorix", "kept", 4, 0) == 0;
-        AudioTagger::writeISRC(file, kCode, true);
+        write::writeISRC(file, kCode, true);
         for (const fs::path& p : {file, dir / "Song (original).wav"}) {
             const struct stat st = lstatOf(p);
             EXPECT_EQ(st.st_mode & 07777, mode) << p;
@@ -311,9 +310,9 @@ TEST(ReplaceTest, ModeOwnerAttributesAndLinksSurvive) {
     writeFile(dir / "music" / "Song.wav", wav(audioBytes(100)));
     fs::create_symlink("music/Song.wav", dir / "link.wav");
     fs::create_symlink("link.wav", dir / "again.wav");
-    AudioTagger::writeISRC(dir / "again.wav", kCode, true);
+    write::writeISRC(dir / "again.wav", kCode, true);
     EXPECT_EQ(fs::read_symlink(dir / "link.wav"), "music/Song.wav");
-    EXPECT_EQ(AudioTagger::readISRC(dir / "music" / "Song.wav"), kCode);
+    EXPECT_EQ(read::readISRC(dir / "music" / "Song.wav"), kCode);
     EXPECT_EQ(dir.list(), (Names{"again.wav", "link.wav", "music"}));
     EXPECT_EQ(fs::directory_iterator(dir / "music")->path().filename().string().substr(0, 4),
               "Song");
@@ -383,9 +382,9 @@ TEST(DriverTest, TheTemporaryNameIsNeverInTheWay) {
             std::cout << "skipped here: " << c.what << "\n";  // needs root, or chattr
             continue;
         }
-        EXPECT_EQ(errorOf([&] { (void)AudioTagger::rehearseWrite(file, kCode); }), c.error);
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }), c.error);
-        EXPECT_EQ(AudioTagger::readISRC(file), c.error.empty() ? Code(kCode) : Code());
+        EXPECT_EQ(errorOf([&] { (void)write::rehearseWrite(file, kCode); }), c.error);
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, false); }), c.error);
+        EXPECT_EQ(read::readISRC(file), c.error.empty() ? Code(kCode) : Code());
         Names expected = c.after;
         expected.push_back(c.name);
         std::sort(expected.begin(), expected.end());
@@ -456,8 +455,8 @@ TEST(DriverTest, TheReplacementKeepsWhoMayReadItAndWhatItsOwnerSet) {
                        ? EPERM
                        : 0;
         });
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }), c.error);
-        EXPECT_EQ(AudioTagger::readISRC(file), c.error.empty() ? Code(kCode) : Code());
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, false); }), c.error);
+        EXPECT_EQ(read::readISRC(file), c.error.empty() ? Code(kCode) : Code());
         EXPECT_EQ(attribute(file, "system.posix_acl_access"), acl);
         EXPECT_EQ(flags(file), before);
         EXPECT_EQ(lstatOf(file).st_mode, mode);
@@ -469,7 +468,7 @@ TEST(DriverTest, TheReplacementKeepsWhoMayReadItAndWhatItsOwnerSet) {
 // A removal that finds no code, and a write of the very text every carrier holds, change
 // nothing: not a byte, not the inode, no backup; alone or in a batch, and say so.
 TEST(DriverTest, AWriteThatChangesNothingLeavesTheFileAlone) {
-    using AudioTagger::Outcome;
+    using write::Outcome;
     const Bytes plain = wav(audioBytes(100)), coded = wavWithCode(kCode, audioBytes(100)),
                 hyphens = wavWithCode("FI-ABC-26-00001", audioBytes(100));
     const std::tuple<const Bytes&, Code, Outcome> cases[] = {
@@ -478,14 +477,14 @@ TEST(DriverTest, AWriteThatChangesNothingLeavesTheFileAlone) {
         {coded, "FIABC2600002", Outcome::written}, {hyphens, kCode, Outcome::written},
     };
     TempDir dir;
-    std::vector<AudioTagger::BatchJob> jobs;
+    std::vector<write::BatchJob> jobs;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& [content, code, outcome] = cases[i];
         SCOPED_TRACE(i);
         const fs::path file = dir / ("one" + std::to_string(i) + ".wav");
         writeFile(file, content);
         const struct stat before = lstatOf(file);
-        EXPECT_EQ(AudioTagger::writeISRC(file, code, true), outcome);
+        EXPECT_EQ(write::writeISRC(file, code, true), outcome);
         const struct stat after = lstatOf(file);
         const bool same = before.st_ino == after.st_ino &&
                           before.st_ctim.tv_nsec == after.st_ctim.tv_nsec &&
@@ -496,7 +495,7 @@ TEST(DriverTest, AWriteThatChangesNothingLeavesTheFileAlone) {
         writeFile(jobs.back().path, content);
     }
     std::size_t reported = 0;
-    AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e, Outcome o) {
+    write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e, Outcome o) {
         EXPECT_EQ(i, reported++);
         EXPECT_FALSE(e);
         EXPECT_EQ(o, std::get<2>(cases[i])) << i;

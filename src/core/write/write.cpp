@@ -2,7 +2,7 @@
 // The write procedure, step by step. Each step's details live in their own unit: the claim on
 // the original (lock, lease, permission), the pending files (temporary file, backup), the
 // attributes a new file takes over, the checks before the replace, the codecs.
-#include "core/write/audio_tagger.h"
+#include "core/write/write.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,8 +19,6 @@
 #include <thread>
 #include <utility>
 
-#include "core/formats/carriers.h"
-#include "core/io/sha256.h"
 #include "core/io/sys.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
@@ -28,14 +26,12 @@
 #include "core/write/attributes.h"
 #include "core/write/backup.h"
 #include "core/write/claim.h"
-#include "core/write/codecs.h"
 #include "core/write/pending_file.h"
 #include "core/write/verify.h"
 
-namespace pelorix::AudioTagger {
+namespace pelorix::write {
 
 namespace fs = std::filesystem;
-using namespace pelorix::write;
 
 namespace {
 
@@ -99,11 +95,11 @@ FileOut createTemp(const Claim& claim, std::optional<PendingFile>& tmp) {
     // temporary file takes the owner at once). Anything else there (a folder, another user's
     // file, even one this process could remove) is left alone for a name no one can foresee.
     struct stat there {};
+    const bool free = sys::statAt(folder, name, there) != 0;
+    if (free && errno != ENOENT) sys::throwErrno();
     const bool leftover =
-        sys::statAt(folder, name, there) != 0
-            ? errno == ENOENT
-            : (S_ISREG(there.st_mode) || S_ISLNK(there.st_mode)) &&
-                  (there.st_uid == ::geteuid() || there.st_uid == claim.status().st_uid);
+        free || ((S_ISREG(there.st_mode) || S_ISLNK(there.st_mode)) &&
+                 (there.st_uid == ::geteuid() || there.st_uid == claim.status().st_uid));
     if (!leftover || (sys::unlinkAt(folder, name) != 0 && errno != ENOENT)) {
         removeSpareLeftovers(claim);
         name = spareTempNameFor(claim.name());
@@ -150,55 +146,26 @@ void replace(const Claim& claim, PendingFile& tmp) {
 
 // True when the file already is what the write would make of it: a removal that finds no
 // code, or a write of the very text every carrier holds. Such a write changes no byte.
-bool alreadyAsAsked(AudioFormat format, const FileIn& in, const std::optional<std::string>& isrc,
-                    bool addAxml) {
-    const auto code = readCode(format, in);
-    const auto counted = [](const Carrier& c) {
+bool alreadyAsAsked(formats::AudioFormat format, const FileIn& in,
+                    const std::optional<std::string>& isrc, bool addAxml) {
+    const auto code = formats::format(format).read(in);
+    const auto counted = [](const formats::Carrier& c) {
         return !c.reportOnly && !text::trimWhitespaceAndNewlines(c.text).empty();
     };
-    const Carriers found = carriersOf(format, in);
+    const formats::Carriers found = formats::format(format).carriers(in);
     if (!isrc) {
         return (!code || text::trimWhitespaceAndNewlines(*code).empty()) &&
                std::none_of(found.begin(), found.end(), counted);
     }
-    const bool hasAxml = std::any_of(found.begin(), found.end(), [](const Carrier& c) {
+    const bool hasAxml = std::any_of(found.begin(), found.end(), [](const formats::Carrier& c) {
         return c.place.find("axml") != std::string::npos;
     });
     if ((addAxml && !hasAxml) || code != isrc) return false;
     return std::all_of(found.begin(), found.end(),
-                       [&](const Carrier& c) { return !counted(c) || c.text == *isrc; });
+                       [&](const formats::Carrier& c) { return !counted(c) || c.text == *isrc; });
 }
 
 }  // namespace
-
-Reading read(const fs::path& path) {
-    const FileIn in(path);  // detection and reading share one opening
-    const AudioFormat format = AudioFormat::detect(in);
-    return {format, readCode(format, in)};
-}
-
-std::optional<std::string> readISRC(const fs::path& path) {
-    return read(path).code;
-}
-
-Carriers carriers(const fs::path& path) {
-    const FileIn in(path);
-    return carriersOf(AudioFormat::detect(in), in);
-}
-
-std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
-    return write::audioRanges(in, format);
-}
-
-std::string fingerprint(const fs::path& path, AudioFormat format) {
-    const FileIn in(path);
-    AudioStream audio(in, audioRanges(in, format));
-    Sha256 hash;
-    for (auto piece = audio.next(); !piece.empty(); piece = audio.next()) {
-        hash.update(piece.data(), piece.size());
-    }
-    return hash.hexDigest();
-}
 
 fs::path makeBackup(const fs::path& path) {
     const FileIn in(path);
@@ -217,8 +184,8 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     const fs::path target = resolveTarget(path);
     const Claim claim(target);
     const FileIn& in = claim.in();
-    const AudioFormat format = AudioFormat::detect(in);
-    (void)audioRanges(in, format);
+    const formats::AudioFormat format = formats::AudioFormat::detect(in);
+    (void)formats::format(format).audioRanges(in);
     const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
     struct stat folderStatus {};
     if (sys::accessEffective(folder, W_OK | X_OK) != 0 || sys::stat(folder, folderStatus) != 0) {
@@ -228,9 +195,9 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     checkFlagsKeepable(in.fd());
     // The device takes every byte and keeps none; close() would ask it for a flush it refuses.
     FileOut sink("/dev/null", FileOut::Mode::replace);
-    writeCode(format, in, sink, isrc, addAxml);
+    formats::format(format).write(in, sink, isrc, addAxml);
     sink.flushBuffer();
-    return readCode(format, in);
+    return formats::format(format).read(in);
 }
 
 namespace {
@@ -262,14 +229,14 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     auto staged = std::make_unique<Staged>(target);
     const Claim& claim = *staged->claim;
     const FileIn& in = claim.in();
-    const AudioFormat format = AudioFormat::detect(in);
+    const formats::AudioFormat format = formats::AudioFormat::detect(in);
     if (expected) {
-        const auto text = readCode(format, in);
+        const auto text = formats::format(format).read(in);
         const auto code = text ? ISRC::parse(*text) : std::nullopt;
         const auto found = code ? std::optional(code->code()) : std::nullopt;
         if (found != *expected) throw CodeChanged(found);
     }
-    const std::vector<ByteRange> audioBefore = audioRanges(in, format);
+    const std::vector<ByteRange> audioBefore = formats::format(format).audioRanges(in);
     if (alreadyAsAsked(format, in, isrc, addAxml)) return staged;
 
     // 2. The temporary file, with the original's owner, access and flags before its first byte.
@@ -277,7 +244,7 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     const PendingFile& tmp = *staged->tmp;
     keepOwner(claim.status(), out.fd());
     keepAccessAndFlags(in.fd(), out.fd());
-    writeCode(format, in, out, isrc, addAxml);
+    formats::format(format).write(in, out, isrc, addAxml);
     out.flushBuffer();
     keepModeAndAttributes(in.fd(), claim.status(), out.fd());
     if (auto& hook = afterWriteHook()) hook(tmp.path());
@@ -589,4 +556,4 @@ void setAfterWriteHook(std::function<void(const fs::path& tmp)> hook) {
 }
 }  // namespace testing
 
-}  // namespace pelorix::AudioTagger
+}  // namespace pelorix::write
