@@ -502,3 +502,43 @@ TEST(DriverTest, AWriteThatChangesNothingLeavesTheFileAlone) {
     });
     EXPECT_EQ(reported, std::size(cases));
 }
+
+// The folder renamed while its files are written, alone or in a batch: every file is refused
+// with what happened, and the renamed folder holds its files as they were and nothing else.
+TEST(DriverTest, AFolderRenamedDuringTheWrite) {
+    for (const std::size_t files : {1, 3}) {
+        SCOPED_TRACE(files);
+        TempDir dir;
+        const fs::path folder = dir / "Album", moved = dir / "Album (moved)";
+        fs::create_directory(folder);
+        std::vector<write::BatchJob> jobs;
+        const Bytes original = wav(audioBytes(1000));
+        for (std::size_t i = 0; i < files; ++i) {
+            jobs.push_back({folder / ("T" + std::to_string(i) + ".wav"), kCode});
+            writeFile(jobs.back().path, original);
+        }
+        bool renamed = false;
+        Seam seam([&](const Seam::Call& c) {
+            // Once every new file is written: the flush before the replaces.
+            if (!renamed && (c.op == sys::Op::syncfs || (files == 1 && c.op == sys::Op::fsync))) {
+                renamed = true;
+                fs::rename(folder, moved);
+            }
+            return 0;
+        });
+        std::vector<std::string> errors;
+        write::writeBatch(jobs, false, [&](std::size_t, std::exception_ptr e) {
+            errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
+        });
+        EXPECT_EQ(errors, std::vector<std::string>(files, std::string(msg::folderMoved)));
+        Names names;
+        for (const auto& job : jobs) {
+            names.push_back(job.path.filename());
+            EXPECT_EQ(readFile(moved / job.path.filename()), original);
+        }
+        Names there;
+        for (const auto& e : fs::directory_iterator(moved)) there.push_back(e.path().filename());
+        std::sort(there.begin(), there.end());
+        EXPECT_EQ(there, names);
+    }
+}
