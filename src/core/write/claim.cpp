@@ -163,26 +163,27 @@ std::string_view Claim::strangerAtName(const struct stat& st) const {
 
 void Claim::checkUndisturbed() const {
     if (!leaseHolds()) throw TagError::io(msg::openElsewhere);
-    // Nothing wrote to the file (a write moves ctime, which no user call can set back), its
-    // name in the folder still holds it, and the path still leads to that folder.
+    // The path still leads to the claimed file (or its folder was moved, renamed or replaced:
+    // told below, once the name in the folder is known to hold the file).
     struct stat now {
     }, atName{}, atPath{};
+    const bool reached = sys::stat(path_.string(), atPath) == 0;
+    if (!reached && errno != ENOENT && errno != ENOTDIR) sys::throwErrno();
+    const bool leads =
+        reached && atPath.st_dev == status_.st_dev && atPath.st_ino == status_.st_ino;
+    // Nothing wrote to the file (a write moves ctime, which no user call can set back).
     if (sys::fstat(in_->fd(), now) != 0) sys::throwErrno();
     const bool same = now.st_size == status_.st_size && sameTime(now.st_mtim, status_.st_mtim) &&
                       sameTime(now.st_ctim, status_.st_ctim);
     if (!same) throw TagError::io(msg::changedDuringWrite);
+    // Its name in the folder still holds it, with no other name: the last look, so that a plain
+    // rename right after it leaves the least time for another program.
     if (sys::statAt(folder_.get(), name_, atName) != 0) {
         if (errno != ENOENT) sys::throwErrno();
         throw TagError::io(msg::replacedMeanwhile);
     }
     if (const auto refusal = strangerAtName(atName); !refusal.empty()) throw TagError::io(refusal);
-    // The name in the folder holds the claimed file, so a path that leads elsewhere passes
-    // through a folder that was moved, renamed or replaced.
-    const bool reached = sys::stat(path_.string(), atPath) == 0;
-    if (!reached && errno != ENOENT && errno != ENOTDIR) sys::throwErrno();
-    if (!reached || atPath.st_dev != status_.st_dev || atPath.st_ino != status_.st_ino) {
-        throw TagError::io(msg::folderMoved);
-    }
+    if (!leads) throw TagError::io(msg::folderMoved);
 }
 
 }  // namespace pelorix::write
