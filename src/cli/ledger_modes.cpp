@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli/cli.h"
+#include "cli/escape.h"
 #include "cli/modes.h"
 #include "cli/report.h"
 #include "core/isrc.h"
@@ -89,7 +90,7 @@ int nextMode(const Arguments& args, std::ostream& out, std::ostream& err) {
 int ledgerAddMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     auto l = openLedger(args, err);
     if (!l) return 2;
-    Report report(out, args.json, Report::Style::writeCode);
+    Report report(out, err, args.json, Report::Style::writeCode);
     int status = 0;
     std::vector<std::filesystem::path> files;
     for (const std::string& op : args.paths) {
@@ -160,7 +161,7 @@ int ledgerAddMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         if (o.result == Outcome::Result::read) continue;  // no code
         report.file(o);
         if (o.result == Outcome::Result::done && !o.message.empty()) {
-            report.refusal(o.path, 0, "conflict: " + o.message);
+            report.refusal({.path = o.path, .message = "conflict: " + o.message});
         }
     }
     report.flush();
