@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/code_lists.h"
+#include "ui/adapters.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,10 +62,9 @@ std::string asTwoColumns(std::string_view text) {
     return out;
 }
 
-// The file name without its last extension, as Model's rule for one recording has it.
+// The file name without its last extension.
 QString stemOf(const QString& name) {
-    const auto dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 ? name.left(dot) : name;
+    return fromPath(fsPath(name).stem());
 }
 
 // The rows an entry names: by path, else by file name, else by name without the extension
@@ -96,14 +96,8 @@ QList<int> matchRows(const QList<Model::Item>& rows, const QString& entry, const
     return hits;
 }
 
-std::filesystem::path fsPath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
 QString formattedOrNone(const std::optional<QString>& code) {
-    if (!code) return {};
-    const auto isrc = ISRC::parse(code->toStdString());
-    return isrc ? fromStd(isrc->formatted()) : *code;
+    return code ? formattedISRC(*code) : QString();
 }
 
 }  // namespace
@@ -148,8 +142,7 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
         }
         QSet<QString> recordings;
         for (int h : hits) {
-            recordings.insert(QFileInfo(rows[h].path()).path() + QLatin1Char('/') +
-                              stemOf(rows[h].fileName()));
+            recordings.insert(fromPath(lists::recordingOf(fsPath(rows[h].path()))));
         }
         if (!isrc) {
             line.result = ImportLine::Result::invalidCode;
@@ -195,6 +188,49 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
         if (!coded.contains(row.id)) plan.rowsWithoutCode << row.id;
     }
     return plan;
+}
+
+PastedCodes readPastedCodes(const QString& text) {
+    PastedCodes out;
+    QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    while (!lines.isEmpty() && lines.last().trimmed().isEmpty()) lines.removeLast();
+    if (lines.isEmpty()) return out;
+    const auto fieldsOf = [](const QString& line) { return line.split(QLatin1Char('\t')); };
+    qsizetype codeColumn = -1;
+    qsizetype currentColumn = -1;
+    const QStringList first = fieldsOf(lines.front());
+    for (qsizetype i = 0; i < first.size(); ++i) {
+        const QString name = first[i].trimmed().toLower();
+        if (name == QLatin1String("current isrc")) currentColumn = i;
+        if (codeColumn < 0 && (name == QLatin1String("new isrc") || name == QLatin1String("isrc") ||
+                               name == QLatin1String("code")))
+            codeColumn = i;
+    }
+    static const QRegularExpression digit(QStringLiteral("[0-9]"));
+    if (codeColumn >= 0 || currentColumn >= 0 || !lines.front().contains(digit)) {
+        out.headerLines = 1;
+        lines.removeFirst();
+    }
+    for (const QString& line : lines) {
+        const QStringList fields = fieldsOf(line);
+        QString value;
+        if (codeColumn >= 0 || currentColumn >= 0) {
+            value = fields.value(codeColumn).trimmed();
+            if (value.isEmpty()) value = fields.value(currentColumn).trimmed();
+        } else if (fields.size() > 1) {
+            value = fields.first().trimmed();
+            for (const QString& field : fields) {
+                if (ISRC::parse(field.toStdString())) {
+                    value = field.trimmed();
+                    break;
+                }
+            }
+        } else {
+            value = line.trimmed();
+        }
+        out.codes << value;
+    }
+    return out;
 }
 
 QString csvField(const QString& text) {

@@ -44,6 +44,17 @@ struct ImportPlan {
 ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
                       const QString& listFolder);
 
+// The codes of text pasted into the New ISRC column, one per line. Of a table copied with its
+// column names (rows of this window, a spreadsheet), the column named "New ISRC", "ISRC" or
+// "Code" gives the code, and a row with none there gives its "Current ISRC". Of other lines with
+// several tab-separated fields, the first field that is a code; else the line as it is. A first
+// line that names columns, or holds no digit (every code has some), is a header.
+struct PastedCodes {
+    QStringList codes;
+    int headerLines = 0;
+};
+PastedCodes readPastedCodes(const QString& text);
+
 // One CSV field, quoted when it holds a quote, a delimiter, a line break or outer spaces.
 QString csvField(const QString& text);
 // Lines of fields, joined by CRLF, as UTF-8 with a byte-order mark (spreadsheets look for it).

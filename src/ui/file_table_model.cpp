@@ -2,6 +2,7 @@
 #include "ui/file_table_model.h"
 
 #include "core/isrc.h"
+#include "ui/adapters.h"
 #include "ui/brand.h"
 #include "ui/symbols.h"
 
@@ -13,11 +14,6 @@ namespace pelorix::ui {
 
 namespace {
 const QString kDash = QStringLiteral("\u2014");
-
-QString formatted(const QString& code) {
-    const auto isrc = ISRC::parse(code.toStdString());
-    return isrc ? QString::fromStdString(isrc->formatted()) : code;
-}
 }  // namespace
 
 FileTableModel::FileTableModel(Model& model, QObject* parent)
@@ -191,7 +187,7 @@ FileTableModel::StatusLook FileTableModel::statusLook(const Model::Item& item,
         case Model::Readiness::ready:
             return {tr("Ready"), QStringLiteral("status-ready"), Brand::accent().resolve(dark_)};
         case Model::Readiness::replaces:
-            return {tr("Replaces %1").arg(formatted(*item.current)),
+            return {tr("Replaces %1").arg(formattedISRC(*item.current)),
                     QStringLiteral("status-replaces"), look::orange(dark_)};
         case Model::Readiness::upToDate:
             return {tr("Up to date"), QStringLiteral("status-up-to-date"),

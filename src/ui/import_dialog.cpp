@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/import_dialog.h"
+#include "ui/adapters.h"
 
 #include <QDialogButtonBox>
 #include <QHash>
@@ -26,9 +27,8 @@ QString resultText(const ImportLine& line, const QHash<QUuid, Model::Item>& rows
             for (const QUuid& id : line.rows) {
                 const auto& current = rows.value(id).current;
                 if (code && current && *current != QString::fromStdString(code->code())) {
-                    const auto shown = ISRC::parse(current->toStdString());
                     return ImportDialog::tr("New ISRC; the file carries %1")
-                        .arg(shown ? QString::fromStdString(shown->formatted()) : *current);
+                        .arg(formattedISRC(*current));
                 }
             }
             return ImportDialog::tr("New ISRC");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/main_window.h"
 
+#include "ui/adapters.h"
 #include "ui/brand.h"
 #include "ui/drop_zone.h"
 #include "ui/file_table.h"
@@ -39,6 +40,9 @@
 namespace pelorix::ui {
 
 namespace {
+
+// The most files a confirmation names one by one.
+constexpr int kListedFiles = 5;
 
 QFrame* divider(QWidget* parent) {
     auto* line = new QFrame(parent);
@@ -312,8 +316,13 @@ void MainWindow::refresh() {
     actions_[QStringLiteral("import")]->setEnabled(count > 0 && !busy);
     actions_[QStringLiteral("exportList")]->setEnabled(count > 0);
     actions_[QStringLiteral("exportReport")]->setEnabled(!model_.report().isEmpty() && !busy);
-    actions_[QStringLiteral("undo")]->setEnabled(model_.canUndo() && !busy);
-    actions_[QStringLiteral("redo")]->setEnabled(model_.canRedo() && !busy);
+    // The Edit menu names the step: "Undo Paste of 11 Codes".
+    QAction* undo = actions_[QStringLiteral("undo")];
+    QAction* redo = actions_[QStringLiteral("redo")];
+    undo->setEnabled(model_.canUndo() && !busy);
+    redo->setEnabled(model_.canRedo() && !busy);
+    undo->setText(model_.canUndo() ? tr("&Undo %1").arg(model_.undoName()) : tr("&Undo"));
+    redo->setText(model_.canRedo() ? tr("&Redo %1").arg(model_.redoName()) : tr("&Redo"));
     for (const char* name : {"cut", "paste", "delete"})
         actions_[QLatin1String(name)]->setEnabled(count > 0 && !busy);
 }
@@ -495,7 +504,8 @@ void MainWindow::importList(const QString& path) {
     import_ = new ImportDialog(plan, model_.items(), QFileInfo(path).fileName(), this);
     import_->setAttribute(Qt::WA_DeleteOnClose);
     connect(import_, &QDialog::accepted, this, [this, codes = plan.codes] {
-        if (!model_.busy()) model_.setPendings(codes);
+        if (!model_.busy())
+            model_.setPendings(codes, tr("Import of %n Code(s)", "", int(codes.size())));
     });
     import_->open();
 }
@@ -543,20 +553,54 @@ void MainWindow::exportReport() {
                pelorix::ui::exportReport(model_.report()));
 }
 
-void MainWindow::confirmRemoval() {
-    if (removal_ || model_.selection().isEmpty() || model_.busy()) return;
+QPair<QMessageBox*, QPushButton*> MainWindow::confirmation(QMessageBox::Icon icon,
+                                                           const QString& text,
+                                                           const QString& details,
+                                                           const QString& action,
+                                                           QMessageBox::ButtonRole role) {
+    // Every question looks and answers alike: the action and Cancel, placed by their roles,
+    // and Cancel as the default, so that Return never does what the user did not choose.
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Warning);
+    box->setIcon(icon);
     box->setWindowTitle(QStringLiteral("PELORIX"));
-    box->setText(
-        tr("Remove the ISRC from %n selected file(s)?", "", int(model_.selection().size())));
-    box->setInformativeText(tr("The audio is not touched. Other tags stay as they are."));
-    QPushButton* remove = box->addButton(tr("Remove ISRC"), QMessageBox::DestructiveRole);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    // Rich text only so that no line of the details breaks, least of all inside a code.
+    QStringList paragraphs;
+    for (const QString& line : details.split(QLatin1Char('\n')))
+        paragraphs << QStringLiteral("<p style=\"white-space:pre; margin:0\">%1</p>")
+                          .arg(line.toHtmlEscaped());
+    box->setInformativeText(paragraphs.join(QString()));
+    QPushButton* button = box->addButton(action, role);
     QPushButton* cancel = box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
+    return {box, button};
+}
+
+void MainWindow::confirmRemoval() {
+    if (removal_ || model_.selection().isEmpty() || model_.busy()) return;
+    // The files and the codes they lose are named: a removal cannot be undone.
+    QStringList lines;
+    int coded = 0;
+    for (int row = 0; row < tableModel_->rowCount(); ++row) {
+        const Model::Item& item = model_.items()[row];
+        if (!model_.selection().contains(item.id) || !item.current) continue;
+        if (++coded <= kListedFiles)
+            lines << tr("%1: %2").arg(tableModel_->displayName(row), formattedISRC(*item.current));
+    }
+    if (coded == 0) {
+        model_.setNotice(tr("None of the selected files has an ISRC."));
+        return;
+    }
+    if (coded > kListedFiles) lines << tr("and %n more", "", coded - kListedFiles);
+    lines << QString() << tr("The audio is not touched. Other tags stay as they are.")
+          << tr("This cannot be undone; the codes are listed in the report.");
+    auto [box, remove] = confirmation(
+        QMessageBox::Warning, tr("Remove the ISRC from %n file(s)?", "", coded),
+        lines.join(QLatin1Char('\n')), tr("Remove ISRC"), QMessageBox::DestructiveRole);
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         // The selection as it is when the choice is made.
         if (box->clickedButton() == remove) model_.removeISRC(model_.selection());
@@ -578,32 +622,22 @@ void MainWindow::write() {
     const QSet<QString> dups = model_.duplicateCodes();
     for (const Model::Item& item : model_.items()) {
         if (Model::readiness(item, dups) != Model::Readiness::replaces) continue;
-        if (lines.size() == 5) {
+        if (lines.size() == kListedFiles) {
             lines << QStringLiteral("\u2026");
             break;
         }
         lines << tr("%1: %2 \u2192 %3")
-                     .arg(item.fileName(),
-                          QString::fromStdString(
-                              ISRC::parse(item.current->toStdString())->formatted()),
-                          QString::fromStdString(
-                              ISRC::parse(item.pending.toStdString())->formatted()));
+                     .arg(item.fileName(), formattedISRC(*item.current),
+                          formattedISRC(item.pending));
     }
-    auto* box = new QMessageBox(this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(QStringLiteral("PELORIX"));
-    box->setText(tr("Replace the ISRC of %n file(s)?", "", replacing));
-    box->setInformativeText(tr("These files already carry a different code:") + QLatin1Char('\n') +
-                            lines.join(QLatin1Char('\n')));
-    QPushButton* replace = box->addButton(tr("Replace"), QMessageBox::DestructiveRole);
+    auto [box, replace] =
+        confirmation(QMessageBox::Warning, tr("Replace the ISRC of %n file(s)?", "", replacing),
+                     tr("These files already carry a different code:") + QLatin1Char('\n') +
+                         lines.join(QLatin1Char('\n')),
+                     tr("Replace"), QMessageBox::DestructiveRole);
     QPushButton* others = nullptr;
     if (tableModel_->readyCount() > 0)
         others = box->addButton(tr("Write Only the Others"), QMessageBox::AcceptRole);
-    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
-    box->setDefaultButton(others ? others : cancel);
-    box->setEscapeButton(cancel);
     connect(box, &QMessageBox::finished, this, [this, box, replace, others] {
         if (box->clickedButton() == replace) {
             startWrite(true);
@@ -640,18 +674,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     event->ignore();
     if (closing_) return;
-    auto* box = new QMessageBox(this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Question);
-    box->setWindowTitle(QStringLiteral("PELORIX"));
-    box->setText(tr("Write the new ISRC of %n file(s) before closing?", "", unwritten));
-    box->setInformativeText(tr("If you don't, the new codes are lost."));
-    QPushButton* writeButton = box->addButton(tr("Write"), QMessageBox::AcceptRole);
+    auto [box, writeButton] = confirmation(
+        QMessageBox::Question,
+        tr("Write the new ISRC of %n file(s) before closing?", "", unwritten),
+        tr("If you don't, the new codes are lost."), tr("Write"), QMessageBox::AcceptRole);
     QPushButton* discard = box->addButton(QMessageBox::Discard);
-    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
-    box->setDefaultButton(writeButton);
-    box->setEscapeButton(cancel);
     connect(box, &QMessageBox::finished, this, [this, box, writeButton, discard] {
         if (box->clickedButton() == writeButton) {
             closeAfterWrite_ = true;
@@ -666,7 +693,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 QString MainWindow::copyText() const {
+    // The column names come first, so that a paste takes each value by its name.
     QStringList lines;
+    QStringList names;
+    for (int c = 0; c < FileTableModel::columnCount_; ++c)
+        names << tableModel_->headerData(c, Qt::Horizontal).toString();
     for (int row = 0; row < tableModel_->rowCount(); ++row) {
         if (!model_.selection().contains(tableModel_->idAt(row))) continue;
         QStringList fields;
@@ -679,41 +710,88 @@ QString MainWindow::copyText() const {
         }
         lines << fields.join(QLatin1Char('\t'));
     }
-    return lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    if (lines.isEmpty()) return {};
+    lines.prepend(names.join(QLatin1Char('\t')));
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
+namespace {
+
+// Row numbers as people count them, runs joined: "row 4", "rows 1–11", "rows 1, 3–5".
+QString rowsText(const QList<int>& rows) {
+    QStringList runs;
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
+        runs << (i == j ? QString::number(rows[i] + 1)
+                        : QStringLiteral("%1\u2013%2").arg(rows[i] + 1).arg(rows[j] + 1));
+        i = j + 1;
+    }
+    return rows.size() == 1 ? MainWindow::tr("row %1").arg(runs.front())
+                            : MainWindow::tr("rows %1").arg(runs.join(QStringLiteral(", ")));
+}
+
+}  // namespace
+
 void MainWindow::pasteText(const QString& text) {
-    if (model_.busy()) return;
-    QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
-    while (!lines.isEmpty() && lines.last().trimmed().isEmpty()) lines.removeLast();
-    if (lines.isEmpty()) return;
-    // From the first selected row, or the current one when none is selected.
-    int row = table_->currentIndex().isValid() ? table_->currentIndex().row() : 0;
+    if (model_.busy() || tableModel_->rowCount() == 0 || (paste_ && paste_->isVisible())) return;
+    const PastedCodes pasted = readPastedCodes(text);
+    if (pasted.codes.isEmpty() && pasted.headerLines == 0) return;
+    QList<int> selected;
     for (int r = 0; r < tableModel_->rowCount(); ++r) {
-        if (model_.selection().contains(tableModel_->idAt(r))) {
-            row = r;
-            break;
+        if (!table_->isRowHidden(r) && model_.selection().contains(tableModel_->idAt(r)))
+            selected << r;
+    }
+    if (selected.size() > 1 && selected.size() != pasted.codes.size()) {
+        // A count that differs from the selection is a sign of a wrong copy: asked, never
+        // guessed.
+        auto [box, paste] =
+            confirmation(QMessageBox::Question,
+                         tr("The clipboard holds %n code(s), but %1 rows are selected.", "",
+                            int(pasted.codes.size()))
+                             .arg(selected.size()),
+                         pasted.codes.size() > selected.size()
+                             ? tr("Pasting fills the selected rows in order and leaves "
+                                  "the other codes out.")
+                             : tr("Pasting fills the first selected rows in order; the "
+                                  "others keep their New ISRC."),
+                         tr("Paste Into Selected Rows"), QMessageBox::AcceptRole);
+        connect(box, &QMessageBox::finished, this, [this, box, paste, pasted, selected] {
+            if (box->clickedButton() == paste) applyPaste(pasted, selected);
+        });
+        paste_ = box;
+        box->open();
+        return;
+    }
+    QList<int> targets = selected;
+    if (selected.size() <= 1) {
+        // From the selected row down, or from the current one when none is selected.
+        int row = !selected.isEmpty()                ? selected.front()
+                  : table_->currentIndex().isValid() ? table_->currentIndex().row()
+                                                     : 0;
+        targets.clear();
+        for (; row < tableModel_->rowCount() && targets.size() < pasted.codes.size(); ++row) {
+            if (!table_->isRowHidden(row)) targets << row;
         }
     }
+    applyPaste(pasted, targets);
+}
+
+void MainWindow::applyPaste(const PastedCodes& pasted, const QList<int>& rows) {
+    if (model_.busy()) return;
+    const qsizetype n = std::min(pasted.codes.size(), rows.size());
     QList<QPair<QUuid, QString>> texts;
-    for (const QString& line : lines) {
-        if (row >= tableModel_->rowCount()) break;
-        // Of a line with several fields, the first that is a code; else the line as it is.
-        QString value = line.trimmed();
-        const QStringList fields = line.split(QLatin1Char('\t'));
-        if (fields.size() > 1) {
-            value = fields.first().trimmed();
-            for (const QString& field : fields) {
-                if (ISRC::parse(field.toStdString())) {
-                    value = field.trimmed();
-                    break;
-                }
-            }
-        }
-        texts.append({tableModel_->idAt(row), value});
-        ++row;
-    }
-    model_.setPendings(texts);
+    for (qsizetype i = 0; i < n; ++i) texts.append({tableModel_->idAt(rows[i]), pasted.codes[i]});
+    model_.setPendings(texts, tr("Paste of %n Code(s)", "", int(n)));
+    QStringList parts;
+    parts << (n == 0 ? tr("Pasted no code")
+                     : tr("Pasted %n code(s) into %1", "", int(n)).arg(rowsText(rows.mid(0, n))));
+    if (pasted.headerLines > 0) parts << tr("1 line was a header");
+    if (pasted.codes.size() > n)
+        parts << tr("%n line(s) left over", "", int(pasted.codes.size() - n));
+    if (rows.size() > n)
+        parts << tr("%n selected row(s) kept their code", "", int(rows.size() - n));
+    model_.setNotice(parts.join(QStringLiteral("; ")) + QLatin1Char('.'));
 }
 
 void MainWindow::clearNewCodes(const QSet<QUuid>& ids) {
@@ -722,7 +800,7 @@ void MainWindow::clearNewCodes(const QSet<QUuid>& ids) {
     for (const Model::Item& item : model_.items()) {
         if (ids.contains(item.id) && !item.pending.isEmpty()) texts.append({item.id, QString()});
     }
-    model_.setPendings(texts);
+    model_.setPendings(texts, tr("Deletion of %n New Code(s)", "", int(texts.size())));
 }
 
 QMenu* MainWindow::contextMenu(const QSet<QUuid>& ids) {

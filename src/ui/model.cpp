@@ -1,17 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "ui/model.h"
+#include "ui/adapters.h"
 
 #include <QChar>
-#include <QCollator>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
-#include <QRegularExpression>
-#include <QSettings>
 
 #include <algorithm>
 #include <filesystem>
@@ -24,6 +21,8 @@
 #include "core/formats/detect.h"
 #include "core/formats/extensions.h"
 #include "core/isrc.h"
+#include "core/lists/code_list.h"
+#include "core/lists/folder_walk.h"
 #include "core/tag_error.h"
 #include "core/write/audio_tagger.h"
 
@@ -39,21 +38,8 @@ const char* const kAxmlKey = "addAxmlCarrier";
 constexpr int kReadChunk = 256;
 constexpr qint64 kReadChunkMs = 40;
 
-QSettings settings() {
-    return QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"));
-}
-
-std::filesystem::path fsPath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
 std::optional<ISRC> parseCode(const QString& text) {
     return ISRC::parse(text.toStdString());
-}
-
-QString formattedCode(const QString& code) {
-    const auto isrc = parseCode(code);
-    return isrc ? QString::fromStdString(isrc->formatted()) : code;
 }
 
 // The local path a URL names, or empty for URLs that cannot name a local file. A URL without a
@@ -69,27 +55,11 @@ QUrl standardized(const QString& path) {
     return QUrl::fromLocalFile(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
 }
 
-bool hasAudioExtension(const QString& path) {
-    return formats::hasAudioExtension(QFileInfo(path).fileName().toStdString());
-}
-
-// The copies a write with backups leaves beside a file: "NAME (original).EXT" and
-// "NAME (original 2).EXT" and so on.
-bool isBackupCopy(const QString& path) {
-    static const QRegularExpression pattern(QStringLiteral(R"( \(original( [0-9]+)?\)$)"));
-    return pattern.match(QFileInfo(path).completeBaseName()).hasMatch();
-}
-
-// Natural name order: case-insensitive, digit runs by value. Qt's collator ignores the numeric
-// mode in the C locale, which is what a bare environment gives, so fall back to a real locale
-// there.
-QCollator nameCollator() {
-    QLocale locale;
-    if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
-    QCollator collator(locale);
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    return collator;
+// Folder, then file name, both in natural order.
+int compareLocations(const QString& a, const QString& b) {
+    const QFileInfo fa(a), fb(b);
+    if (int c = naturalCompare(fa.path(), fb.path())) return c;
+    return naturalCompare(fa.fileName(), fb.fileName());
 }
 
 // Space separators (Unicode Zs) and the tab; line breaks do not count.
@@ -99,12 +69,9 @@ bool isBlank(const QString& text) {
     });
 }
 
-// The file name without its last extension: rows whose names differ only there hold the same
-// recording in different formats.
-QString recordingName(const Model::Item& item) {
-    const QString name = item.fileName();
-    const auto dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 ? name.left(dot) : name;
+// The recording a row holds, by the engine's rule.
+QString recordingOf(const Model::Item& item) {
+    return fromPath(lists::recordingOf(fsPath(item.path())));
 }
 
 QString messageOf(const std::exception_ptr& error) {
@@ -215,6 +182,7 @@ struct Model::Step {
     };
     QList<Text> texts;
     QList<QPair<int, Item>> removed;  // ascending rows, as they were before the removal
+    QString name;                     // what the step did, as the Edit menu says it
 };
 
 Model::Model(QObject* parent) : QObject(parent) {
@@ -321,22 +289,21 @@ void Model::sort(SortKey key, Qt::SortOrder order) {
 }
 
 void Model::sortItems() {
-    const QCollator collator = nameCollator();
     const QSet<QString> dups = duplicateCodes();
     auto compare = [&](const Item& a, const Item& b) -> int {
         switch (sortKey_) {
             case SortKey::location:
                 break;
             case SortKey::format:
-                if (int c = collator.compare(a.format, b.format)) return c;
+                if (int c = naturalCompare(a.format, b.format)) return c;
                 break;
             case SortKey::current:
-                if (int c = collator.compare(a.current.value_or(QString()),
-                                             b.current.value_or(QString())))
+                if (int c = naturalCompare(a.current.value_or(QString()),
+                                           b.current.value_or(QString())))
                     return c;
                 break;
             case SortKey::pending:
-                if (int c = collator.compare(a.pending, b.pending)) return c;
+                if (int c = naturalCompare(a.pending, b.pending)) return c;
                 break;
             case SortKey::status: {
                 const int ra = int(readiness(a, dups)) + 10 * int(a.status.kind);
@@ -345,9 +312,7 @@ void Model::sortItems() {
                 break;
             }
         }
-        const QFileInfo fa(a.path()), fb(b.path());
-        if (int c = collator.compare(fa.path(), fb.path())) return c;
-        return collator.compare(fa.fileName(), fb.fileName());
+        return compareLocations(a.path(), b.path());
     };
     const bool ascending = sortOrder_ == Qt::AscendingOrder;
     auto less = [&](const Item& a, const Item& b) {
@@ -370,15 +335,10 @@ void Model::add(const QList<QUrl>& urls, bool announce) {
         const QFileInfo info(path);
         if (!info.exists()) continue;
         if (info.isDir()) {
-            // Without QDir::Hidden the iterator neither lists nor enters hidden entries, and
-            // it does not follow links to folders.
-            QDirIterator it(path, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString entry = it.next();
-                if (hasAudioExtension(entry) && !isBackupCopy(entry))
-                    candidates.append(standardized(entry));
-            }
-        } else if (hasAudioExtension(path)) {
+            // The engine's walk: no hidden entries, no backup copies, no links to folders.
+            for (const auto& file : lists::audioFilesIn(fsPath(path)).files)
+                candidates.append(standardized(fromPath(file)));
+        } else if (formats::hasAudioExtension(QFileInfo(path).fileName().toStdString())) {
             candidates.append(standardized(path));
         }
     }
@@ -396,11 +356,8 @@ void Model::add(const QList<QUrl>& urls, bool announce) {
         fresh.append(url);
     }
     // Read in list order, so the first rows to appear are the first ones of the list.
-    const QCollator collator = nameCollator();
-    std::stable_sort(fresh.begin(), fresh.end(), [&](const QUrl& a, const QUrl& b) {
-        const QFileInfo fa(a.toLocalFile()), fb(b.toLocalFile());
-        if (int c = collator.compare(fa.path(), fb.path())) return c < 0;
-        return collator.compare(fa.fileName(), fb.fileName()) < 0;
+    std::stable_sort(fresh.begin(), fresh.end(), [](const QUrl& a, const QUrl& b) {
+        return compareLocations(a.toLocalFile(), b.toLocalFile()) < 0;
     });
     if (fresh.isEmpty()) {
         if (!urls.isEmpty()) {
@@ -465,6 +422,8 @@ void Model::readNext(AddRun* run) {
                         } else {
                             item.readError = tr("Not readable audio any more.");
                         }
+                        // What the row says is worked out again from what the file holds.
+                        if (item.status.isFinished()) item.status = Status::idle();
                         if (item != items_[row]) changeItem(row, item);
                         ++run->reread;
                     } else if (run->reload) {
@@ -524,6 +483,7 @@ void Model::remove(const QSet<QUuid>& ids) {
         }
     }
     if (!rows.isEmpty()) {
+        step.name = tr("Removal of %n Row(s) from the List", "", int(rows.size()));
         removeRows(rows);
         record(std::move(step));
         emit itemsChanged();
@@ -537,6 +497,7 @@ void Model::remove(const QSet<QUuid>& ids) {
 void Model::clear() {
     if (!items_.isEmpty()) {
         Step step;
+        step.name = tr("Clear");
         for (qsizetype i = 0; i < items_.size(); ++i) step.removed.append({int(i), items_[i]});
         const int last = static_cast<int>(items_.size()) - 1;
         emit itemsAboutToBeRemoved(0, last);
@@ -575,7 +536,7 @@ void Model::setPending(const QUuid& id, const QString& text) {
         // One step for the whole field: the first keystroke records it, later ones extend it.
         undo_.back().texts[0].after = text;
     } else if (items_[row].pending != text) {
-        record(Step{{{id, items_[row].pending, text}}, {}});
+        record(Step{{{id, items_[row].pending, text}}, {}, tr("Typing")});
         typingStepOpen_ = typingId_ == id;
     }
     Item item = items_[row];
@@ -585,8 +546,9 @@ void Model::setPending(const QUuid& id, const QString& text) {
     emit itemsChanged();
 }
 
-void Model::setPendings(const QList<QPair<QUuid, QString>>& texts) {
+void Model::setPendings(const QList<QPair<QUuid, QString>>& texts, const QString& name) {
     Step step;
+    step.name = name.isEmpty() ? tr("Change of %n Code(s)", "", int(texts.size())) : name;
     for (const auto& [id, text] : texts) {
         const int row = indexOf(id);
         if (row < 0) continue;
@@ -614,7 +576,7 @@ void Model::commitFormat(const QUuid& id) {
     if (typingStepOpen_ && typingId_ == id) {
         undo_.back().texts[0].after = item.pending;
     } else {
-        record(Step{{{id, items_[row].pending, item.pending}}, {}});
+        record(Step{{{id, items_[row].pending, item.pending}}, {}, tr("Typing")});
     }
     changeItem(row, item);
     emit itemsChanged();
@@ -629,7 +591,7 @@ QSet<QString> Model::duplicateCodes() const {
         const auto isrc = parseCode(item.pending);
         if (!isrc) continue;
         const QString code = QString::fromStdString(isrc->code());
-        const QString name = recordingName(item);
+        const QString name = recordingOf(item);
         const auto seen = firstName.constFind(code);
         if (seen == firstName.cend()) {
             firstName.insert(code, name);
@@ -700,6 +662,14 @@ void Model::apply(const Step& step, bool forward) {
     emit itemsChanged();
 }
 
+QString Model::undoName() const {
+    return undo_.empty() ? QString() : undo_.back().name;
+}
+
+QString Model::redoName() const {
+    return redo_.empty() ? QString() : redo_.back().name;
+}
+
 void Model::undo() {
     if (undo_.empty() || busy_) return;
     typingStepOpen_ = false;
@@ -768,6 +738,13 @@ void Model::startBatch(Batch batch) {
     // The setting is read once: changing it mid-batch affects only the next batch.
     batch.backup = backup_;
     batch.addAxml = addAxml_;
+    // The codes edited so far are in the files now (or failed there): undo starts afresh.
+    typingStepOpen_ = false;
+    if (!undo_.empty() || !redo_.empty()) {
+        undo_.clear();
+        redo_.clear();
+        emit historyChanged();
+    }
     report_.clear();
     batch_.clear();
     batch_.push_back(std::move(batch));
@@ -885,14 +862,14 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
         ++b.changed;
         report_.append({target.path, result.found, result.found, tr("Not written"),
                         result.found
-                            ? tr("The file carries %1 now.").arg(formattedCode(*result.found))
+                            ? tr("The file carries %1 now.").arg(formattedISRC(*result.found))
                             : tr("The file carries no code now.")});
         if (row >= 0) {
             Item item = items_[row];
             item.current = result.found;
             item.status = Status::failed(
                 result.found
-                    ? tr("Not written: the file carries %1 now.").arg(formattedCode(*result.found))
+                    ? tr("Not written: the file carries %1 now.").arg(formattedISRC(*result.found))
                     : tr("Not written: the file carries no code now."));
             changeItem(row, item);
         }
@@ -900,7 +877,7 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
         ++b.succeeded;
         report_.append(
             {target.path, target.shown, after, target.code ? tr("Written") : tr("Removed"),
-             target.shown && target.code ? tr("Replaced %1").arg(formattedCode(*target.shown))
+             target.shown && target.code ? tr("Replaced %1").arg(formattedISRC(*target.shown))
                                          : QString()});
         if (row >= 0) {
             Item item = items_[row];
@@ -911,12 +888,14 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
                 item.pending = QString::fromStdString(isrc->formatted());
                 // A replaced code stays on record in the row.
                 item.status = Status::done(
-                    target.shown ? tr("Written, was %1").arg(formattedCode(*target.shown))
+                    target.shown ? tr("Written, was %1").arg(formattedISRC(*target.shown))
                                  : tr("Written"));
             } else {
                 item.current.reset();
                 item.pending.clear();
-                item.status = Status::done(tr("Removed"));
+                item.status =
+                    Status::done(target.shown ? tr("Removed %1").arg(formattedISRC(*target.shown))
+                                              : tr("Removed"));
             }
             changeItem(row, item);
         }
@@ -955,6 +934,7 @@ std::optional<QString> Model::assignSequence(const QString& country, const QStri
         return tr("The sequence would go past %1.").arg(ISRC::kLastDesignation);
 
     Step step;
+    step.name = tr("Sequence of %n Code(s)", "", int(rows.size()));
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const auto isrc = first->advanced(static_cast<int>(i));
         Item item = items_[rows[i]];

@@ -91,6 +91,8 @@ class Model : public QObject {
     const QSet<QUuid>& selection() const { return selection_; }
     bool busy() const { return busy_; }
     const std::optional<QString>& notice() const { return notice_; }
+    // The status line's text: what the last operation did, or none.
+    void setNotice(std::optional<QString> text);
     bool backup() const { return backup_; }
     // Whether a write also gives a WAV without one an `axml` (EBU Core) carrier of its code.
     bool addAxml() const { return addAxml_; }
@@ -120,8 +122,9 @@ class Model : public QObject {
 
     // ---- code entry and readiness ----
     void setPending(const QUuid& id, const QString& text);
-    // Several rows at once, as one step of the undo history.
-    void setPendings(const QList<QPair<QUuid, QString>>& texts);
+    // Several rows at once, as one step of the undo history; `name` says what the step is
+    // ("Paste of 11 Codes").
+    void setPendings(const QList<QPair<QUuid, QString>>& texts, const QString& name = {});
     void commitFormat(const QUuid& id);
     QSet<QString> duplicateCodes() const;
     static Readiness readiness(const Item& item, const QSet<QString>& dups);
@@ -129,8 +132,13 @@ class Model : public QObject {
     int replaceCount() const;  // rows whose write would replace another code
 
     // ---- undo history: code edits, pastes, sequences, clearing and removing rows ----
+    // A write or a removal of codes starts the history afresh: the codes before it are in the
+    // files, and no undo may bring them back as edits.
     bool canUndo() const { return !undo_.empty(); }
     bool canRedo() const { return !redo_.empty(); }
+    // What undo and redo would do ("Paste of 11 Codes"); empty when there is nothing.
+    QString undoName() const;
+    QString redoName() const;
     void undo();
     void redo();
     // Typing in one field is one step: the text before the first keystroke is what undo
@@ -185,7 +193,6 @@ class Model : public QObject {
     struct Step;
     struct WriteResult;
 
-    void setNotice(std::optional<QString> text);
     void setBusy(bool on);
     void insertItems(QList<Item> items);      // placed in the current order
     void removeRows(const QList<int>& rows);  // ascending row numbers

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/platform.h"
+#include "ui/adapters.h"
 
 #include <QAbstractItemView>
 #include <QCoreApplication>
@@ -44,9 +45,7 @@ class FilesAndFoldersDialog : public QFileDialog {
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFiles);
         setLabelText(QFileDialog::Accept, QCoreApplication::translate("FileDialog", "Open"));
-        const QString last = QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"))
-                                 .value(kLastFolderKey)
-                                 .toString();
+        const QString last = settings().value(kLastFolderKey).toString();
         setDirectory(!last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath());
         setNameFilters({audioFilter(), QCoreApplication::translate("FileDialog", "All files (*)")});
         if (!message.isEmpty()) {
@@ -82,8 +81,7 @@ class FilesAndFoldersDialog : public QFileDialog {
 QList<QUrl> runFileDialog(QWidget* parent, const QString& message) {
     FilesAndFoldersDialog dialog(parent, message);
     if (dialog.exec() != QDialog::Accepted) return {};
-    QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"))
-        .setValue(kLastFolderKey, dialog.directory().absolutePath());
+    settings().setValue(kLastFolderKey, dialog.directory().absolutePath());
     return dialog.chosen();
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/sequence_dialog.h"
+#include "ui/adapters.h"
 
 #include "core/isrc.h"
 #include "ui/brand.h"
@@ -29,10 +30,6 @@ const char* const kRegistrantKey = "seqRegistrant";
 const char* const kYearKey = "seqYear";
 const char* const kStartKey = "seqStart";
 const char* const kSkipCodedKey = "seqSkipCoded";
-
-QSettings settings() {
-    return QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"));
-}
 
 QLocale numberLocale() {
     QLocale locale;

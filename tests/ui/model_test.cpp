@@ -54,14 +54,20 @@ TEST_F(ModelTest, RowsShowWhatTheFileHoldsAndAreReadAgain) {
     EXPECT_EQ(Model::readiness(model.items()[0], {}), Readiness::unreadable);
     EXPECT_EQ(model.items()[1].format + model.items()[1].named, "WAVFLAC");
 
-    // Another program writes a code: adding the file again, or reloading, shows it.
+    // Another program writes a code: adding the file again, or reloading, shows it, and the
+    // row's status is worked out again from it.
     writeISRC(dir / "plain.wav", "FIABC2600001", false);
     add({urlOf(dir / "./plain.wav")});
     EXPECT_EQ(model.items()[2].current, QString("FIABC2600001"));
+    model.setPending(id(2), "FI-ABC-26-00003");
+    model.writeAll(true);
+    waitBatch();
     writeISRC(dir / "plain.wav", "FIABC2600002", false);
     model.reload();
     waitAdded();
     EXPECT_EQ(model.items()[2].current, QString("FIABC2600002"));
+    EXPECT_EQ(model.items()[2].status, Status::idle());
+    EXPECT_EQ(Model::readiness(model.items()[2], {}), Readiness::replaces);
     EXPECT_EQ(model.items().size(), 3);
 }
 
@@ -117,15 +123,16 @@ TEST_F(ModelTest, ReadinessRules) {
         EXPECT_EQ(
             Model::readiness({{}, {}, {}, current, pending, {}, error, {}, {}}, {"GBXYZ2500001"}),
             expected);
-    // One recording in several formats shares its code; any other repeat is a duplicate.
-    for (auto name : {"01 Intro.wav", "flac/01 Intro.flac", "01 Intro.mp3.wav", "02 Song.wav"})
+    // One recording in several formats shares its code; any other repeat is a duplicate, the
+    // same name in another disc's folder too.
+    for (auto name : {"01 Intro.wav", "01 Intro.flac", "01 Intro.mp3.wav", "CD2/01 Intro.wav"})
         makeWav(dir / name);
     add({urlOf(dir.path())});
     ASSERT_EQ(names(),
-              QStringList({"01 Intro.mp3.wav", "01 Intro.wav", "02 Song.wav", "01 Intro.flac"}));
-    for (int row : {1, 3}) model.setPending(id(row), "FI-ABC-26-00001");
+              QStringList({"01 Intro.flac", "01 Intro.mp3.wav", "01 Intro.wav", "01 Intro.wav"}));
+    for (int row : {0, 2}) model.setPending(id(row), "FI-ABC-26-00001");
     EXPECT_TRUE(model.duplicateCodes().isEmpty());
-    for (int row : {0, 2}) {
+    for (int row : {1, 3}) {
         model.setPending(id(row), "FIABC2600001");
         EXPECT_EQ(model.duplicateCodes(), QSet<QString>{"FIABC2600001"});
         model.setPending(id(row), "");
@@ -144,13 +151,21 @@ TEST_F(ModelTest, EditsAndUndo) {
     const QStringList after = {"FI-ABC-26-00001", "FI-ABC-26-00002", "FI-ABC-26-00003"};
     const QStringList steps[] = {
         {"FI-ABC-26-00002", "FI-ABC-26-00003"}, after, {"", "FI-ABC-26-00009", ""}, {"", "", ""}};
-    for (const QStringList& expected : steps) {
+    const char* names[] = {"Clear", "Removal of 1 Row from the List", "Sequence of 3 Codes",
+                           "Typing"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(model.undoName(), names[i]);
         model.undo();
-        EXPECT_EQ(pendings(), expected);
+        EXPECT_EQ(pendings(), steps[i]);
     }
     model.redo();
     model.redo();
     EXPECT_EQ(pendings(), after);
+    EXPECT_EQ(model.redoName(), "Removal of 1 Row from the List");
+    // A write puts the codes in the files: no undo reaches back across it.
+    model.writeAll();
+    waitBatch();
+    EXPECT_FALSE(model.canUndo() || model.canRedo());
 }
 
 TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
@@ -186,7 +201,7 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     waitBatch();
     EXPECT_EQ(model.notice(), QString("Removed 1, failed 1."));
     EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
-    EXPECT_EQ(model.items()[0].status, Status::done("Removed"));
+    EXPECT_EQ(model.items()[0].status, Status::done("Removed FI-ABC-26-00002"));
     // The report keeps the last batch, the file that failed too; a file left without a code
     // gives no line when it is imported again.
     const auto report = parseCodeList(exportReport(model.report()).toStdString());
@@ -236,6 +251,32 @@ TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {
             std::count_if(codes.begin(), codes.end(), [](char x) { return !std::isdigit(x); }));
         if (!plan.codes.isEmpty()) model.undo();  // one step; an empty plan records none
         EXPECT_EQ(pendings().join(','), ",,typed,,");
+    }
+}
+
+// A header is skipped, and a table with column names gives the new code (or, with none, the
+// current one) by name, whatever comes first.
+TEST(PasteTest, CodesComeFromTheNamedColumnAfterAnyHeader) {
+    const struct {
+        QString text;
+        QStringList codes;
+        int header;
+    } cases[] = {
+        {"ISRC\r\nFIABC2600001\r\nFIABC2600002\r\n\r\n", {"FIABC2600001", "FIABC2600002"}, 1},
+        {"FIABC260000X\n\nfiabc2600002", {"FIABC260000X", "", "fiabc2600002"}, 0},
+        {"File\tFormat\tCurrent ISRC\tNew ISRC\tStatus\n"
+         "1.wav\tWAV\tGB-XYZ-25-00001\tFI-ABC-26-00001\tReplaces GB-XYZ-25-00001\n"
+         "2.wav\tWAV\tGB-XYZ-25-00002\t\tHas ISRC\n",
+         {"FI-ABC-26-00001", "GB-XYZ-25-00002"},
+         1},
+        {"Track\tTitle\tCode\n1-01\tIntro 2\tFIABC2600001\n", {"FIABC2600001"}, 1},
+        {"Track\tTitle\n1-01\tFIABC2600001\tx\n", {"FIABC2600001"}, 1},
+        {"1\tFI-ABC-26-00005\tx\nfiabc2600006\n", {"FI-ABC-26-00005", "fiabc2600006"}, 0},
+    };
+    for (const auto& c : cases) {
+        const PastedCodes pasted = readPastedCodes(c.text);
+        EXPECT_EQ(pasted.codes, c.codes) << c.text.toStdString();
+        EXPECT_EQ(pasted.headerLines, c.header) << c.text.toStdString();
     }
 }
 

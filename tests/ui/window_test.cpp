@@ -42,9 +42,18 @@ class WindowTest : public ListTest {
         field->selectAll();  // the first key replaces the text
         QTest::keyClicks(field, text);
     }
-    // Clicks a message box's button by its text.
+    // Clicks a message box's button by its text. Every question has Cancel as its default, and
+    // no line of its details is broken.
     static void answer(QMessageBox* box, const QString& button) {
         ASSERT_TRUE(box);
+        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Cancel));
+        auto* details = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+        box->adjustSize();
+        QTextDocument doc;
+        doc.setHtml(details->text());
+        for (const QString& line : doc.toPlainText().split('\n'))
+            EXPECT_LE(details->fontMetrics().horizontalAdvance(line), details->width())
+                << line.toStdString();
         for (QAbstractButton* b : box->buttons())
             if (b->text() == button) return b->click();
         FAIL() << button.toStdString();
@@ -188,20 +197,93 @@ TEST_F(WindowTest, KeysEditTheCurrentRowPasteAndSort) {
     window->pasteText("1\tFI-ABC-26-00005\tx\nfiabc2600006\n");
     EXPECT_EQ(pendings(), QStringList({"FI-ABC-26-00005", "fiabc2600006", "bxyz"}));
     model.setSelection({id(0)});
-    EXPECT_EQ(window->copyText(), "Bonus.wav\tWAV\t\tFI-ABC-26-00005\tReady\n");
+    EXPECT_EQ(window->copyText(),
+              "File\tFormat\tCurrent ISRC\tNew ISRC\tStatus\n"
+              "Bonus.wav\tWAV\t\tFI-ABC-26-00005\tReady\n");
     view->sortByColumn(T::newColumn, Qt::AscendingOrder);  // a header click sorts the list
     EXPECT_EQ(pendings(), QStringList({"bxyz", "FI-ABC-26-00005", "fiabc2600006"}));
 }
 
+// A paste says what it did; a header never shifts the codes; a count that differs from the
+// selection is asked about; rows copied here give their new code, else their current one.
+TEST_F(WindowTest, PastesSayWhatWentWhere) {
+    addFiles(5, {{4, "GBXYZ2500004"}, {5, "GBXYZ2500005"}});
+    const QString three = "ISRC\nFIABC2600001\nFIABC2600002\nFIABC2600003\n";
+    const struct {
+        QList<int> selected;
+        QString text;
+        QString answer;  // to the question, when one is asked
+        QString pendings, notice, undo;
+    } cases[] = {
+        {{0},
+         three,
+         {},
+         "123--",
+         "Pasted 3 codes into rows 1\u20133; 1 line was a header.",
+         "&Undo Paste of 3 Codes"},
+        {{3},
+         three,
+         {},
+         "---12",
+         "Pasted 2 codes into rows 4\u20135; 1 line was a header; 1 line "
+         "left over.",
+         "&Undo Paste of 2 Codes"},
+        {{0, 2, 3},
+         three,
+         {},
+         "1-23-",
+         "Pasted 3 codes into rows 1, 3\u20134; 1 line was a header.",
+         "&Undo Paste of 3 Codes"},
+        {{1, 4},
+         three,
+         "Paste Into Selected Rows",
+         "-1--2",
+         "Pasted 2 codes into rows 2, 5; 1 "
+         "line was a header; 1 line left over.",
+         "&Undo Paste of 2 Codes"},
+        {{0, 1, 2}, "FIABC2600009\n", "Cancel", "-----", "", "&Undo"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.notice.toStdString());
+        QSet<QUuid> ids;
+        for (int row : c.selected) ids << id(row);
+        model.setSelection(ids);
+        model.setNotice(std::nullopt);
+        window->pasteText(c.text);
+        if (!c.answer.isEmpty()) answer(window->pasteDialog(), c.answer);
+        QString codes;
+        for (const QString& p : pendings()) codes += p.isEmpty() ? '-' : p.back();
+        EXPECT_EQ(codes, c.pendings);
+        EXPECT_EQ(model.notice().value_or(""), c.notice);
+        EXPECT_EQ(window->action("undo")->text(), c.undo);
+        if (model.canUndo()) model.undo();
+    }
+    // Rows 4 and 5 copied (one with a new code, one with its current code only) onto 1 and 2.
+    model.setPending(id(3), "FI-ABC-26-00007");
+    model.setSelection({id(3), id(4)});
+    const QString copied = window->copyText();
+    model.setSelection({id(0), id(1)});
+    window->pasteText(copied);
+    EXPECT_EQ(pendings().mid(0, 2), QStringList({"FI-ABC-26-00007", "GB-XYZ-25-00005"}));
+}
+
 TEST_F(WindowTest, ContextMenuRemovalAndDrops) {
-    addFiles(4);
+    addFiles(4, {{2, "GBXYZ2500002"}});
     model.setSelection({id(3), id(0)});
     window->contextMenu({id(3), id(0)})->actions()[2]->trigger();
     EXPECT_EQ(revealed, QList<QList<QUrl>>({{model.items()[0].url, model.items()[3].url}}));
-    window->contextMenu({id(1), id(2)})->actions()[1]->trigger();
-    EXPECT_EQ(window->removalDialog()->text(), "Remove the ISRC from 2 selected files?");
+    window->contextMenu({id(0), id(2)})->actions()[1]->trigger();
+    EXPECT_EQ(window->noticeLabel()->text(), "None of the selected files has an ISRC.");
+    // A removal cannot be undone: the question names the files and their codes, the row the
+    // code it lost.
+    model.setPending(id(0), "FI-ABC-26-00001");
+    window->contextMenu({id(0), id(1)})->actions()[1]->trigger();
+    EXPECT_EQ(window->removalDialog()->text(), "Remove the ISRC from 1 file?");
+    EXPECT_TRUE(window->removalDialog()->informativeText().contains("2.wav: GB-XYZ-25-00002"));
     answer(window->removalDialog(), "Remove ISRC");
-    EXPECT_EQ(model.notice(), QString("None of the selected files has an ISRC."));
+    waitBatch();
+    EXPECT_EQ(cell(1, T::statusColumn), "Removed GB-XYZ-25-00002");
+    EXPECT_FALSE(window->action("undo")->isEnabled());
     window->contextMenu({id(0), id(3)})->actions()[0]->trigger();
     EXPECT_EQ(names(), QStringList({"2.wav", "3.wav"}));
 
