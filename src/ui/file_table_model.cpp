@@ -6,6 +6,7 @@
 #include "ui/brand.h"
 #include "ui/symbols.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 
 #include <algorithm>
@@ -122,11 +123,7 @@ int FileTableModel::replaceCount() const {
 
 QString FileTableModel::displayName(int row) const {
     const auto& items = model_.items();
-    if (!namesValid_) {
-        nameCounts_.clear();
-        for (const Model::Item& item : items) ++nameCounts_[item.fileName()];
-        namesValid_ = true;
-    }
+    folderName(row);  // counts the names
     const Model::Item& item = items[row];
     if (nameCounts_.value(item.fileName()) < 2) return item.fileName();
     // Folders are put in front, nearest first, until no other row with the same name ends the
@@ -143,10 +140,37 @@ QString FileTableModel::displayName(int row) const {
     return item.path();
 }
 
+QString FileTableModel::folderName(int row) const {
+    const auto& items = model_.items();
+    if (!namesValid_) {
+        nameCounts_.clear();
+        commonFolder_.clear();
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            ++nameCounts_[items[i].fileName()];
+            const QString folder = QFileInfo(items[i].path()).path();
+            if (i == 0) {
+                commonFolder_ = folder;
+                continue;
+            }
+            while (commonFolder_.size() > 1 && folder != commonFolder_ &&
+                   !folder.startsWith(commonFolder_ + QLatin1Char('/')))
+                commonFolder_ = QFileInfo(commonFolder_).path();
+        }
+        namesValid_ = true;
+    }
+    const QString folder = QFileInfo(items[row].path()).path();
+    if (folder == commonFolder_) return QFileInfo(folder).fileName();
+    return folder.mid(commonFolder_.size() + (commonFolder_.endsWith(QLatin1Char('/')) ? 0 : 1));
+}
+
+bool FileTableModel::needsAttention(int row) const {
+    return Model::needsAttention(model_.items()[row], dups());
+}
+
 void FileTableModel::sort(int column, Qt::SortOrder order) {
-    static const Model::SortKey keys[] = {Model::SortKey::location, Model::SortKey::format,
-                                          Model::SortKey::current, Model::SortKey::pending,
-                                          Model::SortKey::status};
+    static const Model::SortKey keys[] = {Model::SortKey::location, Model::SortKey::location,
+                                          Model::SortKey::format,   Model::SortKey::current,
+                                          Model::SortKey::pending,  Model::SortKey::status};
     if (column >= 0 && column < columnCount_) model_.sort(keys[column], order);
 }
 
@@ -205,6 +229,14 @@ FileTableModel::StatusLook FileTableModel::statusLook(const Model::Item& item,
 }
 
 QVariant FileTableModel::data(const QModelIndex& index, int role) const {
+    const QVariant value = cellData(index, role);
+    // Every signal colour is held to a readable contrast with the table's background.
+    if (role == Qt::ForegroundRole && value.canConvert<QColor>())
+        return look::readable(value.value<QColor>(), palette_);
+    return value;
+}
+
+QVariant FileTableModel::cellData(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const Model::Item& item = model_.items()[index.row()];
@@ -217,8 +249,13 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const {
 
     switch (index.column()) {
         case fileColumn:
-            if (role == Qt::DisplayRole) return displayName(index.row());
+            if (role == Qt::DisplayRole) return item.fileName();
             if (role == Qt::ToolTipRole) return item.path();
+            break;
+        case folderColumn:
+            if (role == Qt::DisplayRole) return folderName(index.row());
+            if (role == Qt::ToolTipRole) return QFileInfo(item.path()).path();
+            if (role == Qt::ForegroundRole) return look::secondary(palette_);
             break;
         case formatColumn:
             // A content that does not match the name's extension is pointed out.
@@ -288,6 +325,8 @@ QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, in
     switch (section) {
         case fileColumn:
             return tr("File");
+        case folderColumn:
+            return tr("Folder");
         case formatColumn:
             return tr("Format");
         case currentColumn:

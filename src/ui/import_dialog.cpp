@@ -3,11 +3,14 @@
 #include "ui/adapters.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -41,6 +44,11 @@ QString resultText(const ImportLine& line, const QHash<QUuid, Model::Item>& rows
             return line.message;
     }
     return {};
+}
+
+// A row as the preview names it: its folder and file name, so that CD1/01 and CD2/01 differ.
+QString placeOf(const Model::Item& row) {
+    return QFileInfo(row.path()).dir().dirName() + QLatin1Char('/') + row.fileName();
 }
 
 }  // namespace
@@ -77,7 +85,7 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
     for (qsizetype i = 0; i < plan.lines.size(); ++i) {
         const ImportLine& line = plan.lines[i];
         QStringList targets;
-        for (const QUuid& id : line.rows) targets << byId.value(id).fileName();
+        for (const QUuid& id : line.rows) targets << placeOf(byId.value(id));
         const QStringList cells{line.line > 0 ? QString::number(line.line) : QString(), line.entry,
                                 line.code, targets.join(QStringLiteral(", ")),
                                 resultText(line, byId)};
@@ -95,7 +103,7 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
 
     column->addWidget(new QLabel(tr("Rows that get no code:"), this));
     uncoded_ = new QListWidget(this);
-    for (const QUuid& id : plan.rowsWithoutCode) uncoded_->addItem(byId.value(id).fileName());
+    for (const QUuid& id : plan.rowsWithoutCode) uncoded_->addItem(placeOf(byId.value(id)));
     column->addWidget(uncoded_, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
@@ -105,7 +113,13 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     column->addWidget(buttons);
-    resize(720, 480);
+    // Large enough to read every line's reason without widening a column, within the screen.
+    int width = 0;
+    for (int c = 0; c < lines_->columnCount(); ++c) width += lines_->columnWidth(c);
+    const QRect screen = this->screen()->availableGeometry();
+    resize(std::clamp(width + 80, 720, std::max(720, screen.width() * 9 / 10)),
+           std::clamp(int(plan.lines.size()) * lines_->verticalHeader()->defaultSectionSize() + 300,
+                      480, std::max(480, screen.height() * 8 / 10)));
 }
 
 }  // namespace pelorix::ui

@@ -94,6 +94,7 @@ MainWindow::MainWindow(Model& model, PlatformServices services, QStringList mark
     body_ = new QStackedWidget(central);
     dropZone_ = new DropZone(body_);
     table_ = new FileTable(*tableModel_, body_);
+    table_->setAccessibleName(tr("Files"));
     body_->addWidget(dropZone_);
     body_->addWidget(table_);
     column->addWidget(body_, 1);
@@ -118,6 +119,17 @@ MainWindow::MainWindow(Model& model, PlatformServices services, QStringList mark
     connect(&model_, &Model::noticeChanged, this, &MainWindow::refreshNotice);
     connect(&model_, &Model::progressChanged, this, &MainWindow::refreshProgress);
     connect(&model_, &Model::historyChanged, this, &MainWindow::refresh);
+    connect(tableModel_, &QAbstractItemModel::layoutChanged, this, &MainWindow::applyFilter);
+    connect(&model_, &Model::busyChanged, this, [this](bool busy) {
+        if (busy) return;
+        // A batch with failures shows the first of them.
+        for (int row = 0; row < tableModel_->rowCount(); ++row) {
+            if (model_.items()[row].status.kind == Model::Status::Kind::failed) {
+                table_->scrollTo(tableModel_->index(row, FileTableModel::statusColumn));
+                break;
+            }
+        }
+    });
     connect(&model_, &Model::busyChanged, this, [this](bool busy) {
         if (busy || !closeAfterWrite_) return;
         closeAfterWrite_ = false;
@@ -180,7 +192,13 @@ void MainWindow::buildMenus() {
     connect(axml, &QAction::toggled, &model_, &Model::setAddAxml);
     actions_.insert(QStringLiteral("addAxml"), axml);
     file->addSeparator();
-    add(file, QStringLiteral("quit"), tr("&Quit"), QKeySequence::Quit, [this] { close(); });
+    QAction* quit =
+        add(file, QStringLiteral("quit"), tr("&Quit"), QKeySequence::Quit, [this] { close(); });
+    // Some platform themes give Quit no keys at all; Ctrl+Q works under every one.
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (!quitKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Q)))
+        quitKeys.prepend(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcuts(quitKeys);
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     add(edit, QStringLiteral("undo"), tr("&Undo"), QKeySequence::Undo, [this] { model_.undo(); });
@@ -200,6 +218,14 @@ void MainWindow::buildMenus() {
     edit->addSeparator();
     add(edit, QStringLiteral("selectAll"), tr("Select &All"), QKeySequence::SelectAll,
         [this] { table_->selectAll(); });
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    QAction* problems =
+        add(view, QStringLiteral("problems"), tr("Show Only Rows That Need &Attention"),
+            QKeySequence(tr("Ctrl+Shift+A")), [this] { applyFilter(); });
+    problems->setCheckable(true);
+    add(view, QStringLiteral("nextProblem"), tr("&Next Problem"), QKeySequence(Qt::Key_F8),
+        [this] { showNextProblem(); });
 }
 
 QWidget* MainWindow::buildHeader() {
@@ -209,6 +235,7 @@ QWidget* MainWindow::buildHeader() {
     row->setSpacing(12);
 
     markLabel_ = new QLabel(header);
+    markLabel_->setAccessibleName(tr("%1 logo").arg(QStringLiteral("PELORIX")));
     markLabel_->setFixedSize(34, 31);
     markLabel_->setAlignment(Qt::AlignCenter);
     row->addWidget(markLabel_, 0, Qt::AlignVCenter);
@@ -260,6 +287,7 @@ QWidget* MainWindow::buildFooter() {
     row->addWidget(notice_, 1);
     // While a batch or an add runs, its progress takes the notice's place.
     progress_ = new QProgressBar(footer);
+    progress_->setAccessibleName(tr("Progress"));
     progress_->setFont(small);
     progress_->setTextVisible(true);
     progress_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -298,6 +326,39 @@ QWidget* MainWindow::buildFooter() {
     return footer;
 }
 
+void MainWindow::applyFilter() {
+    const bool only = actions_.contains(QStringLiteral("problems")) &&
+                      actions_[QStringLiteral("problems")]->isChecked();
+    int shown = 0;
+    for (int row = 0; row < tableModel_->rowCount(); ++row) {
+        const bool show = !only || tableModel_->needsAttention(row);
+        if (table_->isRowHidden(row) == show) table_->setRowHidden(row, !show);
+        shown += show;
+    }
+    const int count = tableModel_->rowCount();
+    summary_->setText(only ? tr("%1 of %2 shown").arg(shown).arg(summaryText(count))
+                           : summaryText(count));
+}
+
+void MainWindow::showNextProblem() {
+    const int count = tableModel_->rowCount();
+    const int from = table_->currentIndex().isValid() ? table_->currentIndex().row() : -1;
+    for (int step = 1; step <= count; ++step) {
+        const int row = (from + step) % count;
+        if (table_->isRowHidden(row) || !tableModel_->needsAttention(row)) continue;
+        showRow(row);
+        return;
+    }
+    model_.setNotice(tr("No row needs attention."));
+}
+
+void MainWindow::showRow(int row) {
+    const QModelIndex index = tableModel_->index(row, FileTableModel::fileColumn);
+    table_->setCurrentIndex(index);
+    model_.setSelection({tableModel_->idAt(row)});
+    table_->scrollTo(index);
+}
+
 void MainWindow::refresh() {
     const int count = int(model_.items().size());
     const bool busy = model_.busy();
@@ -306,7 +367,7 @@ void MainWindow::refresh() {
     sequenceButton_->setEnabled(count > 0);
     removeButton_->setEnabled(!model_.selection().isEmpty() && !busy);
     clearButton_->setEnabled(count > 0 && !busy);
-    summary_->setText(summaryText(count));
+    applyFilter();
     writeButton_->setText(writeButtonTitle(busy, writable));
     writeButton_->setEnabled(writable >= 1 && !busy);
     if (actions_.isEmpty()) return;
@@ -342,6 +403,7 @@ void MainWindow::refreshProgress() {
         progress_->setValue(read);
         progress_->setFormat(tr("Reading %1 of %2 files").arg(read).arg(files));
     }
+    progress_->setAccessibleDescription(showing ? progress_->text() : QString());
     progress_->setVisible(showing);
     notice_->setVisible(!showing);
     stopButton_->setVisible(writing);

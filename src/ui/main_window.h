@@ -120,6 +120,11 @@ class MainWindow : public QMainWindow {
     void refreshProgress();
     void buildMenus();
     void startWrite(bool replace);
+    // Hides the rows that need no attention while the View menu's filter is on.
+    void applyFilter();
+    // Makes the next row that needs attention (after the current one, round) current.
+    void showNextProblem();
+    void showRow(int row);
     void applyPaste(const PastedCodes& pasted, const QList<int>& rows);
     // A window-modal question with one action and Cancel, the default; more buttons may be
     // added. Deletes itself when closed.

@@ -613,6 +613,23 @@ Model::Readiness Model::readiness(const Item& item, const QSet<QString>& dups) {
     return *item.current == code ? Readiness::upToDate : Readiness::replaces;
 }
 
+bool Model::needsAttention(const Item& item, const QSet<QString>& dups) {
+    if (item.status.kind == Status::Kind::failed || !item.conflict.isEmpty()) return true;
+    if (item.status.kind == Status::Kind::done) return false;
+    switch (readiness(item, dups)) {
+        case Readiness::invalid:
+        case Readiness::duplicate:
+        case Readiness::unreadable:
+        case Readiness::replaces:
+            return true;
+        case Readiness::empty:
+        case Readiness::ready:
+        case Readiness::upToDate:
+            return false;
+    }
+    return false;
+}
+
 int Model::readyCount() const {
     const QSet<QString> dups = duplicateCodes();
     return static_cast<int>(std::count_if(items_.cbegin(), items_.cend(), [&](const Item& item) {

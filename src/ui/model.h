@@ -128,6 +128,9 @@ class Model : public QObject {
     void commitFormat(const QUuid& id);
     QSet<QString> duplicateCodes() const;
     static Readiness readiness(const Item& item, const QSet<QString>& dups);
+    // Rows to look at before a delivery: a code that is not valid, is used twice or would
+    // replace another, a file that cannot be read or whose places disagree, a failed write.
+    static bool needsAttention(const Item& item, const QSet<QString>& dups);
     int readyCount() const;    // rows a write takes without asking (ready)
     int replaceCount() const;  // rows whose write would replace another code
 

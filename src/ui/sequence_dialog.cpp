@@ -117,6 +117,9 @@ SequenceDialog::SequenceDialog(Model& model, QWidget* parent) : QDialog(parent),
         grid->addWidget(name, row, 0, Qt::AlignLeft | Qt::AlignVCenter);
         auto* edit = new QLineEdit(text, this);
         edit->setPlaceholderText(placeholder);
+        // Read out as the label and the hint; an example is no description.
+        edit->setAccessibleName(QString(label).remove(QLatin1Char('&')));
+        edit->setAccessibleDescription(hint);
         edit->setFixedWidth(70);
         name->setBuddy(edit);
         grid->addWidget(edit, row, 1, Qt::AlignLeft | Qt::AlignVCenter);

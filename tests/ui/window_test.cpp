@@ -125,10 +125,13 @@ TEST_F(WindowTest, CellsShowEveryStateAndReplacingAsksFirst) {
     EXPECT_TRUE(std::any_of(changed.begin(), changed.end(), [](const QList<QVariant>& args) {
         return args[0].toModelIndex().row() <= 3 && args[1].toModelIndex().row() >= 3;
     }));
+    // Each signal colour keeps its hue and reads at 4.5:1 at least on the rows of either look.
     for (bool dark : {true, false}) {
         QPalette pal;
         pal.setColor(QPalette::Window, dark ? Qt::black : Qt::white);
         pal.setColor(QPalette::WindowText, dark ? Qt::white : Qt::black);
+        pal.setColor(QPalette::Base, dark ? QColor(0x1E1E1E) : Qt::white);
+        pal.setColor(QPalette::AlternateBase, dark ? QColor(0x2D2D2D) : QColor(0xF5F5F5));
         QApplication::setPalette(pal);  // the open window recolours itself
         QApplication::processEvents();
         const QColor orange = look::orange(dark), red = look::red(dark);
@@ -138,9 +141,13 @@ TEST_F(WindowTest, CellsShowEveryStateAndReplacingAsksFirst) {
         const QColor colours[] = {orange, look::secondary(pal), red, red, red, colours[1]};
         for (int r = 0; r < 6; ++r) {
             EXPECT_EQ(cell(r, T::statusColumn).toString(), texts[r]);
-            EXPECT_EQ(cell(r, T::statusColumn, Qt::ForegroundRole), colours[r]) << r;
+            const auto shown = cell(r, T::statusColumn, Qt::ForegroundRole).value<QColor>();
+            EXPECT_EQ(shown, look::readable(colours[r], pal)) << r;
+            EXPECT_NEAR(shown.hsvHue(), colours[r].hsvHue(), 12) << r;
+            for (auto role : {QPalette::Base, QPalette::AlternateBase})
+                EXPECT_GE(look::contrast(shown, pal.color(role)), 4.5) << r << dark;
         }
-        EXPECT_EQ(cell(5, T::formatColumn, Qt::ForegroundRole), orange);
+        EXPECT_EQ(cell(5, T::formatColumn, Qt::ForegroundRole), look::readable(orange, pal));
     }
     EXPECT_EQ(cell(5, T::formatColumn), "WAV (not FLAC)");
 
@@ -164,7 +171,10 @@ TEST_F(WindowTest, CellsShowEveryStateAndReplacingAsksFirst) {
 TEST_F(WindowTest, KeysEditTheCurrentRowPasteAndSort) {
     for (auto name : {"CD1/01.wav", "CD2/01.wav", "Bonus.wav"}) makeWav(dir / name);
     add({urlOf(dir.path())});
-    EXPECT_EQ(cell(1, T::fileColumn), "CD1/01.wav");  // the same name shows its folder
+    const QString top = QString::fromStdString(dir.path().filename().string());
+    EXPECT_EQ(cell(0, T::folderColumn).toString() + cell(1, T::folderColumn).toString() +
+                  cell(2, T::folderColumn).toString(),
+              top + "CD1CD2");
     FileTable* view = window->table();
     const auto type = [](const char* keys) {  // as a user does: into whatever has the focus
         for (const char* k = keys; *k; ++k) QTest::keyClick(QApplication::focusWidget(), *k);
@@ -198,8 +208,9 @@ TEST_F(WindowTest, KeysEditTheCurrentRowPasteAndSort) {
     EXPECT_EQ(pendings(), QStringList({"FI-ABC-26-00005", "fiabc2600006", "bxyz"}));
     model.setSelection({id(0)});
     EXPECT_EQ(window->copyText(),
-              "File\tFormat\tCurrent ISRC\tNew ISRC\tStatus\n"
-              "Bonus.wav\tWAV\t\tFI-ABC-26-00005\tReady\n");
+              "File\tFolder\tFormat\tCurrent ISRC\tNew ISRC\tStatus\n"
+              "Bonus.wav\t" +
+                  top + "\tWAV\t\tFI-ABC-26-00005\tReady\n");
     view->sortByColumn(T::newColumn, Qt::AscendingOrder);  // a header click sorts the list
     EXPECT_EQ(pendings(), QStringList({"bxyz", "FI-ABC-26-00005", "fiabc2600006"}));
 }
@@ -265,6 +276,57 @@ TEST_F(WindowTest, PastesSayWhatWentWhere) {
     model.setSelection({id(0), id(1)});
     window->pasteText(copied);
     EXPECT_EQ(pendings().mid(0, 2), QStringList({"FI-ABC-26-00007", "GB-XYZ-25-00005"}));
+}
+
+// The rows that need attention can be shown alone and visited with F8; after a batch the first
+// failure is in view. The parts a screen reader names have names, and Quit its usual keys.
+TEST_F(WindowTest, ProblemsCanBeFoundAndEveryPartIsNamed) {
+    addFiles(60, {{2, "GBXYZ2500002"}});
+    model.assignSequence("FI", "ABC", "26", 1);
+    model.setPending(id(0), "FI-ABC");
+    writeFile(dir / "57.wav", bytesOf("junk"));  // found unreadable when written
+    window->action("problems")->trigger();
+    const auto shown = [&] {
+        QList<int> rows;
+        for (int r = 0; r < 60; ++r)
+            if (!window->table()->isRowHidden(r)) rows << r;
+        return rows;
+    };
+    EXPECT_EQ(shown(), QList<int>({0, 1}));  // not valid; replaces
+    EXPECT_EQ(window->summaryLabel()->text(), "2 of 60 files shown");
+    window->action("problems")->trigger();
+    EXPECT_EQ(shown().size(), 60);
+    for (int expected : {0, 1, 0}) {  // from the top, round
+        QTest::keyClick(window.get(), Qt::Key_F8);
+        EXPECT_EQ(model.selection(), QSet<QUuid>{id(expected)});
+    }
+    model.setPending(id(0), "");
+    window->write();
+    answer(window->replaceDialog(), "Write Only the Others");
+    waitBatch();
+    const QString name = "57.wav";
+    const int failed = int(std::find_if(model.items().begin(), model.items().end(),
+                                        [&](const auto& i) { return i.fileName() == name; }) -
+                           model.items().begin());
+    EXPECT_EQ(model.items()[failed].status.kind, Model::Status::Kind::failed);
+    QApplication::processEvents();
+    const QRect rect =
+        window->table()->visualRect(window->tableModel()->index(failed, T::statusColumn));
+    EXPECT_TRUE(window->table()->viewport()->rect().intersects(rect));
+
+    for (QWidget* part :
+         {static_cast<QWidget*>(window->table()), static_cast<QWidget*>(window->progressBar())})
+        EXPECT_FALSE(part->accessibleName().isEmpty());
+    const auto labels = window->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                            [](QLabel* l) { return l->accessibleName() == "PELORIX logo"; }));
+    EXPECT_TRUE(window->action("quit")->shortcuts().contains(QKeySequence("Ctrl+Q")));
+    window->table()->edit(window->tableModel()->index(3, T::newColumn));
+    QLineEdit* field = window->table()->codeDelegate()->openEditor();
+    ASSERT_TRUE(field);
+    QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(field);
+    EXPECT_EQ(spoken->text(QAccessible::Name), "New ISRC of " + model.items()[3].fileName());
+    EXPECT_NE(spoken->text(QAccessible::Description), field->placeholderText());
 }
 
 TEST_F(WindowTest, ContextMenuRemovalAndDrops) {
