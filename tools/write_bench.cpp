@@ -65,9 +65,9 @@ int main(int argc, char** argv) {
         makeRelease(folder, source, files);
         QElapsedTimer clock;
         clock.start();
-        const int code = QProcess::execute(QStringLiteral(PELORIX_BINARY),
-                                           {QStringLiteral("--sequence"),
-                                            QStringLiteral("FI-ABC-26-00001"), root});
+        const int code = QProcess::execute(
+            QStringLiteral(PELORIX_BINARY),
+            {QStringLiteral("--sequence"), QStringLiteral("FI-ABC-26-00001"), root});
         cli.push_back(clock.elapsed());
         if (code != 0) return 1;
 
@@ -89,9 +89,10 @@ int main(int argc, char** argv) {
         std::printf("round %d: command line %lld ms, window %lld ms (of which the batch %lld ms)\n",
                     round + 1, cli.back(), window.back(), windowWrite.back());
     }
-    std::printf("%d files of %d MiB, median of %d: command line %lld ms, window %lld ms "
-                "(batch %lld ms), window/command line %.2f\n",
-                files, mib, rounds, median(cli), median(window), median(windowWrite),
-                double(median(window)) / double(median(cli)));
+    std::printf(
+        "%d files of %d MiB, median of %d: command line %lld ms, window %lld ms "
+        "(batch %lld ms), window/command line %.2f\n",
+        files, mib, rounds, median(cli), median(window), median(windowWrite),
+        double(median(window)) / double(median(cli)));
     return 0;
 }
