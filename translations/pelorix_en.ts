@@ -45,6 +45,20 @@
 <context>
     <name>pelorix::ui::MainWindow</name>
     <message numerus="yes">
+        <source>Saved the list of %n file(s) to %1.</source>
+        <translation>
+            <numerusform>Saved the list of %n file to %1.</numerusform>
+            <numerusform>Saved the list of %n files to %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Saved the report of %n file(s) to %1.</source>
+        <translation>
+            <numerusform>Saved the report of %n file to %1.</numerusform>
+            <numerusform>Saved the report of %n files to %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
         <source>Deletion of %n New Code(s)</source>
         <translation>
             <numerusform>Deletion of %n New Code</numerusform>

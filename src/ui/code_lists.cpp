@@ -263,13 +263,32 @@ QByteArray exportList(const QList<Model::Item>& rows,
     return csvText(lines);
 }
 
-QByteArray exportReport(const QList<Model::ReportEntry>& report) {
-    QList<QStringList> lines{{QStringLiteral("Path"), QStringLiteral("Previous ISRC"),
+QByteArray exportReport(const QList<Model::ReportEntry>& report, const QList<Model::Item>& rows,
+                        const std::function<QString(const Model::Item&)>& statusOf) {
+    QList<QStringList> lines{{QStringLiteral("Path"), QStringLiteral("Folder"),
+                              QStringLiteral("File"), QStringLiteral("Previous ISRC"),
                               QStringLiteral("ISRC"), QStringLiteral("Result"),
                               QStringLiteral("Message")}};
+    QSet<QString> handled;
+    const auto line = [&](const QString& path, const std::optional<QString>& before,
+                          const std::optional<QString>& after, const QString& result,
+                          const QString& message) {
+        const QFileInfo file(path);
+        lines.append({path, QDir::toNativeSeparators(file.path()), file.fileName(),
+                      formattedOrNone(before), formattedOrNone(after), result, message});
+    };
     for (const Model::ReportEntry& e : report) {
-        lines.append(
-            {e.path, formattedOrNone(e.before), formattedOrNone(e.after), e.result, e.message});
+        handled.insert(e.path);
+        line(e.path, e.before, e.after, e.result, e.message);
+    }
+    for (const Model::Item& row : rows) {
+        if (handled.contains(row.path())) continue;
+        const bool upToDate = Model::readiness(row, {}) == Model::Readiness::upToDate;
+        const QString result = upToDate      ? CodeLists::tr("Up to date")
+                               : row.current ? CodeLists::tr("Kept")
+                                             : CodeLists::tr("No code");
+        const QString status = statusOf(row);
+        line(row.path(), row.current, row.current, result, status == result ? QString() : status);
     }
     return csvText(lines);
 }

@@ -65,8 +65,10 @@ QByteArray csvText(const QList<QStringList>& lines);
 // "ISRC" (the new code) are the columns an import reads.
 QByteArray exportList(const QList<Model::Item>& rows,
                       const std::function<QString(const Model::Item&)>& statusOf);
-// The last batch: per file its path, the code before and after, the result and the message.
-// "Path" and "ISRC" (the code after) make it importable too.
-QByteArray exportReport(const QList<Model::ReportEntry>& report);
+// The delivery record: every file a batch handled since the window opened (its code before and
+// after, the result and the message), then every other row of the list (up to date, kept, or
+// without a code). "Path" and "ISRC" (the code the file carries) make it importable as it is.
+QByteArray exportReport(const QList<Model::ReportEntry>& report, const QList<Model::Item>& rows,
+                        const std::function<QString(const Model::Item&)>& statusOf);
 
 }  // namespace pelorix::ui

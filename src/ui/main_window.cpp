@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -376,7 +377,8 @@ void MainWindow::refresh() {
     actions_[QStringLiteral("reload")]->setEnabled(count > 0 && !busy);
     actions_[QStringLiteral("import")]->setEnabled(count > 0 && !busy);
     actions_[QStringLiteral("exportList")]->setEnabled(count > 0);
-    actions_[QStringLiteral("exportReport")]->setEnabled(!model_.report().isEmpty() && !busy);
+    actions_[QStringLiteral("exportReport")]->setEnabled(
+        (count > 0 || !model_.report().isEmpty()) && !busy);
     // The Edit menu names the step: "Undo Paste of 11 Codes".
     QAction* undo = actions_[QStringLiteral("undo")];
     QAction* redo = actions_[QStringLiteral("redo")];
@@ -582,37 +584,48 @@ void MainWindow::importWhenAdded(const QString& path) {
         Qt::SingleShotConnection);
 }
 
-namespace {
+namespace {}  // namespace
 
-// Asks where to save and writes the bytes whole (a temporary file renamed over the target).
-void saveExport(QWidget* parent, const QString& title, const QString& name,
-                const QByteArray& bytes) {
-    const QString path = QFileDialog::getSaveFileName(
-        parent, title, name, MainWindow::tr("CSV files (*.csv);;All files (*)"));
+void MainWindow::saveExport(const QString& title, const QString& name, const QByteArray& bytes,
+                            const QString& saved) {
+    // Asks where to save and writes the bytes whole (a temporary file renamed over the
+    // target); the status line confirms it.
+    const QString filter = tr("CSV files (*.csv);;All files (*)");
+    const QString path = services_.chooseSaveFile(this, title, name, filter);
     if (path.isEmpty()) return;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        QMessageBox::warning(
-            parent, title,
-            MainWindow::tr("%1 could not be saved: %2").arg(path, file.errorString()));
+        QMessageBox::warning(this, title,
+                             tr("%1 could not be saved: %2").arg(path, file.errorString()));
+        return;
     }
+    model_.setNotice(saved.arg(QDir::toNativeSeparators(path)));
 }
-
-}  // namespace
 
 void MainWindow::exportList() {
     if (model_.items().isEmpty()) return;
     const QSet<QString> dups = model_.duplicateCodes();
-    saveExport(this, tr("Export List"), tr("ISRC list.csv"),
-               pelorix::ui::exportList(model_.items(), [&](const Model::Item& item) {
-                   return tableModel_->statusLook(item, dups).text;
-               }));
+    saveExport(tr("Export List"), tr("ISRC list.csv"),
+               pelorix::ui::exportList(model_.items(),
+                                       [&](const Model::Item& item) {
+                                           return tableModel_->statusLook(item, dups).text;
+                                       }),
+               tr("Saved the list of %n file(s) to %1.", "", int(model_.items().size())));
 }
 
 void MainWindow::exportReport() {
-    if (model_.report().isEmpty()) return;
-    saveExport(this, tr("Export Report"), tr("ISRC report.csv"),
-               pelorix::ui::exportReport(model_.report()));
+    if (model_.report().isEmpty() && model_.items().isEmpty()) return;
+    const QSet<QString> dups = model_.duplicateCodes();
+    const QList<Model::Item>& rows = model_.items();
+    QSet<QString> files;
+    for (const auto& e : model_.report()) files.insert(e.path);
+    for (const auto& row : rows) files.insert(row.path());
+    saveExport(tr("Export Report"), tr("ISRC report.csv"),
+               pelorix::ui::exportReport(model_.report(), rows,
+                                         [&](const Model::Item& item) {
+                                             return tableModel_->statusLook(item, dups).text;
+                                         }),
+               tr("Saved the report of %n file(s) to %1.", "", int(files.size())));
 }
 
 QPair<QMessageBox*, QPushButton*> MainWindow::confirmation(QMessageBox::Icon icon,

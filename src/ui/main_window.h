@@ -126,6 +126,10 @@ class MainWindow : public QMainWindow {
     void showNextProblem();
     void showRow(int row);
     void applyPaste(const PastedCodes& pasted, const QList<int>& rows);
+    // Asks where, saves the bytes whole and confirms on the status line with `saved` (%1: the
+    // path).
+    void saveExport(const QString& title, const QString& name, const QByteArray& bytes,
+                    const QString& saved);
     // A window-modal question with one action and Cancel, the default; more buttons may be
     // added. Deletes itself when closed.
     QPair<QMessageBox*, QPushButton*> confirmation(QMessageBox::Icon icon, const QString& text,

@@ -747,6 +747,17 @@ void Model::removeISRC(const QSet<QUuid>& ids) {
     startBatch(std::move(batch));
 }
 
+void Model::addToReport(ReportEntry entry) {
+    // One entry per file: the latest batch's word on it, in the place of its first.
+    const auto at = reportIndex_.constFind(entry.path);
+    if (at != reportIndex_.cend()) {
+        report_[*at] = std::move(entry);
+        return;
+    }
+    reportIndex_.insert(entry.path, report_.size());
+    report_.append(std::move(entry));
+}
+
 void Model::stop() {
     if (!batch_.empty()) batch_.front().stopping = true;
 }
@@ -762,7 +773,6 @@ void Model::startBatch(Batch batch) {
         redo_.clear();
         emit historyChanged();
     }
-    report_.clear();
     batch_.clear();
     batch_.push_back(std::move(batch));
     setBusy(true);
@@ -789,7 +799,7 @@ void Model::batchStep() {
         }
         for (qsizetype i = batch.next; i < batch.targets.size(); ++i) {
             const Batch::Target& t = batch.targets[i];
-            report_.append(
+            addToReport(
                 {t.path, t.shown, t.shown, tr("Not written"), tr("Stopped before this file.")});
         }
         if (batch.next < batch.targets.size()) {
@@ -869,7 +879,7 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
         target.code ? std::optional(QString::fromStdString(*target.code)) : std::nullopt;
     if (result.failure) {
         ++b.failed;
-        report_.append({target.path, target.shown, target.shown, tr("Failed"), *result.failure});
+        addToReport({target.path, target.shown, target.shown, tr("Failed"), *result.failure});
         if (row >= 0) {
             Item item = items_[row];
             item.status = Status::failed(*result.failure);
@@ -877,10 +887,9 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
         }
     } else if (result.changed) {
         ++b.changed;
-        report_.append({target.path, result.found, result.found, tr("Not written"),
-                        result.found
-                            ? tr("The file carries %1 now.").arg(formattedISRC(*result.found))
-                            : tr("The file carries no code now.")});
+        addToReport({target.path, result.found, result.found, tr("Not written"),
+                     result.found ? tr("The file carries %1 now.").arg(formattedISRC(*result.found))
+                                  : tr("The file carries no code now.")});
         if (row >= 0) {
             Item item = items_[row];
             item.current = result.found;
@@ -892,10 +901,10 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
         }
     } else {
         ++b.succeeded;
-        report_.append(
-            {target.path, target.shown, after, target.code ? tr("Written") : tr("Removed"),
-             target.shown && target.code ? tr("Replaced %1").arg(formattedISRC(*target.shown))
-                                         : QString()});
+        addToReport({target.path, target.shown, after, target.code ? tr("Written") : tr("Removed"),
+                     target.shown && target.code
+                         ? tr("Replaced %1").arg(formattedISRC(*target.shown))
+                         : QString()});
         if (row >= 0) {
             Item item = items_[row];
             item.conflict.clear();  // a write leaves every carrier in step

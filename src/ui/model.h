@@ -5,6 +5,7 @@
 // history of code edits. Plain QObject code with no widgets. All state lives on the thread that
 // owns the model; file I/O runs in worker jobs, and results come back through queued calls.
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -105,7 +106,8 @@ class Model : public QObject {
     QPair<int, int> addProgress() const;
     // Files handled and files targeted by the running batch; (0, 0) when none runs.
     QPair<int, int> batchProgress() const;
-    // One entry per file of the last batch, in the order written; empty before the first.
+    // One entry per file any batch handled since the model was made (the latest batch's word
+    // on it), in the order first handled: the record of a delivery.
     const QList<ReportEntry>& report() const { return report_; }
 
     // ---- list (adding is asynchronous: rows appear in groups) ----
@@ -211,6 +213,7 @@ class Model : public QObject {
     void batchStep();
     // One file of the running chunk: its row and report entry; itemsChanged waits for the chunk.
     void fileWritten(qsizetype index, const WriteResult& result);
+    void addToReport(ReportEntry entry);
 
     QList<Item> items_;
     QSet<QUuid> selection_;
@@ -229,6 +232,7 @@ class Model : public QObject {
     std::list<AddRun> addRuns_;
     std::list<Batch> batch_;  // at most one
     QList<ReportEntry> report_;
+    QHash<QString, qsizetype> reportIndex_;  // path -> entry
     // Declared last so that it is destroyed first: its destructor waits for the jobs.
     QThreadPool pool_;
 };

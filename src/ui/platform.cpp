@@ -121,7 +121,10 @@ void revealInFileManager(const QList<QUrl>& files) {
 }
 
 PlatformServices PlatformServices::system() {
-    return {&runFileDialog, &revealInFileManager};
+    return {&runFileDialog, &revealInFileManager,
+            [](QWidget* parent, const QString& title, const QString& name, const QString& filter) {
+                return QFileDialog::getSaveFileName(parent, title, name, filter);
+            }};
 }
 
 }  // namespace pelorix::ui

@@ -171,6 +171,13 @@ TEST_F(ModelTest, EditsAndUndo) {
 
 TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     addFiles(4, {{2, "GBXYZ2500011"}, {3, "GBXYZ2500012"}});
+    // The record of every file any batch handled: file and the first letter of its result.
+    const auto record = [&] {
+        std::string out;
+        for (const auto& e : model.report())
+            out += e.path.section('/', -1).left(1).toStdString() + e.result.front().toLatin1();
+        return out;
+    };
     for (int i = 0; i < 4; ++i) model.setPending(id(i), QString("fi-abc-26-0000%1").arg(i + 1));
     EXPECT_EQ(model.readyCount() * 10 + model.replaceCount(), 22);
     writeFile(dir / "4.wav", kJunk);  // unreadable now, after it was listed
@@ -190,9 +197,9 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     waitBatch();
     EXPECT_EQ(model.notice(), QString("Stopped after 1 of 3 files. Wrote 1 ISRC code."));
     EXPECT_EQ(model.items()[0].status, Status::done("Written, was GB-XYZ-25-00011"));
-    ASSERT_EQ(model.report().size(), 3);  // the files the stop left out are on record too
-    EXPECT_EQ(model.report()[0].message + model.report()[2].result,
-              "Replaced GB-XYZ-25-00011Not written");
+    // Every batch's files, the ones the stop left out too, the latest word on each.
+    EXPECT_EQ(record(), "1W4N2W3N");
+    EXPECT_EQ(model.report()[2].message, "Replaced GB-XYZ-25-00011");
     EXPECT_EQ(model.items()[0].current.value_or("") + model.items()[0].pending,
               "FIABC2600002FI-ABC-26-00002");
     EXPECT_EQ(dir.list(),
@@ -203,13 +210,19 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     EXPECT_EQ(model.notice(), QString("Removed 1, failed 1."));
     EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
     EXPECT_EQ(model.items()[0].status, Status::done("Removed FI-ABC-26-00002"));
-    // The report keeps the last batch, the file that failed too; a file left without a code
-    // gives no line when it is imported again.
-    const auto report = parseCodeList(exportReport(model.report()).toStdString());
-    ASSERT_EQ(report.rows.size() * 10 + report.problems.size(), 11u);
-    EXPECT_EQ(report.rows[0].target + report.rows[0].code,
-              (dir / "3.wav").string() + "GB-XYZ-25-00012");
-    EXPECT_EQ(model.report()[0].result + model.report()[1].result, "RemovedFailed");
+    EXPECT_EQ(record(), "1W4N2R3F");
+    // The delivery record adds the rows no batch touched; imported again as it is, every file
+    // that carries a code gets it back, and a file left without one gives no line.
+    add({urlOf(makeWav(dir / "5.wav", "GBXYZ2500015"))});
+    const auto report =
+        parseCodeList(exportReport(model.report(), model.items(), [](const Model::Item&) {
+                          return "x";
+                      }).toStdString());
+    ASSERT_EQ(report.rows.size() * 10 + report.problems.size(), 32u);
+    for (const auto& [row, file, code] : {std::tuple(0, "1.wav", "FI-ABC-26-00001"),
+                                          {1, "3.wav", "GB-XYZ-25-00012"},
+                                          {2, "5.wav", "GB-XYZ-25-00015"}})
+        EXPECT_EQ(report.rows[row].target + report.rows[row].code, (dir / file).string() + code);
 }
 
 TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {

@@ -3,6 +3,7 @@
 
 #include <QtWidgets>
 
+#include "core/lists/code_list.h"
 #include "ui/file_table.h"
 #include "ui/import_dialog.h"
 #include "ui/main_window.h"
@@ -21,7 +22,10 @@ class WindowTest : public ListTest {
         window = std::make_unique<MainWindow>(
             model,
             PlatformServices{[this](QWidget*, const QString&) { return chosen; },
-                             [this](const QList<QUrl>& urls) { revealed << urls; }},
+                             [this](const QList<QUrl>& urls) { revealed << urls; },
+                             [this](QWidget*, const QString&, const QString& name, const QString&) {
+                                 return savedAs = dirName() + "/" + name;
+                             }},
             QStringList{});
         window->show();
         // Shortcuts reach only the active window; a real X server without a window manager
@@ -64,7 +68,9 @@ class WindowTest : public ListTest {
         QApplication::sendEvent(window.get(), &enter);
         QApplication::sendEvent(window.get(), &drop);
     }
+    QString dirName() const { return QString::fromStdString(dir.path().string()); }
     QList<QUrl> chosen;
+    QString savedAs;
     QList<QList<QUrl>> revealed;
     std::unique_ptr<MainWindow> window;
 };
@@ -96,6 +102,13 @@ TEST_F(WindowTest, ControlsFollowTheListTheSelectionAndBusy) {
     waitBatch();
     EXPECT_FALSE(window->progressBar()->isVisible());
     EXPECT_EQ(window->noticeLabel()->text(), "Wrote 3 ISRC codes.");
+    window->action("exportReport")->trigger();  // every row, written or not, confirmed
+    EXPECT_EQ(window->noticeLabel()->text(), "Saved the report of 5 files to " + savedAs + ".");
+    const Bytes saved = readFile(savedAs.toStdString());
+    EXPECT_EQ(
+        pelorix::lists::parseCodeList({reinterpret_cast<const char*>(saved.data()), saved.size()})
+            .rows.size(),
+        3u);
     window->backupBox()->click();
     EXPECT_TRUE(model.backup());
     // Closing with unwritten codes asks first.
