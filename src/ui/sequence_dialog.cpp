@@ -84,7 +84,8 @@ SequenceDialog::SequenceDialog(Model& model, QWidget* parent) : QDialog(parent),
 
     // Defaults apply only while a key holds nothing, and are never written by themselves.
     QSettings stored = settings();
-    country_ = stored.value(kCountryKey, QStringLiteral("FI")).toString();
+    // A new user starts with empty fields: no country is guessed for them.
+    country_ = stored.value(kCountryKey, QString()).toString();
     registrant_ = stored.value(kRegistrantKey, QString()).toString();
     year_ = stored.value(kYearKey, defaultYear()).toString();
     bool ok = false;

@@ -396,6 +396,8 @@ TEST_F(WindowTest, ADroppedListIsPreviewedOnceTheFilesDroppedWithItAreReadAndUnd
 TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber) {
     addFiles(4, {{2, "FIABC2600007"}});
     SequenceDialog* dialog = openSequence();
+    EXPECT_EQ(dialog->countryField()->text() + dialog->registrantField()->text(),
+              "");  // a new user
     // Each wrong field says so beside it; Assign waits for a code.
     QLineEdit* fields[] = {dialog->countryField(), dialog->registrantField(), dialog->yearField(),
                            dialog->startField()};
