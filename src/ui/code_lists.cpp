@@ -253,12 +253,14 @@ QByteArray csvText(const QList<QStringList>& lines) {
 
 QByteArray exportList(const QList<Model::Item>& rows,
                       const std::function<QString(const Model::Item&)>& statusOf) {
-    QList<QStringList> lines{{QStringLiteral("Folder"), QStringLiteral("File"),
-                              QStringLiteral("Format"), QStringLiteral("Current ISRC"),
-                              QStringLiteral("ISRC"), QStringLiteral("Status")}};
+    QList<QStringList> lines{{QStringLiteral("Path"), QStringLiteral("Folder"),
+                              QStringLiteral("File"), QStringLiteral("Format"),
+                              QStringLiteral("Current ISRC"), QStringLiteral("ISRC"),
+                              QStringLiteral("Status")}};
     for (const Model::Item& row : rows) {
-        lines.append({QDir::toNativeSeparators(QFileInfo(row.path()).path()), row.fileName(),
-                      row.format, formattedOrNone(row.current), row.pending, statusOf(row)});
+        lines.append({row.path(), QDir::toNativeSeparators(QFileInfo(row.path()).path()),
+                      row.fileName(), row.format, formattedOrNone(row.current), row.pending,
+                      statusOf(row)});
     }
     return csvText(lines);
 }

@@ -60,9 +60,10 @@ QString csvField(const QString& text);
 // Lines of fields, joined by CRLF, as UTF-8 with a byte-order mark (spreadsheets look for it).
 QByteArray csvText(const QList<QStringList>& lines);
 
-// The rows: folder, file, format, current ISRC, new ISRC and the status `statusOf` gives. The
-// column names are fixed (not translated) so that the file can be imported again: "File" and
-// "ISRC" (the new code) are the columns an import reads.
+// The rows: path, folder, file, format, current ISRC, new ISRC and the status `statusOf` gives.
+// The column names are fixed (not translated) so that the file can be imported again: "Path"
+// (so that CD1/01 and CD2/01 stay apart) and "ISRC" (the new code) are the columns an import
+// reads.
 QByteArray exportList(const QList<Model::Item>& rows,
                       const std::function<QString(const Model::Item&)>& statusOf);
 // The delivery record: every file a batch handled since the window opened (its code before and

@@ -304,7 +304,9 @@ TEST_F(ModelTest, ExportedListsQuoteWhatNeedsItAndImportAgain) {
     const auto parsed = parseCodeList(csv.toStdString());
     ASSERT_TRUE(parsed.problems.empty());
     QStringList rows;
-    for (const auto& row : parsed.rows) rows << QString::fromStdString(row.target + "=" + row.code);
+    for (const auto& row : parsed.rows)
+        rows << QString::fromStdString(
+            fs::path(row.target).lexically_relative(dir.path()).string() + "=" + row.code);
     EXPECT_EQ(rows, QStringList({"a, \"b\".wav=FI-ABC-26-00001", "semi;colon.wav=fiabc2600002",
                                  "tab\there.wav=x"}));
     model.setPendings({{id(0), ""}, {id(1), ""}, {id(2), ""}});
