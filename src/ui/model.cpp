@@ -23,6 +23,8 @@
 #include "core/lists/code_list.h"
 #include "core/lists/folder_walk.h"
 #include "core/read/read.h"
+#include "core/recordings/about.h"
+#include "core/recordings/grouping.h"
 #include "core/tag_error.h"
 #include "core/write/write.h"
 
@@ -69,11 +71,6 @@ bool isBlank(const QString& text) {
     });
 }
 
-// The recording a row holds, by the engine's rule.
-QString recordingOf(const Model::Item& item) {
-    return fromPath(lists::recordingOf(fsPath(item.path())));
-}
-
 QString messageOf(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
@@ -95,6 +92,7 @@ struct Reading {
     QString error;  // the code could not be read
     QString named;  // the format of the extension, when it differs
     QString conflict;
+    recordings::About about;
 };
 
 // Runs on a worker thread: touches nothing but the file.
@@ -124,7 +122,18 @@ Reading readFile(const QString& path) {
     } catch (...) {
         result.error = messageOf(std::current_exception());
     }
+    try {
+        result.about = recordings::about(p);
+    } catch (...) {
+        // What the file says about itself is shown when it can be read; nothing depends on it.
+    }
     return result;
+}
+
+void describe(Model::Item& item, const recordings::About& about) {
+    item.title = QString::fromStdString(about.title.value_or(std::string()));
+    item.artist = QString::fromStdString(about.artist.value_or(std::string()));
+    item.seconds = about.seconds;
 }
 
 // The files one worker job writes as one batch, which makes them durable with one flush of
@@ -419,6 +428,7 @@ void Model::readNext(AddRun* run) {
                             item.readError = r.error;
                             item.named = r.named;
                             item.conflict = r.conflict;
+                            describe(item, r.about);
                         } else {
                             item.readError = tr("Not readable audio any more.");
                         }
@@ -431,15 +441,16 @@ void Model::readNext(AddRun* run) {
                     } else if (!r.readable) {
                         run->skipped.append(url.fileName());
                     } else {
-                        fresh.append(Item{QUuid::createUuid(),
-                                          url,
-                                          r.format,
-                                          r.code,
-                                          {},
-                                          Status::idle(),
-                                          r.error,
-                                          r.named,
-                                          r.conflict});
+                        Item item;
+                        item.id = QUuid::createUuid();
+                        item.url = url;
+                        item.format = r.format;
+                        item.current = r.code;
+                        item.readError = r.error;
+                        item.named = r.named;
+                        item.conflict = r.conflict;
+                        describe(item, r.about);
+                        fresh.append(std::move(item));
                         rows.insert(url, -2);  // a second copy of the URL is not added
                         ++run->added;
                     }
@@ -470,7 +481,44 @@ void Model::finishAdd(AddRun* run) {
     if (!parts.isEmpty()) setNotice(parts.join(QLatin1Char(' ')));
     addRuns_.remove_if([run](const AddRun& r) { return &r == run; });
     emit progressChanged();
-    emit addFinished();
+    // The add is finished once its rows are grouped into recordings.
+    if (addRuns_.empty()) startGrouping();
+}
+
+void Model::startGrouping() {
+    ++grouping_;
+    std::vector<std::filesystem::path> paths;
+    for (const Item& item : items_) paths.push_back(fsPath(item.path()));
+    pool_.start([this, paths = std::move(paths)] {
+        const recordings::Grouping grouping = recordings::group(paths, recordings::canListen());
+        QMetaObject::invokeMethod(
+            this,
+            [this, paths, grouping] {
+                QHash<QString, qsizetype> member;
+                for (std::size_t i = 0; i < paths.size(); ++i)
+                    member.insert(fromPath(paths[i]), qsizetype(i));
+                bool changed = false;
+                for (qsizetype row = 0; row < items_.size(); ++row) {
+                    const auto at = member.constFind(items_[row].path());
+                    if (at == member.cend()) continue;  // added since: grouped by the next run
+                    const recordings::Member& m = grouping.members[std::size_t(*at)];
+                    Item item = items_[row];
+                    item.recording = int(m.recording);
+                    item.recordingNote = QString::fromStdString(!m.undecided.empty() ? m.undecided
+                                                                : !m.error.empty()   ? m.error
+                                                                                     : m.reason);
+                    if (item == items_[row]) continue;
+                    changeItem(int(row), item);
+                    changed = true;
+                }
+                if (changed) emit itemsChanged();
+                --grouping_;
+                emit progressChanged();
+                // A later add started its own grouping; the last one to end finishes them all.
+                if (grouping_ == 0 && addRuns_.empty()) emit addFinished();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void Model::remove(const QSet<QUuid>& ids) {
@@ -591,7 +639,7 @@ QSet<QString> Model::duplicateCodes() const {
         const auto isrc = parseCode(item.pending);
         if (!isrc) continue;
         const QString code = QString::fromStdString(isrc->code());
-        const QString name = recordingOf(item);
+        const QString name = recordingKey(item);
         const auto seen = firstName.constFind(code);
         if (seen == firstName.cend()) {
             firstName.insert(code, name);
@@ -600,6 +648,11 @@ QSet<QString> Model::duplicateCodes() const {
         }
     }
     return repeated;
+}
+
+QString Model::recordingKey(const Item& item) {
+    if (item.recording >= 0) return QStringLiteral("#%1").arg(item.recording);
+    return fromPath(recordings::nameKey(fsPath(item.path())));
 }
 
 Model::Readiness Model::readiness(const Item& item, const QSet<QString>& dups) {

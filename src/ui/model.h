@@ -61,6 +61,14 @@ class Model : public QObject {
         QString readError;  // why the file's code could not be read; such a row is not written
         QString named;      // the format the name's extension stands for, when it differs
         QString conflict;   // when places in the file hold different codes: each place and text
+        // What the file says about itself (never written).
+        QString title;
+        QString artist;
+        double seconds = 0;  // 0: unknown
+        // The recording the row holds, by the engine's rule over every row (-1 until the list is
+        // grouped); how it was told, or what could not be checked.
+        int recording = -1;
+        QString recordingNote;
 
         QString path() const { return url.toLocalFile(); }
         QString fileName() const { return url.fileName(); }
@@ -100,8 +108,9 @@ class Model : public QObject {
 
     // Row of the first item with this id, or -1.
     int indexOf(const QUuid& id) const;
-    // True while at least one add or reload is still reading files.
-    bool adding() const { return !addRuns_.empty(); }
+    // True while at least one add or reload is still reading files, or the rows are being
+    // grouped into recordings after it.
+    bool adding() const { return !addRuns_.empty() || grouping_ > 0; }
     // Files read and files to read by the running adds; (0, 0) when none runs.
     QPair<int, int> addProgress() const;
     // Files handled and files targeted by the running batch; (0, 0) when none runs.
@@ -129,6 +138,9 @@ class Model : public QObject {
     void setPendings(const QList<QPair<QUuid, QString>>& texts, const QString& name = {});
     void commitFormat(const QUuid& id);
     QSet<QString> duplicateCodes() const;
+    // The recording of a row: its group by the engine's rule, or its name (folder and name
+    // without extension) until the rows are grouped.
+    static QString recordingKey(const Item& item);
     static Readiness readiness(const Item& item, const QSet<QString>& dups);
     // Rows to look at before a delivery: a code that is not valid, is used twice or would
     // replace another, a file that cannot be read or whose places disagree, a failed write.
@@ -209,6 +221,8 @@ class Model : public QObject {
     void startAdd(QList<QUrl> urls, bool announce, bool reload);
     void readNext(AddRun* run);
     void finishAdd(AddRun* run);
+    // Groups every row into recordings on a worker (names, lengths, sample digests, sound).
+    void startGrouping();
     void startBatch(Batch batch);
     void batchStep();
     // One file of the running chunk: its row and report entry; itemsChanged waits for the chunk.
@@ -230,6 +244,7 @@ class Model : public QObject {
     bool typingStepOpen_ = false;  // the last step is that field's typing: keystrokes extend it
 
     std::list<AddRun> addRuns_;
+    int grouping_ = 0;        // grouping jobs running
     std::list<Batch> batch_;  // at most one
     QList<ReportEntry> report_;
     QHash<QString, qsizetype> reportIndex_;  // path -> entry

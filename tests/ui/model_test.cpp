@@ -13,6 +13,7 @@
 using namespace pelorix::test;
 using pelorix::lists::parseCodeList;
 using pelorix::read::readISRC;
+using pelorix::test::runShell;
 using pelorix::write::writeISRC;
 using namespace pelorix::ui;
 using Readiness = Model::Readiness;
@@ -120,10 +121,13 @@ TEST_F(ModelTest, ReadinessRules) {
         {"GBXYZ2500001", "GBXYZ2500001", Readiness::duplicate, ""},
         {"fi-abc-26-00001", {}, Readiness::unreadable, "damaged"},
     };
-    for (const auto& [pending, current, expected, error] : cases)
-        EXPECT_EQ(
-            Model::readiness({{}, {}, {}, current, pending, {}, error, {}, {}}, {"GBXYZ2500001"}),
-            expected);
+    for (const auto& [pending, current, expected, error] : cases) {
+        Model::Item item;
+        item.current = current;
+        item.pending = pending;
+        item.readError = error;
+        EXPECT_EQ(Model::readiness(item, {"GBXYZ2500001"}), expected);
+    }
     // One recording in several formats shares its code; any other repeat is a duplicate, the
     // same name in another disc's folder too.
     for (auto name : {"01 Intro.wav", "01 Intro.flac", "01 Intro.mp3.wav", "CD2/01 Intro.wav"})
@@ -138,6 +142,27 @@ TEST_F(ModelTest, ReadinessRules) {
         EXPECT_EQ(model.duplicateCodes(), QSet<QString>{"FIABC2600001"});
         model.setPending(id(row), "");
     }
+}
+
+// The engine's recording rule: a master and the FLAC made from it share a code wherever the FLAC
+// sits (the same samples); the same name on another disc is another recording.
+TEST_F(ModelTest, CopiesOfOneRecordingShareItsCodeInAnyFolder) {
+    if (runShell("command -v flac").status != 0) GTEST_SKIP() << "needs flac";
+    const auto master = makeWav(dir / "CD1/01 Intro.wav");
+    makeWav(dir / "CD2/01 Intro.wav");
+    fs::create_directories(dir / "shop");
+    ASSERT_EQ(runShell("flac -s '" + master.string() + "' -o '" +
+                       (dir / "shop/01 Intro.flac").string() + "'")
+                  .status,
+              0);
+    add({urlOf(dir.path())});
+    ASSERT_EQ(model.items().size(), 3);  // CD1, CD2, shop
+    EXPECT_GE(model.items()[0].recording, 0);
+    EXPECT_EQ(model.items()[2].recording, model.items()[0].recording);
+    for (int row : {0, 2}) model.setPending(id(row), "FI-ABC-26-00001");
+    EXPECT_TRUE(model.duplicateCodes().isEmpty());
+    model.setPending(id(1), "FI-ABC-26-00001");
+    EXPECT_EQ(model.duplicateCodes(), QSet<QString>{"FIABC2600001"});
 }
 
 TEST_F(ModelTest, EditsAndUndo) {
