@@ -168,9 +168,10 @@ bool FileTableModel::needsAttention(int row) const {
 }
 
 void FileTableModel::sort(int column, Qt::SortOrder order) {
-    static const Model::SortKey keys[] = {Model::SortKey::location, Model::SortKey::location,
-                                          Model::SortKey::format,   Model::SortKey::current,
-                                          Model::SortKey::pending,  Model::SortKey::status};
+    using Key = Model::SortKey;
+    static const Key keys[] = {Key::location, Key::location, Key::title,
+                               Key::artist,   Key::duration, Key::format,
+                               Key::current,  Key::pending,  Key::status};
     if (column >= 0 && column < columnCount_) model_.sort(keys[column], order);
 }
 
@@ -250,7 +251,25 @@ QVariant FileTableModel::cellData(const QModelIndex& index, int role) const {
     switch (index.column()) {
         case fileColumn:
             if (role == Qt::DisplayRole) return item.fileName();
-            if (role == Qt::ToolTipRole) return item.path();
+            // With what the recording rule found, or could not check.
+            if (role == Qt::ToolTipRole)
+                return item.recordingNote.isEmpty()
+                           ? item.path()
+                           : item.path() + QLatin1Char('\n') + item.recordingNote;
+            break;
+        case titleColumn:
+        case artistColumn:
+            if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+                return index.column() == titleColumn ? item.title : item.artist;
+            break;
+        case durationColumn:
+            if (role == Qt::DisplayRole && item.seconds > 0) {
+                const int s = int(item.seconds + 0.5);
+                return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+            }
+            if (role == Qt::TextAlignmentRole)
+                return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+            if (role == Qt::ForegroundRole) return look::secondary(palette_);
             break;
         case folderColumn:
             if (role == Qt::DisplayRole) return folderName(index.row());
@@ -327,6 +346,12 @@ QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, in
             return tr("File");
         case folderColumn:
             return tr("Folder");
+        case titleColumn:
+            return tr("Title");
+        case artistColumn:
+            return tr("Artist");
+        case durationColumn:
+            return tr("Duration");
         case formatColumn:
             return tr("Format");
         case currentColumn:

@@ -25,6 +25,9 @@ class FileTableModel : public QAbstractTableModel {
     enum Column {
         fileColumn,
         folderColumn,
+        titleColumn,  // shown on request, like the artist and the duration
+        artistColumn,
+        durationColumn,
         formatColumn,
         currentColumn,
         newColumn,

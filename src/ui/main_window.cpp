@@ -42,6 +42,8 @@ namespace pelorix::ui {
 
 namespace {
 
+const char* const kShownColumnsKey = "shownColumns";
+
 // The most files a confirmation names one by one.
 constexpr int kListedFiles = 5;
 
@@ -227,6 +229,29 @@ void MainWindow::buildMenus() {
     problems->setCheckable(true);
     add(view, QStringLiteral("nextProblem"), tr("&Next Problem"), QKeySequence(Qt::Key_F8),
         [this] { showNextProblem(); });
+    // What the files say about themselves, in columns of their own when asked for (remembered).
+    view->addSeparator();
+    const QStringList shown = settings().value(QLatin1String(kShownColumnsKey)).toStringList();
+    for (const auto& [name, column, text] :
+         {std::tuple(QStringLiteral("title"), int(FileTableModel::titleColumn),
+                     tr("&Title Column")),
+          {QStringLiteral("artist"), int(FileTableModel::artistColumn), tr("A&rtist Column")},
+          {QStringLiteral("duration"), int(FileTableModel::durationColumn),
+           tr("D&uration Column")}}) {
+        QAction* a = view->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(shown.contains(name));
+        table_->setColumnHidden(column, !a->isChecked());
+        connect(a, &QAction::toggled, this, [this, name, column](bool on) {
+            table_->setColumnHidden(column, !on);
+            QSettings s = settings();
+            QStringList names = s.value(QLatin1String(kShownColumnsKey)).toStringList();
+            names.removeAll(name);
+            if (on) names << name;
+            s.setValue(QLatin1String(kShownColumnsKey), names);
+        });
+        actions_.insert(name + QStringLiteral("Column"), a);
+    }
 }
 
 QWidget* MainWindow::buildHeader() {
@@ -771,12 +796,16 @@ QString MainWindow::copyText() const {
     // The column names come first, so that a paste takes each value by its name.
     QStringList lines;
     QStringList names;
-    for (int c = 0; c < FileTableModel::columnCount_; ++c)
+    QList<int> columns;
+    for (int c = 0; c < FileTableModel::columnCount_; ++c) {
+        if (table_->isColumnHidden(c)) continue;
+        columns << c;
         names << tableModel_->headerData(c, Qt::Horizontal).toString();
+    }
     for (int row = 0; row < tableModel_->rowCount(); ++row) {
         if (!model_.selection().contains(tableModel_->idAt(row))) continue;
         QStringList fields;
-        for (int c = 0; c < FileTableModel::columnCount_; ++c) {
+        for (int c : columns) {
             QString text = tableModel_->index(row, c).data().toString();
             if (c == FileTableModel::currentColumn && text == QStringLiteral("\u2014"))
                 text.clear();

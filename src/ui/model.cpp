@@ -303,6 +303,15 @@ void Model::sortItems() {
         switch (sortKey_) {
             case SortKey::location:
                 break;
+            case SortKey::title:
+                if (int c = naturalCompare(a.title, b.title)) return c;
+                break;
+            case SortKey::artist:
+                if (int c = naturalCompare(a.artist, b.artist)) return c;
+                break;
+            case SortKey::duration:
+                if (a.seconds != b.seconds) return a.seconds < b.seconds ? -1 : 1;
+                break;
             case SortKey::format:
                 if (int c = naturalCompare(a.format, b.format)) return c;
                 break;

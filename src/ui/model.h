@@ -88,7 +88,7 @@ class Model : public QObject {
     enum class Readiness { empty, ready, replaces, upToDate, invalid, duplicate, unreadable };
     // The orders the list can be sorted in. `location` is folder, then file name, both in
     // natural order (case-insensitive, digit runs by value).
-    enum class SortKey { location, format, current, pending, status };
+    enum class SortKey { location, title, artist, duration, format, current, pending, status };
 
     using SequenceTargets = ui::SequenceTargets;
 

@@ -182,7 +182,10 @@ TEST_F(WindowTest, CellsShowEveryStateAndReplacingAsksFirst) {
 }
 
 TEST_F(WindowTest, KeysEditTheCurrentRowPasteAndSort) {
-    for (auto name : {"CD1/01.wav", "CD2/01.wav", "Bonus.wav"}) makeWav(dir / name);
+    for (auto name : {"CD1/01.wav", "CD2/01.wav"}) makeWav(dir / name);
+    writeFile(
+        dir / "Bonus.wav",
+        chunks::wav(32, {{"id3 ", id3::tag({.frames = {id3::textFrame("TIT2", "Encore")}})}}));
     add({urlOf(dir.path())});
     const QString top = QString::fromStdString(dir.path().filename().string());
     EXPECT_EQ(cell(0, T::folderColumn).toString() + cell(1, T::folderColumn).toString() +
@@ -224,6 +227,10 @@ TEST_F(WindowTest, KeysEditTheCurrentRowPasteAndSort) {
               "File\tFolder\tFormat\tCurrent ISRC\tNew ISRC\tStatus\n"
               "Bonus.wav\t" +
                   top + "\tWAV\t\tFI-ABC-26-00005\tReady\n");
+    window->action("titleColumn")->trigger();  // what the file says, on request; copied as shown
+    EXPECT_TRUE(window->copyText().startsWith("File\tFolder\tTitle\tFormat") &&
+                window->copyText().contains("\tEncore\t"));
+    window->action("titleColumn")->trigger();
     view->sortByColumn(T::newColumn, Qt::AscendingOrder);  // a header click sorts the list
     EXPECT_EQ(pendings(), QStringList({"bxyz", "FI-ABC-26-00005", "fiabc2600006"}));
 }
