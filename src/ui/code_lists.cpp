@@ -16,6 +16,7 @@
 #include "core/formats/format.h"
 #include "core/isrc.h"
 #include "core/lists/code_list.h"
+#include "core/lists/match.h"
 
 namespace pelorix::ui {
 
@@ -103,9 +104,31 @@ QString formattedOrNone(const std::optional<QString>& code) {
 }  // namespace
 
 ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
-                      const QString& listFolder) {
+                      const QString& listFolder, std::optional<lists::MatchBy> by) {
     ImportPlan plan;
     const std::string_view bytes(list.constData(), std::size_t(list.size()));
+    // A sheet with a header: its columns say how lines find their files, or the user does.
+    QHash<int, lists::LineMatch> matched;  // list line -> the engine's match by title or track
+    const lists::Sheet sheet = lists::readSheet(bytes);
+    if (!sheet.header.empty()) {
+        for (const std::string& name : sheet.header) plan.header << fromStd(name);
+        const lists::ColumnChoice choice = lists::guessColumns(sheet);
+        for (auto way : {lists::MatchBy::path, lists::MatchBy::name, lists::MatchBy::title,
+                         lists::MatchBy::track}) {
+            if (lists::finderColumn(choice, way)) plan.ways << way;
+        }
+        plan.by = by && plan.ways.contains(*by) ? by : lists::defaultMatch(choice);
+        if (plan.by == lists::MatchBy::title || plan.by == lists::MatchBy::track) {
+            std::vector<lists::Candidate> candidates;
+            for (const Model::Item& row : rows)
+                candidates.push_back(
+                    {fsPath(row.path()),
+                     row.title.isEmpty() ? std::nullopt : std::optional(row.title.toStdString()),
+                     row.track, row.disc});
+            for (lists::LineMatch& m : lists::match(sheet, choice, *plan.by, candidates))
+                matched.insert(int(m.line), std::move(m));
+        }
+    }
     lists::ParsedList parsed = lists::parseCodeList(bytes);
     if (parsed.rows.empty() && codesOnly(bytes) && !bytes.starts_with("\xFF\xFE") &&
         !bytes.starts_with("\xFE\xFF")) {
@@ -135,23 +158,26 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
                         {}};
         const auto isrc = ISRC::parse(r.code);
         QList<int> hits;
+        QString problem;
         if (plan.byOrder) {
             if (nextRow < rows.size()) hits << int(nextRow++);
+        } else if (const auto m = matched.constFind(int(r.line)); m != matched.cend()) {
+            for (std::size_t f : m->files) hits << int(f);
+            problem = fromStd(m->problem);
         } else {
             hits = matchRows(rows, line.entry, listFolder);
         }
         QSet<QString> recordings;
-        for (int h : hits) {
-            recordings.insert(fromPath(lists::recordingOf(fsPath(rows[h].path()))));
-        }
+        for (int h : hits) recordings.insert(Model::recordingKey(rows[h]));
         if (!isrc) {
             line.result = ImportLine::Result::invalidCode;
             line.message = CodeLists::tr("Not a valid ISRC.");
         } else if (hits.isEmpty()) {
             line.code = fromStd(isrc->formatted());
             line.result = ImportLine::Result::noRow;
-            line.message = plan.byOrder ? CodeLists::tr("More codes than rows.")
-                                        : CodeLists::tr("No row matches.");
+            line.message = !problem.isEmpty() ? problem
+                           : plan.byOrder     ? CodeLists::tr("More codes than rows.")
+                                              : CodeLists::tr("No row matches.");
         } else if (recordings.size() > 1) {
             line.code = fromStd(isrc->formatted());
             line.result = ImportLine::Result::ambiguous;
@@ -159,9 +185,11 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
                                          int(hits.size()));
         } else {
             line.code = fromStd(isrc->formatted());
-            for (int h : hits) {
-                line.rows << rows[h].id;
-                assignments.push_back({r.line, fsPath(rows[h].path()), *isrc});
+            // The engine checks the recording the line names once; the line then reaches every
+            // copy of it (master, shop copies, wherever they sit).
+            assignments.push_back({r.line, fsPath(rows[hits.front()].path()), *isrc});
+            for (const Model::Item& row : rows) {
+                if (Model::recordingKey(row) == *recordings.cbegin()) line.rows << row.id;
             }
         }
         lineIndex.insert(line.line, plan.lines.size());

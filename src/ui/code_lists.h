@@ -14,6 +14,7 @@
 
 #include <functional>
 
+#include "core/lists/code_list.h"
 #include "ui/model.h"
 
 namespace pelorix::ui {
@@ -31,6 +32,9 @@ struct ImportLine {
 
 struct ImportPlan {
     bool byOrder = false;                // the list holds codes only: the rows take them in turn
+    QStringList header;                  // the list's column names; empty without a header
+    std::optional<lists::MatchBy> by;    // how its lines found their rows (with a header)
+    QList<lists::MatchBy> ways;          // the ways its columns allow
     QList<ImportLine> lines;             // every line that holds anything, in list order
     QList<QUuid> rowsWithoutCode;        // in row order
     QList<QPair<QUuid, QString>> codes;  // the New ISRC each matched row takes
@@ -41,8 +45,11 @@ struct ImportPlan {
 // name, else by its name without the extension; a list of codes only gives them to the rows in
 // the order shown. Invalid codes, entries that match no row or rows of several recordings, and
 // lines that contradict earlier ones give no code.
+// With a header, `by` chooses how lines find rows (by default what the columns suggest: a path,
+// else a title, else a track); by title or track the engine's sheet matching is used. A line
+// reaches every row of the recording it names, master and copies wherever they sit.
 ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
-                      const QString& listFolder);
+                      const QString& listFolder, std::optional<lists::MatchBy> by = {});
 
 // The codes of text pasted into the New ISRC column, one per line. Of a table copied with its
 // column names (rows of this window, a spreadsheet), the column named "New ISRC", "ISRC" or

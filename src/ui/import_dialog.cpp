@@ -2,9 +2,11 @@
 #include "ui/import_dialog.h"
 #include "ui/adapters.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
@@ -75,6 +77,29 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
     summary_ = new QLabel(parts.join(QLatin1Char(' ')), this);
     summary_->setWordWrap(true);
     column->addWidget(summary_);
+
+    if (plan.ways.size() > 1) {
+        // The sheet's columns allow several ways to find the files: the user picks one.
+        auto* row = new QHBoxLayout;
+        auto* label = new QLabel(tr("Find the files by:"), this);
+        match_ = new QComboBox(this);
+        label->setBuddy(match_);
+        const QHash<lists::MatchBy, QString> names{
+            {lists::MatchBy::path, tr("Path")},
+            {lists::MatchBy::name, tr("File name")},
+            {lists::MatchBy::title, tr("Title (tag, or the name without its track number)")},
+            {lists::MatchBy::track, tr("Track and disc (tags, or the number and the folder)")}};
+        for (lists::MatchBy way : plan.ways) {
+            match_->addItem(names.value(way), int(way));
+            if (plan.by == way) match_->setCurrentIndex(match_->count() - 1);
+        }
+        connect(match_, &QComboBox::activated, this, [this](int index) {
+            emit matchChosen(lists::MatchBy(match_->itemData(index).toInt()));
+        });
+        row->addWidget(label);
+        row->addWidget(match_, 1);
+        column->addLayout(row);
+    }
 
     lines_ = new QTableWidget(int(plan.lines.size()), 5, this);
     lines_->setHorizontalHeaderLabels(

@@ -43,6 +43,7 @@ namespace pelorix::ui {
 namespace {
 
 const char* const kShownColumnsKey = "shownColumns";
+const char* const kImportMatchKey = "importMatchBy";
 
 // The most files a confirmation names one by one.
 constexpr int kListedFiles = 5;
@@ -573,7 +574,7 @@ void MainWindow::importCodes() {
 }
 
 void MainWindow::importList(const QString& path) {
-    if (import_ || model_.busy()) return;
+    if ((import_ && import_->isVisible()) || model_.busy()) return;
     if (model_.items().isEmpty()) {
         QMessageBox::information(this, tr("Import Codes"),
                                  tr("Add the audio files first; the list's codes go to them."));
@@ -588,10 +589,19 @@ void MainWindow::importList(const QString& path) {
                                  : tr("%1 cannot be read: %2").arg(path, file.errorString()));
         return;
     }
+    // The way the last sheet found its files is remembered, for a sheet that allows it.
+    const QVariant stored = settings().value(QLatin1String(kImportMatchKey));
     const ImportPlan plan =
-        planImport(model_.items(), file.readAll(), QFileInfo(path).absolutePath());
+        planImport(model_.items(), file.readAll(), QFileInfo(path).absolutePath(),
+                   stored.isValid() ? std::optional(lists::MatchBy(stored.toInt())) : std::nullopt);
     import_ = new ImportDialog(plan, model_.items(), QFileInfo(path).fileName(), this);
     import_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(import_, &ImportDialog::matchChosen, this, [this, path](lists::MatchBy by) {
+        settings().setValue(QLatin1String(kImportMatchKey), int(by));
+        import_->reject();  // deleted once back in the event loop; the new preview opens then
+        QMetaObject::invokeMethod(
+            this, [this, path] { importList(path); }, Qt::QueuedConnection);
+    });
     connect(import_, &QDialog::accepted, this, [this, codes = plan.codes] {
         if (!model_.busy())
             model_.setPendings(codes, tr("Import of %n Code(s)", "", int(codes.size())));

@@ -134,6 +134,8 @@ void describe(Model::Item& item, const recordings::About& about) {
     item.title = QString::fromStdString(about.title.value_or(std::string()));
     item.artist = QString::fromStdString(about.artist.value_or(std::string()));
     item.seconds = about.seconds;
+    item.track = about.track ? std::optional(int(*about.track)) : std::nullopt;
+    item.disc = about.disc ? std::optional(int(*about.disc)) : std::nullopt;
 }
 
 // The files one worker job writes as one batch, which makes them durable with one flush of

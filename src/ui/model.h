@@ -65,6 +65,8 @@ class Model : public QObject {
         QString title;
         QString artist;
         double seconds = 0;  // 0: unknown
+        std::optional<int> track;
+        std::optional<int> disc;
         // The recording the row holds, by the engine's rule over every row (-1 until the list is
         // grouped); how it was told, or what could not be checked.
         int recording = -1;

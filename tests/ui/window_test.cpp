@@ -400,6 +400,41 @@ TEST_F(WindowTest, ADroppedListIsPreviewedOnceTheFilesDroppedWithItAreReadAndUnd
     EXPECT_EQ(pendings(), QStringList({"", "", ""}));
 }
 
+// The label's own sheet: its header says how lines find files (here a title, or a track and
+// disc); the preview lets the user choose, and the choice is kept for the next sheet.
+TEST_F(WindowTest, TheLabelsSheetFindsItsFilesByTitleOrTrackAsChosen) {
+    for (auto name : {"CD1/01 Opening.wav", "CD1/02 Tundra.wav", "CD2/01 Second Dawn.wav"})
+        makeWav(dir / name);
+    add({urlOf(dir.path())});
+    writeFile(dir / "sheet.csv",
+              bytesOf("Track;Title;ISRC\n1-01;Opening;FIABC2600001\n"
+                      "1-02;Tundra;FIABC2600002\n2-01;Second Dawn;FIABC2600003\n"));
+    const QString sheet = dirName() + "/sheet.csv";
+    for (const char* way : {"Title", "Track"}) {
+        window->importList(sheet);
+        ImportDialog* preview = window->importDialog();
+        ASSERT_TRUE(preview && preview->matchBox());
+        if (!preview->matchBox()->currentText().startsWith(way)) {
+            const int index = preview->matchBox()->findText(way, Qt::MatchStartsWith);
+            preview->matchBox()->setCurrentIndex(index);
+            const QPointer<ImportDialog> old = preview;
+            emit preview->matchBox()->activated(index);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !old && window->importDialog(); }));
+            preview = window->importDialog();
+        }
+        EXPECT_TRUE(preview->matchBox()->currentText().startsWith(way));
+        EXPECT_EQ(preview->linesTable()->item(2, 3)->text(), "CD2/01 Second Dawn.wav");
+        preview->applyButton()->click();
+        EXPECT_EQ(pendings(),
+                  QStringList({"FI-ABC-26-00001", "FI-ABC-26-00002", "FI-ABC-26-00003"}));
+        model.undo();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    window->importList(sheet);  // the last choice is kept
+    EXPECT_TRUE(window->importDialog()->matchBox()->currentText().startsWith("Track"));
+    window->importDialog()->reject();
+}
+
 TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber) {
     addFiles(4, {{2, "FIABC2600007"}});
     SequenceDialog* dialog = openSequence();
