@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileOpenEvent>
 #include <QGridLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -125,6 +126,13 @@ PlatformServices PlatformServices::system() {
             [](QWidget* parent, const QString& title, const QString& name, const QString& filter) {
                 return QFileDialog::getSaveFileName(parent, title, name, filter);
             }};
+}
+
+QUrl fileOpenRequest(const QEvent* event) {
+    if (event->type() != QEvent::FileOpen) return {};
+    const auto* open = static_cast<const QFileOpenEvent*>(event);
+    const QUrl url = open->url().isValid() ? open->url() : QUrl::fromLocalFile(open->file());
+    return url.isLocalFile() ? url : QUrl();
 }
 
 }  // namespace pelorix::ui
