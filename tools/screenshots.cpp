@@ -91,15 +91,18 @@ bool fillList(Model& model, const fs::path& dir) {
     const auto at = [&](const std::string& name) {
         return release / (name < "06" ? "CD1" : "CD2") / name;
     };
+    std::uint32_t frames = 64;  // each take its own length, as on a real release
     for (const auto& name : names) {
         const fs::path p = at(name);
+        frames += 16;
         if (name.ends_with(".aiff")) {
-            writeFile(p, chunks::aiff(64));
+            writeFile(p, chunks::aiff(frames));
         } else if (name.ends_with(".flac")) {
             writeFile(
-                p, flac::file({{}, {flac::streamInfo(), flac::padding(64)}, chunks::audio(256)}));
+                p, flac::file(
+                       {{}, {flac::streamInfo(), flac::padding(64)}, chunks::audio(4 * frames)}));
         } else {
-            writeFile(p, chunks::wav(64));
+            writeFile(p, chunks::wav(frames));
         }
         urls << urlOf(p);
     }
@@ -191,16 +194,17 @@ bool render(bool dark, const QDir& out) {
     dialog->reject();
     if (!save(image, "sequence")) return false;
 
-    // The preview of an imported list: matches, a line that names no row, an invalid code.
+    // The preview of the label's own sheet (track, title, code): found by title, the choice
+    // offered; a line whose title names no file and an invalid code among them.
     const fs::path list = dir.path() / "Aurora Sessions codes.csv";
-    pelorix::test::writeFile(list, pelorix::test::bytesOf("Title;ISRC\r\n"
-                                                          "01 Revontulet;FI-ABC-26-00001\r\n"
-                                                          "03 Polar Night.flac;FIABC2600003\r\n"
-                                                          "05 Tundra.mp3;FIABC2600005\r\n"
-                                                          "06 Ice Road;FI-ABC-26-0O006\r\n"
-                                                          "Bonus Track;FIABC2600011\r\n"
-                                                          "07 Northern Lights;FIABC2600007\r\n"
-                                                          "08 Snowfall;FIABC2600008\r\n"));
+    pelorix::test::writeFile(list, pelorix::test::bytesOf("Track;Title;ISRC\r\n"
+                                                          "1-01;Revontulet;FI-ABC-26-00001\r\n"
+                                                          "1-03;Polar Night;FIABC2600003\r\n"
+                                                          "1-05;Tundra;FIABC2600005\r\n"
+                                                          "2-06;Ice Road;FI-ABC-26-0O006\r\n"
+                                                          "2-11;Bonus Track;FIABC2600011\r\n"
+                                                          "2-07;Northern Lights;FIABC2600007\r\n"
+                                                          "2-08;Snowfall;FIABC2600008\r\n"));
     window.importList(QString::fromStdString(list.string()));
     ImportDialog* preview = window.importDialog();
     if (!preview || !QTest::qWaitForWindowExposed(preview)) return false;

@@ -149,6 +149,7 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
             {int(p.line), {}, {}, ImportLine::Result::problem, fromStd(p.message), {}});
     }
     qsizetype nextRow = 0;
+    QHash<QString, QPair<int, QString>> given;  // recording -> the first line and its code
     for (const lists::ListRow& r : parsed.rows) {
         ImportLine line{int(r.line),
                         plan.byOrder ? QString() : fromStd(r.target),
@@ -186,10 +187,21 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
         } else {
             line.code = fromStd(isrc->formatted());
             // The engine checks the recording the line names once; the line then reaches every
-            // copy of it (master, shop copies, wherever they sit).
-            assignments.push_back({r.line, fsPath(rows[hits.front()].path()), *isrc});
-            for (const Model::Item& row : rows) {
-                if (Model::recordingKey(row) == *recordings.cbegin()) line.rows << row.id;
+            // copy of it (master, shop copies, wherever they sit). One recording, one code: a
+            // later line with another code for it gives none.
+            const QString recording = *recordings.cbegin();
+            const auto earlier = given.constFind(recording);
+            if (earlier != given.cend() && earlier->second != line.code) {
+                line.result = ImportLine::Result::conflict;
+                line.message = CodeLists::tr("Line %1 gives this recording %2.")
+                                   .arg(earlier->first)
+                                   .arg(earlier->second);
+            } else {
+                given.insert(recording, {line.line, line.code});
+                assignments.push_back({r.line, fsPath(rows[hits.front()].path()), *isrc});
+                for (const Model::Item& row : rows) {
+                    if (Model::recordingKey(row) == recording) line.rows << row.id;
+                }
             }
         }
         lineIndex.insert(line.line, plan.lines.size());

@@ -163,6 +163,14 @@ TEST_F(ModelTest, CopiesOfOneRecordingShareItsCodeInAnyFolder) {
     EXPECT_TRUE(model.duplicateCodes().isEmpty());
     model.setPending(id(1), "FI-ABC-26-00001");
     EXPECT_EQ(model.duplicateCodes(), QSet<QString>{"FIABC2600001"});
+    // A list line reaches every copy; a later line with another code for them gives none.
+    const ImportPlan plan =
+        planImport(model.items(),
+                   "file,isrc\nCD1/01 Intro.wav,FIABC2600001\nshop/01 Intro.flac,FIABC2600002\n",
+                   QString::fromStdString(dir.path().string()));
+    ASSERT_EQ(plan.lines.size(), 2);
+    EXPECT_EQ(plan.lines[0].rows, QList<QUuid>({id(0), id(2)}));
+    EXPECT_EQ(plan.lines[1].result, ImportLine::Result::conflict);
 }
 
 TEST_F(ModelTest, EditsAndUndo) {
