@@ -89,6 +89,6 @@ TEST_F(FLACFile, TheCommentBlockMayNotOutgrowItsLengthField) {
         out.flushBuffer();
         const FileIn written(out.path());
         EXPECT_EQ(written.size(), size == largest ? input.size() + 4 + largest : 0);
-        EXPECT_EQ(error, size == largest ? "" : msg::flacCommentTooLarge);
+        EXPECT_EQ(error, size == largest ? "" : formats::flac::msg::flacCommentTooLarge);
     }
 }

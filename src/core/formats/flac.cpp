@@ -94,7 +94,7 @@ std::optional<std::string> readISRC(const FileIn& in) {
     walkBlocks(in, markerOffset(in), [&](const BlockSpan& b) {
         if (code || b.type != kVorbisComment) return;
         try {
-            code = vorbis::code(vorbis::parse(contentOf(in, b)));
+            code = vorbis::code(vorbis::parse(contentOf(in, b), msg::flacCommentDamaged));
         } catch (const TagError&) {
             if (first) throw;
         }
@@ -110,7 +110,7 @@ Carriers carriers(const FileIn& in) {
         if (b.type != kVorbisComment) return;
         std::vector<std::string> codes;
         try {
-            codes = vorbis::codes(vorbis::parse(contentOf(in, b)));
+            codes = vorbis::codes(vorbis::parse(contentOf(in, b), msg::flacCommentDamaged));
         } catch (const TagError&) {
             if (block == 0) throw;  // as readISRC: a damaged later block is passed over
         }
@@ -133,7 +133,7 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         blocks.push_back(b);
         rebuilt.emplace_back();
         if (b.type != kVorbisComment) return;
-        vorbis::Comments comments = vorbis::parse(contentOf(in, b));
+        vorbis::Comments comments = vorbis::parse(contentOf(in, b), msg::flacCommentDamaged);
         if (seenComments && !vorbis::code(comments)) return;
         seenComments = true;
         vorbis::setCode(comments, isrc);

@@ -24,11 +24,11 @@ bool keyIsISRC(const Bytes& entry) {
 
 }  // namespace
 
-Comments parse(const Bytes& data) {
-    if (data.size() < 8) throw TagError::malformed(msg::flacCommentDamaged);
+Comments parse(const Bytes& data, std::string_view damaged) {
+    if (data.size() < 8) throw TagError::malformed(damaged);
     ByteReader r(data);
     std::uint32_t vendorLength = r.readU32LE();
-    if (vendorLength > data.size() - 8) throw TagError::malformed(msg::flacCommentDamaged);
+    if (vendorLength > data.size() - 8) throw TagError::malformed(damaged);
     Comments comments;
     comments.vendor = r.readBytes(vendorLength);
     std::uint32_t count = r.readU32LE();

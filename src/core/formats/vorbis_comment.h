@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/io/binary_io.h"
@@ -19,8 +20,9 @@ struct Comments {
 };
 
 // The comments of a block's content. The entry count is not trusted: entries are read while
-// whole ones remain. Throws TagError::malformed when the vendor string does not fit.
-Comments parse(const Bytes& data);
+// whole ones remain. Throws TagError::malformed with `damaged`, the user's wording (a FLAC
+// comment block, an Ogg comment packet), when the vendor string does not fit.
+Comments parse(const Bytes& data, std::string_view damaged);
 Bytes build(const Comments& comments);
 
 // The values of the ISRC entries, in stored order, decoded as UTF-8 and trimmed.
