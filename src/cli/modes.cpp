@@ -120,9 +120,10 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         }
         if (o.result == Outcome::Result::failed || o.result == Outcome::Result::kept) status = 1;
         known[i] = true;
-        for (; !closed && printed < jobs.size() && known[printed]; ++printed) {
+        while (!closed && printed < jobs.size() && known[printed]) {
             try {
                 report.file(outcomes[printed]);
+                ++printed;
             } catch (const OutputClosed&) {
                 closed = true;
                 if (!writing) throw;  // still deciding: nothing was changed
