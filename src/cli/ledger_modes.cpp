@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: MIT
 // The ledger's own modes: the next code never given, and the registrant's record of every code.
-#include <nlohmann/json.hpp>
-
 #include <cmath>
 #include <cstdio>
 
@@ -18,8 +16,6 @@
 namespace pelorix::cli {
 
 namespace {
-
-using Json = nlohmann::json;
 
 std::optional<ledger::Ledger> openLedger(const Arguments& args, std::ostream& err) {
     const std::optional<std::filesystem::path> chosen =
@@ -80,7 +76,7 @@ int nextMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     }
     const ISRC code = *base->advanced(*next);
     if (args.json) {
-        out << Json{{"next", code.code()}}.dump() << '\n';
+        out << JsonObject().text("next", code.code()).str() << '\n';
     } else {
         out << code.formatted() << '\n';
     }
@@ -177,24 +173,21 @@ int ledgerExportMode(const Arguments& args, std::ostream& out, std::ostream& err
     for (const ledger::CodeRecord& r : l->codes()) {
         const std::string year = r.code.substr(5, 2);
         if (args.json) {
-            Json files = Json::array();
+            std::string files;
             for (const auto& f : r.files) {
-                Json j{{"path", f.path},
-                       {"format", f.format},
-                       {"first_written", f.firstWritten},
-                       {"last_written", f.lastWritten}};
-                if (!f.removed.empty()) j["removed"] = f.removed;
-                files.push_back(std::move(j));
+                JsonObject j;
+                j.text("path", f.path).text("format", f.format);
+                j.text("first_written", f.firstWritten).text("last_written", f.lastWritten);
+                if (!f.removed.empty()) j.text("removed", f.removed);
+                files += (files.empty() ? "" : ",") + j.str();
             }
-            Json j{{"isrc", r.code},
-                   {"title", r.title},
-                   {"artist", r.artist},
-                   {"seconds", r.seconds},
-                   {"year", year},
-                   {"first_written", r.firstWritten},
-                   {"last_written", r.lastWritten},
-                   {"files", std::move(files)}};
-            out << j.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
+            JsonObject j;
+            j.text("isrc", r.code).text("title", r.title).text("artist", r.artist);
+            j.raw("seconds", seconds).text("year", year);
+            j.text("first_written", r.firstWritten).text("last_written", r.lastWritten);
+            out << j.raw("files", "[" + files + "]").str() << '\n';
             continue;
         }
         for (const auto& f : r.files) {

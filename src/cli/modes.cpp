@@ -117,8 +117,12 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
     if (written) written->assign(jobs.size(), false);
     int status = 0;
     std::vector<Outcome> outcomes(jobs.size());
+    std::vector<write::BatchJob> writes;
+    std::vector<std::size_t> writeOf;  // the job of each write
+    bool writing = false;              // the batch has begun
     std::vector<bool> known(jobs.size(), false);
     std::size_t printed = 0;
+    bool closed = false;  // the output took no more lines: the rest is told on standard error
     const auto finish = [&](std::size_t i) {
         Outcome& o = outcomes[i];
         if (o.result == Outcome::Result::kept) {
@@ -126,10 +130,16 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         }
         if (o.result == Outcome::Result::failed || o.result == Outcome::Result::kept) status = 1;
         known[i] = true;
-        for (; printed < jobs.size() && known[printed]; ++printed) report.file(outcomes[printed]);
+        while (!closed && printed < jobs.size() && known[printed]) {
+            try {
+                report.file(outcomes[printed]);
+                ++printed;
+            } catch (const OutputClosed&) {
+                closed = true;
+                if (!writing) throw;  // still deciding: nothing was changed
+            }
+        }
     };
-    std::vector<write::BatchJob> writes;
-    std::vector<std::size_t> writeOf;  // the job of each write
     try {
         for (std::size_t i = 0; i < jobs.size(); ++i) {
             const Job& job = jobs[i];
@@ -180,28 +190,46 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
             if (guarded && looked) writes.back().expected = codeOf(o.previous);
             writeOf.push_back(i);
         }
-        write::writeBatch(writes, false, [&](std::size_t w, std::exception_ptr error) {
-            Outcome& o = outcomes[writeOf[w]];
-            try {
-                if (error) std::rethrow_exception(error);
-                o.result = Outcome::Result::done;
-                if (written) (*written)[writeOf[w]] = true;
-            } catch (const write::CodeChanged& e) {
-                o.previous = e.found();
-                o.result = Outcome::Result::kept;
-            } catch (const std::exception& e) {
-                o.message = e.what();
-            }
-            finish(writeOf[w]);
-        });
-        report.flush();
+        writing = true;
+        write::writeBatch(
+            writes, false,
+            [&](std::size_t w, std::exception_ptr error, write::Outcome outcome) {
+                Outcome& o = outcomes[writeOf[w]];
+                try {
+                    if (error) std::rethrow_exception(error);
+                    o.result = outcome == write::Outcome::written     ? Outcome::Result::done
+                               : outcome == write::Outcome::unchanged ? Outcome::Result::unchanged
+                                                                      : Outcome::Result::failed;
+                    if (written && outcome != write::Outcome::notWritten) {
+                        (*written)[writeOf[w]] = true;
+                    }
+                    if (outcome == write::Outcome::notWritten) {
+                        o.message = "Not written: the output was closed.";
+                    }
+                } catch (const write::CodeChanged& e) {
+                    o.previous = e.found();
+                    o.result = Outcome::Result::kept;
+                } catch (const std::exception& e) {
+                    o.message = e.what();
+                }
+                finish(writeOf[w]);
+            },
+            // A file is replaced only while its line can still be printed.
+            [&] { return !closed && report.open(); });
+        if (!closed) report.flush();
     } catch (const OutputClosed&) {
-        report.remark("the output was closed after " + std::to_string(printed) + " of " +
-                      std::to_string(jobs.size()) +
-                      " lines; the run stopped before the next change");
-        return 1;
+        closed = true;
     }
-    return status;
+    if (!closed) return status;
+    report.remark("the output was closed after " + std::to_string(printed) + " of " +
+                  std::to_string(jobs.size()) + " lines; the run stopped before the next change");
+    // Files replaced while the output was still open whose lines it no longer took.
+    for (std::size_t i = printed; i < jobs.size(); ++i) {
+        if (known[i] && outcomes[i].result == Outcome::Result::done) {
+            report.remark(outcomes[i].path + " was changed; its line could not be printed");
+        }
+    }
+    return 1;
 }
 
 Report::Style styleFor(const Arguments& args, Report::Style plain) {
@@ -491,7 +519,9 @@ int writeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     auto book = openLedger(args, report, status);
     if (!book) return status;
     const recordings::Grouping grouping = groupingOf(jobs);
-    return writeCodes(jobs, args, report, false, *book, grouping, factsOf(jobs, grouping));
+    status = writeCodes(jobs, args, report, false, *book, grouping, factsOf(jobs, grouping));
+    if (jobs.size() > 1 && status != 2) report.summary();  // one file's line says it all
+    return status;
 }
 
 int removeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
@@ -520,6 +550,7 @@ int removeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         e.file = std::move(*facts[i]);
         removals.push_back(std::move(e));
     }
+    if (jobs.size() > 1) report.summary(true);
     try {
         book->record(removals);
     } catch (const std::exception& e) {
@@ -675,7 +706,7 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     }
 
     status = writeCodes(jobs, args, report, true, *book, grouping, facts, listName);
-    report.summary();
+    if (status != 2) report.summary();
     return status;
 }
 
@@ -774,7 +805,7 @@ int sequenceMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         job.code = recording;
     }
     status = writeCodes(jobs, args, report, true, *book, grouping, facts);
-    report.summary();
+    if (status != 2) report.summary();
     return status;
 }
 

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -77,7 +78,8 @@ inline std::string platformText(int err) {
 }
 
 // Sees every call through the system-call seam while it lives, in order, and fails the ones
-// `fail` picks by returning an errno value (0 lets a call through).
+// `fail` picks by returning an errno value (0 lets a call through). Calls from several threads
+// (a batch finds its recordings on every core) are taken one at a time.
 class Seam {
   public:
     struct Call {
@@ -90,6 +92,7 @@ class Seam {
 
     explicit Seam(Fail fail = nullptr) {
         sys::setFaultHook([this, fail = std::move(fail)](sys::Op op, const std::string& path) {
+            const std::lock_guard<std::mutex> one(lock_);
             calls.push_back({op, path, calls.size(), count[op]++});
             return fail ? fail(calls.back()) : 0;
         });
@@ -100,6 +103,9 @@ class Seam {
 
     std::vector<Call> calls;
     std::map<sys::Op, int> count;
+
+  private:
+    std::mutex lock_;
 };
 
 // The calls an undisturbed run of `f` makes, in order.
