@@ -514,4 +514,10 @@ void FileOut::close() {
     if (sys::close(fd) != 0) sys::throwErrno();
 }
 
+std::uint64_t FileIn::linkCount() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return 1;  // cannot happen for an open descriptor; assume a name
+    return st.st_nlink;
+}
+
 }  // namespace pelorix

@@ -127,6 +127,9 @@ class FileIn {
 
     std::uint64_t size() const { return size_; }
     int fd() const { return fd_; }
+    // How many names the file has now (0 once its last one is gone); never fails for an open
+    // file, so it bypasses the seam as the status taken at opening does.
+    std::uint64_t linkCount() const;
     const std::filesystem::path& path() const { return path_; }
 
     // Up to `count` bytes from `offset`; empty when count <= 0 or offset >= size.
