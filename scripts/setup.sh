@@ -17,6 +17,8 @@ packages=(
   ffmpeg
   # interoperability tests: other tools that must see what we write
   flac lame python3-mutagen
+  # the other readers the interoperability test runs on every file it writes
+  libimage-exiftool-perl kid3-cli mediainfo
   # filesystems that share extents, loop-mounted by the tests when they run as root
   xfsprogs btrfs-progs
   # code lists on the command line: the CSV parser, and the JSON writer of --json
