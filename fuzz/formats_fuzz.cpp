@@ -5,10 +5,12 @@
 #include <algorithm>
 
 #include "core/formats/carriers.h"
-#include "core/formats/chunk_file.h"
+#include "core/formats/chunks.h"
 #include "core/formats/flac.h"
+#include "core/formats/format.h"
 #include "core/formats/mp3.h"
 #include "core/formats/mp4.h"
+#include "core/formats/vorbis_comment.h"
 #include "core/io/text.h"
 #include "fuzz_support.h"
 
@@ -32,23 +34,24 @@ bool writeTo(const MemFile& output, Write write) {
 
 // ---- ID3v2 and MP3 ---------------------------------------------------------------------------
 
-std::vector<ID3v2::Frame> withoutCode(std::vector<ID3v2::Frame> frames) {
-    std::erase_if(frames, [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
+std::vector<formats::id3v2::Frame> withoutCode(std::vector<formats::id3v2::Frame> frames) {
+    std::erase_if(frames, [](const formats::id3v2::Frame& f) { return f.id == "TSRC"; });
     return frames;
 }
 
 // The tag codec alone: a rebuilt tag keeps every other frame exactly, the code last.
 void checkTag(const Bytes& bytes) {
-    std::optional<ID3v2::Tag> tag;
-    if (!succeeds([&] { tag = ID3v2::parse(bytes); }) || !tag) return;
+    std::optional<formats::id3v2::Tag> tag;
+    if (!succeeds([&] { tag = formats::id3v2::parse(bytes); }) || !tag) return;
     for (const Code& code : kCodes) {
         std::optional<Bytes> rebuilt;
-        if (!succeeds([&] { rebuilt = ID3v2::settingISRC(tag, code); })) return;
+        if (!succeeds([&] { rebuilt = formats::id3v2::settingISRC(tag, code); })) return;
         FUZZ_CHECK(rebuilt.has_value() == (code || !withoutCode(tag->frames).empty()));
         if (!rebuilt) continue;
-        const auto again = ID3v2::parse(*rebuilt);
+        const auto again = formats::id3v2::parse(*rebuilt);
         FUZZ_CHECK(again && again->version == tag->version && !again->damaged);
-        FUZZ_CHECK(ID3v2::totalSize(*rebuilt) == rebuilt->size() && ID3v2::isrc(*again) == code);
+        FUZZ_CHECK(formats::id3v2::totalSize(*rebuilt) == rebuilt->size() &&
+                   formats::id3v2::isrc(*again) == code);
         FUZZ_CHECK(withoutCode(again->frames) == withoutCode(tag->frames));
     }
 }
@@ -56,9 +59,10 @@ void checkTag(const Bytes& bytes) {
 // The codes of the tags standing one after another at the start of the file.
 std::vector<Code> leadingCodes(const FileIn& in) {
     std::vector<Code> codes;
-    for (std::uint64_t at = 0; at < MP3Tagger::audioOffset(in);) {
-        const std::uint64_t total = *ID3v2::totalSize(in.read(at, 10));
-        codes.push_back(ID3v2::isrc(*ID3v2::parse(in.read(at, std::int64_t(total)))));
+    for (std::uint64_t at = 0; at < formats::mp3::audioOffset(in);) {
+        const std::uint64_t total = *formats::id3v2::totalSize(in.read(at, 10));
+        codes.push_back(
+            formats::id3v2::isrc(*formats::id3v2::parse(in.read(at, std::int64_t(total)))));
         at += total;
     }
     return codes;
@@ -67,18 +71,19 @@ std::vector<Code> leadingCodes(const FileIn& in) {
 // What follows the leading tags is what a demuxer plays: it comes through untouched.
 void checkMP3(const FileIn& in) {
     std::uint64_t start = 0;
-    if (!succeeds([&] { (void)MP3Tagger::readISRC(in), start = MP3Tagger::audioOffset(in); }))
+    if (!succeeds([&] { (void)formats::mp3::readISRC(in), start = formats::mp3::audioOffset(in); }))
         return;
     const Bytes tail = in.read(start, std::int64_t(in.size() - start));
     for (const Code& code : kCodes) {
         const MemFile output;
-        if (!writeTo(output, [&](FileOut& out) { MP3Tagger::write(in, out, code); })) continue;
+        if (!writeTo(output, [&](FileOut& out) { formats::mp3::write(in, out, code); })) continue;
         const FileIn result(output.path());
         const Bytes bytes = result.read(0, std::int64_t(result.size()));
         FUZZ_CHECK(bytes.size() >= tail.size());
         const std::size_t prefix = bytes.size() - tail.size();
         FUZZ_CHECK(std::equal(tail.begin(), tail.end(), bytes.begin() + std::ptrdiff_t(prefix)));
-        FUZZ_CHECK(MP3Tagger::audioOffset(result) == prefix && MP3Tagger::readISRC(result) == code);
+        FUZZ_CHECK(formats::mp3::audioOffset(result) == prefix &&
+                   formats::mp3::readISRC(result) == code);
         for (const auto& found : leadingCodes(result)) FUZZ_CHECK(!found || found == code);
     }
 }
@@ -119,15 +124,15 @@ std::optional<Bytes> demuxedAudio(const Bytes& file, bool little, bool* chunksAf
 }
 
 void checkChunks(const FileIn& in, bool little) {
-    ChunkFile::Parsed parsed;
-    if (!succeeds([&] { parsed = ChunkFile::parse(in, little); })) return;
+    formats::chunks::Parsed parsed;
+    if (!succeeds([&] { parsed = formats::chunks::parse(in, little); })) return;
     std::uint64_t next = 12;
     std::vector<Content> kept;
     for (const auto& c : parsed.chunks) {
         FUZZ_CHECK(c.headerOffset >= next && c.headerOffset + 8 + c.size <= in.size());
         next = c.headerOffset + 8 + c.size;
         // ID3 and axml chunks carry the code; every other chunk comes through unchanged.
-        if (!ChunkFile::isID3Chunk(c.id) && c.id != "axml") {
+        if (!formats::chunks::isID3Chunk(c.id) && c.id != "axml") {
             kept.push_back({c.id, in.read(next - c.size, c.size)});
         }
     }
@@ -140,13 +145,13 @@ void checkChunks(const FileIn& in, bool little) {
     const auto audio = demuxedAudio(input, little, &chunksAfterOpen);
     for (const Code& code : kCodes) {
         const MemFile output;
-        if (!writeTo(output, [&](FileOut& out) { ChunkFile::write(in, out, little, code); }))
+        if (!writeTo(output, [&](FileOut& out) { formats::chunks::write(in, out, little, code); }))
             continue;
         const FileIn result(output.path());
         if (parsed.sizes64) {  // RF64/BW64: sizes in ds64; the code reads back
             const auto tag =
-                ChunkFile::existingTag(result, ChunkFile::parse(result, little).chunks);
-            FUZZ_CHECK((tag ? ID3v2::isrc(*tag) : std::nullopt) == code);
+                formats::chunks::existingTag(result, formats::chunks::parse(result, little).chunks);
+            FUZZ_CHECK((tag ? formats::id3v2::isrc(*tag) : std::nullopt) == code);
             continue;
         }
         const Bytes bytes = result.read(0, std::int64_t(result.size()));
@@ -164,22 +169,22 @@ void checkChunks(const FileIn& in, bool little) {
             const Content c{fourCC(bytes, pos), result.read(pos + 8, std::int64_t(size))};
             pos += 8 + size;
             if (size & 1) FUZZ_CHECK(pos < chunksEnd && bytes[pos++] == 0);
-            std::optional<ID3v2::Tag> tag;
+            std::optional<formats::id3v2::Tag> tag;
             if (c.id == "axml") continue;
-            if (!ChunkFile::isID3Chunk(c.id)) {
+            if (!formats::chunks::isID3Chunk(c.id)) {
                 others.push_back(c);
-            } else if (succeeds([&] { tag = ID3v2::parse(c.data); }) && tag) {
-                const auto found = ID3v2::isrc(*tag);
+            } else if (succeeds([&] { tag = formats::id3v2::parse(c.data); }) && tag) {
+                const auto found = formats::id3v2::isrc(*tag);
                 FUZZ_CHECK(!found || found == code);
             }
         }
         FUZZ_CHECK(others == kept);
         // Our output always walks; its tag reads back, unless a removal left only a tag chunk
         // that nobody can read (another version), as the input had it.
-        const auto chunks = ChunkFile::parse(result, little).chunks;
-        std::optional<ID3v2::Tag> tag;
-        if (succeeds([&] { tag = ChunkFile::existingTag(result, chunks); })) {
-            FUZZ_CHECK((tag ? ID3v2::isrc(*tag) : std::nullopt) == code);
+        const auto chunks = formats::chunks::parse(result, little).chunks;
+        std::optional<formats::id3v2::Tag> tag;
+        if (succeeds([&] { tag = formats::chunks::existingTag(result, chunks); })) {
+            FUZZ_CHECK((tag ? formats::id3v2::isrc(*tag) : std::nullopt) == code);
         } else {
             FUZZ_CHECK(!code);
         }
@@ -204,15 +209,15 @@ bool isISRCKey(const Bytes& entry) {
 // Every block but the comment blocks is kept, and so is every byte before and after them; the
 // first comment block keeps its other entries, and no comment block keeps another code.
 void checkFLAC(const Bytes& bytes, const FileIn& in) {
-    FLACTagger::Comments comments;
-    if (succeeds([&] { comments = FLACTagger::parseComments(bytes); })) {
-        FUZZ_CHECK(FLACTagger::parseComments(FLACTagger::build(comments)) == comments);
+    formats::vorbis::Comments comments;
+    if (succeeds([&] { comments = formats::vorbis::parse(bytes); })) {
+        FUZZ_CHECK(formats::vorbis::parse(formats::vorbis::build(comments)) == comments);
     }
-    FLACTagger::Layout layout;
-    if (!succeeds([&] { layout = FLACTagger::layout(in); })) return;
-    FUZZ_CHECK(FLACTagger::audioOffset(in) == layout.audioOffset &&
+    formats::flac::Layout layout;
+    if (!succeeds([&] { layout = formats::flac::layout(in); })) return;
+    FUZZ_CHECK(formats::flac::audioOffset(in) == layout.audioOffset &&
                layout.audioOffset <= in.size());
-    auto split = [](const FLACTagger::Layout& l, std::vector<FLACTagger::Block>* others) {
+    auto split = [](const formats::flac::Layout& l, std::vector<formats::flac::Block>* others) {
         std::optional<Bytes> first;
         for (const auto& b : l.blocks) {
             if (b.type != kComments) others->push_back(b);
@@ -220,27 +225,27 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
         }
         return first;
     };
-    std::vector<FLACTagger::Block> others;
+    std::vector<formats::flac::Block> others;
     const auto first = split(layout, &others);
-    std::optional<FLACTagger::Comments> old;
-    if (first && !succeeds([&] { old = FLACTagger::parseComments(*first); })) return;
+    std::optional<formats::vorbis::Comments> old;
+    if (first && !succeeds([&] { old = formats::vorbis::parse(*first); })) return;
     const Bytes before = in.read(0, std::int64_t(layout.flacOffset));
     const Bytes after = in.read(layout.audioOffset, std::int64_t(in.size() - layout.audioOffset));
     for (const Code& code : kCodes) {
         const MemFile output;
-        if (!writeTo(output, [&](FileOut& out) { FLACTagger::write(in, out, code); })) continue;
+        if (!writeTo(output, [&](FileOut& out) { formats::flac::write(in, out, code); })) continue;
         const FileIn result(output.path());
-        const auto now = FLACTagger::layout(result);
-        std::vector<FLACTagger::Block> nowOthers;
+        const auto now = formats::flac::layout(result);
+        std::vector<formats::flac::Block> nowOthers;
         const auto nowFirst = split(now, &nowOthers);
-        FUZZ_CHECK(FLACTagger::readISRC(result) == code && nowOthers == others);
+        FUZZ_CHECK(formats::flac::readISRC(result) == code && nowOthers == others);
         FUZZ_CHECK(result.read(0, std::int64_t(now.flacOffset)) == before);
         FUZZ_CHECK(result.read(now.audioOffset, std::int64_t(after.size() + 1)) == after);
         Bytes entry;
         append(entry, "ISRC=" + code.value_or(""));
         for (const auto& b : now.blocks) {
             if (b.type != kComments) continue;
-            for (const Bytes& e : FLACTagger::parseComments(b.data).entries) {
+            for (const Bytes& e : formats::vorbis::parse(b.data).entries) {
                 FUZZ_CHECK(!isISRCKey(e) || (code && e == entry));
             }
         }
@@ -249,7 +254,7 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
         auto expected = old->entries;
         std::erase_if(expected, isISRCKey);
         if (code) expected.push_back(entry);
-        const auto parsed = FLACTagger::parseComments(*nowFirst);
+        const auto parsed = formats::vorbis::parse(*nowFirst);
         FUZZ_CHECK(parsed.vendor == old->vendor && parsed.entries == expected);
     }
 }
@@ -257,8 +262,8 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
 // ---- MP4 -------------------------------------------------------------------------------------
 
 // Every entry of every `stco`/`co64` table in document order (whole entries only).
-void collectOffsets(const MP4Tagger::Box& box, std::vector<std::uint64_t>& out) {
-    for (const auto& child : box.children.value_or(std::vector<MP4Tagger::BoxPtr>{})) {
+void collectOffsets(const formats::mp4::Box& box, std::vector<std::uint64_t>& out) {
+    for (const auto& child : box.children.value_or(std::vector<formats::mp4::BoxPtr>{})) {
         collectOffsets(*child, out);
     }
     const bool wide = box.type == "co64";
@@ -272,11 +277,12 @@ void collectOffsets(const MP4Tagger::Box& box, std::vector<std::uint64_t>& out) 
 // The media bytes stay, and every chunk offset that pointed at media (outside the boxes a write
 // rewrites) still points at the same bytes.
 void checkMP4(const FileIn& in) {
-    std::vector<MP4Tagger::TopLevelEntry> top;
-    MP4Tagger::LoadedMoov moov;
-    if (!succeeds([&] { top = MP4Tagger::topLevel(in), moov = MP4Tagger::loadMoov(in); })) return;
-    (void)succeeds([&] { (void)MP4Tagger::readISRC(in); });
-    const Bytes media = rangeBytes(in, MP4Tagger::mediaRanges(in));
+    std::vector<formats::mp4::TopLevelEntry> top;
+    formats::mp4::LoadedMoov moov;
+    if (!succeeds([&] { top = formats::mp4::topLevel(in), moov = formats::mp4::loadMoov(in); }))
+        return;
+    (void)succeeds([&] { (void)formats::mp4::readISRC(in); });
+    const Bytes media = rangeBytes(in, formats::mp4::audioRanges(in));
     std::vector<std::uint64_t> offsets;
     collectOffsets(*moov.box, offsets);
     auto stable = [&](std::uint64_t offset) -> std::uint64_t {  // up to 16 bytes no write touches
@@ -290,12 +296,12 @@ void checkMP4(const FileIn& in) {
     };
     for (const Code& code : kCodes) {
         const MemFile output;
-        if (!writeTo(output, [&](FileOut& out) { MP4Tagger::write(in, out, code); })) continue;
+        if (!writeTo(output, [&](FileOut& out) { formats::mp4::write(in, out, code); })) continue;
         const FileIn result(output.path());
-        FUZZ_CHECK(MP4Tagger::readISRC(result) == code);
-        FUZZ_CHECK(rangeBytes(result, MP4Tagger::mediaRanges(result)) == media);
+        FUZZ_CHECK(formats::mp4::readISRC(result) == code);
+        FUZZ_CHECK(rangeBytes(result, formats::mp4::audioRanges(result)) == media);
         std::vector<std::uint64_t> now;
-        collectOffsets(*MP4Tagger::loadMoov(result).box, now);
+        collectOffsets(*formats::mp4::loadMoov(result).box, now);
         FUZZ_CHECK(now.size() == offsets.size());
         for (std::size_t i = 0; i < offsets.size(); ++i) {
             const auto n = std::int64_t(stable(offsets[i]));
@@ -315,12 +321,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkChunks(in, true);
     checkChunks(in, false);
     checkFLAC(bytes, in);
-    (void)succeeds([&] { (void)MP4Tagger::parseBoxes(bytes, 0, bytes.size()); });
+    (void)succeeds([&] { (void)formats::mp4::parseBoxes(bytes, 0, bytes.size()); });
     checkMP4(in);
     // The listing of every place that holds a code reads each format leniently: it ends.
-    for (const AudioFormat::Kind kind : {AudioFormat::mp3, AudioFormat::wav, AudioFormat::aiff,
-                                         AudioFormat::flac, AudioFormat::m4a}) {
-        (void)succeeds([&] { (void)carriersOf(kind, in); });
+    for (const formats::Format& format : formats::formats()) {
+        (void)succeeds([&] { (void)format.carriers(in); });
     }
     return 0;
 }

@@ -8,13 +8,11 @@
 #include <functional>
 #include <sstream>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/isrc.h"
-#include "core/write/codecs.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
-using write::readCode;
 using Code = std::optional<std::string>;
 
 namespace {
@@ -67,19 +65,21 @@ int main(int argc, char** argv) {
         ++cases;
         const FileIn in(corpus / cell.at(0));
         expect(cell[0] + ", format", cell.at(1),
-               outcome([&] { return Code(AudioFormat::detect(in).label()); }));
+               outcome([&] { return Code(formats::AudioFormat::detect(in).label()); }));
         expect(cell[0] + ", read", cell.at(2),
-               outcome([&] { return readCode(AudioFormat::detect(in), in); }));
+               outcome([&] { return formats::format(formats::AudioFormat::detect(in)).read(in); }));
         for (const Code& code : {Code(fuzz::kCode), Code()}) {
             const fuzz::MemFile output;
             const std::string got = outcome([&]() -> Code {
                 {
                     FileOut out(output.path(), FileOut::Mode::replace);
-                    write::writeCode(AudioFormat::detect(in), in, out, code);
+                    formats::format(formats::AudioFormat::detect(in)).write(in, out, code, false);
                     out.close();
                 }
                 const FileIn result(output.path());
-                return readCode(AudioFormat::detect(in), result) == code ? "ok" : "not read back";
+                return formats::format(formats::AudioFormat::detect(in)).read(result) == code
+                           ? "ok"
+                           : "not read back";
             });
             expect(cell[0] + (code ? ", write" : ", remove"), cell.at(code ? 3 : 4), got);
         }

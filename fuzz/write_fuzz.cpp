@@ -8,9 +8,10 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/formats/id3v2.h"
-#include "core/write/audio_tagger.h"
+#include "core/read/read.h"
+#include "core/write/write.h"
 #include "fuzz_support.h"
 
 using namespace pelorix;
@@ -56,48 +57,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.close();
     }
     // The audio as the driver delimits it, read directly.
-    auto audioOf = [&](AudioFormat f) {
+    auto audioOf = [&](formats::AudioFormat f) {
         const FileIn in(file);
-        return rangeBytes(in, AudioTagger::audioRanges(in, f));
+        return rangeBytes(in, formats::format(f).audioRanges(in));
     };
-    std::optional<AudioFormat> format;
+    std::optional<formats::AudioFormat> format;
     std::optional<Bytes> audio;
-    (void)succeeds([&] { format = AudioFormat::detect(file), audio = audioOf(*format); });
+    (void)succeeds([&] { format = formats::AudioFormat::detect(file), audio = audioOf(*format); });
 
-    if (!succeeds([&] { AudioTagger::writeISRC(file, kCode, true); })) {
+    if (!succeeds([&] { write::writeISRC(file, kCode, true); })) {
         FUZZ_CHECK(readAll(file) == original && entries(folder.path) == 1);
         fs::remove(file);
         return 0;
     }
     FUZZ_CHECK(entries(folder.path) == 2 && readAll(backup) == original);
     fs::remove(backup);
-    FUZZ_CHECK(format && audio && AudioFormat::detect(file) == *format);
-    FUZZ_CHECK(AudioTagger::readISRC(file) == kCode && audioOf(*format) == *audio);
+    FUZZ_CHECK(format && audio && formats::AudioFormat::detect(file) == *format);
+    FUZZ_CHECK(read::readISRC(file) == kCode && audioOf(*format) == *audio);
 
     // Our own output is a file we can edit again: the same code gives the same bytes, and the
     // code can be taken out without touching the audio.
     const Bytes first = readAll(file);
-    AudioTagger::writeISRC(file, kCode, false);
+    write::writeISRC(file, kCode, false);
     FUZZ_CHECK(readAll(file) == first);
     // Whether taking the code out leaves an MP3 with no leading tag at all.
-    const bool leavesNoTag = *format == AudioFormat::mp3 && [&] {
+    const bool leavesNoTag = *format == formats::AudioFormat::mp3 && [&] {
         const FileIn in(file);
-        const auto total = ID3v2::totalSize(in.read(0, 10));
+        const auto total = formats::id3v2::totalSize(in.read(0, 10));
         if (!total) return true;
-        const auto tag = ID3v2::parse(in.read(0, std::int64_t(*total)));
+        const auto tag = formats::id3v2::parse(in.read(0, std::int64_t(*total)));
         return std::all_of(tag->frames.begin(), tag->frames.end(),
-                           [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
+                           [](const formats::id3v2::Frame& f) { return f.id == "TSRC"; });
     }();
     std::string refusal;
     try {
-        AudioTagger::writeISRC(file, std::nullopt, false);
+        write::writeISRC(file, std::nullopt, false);
     } catch (const std::exception& e) {
         refusal = e.what();
     }
     if (refusal.empty()) {
         // An MP3 left without a tag is its remaining bytes, which detection may not take for
         // audio any more: its audio, compared below, is then the whole file.
-        FUZZ_CHECK(leavesNoTag || AudioTagger::readISRC(file) == std::nullopt);
+        FUZZ_CHECK(leavesNoTag || read::readISRC(file) == std::nullopt);
         FUZZ_CHECK(audioOf(*format) == *audio);
     } else {
         // Two refusals are expected, and leave the file as it was. An MP3 that loses its only
@@ -107,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // kept the size.
         FUZZ_CHECK(readAll(file) == first);
         FUZZ_CHECK(leavesNoTag ||
-                   (*format == AudioFormat::m4a &&
+                   (*format == formats::AudioFormat::m4a &&
                     (refusal == msg::mp4TooLarge || refusal == msg::mp4OffsetsDamaged ||
                      refusal == msg::mp4Damaged)));
     }

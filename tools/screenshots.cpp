@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "core/write/audio_tagger.h"
+#include "core/write/write.h"
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/flac_builder.h"
@@ -98,9 +98,9 @@ bool fillList(Model& model, const fs::path& dir) {
         }
         urls << urlOf(p);
     }
-    pelorix::AudioTagger::writeISRC(folder / names[0], "FIABC2600001", false);
-    pelorix::AudioTagger::writeISRC(folder / names[3], "FIABC2600004", false);
-    pelorix::AudioTagger::writeISRC(folder / names[7], "FIABC2500017", false);
+    pelorix::write::writeISRC(folder / names[0], "FIABC2600001", false);
+    pelorix::write::writeISRC(folder / names[3], "FIABC2600004", false);
+    pelorix::write::writeISRC(folder / names[7], "FIABC2500017", false);
     model.add(urls);
     if (!QTest::qWaitFor([&] { return !model.adding(); }, 60000) || model.items().size() != 10)
         return false;

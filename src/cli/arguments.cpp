@@ -88,7 +88,7 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         return result;
     };
 
-    if (find(words, "--selftest")) return modeWith(Mode::selfTest, "", {});
+    if (find(words, "--selftest")) return modeWith(Mode::selfCheck, "", {});
     if (auto i = find(words, "--read")) return modeWith(Mode::read, "", textsFrom(words, *i + 1));
     if (auto i = find(words, "--audit")) {
         if (auto stray = strayOption(words, *i + 1)) {

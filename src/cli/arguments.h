@@ -8,7 +8,7 @@
 namespace pelorix::cli {
 
 enum class Mode {
-    selfTest,
+    selfCheck,
     read,
     audit,
     write,

@@ -7,10 +7,10 @@
 #include "cli/cli.h"
 #include "cli/modes.h"
 #include "core/formats/carriers.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/isrc.h"
 #include "core/lists/folder_walk.h"
-#include "core/write/audio_tagger.h"
+#include "core/read/read.h"
 
 namespace pelorix::cli {
 
@@ -22,12 +22,12 @@ using Json = nlohmann::ordered_json;
 struct Audited {
     std::string path;
     std::optional<std::string> format;
-    Carriers carriers;
+    formats::Carriers carriers;
     std::string error;
 };
 
 void print(std::ostream& out, bool json, const Audited& a) {
-    const Verdict verdict = verdictOf(a.carriers);
+    const formats::Verdict verdict = formats::verdictOf(a.carriers);
     if (json) {
         Json j;
         j["path"] = a.path;
@@ -38,7 +38,7 @@ void print(std::ostream& out, bool json, const Audited& a) {
         } else {
             j["verdict"] = std::string(label(verdict));
             j["carriers"] = Json::array();
-            for (const Carrier& c : a.carriers) {
+            for (const formats::Carrier& c : a.carriers) {
                 j["carriers"].push_back(
                     {{"place", c.place}, {"text", c.text}, {"counted", !c.reportOnly}});
             }
@@ -52,7 +52,7 @@ void print(std::ostream& out, bool json, const Audited& a) {
         return;
     }
     out << path << '\t' << label(verdict) << '\n';
-    for (const Carrier& c : a.carriers) {
+    for (const formats::Carrier& c : a.carriers) {
         const auto code = ISRC::parse(c.text);
         out << '\t' << escapeControls(c.place) << (c.reportOnly ? ", report only" : "") << '\t'
             << (code ? code->formatted() : escapeControls(c.text)) << '\n';
@@ -80,13 +80,14 @@ int auditMode(const Arguments& args, std::ostream& out) {
     for (Audited& a : files) {
         if (a.error.empty()) {
             try {
-                a.format = std::string(AudioFormat::detect(a.path).label());
-                a.carriers = AudioTagger::carriers(a.path);
+                a.format = std::string(formats::AudioFormat::detect(a.path).label());
+                a.carriers = read::carriers(a.path);
             } catch (const std::exception& e) {
                 a.error = e.what();
             }
         }
-        if (!a.error.empty() || verdictOf(a.carriers) == Verdict::conflict) status = 1;
+        if (!a.error.empty() || formats::verdictOf(a.carriers) == formats::Verdict::conflict)
+            status = 1;
         print(out, args.json, a);
     }
     out.flush();

@@ -6,7 +6,8 @@
 #include <cstdint>
 
 #include "cli/modes.h"
-#include "cli/self_test.h"
+#include "cli/self_check.h"
+#include "core/formats/format.h"
 
 namespace pelorix::cli {
 
@@ -19,9 +20,9 @@ std::string hex2(unsigned v) {
     return {digits[(v >> 4) & 0xF], digits[v & 0xF]};
 }
 
-int runSelfTest(std::ostream& out) {
+int runSelfCheck(std::ostream& out) {
     out.flush();
-    return SelfTest::run();
+    return self_check::run();
 }
 
 }  // namespace
@@ -33,8 +34,8 @@ Mode chooseMode(const Args& args) {
 std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
     const Arguments parsed = parseArguments(args);
     switch (parsed.mode) {
-        case Mode::selfTest:
-            return runSelfTest(out);
+        case Mode::selfCheck:
+            return runSelfCheck(out);
         case Mode::read:
             return readMode(parsed, out);
         case Mode::audit:
@@ -117,7 +118,9 @@ std::string usage() {
            "A list has a file and a code on each line (comma, semicolon or tab), with or\n"
            "without a header row such as file,isrc; relative paths start at the list's folder.\n"
            "Folders are walked in natural name order; hidden files and backups are left out.\n"
-           "Handles WAV, AIFF, MP3, FLAC and M4A; the audio is never changed.\n"
+           "Handles " +
+           formats::labels(", ", " and ") +
+           "; the audio is never changed.\n"
            "Exit status: 0 when every file succeeded, 1 when a file failed or was left alone,\n"
            "2 for an invalid code, a refused list or sequence, or a usage error.\n";
 }

@@ -3,9 +3,9 @@
 
 #include <exception>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/binary_io.h"
-#include "core/write/audio_tagger.h"
+#include "core/write/write.h"
 
 namespace pelorix::cli {
 
@@ -17,9 +17,9 @@ Rehearsal rehearseWrite(const fs::path& path, const std::optional<std::string>& 
     try {
         {
             const FileIn in(path);
-            r.format = std::string(AudioFormat::detect(in).label());
+            r.format = std::string(formats::AudioFormat::detect(in).label());
         }
-        r.stored = AudioTagger::rehearseWrite(path, isrc, addAxml);
+        r.stored = write::rehearseWrite(path, isrc, addAxml);
     } catch (const std::exception& e) {
         r.error = e.what();
     }

@@ -14,12 +14,13 @@
 #include "cli/dry_run.h"
 #include "cli/in_order.h"
 #include "cli/report.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
 #include "core/lists/code_list.h"
 #include "core/lists/folder_walk.h"
-#include "core/write/audio_tagger.h"
+#include "core/read/read.h"
+#include "core/write/write.h"
 
 namespace pelorix::cli {
 
@@ -86,7 +87,7 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         known[i] = true;
         for (; printed < jobs.size() && known[printed]; ++printed) report.file(outcomes[printed]);
     };
-    std::vector<AudioTagger::BatchJob> writes;
+    std::vector<write::BatchJob> writes;
     std::vector<std::size_t> writeOf;  // the job of each write
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const Job& job = jobs[i];
@@ -113,8 +114,8 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         }
         if (args.json || guarded) {
             try {
-                o.format = std::string(AudioFormat::detect(job.path).label());
-                o.previous = AudioTagger::readISRC(job.path);
+                o.format = std::string(formats::AudioFormat::detect(job.path).label());
+                o.previous = read::readISRC(job.path);
             } catch (const std::exception&) {
                 // The write meets the same trouble and reports it.
             }
@@ -127,7 +128,7 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         writes.push_back({job.path, isrc, args.axml});
         writeOf.push_back(i);
     }
-    AudioTagger::writeBatch(writes, false, [&](std::size_t w, std::exception_ptr error) {
+    write::writeBatch(writes, false, [&](std::size_t w, std::exception_ptr error) {
         Outcome& o = outcomes[writeOf[w]];
         try {
             if (error) std::rethrow_exception(error);
@@ -198,7 +199,7 @@ int readMode(const Arguments& args, std::ostream& out) {
         o.message = job.error;
         if (o.message.empty()) {
             try {
-                AudioTagger::Reading got = AudioTagger::read(job.path);
+                read::Reading got = read::read(job.path);
                 if (args.json) o.format = std::string(got.format.label());
                 o.previous = std::move(got.code);
                 o.result = Outcome::Result::read;

@@ -31,8 +31,6 @@ class TagError : public std::runtime_error {
 namespace msg {
 inline constexpr std::string_view fileEnded = "The file ended unexpectedly.";
 inline constexpr std::string_view tooShortForAudio = "The file is too short to be an audio file.";
-inline constexpr std::string_view unsupportedType =
-    "This file type is not supported. PELORIX handles WAV, AIFF, MP3, FLAC and M4A.";
 inline constexpr std::string_view verifyISRC =
     "Verification failed: the ISRC could not be read back. The file was not changed.";
 inline constexpr std::string_view verifyAudio =
@@ -83,6 +81,10 @@ inline constexpr std::string_view id3TooLarge = "The ID3 tag would become too la
 inline constexpr std::string_view chunkFileTooLarge =
     "The file would become too large for its 32-bit size fields.";
 
+// `handled`: the formats' names as formats::labels(", ", " and ") gives them.
+inline std::string unsupportedType(std::string_view handled) {
+    return "This file type is not supported. PELORIX handles " + std::string(handled) + ".";
+}
 inline std::string cannotOpen(std::string_view platform) {
     return "Cannot open the file: " + std::string(platform);
 }

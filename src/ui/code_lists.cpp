@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/formats/extensions.h"
+#include "core/formats/format.h"
 #include "core/isrc.h"
 #include "core/lists/code_list.h"
 

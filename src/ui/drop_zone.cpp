@@ -5,7 +5,7 @@
 #include "ui/symbols.h"
 #include "ui/widgets.h"
 
-#include "core/formats/extensions.h"
+#include "core/formats/format.h"
 
 #include <QLabel>
 #include <QMimeData>

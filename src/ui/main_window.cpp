@@ -10,7 +10,7 @@
 #include "ui/symbols.h"
 #include "ui/widgets.h"
 
-#include "core/formats/extensions.h"
+#include "core/formats/format.h"
 #include "core/isrc.h"
 
 #include <QApplication>

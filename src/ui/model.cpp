@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "core/formats/carriers.h"
-#include "core/formats/detect.h"
-#include "core/formats/extensions.h"
+#include "core/formats/format.h"
 #include "core/isrc.h"
+#include "core/read/read.h"
 #include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
+#include "core/write/write.h"
 
 namespace pelorix::ui {
 
@@ -135,7 +135,7 @@ Reading readFile(const QString& path) {
     const auto p = fsPath(path);
     Reading result;
     try {
-        result.format = QString::fromUtf8(AudioFormat::detect(p).label());
+        result.format = QString::fromUtf8(formats::AudioFormat::detect(p).label());
         result.readable = true;
     } catch (...) {
         return result;
@@ -144,12 +144,12 @@ Reading readFile(const QString& path) {
     if (named && QString::fromUtf8(named->data(), qsizetype(named->size())) != result.format)
         result.named = QString::fromUtf8(named->data(), qsizetype(named->size()));
     try {
-        if (auto text = AudioTagger::readISRC(p)) {
+        if (auto text = read::readISRC(p)) {
             if (auto isrc = ISRC::parse(*text)) result.code = QString::fromStdString(isrc->code());
         }
-        const Carriers carriers = AudioTagger::carriers(p);
-        if (verdictOf(carriers) == Verdict::conflict) {
-            for (const Carrier& c : carriers) {
+        const formats::Carriers carriers = read::carriers(p);
+        if (formats::verdictOf(carriers) == formats::Verdict::conflict) {
+            for (const formats::Carrier& c : carriers) {
                 result.conflict += QString::fromStdString(c.place + ": " + c.text) + '\n';
             }
             result.conflict.chop(1);
@@ -814,7 +814,7 @@ void Model::batchStep() {
     // at once (itemChanged); the list's, which recounts every row, once per chunk.
     const qsizetype first = batch.next;
     const qsizetype most = std::clamp<qsizetype>(first, 1, kWriteChunk);
-    std::vector<AudioTagger::BatchJob> jobs;
+    std::vector<write::BatchJob> jobs;
     qint64 bytes = 0;
     for (qsizetype i = first;
          i < batch.targets.size() && i - first < most && bytes < kWriteChunkBytes; ++i) {
@@ -838,7 +838,7 @@ void Model::batchStep() {
             WriteResult result;
             try {
                 if (error) std::rethrow_exception(error);
-            } catch (const AudioTagger::CodeChanged& changed) {
+            } catch (const write::CodeChanged& changed) {
                 result.changed = true;
                 if (changed.found()) result.found = QString::fromStdString(*changed.found());
             } catch (...) {
@@ -850,7 +850,7 @@ void Model::batchStep() {
             reported = i + 1;
         };
         try {
-            AudioTagger::writeBatch(jobs, backup, post);
+            write::writeBatch(jobs, backup, post);
         } catch (...) {
             // The batch itself broke off: the files it did not report get its error.
             const std::exception_ptr error = std::current_exception();

@@ -17,7 +17,7 @@
 #include <QListView>
 #include <QSettings>
 
-#include "core/formats/extensions.h"
+#include "core/formats/format.h"
 
 namespace pelorix::ui {
 
@@ -28,7 +28,7 @@ const char* const kLastFolderKey = "lastAddFolder";
 // "Audio files (*.wav *.wave …)" from the one list of supported extensions.
 QString audioFilter() {
     QStringList patterns;
-    for (const auto& format : formats::supported()) {
+    for (const auto& format : formats::formats()) {
         for (std::string_view ext : format.extensions)
             patterns << QStringLiteral("*.") + QString::fromUtf8(ext.data(), qsizetype(ext.size()));
     }

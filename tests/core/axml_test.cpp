@@ -37,7 +37,7 @@ TEST(Axml, FindsEveryCodeAndNothingElse) {
         {"<not xml", {}},
         {"", {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(axml::isrcs(c.xml), c.codes) << c.xml;
+    for (const auto& c : cases) EXPECT_EQ(formats::axml::isrcs(c.xml), c.codes) << c.xml;
 }
 
 TEST(Axml, EditsKeepTheRestOfTheDocument) {
@@ -47,13 +47,14 @@ TEST(Axml, EditsKeepTheRestOfTheDocument) {
     const std::string none = kHead + kOther + kTail;
     const std::string code = "FIABC2600001";
     // Replaced in place: the same bytes but for the values.
-    EXPECT_EQ(axml::withISRC(one, code, false),
+    EXPECT_EQ(formats::axml::withISRC(one, code, false),
               kHead + identifier("ISRC:FIABC2600001") + kOther + kTail);
-    EXPECT_EQ(axml::withISRC(two, code, false), kHead + kOther + identifier("ISRC:FIABC2600001") +
-                                                    identifier("ISRC:FIABC2600001") + kTail);
+    EXPECT_EQ(
+        formats::axml::withISRC(two, code, false),
+        kHead + kOther + identifier("ISRC:FIABC2600001") + identifier("ISRC:FIABC2600001") + kTail);
     // Without a carrier, nothing changes unless one is to be added.
-    EXPECT_EQ(axml::withISRC(none, code, false), none);
-    EXPECT_EQ(axml::withISRC(none, std::nullopt, true), none);
+    EXPECT_EQ(formats::axml::withISRC(none, code, false), none);
+    EXPECT_EQ(formats::axml::withISRC(none, std::nullopt, true), none);
     const struct {
         std::string xml;
         std::optional<std::string> code;
@@ -66,8 +67,8 @@ TEST(Axml, EditsKeepTheRestOfTheDocument) {
         {kHead + identifier("ISRC:<![CDATA[GBAYE2600077]]>") + kOther + kTail, code, {code}},
     };
     for (const auto& c : rewritten) {
-        const std::string out = axml::withISRC(c.xml, c.code, true);
-        EXPECT_EQ(axml::isrcs(out), c.after) << out;
+        const std::string out = formats::axml::withISRC(c.xml, c.code, true);
+        EXPECT_EQ(formats::axml::isrcs(out), c.after) << out;
         if (!c.xml.empty()) {
             // Everything else survives: the title with its entity, the comment, the ADM part.
             EXPECT_NE(out.find("<dc:title>Take &amp; 5</dc:title>"), std::string::npos) << out;
@@ -75,7 +76,7 @@ TEST(Axml, EditsKeepTheRestOfTheDocument) {
             EXPECT_NE(out.find("audioFormatExtended"), std::string::npos) << out;
         }
     }
-    EXPECT_THROW(axml::withISRC("<a><b></a>", code, false), TagError);
+    EXPECT_THROW(formats::axml::withISRC("<a><b></a>", code, false), TagError);
 }
 
 }  // namespace

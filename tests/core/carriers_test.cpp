@@ -7,9 +7,10 @@
 
 #include "cli/cli.h"
 #include "core/formats/carriers.h"
+#include "core/read/read.h"
 #include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
 #include "core/write/verify.h"
+#include "core/write/write.h"
 #include "support/chunk_builder.h"
 #include "support/codec_harness.h"
 #include "support/flac_builder.h"
@@ -126,9 +127,9 @@ Bytes wav64(const char* id, const std::vector<chunks::ChunkLayout>& extra) {
 }
 
 // "place=text" per carrier, joined with "|"; report-only ones marked "~".
-std::string listed(const Carriers& carriers) {
+std::string listed(const formats::Carriers& carriers) {
     std::string out;
-    for (const Carrier& c : carriers) {
+    for (const formats::Carrier& c : carriers) {
         out += (out.empty() ? "" : "|") + std::string(c.reportOnly ? "~" : "") + c.place + "=" +
                c.text;
     }
@@ -139,7 +140,7 @@ struct Case {
     const char* name;
     Bytes file;
     std::string carriers;  // as listed() gives them
-    Verdict verdict;
+    formats::Verdict verdict;
     std::optional<std::string> read;  // what --read prints
 };
 
@@ -150,47 +151,48 @@ std::vector<Case> cases() {
         {"a.mp3", mp3,
          "ID3 TSRC=" + A + "|ID3 TSRC (second value)=" + B + "|ID3 TXXX:ISRC=" + A +
              "|second ID3 tag TSRC=" + C,
-         Verdict::conflict, A},
+         formats::Verdict::conflict, A},
         {"b.wav",
          chunks::wav(64, {{"axml", axmlWith(A)},
                           infoSource("LP 1972"),
                           {"id3 ", tag({tsrc("GB-AYE-26-00077")})}}),
-         "axml=" + A + "|~INFO ISRC (source)=LP 1972|ID3 TSRC=GB-AYE-26-00077", Verdict::same,
-         "GB-AYE-26-00077"},
+         "axml=" + A + "|~INFO ISRC (source)=LP 1972|ID3 TSRC=GB-AYE-26-00077",
+         formats::Verdict::same, "GB-AYE-26-00077"},
         // Where other tools put a code: ffmpeg's TXXX:ISRC and INFO ISRC, a compressed frame,
         // exiftool's QuickTime atom, ffmpeg's `mdta` key, a CD rip's cue sheet.
         {"txxx.mp3", join({tag({txxx("ISRC", A)}, 4), id3::fakeAudio(2000)}), "ID3 TXXX:ISRC=" + A,
-         Verdict::one, A},
+         formats::Verdict::one, A},
         {"txxx.aiff", chunks::aiff(64, {{"ID3 ", tag({txxx("ISRC", A)})}}), "ID3 TXXX:ISRC=" + A,
-         Verdict::one, A},
-        {"info.wav", chunks::wav(64, {infoSource(A)}), "INFO ISRC=" + A, Verdict::one, A},
+         formats::Verdict::one, A},
+        {"info.wav", chunks::wav(64, {infoSource(A)}), "INFO ISRC=" + A, formats::Verdict::one, A},
         {"compressed.mp3", join({tag({compressedTsrc()}, 4), id3::fakeAudio(2000)}),
-         "ID3 TSRC=" + A, Verdict::one, A},
+         "ID3 TSRC=" + A, formats::Verdict::one, A},
         {"isr.m4a", movieWith(mp4::item("", "\xA9nam", "Song"), quickTimeText("\xA9isr", A)),
-         "MP4 \xC2\xA9isr=" + A, Verdict::one, A},
+         "MP4 \xC2\xA9isr=" + A, formats::Verdict::one, A},
         {"mdta.m4a",
          mp4::movie({.moovTail = mp4::box("udta", mdtaMeta({{"title", "Song"}, {"ISRC", A}}))})
              .file,
-         "MP4 mdta ISRC=" + A, Verdict::one, A},
+         "MP4 mdta ISRC=" + A, formats::Verdict::one, A},
         {"two_values.m4a",
          movieWith(mp4::item("com.apple.iTunes", "ISRC", A,
                              mp4::box("data", join({mp4::u32(1), mp4::u32(0), mp4::text(B)})))),
          "MP4 ----:com.apple.iTunes:ISRC=" + A +
              "|MP4 ----:com.apple.iTunes:ISRC (second value)=" + B,
-         Verdict::conflict, A},
+         formats::Verdict::conflict, A},
         {"cuesheet.flac",
          flac::file(
              {.leading = {},
               .blocks = {flac::streamInfo(), flac::comments("x", {"TITLE=Song"}), cueSheet(A)},
               .audio = chunks::audio(300)}),
-         "CUESHEET track 1 ISRC=" + A, Verdict::one, A},
-        {"axml_only.wav", chunks::wav(64, {{"axml", axmlWith(B)}}), "axml=" + B, Verdict::one, B},
+         "CUESHEET track 1 ISRC=" + A, formats::Verdict::one, A},
+        {"axml_only.wav", chunks::wav(64, {{"axml", axmlWith(B)}}), "axml=" + B,
+         formats::Verdict::one, B},
         {"rf64.wav", wav64("RF64", {{"axml", axmlWith(B)}, {"id3 ", tag({tsrc(A)})}}),
-         "axml=" + B + "|ID3 TSRC=" + A, Verdict::conflict, A},
-        {"bw64.wav", wav64("BW64", {{"axml", axmlWith(B)}}), "axml=" + B, Verdict::one, B},
+         "axml=" + B + "|ID3 TSRC=" + A, formats::Verdict::conflict, A},
+        {"bw64.wav", wav64("BW64", {{"axml", axmlWith(B)}}), "axml=" + B, formats::Verdict::one, B},
         {"aiff.aiff",
          chunks::aiff(64, {{"ID3 ", tag({tsrc(A)})}, {"ID3 ", tag({txxx("ISRC", B)})}}),
-         "ID3 TSRC=" + A + "|second ID3 chunk TXXX:ISRC=" + B, Verdict::conflict, A},
+         "ID3 TSRC=" + A + "|second ID3 chunk TXXX:ISRC=" + B, formats::Verdict::conflict, A},
         {"a.flac",
          flac::file({.leading = {},
                      .blocks = {flac::streamInfo(), flac::comments("x", {"ISRC=" + A, "isrc=" + B}),
@@ -198,11 +200,11 @@ std::vector<Case> cases() {
                      .audio = chunks::audio(300)}),
          "Vorbis ISRC=" + A + "|Vorbis ISRC (second entry)=" + B +
              "|second comment block ISRC=" + A,
-         Verdict::conflict, A},
+         formats::Verdict::conflict, A},
         {"a.m4a",
          movieWith(join(
              {mp4::item("com.apple.itunes", "isrc", A), mp4::item("", "xid ", "L:isrc:" + B)})),
-         "MP4 ----:com.apple.itunes:isrc=" + A + "|~MP4 xid=L:isrc:" + B, Verdict::one, A},
+         "MP4 ----:com.apple.itunes:isrc=" + A + "|~MP4 xid=L:isrc:" + B, formats::Verdict::one, A},
     };
 }
 
@@ -212,11 +214,11 @@ TEST(Carriers, FoundJudgedAndKeptInStepByWritesAndRemovals) {
         SCOPED_TRACE(c.name);
         const fs::path path = dir / c.name;
         writeFile(path, c.file);
-        const Carriers before = AudioTagger::carriers(path);
+        const formats::Carriers before = read::carriers(path);
         EXPECT_EQ(listed(before), c.carriers);
-        EXPECT_EQ(verdictOf(before), c.verdict);
-        EXPECT_EQ(AudioTagger::readISRC(path), c.read);
-        AudioTagger::writeISRC(path, D, false);
+        EXPECT_EQ(formats::verdictOf(before), c.verdict);
+        EXPECT_EQ(read::readISRC(path), c.read);
+        write::writeISRC(path, D, false);
         const Bytes bytes = readFile(path);
         const std::string text(bytes.begin(), bytes.end());
         if (text.starts_with("RF64") || text.starts_with("BW64")) {  // ds64 has the new size
@@ -225,14 +227,15 @@ TEST(Carriers, FoundJudgedAndKeptInStepByWritesAndRemovals) {
             EXPECT_EQ(form, bytes.size() - 8);
             EXPECT_EQ(text.substr(text.find("data") + 4, 4), std::string(4, '\xFF'));
         }
-        const Carriers written = AudioTagger::carriers(path);
-        for (const Carrier& w : written) EXPECT_TRUE(w.reportOnly || w.text == D) << w.place;
-        for (const Carrier& b : before) {  // the report-only ones are left as they were
+        const formats::Carriers written = read::carriers(path);
+        for (const formats::Carrier& w : written)
+            EXPECT_TRUE(w.reportOnly || w.text == D) << w.place;
+        for (const formats::Carrier& b : before) {  // the report-only ones are left as they were
             EXPECT_TRUE(!b.reportOnly || std::count(written.begin(), written.end(), b) == 1);
         }
-        AudioTagger::writeISRC(path, std::nullopt, false);
-        EXPECT_EQ(verdictOf(AudioTagger::carriers(path)), Verdict::none);
-        EXPECT_EQ(AudioTagger::readISRC(path), std::nullopt);
+        write::writeISRC(path, std::nullopt, false);
+        EXPECT_EQ(formats::verdictOf(read::carriers(path)), formats::Verdict::none);
+        EXPECT_EQ(read::readISRC(path), std::nullopt);
     }
 }
 
@@ -243,22 +246,22 @@ TEST(Carriers, ACodeWhereNoWriteReachesIsReadAndTheWriteRefused) {
     const fs::path path = dir / "ape.mp3";
     const Bytes file = join({tag({tsrc(A)}), id3::fakeAudio(2000), apeTag("ISRC", A)});
     writeFile(path, file);
-    EXPECT_EQ(listed(AudioTagger::carriers(path)), "ID3 TSRC=" + A + "|APEv2 ISRC=" + A);
+    EXPECT_EQ(listed(read::carriers(path)), "ID3 TSRC=" + A + "|APEv2 ISRC=" + A);
     for (const auto& code : {std::optional(D), std::optional<std::string>()}) {
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(path, code, false); }),
+        EXPECT_EQ(errorOf([&] { write::writeISRC(path, code, false); }),
                   "The file also holds a code in an APEv2 tag, which PELORIX does not change.");
         EXPECT_EQ(readFile(path), file);
     }
     writeFile(path, join({id3::fakeAudio(2000), apeTag("ISRC", B)}));
-    EXPECT_EQ(AudioTagger::readISRC(path), B);
+    EXPECT_EQ(read::readISRC(path), B);
 }
 
 TEST(Carriers, VerificationRefusesAFileLeftWithAnotherCode) {
     TempDir dir;
     writeFile(dir / "a.wav", chunks::wav(64, {{"axml", axmlWith(A)}, {"id3 ", tag({tsrc(D)})}}));
     const FileIn in(dir / "a.wav");
-    const auto audio = AudioTagger::audioRanges(in, AudioFormat::wav);
-    EXPECT_THROW(write::verifyWritten(in, audio, in, AudioFormat::wav, D), TagError);
+    const auto audio = formats::format(formats::AudioFormat::wav).audioRanges(in);
+    EXPECT_THROW(write::verifyWritten(in, audio, in, formats::AudioFormat::wav, D), TagError);
 }
 
 std::pair<int, std::string> run(const std::vector<std::string>& args) {
@@ -279,9 +282,9 @@ TEST(Carriers, AuditAndAxmlOptionOnTheCommandLine) {
     const fs::path plain = dir / "plain.wav";
     writeFile(plain, chunks::wav(64));
     EXPECT_EQ(run({"--write", D, plain.string()}).first, 0);
-    EXPECT_EQ(listed(AudioTagger::carriers(plain)), "ID3 TSRC=" + D);
+    EXPECT_EQ(listed(read::carriers(plain)), "ID3 TSRC=" + D);
     EXPECT_EQ(run({"--axml", "--write", D, plain.string()}).first, 0);
-    EXPECT_EQ(listed(AudioTagger::carriers(plain)), "axml=" + D + "|ID3 TSRC=" + D);
+    EXPECT_EQ(listed(read::carriers(plain)), "axml=" + D + "|ID3 TSRC=" + D);
     std::tie(status, out) = run({"--json", "--audit", plain.string(), (dir / "gone.wav").string()});
     EXPECT_EQ(status, 1);
     EXPECT_NE(out.find("\"verdict\":\"same code\",\"carriers\":[{\"place\":\"axml\""),
@@ -303,9 +306,9 @@ TEST(Carriers, AnRF64FileFromFFmpegKeepsItsAudio) {
     const std::string rf64 = (dir / "a.wav").string(), md5 = " -v error -f md5 - ";
     ASSERT_EQ(runShell("ffmpeg -v error -f lavfi -i sine=d=0.3 -rf64 always " + rf64).status, 0);
     const std::string pcm = runShell("ffmpeg -i " + rf64 + md5).output;
-    AudioTagger::writeISRC(rf64, D, false);
+    write::writeISRC(rf64, D, false);
     EXPECT_EQ(runShell("ffmpeg -i " + rf64 + md5).output, pcm);
-    EXPECT_EQ(listed(AudioTagger::carriers(rf64)), "ID3 TSRC=" + D);
+    EXPECT_EQ(listed(read::carriers(rf64)), "ID3 TSRC=" + D);
 }
 
 }  // namespace

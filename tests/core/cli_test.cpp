@@ -44,7 +44,7 @@ std::map<std::string, Bytes> snapshot(const fs::path& dir) {
 }
 
 std::string codeIn(const fs::path& file) {
-    const auto stored = AudioTagger::readISRC(file);
+    const auto stored = read::readISRC(file);
     return stored ? *stored : "-";
 }
 
@@ -189,7 +189,7 @@ TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
     // --remove after it is a file, and element 0 is searched too.
     const std::pair<cli::Mode, std::vector<std::string>> cases[] = {
         {window, {"pelorix", "", "pelorix x --write C", "pelorix --write C --"}},
-        {selfTest, {"pelorix --read --selftest", "pelorix --write C f --selftest", "--selftest"}},
+        {selfCheck, {"pelorix --read --selftest", "pelorix --write C f --selftest", "--selftest"}},
         {write,
          {"pelorix --write C f", "pelorix --write C --write", "pelorix --write C --remove",
           "pelorix --remove --write C f"}},

@@ -106,21 +106,21 @@ TEST(Clone, WritesShareTheAudioAndStillCatchAChangedBlock) {
             writeFile(file, original);
             ASSERT_EQ(runShell("cp --reflink=always " + file.string() + " " + keep.string()).status,
                       0);
-            AudioTagger::testing::setAfterWriteHook([&](const std::filesystem::path& tmp) {
+            write::testing::setAfterWriteHook([&](const std::filesystem::path& tmp) {
                 if (!tamper) return;
                 Fd t(tmp);
                 ASSERT_EQ(::pwrite(t.fd, "!", 1, 3 << 20), 1);  // well inside the shared blocks
             });
             Seam seam;  // a byte comparison of the shared audio maps it
-            const std::string error = errorOf([&] { AudioTagger::writeISRC(file, kCode, false); });
-            AudioTagger::testing::setAfterWriteHook(nullptr);
+            const std::string error = errorOf([&] { write::writeISRC(file, kCode, false); });
+            write::testing::setAfterWriteHook(nullptr);
             EXPECT_EQ(seam.count[sys::Op::map] > 0, tamper);
             if (tamper) {
                 EXPECT_EQ(error, msg::verifyAudio);
                 EXPECT_EQ(readFile(file), original);
             } else {
                 ASSERT_EQ(error, "");
-                EXPECT_EQ(AudioTagger::readISRC(file), kCode);
+                EXPECT_EQ(read::readISRC(file), kCode);
                 const Bytes written = readFile(file);
                 // Past the RIFF size, the audio where it was; the tag after it.
                 ASSERT_TRUE(std::equal(original.begin() + 8, original.end(), written.begin() + 8));
@@ -143,7 +143,7 @@ TEST(Clone, EveryCallOfASharingWriteCanFailSafely) {
     const auto file = fs.path() / "Song.wav";
     const Bytes original = wav(audioBytes(std::size_t(3) << 20, 5));
     writeFile(file, original);
-    const auto plan = callsOf([&] { AudioTagger::writeISRC(file, kCode, false); });
+    const auto plan = callsOf([&] { write::writeISRC(file, kCode, false); });
     // The calls before the sharing are those of any write, which the tests on a plain folder
     // fail one by one already; from the sharing on, each is failed here.
     const auto shared = std::find_if(plan.begin(), plan.end(),
@@ -159,12 +159,12 @@ TEST(Clone, EveryCallOfASharingWriteCanFailSafely) {
         SCOPED_TRACE(describe(step) + " errno " + std::to_string(err));
         writeFile(file, original);
         const std::string error =
-            errorIfCallFails(step.index, err, [&] { AudioTagger::writeISRC(file, kCode, false); });
+            errorIfCallFails(step.index, err, [&] { write::writeISRC(file, kCode, false); });
         EXPECT_TRUE(err == EIO || error.empty()) << error;
         if (error.empty() || readFile(file) != original) {
             // Done, or done with a failed flush of the folder afterwards, which is reported.
             EXPECT_TRUE(error.empty() || step.op == sys::Op::open || step.op == sys::Op::fsync);
-            EXPECT_EQ(AudioTagger::readISRC(file), kCode);
+            EXPECT_EQ(read::readISRC(file), kCode);
             const Bytes written = readFile(file);
             EXPECT_TRUE(std::equal(original.begin() + 8, original.end(), written.begin() + 8));
         }

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "cli/cli.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/clone.h"
 #include "e2e_support.h"
 #include "support/flac_builder.h"
@@ -291,7 +291,7 @@ TEST(Concurrent, TwoWritesOfOneFile) {
     const fs::path file = dir / "Song.wav", tmp = dir / ".Song.wav.pelorix-tmp";
     writeFile(file, chunks::wav(std::uint32_t(kAudioBytes)));
     const std::uint64_t size = fs::file_size(file);
-    const std::string audio = AudioTagger::fingerprint(file, AudioFormat::wav);
+    const std::string audio = read::fingerprint(file, formats::AudioFormat::wav);
     const std::string codes[] = {"FIABC2600001", "FIABC2600002", "FIABC2600003"};
     Code stored;
     for (int round = 0; round < 6; ++round) {
@@ -305,8 +305,8 @@ TEST(Concurrent, TwoWritesOfOneFile) {
         const bool okA = said(a, dir / "a.out", file), okB = said(b, dir / "b.out", file);
         // The second started while the first held the file: if it says OK, its code is there.
         if (okA || okB) stored = okB ? second : first;
-        EXPECT_EQ(AudioTagger::readISRC(file), stored);
-        EXPECT_EQ(AudioTagger::fingerprint(file, AudioFormat::wav), audio);
+        EXPECT_EQ(read::readISRC(file), stored);
+        EXPECT_EQ(read::fingerprint(file, formats::AudioFormat::wav), audio);
         EXPECT_EQ(dir.list(), Names{"Song.wav"});
     }
 }
@@ -357,7 +357,7 @@ TEST(Concurrent, ARecorderAppendingWhileWritesRun) {
     ASSERT_GE(now.size(), records.size());
     EXPECT_TRUE(std::string(now.end() - std::ssize(records), now.end()) == records)
         << "records lost or out of order";
-    EXPECT_EQ(AudioTagger::readISRC(file), stored);
+    EXPECT_EQ(read::readISRC(file), stored);
     EXPECT_EQ(dir.list(), Names{"Take.mp3"});
     std::cout << writes << " writes, " << ok << " said OK\n";
 }

@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "e2e_support.h"
 
 using namespace pelorix;
@@ -109,7 +109,7 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
     const fs::path file = dir / "Song.wav";
     const Bytes original = chunks::wav(std::uint32_t(c.fileMiB * kMiB / 4));
     writeFile(file, original);
-    const std::string audio = AudioTagger::fingerprint(file, AudioFormat::wav);
+    const std::string audio = read::fingerprint(file, formats::AudioFormat::wav);
     if (c.staleMiB) {
         writeFile(dir / ".Song.wav.pelorix-tmp", chunks::audio(c.staleMiB * kMiB));
         ASSERT_LT(freeBytes(dir.path()), original.size());
@@ -123,11 +123,10 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
     for (const auto& [how, error] : c.attempts) {
         SCOPED_TRACE(how);
         const auto code = how == kRemove ? std::nullopt : std::optional(kCode);
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, code, how == kWriteWithBackup); }),
-                  error);
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, code, how == kWriteWithBackup); }), error);
         EXPECT_EQ(dir.list(), Names{"Song.wav"});
-        EXPECT_EQ(AudioTagger::fingerprint(file, AudioFormat::wav), audio);
-        EXPECT_EQ(AudioTagger::readISRC(file), error.empty() ? code : std::nullopt);
+        EXPECT_EQ(read::fingerprint(file, formats::AudioFormat::wav), audio);
+        EXPECT_EQ(read::readISRC(file), error.empty() ? code : std::nullopt);
         if (!error.empty()) {
             EXPECT_EQ(freeBytes(dir.path()), free);
             EXPECT_TRUE(contentsOf(file) == original);

@@ -24,9 +24,9 @@ TEST(DriverTest, MP3KnownOnlyByItsExtension) {
     const fs::path file = dir / "Song.MP3";
     const Bytes plain = join({Bytes(4, 0), bytesOf("plain text, no frame sync at all")});
     writeFile(file, plain);
-    AudioTagger::writeISRC(file, kCode, false);
-    EXPECT_EQ(AudioTagger::readISRC(file), kCode);
-    AudioTagger::writeISRC(file, std::nullopt, true);
+    write::writeISRC(file, kCode, false);
+    EXPECT_EQ(read::readISRC(file), kCode);
+    write::writeISRC(file, std::nullopt, true);
     EXPECT_EQ(readFile(file), plain);
     EXPECT_EQ(dir.list(), (Names{"Song (original).MP3", "Song.MP3"}));
 }
@@ -39,7 +39,7 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
     enum Beside { nothing, hardLink, writer, writeLock, folder };
     const std::tuple<std::string, Bytes, Beside, std::string> cases[] = {
         {"notes.txt", bytesOf("just some words, not audio"), nothing,
-         std::string(msg::unsupportedType)},
+         msg::unsupportedType(formats::labels(", ", " and "))},
         {"short.wav", bytesOf("RIFF1234"), nothing, std::string(msg::tooShortForAudio)},
         {"v2.mp3", v22, nothing, msg::id3Version(2)},
         {"linked.wav", plain, hardLink, std::string(msg::hardLinks)},
@@ -59,14 +59,14 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
         if (beside == writeLock) ::flock(held.get(), LOCK_EX);
         if (beside == folder) fs::create_directory(dir / ".Song.wav.pelorix-tmp");
         const Names before = dir.list();
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, true); }), error);
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, true); }), error);
         EXPECT_EQ(readFile(file), content);
         EXPECT_EQ(dir.list(), before);
     }
     TempDir dir;
     fs::create_symlink("nowhere.wav", dir / "dangling.wav");
     for (const char* name : {"missing.wav", "dangling.wav"}) {
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(dir / name, kCode, false); }),
+        EXPECT_EQ(errorOf([&] { write::writeISRC(dir / name, kCode, false); }),
                   msg::cannotOpen(platformText(ENOENT)));
     }
 }
@@ -77,10 +77,10 @@ TEST(DriverTest, ALockThatNeedsWriteAccess) {
     TempDir dir;
     writeFile(dir / "Song.wav", wav(audioBytes(100)));
     Seam seam([](const Seam::Call& c) { return c.op == sys::Op::lock && c.nth == 0 ? EBADF : 0; });
-    AudioTagger::writeISRC(dir / "Song.wav", kCode, false);
+    write::writeISRC(dir / "Song.wav", kCode, false);
     EXPECT_EQ(seam.count[sys::Op::lock], 2);
     EXPECT_EQ(seam.count[sys::Op::lease], 0);
-    EXPECT_EQ(AudioTagger::readISRC(dir / "Song.wav"), kCode);
+    EXPECT_EQ(read::readISRC(dir / "Song.wav"), kCode);
 }
 
 // A leftover file or link at the temporary name goes (a link is never followed). What appears
@@ -100,10 +100,10 @@ TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
             }
             return 0;
         });
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, false); }),
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, false); }),
                   during ? msg::cannotWrite(platformText(EEXIST)) : "");
         EXPECT_EQ(readFile(dir / "victim.txt"), bytesOf("precious"));
-        EXPECT_EQ(AudioTagger::readISRC(file), during ? Code() : Code(kCode));
+        EXPECT_EQ(read::readISRC(file), during ? Code() : Code(kCode));
         EXPECT_EQ(fs::is_symlink(tmp), during);
     }
 }
@@ -113,7 +113,7 @@ TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
 // and nothing is left beside it. A code that reads back canonically equivalent passes.
 TEST(DriverTest, TheChecksBeforeTheReplace) {
     struct HookGuard {
-        ~HookGuard() { AudioTagger::testing::setAfterWriteHook(nullptr); }
+        ~HookGuard() { write::testing::setAfterWriteHook(nullptr); }
     } guard;
     TempDir dir;
     const fs::path file = dir / "Song.wav";
@@ -175,11 +175,11 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
         writeFile(file, original);
         // An older time stamp, so that any change the hook makes shows in it.
         fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
-        AudioTagger::testing::setAfterWriteHook(c.tamper);
+        write::testing::setAfterWriteHook(c.tamper);
         Seam seam([&](const Seam::Call& call) {
             return c.noLease && call.op == sys::Op::lease ? EINVAL : 0;
         });
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, c.code, true); }), c.error);
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, c.code, true); }), c.error);
         EXPECT_TRUE(readFile(file) == c.after);
         EXPECT_EQ(dir.list(),
                   (c.error.empty() ? Names{"Song (original).wav", "Song.wav"} : Names{"Song.wav"}));
@@ -199,16 +199,16 @@ TEST(DriverTest, BatchJobsWriteOnlyOverTheCodeTheCallerExpects) {
         {{{"b.wav", "FIABC2600002"}, {"c.wav", {}}, {"a.wav", {}}}, "+ + " + kCode + " "},
     };
     for (const auto& [files, expected] : cases) {
-        std::vector<AudioTagger::BatchJob> jobs;
+        std::vector<write::BatchJob> jobs;
         std::vector<Bytes> before;
         for (const auto& [name, code] : files) jobs.push_back({dir / name, kCode, false, code});
         for (const auto& job : jobs) before.push_back(readFile(job.path));
         std::string results;
-        AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+        write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
             try {
                 if (e) std::rethrow_exception(e);
                 results += "+ ";
-            } catch (const AudioTagger::CodeChanged& c) {
+            } catch (const write::CodeChanged& c) {
                 results += c.found().value_or("-") + " ";
                 EXPECT_EQ(readFile(jobs[i].path), before[i]);
             }
@@ -222,18 +222,17 @@ TEST(FingerprintTest, CoversTheAudioBytesOnly) {
     const Bytes audio = audioBytes(3 * (1 << 20) + 77);  // several pieces
     const Bytes frames = id3::fakeAudio(5000, 2);
     const Bytes tag = id3::tag({.frames = {id3::textFrame("TIT2", "Title")}, .padding = 300});
-    const std::tuple<std::string, Bytes, AudioFormat, std::string> cases[] = {
-        {"tagged.wav", wavWithCode(kCode, audio), AudioFormat::wav, sha256Hex(audio)},
-        {"nodata.wav", wav({chunks::wavFormat()}), AudioFormat::wav, sha256Hex({})},
-        {"tag.mp3", join({tag, frames}), AudioFormat::mp3, sha256Hex(frames)},
-        {"cut.mp3", Bytes(tag.begin(), tag.begin() + 200), AudioFormat::mp3,
+    const std::tuple<std::string, Bytes, formats::AudioFormat, std::string> cases[] = {
+        {"tagged.wav", wavWithCode(kCode, audio), formats::AudioFormat::wav, sha256Hex(audio)},
+        {"nodata.wav", wav({chunks::wavFormat()}), formats::AudioFormat::wav, sha256Hex({})},
+        {"tag.mp3", join({tag, frames}), formats::AudioFormat::mp3, sha256Hex(frames)},
+        {"cut.mp3", Bytes(tag.begin(), tag.begin() + 200), formats::AudioFormat::mp3,
          std::string(msg::id3Truncated)},  // a tag past the end
     };
     for (const auto& [name, content, format, expected] : cases) {
         writeFile(dir / name, content);
         std::string digest;
-        const std::string error =
-            errorOf([&] { digest = AudioTagger::fingerprint(dir / name, format); });
+        const std::string error = errorOf([&] { digest = read::fingerprint(dir / name, format); });
         EXPECT_EQ(error.empty() ? digest : error, expected) << name;
     }
 }
@@ -243,18 +242,18 @@ TEST(BackupTest, NumberedCopiesOfTheOldContentNeverOverwriteAnything) {
     const fs::path file = dir / "Song.wav";
     const Bytes v0 = wav(audioBytes(300));
     writeFile(file, v0);
-    AudioTagger::writeISRC(file, "FIABC2600001", true);
+    write::writeISRC(file, "FIABC2600001", true);
     const Bytes v1 = readFile(file);
-    AudioTagger::writeISRC(file, "FIABC2600002", false);  // backup off: no copy
+    write::writeISRC(file, "FIABC2600002", false);        // backup off: no copy
     fs::create_directory(dir / "Song (original 2).wav");  // taken names are skipped
     fs::create_symlink(dir / "elsewhere", dir / "Song (original 3).wav");
-    AudioTagger::writeISRC(file, "FIABC2600003", true);
+    write::writeISRC(file, "FIABC2600003", true);
     EXPECT_EQ(readFile(dir / "Song (original).wav"), v0);
-    EXPECT_EQ(AudioTagger::readISRC(dir / "Song (original 4).wav"), "FIABC2600002");
+    EXPECT_EQ(read::readISRC(dir / "Song (original 4).wav"), "FIABC2600002");
     EXPECT_FALSE(fs::exists(dir / "elsewhere"));
     EXPECT_EQ(dir.list().size(), 5u);
     writeFile(dir / "a.b.wav", bytesOf("x"));
-    EXPECT_EQ(AudioTagger::makeBackup(dir / "a.b.wav"), dir / "a.b (original).wav");
+    EXPECT_EQ(write::makeBackup(dir / "a.b.wav"), dir / "a.b (original).wav");
 }
 
 TEST(ReplaceTest, ModeOwnerAttributesAndLinksSurvive) {
@@ -269,7 +268,7 @@ TEST(ReplaceTest, ModeOwnerAttributesAndLinksSurvive) {
         ASSERT_EQ(::chown(file.c_str(), owner.first, owner.second) | ::chmod(file.c_str(), mode),
                   0);
         const bool xattrs = ::setxattr(file.c_str(), "user.pelorix", "kept", 4, 0) == 0;
-        AudioTagger::writeISRC(file, kCode, true);
+        write::writeISRC(file, kCode, true);
         for (const fs::path& p : {file, dir / "Song (original).wav"}) {
             const struct stat st = lstatOf(p);
             EXPECT_EQ(st.st_mode & 07777, mode) << p;
@@ -285,9 +284,9 @@ TEST(ReplaceTest, ModeOwnerAttributesAndLinksSurvive) {
     writeFile(dir / "music" / "Song.wav", wav(audioBytes(100)));
     fs::create_symlink("music/Song.wav", dir / "link.wav");
     fs::create_symlink("link.wav", dir / "again.wav");
-    AudioTagger::writeISRC(dir / "again.wav", kCode, true);
+    write::writeISRC(dir / "again.wav", kCode, true);
     EXPECT_EQ(fs::read_symlink(dir / "link.wav"), "music/Song.wav");
-    EXPECT_EQ(AudioTagger::readISRC(dir / "music" / "Song.wav"), kCode);
+    EXPECT_EQ(read::readISRC(dir / "music" / "Song.wav"), kCode);
     EXPECT_EQ(dir.list(), (Names{"again.wav", "link.wav", "music"}));
     EXPECT_EQ(fs::directory_iterator(dir / "music")->path().filename().string().substr(0, 4),
               "Song");

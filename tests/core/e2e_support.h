@@ -22,8 +22,9 @@
 #include <vector>
 
 #include "core/io/sys.h"
+#include "core/read/read.h"
 #include "core/tag_error.h"
-#include "core/write/audio_tagger.h"
+#include "core/write/write.h"
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/id3_builder.h"

@@ -32,7 +32,7 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
     const Bytes original = wavWithCode("GBXYZ9900001", audioBytes((1 << 20) + 5));
     TempDir first;
     writeFile(first / "Song.wav", original);
-    const auto plan = callsOf([&] { AudioTagger::writeISRC(first / "Song.wav", kCode, true); });
+    const auto plan = callsOf([&] { write::writeISRC(first / "Song.wav", kCode, true); });
     // The run goes through every step worth breaking, and flushes the new file after its last
     // write, before the replace.
     std::set<Op> seen;
@@ -55,7 +55,7 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
         const fs::path file = dir / "Song.wav";
         writeFile(file, original);
         const std::string error =
-            errorIfCallFails(step.index, EIO, [&] { AudioTagger::writeISRC(file, kCode, true); });
+            errorIfCallFails(step.index, EIO, [&] { write::writeISRC(file, kCode, true); });
         // Reported with the platform's text, or as the refusal a failed check must end in.
         EXPECT_TRUE(error.empty() || error.ends_with(platformText(EIO)) ||
                     error == msg::changedDuringWrite || error == msg::openElsewhere)
@@ -65,7 +65,7 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
             // may fail unnoticed (what stays behind is the old file under the hidden name), and
             // a mapping, instead of which the check reads.
             EXPECT_TRUE(step.op == Op::unlink || step.op == Op::close || step.op == Op::map);
-            EXPECT_EQ(AudioTagger::readISRC(file), kCode);
+            EXPECT_EQ(read::readISRC(file), kCode);
             for (const auto& name : dir.list()) {
                 EXPECT_TRUE(!isTemp(name) || readFile(dir / name) == original);
             }
@@ -74,7 +74,7 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
         } else {
             // The folder flush after the replace failed: reported, but the new file is whole.
             EXPECT_TRUE(step.op == Op::open || step.op == Op::fsync);
-            EXPECT_EQ(AudioTagger::readISRC(file), kCode);
+            EXPECT_EQ(read::readISRC(file), kCode);
             EXPECT_EQ(readFile(dir / "Song (original).wav"), original);
             EXPECT_EQ(dir.list().size(), 2u);
         }
@@ -91,7 +91,7 @@ TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
     // Whichever call fails (none when `fail` is past the end), the calls made.
     const auto run = [&](std::size_t fail) {
         TempDir dir;
-        std::vector<AudioTagger::BatchJob> jobs;
+        std::vector<write::BatchJob> jobs;
         for (const auto& name : names) {
             writeFile(dir / name, original);
             jobs.push_back({dir / name, kCode});
@@ -103,14 +103,14 @@ TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
             failed = c.op;
             return EIO;
         });
-        AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+        write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
             EXPECT_EQ(i, errors.size());
             errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
         });
         sys::setFaultHook(nullptr);
         EXPECT_EQ(errors.size(), 2u);
         for (std::size_t i = 0; i < errors.size(); ++i) {
-            const bool isNew = AudioTagger::readISRC(dir / names[i]) == kCode;
+            const bool isNew = read::readISRC(dir / names[i]) == kCode;
             EXPECT_TRUE(isNew || readFile(dir / names[i]) == original) << i;
             EXPECT_TRUE(errors[i].empty() ? isNew : !isNew || failed == Op::fsync) << errors[i];
         }
@@ -147,7 +147,7 @@ TEST(FaultInjectionTest, AFailedCommitStepFailsOnlyTheFilesItHolds) {
     };
     for (const auto& [op, nth, name, expected] : cases) {
         SCOPED_TRACE("op " + std::to_string(int(op)) + " " + name + " " + std::to_string(nth));
-        std::vector<AudioTagger::BatchJob> jobs;
+        std::vector<write::BatchJob> jobs;
         for (const auto& file :
              {here / "A.wav", there / "C.wav", here / "B.wav", there / "D.wav"}) {
             writeFile(file, original);
@@ -159,14 +159,14 @@ TEST(FaultInjectionTest, AFailedCommitStepFailsOnlyTheFilesItHolds) {
             Seam seam([&](const Seam::Call& c) {
                 return c.op == op && c.path.ends_with(name) && seen++ == nth ? EIO : 0;
             });
-            AudioTagger::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+            write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
                 EXPECT_EQ(i, errors.size());
                 errors.push_back(e);
             });
         }
         std::string outcome;
         for (std::size_t i = 0; i < errors.size(); ++i) {
-            const bool isNew = AudioTagger::readISRC(jobs[i].path) == kCode;
+            const bool isNew = read::readISRC(jobs[i].path) == kCode;
             outcome += isNew                                             ? (errors[i] ? '!' : '+')
                        : errors[i] && readFile(jobs[i].path) == original ? 'o'
                                                                          : '?';
@@ -188,7 +188,7 @@ TEST(FaultInjectionTest, EachNamedStepReportsThePlatformError) {
         const fs::path file = dir / "Song.wav";
         writeFile(file, original);
         Seam seam([&](const Seam::Call& c) { return c.op == op && c.nth == 0 ? err : 0; });
-        EXPECT_EQ(errorOf([&] { AudioTagger::writeISRC(file, kCode, true); }), platformText(err));
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, true); }), platformText(err));
         EXPECT_TRUE(readFile(file) == original);
         EXPECT_EQ(dir.list(), Names{"Song.wav"});  // no temporary, no backup
     }

@@ -27,9 +27,10 @@ Bytes file(std::vector<BlockLayout> blocks, Bytes leading = {}) {
 
 struct FLACFile : ::testing::Test {
     Bytes rewrite(const Bytes& input, const Code& isrc) {
-        return files.written(input, [&](auto& in, auto& out) { FLACTagger::write(in, out, isrc); });
+        return files.written(input,
+                             [&](auto& in, auto& out) { formats::flac::write(in, out, isrc); });
     }
-    Code codeOf(const Bytes& f) { return files.read(f, FLACTagger::readISRC); }
+    Code codeOf(const Bytes& f) { return files.read(f, formats::flac::readISRC); }
     Scratch files;
 };
 
@@ -84,7 +85,7 @@ TEST_F(FLACFile, TheCommentBlockMayNotOutgrowItsLengthField) {
         const FileIn in(files.put(input));
         FileOut out(files.dir / ("big" + std::to_string(size)));
         const std::string error =
-            errorOf([&] { FLACTagger::write(in, out, std::string(size - 24, 'x')); });
+            errorOf([&] { formats::flac::write(in, out, std::string(size - 24, 'x')); });
         out.flushBuffer();
         const FileIn written(out.path());
         EXPECT_EQ(written.size(), size == largest ? input.size() + 4 + largest : 0);

@@ -25,8 +25,9 @@ const Bytes kLatin = join({{0}, bytesOf(kCode)});
 TEST(ID3v2, RebuildKeepsTheVersionAndEveryOtherFrameByteForByte) {
     const Bytes fresh = {'I', 'D', '3', 3,   0, 0, 0, 0,  0x08, 0x17,  // 1047, synchsafe
                          'T', 'S', 'R', 'C', 0, 0, 0, 13, 0,    0};
-    EXPECT_EQ(*ID3v2::settingISRC(std::nullopt, kCode), join({fresh, kLatin, Bytes(1024, 0)}));
-    EXPECT_FALSE(ID3v2::settingISRC(std::nullopt, std::nullopt));
+    EXPECT_EQ(*formats::id3v2::settingISRC(std::nullopt, kCode),
+              join({fresh, kLatin, Bytes(1024, 0)}));
+    EXPECT_FALSE(formats::id3v2::settingISRC(std::nullopt, std::nullopt));
     for (std::uint8_t v : {3, 4}) {
         // Opaque frames (compressed, encrypted, grouped) and every TSRC: the code goes last.
         const std::vector<FrameLayout> frames = {
@@ -36,19 +37,20 @@ TEST(ID3v2, RebuildKeepsTheVersionAndEveryOtherFrameByteForByte) {
             {.id = "PRIV", .body = {1, 2, 3}, .format = std::uint8_t(v == 3 ? 0xC0 : 0x0C)},
             textFrame("TSRC", "GBAAA2600002"),
             textFrame("TSR1", "someone else's")};
-        const auto tag = ID3v2::parse(id3::tag({.version = v, .frames = frames, .footer = v == 4}));
-        const Bytes out = *ID3v2::settingISRC(tag, kCode);
+        const auto tag =
+            formats::id3v2::parse(id3::tag({.version = v, .frames = frames, .footer = v == 4}));
+        const Bytes out = *formats::id3v2::settingISRC(tag, kCode);
         const std::vector<FrameLayout> kept = {frames[1], frames[2], frames[3], frames[5],
                                                textFrame("TSRC", kCode)};
         EXPECT_EQ(out, id3::tag({.version = v, .frames = kept, .padding = 1024}));
         EXPECT_EQ(
-            *ID3v2::settingISRC(tag, std::nullopt),
+            *formats::id3v2::settingISRC(tag, std::nullopt),
             id3::tag({.version = v, .frames = {kept.begin(), kept.end() - 1}, .padding = 1024}));
     }
     // Frames and padding of exactly 2^28 bytes are one more than the size field holds.
-    std::optional<ID3v2::Tag> big{ID3v2::Tag{4, {{"APIC", {0, 0}, {}}}}};
+    std::optional<formats::id3v2::Tag> big{formats::id3v2::Tag{4, {{"APIC", {0, 0}, {}}}}};
     big->frames[0].body.resize((std::size_t(1) << 28) - 1024 - 10 - 10 - 13);
-    EXPECT_EQ(errorOf([&] { ID3v2::settingISRC(big, kCode); }), msg::id3TooLarge);
+    EXPECT_EQ(errorOf([&] { formats::id3v2::settingISRC(big, kCode); }), msg::id3TooLarge);
 }
 
 // A tag read from a file holds only what can carry a code; its rewrite copies the rest from the
@@ -88,23 +90,23 @@ TEST(ID3v2, FileTagsWithLargeFramesRewriteAsTheWholeTagWould) {
         if (row.damaged) tag.back() = 1;
         if (row.firstSize) std::copy_n(bytes32BE(row.firstSize).begin(), 4, tag.begin() + 14);
         const Bytes file = join({tag, id3::fakeAudio(5000)});
-        const auto whole = ID3v2::parse(tag);
-        Carriers expected;
-        ID3v2::addCarriers(*whole, "ID3", expected);
-        EXPECT_EQ(files.read(file, MP3Tagger::carriers), expected);
+        const auto whole = formats::id3v2::parse(tag);
+        formats::Carriers expected;
+        formats::id3v2::addCarriers(*whole, "ID3", expected);
+        EXPECT_EQ(files.read(file, formats::mp3::carriers), expected);
         for (const Code& code : {Code(kCode), Code()}) {
             Bytes out;
             const std::string error = errorOf([&] {
-                out =
-                    files.written(file, [&](auto& in, auto& o) { MP3Tagger::write(in, o, code); });
+                out = files.written(file,
+                                    [&](auto& in, auto& o) { formats::mp3::write(in, o, code); });
             });
             EXPECT_EQ(error, row.damaged ? msg::id3Damaged : "");
             if (!error.empty()) continue;
-            const Bytes want = *ID3v2::settingISRC(whole, code);
+            const Bytes want = *formats::id3v2::settingISRC(whole, code);
             if (!row.asStored) {
                 EXPECT_EQ(out, join({want, id3::fakeAudio(5000)}));
             }
-            EXPECT_EQ(ID3v2::parse(out)->frames, ID3v2::parse(want)->frames);
+            EXPECT_EQ(formats::id3v2::parse(out)->frames, formats::id3v2::parse(want)->frames);
         }
     }
 }

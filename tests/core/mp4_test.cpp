@@ -23,12 +23,15 @@ const std::string kDamaged(msg::mp4Damaged), tooLarge(msg::mp4TooLarge),
 class MP4File : public ::testing::Test {
   protected:
     Bytes write(const Bytes& input, const std::optional<std::string>& code) {
-        return files.written(input, [&](auto& in, auto& out) { MP4Tagger::write(in, out, code); });
+        return files.written(input,
+                             [&](auto& in, auto& out) { formats::mp4::write(in, out, code); });
     }
     std::string refusal(const Bytes& input, const std::optional<std::string>& code = kCode) {
         return errorOf([&] { write(input, code); });
     }
-    std::optional<std::string> read(const Bytes& f) { return files.read(f, MP4Tagger::readISRC); }
+    std::optional<std::string> read(const Bytes& f) {
+        return files.read(f, formats::mp4::readISRC);
+    }
     Scratch files;
 };
 

@@ -5,14 +5,15 @@
 
 #include "core/formats/carriers.h"
 #include "core/lists/code_list.h"
-#include "core/write/audio_tagger.h"
+#include "core/read/read.h"
+#include "core/write/write.h"
 #include "ui/code_lists.h"
 #include "ui_support.h"
 
 using namespace pelorix::test;
-using pelorix::AudioTagger::readISRC;
-using pelorix::AudioTagger::writeISRC;
 using pelorix::lists::parseCodeList;
+using pelorix::read::readISRC;
+using pelorix::write::writeISRC;
 using namespace pelorix::ui;
 using Readiness = Model::Readiness;
 using Status = Model::Status;
@@ -98,8 +99,8 @@ TEST_F(ModelTest, ConflictingCarriersAreShownUntilWritten) {
     waitBatch();
     model.setAddAxml(false);
     EXPECT_TRUE(model.items()[0].conflict.isEmpty());
-    const auto carriers = pelorix::AudioTagger::carriers(dir / "two.wav");
-    EXPECT_EQ(pelorix::verdictOf(carriers), pelorix::Verdict::same);
+    const auto carriers = pelorix::read::carriers(dir / "two.wav");
+    EXPECT_EQ(pelorix::formats::verdictOf(carriers), pelorix::formats::Verdict::same);
     EXPECT_TRUE(std::any_of(carriers.begin(), carriers.end(),
                             [](const auto& c) { return c.place == "axml"; }));
 }

@@ -10,7 +10,7 @@
 
 #include "core/tag_error.h"
 
-namespace pelorix::axml {
+namespace pelorix::formats::axml {
 
 namespace {
 
@@ -180,4 +180,4 @@ std::string withISRC(std::string_view xml, const std::optional<std::string>& cod
     return out;
 }
 
-}  // namespace pelorix::axml
+}  // namespace pelorix::formats::axml

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pelorix::axml {
+namespace pelorix::formats::axml {
 
 // The stored texts of every ISRC identifier, in document order, the "ISRC:" prefix dropped and
 // white space trimmed. Empty for XML that holds none or cannot be parsed. Never fails.
@@ -23,4 +23,4 @@ std::vector<std::string> isrcs(std::string_view xml);
 // again, the same XML in the same order. Throws TagError when `xml` is not well-formed.
 std::string withISRC(std::string_view xml, const std::optional<std::string>& code, bool add);
 
-}  // namespace pelorix::axml
+}  // namespace pelorix::formats::axml

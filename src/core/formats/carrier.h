@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pelorix {
+namespace pelorix::formats {
 
 struct Carrier {
     std::string place;
@@ -29,4 +29,4 @@ inline std::string nthPlace(std::size_t index, std::string_view first, std::stri
     return std::string(later) + " " + std::to_string(index + 1);
 }
 
-}  // namespace pelorix
+}  // namespace pelorix::formats

@@ -3,29 +3,10 @@
 
 #include <set>
 
-#include "core/formats/chunk_file.h"
-#include "core/formats/flac.h"
-#include "core/formats/mp3.h"
-#include "core/formats/mp4.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
 
-namespace pelorix {
-
-Carriers carriersOf(AudioFormat format, const FileIn& in) {
-    switch (format) {
-        case AudioFormat::mp3:
-            return MP3Tagger::carriers(in);
-        case AudioFormat::wav:
-        case AudioFormat::aiff:
-            return ChunkFile::carriers(in, format == AudioFormat::wav);
-        case AudioFormat::flac:
-            return FLACTagger::carriers(in);
-        case AudioFormat::m4a:
-            return MP4Tagger::carriers(in);
-    }
-    return {};
-}
+namespace pelorix::formats {
 
 std::string codeOf(const Carrier& carrier) {
     std::string text = text::trimWhitespaceAndNewlines(carrier.text);
@@ -68,4 +49,4 @@ std::string_view label(Verdict verdict) {
     return "";
 }
 
-}  // namespace pelorix
+}  // namespace pelorix::formats

@@ -5,14 +5,8 @@
 #include <string_view>
 
 #include "core/formats/carrier.h"
-#include "core/formats/detect.h"
-#include "core/io/binary_io.h"
 
-namespace pelorix {
-
-// Every carrier of the file in file order. Throws TagError for a file its format's reader
-// refuses.
-Carriers carriersOf(AudioFormat format, const FileIn& in);
+namespace pelorix::formats {
 
 // What the counted carriers (not report-only ones) say together: no code, one code in one
 // place, the same code in several places, or different codes. Codes are compared as codes
@@ -26,4 +20,4 @@ std::string_view label(Verdict verdict);
 // trimmed text otherwise; for an MP4 store `xid ` ("Label:isrc:CODE") the part after "isrc:".
 std::string codeOf(const Carrier& carrier);
 
-}  // namespace pelorix
+}  // namespace pelorix::formats

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "core/formats/flac.h"
 
-#include <algorithm>
-
 #include "core/formats/id3v2.h"
-#include "core/io/text.h"
+#include "core/formats/vorbis_comment.h"
 #include "core/tag_error.h"
 
-namespace pelorix::FLACTagger {
+namespace pelorix::formats::flac {
 
 namespace {
 
@@ -19,18 +17,6 @@ constexpr std::string_view kVendor = "PELORIX";
 
 const Bytes kMarker{'f', 'L', 'a', 'C'};
 
-// The entry's key is the bytes before its first "="; none when there is no "=".
-bool keyIsISRC(const Bytes& entry) {
-    auto eq = std::find(entry.begin(), entry.end(), std::uint8_t('='));
-    if (eq == entry.end()) return false;
-    auto keyLength = std::size_t(eq - entry.begin());
-    // Upper-casing never yields fewer code points, and every 4 bytes decode to at least one:
-    // a key longer than 16 bytes cannot become the 4 letters "ISRC".
-    if (keyLength > 16) return false;
-    std::string key = text::decodeLossy(entry.data(), keyLength, text::Encoding::utf8);
-    return text::toUpper(key) == "ISRC";
-}
-
 // Where a metadata block's content lies in the file.
 struct BlockSpan {
     std::uint8_t type = 0;
@@ -40,7 +26,7 @@ struct BlockSpan {
 
 // The offset of "fLaC": the length of a leading ID3v2 tag, else 0.
 std::uint64_t markerOffset(const FileIn& in) {
-    const std::uint64_t at = ID3v2::totalSize(in.read(0, 10)).value_or(0);
+    const std::uint64_t at = id3v2::totalSize(in.read(0, 10)).value_or(0);
     if (in.read(at, 4) != kMarker) throw TagError::malformed(msg::notFLAC);
     return at;
 }
@@ -71,39 +57,15 @@ Bytes contentOf(const FileIn& in, const BlockSpan& block) {
     return data;
 }
 
-// The values of a comment block's ISRC entries, in stored order.
-std::vector<std::string> codesIn(const Comments& comments) {
-    std::vector<std::string> out;
-    for (const Bytes& entry : comments.entries) {
-        if (!keyIsISRC(entry)) continue;
-        const auto value =
-            std::size_t(std::find(entry.begin(), entry.end(), std::uint8_t('=')) - entry.begin()) +
-            1;
-        out.push_back(text::trimWhitespaceAndNewlines(
-            text::decodeLossy(entry.data() + value, entry.size() - value, text::Encoding::utf8)));
-    }
-    return out;
-}
-
-// The code of a comment block's first ISRC entry, or none.
-std::optional<std::string> codeIn(const Comments& comments) {
-    std::vector<std::string> codes = codesIn(comments);
-    if (codes.empty()) return std::nullopt;
-    return std::move(codes.front());
-}
-
-// Every ISRC entry out, and the code in as the last entry when there is one.
-void setCode(Comments& comments, const std::optional<std::string>& isrc) {
-    std::erase_if(comments.entries, keyIsISRC);
-    if (isrc) {
-        Bytes entry;
-        append(entry, "ISRC=");
-        append(entry, *isrc);
-        comments.entries.push_back(std::move(entry));
-    }
-}
-
 }  // namespace
+
+bool matches(const FileIn& in, const Bytes& head) {
+    if (fourCC(head, 0) == "fLaC") return true;
+    const auto total = id3v2::totalSize(head);
+    if (!total) return false;
+    const Bytes after = in.read(*total, 4);
+    return after.size() == 4 && fourCC(after, 0) == "fLaC";
+}
 
 Layout layout(const FileIn& in) {
     Layout result;
@@ -118,30 +80,10 @@ std::uint64_t audioOffset(const FileIn& in) {
     return walkBlocks(in, markerOffset(in), [](const BlockSpan&) {});
 }
 
-Comments parseComments(const Bytes& data) {
-    if (data.size() < 8) throw TagError::malformed(msg::flacCommentDamaged);
-    ByteReader r(data);
-    std::uint32_t vendorLength = r.readU32LE();
-    if (vendorLength > data.size() - 8) throw TagError::malformed(msg::flacCommentDamaged);
-    Comments comments;
-    comments.vendor = r.readBytes(vendorLength);
-    std::uint32_t count = r.readU32LE();
-    // The count is not trusted: entries are read while whole ones remain.
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (!r.has(4)) break;
-        std::uint32_t length = r.readU32LE();
-        if (!r.has(length)) break;
-        comments.entries.push_back(r.readBytes(length));
-    }
-    return comments;
-}
-
-Bytes build(const Comments& comments) {
-    Bytes out;
-    ByteWriter w(out);
-    w.u32LE(comments.vendor.size()).bytes(comments.vendor).u32LE(comments.entries.size());
-    for (const Bytes& entry : comments.entries) w.u32LE(entry.size()).bytes(entry);
-    return out;
+std::vector<ByteRange> audioRanges(const FileIn& in) {
+    const std::uint64_t start = audioOffset(in);
+    if (start >= in.size()) return {};
+    return {{start, in.size() - start}};
 }
 
 std::optional<std::string> readISRC(const FileIn& in) {
@@ -152,7 +94,7 @@ std::optional<std::string> readISRC(const FileIn& in) {
     walkBlocks(in, markerOffset(in), [&](const BlockSpan& b) {
         if (code || b.type != kVorbisComment) return;
         try {
-            code = codeIn(parseComments(contentOf(in, b)));
+            code = vorbis::code(vorbis::parse(contentOf(in, b)));
         } catch (const TagError&) {
             if (first) throw;
         }
@@ -168,7 +110,7 @@ Carriers carriers(const FileIn& in) {
         if (b.type != kVorbisComment) return;
         std::vector<std::string> codes;
         try {
-            codes = codesIn(parseComments(contentOf(in, b)));
+            codes = vorbis::codes(vorbis::parse(contentOf(in, b)));
         } catch (const TagError&) {
             if (block == 0) throw;  // as readISRC: a damaged later block is passed over
         }
@@ -191,20 +133,20 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         blocks.push_back(b);
         rebuilt.emplace_back();
         if (b.type != kVorbisComment) return;
-        Comments comments = parseComments(contentOf(in, b));
-        if (seenComments && !codeIn(comments)) return;
+        vorbis::Comments comments = vorbis::parse(contentOf(in, b));
+        if (seenComments && !vorbis::code(comments)) return;
         seenComments = true;
-        setCode(comments, isrc);
-        rebuilt.back() = build(comments);
+        vorbis::setCode(comments, isrc);
+        rebuilt.back() = vorbis::build(comments);
     });
     if (!seenComments && isrc) {
         // A new comment block after STREAMINFO.
-        Comments comments;
+        vorbis::Comments comments;
         comments.vendor.assign(kVendor.begin(), kVendor.end());
-        setCode(comments, isrc);
+        vorbis::setCode(comments, isrc);
         const auto at = blocks.empty() ? 0 : 1;
         blocks.insert(blocks.begin() + at, BlockSpan{kVorbisComment, 0, 0});
-        rebuilt.insert(rebuilt.begin() + at, build(comments));
+        rebuilt.insert(rebuilt.begin() + at, vorbis::build(comments));
     }
 
     for (const auto& content : rebuilt) {
@@ -233,4 +175,4 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     if (in.size() > audioOffset) in.copy(audioOffset, in.size() - audioOffset, out);
 }
 
-}  // namespace pelorix::FLACTagger
+}  // namespace pelorix::formats::flac

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// FLAC files: the ISRC is the Vorbis comment entry "ISRC=" in the VORBIS_COMMENT block.
+// FLAC files: the ISRC is the Vorbis comment entry "ISRC=" in the VORBIS_COMMENT block (the
+// comments themselves are read and built by vorbis_comment).
 
 #include <cstdint>
 #include <optional>
@@ -10,7 +11,7 @@
 #include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::FLACTagger {
+namespace pelorix::formats::flac {
 
 struct Block {
     std::uint8_t type = 0;  // low 7 bits of the header's first byte
@@ -24,21 +25,18 @@ struct Layout {
     std::uint64_t audioOffset = 0;  // first byte after the last metadata block
 };
 
-struct Comments {
-    Bytes vendor;
-    std::vector<Bytes> entries;  // raw "KEY=value" entries in stored order
-    friend bool operator==(const Comments&, const Comments&) = default;
-};
+// "fLaC" at the start, or right after a leading ID3v2 tag.
+bool matches(const FileIn& in, const Bytes& head);
 
 Layout layout(const FileIn& in);
 // Layout's audioOffset, found from the block headers alone.
 std::uint64_t audioOffset(const FileIn& in);
-Comments parseComments(const Bytes& data);
-Bytes build(const Comments& comments);
+// The audio: everything after the metadata blocks.
+std::vector<ByteRange> audioRanges(const FileIn& in);
 std::optional<std::string> readISRC(const FileIn& in);
 // Every ISRC entry of every comment block: "Vorbis ISRC", "Vorbis ISRC (second entry)",
 // "second comment block ISRC", ...
 Carriers carriers(const FileIn& in);
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
 
-}  // namespace pelorix::FLACTagger
+}  // namespace pelorix::formats::flac

@@ -8,7 +8,7 @@
 #include "core/io/text.h"
 #include "core/tag_error.h"
 
-namespace pelorix::ID3v2 {
+namespace pelorix::formats::id3v2 {
 
 namespace {
 
@@ -594,4 +594,4 @@ std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
     return pieces->bytes();
 }
 
-}  // namespace pelorix::ID3v2
+}  // namespace pelorix::formats::id3v2

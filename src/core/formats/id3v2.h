@@ -10,7 +10,7 @@
 #include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::ID3v2 {
+namespace pelorix::formats::id3v2 {
 
 struct Frame {
     std::string id;  // 4 characters, as fourCC reads them
@@ -95,4 +95,4 @@ std::optional<Pieces> rebuilt(const std::optional<Tag>& tag,
 std::optional<Bytes> settingISRC(const std::optional<Tag>& tag,
                                  const std::optional<std::string>& isrc);
 
-}  // namespace pelorix::ID3v2
+}  // namespace pelorix::formats::id3v2

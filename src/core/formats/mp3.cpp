@@ -7,14 +7,55 @@
 #include "core/formats/id3v2.h"
 #include "core/tag_error.h"
 
-namespace pelorix::MP3Tagger {
+namespace pelorix::formats::mp3 {
 
 namespace {
+
+bool extensionIsMP3(const std::filesystem::path& path) {
+    return asciiLower(path.extension().string()) == ".mp3";
+}
+
+// Bytes of the MPEG audio frame whose 4-byte header is given, or 0 when the header is not a
+// plausible one (reserved version or layer, bitrate index 15 or free format, sample rate 3).
+std::uint64_t mpegFrameLength(std::span<const std::uint8_t> h) {
+    if (h.size() < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
+    const int version = (h[1] >> 3) & 3;      // 0: 2.5, 1: reserved, 2: 2, 3: 1
+    const int layer = 4 - ((h[1] >> 1) & 3);  // 4: reserved
+    const int bitrateIndex = h[2] >> 4;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (version == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) {
+        return 0;
+    }
+    static constexpr int kKbps[5][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},  // 1, layer I
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},     // 1, layer II
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},      // 1, layer III
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},     // 2, layer I
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},          // 2, II and III
+    };
+    static constexpr int kRates[3] = {44100, 48000, 32000};
+    const bool v1 = version == 3;
+    const std::uint64_t bitrate =
+        1000u * std::uint64_t(kKbps[v1 ? layer - 1 : (layer == 1 ? 3 : 4)][bitrateIndex]);
+    const std::uint64_t rate = std::uint64_t(kRates[rateIndex] >> (v1 ? 0 : version == 2 ? 1 : 2));
+    const std::uint64_t padding = (h[2] >> 1) & 1;
+    if (layer == 1) return (12 * bitrate / rate + padding) * 4;
+    const std::uint64_t perSecond = layer == 3 && !v1 ? 72 : 144;
+    return perSecond * bitrate / rate + padding;
+}
+
+bool startsWithMPEGFrames(const FileIn& in, const Bytes& head) {
+    const std::uint64_t length = mpegFrameLength(head);
+    if (length == 0) return false;
+    const Bytes next = in.read(length, 4);
+    return mpegFrameLength(next) != 0 && (next[1] & 0xFE) == (head[1] & 0xFE) &&
+           (next[2] & 0x0C) == (head[2] & 0x0C);
+}
 
 struct Leading {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;  // footer included
-    ID3v2::Tag tag;
+    id3v2::Tag tag;
 };
 
 // The tags standing one after another at the start of the file. The first one's errors are the
@@ -22,14 +63,14 @@ struct Leading {
 std::vector<Leading> leadingTags(const FileIn& in) {
     std::vector<Leading> tags;
     std::uint64_t at = 0;
-    while (auto total = ID3v2::totalSize(in.read(at, 10))) {
+    while (auto total = id3v2::totalSize(in.read(at, 10))) {
         if (*total > in.size() - at) {
             if (tags.empty()) throw TagError::malformed(msg::id3Truncated);
             break;
         }
-        std::optional<ID3v2::Tag> tag;
+        std::optional<id3v2::Tag> tag;
         try {
-            tag = ID3v2::read(in, at, *total);
+            tag = id3v2::read(in, at, *total);
         } catch (const TagError&) {
             if (tags.empty()) throw;
         }
@@ -44,7 +85,7 @@ std::vector<Leading> leadingTags(const FileIn& in) {
 
 std::optional<std::string> readISRC(const FileIn& in) {
     for (const Leading& lead : leadingTags(in)) {
-        if (auto code = ID3v2::isrc(lead.tag)) return code;
+        if (auto code = id3v2::isrc(lead.tag)) return code;
     }
     return std::nullopt;
 }
@@ -53,7 +94,7 @@ Carriers carriers(const FileIn& in) {
     Carriers out;
     const std::vector<Leading> tags = leadingTags(in);
     for (std::size_t i = 0; i < tags.size(); ++i) {
-        ID3v2::addCarriers(tags[i].tag, nthPlace(i, "ID3", "ID3 tag"), out);
+        id3v2::addCarriers(tags[i].tag, nthPlace(i, "ID3", "ID3 tag"), out);
     }
     return out;
 }
@@ -63,15 +104,15 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     std::uint64_t copied = 0;  // input bytes handled so far
     for (std::size_t i = 0; i < tags.size(); ++i) {
         const Leading& lead = tags[i];
-        if (i > 0 && !ID3v2::holdsCode(lead.tag)) continue;  // copied as it is
+        if (i > 0 && !id3v2::holdsCode(lead.tag)) continue;  // copied as it is
         in.copy(copied, lead.offset - copied, out);
-        if (const auto rebuilt = ID3v2::rebuilt(lead.tag, isrc)) rebuilt->writeTo(in, out);
+        if (const auto rebuilt = id3v2::rebuilt(lead.tag, isrc)) rebuilt->writeTo(in, out);
         copied = lead.offset + lead.length;
         tags[i].tag = {};  // nothing read from the tag stays beside the audio
     }
-    if (tags.empty() && isrc) out.write(*ID3v2::settingISRC(std::nullopt, isrc));
+    if (tags.empty() && isrc) out.write(*id3v2::settingISRC(std::nullopt, isrc));
     if (out.position() == 0 && !tags.empty() && copied == tags.back().offset + tags.back().length &&
-        ID3v2::totalSize(in.read(copied, 10))) {
+        id3v2::totalSize(in.read(copied, 10))) {
         // No tag left, but the audio starts like one, which would then be read as the leading
         // tag: an empty tag keeps the audio where it was.
         Bytes empty;
@@ -86,4 +127,20 @@ std::uint64_t audioOffset(const FileIn& in) {
     return tags.empty() ? 0 : tags.back().offset + tags.back().length;
 }
 
-}  // namespace pelorix::MP3Tagger
+bool matches(const FileIn& in, const Bytes& head) {
+    const auto total = id3v2::totalSize(head);
+    if (!total) return false;
+    const Bytes after = in.read(*total, 4);
+    return !(after.size() == 4 && fourCC(after, 0) == "fLaC");
+}
+
+bool guess(const FileIn& in, const Bytes& head) {
+    return startsWithMPEGFrames(in, head) || extensionIsMP3(in.path());
+}
+
+std::vector<ByteRange> audioRanges(const FileIn& in) {
+    const std::uint64_t start = audioOffset(in);
+    return {{start, in.size() - start}};
+}
+
+}  // namespace pelorix::formats::mp3

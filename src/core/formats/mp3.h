@@ -5,11 +5,19 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::MP3Tagger {
+namespace pelorix::formats::mp3 {
+
+// A leading ID3v2 tag that no "fLaC" follows (a FLAC stream behind a tag is FLAC's).
+bool matches(const FileIn& in, const Bytes& head);
+// An MPEG audio stream as demuxers recognise one: a plausible frame header at the start and
+// another of the same version, layer and sample rate where the first frame says it ends; else a
+// name ending in ".mp3" (any case).
+bool guess(const FileIn& in, const Bytes& head);
 
 // The code of the first leading tag that holds one.
 std::optional<std::string> readISRC(const FileIn& in);
@@ -20,5 +28,8 @@ Carriers carriers(const FileIn& in);
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
 // Where the audio starts: after the last of the leading tags.
 std::uint64_t audioOffset(const FileIn& in);
+// The audio: everything after every leading tag (a write may rebuild a later one that holds a
+// code).
+std::vector<ByteRange> audioRanges(const FileIn& in);
 
-}  // namespace pelorix::MP3Tagger
+}  // namespace pelorix::formats::mp3

@@ -15,7 +15,7 @@
 #include "core/io/text.h"
 #include "core/tag_error.h"
 
-namespace pelorix::MP4Tagger {
+namespace pelorix::formats::mp4 {
 
 namespace {
 
@@ -565,7 +565,7 @@ LoadedMoov loadMoov(const FileIn& in) {
     return {parsed.boxes.front(), at.start, at.size};
 }
 
-std::vector<ByteRange> mediaRanges(const FileIn& in) {
+std::vector<ByteRange> audioRanges(const FileIn& in) {
     std::vector<ByteRange> ranges;
     for (const auto& e : topLevel(in)) {
         if (e.type == "mdat") ranges.push_back({e.start + 8, e.size - 8});
@@ -662,4 +662,8 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     copyUpTo(in.size());
 }
 
-}  // namespace pelorix::MP4Tagger
+bool matches(const FileIn&, const Bytes& head) {
+    return fourCC(head, 4) == "ftyp";
+}
+
+}  // namespace pelorix::formats::mp4

@@ -15,7 +15,7 @@
 #include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::MP4Tagger {
+namespace pelorix::formats::mp4 {
 
 struct Box;
 using BoxPtr = std::shared_ptr<Box>;
@@ -53,6 +53,9 @@ struct LoadedMoov {
     std::uint64_t size = 0;
 };
 
+// "ftyp" as the first box.
+bool matches(const FileIn& in, const Bytes& head);
+
 // "moov", "trak", "mdia", "minf", "stbl", "udta", "dinf", "edts".
 const std::set<std::string>& containers();
 
@@ -60,7 +63,7 @@ std::vector<TopLevelEntry> topLevel(const FileIn& in);
 ParsedBoxes parseBoxes(const Bytes& bytes, std::size_t start, std::size_t end);
 LoadedMoov loadMoov(const FileIn& in);
 // The audio: the payload of every top-level `mdat`, in file order.
-std::vector<ByteRange> mediaRanges(const FileIn& in);
+std::vector<ByteRange> audioRanges(const FileIn& in);
 
 std::optional<std::string> readISRC(const FileIn& in);
 // Every freeform ISRC item however its name and mean are cased ("MP4 ----:com.apple.iTunes:ISRC")
@@ -68,4 +71,4 @@ std::optional<std::string> readISRC(const FileIn& in);
 Carriers carriers(const FileIn& in);
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc);
 
-}  // namespace pelorix::MP4Tagger
+}  // namespace pelorix::formats::mp4

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "core/formats/extensions.h"
+#include "core/formats/format.h"
 
 namespace pelorix::lists {
 

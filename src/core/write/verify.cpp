@@ -10,7 +10,6 @@
 #include "core/io/sys.h"
 #include "core/io/text.h"
 #include "core/tag_error.h"
-#include "core/write/codecs.h"
 
 namespace pelorix::write {
 
@@ -84,63 +83,13 @@ bool sameCode(const std::optional<std::string>& a, const std::optional<std::stri
 
 }  // namespace
 
-std::span<const std::uint8_t> AudioStream::next() {
-    while (index_ < ranges_.size()) {
-        ByteRange& r = ranges_[index_];
-        if (r.length == 0 || r.offset >= in_.size()) {
-            ++index_;
-            advised_ = false;
-            continue;
-        }
-        if (buffer_.empty()) buffer_.resize(pieceSize());
-        if (!advised_) in_.adviseSequential(r.offset, r.length);
-        advised_ = true;
-        const auto want =
-            std::size_t(std::min<std::uint64_t>({r.length, in_.size() - r.offset, buffer_.size()}));
-        const std::size_t n = sys::preadAll(in_.fd(), buffer_.data(), want, r.offset);
-        // A short read: the file shrank since it was opened, and this range ends here.
-        r.offset += n;
-        r.length = n < want ? 0 : r.length - n;
-        if (n > 0) return {buffer_.data(), n};
-    }
-    return {};
-}
-
-std::optional<ByteRange> AudioStream::ahead() {
-    while (index_ < ranges_.size()) {
-        const ByteRange& r = ranges_[index_];
-        if (r.length > 0 && r.offset < in_.size()) {
-            return ByteRange{r.offset, std::min(r.length, in_.size() - r.offset)};
-        }
-        ++index_;
-        advised_ = false;
-    }
-    return std::nullopt;
-}
-
-void AudioStream::skip(std::uint64_t count) {
-    ByteRange& r = ranges_[index_];
-    r.offset += count;
-    r.length -= count;
-    advised_ = false;
-}
-
-// 1 MiB, or less for less audio: a small file need not clear and fault in a whole piece.
-std::size_t AudioStream::pieceSize() const {
-    std::uint64_t total = 0;
-    for (std::size_t i = index_; i < ranges_.size() && total < kPieceSize; ++i) {
-        total += std::min(ranges_[i].length, kPieceSize);
-    }
-    return std::size_t(std::min<std::uint64_t>(total, kPieceSize));
-}
-
 void verifyWritten(const FileIn& original, const std::vector<ByteRange>& audioBefore,
-                   const FileIn& written, AudioFormat format,
+                   const FileIn& written, formats::AudioFormat format,
                    const std::optional<std::string>& isrc,
                    const std::vector<FileOut::Shared>& shared) {
-    if (!sameCode(readCode(format, written), isrc)) throw TagError::io(msg::verifyISRC);
+    if (!sameCode(formats::format(format).read(written), isrc)) throw TagError::io(msg::verifyISRC);
     // Every other place that holds a code holds this one: a write leaves no second code behind.
-    for (const Carrier& c : carriersOf(format, written)) {
+    for (const formats::Carrier& c : formats::format(format).carriers(written)) {
         if (c.reportOnly || text::trimWhitespaceAndNewlines(c.text).empty()) continue;
         if (!isrc || !sameCode(c.text, isrc)) throw TagError::io(msg::verifyISRC);
     }
@@ -151,7 +100,7 @@ void verifyWritten(const FileIn& original, const std::vector<ByteRange>& audioBe
         }
     }
     AudioStream before(original, audioBefore);
-    AudioStream after(written, audioRanges(written, format));
+    AudioStream after(written, formats::format(format).audioRanges(written));
     if (!sameAudio(before, after, proven)) throw TagError::io(msg::verifyAudio);
 }
 

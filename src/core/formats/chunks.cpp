@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "core/formats/chunk_file.h"
+#include "core/formats/chunks.h"
 
 #include <algorithm>
 #include <exception>
@@ -9,7 +9,7 @@
 #include "core/io/text.h"
 #include "core/tag_error.h"
 
-namespace pelorix::ChunkFile {
+namespace pelorix::formats::chunks {
 
 namespace {
 
@@ -243,19 +243,19 @@ class Walk {
     std::unordered_map<std::uint64_t, Step> steps_;
 };
 
-std::optional<ID3v2::Tag> tagIn(const FileIn& in, const Chunk& c) {
+std::optional<id3v2::Tag> tagIn(const FileIn& in, const Chunk& c) {
     // Outside these bounds the body cannot hold a whole tag header or a synchsafe size.
     if (!isID3Chunk(c.id) || c.size < kID3Min || c.size > kID3Max) return std::nullopt;
-    return ID3v2::read(in, c.headerOffset + kChunkHeaderSize, c.size);
+    return id3v2::read(in, c.headerOffset + kChunkHeaderSize, c.size);
 }
 
-bool holdsTSRC(const ID3v2::Tag& tag) {
+bool holdsTSRC(const id3v2::Tag& tag) {
     return std::any_of(tag.frames.begin(), tag.frames.end(),
-                       [](const ID3v2::Frame& f) { return f.id == "TSRC"; });
+                       [](const id3v2::Frame& f) { return f.id == "TSRC"; });
 }
 
 // ID3 chunks after the first are read leniently: one that does not parse is kept as it is.
-std::optional<ID3v2::Tag> laterTagIn(const FileIn& in, const Chunk& c) {
+std::optional<id3v2::Tag> laterTagIn(const FileIn& in, const Chunk& c) {
     try {
         return tagIn(in, c);
     } catch (const TagError&) {
@@ -293,13 +293,13 @@ std::optional<std::string> infoSource(const FileIn& in, const Chunk& c) {
 // cut short) is passed over while another one can be, and is kept as it is by a write: a rewrite
 // may move the readable one after it, and the file must stay readable.
 const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
-                             std::optional<ID3v2::Tag>* tag) {
+                             std::optional<id3v2::Tag>* tag) {
     const Chunk* first = nullptr;
-    std::optional<ID3v2::Tag> firstTag;
+    std::optional<id3v2::Tag> firstTag;
     std::exception_ptr error;
     for (const Chunk& c : chunks) {
         if (!isID3Chunk(c.id)) continue;
-        std::optional<ID3v2::Tag> t;
+        std::optional<id3v2::Tag> t;
         try {
             t = tagIn(in, c);
         } catch (const TagError&) {
@@ -390,6 +390,14 @@ Parsed parse(const FileIn& in, bool little) {
     throw TagError::malformed(openAudio ? msg::unfinishedRecording : msg::chunksDamaged);
 }
 
+std::vector<ByteRange> audioRanges(const FileIn& in, bool little) {
+    const std::string id = little ? "data" : "SSND";
+    for (const auto& chunk : parse(in, little).chunks) {
+        if (chunk.id == id) return {{chunk.headerOffset + 8, chunk.size}};
+    }
+    return {};
+}
+
 std::optional<std::string> axmlCode(const FileIn& in, const std::vector<Chunk>& chunks) {
     for (const Chunk& c : chunks) {
         if (c.id != "axml") continue;
@@ -407,7 +415,7 @@ Carriers carriers(const FileIn& in, bool little) {
         if (isID3Chunk(c.id)) {
             const std::string where = nthPlace(id3, "ID3", "ID3 chunk");
             if (const auto tag = id3++ == 0 ? tagIn(in, c) : laterTagIn(in, c)) {
-                ID3v2::addCarriers(*tag, where, out);
+                id3v2::addCarriers(*tag, where, out);
             }
         } else if (little && c.id == "axml") {
             for (std::string& code : axml::isrcs(contentOf(in, c))) {
@@ -422,8 +430,8 @@ Carriers carriers(const FileIn& in, bool little) {
     return out;
 }
 
-std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks) {
-    std::optional<ID3v2::Tag> tag;
+std::optional<id3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks) {
+    std::optional<id3v2::Tag> tag;
     primaryTagChunk(in, chunks, &tag);
     return tag;
 }
@@ -431,13 +439,13 @@ std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>
 void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc,
            bool addAxml) {
     Parsed parsed = parse(in, little);
-    std::optional<ID3v2::Tag> tag;
+    std::optional<id3v2::Tag> tag;
     const Chunk* primary = primaryTagChunk(in, parsed.chunks, &tag);
-    std::optional<ID3v2::Pieces> newTag = ID3v2::rebuilt(tag, isrc);
+    std::optional<id3v2::Pieces> newTag = id3v2::rebuilt(tag, isrc);
     tag.reset();
 
     // Every other ID3 chunk that holds a code is rebuilt with the same result; all else is kept.
-    std::vector<std::optional<ID3v2::Pieces>> rebuilt(parsed.chunks.size());
+    std::vector<std::optional<id3v2::Pieces>> rebuilt(parsed.chunks.size());
     std::vector<bool> dropped(parsed.chunks.size(), false);
     bool hasAxml = false;
     for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
@@ -456,9 +464,9 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
             continue;
         }
         if (!isID3Chunk(c.id)) continue;
-        std::optional<ID3v2::Tag> other = laterTagIn(in, c);
-        if (!other || !ID3v2::holdsCode(*other)) continue;
-        rebuilt[i] = ID3v2::rebuilt(other, isrc);
+        std::optional<id3v2::Tag> other = laterTagIn(in, c);
+        if (!other || !id3v2::holdsCode(*other)) continue;
+        rebuilt[i] = id3v2::rebuilt(other, isrc);
         dropped[i] = !rebuilt[i];
     }
 
@@ -541,4 +549,4 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     if (!parsed.trailingInForm) in.copy(rest.offset, rest.length, out);
 }
 
-}  // namespace pelorix::ChunkFile
+}  // namespace pelorix::formats::chunks

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cli/self_test.h"
+#include "cli/self_check.h"
 
 #include <unistd.h>
 
@@ -12,14 +12,15 @@
 #include <numbers>
 #include <system_error>
 
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/binary_io.h"
 #include "core/io/sha256.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
-#include "core/write/audio_tagger.h"
+#include "core/read/read.h"
+#include "core/write/write.h"
 
-namespace pelorix::SelfTest {
+namespace pelorix::cli::self_check {
 
 namespace fs = std::filesystem;
 
@@ -348,15 +349,15 @@ void exercise(Session& s, const std::string& label, const fs::path& file, const 
     const Converter& converter = s.converter();
     s.line("== " + label);
 
-    AudioFormat format = AudioFormat::detect(file);
-    const std::string fp0 = AudioTagger::fingerprint(file, format);
+    formats::AudioFormat format = formats::AudioFormat::detect(file);
+    const std::string fp0 = read::fingerprint(file, format);
     const std::optional<std::string> pcm0 = pcmHash(converter, file, work);
 
-    s.check(!AudioTagger::readISRC(file), label + ": ISRC should be absent initially");
+    s.check(!read::readISRC(file), label + ": ISRC should be absent initially");
 
-    AudioTagger::writeISRC(file, kFirstCode, false);
-    s.check(AudioTagger::readISRC(file) == kFirstCode, label + ": read back " + kFirstCode);
-    s.check(AudioTagger::fingerprint(file, format) == fp0,
+    write::writeISRC(file, kFirstCode, false);
+    s.check(read::readISRC(file) == kFirstCode, label + ": read back " + kFirstCode);
+    s.check(read::fingerprint(file, format) == fp0,
             label + ": audio fingerprint unchanged after write");
     s.check(pcm0 && pcmHash(converter, file, work) == pcm0,
             label + ": " + converter.name() + " decodes to identical PCM");
@@ -369,13 +370,13 @@ void exercise(Session& s, const std::string& label, const fs::path& file, const 
         s.line("  (" + converter.inspectorName() + " shows the ISRC)");
     }
 
-    AudioTagger::writeISRC(file, kSecondCode, true);
-    s.check(AudioTagger::readISRC(file) == kSecondCode, label + ": replaced with " + kSecondCode);
+    write::writeISRC(file, kSecondCode, true);
+    s.check(read::readISRC(file) == kSecondCode, label + ": replaced with " + kSecondCode);
     int backups = backupCount(file);
     s.check(backups == 1, label + ": one backup created (" + std::to_string(backups) + ")");
 
-    AudioTagger::writeISRC(file, kSecondCode, false);
-    s.check(AudioTagger::readISRC(file) == kSecondCode, label + ": idempotent write");
+    write::writeISRC(file, kSecondCode, false);
+    s.check(read::readISRC(file) == kSecondCode, label + ": idempotent write");
 
     if (expectTitle) {
         Bytes whole = readWhole(file);
@@ -383,9 +384,9 @@ void exercise(Session& s, const std::string& label, const fs::path& file, const 
         s.check(occurrences(whole, "TSRC") == 1, label + ": exactly one TSRC frame");
     }
 
-    AudioTagger::writeISRC(file, std::nullopt, false);
-    s.check(!AudioTagger::readISRC(file), label + ": ISRC removed");
-    s.check(AudioTagger::fingerprint(file, format) == fp0,
+    write::writeISRC(file, std::nullopt, false);
+    s.check(!read::readISRC(file), label + ": ISRC removed");
+    s.check(read::fingerprint(file, format) == fp0,
             label + ": audio fingerprint unchanged after removal");
     s.check(pcmHash(converter, file, work) == pcm0, label + ": decodes identically after removal");
 
@@ -461,4 +462,4 @@ int run(std::ostream& out, const Converter& converter) {
     return s.failures() == 0 ? 0 : 1;
 }
 
-}  // namespace pelorix::SelfTest
+}  // namespace pelorix::cli::self_check

@@ -2,7 +2,7 @@
 // The write procedure, step by step. Each step's details live in their own unit: the claim on
 // the original (lock, lease, permission), the pending files (temporary file, backup), the
 // attributes a new file takes over, the checks before the replace, the codecs.
-#include "core/write/audio_tagger.h"
+#include "core/write/write.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -17,22 +17,18 @@
 #include <thread>
 #include <utility>
 
-#include "core/formats/carriers.h"
-#include "core/io/sha256.h"
 #include "core/io/sys.h"
 #include "core/isrc.h"
 #include "core/tag_error.h"
 #include "core/write/attributes.h"
 #include "core/write/backup.h"
 #include "core/write/claim.h"
-#include "core/write/codecs.h"
 #include "core/write/pending_file.h"
 #include "core/write/verify.h"
 
-namespace pelorix::AudioTagger {
+namespace pelorix::write {
 
 namespace fs = std::filesystem;
-using namespace pelorix::write;
 
 namespace {
 
@@ -89,35 +85,6 @@ void replace(const Claim& claim, PendingFile& tmp, const fs::path& target) {
 
 }  // namespace
 
-Reading read(const fs::path& path) {
-    const FileIn in(path);  // detection and reading share one opening
-    const AudioFormat format = AudioFormat::detect(in);
-    return {format, readCode(format, in)};
-}
-
-std::optional<std::string> readISRC(const fs::path& path) {
-    return read(path).code;
-}
-
-Carriers carriers(const fs::path& path) {
-    const FileIn in(path);
-    return carriersOf(AudioFormat::detect(in), in);
-}
-
-std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format) {
-    return write::audioRanges(in, format);
-}
-
-std::string fingerprint(const fs::path& path, AudioFormat format) {
-    const FileIn in(path);
-    AudioStream audio(in, audioRanges(in, format));
-    Sha256 hash;
-    for (auto piece = audio.next(); !piece.empty(); piece = audio.next()) {
-        hash.update(piece.data(), piece.size());
-    }
-    return hash.hexDigest();
-}
-
 fs::path makeBackup(const fs::path& path) {
     const FileIn in(path);
     struct stat st {};
@@ -132,8 +99,8 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     const fs::path target = resolveTarget(path);
     const Claim claim(target);
     const FileIn& in = claim.in();
-    const AudioFormat format = AudioFormat::detect(in);
-    (void)audioRanges(in, format);
+    const formats::AudioFormat format = formats::AudioFormat::detect(in);
+    (void)formats::format(format).audioRanges(in);
     const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
     struct stat folderStatus {};
     if (sys::accessEffective(folder, W_OK | X_OK) != 0 || sys::stat(folder, folderStatus) != 0) {
@@ -142,9 +109,9 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     if (!ownerKeepable(claim.status(), folderStatus)) throw TagError::io(msg::ownerNotKept);
     // The device takes every byte and keeps none; close() would ask it for a flush it refuses.
     FileOut sink("/dev/null", FileOut::Mode::replace);
-    writeCode(format, in, sink, isrc, addAxml);
+    formats::format(format).write(in, sink, isrc, addAxml);
     sink.flushBuffer();
-    return readCode(format, in);
+    return formats::format(format).read(in);
 }
 
 namespace {
@@ -175,14 +142,14 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     auto staged = std::make_unique<Staged>(target);
     const Claim& claim = *staged->claim;
     const FileIn& in = claim.in();
-    const AudioFormat format = AudioFormat::detect(in);
+    const formats::AudioFormat format = formats::AudioFormat::detect(in);
     if (expected) {
-        const auto text = readCode(format, in);
+        const auto text = formats::format(format).read(in);
         const auto code = text ? ISRC::parse(*text) : std::nullopt;
         const auto found = code ? std::optional(code->code()) : std::nullopt;
         if (found != *expected) throw CodeChanged(found);
     }
-    const std::vector<ByteRange> audioBefore = audioRanges(in, format);
+    const std::vector<ByteRange> audioBefore = formats::format(format).audioRanges(in);
 
     // 2. The temporary file. A leftover from an earlier crash goes first: while the lock is
     //    held no live write owns it. unlink(2) takes a file or a link, never a folder: a folder
@@ -192,7 +159,7 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     FileOut out(tmp.path());  // exclusive, mode 0600 until the original's mode is applied
     tmp.arm();
     keepOwner(claim.status(), out.fd());
-    writeCode(format, in, out, isrc, addAxml);
+    formats::format(format).write(in, out, isrc, addAxml);
     out.flushBuffer();
     keepModeAndAttributes(in.fd(), claim.status(), out.fd());
     if (auto& hook = afterWriteHook()) hook(tmp.path());
@@ -456,4 +423,4 @@ void setAfterWriteHook(std::function<void(const fs::path& tmp)> hook) {
 }
 }  // namespace testing
 
-}  // namespace pelorix::AudioTagger
+}  // namespace pelorix::write

@@ -11,7 +11,7 @@
 #include "core/formats/id3v2.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::ChunkFile {
+namespace pelorix::formats::chunks {
 
 struct Chunk {
     std::string id;                  // 4 characters, as fourCC reads them
@@ -50,10 +50,13 @@ bool isID3Chunk(const std::string& id);
 
 // The tag of the first ID3 chunk whose tag holds a TSRC frame, else of the first ID3 chunk that
 // holds a tag; none without one.
-std::optional<ID3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks);
+std::optional<id3v2::Tag> existingTag(const FileIn& in, const std::vector<Chunk>& chunks);
 
 // The first code in a WAV's `axml` chunks, or none.
 std::optional<std::string> axmlCode(const FileIn& in, const std::vector<Chunk>& chunks);
+
+// The audio: the content of the `data` (WAV) or `SSND` (AIFF) chunk; none without one.
+std::vector<ByteRange> audioRanges(const FileIn& in, bool little);
 
 // Every code the file carries: its ID3 chunks ("ID3 TSRC", "second ID3 chunk TSRC", ...) and,
 // in a WAV, its `axml` chunks and the INFO source field (report only).
@@ -66,4 +69,4 @@ Carriers carriers(const FileIn& in, bool little);
 void write(const FileIn& in, FileOut& out, bool little, const std::optional<std::string>& isrc,
            bool addAxml = false);
 
-}  // namespace pelorix::ChunkFile
+}  // namespace pelorix::formats::chunks

@@ -6,8 +6,8 @@
 #include <set>
 
 #include "cli/process.h"
-#include "cli/self_test.h"
-#include "core/formats/detect.h"
+#include "cli/self_check.h"
+#include "core/formats/format.h"
 #include "e2e_support.h"
 
 using namespace pelorix;
@@ -43,18 +43,19 @@ TEST(ProcessTest, PassesArgumentsVerbatimAndJoinsBothStreams) {
 
 TEST(ConverterTest, EachConversionMakesItsFormatAndTheSoundDecidesTheHash) {
     TempDir dir;
-    const auto ffmpeg = SelfTest::ffmpegConverter();
+    const auto ffmpeg = cli::self_check::ffmpegConverter();
     const fs::path src = dir / "src.wav";
-    SelfTest::makeWAV(src, false);
+    cli::self_check::makeWAV(src, false);
     std::set<bool> indexFirst;
-    for (const auto& c : SelfTest::conversions()) {
+    for (const auto& c : cli::self_check::conversions()) {
         SCOPED_TRACE(c.label);
         const fs::path out = dir / (c.label + "." + c.extension);
         const ProcessResult r = ffmpeg->convert(c.target, src, out);
         ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_EQ(AudioFormat::detect(out), c.extension == "aiff"   ? AudioFormat::aiff
-                                            : c.extension == "flac" ? AudioFormat::flac
-                                                                    : AudioFormat::m4a);
+        EXPECT_EQ(formats::AudioFormat::detect(out),
+                  c.extension == "aiff"   ? formats::AudioFormat::aiff
+                  : c.extension == "flac" ? formats::AudioFormat::flac
+                                          : formats::AudioFormat::m4a);
         EXPECT_EQ(runShell("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " +
                            quoted(out.string()))
                       .output,
@@ -70,23 +71,23 @@ TEST(ConverterTest, EachConversionMakesItsFormatAndTheSoundDecidesTheHash) {
     EXPECT_EQ(ffmpeg->convert({"ogg", "vorbis"}, src, dir / "x.ogg").status, -1);
 
     // The decoded sound alone decides the hash: a tag changes nothing, one sample does.
-    SelfTest::makeWAV(dir / "tagged.wav", true);
+    cli::self_check::makeWAV(dir / "tagged.wav", true);
     Bytes changed = readFile(src);
     changed[56 + 2 * 30000] ^= 0x01;
     writeFile(dir / "changed.wav", changed);
     writeFile(dir / "noise.wav", bytesOf("not audio at all"));
-    const auto h = SelfTest::pcmHash(*ffmpeg, src, dir.path());
+    const auto h = cli::self_check::pcmHash(*ffmpeg, src, dir.path());
     ASSERT_TRUE(h);
-    EXPECT_EQ(SelfTest::pcmHash(*ffmpeg, dir / "tagged.wav", dir.path()), h);
-    EXPECT_NE(SelfTest::pcmHash(*ffmpeg, dir / "changed.wav", dir.path()), h);
-    EXPECT_FALSE(SelfTest::pcmHash(*ffmpeg, dir / "noise.wav", dir.path()));
+    EXPECT_EQ(cli::self_check::pcmHash(*ffmpeg, dir / "tagged.wav", dir.path()), h);
+    EXPECT_NE(cli::self_check::pcmHash(*ffmpeg, dir / "changed.wav", dir.path()), h);
+    EXPECT_FALSE(cli::self_check::pcmHash(*ffmpeg, dir / "noise.wav", dir.path()));
 }
 
 TEST(SampleFiles, OtherReadersOpenThemAsMade) {
     TempDir dir;
-    SelfTest::makeWAV(dir / "plain.wav", false);
-    SelfTest::makeWAV(dir / "tag.wav", true);
-    SelfTest::makeMP3(dir / "t.mp3");
+    cli::self_check::makeWAV(dir / "plain.wav", false);
+    cli::self_check::makeWAV(dir / "tag.wav", true);
+    cli::self_check::makeMP3(dir / "t.mp3");
     const RunResult r = runShell(
         "cd " + quoted(dir.path().string()) + " && /usr/bin/python3 -c " +
         quoted(
@@ -102,14 +103,14 @@ TEST(SampleFiles, OtherReadersOpenThemAsMade) {
 // Each run is `pelorix --selftest` with TMPDIR a relative name that ffmpeg would take for a
 // protocol, so every path it hands the tools must be marked as a file; the ffmpeg found through
 // PATH is the real one, or a script of the given body. Whatever happens, the work folder goes.
-TEST(SelfTestRun, ReportsEveryFailureAndLeavesNothingBehind) {
+TEST(SelfCheckRun, ReportsEveryFailureAndLeavesNothingBehind) {
     const std::tuple<std::optional<std::string>, bool, int, std::string> cases[] = {
         {std::nullopt, true, 0, ""},
         {"echo 'boom: cannot convert'; exit 1", true, 1,
          "AIFF: ffmpeg failed: boom: cannot convert"},
         // It claims success but writes something that is not audio.
         {"for last; do :; done; printf 'plain text, not audio' > \"${last#file:}\"", true, 1,
-         "unexpected error: " + std::string(msg::unsupportedType)},
+         "unexpected error: " + msg::unsupportedType(formats::labels(", ", " and "))},
         {std::nullopt, false, 1, "unexpected error: Cannot create the work folder"},
     };
     for (const auto& [ffmpeg, tmpExists, status, failure] : cases) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // WAV and AIFF chunk files: the rewrite, byte for byte, of files with the quirks real writers
 // leave behind, and the refusals. Damaged and unfinished files are stored cases in fuzz/corpus.
-#include "core/formats/chunk_file.h"
+#include "core/formats/chunks.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -28,7 +28,7 @@ Bytes tagWith(const std::string& id, const std::string& text, std::size_t paddin
 
 }  // namespace
 
-TEST(ChunkFile, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsTheCode) {
+TEST(Chunks, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsTheCode) {
     const ChunkLayout fmt = chunks::wavFormat(), data{"data", chunks::audio(40)};
     const ChunkLayout comm = chunks::aiffCommon(10), ssnd{"SSND", chunks::audio(48)};
     // An odd LIST whose size byte is printable ("A"), so a skipped pad byte looks like a header.
@@ -94,14 +94,14 @@ TEST(ChunkFile, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsThe
     for (const auto& c : cases) {
         const Bytes input = join({chunks::file({.little = c.little, .chunks = c.in}), c.after});
         const Bytes out = files.written(input, [&](const FileIn& in, FileOut& o) {
-            ChunkFile::write(in, o, c.little, c.code);
+            formats::chunks::write(in, o, c.little, c.code);
         });
         EXPECT_EQ(out, join({chunks::file({.little = c.little, .chunks = c.out}), c.after}))
             << &c - cases;
     }
 }
 
-TEST(ChunkFile, AnOutputItsFormSizeCannotDescribeIsRefusedBeforeStreaming) {
+TEST(Chunks, AnOutputItsFormSizeCannotDescribeIsRefusedBeforeStreaming) {
     // Output: 12 + 24 (fmt) + 8 + data + pad + 8 + 1057 + 1 (new tag) = data + pad + 1110 bytes;
     // 2^32 + 8 is the first length whose form size does not fit. Writes fail on purpose, so a
     // missing refusal cannot stream 4 GiB.
@@ -118,11 +118,11 @@ TEST(ChunkFile, AnOutputItsFormSizeCannotDescribeIsRefusedBeforeStreaming) {
         const FileIn in(p);
         FileOut out(files.dir / ("big" + std::to_string(refused)));
         if (refused) {
-            EXPECT_EQ(errorOf([&] { ChunkFile::write(in, out, true, kCode); }),
+            EXPECT_EQ(errorOf([&] { formats::chunks::write(in, out, true, kCode); }),
                       msg::chunkFileTooLarge);
             EXPECT_EQ(out.position(), 0u) << "streamed before the refusal";
         } else {
-            EXPECT_THROW(ChunkFile::write(in, out, true, kCode), std::system_error);
+            EXPECT_THROW(formats::chunks::write(in, out, true, kCode), std::system_error);
         }
     }
     sys::setFaultHook(nullptr);

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The one entry point for reading, writing and removing a file's code, with the safety
-// procedure around every write: claim (lock, lease, permission), temporary file, read-back,
-// audio check, backup, replace. The steps are in audio_tagger.cpp, each one's details in its
-// own unit beside it.
+// The one entry point for writing and removing a file's code, with the safety procedure around
+// every write: claim (lock, lease, permission), temporary file, read-back, audio check, backup,
+// replace. The steps are in write.cpp, each one's details in its own unit beside it. Reading
+// is in core/read.
 
 #include <exception>
 #include <filesystem>
@@ -13,24 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/carrier.h"
-#include "core/formats/detect.h"
+#include "core/formats/format.h"
 #include "core/io/binary_io.h"
 
-namespace pelorix::AudioTagger {
-
-// The stored code text exactly as the container holds it, or none. Throws TagError or
-// std::system_error.
-std::optional<std::string> readISRC(const std::filesystem::path& path);
-// As readISRC, with the container found.
-struct Reading {
-    AudioFormat format;
-    std::optional<std::string> code;
-};
-Reading read(const std::filesystem::path& path);
-
-// Every place the file holds a code, with its text, in file order. Throws as readISRC.
-Carriers carriers(const std::filesystem::path& path);
+namespace pelorix::write {
 
 // Writes (code) or removes (none) the code, in every carrier that holds one. On any failure the
 // file is left as it was. Refuses (TagError) a file another write holds, one open for writing
@@ -74,12 +60,6 @@ void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchRepor
 std::optional<std::string> rehearseWrite(const std::filesystem::path& path,
                                          const std::optional<std::string>& isrc,
                                          bool addAxml = false);
-// Where the audio of an open file lies, per format.
-std::vector<ByteRange> audioRanges(const FileIn& in, AudioFormat format);
-
-// SHA-256 of the audio bytes: 64 lower-case hexadecimal digits.
-std::string fingerprint(const std::filesystem::path& path, AudioFormat format);
-
 // Copies the file to the first free "NAME (original).EXT", "NAME (original 2).EXT", ... beside
 // it, created exclusively, with its owner and permission bits, flushed to storage. Returns the
 // copy's path. Throws TagError or std::system_error.
@@ -92,4 +72,4 @@ namespace testing {
 void setAfterWriteHook(std::function<void(const std::filesystem::path& tmp)> hook);
 }  // namespace testing
 
-}  // namespace pelorix::AudioTagger
+}  // namespace pelorix::write

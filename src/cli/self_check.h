@@ -16,7 +16,7 @@
 
 #include "cli/process.h"
 
-namespace pelorix::SelfTest {
+namespace pelorix::cli::self_check {
 
 // A conversion in neutral terms: the container to write and the codec of its audio.
 struct Target {
@@ -94,4 +94,4 @@ void exercise(Session& session, const std::string& label, const std::filesystem:
 std::optional<std::string> pcmHash(const Converter& converter, const std::filesystem::path& file,
                                    const std::filesystem::path& work);
 
-}  // namespace pelorix::SelfTest
+}  // namespace pelorix::cli::self_check

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: MIT
+#include "core/formats/vorbis_comment.h"
+
+#include <algorithm>
+
+#include "core/io/text.h"
+#include "core/tag_error.h"
+
+namespace pelorix::formats::vorbis {
+
+namespace {
+
+// The entry's key is the bytes before its first "="; none when there is no "=".
+bool keyIsISRC(const Bytes& entry) {
+    auto eq = std::find(entry.begin(), entry.end(), std::uint8_t('='));
+    if (eq == entry.end()) return false;
+    auto keyLength = std::size_t(eq - entry.begin());
+    // Upper-casing never yields fewer code points, and every 4 bytes decode to at least one:
+    // a key longer than 16 bytes cannot become the 4 letters "ISRC".
+    if (keyLength > 16) return false;
+    std::string key = text::decodeLossy(entry.data(), keyLength, text::Encoding::utf8);
+    return text::toUpper(key) == "ISRC";
+}
+
+}  // namespace
+
+Comments parse(const Bytes& data) {
+    if (data.size() < 8) throw TagError::malformed(msg::flacCommentDamaged);
+    ByteReader r(data);
+    std::uint32_t vendorLength = r.readU32LE();
+    if (vendorLength > data.size() - 8) throw TagError::malformed(msg::flacCommentDamaged);
+    Comments comments;
+    comments.vendor = r.readBytes(vendorLength);
+    std::uint32_t count = r.readU32LE();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!r.has(4)) break;
+        std::uint32_t length = r.readU32LE();
+        if (!r.has(length)) break;
+        comments.entries.push_back(r.readBytes(length));
+    }
+    return comments;
+}
+
+Bytes build(const Comments& comments) {
+    Bytes out;
+    ByteWriter w(out);
+    w.u32LE(comments.vendor.size()).bytes(comments.vendor).u32LE(comments.entries.size());
+    for (const Bytes& entry : comments.entries) w.u32LE(entry.size()).bytes(entry);
+    return out;
+}
+
+std::vector<std::string> codes(const Comments& comments) {
+    std::vector<std::string> out;
+    for (const Bytes& entry : comments.entries) {
+        if (!keyIsISRC(entry)) continue;
+        const auto value =
+            std::size_t(std::find(entry.begin(), entry.end(), std::uint8_t('=')) - entry.begin()) +
+            1;
+        out.push_back(text::trimWhitespaceAndNewlines(
+            text::decodeLossy(entry.data() + value, entry.size() - value, text::Encoding::utf8)));
+    }
+    return out;
+}
+
+std::optional<std::string> code(const Comments& comments) {
+    std::vector<std::string> all = codes(comments);
+    if (all.empty()) return std::nullopt;
+    return std::move(all.front());
+}
+
+void setCode(Comments& comments, const std::optional<std::string>& isrc) {
+    std::erase_if(comments.entries, keyIsISRC);
+    if (isrc) {
+        Bytes entry;
+        append(entry, "ISRC=");
+        append(entry, *isrc);
+        comments.entries.push_back(std::move(entry));
+    }
+}
+
+}  // namespace pelorix::formats::vorbis

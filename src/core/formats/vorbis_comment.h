@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Vorbis comments: a vendor string and "KEY=value" entries, the ISRC in an entry whose key is
+// "ISRC" in any letter case. Used by FLAC (its VORBIS_COMMENT block), as id3v2 is used by MP3,
+// WAV and AIFF.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/io/binary_io.h"
+
+namespace pelorix::formats::vorbis {
+
+struct Comments {
+    Bytes vendor;
+    std::vector<Bytes> entries;  // raw "KEY=value" entries in stored order
+    friend bool operator==(const Comments&, const Comments&) = default;
+};
+
+// The comments of a block's content. The entry count is not trusted: entries are read while
+// whole ones remain. Throws TagError::malformed when the vendor string does not fit.
+Comments parse(const Bytes& data);
+Bytes build(const Comments& comments);
+
+// The values of the ISRC entries, in stored order, decoded as UTF-8 and trimmed.
+std::vector<std::string> codes(const Comments& comments);
+// The first of them, or none.
+std::optional<std::string> code(const Comments& comments);
+// Every ISRC entry out, and the code in as the last entry when there is one.
+void setCode(Comments& comments, const std::optional<std::string>& isrc);
+
+}  // namespace pelorix::formats::vorbis
