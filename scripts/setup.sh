@@ -11,6 +11,7 @@ packages=(
   qt6-tools-dev qt6-l10n-tools
   # the axml carrier (EBU Core XML in Broadcast WAV)
   libpugixml-dev
+  zlib1g-dev
   # formatting check
   clang-format
   # the self test's converter and inspector

@@ -548,8 +548,16 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
         out.write(header);
     };
     const Bytes pad{0};
+    auto writeAxml = [&] {  // before the ID3 chunk
+        if (!newAxml) return;
+        chunk("axml", newAxml->size());
+        out.write(*newAxml);
+        if (newAxml->size() & 1) out.write(pad);
+        newAxml.reset();
+    };
     for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
         const Chunk& c = parsed.chunks[i];
+        if (&c == primary) writeAxml();
         if (dropped[i]) continue;
         const std::uint64_t size = rebuilt[i] ? rebuilt[i]->size() : c.size;
         if (parsed.sizes64 && !rebuilt[i]) {
@@ -565,11 +573,7 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
         }
         if (size & 1) out.write(pad);
     }
-    if (newAxml) {
-        chunk("axml", newAxml->size());
-        out.write(*newAxml);
-        if (newAxml->size() & 1) out.write(pad);
-    }
+    writeAxml();
     if (newTag) {
         chunk(little ? "id3 " : "ID3 ", newTag->size());
         newTag->writeTo(in, out);
