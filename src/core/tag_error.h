@@ -64,10 +64,15 @@ inline constexpr std::string_view chunksDamaged =
 inline constexpr std::string_view notFLAC = "Not a valid FLAC file.";
 inline constexpr std::string_view flacTruncated = "The FLAC metadata is truncated.";
 inline constexpr std::string_view flacCommentDamaged = "The FLAC comment block is damaged.";
+inline constexpr std::string_view flacCueSheetTracks =
+    "The FLAC cue sheet holds codes of several tracks, which PELORIX does not change.";
 inline constexpr std::string_view flacCommentTooLarge =
     "The FLAC comment block would become too large.";
 inline constexpr std::string_view id3Truncated = "The ID3 tag is truncated.";
 inline constexpr std::string_view id3Damaged = "The ID3 tag is damaged.";
+inline constexpr std::string_view apeCode =
+    "The file also holds a code in an APEv2 tag, which PELORIX does not change.";
+inline constexpr std::string_view apeDamaged = "The APEv2 tag at the end of the file is damaged.";
 inline constexpr std::string_view mp4Layout = "This MP4 file has an unrecognised metadata layout.";
 inline constexpr std::string_view mp4Damaged = "The MP4 structure is damaged.";
 inline constexpr std::string_view mp4NoMoov = "The MP4 file has no 'moov' atom.";

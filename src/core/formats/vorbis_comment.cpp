@@ -33,10 +33,17 @@ Comments parse(const Bytes& data) {
     comments.vendor = r.readBytes(vendorLength);
     std::uint32_t count = r.readU32LE();
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (!r.has(4)) break;
+        if (!r.has(4)) throw TagError::malformed(msg::flacCommentDamaged);
         std::uint32_t length = r.readU32LE();
-        if (!r.has(length)) break;
+        if (!r.has(length)) throw TagError::malformed(msg::flacCommentDamaged);
         comments.entries.push_back(r.readBytes(length));
+    }
+    // Entries other readers may find past the count would be lost by a rewrite; zero bytes are
+    // only padding.
+    const std::size_t rest = r.position();
+    if (std::any_of(data.begin() + std::ptrdiff_t(rest), data.end(),
+                    [](std::uint8_t b) { return b != 0; })) {
+        throw TagError::malformed(msg::flacCommentDamaged);
     }
     return comments;
 }

@@ -18,8 +18,9 @@ struct Comments {
     friend bool operator==(const Comments&, const Comments&) = default;
 };
 
-// The comments of a block's content. The entry count is not trusted: entries are read while
-// whole ones remain. Throws TagError::malformed when the vendor string does not fit.
+// The comments of a block's content. Throws TagError::malformed "The FLAC comment block is
+// damaged." when the vendor string or the counted entries do not fit, or bytes other than zero
+// follow them: a rewrite would lose what other readers find there.
 Comments parse(const Bytes& data);
 Bytes build(const Comments& comments);
 
