@@ -44,10 +44,11 @@ std::uint64_t mpegFrameLength(std::span<const std::uint8_t> h) {
     return perSecond * bitrate / rate + padding;
 }
 
-bool startsWithMPEGFrames(const FileIn& in, const Bytes& head) {
+// Two MPEG audio frames of the same kind in a row, the first at `at` (whose header is `head`).
+bool startsWithMPEGFrames(const FileIn& in, const Bytes& head, std::uint64_t at) {
     const std::uint64_t length = mpegFrameLength(head);
     if (length == 0) return false;
-    const Bytes next = in.read(length, 4);
+    const Bytes next = in.read(at + length, 4);
     return mpegFrameLength(next) != 0 && (next[1] & 0xFE) == (head[1] & 0xFE) &&
            (next[2] & 0x0C) == (head[2] & 0x0C);
 }
@@ -165,15 +166,44 @@ std::uint64_t audioOffset(const FileIn& in) {
     return tags.empty() ? 0 : tags.back().offset + tags.back().length;
 }
 
+namespace {
+
+// Where the leading ID3 tags end: demuxers skip any number in a row.
+std::uint64_t afterTags(const FileIn& in, const Bytes& head) {
+    std::uint64_t at = 0;
+    for (auto total = id3v2::totalSize(head); total && *total <= in.size() - at;
+         total = id3v2::totalSize(in.read(at, 10))) {
+        at += *total;
+    }
+    return at;
+}
+
+// The marks of other streams that may stand behind an ID3 tag: Monkey's Audio, Musepack (SV8 and
+// SV7), TTA, WavPack, Ogg, RIFF and AIFF forms, ADTS AAC frames (sync, then layer 0).
+bool otherStream(const Bytes& b) {
+    if (b.size() < 4) return false;
+    static constexpr std::string_view kMarks[] = {"MAC ", "MPCK", "TTA1", "wvpk",
+                                                  "OggS", "RIFF", "FORM", "fLaC"};
+    const std::string id = fourCC(b, 0);
+    for (std::string_view mark : kMarks) {
+        if (id == mark) return true;
+    }
+    return id.starts_with("MP+") || (b[0] == 0xFF && (b[1] & 0xF6) == 0xF0);
+}
+
+}  // namespace
+
 bool matches(const FileIn& in, const Bytes& head) {
-    const auto total = id3v2::totalSize(head);
-    if (!total) return false;
-    const Bytes after = in.read(*total, 4);
-    return !(after.size() == 4 && fourCC(after, 0) == "fLaC");
+    if (!id3v2::totalSize(head)) return false;
+    const std::uint64_t at = afterTags(in, head);
+    const Bytes after = in.read(at, 4);
+    return after.size() == 4 && startsWithMPEGFrames(in, after, at);
 }
 
 bool guess(const FileIn& in, const Bytes& head) {
-    return startsWithMPEGFrames(in, head) || extensionIsMP3(in.path());
+    const std::uint64_t at = afterTags(in, head);
+    if (otherStream(at == 0 ? head : in.read(at, 4))) return false;
+    return (at == 0 && startsWithMPEGFrames(in, head, 0)) || extensionIsMP3(in.path());
 }
 
 std::vector<ByteRange> audioRanges(const FileIn& in) {

@@ -12,11 +12,13 @@
 
 namespace pelorix::formats::mp3 {
 
-// A leading ID3v2 tag that no "fLaC" follows (a FLAC stream behind a tag is FLAC's).
+// Leading ID3v2 tags followed by MPEG audio: two frames of the same kind in a row.
 bool matches(const FileIn& in, const Bytes& head);
 // An MPEG audio stream as demuxers recognise one: a plausible frame header at the start and
 // another of the same version, layer and sample rate where the first frame says it ends; else a
-// name ending in ".mp3" (any case).
+// name ending in ".mp3" (any case), unless another stream's mark (Monkey's Audio, Musepack, TTA,
+// WavPack, Ogg, ADTS AAC, RIFF, ...) stands at the start or after the leading tags: a tag written
+// in front of it would make it an MP3 to no reader.
 bool guess(const FileIn& in, const Bytes& head);
 
 // The code of the first leading tag that holds one.

@@ -33,6 +33,10 @@ Comments parse(const Bytes& data) {
     comments.vendor = r.readBytes(vendorLength);
     std::uint32_t count = r.readU32LE();
     for (std::uint32_t i = 0; i < count; ++i) {
+        if (!r.has(4) && std::all_of(data.begin() + std::ptrdiff_t(r.position()), data.end(),
+                                     [](std::uint8_t b) { return b == 0; })) {
+            break;  // a count larger than the entries, which end with the block: nothing lost
+        }
         if (!r.has(4)) throw TagError::malformed(msg::flacCommentDamaged);
         std::uint32_t length = r.readU32LE();
         if (!r.has(length)) throw TagError::malformed(msg::flacCommentDamaged);

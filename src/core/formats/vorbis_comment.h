@@ -19,8 +19,9 @@ struct Comments {
 };
 
 // The comments of a block's content. Throws TagError::malformed "The FLAC comment block is
-// damaged." when the vendor string or the counted entries do not fit, or bytes other than zero
-// follow them: a rewrite would lose what other readers find there.
+// damaged." when the vendor string or an entry does not fit, or bytes other than zero follow the
+// counted entries: a rewrite would lose what other readers find there. A count larger than the
+// entries that end with the block is taken as the entries.
 Comments parse(const Bytes& data);
 Bytes build(const Comments& comments);
 
