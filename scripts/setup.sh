@@ -20,6 +20,9 @@ packages=(
   flac lame python3-mutagen
   # the other readers the interoperability test runs on every file it writes
   libimage-exiftool-perl kid3-cli mediainfo
+  # the same-recording rule: fpcalc (Chromaprint's fingerprints), and real music to measure it
+  # on (three tracks of asc-music, the module of fb-music-high that ffmpeg renders)
+  libchromaprint-tools asc-music fb-music-high
   # filesystems that share extents, loop-mounted by the tests when they run as root
   xfsprogs btrfs-progs
   # code lists on the command line: the CSV parser, and the JSON writer of --json

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "cli/about_json.h"
 #include "cli/cli.h"
 #include "cli/modes.h"
 #include "core/formats/carriers.h"
@@ -24,6 +25,7 @@ struct Audited {
     std::optional<std::string> format;
     formats::Carriers carriers;
     std::string error;
+    recordings::About about = {};
 };
 
 void print(std::ostream& out, bool json, const Audited& a) {
@@ -42,6 +44,7 @@ void print(std::ostream& out, bool json, const Audited& a) {
                 j["carriers"].push_back(
                     {{"place", c.place}, {"text", c.text}, {"counted", !c.reportOnly}});
             }
+            addAbout(j, a.about);
         }
         out << j.dump(-1, ' ', true, Json::error_handler_t::replace) << '\n';
         return;
@@ -56,6 +59,9 @@ void print(std::ostream& out, bool json, const Audited& a) {
         const auto code = ISRC::parse(c.text);
         out << '\t' << escapeControls(c.place) << (c.reportOnly ? ", report only" : "") << '\t'
             << (code ? code->formatted() : escapeControls(c.text)) << '\n';
+    }
+    if (const std::string about = aboutLine(a.about); !about.empty()) {
+        out << "\tthe file says\t" << about << '\n';
     }
 }
 
@@ -82,6 +88,11 @@ int auditMode(const Arguments& args, std::ostream& out) {
             try {
                 a.format = std::string(formats::AudioFormat::detect(a.path).label());
                 a.carriers = read::carriers(a.path);
+                try {
+                    a.about = recordings::about(a.path);
+                } catch (const std::exception&) {
+                    // Its codes were read; what else it says is not worth an error.
+                }
             } catch (const std::exception& e) {
                 a.error = e.what();
             }

@@ -182,6 +182,15 @@ std::string missing(const fs::path& path) {
     return "";
 }
 
+// What the file says about itself; nothing when that cannot be read (the code could be).
+recordings::About aboutOf(const fs::path& path) {
+    try {
+        return recordings::about(path);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 fs::path identity(const fs::path& path) {
     std::error_code ec;
     const fs::path p = fs::absolute(path, ec);
@@ -200,7 +209,10 @@ int readMode(const Arguments& args, std::ostream& out) {
         if (o.message.empty()) {
             try {
                 read::Reading got = read::read(job.path);
-                if (args.json) o.format = std::string(got.format.label());
+                if (args.json) {
+                    o.format = std::string(got.format.label());
+                    o.about = aboutOf(job.path);
+                }
                 o.previous = std::move(got.code);
                 o.result = Outcome::Result::read;
             } catch (const std::exception& e) {

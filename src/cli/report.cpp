@@ -4,6 +4,7 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 
+#include "cli/about_json.h"
 #include "cli/cli.h"
 #include "core/isrc.h"
 
@@ -73,6 +74,7 @@ void Report::file(const Outcome& o) {
             const auto code = o.previous ? ISRC::parse(*o.previous) : std::nullopt;
             j["code"] = code ? Json(code->code()) : Json(nullptr);
             if (o.previous && !code) j["stored"] = *o.previous;
+            if (o.about) addAbout(j, *o.about);
         } else {
             j["previous"] = canonical(o.previous);
             j["code"] = orNull(o.code);

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/recordings/about.h"
+
 namespace pelorix::cli {
 
 // One file's outcome.
@@ -28,6 +30,7 @@ struct Outcome {
     std::optional<std::string> code;      // the 12-character code after, none for no code
     Result result = Result::failed;
     std::string message;
+    std::optional<recordings::About> about;  // read mode, JSON: what the file says about itself
 };
 
 class Report {

@@ -494,6 +494,34 @@ std::optional<Tag> read(const FileIn& in, std::uint64_t offset, std::uint64_t le
                 header->flags);
 }
 
+std::optional<std::string> textFrame(const FileIn& in, const Tag& tag, std::string_view id) {
+    constexpr std::uint64_t kTextLimit = 64 * 1024;
+    auto it = std::find_if(tag.frames.begin(), tag.frames.end(),
+                           [&](const Frame& f) { return f.id == id; });
+    if (it == tag.frames.end()) return std::nullopt;
+    Frame frame = *it;
+    if (frame.stored) {
+        const ByteRange range = *frame.stored;
+        if (range.length > kTextLimit) return std::nullopt;
+        // An unsynchronised range counts the bytes after undoing it: at most twice as many stored.
+        frame.body = in.read(range.offset,
+                             std::int64_t(range.length) * (frame.storedUnsynchronised ? 2 : 1));
+        if (frame.storedUnsynchronised) frame.body = removeUnsync(frame.body);
+        if (frame.body.size() < range.length) return std::nullopt;
+        frame.body.resize(range.length);
+        if (tag.version == 4 && (frame.flags[1] & kV4FrameUnsync)) {
+            frame.body = removeUnsync(frame.body);
+            frame.flags[1] &= std::uint8_t(~kV4FrameUnsync);
+        }
+        frame.stored.reset();
+    }
+    const auto decoded = frameText(tag.version, frame);
+    if (!decoded) return std::nullopt;
+    const std::vector<std::string> values = pieces(*decoded);
+    if (values.empty() || values.front().empty()) return std::nullopt;
+    return values.front();
+}
+
 std::optional<std::string> isrc(const Tag& tag) {
     auto it = std::find_if(tag.frames.begin(), tag.frames.end(),
                            [](const Frame& f) { return f.id == "TSRC"; });

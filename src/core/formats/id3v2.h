@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/formats/carrier.h"
@@ -76,6 +77,11 @@ std::optional<Tag> read(const FileIn& in, std::uint64_t offset, std::uint64_t le
 
 // The stored ISRC text of the first TSRC frame, trimmed, or none. Never fails.
 std::optional<std::string> isrc(const Tag& tag);
+
+// The first value of the first text frame `id` (TIT2, TPE1, TRCK, ...), trimmed; none when the
+// tag has none or it cannot be read. A frame left in the file is read from `in`, if it is small
+// enough to be text (64 KiB). Throws only the platform's errors.
+std::optional<std::string> textFrame(const FileIn& in, const Tag& tag, std::string_view id);
 
 // True when the tag holds a TSRC frame or a TXXX frame described "ISRC" (any case).
 bool holdsCode(const Tag& tag);

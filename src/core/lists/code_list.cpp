@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "core/io/text.h"
+#include "core/recordings/grouping.h"
 
 namespace pelorix::lists {
 
@@ -213,7 +214,7 @@ ParsedList parseCodeList(std::string_view bytes) {
 }
 
 fs::path recordingOf(const fs::path& file) {
-    return file.parent_path() / file.stem();
+    return recordings::nameKey(file);
 }
 
 std::vector<ListProblem> conflicts(const std::vector<Assignment>& assignments) {

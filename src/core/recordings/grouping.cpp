@@ -1,0 +1,291 @@
+// SPDX-License-Identifier: MIT
+#include "core/recordings/grouping.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <map>
+#include <numeric>
+#include <thread>
+#include <tuple>
+
+#include "core/io/binary_io.h"
+#include "core/recordings/about.h"
+#include "core/recordings/digest.h"
+#include "core/recordings/listen.h"
+
+namespace pelorix::recordings {
+namespace {
+
+// Runs fn(0) … fn(n-1) on every core.
+void parallelFor(std::size_t n, const std::function<void(std::size_t)>& fn) {
+    const std::size_t workers =
+        std::min<std::size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
+    std::atomic<std::size_t> next = 0;
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < n;) fn(i);
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < workers; ++t) threads.emplace_back(work);
+    work();
+    for (auto& t : threads) t.join();
+}
+
+std::string messageOf(std::exception_ptr e) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+        return x.what();
+    } catch (...) {
+        return "The file could not be read.";
+    }
+}
+
+struct Edge {
+    std::size_t a, b;
+    std::string why;  // "the same samples as"
+};
+
+class Batch {
+  public:
+    explicit Batch(const std::vector<std::filesystem::path>& files)
+        : files_(files), parent_(files.size()) {
+        std::iota(parent_.begin(), parent_.end(), 0);
+        out_.members.resize(files.size());
+        formats_.resize(files.size(), formats::AudioFormat::mp3);
+    }
+
+    Grouping run(bool listen) {
+        readHeaders();
+        joinByName();
+        digestWhereOpen();
+        listenWhereOpen(listen);
+        number();
+        return std::move(out_);
+    }
+
+  private:
+    Member& m(std::size_t i) { return out_.members[i]; }
+    bool lossless(std::size_t i) const {
+        return formats_[i] == formats::AudioFormat::wav ||
+               formats_[i] == formats::AudioFormat::aiff ||
+               formats_[i] == formats::AudioFormat::flac;
+    }
+    std::size_t find(std::size_t i) {
+        while (parent_[i] != i) i = parent_[i] = parent_[parent_[i]];
+        return i;
+    }
+    void join(std::size_t a, std::size_t b, std::string why) {
+        if (find(a) == find(b)) return;
+        parent_[find(b)] = find(a);
+        edges_.push_back({a, b, std::move(why)});
+    }
+
+    // Lengths and FLAC's stored digest: headers only.
+    void readHeaders() {
+        std::vector<std::exception_ptr> errors(files_.size());
+        parallelFor(files_.size(), [&](std::size_t i) {
+            try {
+                Identity& id = m(i).identity;
+                id.path = std::filesystem::absolute(files_[i]).lexically_normal();
+                const FileIn in(id.path);
+                formats_[i] = formats::AudioFormat::detect(in);
+                id.seconds = about(in, formats_[i]).seconds;
+                if (formats_[i] == formats::AudioFormat::flac)
+                    id.pcmDigest = sampleDigest(in, formats_[i]);
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+        });
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (errors[i]) m(i).error = messageOf(errors[i]);
+        }
+    }
+
+    void joinByName() {
+        std::map<std::filesystem::path, std::vector<std::size_t>> byName;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (!m(i).error.empty()) continue;
+            auto& earlier = byName[nameKey(m(i).identity.path)];
+            for (std::size_t e : earlier) {
+                if (!lengthsDiffer(m(e).identity.seconds, m(i).identity.seconds)) {
+                    join(e, i, "the same name and length as ");
+                    break;
+                }
+            }
+            earlier.push_back(i);
+        }
+    }
+
+    // Pairs of groups (by a member of each) whose lengths do not tell them apart.
+    std::vector<std::pair<std::size_t, std::size_t>> openPairs() {
+        std::map<std::size_t, std::vector<std::size_t>> groups;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (m(i).error.empty()) groups[find(i)].push_back(i);
+        }
+        std::vector<std::vector<std::size_t>> list;
+        for (auto& [root, members] : groups) list.push_back(std::move(members));
+        std::vector<std::pair<std::size_t, std::size_t>> pairs;
+        for (std::size_t g = 0; g < list.size(); ++g) {
+            for (std::size_t h = g + 1; h < list.size(); ++h) {
+                const bool open = std::any_of(list[g].begin(), list[g].end(), [&](std::size_t a) {
+                    return std::any_of(list[h].begin(), list[h].end(), [&](std::size_t b) {
+                        return !lengthsDiffer(m(a).identity.seconds, m(b).identity.seconds);
+                    });
+                });
+                if (open) pairs.emplace_back(list[g].front(), list[h].front());
+            }
+        }
+        return pairs;
+    }
+
+    // The samples of WAV and AIFF files, read where two open groups both hold lossless files.
+    void digestWhereOpen() {
+        std::map<std::size_t, std::vector<std::size_t>> losslessIn;  // by group
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (m(i).error.empty() && lossless(i)) losslessIn[find(i)].push_back(i);
+        }
+        std::vector<bool> wanted(files_.size(), false);
+        for (auto [a, b] : openPairs()) {
+            const auto ia = losslessIn.find(find(a)), ib = losslessIn.find(find(b));
+            if (ia == losslessIn.end() || ib == losslessIn.end()) continue;
+            for (std::size_t i : ia->second) wanted[i] = true;
+            for (std::size_t i : ib->second) wanted[i] = true;
+        }
+        std::vector<std::exception_ptr> errors(files_.size());
+        parallelFor(files_.size(), [&](std::size_t i) {
+            if (!wanted[i] || formats_[i] == formats::AudioFormat::flac) return;
+            try {
+                const FileIn in(m(i).identity.path);
+                m(i).identity.pcmDigest = sampleDigest(in, formats_[i]);
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+        });
+        std::map<std::string, std::size_t> byDigest;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (errors[i]) m(i).error = messageOf(errors[i]);
+            const auto& digest = m(i).identity.pcmDigest;
+            if (!m(i).error.empty() || !digest) continue;
+            if (auto [it, fresh] = byDigest.try_emplace(*digest, i); !fresh) {
+                join(it->second, i, "the same samples as ");
+            }
+        }
+    }
+
+    // One file heard for each group still open: the cheapest to decode.
+    void listenWhereOpen(bool listen) {
+        const auto pairs = openPairs();
+        if (pairs.empty()) return;
+        auto cost = [this](std::size_t i) {
+            switch (formats_[i]) {
+                case formats::AudioFormat::wav:
+                case formats::AudioFormat::aiff:
+                    return 0;
+                case formats::AudioFormat::flac:
+                    return 1;
+                case formats::AudioFormat::mp3:
+                    return 2;
+                case formats::AudioFormat::m4a:
+                    break;
+            }
+            return 3;
+        };
+        std::map<std::size_t, std::size_t> heard;  // group root → member heard
+        for (auto [a, b] : pairs) {
+            for (std::size_t g : {a, b}) {
+                const std::size_t root = find(g);
+                auto [it, fresh] = heard.try_emplace(root, g);
+                if (!fresh) continue;
+                for (std::size_t i = 0; i < files_.size(); ++i) {
+                    if (m(i).error.empty() && find(i) == root && cost(i) < cost(it->second))
+                        it->second = i;
+                }
+            }
+        }
+        const bool canHear = listen && canListen();
+        if (canHear) {
+            std::vector<std::size_t> todo;
+            for (auto [root, i] : heard) todo.push_back(i);
+            parallelFor(todo.size(), [&](std::size_t k) {
+                Identity& id = m(todo[k]).identity;
+                try {
+                    id.fingerprint = fingerprint(id.path);
+                } catch (const std::exception&) {
+                    id.fingerprint.clear();  // no process could be started: not heard
+                }
+            });
+        }
+        // The files heard for each pair, fixed before any group joins another.
+        std::vector<std::pair<std::size_t, std::size_t>> heardPairs;
+        for (auto [a, b] : pairs) heardPairs.emplace_back(heard.at(find(a)), heard.at(find(b)));
+        std::vector<std::tuple<std::size_t, std::size_t, std::string>> unknown;
+        for (auto [ha, hb] : heardPairs) {
+            if (find(ha) == find(hb)) continue;
+            const Comparison c = compare(m(ha).identity, m(hb).identity);
+            if (c.verdict == Verdict::same) {
+                join(ha, hb, "sounds like ");
+            } else if (c.verdict == Verdict::unknown) {
+                unknown.emplace_back(ha, hb, listen ? c.reason : "they were not compared by sound");
+            }
+        }
+        for (const auto& [a, b, why] : unknown) {
+            if (find(a) == find(b)) continue;
+            for (std::size_t i = 0; i < files_.size(); ++i) {
+                const std::size_t r = find(i);
+                if (m(i).undecided.empty() && (r == find(a) || r == find(b))) {
+                    const std::size_t other = r == find(a) ? b : a;
+                    m(i).undecided =
+                        "may be the same recording as " + files_[other].string() + ": " + why;
+                }
+            }
+        }
+    }
+
+    void number() {
+        std::map<std::size_t, std::size_t> index;
+        std::vector<std::vector<std::pair<std::size_t, const Edge*>>> near(files_.size());
+        for (const Edge& e : edges_) {
+            near[e.a].push_back({e.b, &e});
+            near[e.b].push_back({e.a, &e});
+        }
+        std::vector<bool> seen(files_.size(), false);
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (!m(i).error.empty()) {
+                m(i).recording = out_.recordings++;
+                m(i).undecided = "it could not be read";
+                continue;
+            }
+            auto [it, fresh] = index.try_emplace(find(i), out_.recordings);
+            m(i).recording = it->second;
+            if (!fresh) continue;
+            ++out_.recordings;
+            // Each file's reason names the file it was found alike to, walking out from the first.
+            std::vector<std::size_t> queue{i};
+            seen[i] = true;
+            for (std::size_t q = 0; q < queue.size(); ++q) {
+                for (auto [next, edge] : near[queue[q]]) {
+                    if (seen[next]) continue;
+                    seen[next] = true;
+                    m(next).reason = edge->why + files_[queue[q]].string();
+                    queue.push_back(next);
+                }
+            }
+        }
+    }
+
+    const std::vector<std::filesystem::path>& files_;
+    std::vector<std::size_t> parent_;
+    std::vector<formats::AudioFormat> formats_;
+    std::vector<Edge> edges_;
+    Grouping out_;
+};
+
+}  // namespace
+
+Grouping group(const std::vector<std::filesystem::path>& files, bool listen) {
+    return Batch(files).run(listen);
+}
+
+}  // namespace pelorix::recordings
