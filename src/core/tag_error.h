@@ -70,6 +70,9 @@ inline constexpr std::string_view flacCommentTooLarge =
     "The FLAC comment block would become too large.";
 inline constexpr std::string_view id3Truncated = "The ID3 tag is truncated.";
 inline constexpr std::string_view id3Damaged = "The ID3 tag is damaged.";
+inline constexpr std::string_view id3CodeTooLarge =
+    "The ID3 tag holds an ISRC field of more than 1 MiB, which is no code; PELORIX does not "
+    "read or change it.";
 inline constexpr std::string_view apeCode =
     "The file also holds a code in an APEv2 tag, which PELORIX does not change.";
 inline constexpr std::string_view apeDamaged = "The APEv2 tag at the end of the file is damaged.";

@@ -38,6 +38,8 @@ enum class Sizes { synchsafe, plain };
 
 // A TXXX frame larger than this is first read only this far, to see its description.
 constexpr std::uint64_t kTextPreview = 64 * 1024;
+// A code field (TSRC, TXXX "ISRC") larger than this holds no code and is never loaded.
+constexpr std::uint64_t kMaxCodeField = 1 << 20;
 
 // An unsynchronised stretch of a file read with unsynchronisation undone (the 0x00 after each
 // 0xFF dropped), front to back through one window of at most kPieceSize bytes.
@@ -268,7 +270,11 @@ std::optional<Bytes> inflated(const Bytes& body) {
 // costs what it weighs; a frame that cannot hold a code is left in the file.
 bool mustLoad(const Body& body, std::uint64_t at, const Frame& frame, std::uint64_t size,
               bool unsync, std::uint8_t version) {
-    if (!body.inFile() || frame.id == "TSRC") return true;
+    if (!body.inFile()) return true;
+    // A code field of this size holds no code: refused, never loaded.
+    if (frame.id == "TSRC" && size > kTextPreview)
+        throw TagError::unsupported(msg::id3CodeTooLarge);
+    if (frame.id == "TSRC") return true;
     if (frame.id == "TXXX" && compressed(version, frame)) return size <= kMaxInflated;
     if (frame.id != "TXXX" || opaque(version, frame)) return false;
     if (size <= kTextPreview) return true;
@@ -281,8 +287,11 @@ bool mustLoad(const Body& body, std::uint64_t at, const Frame& frame, std::uint6
         text = frameText(version, preview);
         preview.body.pop_back();
     }
-    // Text that still does not decode: the whole frame decides.
-    return !text || describesISRC(*text, false).value_or(true);
+    // Text that does not decode holds no code; a description that may be "ISRC" makes a code
+    // field of this size, which is refused, never loaded.
+    const bool mayBeCode = text && describesISRC(*text, false).value_or(true);
+    if (mayBeCode && size > kMaxCodeField) throw TagError::unsupported(msg::id3CodeTooLarge);
+    return mayBeCode;
 }
 
 // The frames from `pos` on, until padding, the end, or something that is not a frame. `damaged`

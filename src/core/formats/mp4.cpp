@@ -315,15 +315,11 @@ std::string handlerOf(const Source& src, const BoxAt& meta) {
     return std::string(b.begin(), b.end());
 }
 
-// The `meta` of the iTunes items in `udta`: the first that is not one of `mdta` keys.
+// The `meta` of the iTunes items in `udta`: the first one, as every other reader takes it, even
+// one of `mdta` keys (ffmpeg reads a `----` item there by its name, mutagen and kid3 as usual).
 template <typename Source>
 std::optional<BoxAt> itemMeta(const Source& src, const BoxAt& udta) {
-    std::optional<BoxAt> found;
-    forEachChild(src, udta, [&](const BoxAt& box) {
-        if (box.type == "meta" && handlerOf(src, box) != "mdta") found = box;
-        return found.has_value();
-    });
-    return found;
+    return firstChild(src, udta, "meta");
 }
 
 template <typename Source>
@@ -532,9 +528,7 @@ MoovEdit planEdit(const Source& src, const BoxAt& moov, const std::optional<std:
         return edit;
     }
     const auto meta = itemMeta(src, *udta);
-    if (!meta && firstChild(src, *udta, "meta") && !firstChild(src, *udta, "meta")->container) {
-        throw TagError::unsupported(msg::mp4Layout);
-    }
+    if (meta && !meta->container) throw TagError::unsupported(msg::mp4Layout);
     if (meta && !meta->container) throw TagError::unsupported(msg::mp4Layout);
     if (!meta) {
         add(*udta, newMeta(item));
