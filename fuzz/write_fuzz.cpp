@@ -2,7 +2,10 @@
 // The whole driver on a real file in a private folder (on tmpfs where there is one): detect,
 // stream to the temporary file, read back, compare the audio, back up, replace. Either the write
 // refuses and the file is untouched with nothing left beside it, or the file reads back the
-// code, keeps its audio bytes, and can be written again and stripped of the code.
+// code, keeps its audio bytes, and can be written again and stripped of the code. Whatever the
+// outcome, the file at the path is the claimed one (the very inode, when the write refused or
+// found nothing to change) or the write's own, and every success is true of it.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +43,11 @@ Bytes readAll(const fs::path& p) {
     return in.read(0, std::int64_t(in.size()));
 }
 
+ino_t inodeOf(const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
 std::size_t entries(const fs::path& dir) {
     return std::size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
@@ -65,21 +73,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::optional<Bytes> audio;
     (void)succeeds([&] { format = formats::AudioFormat::detect(file), audio = audioOf(*format); });
 
-    if (!succeeds([&] { write::writeISRC(file, kCode, true); })) {
-        FUZZ_CHECK(readAll(file) == original && entries(folder.path) == 1);
+    const ino_t claimed = inodeOf(file);
+    auto outcome = write::Outcome::written;
+    if (!succeeds([&] { outcome = write::writeISRC(file, kCode, true); })) {
+        FUZZ_CHECK(inodeOf(file) == claimed && readAll(file) == original &&
+                   entries(folder.path) == 1);
         fs::remove(file);
         return 0;
     }
-    FUZZ_CHECK(entries(folder.path) == 2 && readAll(backup) == original);
-    fs::remove(backup);
+    if (outcome == write::Outcome::unchanged) {
+        // The file held this very code in every place: not a byte, not the inode, no backup.
+        FUZZ_CHECK(inodeOf(file) == claimed && readAll(file) == original &&
+                   entries(folder.path) == 1);
+    } else {
+        FUZZ_CHECK(inodeOf(file) != claimed);
+        FUZZ_CHECK(entries(folder.path) == 2 && readAll(backup) == original);
+        fs::remove(backup);
+    }
     FUZZ_CHECK(format && audio && formats::AudioFormat::detect(file) == *format);
     FUZZ_CHECK(read::readISRC(file) == kCode && audioOf(*format) == *audio);
 
     // Our own output is a file we can edit again: the same code gives the same bytes, and the
     // code can be taken out without touching the audio.
     const Bytes first = readAll(file);
-    write::writeISRC(file, kCode, false);
-    FUZZ_CHECK(readAll(file) == first);
+    const ino_t ours = inodeOf(file);
+    FUZZ_CHECK(write::writeISRC(file, kCode, false) == write::Outcome::unchanged);
+    FUZZ_CHECK(readAll(file) == first && inodeOf(file) == ours);
     // Whether taking the code out leaves an MP3 with no leading tag at all.
     const bool leavesNoTag = *format == formats::AudioFormat::mp3 && [&] {
         const FileIn in(file);
@@ -92,6 +111,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string refusal;
     try {
         write::writeISRC(file, std::nullopt, false);
+        // A removal leaves a file without a code, and a second one finds none: it changes
+        // nothing.
+        const ino_t removed = inodeOf(file);
+        const Bytes without = readAll(file);
+        FUZZ_CHECK(leavesNoTag ||
+                   write::writeISRC(file, std::nullopt, false) == write::Outcome::unchanged);
+        FUZZ_CHECK(inodeOf(file) == removed || leavesNoTag);
+        FUZZ_CHECK(readAll(file) == without);
     } catch (const std::exception& e) {
         refusal = e.what();
     }

@@ -25,6 +25,8 @@ packages=(
   libchromaprint-tools asc-music fb-music-high
   # filesystems that share extents, loop-mounted by the tests when they run as root
   xfsprogs btrfs-progs
+  # what a replacement keeps: ACLs, inode flags and extended attributes, set up by the tests
+  acl attr e2fsprogs
   # code lists on the command line: the CSV parser, and the JSON writer of --json
   libcsv-dev nlohmann-json3-dev
   # the man page (scdoc source), and the Debian package: its build tools, the build

@@ -4,24 +4,23 @@
 #include <cmath>
 #include <cstdio>
 
-#include "cli/cli.h"
-
 namespace pelorix::cli {
 
-void addAbout(nlohmann::ordered_json& j, const recordings::About& a) {
-    using Json = nlohmann::ordered_json;
-    const auto text = [](const std::optional<std::string>& s) {
-        return s ? Json(*s) : Json(nullptr);
+void addAbout(JsonObject& j, const recordings::About& a) {
+    const auto number = [&](std::string_view key, const std::optional<unsigned>& n) {
+        if (n) return j.number(key, *n);
+        return j.raw(key, "null");
     };
-    const auto number = [](const std::optional<unsigned>& n) {
-        return n ? Json(*n) : Json(nullptr);
-    };
-    j["title"] = text(a.title);
-    j["artist"] = text(a.artist);
-    j["album"] = text(a.album);
-    j["track"] = number(a.track);
-    j["disc"] = number(a.disc);
-    j["seconds"] = a.seconds > 0 ? Json(std::round(a.seconds * 1000) / 1000) : Json(nullptr);
+    j.textOrNull("title", a.title).textOrNull("artist", a.artist).textOrNull("album", a.album);
+    number("track", a.track);
+    number("disc", a.disc);
+    if (a.seconds > 0) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.15g", std::round(a.seconds * 1000) / 1000);
+        j.raw("seconds", seconds);
+    } else {
+        j.raw("seconds", "null");
+    }
 }
 
 std::string aboutLine(const recordings::About& a) {

@@ -11,30 +11,73 @@ namespace pelorix::cli {
 
 namespace {
 
-// A word after the option zone is never an option, whatever it looks like.
-struct Word {
-    std::string text;
-    bool option;  // before the first "--"
+// What a mode takes after its word.
+enum class Operands {
+    none,            // --help
+    paths,           // --read FILE...
+    codeAndPaths,    // --write CODE FILE...
+    listAndFolders,  // --write-list LIST [FOLDER...]
 };
 
-constexpr std::array<std::string_view, 14> kKnown = {
-    "--selftest", "--read", "--audit",   "--write", "--remove",  "--write-list", "--sequence",
-    "--help",     "-h",     "--version", "--json",  "--dry-run", "--replace",    "--axml"};
+// Every word the command line knows. A mode picks what the run does; a flag sets a member;
+// a value option sets a member to the next word, one of `values` when they are given.
+struct Word {
+    std::string_view word;
+    std::optional<Mode> mode = std::nullopt;
+    Operands operands = Operands::none;
+    std::string_view needs = "";  // the usage error of a mode without its operands
+    bool Arguments::*flag = nullptr;
+    std::string Arguments::*value = nullptr;
+    std::string_view values = "";  // "a|b|c", or "" for any text
+};
 
-bool known(std::string_view w) {
-    return std::find(kKnown.begin(), kKnown.end(), w) != kKnown.end();
+constexpr std::array kWords = {
+    Word{"--selftest", Mode::selfCheck},
+    Word{"--read", Mode::read, Operands::paths, "--read takes files or folders"},
+    Word{"--audit", Mode::audit, Operands::paths, "--audit takes files or folders"},
+    Word{"--write", Mode::write, Operands::codeAndPaths, "--write takes a code and files"},
+    Word{"--remove", Mode::remove, Operands::paths, "--remove takes files or folders"},
+    Word{"--write-list", Mode::writeList, Operands::listAndFolders,
+         "--write-list takes a list file, then folders if its lines name no paths"},
+    Word{"--sequence", Mode::sequence, Operands::codeAndPaths,
+         "--sequence takes a first code and files or folders"},
+    Word{"--help", Mode::help},
+    Word{"-h", Mode::help},
+    Word{"--version", Mode::version},
+    Word{"--json", {}, {}, "", &Arguments::json},
+    Word{"--dry-run", {}, {}, "", &Arguments::dryRun},
+    Word{"--replace", {}, {}, "", &Arguments::replace},
+    Word{"--axml", {}, {}, "", &Arguments::axml},
+    Word{"--match", {}, {}, "", nullptr, &Arguments::match, "title|track|name|path"},
+};
+
+const Word* lookUp(std::string_view text) {
+    const auto it =
+        std::find_if(kWords.begin(), kWords.end(), [&](const Word& w) { return w.word == text; });
+    return it == kWords.end() ? nullptr : &*it;
 }
 
-bool looksLikeOption(const Word& w) {
-    return w.option && w.text.size() > 1 && w.text.front() == '-';
-}
-
-std::optional<std::size_t> find(const std::vector<Word>& words, std::string_view mode) {
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        if (words[i].option && words[i].text == mode) return i;
+bool allowed(std::string_view values, std::string_view text) {
+    if (values.empty()) return true;
+    for (std::size_t at = 0; at <= values.size();) {
+        const std::size_t bar = std::min(values.find('|', at), values.size());
+        if (values.substr(at, bar - at) == text) return true;
+        at = bar + 1;
     }
-    return std::nullopt;
+    return false;
 }
+
+std::string spelled(std::string_view values) {
+    std::string out(values);
+    std::replace(out.begin(), out.end(), '|', ',');
+    return out;
+}
+
+// An operand as typed; `zone`: before the first "--", where it may be an option.
+struct Operand {
+    std::string text;
+    bool zone;
+};
 
 Arguments usageError(std::string problem) {
     Arguments a;
@@ -43,94 +86,85 @@ Arguments usageError(std::string problem) {
     return a;
 }
 
-std::vector<std::string> textsFrom(const std::vector<Word>& words, std::size_t from) {
-    std::vector<std::string> out;
-    for (std::size_t i = from; i < words.size(); ++i) out.push_back(words[i].text);
-    return out;
-}
-
-// The operands of a new mode: nothing in them may look like an option.
-std::optional<std::string> strayOption(const std::vector<Word>& words, std::size_t from) {
-    for (std::size_t i = from; i < words.size(); ++i) {
-        if (looksLikeOption(words[i])) return words[i].text;
+// Why a word in the option zone cannot be a file, or "" when it can.
+std::string notAFile(const Operand& w, std::string_view mode) {
+    if (!w.zone || w.text.size() < 2 || w.text.front() != '-') return "";
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(w.text, ec))) return "";
+    const Word* known = lookUp(w.text);
+    if (known && known->mode && !mode.empty()) {
+        return w.text + " after " + std::string(mode) + ": one mode at a time";
     }
-    return std::nullopt;
+    return "unknown option " + w.text;
 }
 
 }  // namespace
 
 Arguments parseArguments(const std::vector<std::string>& args) {
     Arguments result;
-    std::vector<Word> words;
-    bool options = true;
-    for (const std::string& arg : args) {
-        if (options && arg == "--") {
-            options = false;
+    std::vector<Operand> words;
+    bool zone = true;
+    bool optionGiven = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (zone && arg == "--") {
+            zone = false;
             continue;
         }
-        if (options && arg == "--json") {
-            result.json = true;
-        } else if (options && arg == "--dry-run") {
-            result.dryRun = true;
-        } else if (options && arg == "--replace") {
-            result.replace = true;
-        } else if (options && arg == "--axml") {
-            result.axml = true;
-        } else {
-            words.push_back({arg, options});
+        const Word* known = zone ? lookUp(arg) : nullptr;
+        if (!known || known->mode) {
+            words.push_back({arg, zone});
+            continue;
         }
+        optionGiven = true;
+        if (known->flag) {
+            result.*known->flag = true;
+            continue;
+        }
+        const std::string takes =
+            std::string(known->word) + " takes one of " + spelled(known->values);
+        if (i + 1 == args.size() || args[i + 1] == "--") return usageError(takes);
+        if (!allowed(known->values, args[++i])) return usageError(takes);
+        result.*known->value = args[i];
     }
 
-    auto modeWith = [&](Mode mode, std::string first, std::vector<std::string> paths) {
-        result.mode = mode;
-        result.first = std::move(first);
-        result.paths = std::move(paths);
-        return result;
-    };
-
-    if (find(words, "--selftest")) return modeWith(Mode::selfCheck, "", {});
-    if (auto i = find(words, "--read")) return modeWith(Mode::read, "", textsFrom(words, *i + 1));
-    if (auto i = find(words, "--audit")) {
-        if (auto stray = strayOption(words, *i + 1)) {
-            return usageError("unexpected option " + *stray + " after --audit");
+    const auto mode = std::find_if(words.begin(), words.end(), [](const Operand& w) {
+        const Word* known = w.zone ? lookUp(w.text) : nullptr;
+        return known && known->mode;
+    });
+    if (mode == words.end()) {
+        for (const Operand& w : words) {
+            if (std::string why = notAFile(w, ""); !why.empty()) return usageError(why);
         }
-        if (words.size() < *i + 2) return usageError("--audit takes files or folders");
-        return modeWith(Mode::audit, "", textsFrom(words, *i + 1));
-    }
-    if (auto j = find(words, "--write"); j && words.size() > *j + 2) {
-        return modeWith(Mode::write, words[*j + 1].text, textsFrom(words, *j + 2));
-    }
-    if (auto i = find(words, "--remove")) {
-        return modeWith(Mode::remove, "", textsFrom(words, *i + 1));
-    }
-    if (auto i = find(words, "--write-list")) {
-        if (auto stray = strayOption(words, *i + 1)) {
-            return usageError("unexpected option " + *stray + " after --write-list");
+        if (optionGiven) {
+            return usageError("--json, --dry-run, --replace, --axml and --match go with a mode");
         }
-        if (words.size() != *i + 2) return usageError("--write-list takes one list file");
-        return modeWith(Mode::writeList, words[*i + 1].text, {});
+        return result;  // the window
     }
-    if (auto i = find(words, "--sequence")) {
-        if (auto stray = strayOption(words, *i + 1)) {
-            return usageError("unexpected option " + *stray + " after --sequence");
+    const Word& picked = *lookUp(mode->text);
+    if (mode != words.begin()) {
+        return usageError(words.front().text + " before " + mode->text +
+                          ": files go after the mode");
+    }
+    std::size_t next = 1;
+    if (picked.operands == Operands::codeAndPaths || picked.operands == Operands::listAndFolders) {
+        if (words.size() < 2) return usageError(std::string(picked.needs));
+        result.first = words[next++].text;
+    }
+    for (; next < words.size(); ++next) {
+        if (std::string why = notAFile(words[next], picked.word); !why.empty()) {
+            return usageError(why);
         }
-        if (words.size() < *i + 3) return usageError("--sequence takes a first code and files");
-        return modeWith(Mode::sequence, words[*i + 1].text, textsFrom(words, *i + 2));
+        if (picked.operands == Operands::none) {
+            return usageError(std::string(picked.word) + " takes no file: " + words[next].text);
+        }
+        result.paths.push_back(words[next].text);
     }
-    if (find(words, "--help") || find(words, "-h")) return modeWith(Mode::help, "", {});
-    if (find(words, "--version")) return modeWith(Mode::version, "", {});
-
-    // The window: the file arguments it gets must be files, not mistyped options.
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        if (!looksLikeOption(words[i]) || known(words[i].text)) continue;
-        std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::symlink_status(words[i].text, ec))) continue;
-        return usageError("unknown option " + words[i].text);
-    }
-    if (result.json || result.dryRun || result.replace || result.axml) {
-        return usageError("--json, --dry-run, --replace and --axml go with a mode such as --write");
-    }
-    return modeWith(Mode::window, "", {});
+    const bool needsPaths =
+        picked.operands == Operands::paths || picked.operands == Operands::codeAndPaths;
+    if (needsPaths && result.paths.empty()) return usageError(std::string(picked.needs));
+    result.mode = *picked.mode;
+    return result;
 }
 
 }  // namespace pelorix::cli

@@ -27,6 +27,8 @@ struct Arguments {
     bool dryRun = false;
     bool replace = false;
     bool axml = false;  // a write also adds the axml carrier to a WAV without one
+    // --match: how a list's lines find their files ("" until given).
+    std::string match;
     // write: the code; sequence: the first code; write-list: the list.
     std::string first;
     // The files (and folders) in order, each exactly as typed.
@@ -35,14 +37,15 @@ struct Arguments {
     std::string problem;
 };
 
-// The first of these that matches wins, searched in the words before the first "--" (element
-// 0 too): "--selftest"; "--read"; "--audit"; "--write" with a code and at least one file after its
-// first occurrence; "--remove"; "--write-list LIST"; "--sequence FIRST FILE..."; "--help" or "-h";
-// "--version"; else the window. "--json", "--dry-run", "--replace" and "--axml" before the
-// first "--" are options wherever they stand; the first "--" itself is dropped, and what follows it
-// is always a path. After "--read", "--write CODE" and "--remove" every other word is a path, as
-// ever; the new modes refuse a word that looks like an unknown option, and so does the window
-// when the word names no file (a typo must not open a window).
+// Element 0 is the program's name and is skipped. Every word before the first "--" is in the
+// option zone; the "--" itself is dropped, and what follows it is always an operand. Options
+// (--json, --dry-run, --replace, --axml, and --match with its value) may stand anywhere in the
+// zone. The first mode word in the zone (--read, --write, --help, …) picks the mode; nothing
+// but options may come before it, its fixed operands follow it (--write's code, --write-list's
+// list, --sequence's first code), and every later word is a file or folder — but a word in the
+// zone that looks like an option and names no existing file (a second mode word, a typo) is a
+// usage error, and so is a mode without the operands it needs. Without a mode word the words
+// are files for the window, under the same rule.
 Arguments parseArguments(const std::vector<std::string>& args);
 
 }  // namespace pelorix::cli

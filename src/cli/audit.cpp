@@ -2,11 +2,10 @@
 // --audit: every place each file holds a code, and whether they agree.
 #include <exception>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 
 #include "cli/about_json.h"
-#include "cli/cli.h"
-#include "cli/modes.h"
+#include "cli/audit.h"
+#include "cli/escape.h"
 #include "core/formats/carriers.h"
 #include "core/formats/format.h"
 #include "core/isrc.h"
@@ -18,7 +17,6 @@ namespace pelorix::cli {
 namespace {
 
 namespace fs = std::filesystem;
-using Json = nlohmann::ordered_json;
 
 struct Audited {
     std::string path;
@@ -31,22 +29,24 @@ struct Audited {
 void print(std::ostream& out, bool json, const Audited& a) {
     const formats::Verdict verdict = formats::verdictOf(a.carriers);
     if (json) {
-        Json j;
-        j["path"] = a.path;
-        j["format"] = a.format ? Json(*a.format) : Json(nullptr);
+        JsonObject j;
+        j.text("path", a.path).textOrNull("format", a.format);
         if (!a.error.empty()) {
-            j["result"] = "error";
-            j["message"] = a.error;
+            j.text("result", "error").text("message", a.error);
         } else {
-            j["verdict"] = std::string(label(verdict));
-            j["carriers"] = Json::array();
+            std::string carriers = "[";
             for (const formats::Carrier& c : a.carriers) {
-                j["carriers"].push_back(
-                    {{"place", c.place}, {"text", c.text}, {"counted", !c.reportOnly}});
+                if (carriers.size() > 1) carriers += ',';
+                carriers += JsonObject()
+                                .text("place", c.place)
+                                .text("text", c.text)
+                                .boolean("counted", !c.reportOnly)
+                                .str();
             }
+            j.text("verdict", label(verdict)).raw("carriers", carriers + "]");
             addAbout(j, a.about);
         }
-        out << j.dump(-1, ' ', true, Json::error_handler_t::replace) << '\n';
+        out << j.str() << '\n';
         return;
     }
     const std::string path = escapeControls(a.path);
@@ -67,7 +67,7 @@ void print(std::ostream& out, bool json, const Audited& a) {
 
 }  // namespace
 
-int auditMode(const Arguments& args, std::ostream& out) {
+int auditMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     std::vector<Audited> files;
     for (const std::string& op : args.paths) {
         std::error_code ec;
@@ -76,6 +76,10 @@ int auditMode(const Arguments& args, std::ostream& out) {
             continue;
         }
         const lists::FolderWalk walk = lists::audioFilesIn(op);
+        for (const fs::path& b : walk.backups) {
+            err << "pelorix: left out " << escapeControls(b.string()) << ", a backup copy of "
+                << escapeControls(lists::originalOf(b.filename().string())) << '\n';
+        }
         for (std::size_t i = 0; i < walk.unread.size(); ++i) {
             files.push_back(
                 {walk.unread[i].string(), {}, {}, "Cannot open the folder: " + walk.reasons[i]});
@@ -100,8 +104,11 @@ int auditMode(const Arguments& args, std::ostream& out) {
         if (!a.error.empty() || formats::verdictOf(a.carriers) == formats::Verdict::conflict)
             status = 1;
         print(out, args.json, a);
+        if (!out.flush()) {
+            err << "pelorix: the output was closed; the audit stopped\n";
+            return 1;
+        }
     }
-    out.flush();
     return status;
 }
 

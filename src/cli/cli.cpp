@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "cli/cli.h"
 
-#include <unicode/utf8.h>
+#include <csignal>
 
-#include <cstdint>
-
+#include "cli/audit.h"
+#include "cli/escape.h"
 #include "cli/modes.h"
 #include "cli/self_check.h"
 #include "core/formats/format.h"
@@ -14,11 +14,6 @@ namespace pelorix::cli {
 namespace {
 
 using Args = std::vector<std::string>;
-
-std::string hex2(unsigned v) {
-    static const char digits[] = "0123456789abcdef";
-    return {digits[(v >> 4) & 0xF], digits[v & 0xF]};
-}
 
 int runSelfCheck(std::ostream& out) {
     out.flush();
@@ -33,21 +28,24 @@ Mode chooseMode(const Args& args) {
 
 std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
     const Arguments parsed = parseArguments(args);
+    // A closed output is seen as a failed write, never as a signal that ends the process
+    // between two steps of a write.
+    if (parsed.mode != Mode::window) std::signal(SIGPIPE, SIG_IGN);
     switch (parsed.mode) {
         case Mode::selfCheck:
             return runSelfCheck(out);
         case Mode::read:
-            return readMode(parsed, out);
+            return readMode(parsed, out, err);
         case Mode::audit:
-            return auditMode(parsed, out);
+            return auditMode(parsed, out, err);
         case Mode::write:
-            return writeMode(parsed, out);
+            return writeMode(parsed, out, err);
         case Mode::remove:
-            return removeMode(parsed, out);
+            return removeMode(parsed, out, err);
         case Mode::writeList:
-            return writeListMode(parsed, out);
+            return writeListMode(parsed, out, err);
         case Mode::sequence:
-            return sequenceMode(parsed, out);
+            return sequenceMode(parsed, out, err);
         case Mode::help:
             out << usage();
             return 0;
@@ -64,65 +62,40 @@ std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
     return std::nullopt;
 }
 
-std::string escapeControls(std::string_view text) {
-    std::string shown;
-    shown.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t start = at;
-        UChar32 cp = 0;
-        U8_NEXT(text.data(), at, text.size(), cp);
-        const std::size_t len = at - start;
-        at = start;
-        if (cp < 0) {  // not UTF-8: each byte shown by its value
-            shown += "\\x" + hex2(std::uint8_t(text[at]));
-            at += 1;
-            continue;
-        }
-        if (cp == '\n')
-            shown += "\\n";
-        else if (cp == '\t')
-            shown += "\\t";
-        else if (cp == '\r')
-            shown += "\\r";
-        else if (cp < 0x20 || cp == 0x7F)
-            shown += "\\x" + hex2(unsigned(cp));
-        else if (cp >= 0x80 && cp <= 0x9F)
-            shown += "\\u00" + hex2(unsigned(cp));
-        else
-            shown.append(text.substr(at, len));
-        at += len;
-    }
-    return shown;
-}
-
 std::string usage() {
     return "Usage: pelorix [OPTION...] --read FILE|FOLDER...     print the ISRC in each file\n"
            "       pelorix [OPTION...] --audit FILE|FOLDER...    list every place a code is\n"
            "                          stored in each file, and whether they agree\n"
            "       pelorix [OPTION...] --write CODE FILE...       store CODE in each file\n"
            "       pelorix [OPTION...] --remove FILE|FOLDER...    remove the ISRC from each file\n"
-           "       pelorix [OPTION...] --write-list LIST          store the codes a CSV/TSV list "
-           "gives\n"
+           "       pelorix [OPTION...] --write-list LIST [FOLDER...]\n"
+           "                          store the codes a CSV/TSV list gives (- reads standard "
+           "input)\n"
            "       pelorix [OPTION...] --sequence FIRST FILE|FOLDER...\n"
            "                          number the files: FIRST, the next code, and so on\n"
            "       pelorix --selftest                             run the built-in self test\n"
            "       pelorix --help | -h | --version\n"
            "       pelorix [FILE...]                              open the window\n"
-           "Options (anywhere before --):\n"
+           "Options (anywhere before --, one mode at a time):\n"
            "  --dry-run   say what --write, --remove, --write-list or --sequence would do;\n"
            "              change nothing\n"
            "  --json      one JSON object per file and line\n"
            "  --replace   let --write-list and --sequence replace a different code\n"
            "  --axml      let a write add the code in an axml chunk to a WAV that has none\n"
+           "  --match title|track|name|path\n"
+           "              how a list's lines find their files (in the FOLDERs given)\n"
            "  --          end of options: every later word is a file\n"
-           "A list has a file and a code on each line (comma, semicolon or tab), with or\n"
-           "without a header row such as file,isrc; relative paths start at the list's folder.\n"
-           "Folders are walked in natural name order; hidden files and backups are left out.\n"
+           "A list has a header naming its columns (ISRC or Code, and Path, File, Name, Title,\n"
+           "Track or Disc), or a file and a code on each line (comma, semicolon or tab);\n"
+           "relative paths start at the list's folder.\n"
+           "Folders are walked in natural name order; hidden files are left out, and so are\n"
+           "backup copies NAME (original).EXT beside their original.\n"
            "Handles " +
            formats::labels(", ", " and ") +
            "; the audio is never changed.\n"
-           "Exit status: 0 when every file succeeded, 1 when a file failed or was left alone,\n"
-           "2 for an invalid code, a refused list or sequence, or a usage error.\n";
+           "Exit status: 0 when every file succeeded, 1 when a file failed or was left alone\n"
+           "or the output closed, 2 for an invalid code, a refused list or sequence, or a\n"
+           "usage error.\n";
 }
 
 }  // namespace pelorix::cli

@@ -6,7 +6,6 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "cli/arguments.h"
@@ -16,14 +15,11 @@ namespace pelorix::cli {
 // The mode the arguments select (see parseArguments for the rules).
 Mode chooseMode(const std::vector<std::string>& args);
 
-// Runs the command-line mode the arguments ask for and returns its exit status: 0 when every
-// file succeeded, 1 when one failed or was left alone, 2 for an invalid code, a refused list
-// or sequence, or a usage error (told on `err`). None means window mode.
+// Runs the command-line mode the arguments (the process's, element 0 its name) ask for and returns
+// its exit status: 0 when every file succeeded, 1 when one failed or was left alone (or the output
+// closed and the run stopped), 2 for an invalid code, a refused list or sequence, or a usage error
+// (told on `err`). None means window mode.
 std::optional<int> run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-
-// Stored text made safe for a terminal: C0 and C1 controls, DEL and bytes that are not UTF-8
-// become visible escapes (\n, \t, \r, \xHH); everything else stays as it is.
-std::string escapeControls(std::string_view text);
 
 // The short help text, ending in a newline.
 std::string usage();

@@ -1,25 +1,29 @@
 // SPDX-License-Identifier: MIT
 #include "cli/modes.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 #include <system_error>
 
 #include "cli/dry_run.h"
 #include "cli/in_order.h"
 #include "cli/report.h"
 #include "core/formats/format.h"
+#include "core/io/sys.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
 #include "core/lists/code_list.h"
 #include "core/lists/folder_walk.h"
+#include "core/lists/match.h"
 #include "core/read/read.h"
+#include "core/recordings/about.h"
 #include "core/write/write.h"
 
 namespace pelorix::cli {
@@ -37,9 +41,19 @@ struct Job {
     std::string error;
 };
 
-// The audio files of a folder, and the folders within it that could not be read.
-void addFolder(const std::string& folder, std::vector<Job>& jobs) {
-    const lists::FolderWalk walk = lists::audioFilesIn(folder);
+// The audio files of a folder, the folders within it that could not be read, and a remark for
+// each backup copy left out.
+lists::FolderWalk walkFolder(const std::string& folder, Report& report) {
+    lists::FolderWalk walk = lists::audioFilesIn(folder);
+    for (const fs::path& b : walk.backups) {
+        report.remark("left out " + b.string() + ", a backup copy of " +
+                      lists::originalOf(b.filename().string()));
+    }
+    return walk;
+}
+
+void addFolder(const std::string& folder, std::vector<Job>& jobs, Report& report) {
+    const lists::FolderWalk walk = walkFolder(folder, report);
     for (std::size_t i = 0; i < walk.unread.size(); ++i) {
         jobs.push_back({walk.unread[i].string(), walk.unread[i], std::nullopt,
                         "Cannot open the folder: " + walk.reasons[i]});
@@ -48,12 +62,12 @@ void addFolder(const std::string& folder, std::vector<Job>& jobs) {
 }
 
 // The operands in order, folders replaced by their audio files when `folders` is set.
-std::vector<Job> expand(const std::vector<std::string>& operands, bool folders) {
+std::vector<Job> expand(const std::vector<std::string>& operands, bool folders, Report& report) {
     std::vector<Job> jobs;
     for (const std::string& op : operands) {
         std::error_code ec;
         if (folders && fs::is_directory(op, ec)) {
-            addFolder(op, jobs);
+            addFolder(op, jobs, report);
         } else {
             jobs.push_back({op, op, std::nullopt, ""});
         }
@@ -61,16 +75,35 @@ std::vector<Job> expand(const std::vector<std::string>& operands, bool folders) 
     return jobs;
 }
 
+// The 12 characters of a stored text that is a code, else none.
+std::optional<std::string> codeOf(const std::optional<std::string>& stored) {
+    const auto code = stored ? ISRC::parse(*stored) : std::nullopt;
+    return code ? std::optional(code->code()) : std::nullopt;
+}
+
 // True for a stored text that is not empty and is not `code`.
 bool carriesOther(const std::optional<std::string>& stored, const ISRC& code) {
     if (!stored || text::trimWhitespaceAndNewlines(*stored).empty()) return false;
-    const auto current = ISRC::parse(*stored);
-    return !current || !(*current == code);
+    return codeOf(stored) != code.code();
+}
+
+// True when every place the file counts holds `code`: a write would change no byte.
+bool carriesOnly(const fs::path& path, const ISRC& code) {
+    try {
+        for (const formats::Carrier& c : read::carriers(path)) {
+            if (!c.reportOnly && codeOf(c.text) != code.code()) return false;
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;  // the write meets the same trouble and says so
+    }
 }
 
 // Writes (or rehearses) every job, printing each file's line in order once its result is known
-// (a write's: once it is on the disk). `guarded`: a file that carries a different code is left
-// alone unless --replace was given.
+// (a write's: once it is on the disk). `guarded` (lists and sequences): a file that carries a
+// different code is left alone unless --replace was given, also when that code was written
+// after the first look (checked under the write's own lock); one that already carries its code
+// is not touched at all.
 int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded) {
     int status = 0;
     std::vector<Outcome> outcomes(jobs.size());
@@ -79,8 +112,6 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
     const auto finish = [&](std::size_t i) {
         Outcome& o = outcomes[i];
         if (o.result == Outcome::Result::kept) {
-            const auto held = ISRC::parse(*o.previous);
-            o.code = held ? held->code() : *o.previous;
             o.message = "The file carries a different code; --replace replaces it.";
         }
         if (o.result == Outcome::Result::failed || o.result == Outcome::Result::kept) status = 1;
@@ -89,56 +120,75 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
     };
     std::vector<write::BatchJob> writes;
     std::vector<std::size_t> writeOf;  // the job of each write
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const Job& job = jobs[i];
-        Outcome& o = outcomes[i];
-        o.path = job.shown;
-        if (job.code) o.code = job.code->code();
-        if (!job.error.empty()) {
-            o.message = job.error;
-            finish(i);
-            continue;
-        }
-        const std::optional<std::string> isrc = o.code;
-        auto kept = [&] { return guarded && !args.replace && carriesOther(o.previous, *job.code); };
-        if (args.dryRun) {
-            const Rehearsal r = rehearseWrite(job.path, isrc, args.axml);
-            o.format = r.format;
-            o.previous = r.stored;
-            o.message = r.error;
-            o.result = !r.error.empty() ? Outcome::Result::failed
-                       : kept()         ? Outcome::Result::kept
-                                        : Outcome::Result::planned;
-            finish(i);
-            continue;
-        }
-        if (args.json || guarded) {
-            try {
-                o.format = std::string(formats::AudioFormat::detect(job.path).label());
-                o.previous = read::readISRC(job.path);
-            } catch (const std::exception&) {
-                // The write meets the same trouble and reports it.
+    try {
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            const Job& job = jobs[i];
+            Outcome& o = outcomes[i];
+            o.path = job.shown;
+            if (job.code) o.code = job.code->code();
+            if (!job.error.empty()) {
+                o.message = job.error;
+                finish(i);
+                continue;
             }
+            const std::optional<std::string> isrc = o.code;
+            bool looked = false;
+            auto kept = [&] {
+                return guarded && !args.replace && carriesOther(o.previous, *job.code);
+            };
+            auto unchanged = [&] {
+                return guarded && codeOf(o.previous) == o.code && carriesOnly(job.path, *job.code);
+            };
+            if (args.dryRun) {
+                const Rehearsal r = rehearseWrite(job.path, isrc, args.axml);
+                o.format = r.format;
+                o.previous = r.stored;
+                o.message = r.error;
+                o.result = !r.error.empty() ? Outcome::Result::failed
+                           : kept()         ? Outcome::Result::kept
+                           : unchanged()    ? Outcome::Result::unchanged
+                                            : Outcome::Result::planned;
+                finish(i);
+                continue;
+            }
+            if (args.json || guarded) {
+                try {
+                    o.format = std::string(formats::AudioFormat::detect(job.path).label());
+                    o.previous = read::readISRC(job.path);
+                    looked = true;
+                } catch (const std::exception&) {
+                    // The write meets the same trouble and reports it.
+                }
+            }
+            if (kept() || unchanged()) {
+                o.result = kept() ? Outcome::Result::kept : Outcome::Result::unchanged;
+                finish(i);
+                continue;
+            }
+            writes.push_back({job.path, isrc, args.axml});
+            if (guarded && looked) writes.back().expected = codeOf(o.previous);
+            writeOf.push_back(i);
         }
-        if (kept()) {
-            o.result = Outcome::Result::kept;
-            finish(i);
-            continue;
-        }
-        writes.push_back({job.path, isrc, args.axml});
-        writeOf.push_back(i);
+        write::writeBatch(writes, false, [&](std::size_t w, std::exception_ptr error) {
+            Outcome& o = outcomes[writeOf[w]];
+            try {
+                if (error) std::rethrow_exception(error);
+                o.result = Outcome::Result::done;
+            } catch (const write::CodeChanged& e) {
+                o.previous = e.found();
+                o.result = Outcome::Result::kept;
+            } catch (const std::exception& e) {
+                o.message = e.what();
+            }
+            finish(writeOf[w]);
+        });
+        report.flush();
+    } catch (const OutputClosed&) {
+        report.remark("the output was closed after " + std::to_string(printed) + " of " +
+                      std::to_string(jobs.size()) +
+                      " lines; the run stopped before the next change");
+        return 1;
     }
-    write::writeBatch(writes, false, [&](std::size_t w, std::exception_ptr error) {
-        Outcome& o = outcomes[writeOf[w]];
-        try {
-            if (error) std::rethrow_exception(error);
-            o.result = Outcome::Result::done;
-        } catch (const std::exception& e) {
-            o.message = e.what();
-        }
-        finish(writeOf[w]);
-    });
-    report.flush();
     return status;
 }
 
@@ -147,26 +197,64 @@ Report::Style styleFor(const Arguments& args, Report::Style plain) {
 }
 
 // Prints every refusal and the closing line; the exit status of a refused run.
-int refuse(Report& report, const std::vector<std::pair<std::string, lists::ListProblem>>& found) {
-    for (const auto& [where, p] : found) report.refusal(where, p.line, p.message);
-    report.nothingChanged(found.size());
-    report.flush();
+int refuse(Report& report, const std::vector<Refusal>& found) {
+    try {
+        for (const Refusal& r : found) report.refusal(r);
+        report.nothingChanged(found.size());
+        report.flush();
+    } catch (const OutputClosed&) {
+        // Nothing was changed; the status says the run was refused.
+    }
     return 2;
 }
 
-std::optional<std::string> readWhole(const fs::path& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "Cannot open the list: " + std::generic_category().message(errno);
-        return std::nullopt;
+// A list's bytes, and the folder its relative paths start at: the list's own for a list file,
+// the current one for a list from a pipe, a terminal or a descriptor ("-" is standard input,
+// /dev/stdin, /dev/fd/N).
+struct ListText {
+    std::string bytes;
+    fs::path base;
+    std::string error;
+};
+
+ListText readList(const std::string& name) {
+    ListText list;
+    sys::Fd opened;
+    int fd = 0;
+    if (name != "-") {
+        opened = sys::Fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!opened) {
+            list.error = "Cannot open the list: " + std::generic_category().message(errno);
+            return list;
+        }
+        fd = opened.get();
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) {
-        error = "Cannot read the list.";
-        return std::nullopt;
+    struct stat st {};
+    const bool descriptor = name.starts_with("/dev/") || name.starts_with("/proc/");
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !descriptor) {
+        list.base = fs::path(name).parent_path();
     }
-    return bytes.str();
+    if (S_ISDIR(st.st_mode)) {
+        list.error = "This is a folder, not a list.";
+        return list;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            list.error = "Cannot read the list: " + std::generic_category().message(errno);
+            return list;
+        }
+        if (n == 0) return list;
+        if (list.bytes.size() + std::size_t(n) > lists::kMaxListBytes) {
+            list.error = "The list is larger than " + std::to_string(lists::kMaxListBytes >> 20) +
+                         " MiB; split it into smaller lists.";
+            list.bytes.clear();
+            return list;
+        }
+        list.bytes.append(buffer, std::size_t(n));
+    }
 }
 
 // Why a path from a list or a sequence cannot be written, or "" when it names a file.
@@ -182,6 +270,13 @@ std::string missing(const fs::path& path) {
     return "";
 }
 
+// How the lines find their files: as --match says, else as the columns suggest.
+std::optional<lists::MatchBy> matchBy(const std::string& given, const lists::ColumnChoice& c) {
+    using enum lists::MatchBy;
+    if (given.empty()) return lists::defaultMatch(c);
+    return given == "title" ? title : given == "track" ? track : given == "name" ? name : path;
+}
+
 // What the file says about itself; nothing when that cannot be read (the code could be).
 recordings::About aboutOf(const fs::path& path) {
     try {
@@ -191,16 +286,16 @@ recordings::About aboutOf(const fs::path& path) {
     }
 }
 
-fs::path identity(const fs::path& path) {
+fs::path realPath(const fs::path& path) {
     std::error_code ec;
-    const fs::path p = fs::absolute(path, ec);
-    return (ec ? path : p).lexically_normal();
+    const fs::path p = fs::canonical(path, ec);
+    return ec ? path : p;
 }
 
 }  // namespace
 
-int readMode(const Arguments& args, std::ostream& out) {
-    Report report(out, args.json, Report::Style::read);
+int readMode(const Arguments& args, std::ostream& out, std::ostream& err) {
+    Report report(out, err, args.json, Report::Style::read);
     int status = 0;
     const auto read = [&](const Job& job) {
         Outcome o;
@@ -231,142 +326,225 @@ int readMode(const Arguments& args, std::ostream& out) {
         Outcome outcome;
         bool folder = false;
     };
-    inOrder(
-        args.paths.size(), readerThreads(),
-        [&](std::size_t i) {
-            const std::string& op = args.paths[i];
-            Read r{read({op, op, std::nullopt, ""})};
-            std::error_code ec;
-            r.folder = r.outcome.result == Outcome::Result::failed && fs::is_directory(op, ec);
-            return r;
-        },
-        [&](std::size_t i, const Read& r) {
-            if (!r.folder) return show(r.outcome);
-            std::vector<Job> inFolder;
-            addFolder(args.paths[i], inFolder);
-            inOrder(
-                inFolder.size(), readerThreads(), [&](std::size_t k) { return read(inFolder[k]); },
-                [&](std::size_t, const Outcome& o) { show(o); });
-        });
-    report.flush();
+    try {
+        inOrder(
+            args.paths.size(), readerThreads(),
+            [&](std::size_t i) {
+                const std::string& op = args.paths[i];
+                Read r{read({op, op, std::nullopt, ""})};
+                std::error_code ec;
+                r.folder = r.outcome.result == Outcome::Result::failed && fs::is_directory(op, ec);
+                return r;
+            },
+            [&](std::size_t i, const Read& r) {
+                if (!r.folder) return show(r.outcome);
+                std::vector<Job> inFolder;
+                addFolder(args.paths[i], inFolder, report);
+                inOrder(
+                    inFolder.size(), readerThreads(),
+                    [&](std::size_t k) { return read(inFolder[k]); },
+                    [&](std::size_t, const Outcome& o) { show(o); });
+            });
+        report.flush();
+    } catch (const OutputClosed&) {
+        report.remark("the output was closed; reading stopped");
+        return 1;
+    }
     return status;
 }
 
-int writeMode(const Arguments& args, std::ostream& out) {
-    Report report(out, args.json, styleFor(args, Report::Style::write));
+int writeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
+    Report report(out, err, args.json, styleFor(args, Report::Style::write));
     const auto code = ISRC::parse(args.first);
     if (!code) {
-        report.invalidCode();
-        report.flush();
+        report.invalidCode(args.first);
         return 2;
     }
     // One code for a whole folder is almost never meant: folders are not expanded here.
-    std::vector<Job> jobs = expand(args.paths, false);
+    std::vector<Job> jobs = expand(args.paths, false, report);
     for (Job& job : jobs) job.code = code;
     return runJobs(jobs, args, report, false);
 }
 
-int removeMode(const Arguments& args, std::ostream& out) {
-    Report report(out, args.json, styleFor(args, Report::Style::write));
-    return runJobs(expand(args.paths, true), args, report, false);
+int removeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
+    Report report(out, err, args.json, styleFor(args, Report::Style::write));
+    return runJobs(expand(args.paths, true, report), args, report, false);
 }
 
-int writeListMode(const Arguments& args, std::ostream& out) {
-    Report report(out, args.json, styleFor(args, Report::Style::writeCode));
+int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
+    Report report(out, err, args.json, styleFor(args, Report::Style::writeCode));
     const std::string& listName = args.first;
-    std::vector<std::pair<std::string, lists::ListProblem>> found;
-    std::string error;
-    const auto bytes = readWhole(listName, error);
-    if (!bytes) return refuse(report, {{listName, {0, error}}});
+    const ListText text = readList(listName);
+    if (!text.error.empty()) return refuse(report, {{.list = listName, .message = text.error}});
 
-    const lists::ParsedList list = lists::parseCodeList(*bytes);
-    for (const auto& p : list.problems) found.push_back({listName, p});
-    const fs::path base = fs::path(listName).parent_path();
-    std::vector<lists::Assignment> assignments;
-    for (const lists::ListRow& row : list.rows) {
-        const fs::path file =
-            fs::path(row.target).is_absolute() ? fs::path(row.target) : base / row.target;
-        const auto code = ISRC::parse(row.code);
-        if (!code)
-            found.push_back({listName, {row.line, "\"" + row.code + "\" is not a valid ISRC."}});
-        if (const std::string why = missing(file); !why.empty()) {
-            found.push_back({listName, {row.line, file.string() + ": " + why}});
-        }
-        if (code) assignments.push_back({row.line, file, *code});
+    std::vector<Refusal> found;
+    const auto refusal = [&](std::size_t line, std::string message) {
+        found.push_back({.list = listName, .line = line, .message = std::move(message)});
+    };
+    const lists::Sheet sheet = lists::readSheet(text.bytes);
+    for (const auto& p : sheet.problems) refusal(p.line, p.message);
+    const lists::ColumnChoice columns = lists::guessColumns(sheet);
+    const auto by = matchBy(args.match, columns);
+    const auto finder = by ? lists::finderColumn(columns, *by) : std::nullopt;
+    const std::size_t sheetProblems = found.size();
+    if (!finder) {
+        refusal(sheet.headerLine, args.match.empty()
+                                      ? "The header names no column that finds the files (path, "
+                                        "file name, title or track)."
+                                      : "The list has no column for --match " + args.match + ".");
+    } else if (!columns.code) {
+        refusal(sheet.headerLine, "No column holds codes.");
+    } else if (*by == lists::MatchBy::path && !args.paths.empty()) {
+        refusal(0, "The list names paths; folders go with --match name, title or track.");
     }
-    for (const auto& p : lists::conflicts(assignments)) found.push_back({listName, p});
-    if (list.rows.empty() && list.problems.empty()) {
-        found.push_back({listName, {0, "The list names no file and code."}});
+    std::vector<lists::Assignment> assignments;
+    const auto assign = [&](std::size_t line, const fs::path& file, const std::string& code) {
+        const auto isrc = ISRC::parse(code);
+        if (!isrc) refusal(line, "\"" + code + "\" is not a valid ISRC.");
+        if (const std::string why = missing(file); !why.empty()) {
+            found.push_back(
+                {.list = listName, .line = line, .path = file.string(), .message = why});
+        } else if (isrc) {
+            assignments.push_back({line, file, *isrc});
+        }
+    };
+    const bool usable = found.size() == sheetProblems;
+    if (usable && *by == lists::MatchBy::path) {
+        for (const lists::SheetRow& row : sheet.rows) {
+            const auto cell = [&](std::size_t i) {
+                return i < row.cells.size() ? row.cells[i] : std::string();
+            };
+            const std::string target = cell(*finder), code = cell(*columns.code);
+            if (found.size() >= lists::kMaxListProblems) break;
+            if (target.empty()) {
+                refusal(row.line, "This line names no file.");
+            } else if (code.empty()) {
+                refusal(row.line, "This line has no code.");
+            } else {
+                assign(row.line,
+                       fs::path(target).is_absolute() ? fs::path(target) : text.base / target,
+                       code);
+            }
+        }
+    } else if (usable) {
+        // The files the lines may find: the folders given, else the list's own.
+        std::vector<lists::Candidate> candidates;
+        const std::vector<std::string> folders =
+            args.paths.empty()
+                ? std::vector{text.base.empty() ? std::string(".") : text.base.string()}
+                : args.paths;
+        for (const std::string& folder : folders) {
+            for (const fs::path& f : walkFolder(folder, report).files) {
+                // What the file says about itself first; its name where it says nothing.
+                const recordings::About about = aboutOf(f);
+                const auto number = [](std::optional<unsigned> n) {
+                    return n ? std::optional<int>(int(*n)) : std::nullopt;
+                };
+                candidates.push_back({f, about.title, number(about.track), number(about.disc)});
+            }
+        }
+        for (const lists::LineMatch& m : lists::match(sheet, columns, *by, candidates)) {
+            if (found.size() >= lists::kMaxListProblems) break;
+            if (!m.problem.empty()) refusal(m.line, m.problem);
+            for (std::size_t f : m.files) assign(m.line, candidates[f].path, m.code);
+        }
+    }
+    for (const auto& p : lists::conflicts(assignments)) {
+        found.push_back({.list = listName, .line = p.line, .message = p.message});
+    }
+    if (sheet.rows.empty() && found.empty()) {
+        found.push_back({.list = listName, .message = "The list names no file and code."});
     }
     if (!found.empty()) {
-        std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-            return a.second.line < b.second.line;
-        });
+        std::stable_sort(found.begin(), found.end(),
+                         [](const Refusal& a, const Refusal& b) { return a.line < b.line; });
+        if (found.size() > lists::kMaxListProblems + 1) {
+            found.resize(lists::kMaxListProblems);
+            found.push_back({.list = listName, .message = "Too many problems; checking stopped."});
+        }
         return refuse(report, found);
     }
 
-    // A file listed twice with the same code is written once.
-    std::set<fs::path> seen;
+    // A file named twice with the same code (the only way conflicts() lets it be) is written
+    // once, under the first name.
+    std::map<lists::FileId, std::size_t> lineOf;
     std::vector<Job> jobs;
     for (const lists::Assignment& a : assignments) {
-        if (!seen.insert(identity(a.file)).second) continue;
+        const auto [it, fresh] = lineOf.try_emplace(*lists::fileIdOf(a.file), a.line);
+        if (!fresh) {
+            report.remark(listName + ":" + std::to_string(a.line) + ": " + a.file.string() +
+                          " is the file of line " + std::to_string(it->second) +
+                          "; it is written once");
+            continue;
+        }
         jobs.push_back({a.file.string(), a.file, a.code, ""});
     }
-    return runJobs(jobs, args, report, true);
+    const int status = runJobs(jobs, args, report, true);
+    report.summary();
+    return status;
 }
 
-int sequenceMode(const Arguments& args, std::ostream& out) {
-    Report report(out, args.json, styleFor(args, Report::Style::writeCode));
+int sequenceMode(const Arguments& args, std::ostream& out, std::ostream& err) {
+    Report report(out, err, args.json, styleFor(args, Report::Style::writeCode));
     const auto first = ISRC::parse(args.first);
     if (!first) {
-        report.invalidCode();
-        report.flush();
+        report.invalidCode(args.first);
         return 2;
     }
-    std::vector<std::pair<std::string, lists::ListProblem>> found;
+    std::vector<Refusal> found;
     std::vector<Job> jobs;
-    std::set<fs::path> seen;
+    std::map<lists::FileId, std::string> seen;
     for (const std::string& op : args.paths) {
         std::error_code ec;
         std::vector<fs::path> files;
         if (fs::is_directory(op, ec)) {
-            const lists::FolderWalk walk = lists::audioFilesIn(op);
+            const lists::FolderWalk walk = walkFolder(op, report);
             for (std::size_t i = 0; i < walk.unread.size(); ++i) {
-                found.push_back(
-                    {walk.unread[i].string(), {0, "Cannot open the folder: " + walk.reasons[i]}});
+                found.push_back({.path = walk.unread[i].string(),
+                                 .message = "Cannot open the folder: " + walk.reasons[i]});
             }
             files = walk.files;
         } else if (const std::string why = missing(op); !why.empty()) {
-            found.push_back({op, {0, why}});
+            found.push_back({.path = op, .message = why});
         } else {
             files.push_back(op);
         }
         for (const fs::path& f : files) {
-            if (seen.insert(identity(f)).second) jobs.push_back({f.string(), f, {}, ""});
+            const auto id = lists::fileIdOf(f);
+            if (!id) {
+                found.push_back({.path = f.string(), .message = missing(f)});
+                continue;
+            }
+            if (const auto [it, fresh] = seen.try_emplace(*id, f.string()); !fresh) {
+                report.remark(f.string() + " is " + it->second + "; it is numbered once");
+                continue;
+            }
+            jobs.push_back({f.string(), f, {}, ""});
         }
     }
     // One code per recording: Song.wav and Song.flac beside it share theirs.
     std::map<fs::path, ISRC> byRecording;
     int next = 0;
     for (Job& job : jobs) {
-        const fs::path recording = lists::recordingOf(identity(job.path));
+        const fs::path recording = lists::recordingOf(realPath(job.path));
         if (auto it = byRecording.find(recording); it != byRecording.end()) {
             job.code = it->second;
             continue;
         }
         job.code = first->advanced(next++);
         if (!job.code) {
-            found.push_back(
-                {"--sequence",
-                 {0, "The sequence from " + first->formatted() + " would pass " +
-                         first->formatted().substr(0, 10) + "99999 at " + job.shown + "."}});
+            found.push_back({.message = "The sequence from " + first->formatted() + " would pass " +
+                                        first->formatted().substr(0, 10) + "99999 at " + job.shown +
+                                        "."});
             break;
         }
         byRecording.emplace(recording, *job.code);
     }
     if (!found.empty()) return refuse(report, found);
-    if (jobs.empty()) return refuse(report, {{"--sequence", {0, "No audio file to number."}}});
-    return runJobs(jobs, args, report, true);
+    if (jobs.empty()) return refuse(report, {{.message = "No audio file to number."}});
+    const int status = runJobs(jobs, args, report, true);
+    report.summary();
+    return status;
 }
 
 }  // namespace pelorix::cli

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The command-line modes that read and change files. Each returns the process's exit status:
-// 0 when every file succeeded, 1 when one failed or was left alone, 2 when the whole run was
-// refused before any file was touched (an invalid code, a list or sequence with problems).
+// 0 when every file succeeded, 1 when one failed or was left alone (or the output closed and
+// the run stopped), 2 when the whole run was refused before any file was touched (an invalid
+// code, a list or sequence with problems). Lines go to `out`, remarks and summaries to `err`.
 
 #include <ostream>
 
@@ -10,12 +11,10 @@
 
 namespace pelorix::cli {
 
-int readMode(const Arguments& args, std::ostream& out);
-// Every carrier of each file and their verdict; 1 when a file is in conflict or unreadable.
-int auditMode(const Arguments& args, std::ostream& out);
-int writeMode(const Arguments& args, std::ostream& out);
-int removeMode(const Arguments& args, std::ostream& out);
-int writeListMode(const Arguments& args, std::ostream& out);
-int sequenceMode(const Arguments& args, std::ostream& out);
+int readMode(const Arguments& args, std::ostream& out, std::ostream& err);
+int writeMode(const Arguments& args, std::ostream& out, std::ostream& err);
+int removeMode(const Arguments& args, std::ostream& out, std::ostream& err);
+int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err);
+int sequenceMode(const Arguments& args, std::ostream& out, std::ostream& err);
 
 }  // namespace pelorix::cli

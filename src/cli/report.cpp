@@ -1,18 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "cli/report.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
-#include <nlohmann/json.hpp>
 
 #include "cli/about_json.h"
-#include "cli/cli.h"
+#include "cli/escape.h"
 #include "core/isrc.h"
 
 namespace pelorix::cli {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 // A stored text as people read it: the formatted code, the text itself made safe, or "-".
 std::string shown(const std::optional<std::string>& stored) {
@@ -21,21 +20,19 @@ std::string shown(const std::optional<std::string>& stored) {
     return escapeControls(*stored);
 }
 
-Json orNull(const std::optional<std::string>& s) {
-    return s ? Json(*s) : Json(nullptr);
-}
-
 // The 12-character code of a stored text, or the text itself when it is not a valid one.
-Json canonical(const std::optional<std::string>& stored) {
-    if (!stored) return nullptr;
+std::optional<std::string> canonical(const std::optional<std::string>& stored) {
+    if (!stored) return std::nullopt;
     if (auto code = ISRC::parse(*stored)) return code->code();
-    return *stored;
+    return stored;
 }
 
 const char* resultName(Outcome::Result r) {
     switch (r) {
         case Outcome::Result::kept:
             return "kept";
+        case Outcome::Result::unchanged:
+            return "unchanged";
         case Outcome::Result::failed:
             return "error";
         default:
@@ -43,15 +40,10 @@ const char* resultName(Outcome::Result r) {
     }
 }
 
-// Non-ASCII as \u escapes: the line stays valid JSON whatever the bytes, and no C1 control
-// reaches a terminal; bytes that are not UTF-8 become U+FFFD.
-std::string dump(const Json& j) {
-    return j.dump(-1, ' ', true, Json::error_handler_t::replace);
-}
-
 }  // namespace
 
-Report::Report(std::ostream& out, bool json, Style style) : out_(out), json_(json), style_(style) {}
+Report::Report(std::ostream& out, std::ostream& err, bool json, Style style)
+    : out_(out), err_(err), json_(json), style_(style) {}
 
 void Report::line(const std::string& text) {
     out_ << text << '\n';
@@ -62,28 +54,33 @@ void Report::line(const std::string& text) {
         out_.flush();
         flushed_ = now;
     }
+    if (!out_) {
+        closed_ = true;
+        throw OutputClosed{};
+    }
 }
 
 void Report::file(const Outcome& o) {
     using R = Outcome::Result;
+    (o.result == R::done || o.result == R::planned ? done_
+     : o.result == R::kept                         ? kept_
+     : o.result == R::unchanged                    ? unchanged_
+                                                   : failed_)++;
     if (json_) {
-        Json j;
-        j["path"] = o.path;
-        j["format"] = orNull(o.format);
+        JsonObject j;
+        j.text("path", o.path).textOrNull("format", o.format);
         if (style_ == Style::read) {
             const auto code = o.previous ? ISRC::parse(*o.previous) : std::nullopt;
-            j["code"] = code ? Json(code->code()) : Json(nullptr);
-            if (o.previous && !code) j["stored"] = *o.previous;
+            j.textOrNull("code", code ? std::optional(code->code()) : std::nullopt);
+            if (o.previous && !code) j.text("stored", *o.previous);
             if (o.about) addAbout(j, *o.about);
         } else {
-            j["previous"] = canonical(o.previous);
-            j["code"] = orNull(o.code);
+            j.textOrNull("previous", canonical(o.previous)).textOrNull("code", o.code);
         }
-        j["result"] = resultName(o.result);
-        if (!o.message.empty()) j["message"] = o.message;
-        if (style_ == Style::dryRun) j["dry_run"] = true;
-        line(dump(j));
-        return;
+        j.text("result", resultName(o.result));
+        if (!o.message.empty()) j.text("message", o.message);
+        if (style_ == Style::dryRun) j.boolean("dry_run", true);
+        return line(j.str());
     }
     const std::string path = escapeControls(o.path);
     const std::string message = escapeControls(o.message);
@@ -94,6 +91,10 @@ void Report::file(const Outcome& o) {
         case R::planned:
             return line(path + '\t' + shown(o.previous) + " -> " + shown(o.code));
         case R::done:
+        case R::unchanged:
+            if (style_ == Style::dryRun)
+                return line(path + '\t' + shown(o.previous) + " -> " + shown(o.code) +
+                            " (unchanged)");
             return line("OK " + path + (style_ == Style::writeCode ? ": " + shown(o.code) : ""));
         case R::kept:
             if (tabbed) {
@@ -108,18 +109,21 @@ void Report::file(const Outcome& o) {
     }
 }
 
-void Report::refusal(std::string_view where, std::size_t line_, std::string_view message) {
+void Report::refusal(const Refusal& r) {
     if (json_) {
-        Json j;
-        j["path"] = std::string(where);
-        if (line_ != 0) j["line"] = line_;
-        j["result"] = "refused";
-        j["message"] = std::string(message);
-        return line(dump(j));
+        JsonObject j;
+        if (!r.list.empty()) j.text("list", r.list);
+        if (r.line != 0) j.number("line", r.line);
+        if (r.path) j.text("path", *r.path);
+        j.text("result", "refused").text("message", r.message);
+        return line(j.str());
     }
-    std::string text = escapeControls(where);
-    if (line_ != 0) text += ":" + std::to_string(line_);
-    line(text + ": " + escapeControls(message));
+    std::string text;
+    if (!r.list.empty()) {
+        text = escapeControls(r.list) + (r.line != 0 ? ":" + std::to_string(r.line) : "") + ": ";
+    }
+    if (r.path) text += escapeControls(*r.path) + ": ";
+    line(text + escapeControls(r.message));
 }
 
 void Report::nothingChanged(std::size_t problems) {
@@ -128,18 +132,72 @@ void Report::nothingChanged(std::size_t problems) {
          (problems == 1 ? " problem)." : " problems)."));
 }
 
-void Report::invalidCode() {
+void Report::invalidCode(std::string_view input) {
+    const std::string reason = whyNotACode(input);
     if (json_) {
-        Json j;
-        j["result"] = "refused";
-        j["message"] = "Invalid ISRC";
-        return line(dump(j));
+        return line(JsonObject()
+                        .text("result", "refused")
+                        .text("message", "Invalid ISRC")
+                        .text("input", input)
+                        .text("reason", reason)
+                        .str());
     }
-    line("Invalid ISRC");
+    err_ << "Invalid ISRC \"" << escapeControls(input) << "\": " << reason << ".\n";
+    err_.flush();
+}
+
+void Report::remark(std::string_view text) {
+    err_ << "pelorix: " << escapeControls(text) << '\n';
+}
+
+void Report::summary() {
+    if (closed_) return;  // the counts would not say what happened
+    err_ << (style_ == Style::dryRun ? "Would write " : "Wrote ") << done_ << ", kept " << kept_
+         << ", unchanged " << unchanged_ << ", failed " << failed_ << ".\n";
+    err_.flush();
 }
 
 void Report::flush() {
     out_.flush();
+    if (!out_) {
+        closed_ = true;
+        throw OutputClosed{};
+    }
+}
+
+std::string whyNotACode(std::string_view text) {
+    std::string upper;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        // The separators a code may hold: space, tab, -, _, ., / and the en and em dashes.
+        static constexpr std::array<std::string_view, 8> kSeparators = {
+            " ", "\t", "-", "_", ".", "/", "\u2013", "\u2014"};
+        const auto sep = std::find_if(kSeparators.begin(), kSeparators.end(),
+                                      [&](auto s) { return text.substr(i).starts_with(s); });
+        if (sep != kSeparators.end()) {
+            i += sep->size() - 1;
+            continue;
+        }
+        const char c = text[i];
+        upper += c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+    }
+    if (upper.size() != 12 && upper.starts_with("ISRC")) {
+        upper.erase(0, upper.starts_with("ISRC:") ? 5 : 4);
+    }
+    const auto letter = [](char c) { return c >= 'A' && c <= 'Z'; };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (upper.empty()) return "it is empty";
+    if (const auto odd = std::find_if(upper.begin(), upper.end(),
+                                      [&](char c) { return !letter(c) && !digit(c); });
+        odd != upper.end()) {
+        return "it holds characters other than letters, digits and separators";
+    }
+    if (upper.size() != 12) {
+        return "it has " + std::to_string(upper.size()) +
+               " letters and digits besides separators; a code has 12";
+    }
+    if (!letter(upper[0]) || !letter(upper[1])) return "the first two must be letters (country)";
+    if (!digit(upper[5]) || !digit(upper[6])) return "the 6th and 7th must be digits (year)";
+    return "the last five must be digits (designation)";
 }
 
 }  // namespace pelorix::cli

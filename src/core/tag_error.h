@@ -53,6 +53,17 @@ inline constexpr std::string_view ownerNotKept =
 inline constexpr std::string_view hardLinks =
     "The file has other names (hard links), which a replacement would leave on the old "
     "contents. The file was not changed.";
+inline constexpr std::string_view replacedMeanwhile =
+    "The file was replaced by another program while it was being written. It was not changed.";
+inline constexpr std::string_view linkedMeanwhile =
+    "The file was given another name (a hard link) while it was being written, which a "
+    "replacement would leave on the old contents. The file was not changed.";
+inline constexpr std::string_view folderMoved =
+    "The folder was moved or renamed while the file was being written. The file was not "
+    "changed.";
+inline constexpr std::string_view folderKeepsNames =
+    "The folder is append-only or immutable, so no file in it can be replaced. The file was "
+    "not changed.";
 inline constexpr std::string_view tooShort = "The file is too short.";
 inline constexpr std::string_view notWAV = "Not a valid WAV file.";
 inline constexpr std::string_view notAIFF = "Not a valid AIFF file.";
@@ -98,6 +109,16 @@ inline std::string cannotOpen(std::string_view platform) {
 }
 inline std::string cannotWrite(std::string_view platform) {
     return "Cannot write next to the file: " + std::string(platform);
+}
+// A flag or an extended attribute of the original that its replacement could not take over.
+inline std::string flagsNotKept(std::string_view letters) {
+    return "The file's attribute flags (" + std::string(letters) +
+           ") cannot be kept by a replacement here. The file was not changed.";
+}
+inline std::string attributeNotKept(std::string_view name) {
+    return "The file's extended attribute " + std::string(name) +
+           " cannot be kept by a replacement (it needs privileges this run does not have). The "
+           "file was not changed.";
 }
 inline std::string id3Version(unsigned major) {
     return "This file has an ID3v2." + std::to_string(major) +

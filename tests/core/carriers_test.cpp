@@ -266,7 +266,9 @@ TEST(Carriers, VerificationRefusesAFileLeftWithAnotherCode) {
 
 std::pair<int, std::string> run(const std::vector<std::string>& args) {
     std::ostringstream out, err;
-    const int status = *cli::run(args, out, err);
+    std::vector<std::string> all = {"pelorix"};  // element 0: the program's name
+    all.insert(all.end(), args.begin(), args.end());
+    const int status = *cli::run(all, out, err);
     return {status, out.str() + err.str()};
 }
 

@@ -3,6 +3,7 @@
 // what the files look like afterwards.
 
 #include "cli/cli.h"
+#include "cli/escape.h"
 #include "e2e_support.h"
 #include "support/flac_builder.h"
 
@@ -52,13 +53,19 @@ Bytes flacFile(std::uint32_t seed) {
     return flac::file({{}, {flac::streamInfo(), flac::padding(64)}, audioBytes(64, seed)});
 }
 
-// a.wav and b.wav without a code, "c, d.wav", a.flac (one recording with a.wav) and lists/.
+// a.wav and b.wav without a code, "c, d.wav", a.flac (one recording with a.wav), lists/ with
+// its own b.wav, a link to ../a.wav and d, a link to deep/sub, whose parent holds another b.wav.
 void makeSongs(const TempDir& dir) {
     writeFile(dir / "a.wav", wav(audioBytes(100, 1)));
     writeFile(dir / "b.wav", wav(audioBytes(100, 2)));
     writeFile(dir / "c, d.wav", wav(audioBytes(100, 3)));
     writeFile(dir / "a.flac", flacFile(4));
+    fs::create_directories(dir / "deep" / "sub");
+    writeFile(dir / "deep" / "b.wav", wav(audioBytes(100, 5)));
     fs::create_directory(dir / "lists");
+    writeFile(dir / "lists" / "b.wav", wav(audioBytes(100, 6)));
+    fs::create_symlink("../deep/sub", dir / "lists" / "d");
+    fs::create_symlink("../a.wav", dir / "lists" / "a-link.wav");
 }
 
 }  // namespace
@@ -97,40 +104,64 @@ TEST(CommandLineTest, ReadsManyFilesAndFoldersInOrder) {
 }
 
 TEST(CommandLineTest, LinesAndExitCodes) {
-    const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
+    const auto usage = [](const std::string& why) {
+        return "pelorix: " + why + " (see pelorix --help)\n";
+    };
+    // Arguments, output, standard error, status.
+    const std::tuple<std::vector<std::string>, std::string, std::string, int> cases[] = {
         {{"--read", "./a.wav", "b.wav", "c.wav", "d.wav"},
          "./a.wav\tFI-ABC-26-00010\nb.wav\t-\nc.wav\tXY\\nZ\\x1b[2J\\x7f\\tQ\nd.wav\tXYZ\n",
+         "",
          0},
-        {{"--read"}, "", 0},
         {{"--read", "missing.wav", "notes.txt", "a.wav"},
          "missing.wav\tERROR: " + kNoFile + "\nnotes.txt\tERROR: " + kUnsupported +
              "\na.wav\tFI-ABC-26-00010\n",
+         "",
          1},
-        // Read wins over write in either order; everything after --read is a path.
-        {{"--write", "FIABC2600001", "a.wav", "--read", "b.wav"}, "b.wav\t-\n", 0},
-        {{"--read", "b.wav", "--write", "FIABC2600001"},
-         "b.wav\t-\n--write\tERROR: " + kNoFile + "\nFIABC2600001\tERROR: " + kNoFile + "\n",
-         1},
-        {{"--read", "--help"}, "--help\tERROR: " + kNoFile + "\n", 1},
-        {{"--write", "not a code", "a.wav", "b.wav"}, "Invalid ISRC\n", 2},
-        {{"--write", "FIABC2600001", "--help"}, "ERROR --help: " + kNoFile + "\n", 1},
-        {{"--write", "FIABC2600001", "--", "--read"}, "ERROR --read: " + kNoFile + "\n", 1},
-        {{"--remove"}, "", 0},
-        {{"--remove", "missing.wav"}, "ERROR missing.wav: " + kNoFile + "\n", 1},
-        {{"--help"}, cli::usage(), 0},
-        {{"-h"}, cli::usage(), 0},
-        {{"--version"}, std::string("pelorix ") + PELORIX_VERSION + "\n", 0},
-        {{"--version", "--help"}, cli::usage(), 0},
+        // One mode at a time, unless the second mode word names a file; "--" ends the options.
+        {{"--write", "FIABC2600001", "a.wav", "--read", "b.wav"},
+         "",
+         usage("--read after --write: one mode at a time"),
+         2},
+        {{"--read", "--write", "X", "b.wav"},
+         "",
+         usage("--write after --read: one mode at a time"),
+         2},
+        {{"--read", "--help"}, "", usage("--help after --read: one mode at a time"), 2},
+        {{"--version", "--help"}, "", usage("--help after --version: one mode at a time"), 2},
+        {{"--read", "--selftest", "b.wav"}, "--selftest\t-\nb.wav\t-\n", "", 0},
+        {{"--write", "FIABC2600001", "--", "--read"}, "ERROR --read: " + kNoFile + "\n", "", 1},
+        {{"b.wav", "--read", "a.wav"},
+         "",
+         usage("b.wav before --read: files go after the mode"),
+         2},
+        {{"--read"}, "", usage("--read takes files or folders"), 2},
+        {{"--remove"}, "", usage("--remove takes files or folders"), 2},
+        {{"--write", "FIABC2600001"}, "", usage("--write takes a code and files"), 2},
+        {{"--write", "not a code", "a.wav", "b.wav"},
+         "",
+         "Invalid ISRC \"not a code\": it has 8 letters and digits besides separators; a code "
+         "has 12.\n",
+         2},
+        {{"--write", "FI-ABC-2X-00001", "a.wav"},
+         "",
+         "Invalid ISRC \"FI-ABC-2X-00001\": the 6th and 7th must be digits (year).\n",
+         2},
+        {{"--remove", "missing.wav"}, "ERROR missing.wav: " + kNoFile + "\n", "", 1},
+        {{"--help"}, cli::usage(), "", 0},
+        {{"-h"}, cli::usage(), "", 0},
+        {{"--version"}, std::string("pelorix ") + PELORIX_VERSION + "\n", "", 0},
     };
     TempDir dir;
     makeFiles(dir);
+    writeFile(dir / "--selftest", wav(audioBytes(100, 5)));  // a file with a mode's name
     const auto before = snapshot(dir.path());
-    for (const auto& [args, out, status] : cases) {
+    for (const auto& [args, out, err, status] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
         const Outcome r = runPelorix(dir.path(), args);
         EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.err, err);
         EXPECT_EQ(r.status, status);
-        EXPECT_EQ(r.err, "");
         EXPECT_EQ(snapshot(dir.path()), before);  // none of these may change a file
     }
 }
@@ -163,9 +194,10 @@ TEST(CommandLineTest, WindowAndUsageErrorsSayOneLineOnStandardError) {
     makeFiles(dir);
     const Bytes a = readFile(dir / "a.wav");
     const std::pair<int, std::vector<std::string>> cases[] = {
-        {1, {"", "--write", "--write FIABC2600001", "a.wav", "-- -x.wav"}},
+        {1, {"", "a.wav", "-- -x.wav"}},
         {2,
-         {"--wirte FIABC2600001 a.wav", "-r a.wav", "--read=a.wav", "--selftes", "--json",
+         {"--write", "--write FIABC2600001", "--wirte FIABC2600001 a.wav", "-r a.wav",
+          "--read=a.wav", "--selftes", "--json", "--read --jsno a.wav", "--match x --read a.wav",
           "--write-list", "--sequence FIABC2600001", "--sequence FIABC2600001 --bogus a.wav",
           "a.wav --dry-run"}}};
     for (const auto& [status, lines] : cases) {
@@ -185,38 +217,50 @@ TEST(CommandLineTest, WindowAndUsageErrorsSayOneLineOnStandardError) {
 
 TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
     using enum cli::Mode;
-    // Only the first --write counts ("--write C --write" has a code but no file after it), a
-    // --remove after it is a file, and element 0 is searched too.
+    // The first mode word picks the mode; a second one (that names no file here) is an error,
+    // as is anything but an option before the mode. Element 0 is the program's name.
     const std::pair<cli::Mode, std::vector<std::string>> cases[] = {
-        {window, {"pelorix", "", "pelorix x --write C", "pelorix --write C --"}},
-        {selfCheck, {"pelorix --read --selftest", "pelorix --write C f --selftest", "--selftest"}},
+        {window, {"pelorix", "", "pelorix x y", "pelorix -- --read", "--selftest"}},
+        {selfCheck, {"pelorix --selftest", "pelorix --json --selftest"}},
         {write,
-         {"pelorix --write C f", "pelorix --write C --write", "pelorix --write C --remove",
-          "pelorix --remove --write C f"}},
-        {remove, {"pelorix --remove --write C", "pelorix --remove --help"}},
-        {help, {"pelorix --help --version"}},
-        {usageError, {"pelorix --READ -read --read=a --Help -help", "pelorix --write-list l m"}},
+         {"pelorix --write C f", "pelorix --write --read f", "pelorix --write C -- --remove",
+          "pelorix --json --write C g"}},
+        {remove, {"pelorix --remove -- --write"}},
+        {help, {"pelorix --help", "pelorix --dry-run -h"}},
+        {usageError,
+         {"pelorix --READ -read --read=a --Help -help", "pelorix x --write C",
+          "pelorix --write C --", "pelorix --read --selftest", "pelorix --write C f --selftest",
+          "pelorix --write C --write", "pelorix --remove --help", "pelorix --help --version",
+          "pelorix --help f", "pelorix --match", "pelorix --read f --match",
+          "pelorix --match title", "pelorix --match tune --write-list l"}},
         {sequence, {"pelorix --sequence C -- --bogus"}}};
     for (const auto& [mode, lines] : cases) {
         for (const auto& args : lines) EXPECT_EQ(cli::chooseMode(words(args)), mode) << args;
     }
 }
 
+// As text for a terminal and as a JSON string: reversible, and nothing that steers the terminal
+// or turns the text around it passes raw.
 TEST(CommandLineTest, ControlCharactersAreEscaped) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"a\tb\rc", "a\\tb\\rc"},
-        {std::string("\0\x01\x1f", 3), "\\x00\\x01\\x1f"},
-        {"\xC2\x85next\xC2\x9B", "\\u0085next\\u009b"},  // C1 controls NEL and CSI
-        {"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5",
-         "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5"},
-        {"bad\x9b"
-         "byte\xC3",
-         "bad\\x9bbyte\\xc3"},       // not UTF-8: shown as bytes
-        {"\xC0\x8A", "\\xc0\\x8a"},  // an over-long newline is not a newline in disguise
-        {"back\\slash", "back\\slash"},
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"a\tb\rc\"", "a\\tb\\rc\"", "\"a\\tb\\rc\\\"\""},
+        {std::string("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f",
+         "\"\\u0000\\u0001\\u001f\\u007f\""},
+        {"\xC2\x85next\xC2\x9B", "\\u0085next\\u009b", "\"\\u0085next\\u009b\""},  // NEL, CSI
+        {"\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\xB5", "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\xB5",
+         "\"\\u00e9t\\u00e9 \\ud83c\\udfb5\""},
+        // Bytes that are not UTF-8 (an over-long newline among them, a surrogate's bytes).
+        {"bad\x9b\xC0\x8A\xED\xA0\x80", "bad\\x9b\\xc0\\x8a\\xed\\xa0\\x80",
+         "\"bad\\udc9b\\udcc0\\udc8a\\udced\\udca0\\udc80\""},
+        // Right-to-left override, isolates, marks: shown, never obeyed.
+        {"a\u202Egnp.wav\u2066\u200F\u061C", "a\\u202egnp.wav\\u2066\\u200f\\u061c",
+         "\"a\\u202egnp.wav\\u2066\\u200f\\u061c\""},
+        {"back\\x9b", "back\\\\x9b", "\"back\\\\x9b\""},  // a backslash is not an escape
     };
-    for (const auto& [stored, shown] : cases)
-        EXPECT_EQ(cli::escapeControls(stored), shown) << shown;
+    for (const auto& [stored, text, json] : cases) {
+        EXPECT_EQ(cli::escapeControls(stored), text) << text;
+        EXPECT_EQ(cli::jsonString(stored), json) << json;
+    }
 }
 
 TEST(CommandLineTest, ListsAreReadInEveryDialect) {
@@ -271,9 +315,12 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
         {"../a.wav;FIABC2600001\n../b.wav;FI-ABC-26-00001\n./../a.wav;FIABC2600002\n",
          "lists/l.csv:2: FI-ABC-26-00001 is also given to lists/../a.wav on line 1, a different "
          "recording.\nlists/l.csv:3: lists/./../a.wav is given FI-ABC-26-00002 here and "
-         "FI-ABC-26-00001 on line 1.\nNo file was changed (2 problems).\n"},
+         "FI-ABC-26-00001 on line 1 (lists/../a.wav, the same file).\nNo file was changed (2 "
+         "problems).\n"},
         {"isrc,notes\nFIABC2600001,x\n",
-         "lists/l.csv:1: The header names no file column (file, path or filename).\n" + none},
+         "lists/l.csv:1: The header names no column that finds the files (path, file name, title "
+         "or track).\n" +
+             none},
         {"../a.wav,\"FIABC\n2600001\"\n../b.wav,\"x\"y\n",  // a quoted field spans lines 1-2
          "lists/l.csv:1: \"FIABC\\n2600001\" is not a valid ISRC.\nlists/l.csv:3: A quote on this "
          "line is out of place; quote a whole field, and double a quote inside one.\n"
@@ -281,6 +328,17 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
         {"../a.wav,FIABC2600001\n../b.wav,\"FIABC2600002\n",
          "lists/l.csv:2: A quoted field that begins on this line is never closed.\n" + none},
         {"\r\n \r\n", "lists/l.csv: The list names no file and code.\n" + none},
+        // One file under two names, two files under one spelling, a name cut short by a NUL.
+        {"../a.wav,FIABC2600001\na-link.wav,FIABC2600002\n",
+         "lists/l.csv:2: lists/a-link.wav is given FI-ABC-26-00002 here and FI-ABC-26-00001 on "
+         "line 1 (lists/../a.wav, the same file).\n" +
+             none},
+        {"d/../b.wav,FIABC2600005\nb.wav,FIABC2600005\n",
+         "lists/l.csv:2: FI-ABC-26-00005 is also given to lists/d/../b.wav on line 1, a different "
+         "recording.\n" +
+             none},
+        {std::string("../a.wav\0.flac,FIABC2600001\n", 27),
+         "lists/l.csv:1: This line holds a NUL character.\n" + none},
         {"", "lists/l.csv: Cannot open the list: No such file or directory\n" + none},
     };
     for (const auto& [list, out] : cases) {
@@ -296,36 +354,58 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
     }
 }
 
+// A backup copy is left out only beside its original, and said so; a file named twice (a link
+// beside it) is numbered once; a file that already carries its code is left untouched.
 TEST(CommandLineTest, SequencesNumberRecordingsInNaturalOrderAndReplaceOnlyWhenAsked) {
     TempDir dir;
     fs::create_directories(dir / "album" / "sub");
-    for (const char* name : {"Track 10.wav", "Track 2.wav", "track 1.wav", ".hidden.wav",
-                             "Track 2 (original).wav", "Song.wav", "sub/x.wav"}) {
+    for (const char* name :
+         {"Track 10.wav", "Track 2.wav", "track 1.wav", ".hidden.wav", "Track 2 (original).wav",
+          "Blue (original).wav", "Song.wav", "sub/x.wav"}) {
         writeFile(dir / "album" / name, wav(audioBytes(100, 5)));
     }
+    fs::create_symlink("Track 10.wav", dir / "album" / "zz.wav");
     writeFile(dir / "album" / "Song.flac", flacFile(6));
     writeFile(dir / "album" / "notes.txt", bytesOf("words"));
     writeFile(dir / "b.wav", wavWithCode("FIABC2600009", audioBytes(100, 7)));
     const auto before = snapshot(dir.path());
+    const std::string remarks =
+        "pelorix: left out album/Track 2 (original).wav, a backup copy of Track 2.wav\n"
+        "pelorix: album/zz.wav is album/Track 10.wav; it is numbered once\n";
     Outcome r = runPelorix(dir.path(), {"--sequence", "FIABC2699996", "album", "b.wav"});
     EXPECT_EQ(r.out,
-              "--sequence: The sequence from FI-ABC-26-99996 would pass FI-ABC-26-99999 "
-              "at album/sub/x.wav.\nNo file was changed (1 problem).\n");
+              "The sequence from FI-ABC-26-99996 would pass FI-ABC-26-99999 "
+              "at album/Track 10.wav.\nNo file was changed (1 problem).\n");
+    EXPECT_EQ(r.err, remarks);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(snapshot(dir.path()), before);
 
     std::string lines =
-        "OK album/Song.flac: FI-ABC-26-00001\nOK album/Song.wav: FI-ABC-26-00001\n"
-        "OK album/track 1.wav: FI-ABC-26-00002\nOK album/Track 2.wav: "
-        "FI-ABC-26-00003\nOK album/Track 10.wav: FI-ABC-26-00004\n"
-        "OK album/sub/x.wav: FI-ABC-26-00005\n";
-    r = runPelorix(dir.path(), {"--sequence", "FI-ABC-26-00001", "album", "b.wav"});
-    EXPECT_EQ(r.out, lines + "KEPT b.wav: it carries FI-ABC-26-00009; --replace replaces it\n");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(codeIn(dir / "b.wav"), "FIABC2600009");
-    r = runPelorix(dir.path(), {"--sequence", "FI-ABC-26-00001", "album", "--replace", "b.wav"});
-    EXPECT_EQ(r.out, lines + "OK b.wav: FI-ABC-26-00006\n");
-    EXPECT_EQ(r.status, 0);
+        "OK album/Blue (original).wav: FI-ABC-26-00001\nOK album/Song.flac: FI-ABC-26-00002\n"
+        "OK album/Song.wav: FI-ABC-26-00002\nOK album/track 1.wav: FI-ABC-26-00003\n"
+        "OK album/Track 2.wav: FI-ABC-26-00004\nOK album/Track 10.wav: FI-ABC-26-00005\n"
+        "OK album/sub/x.wav: FI-ABC-26-00006\n";
+    const std::string kept = "KEPT b.wav: it carries FI-ABC-26-00009; --replace replaces it\n";
+    const std::tuple<std::vector<std::string>, std::string, std::string, int> runs[] = {
+        {{"--sequence", "FI-ABC-26-00001", "album", "b.wav"},
+         lines + kept,
+         "Wrote 7, kept 1, unchanged 0, failed 0.\n",
+         1},
+        {{"--sequence", "FI-ABC-26-00001", "album", "--replace", "b.wav"},
+         lines + "OK b.wav: FI-ABC-26-00007\n",
+         "Wrote 1, kept 0, unchanged 7, failed 0.\n",
+         0},
+    };
+    for (const auto& [args, out, summary, status] : runs) {
+        const ino_t inode = lstatOf(dir / "album" / "Song.wav").st_ino;
+        r = runPelorix(dir.path(), args);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.err, remarks + summary);
+        EXPECT_EQ(r.status, status);
+        EXPECT_EQ(lstatOf(dir / "album" / "Song.wav").st_ino != inode,
+                  summary.starts_with("Wrote 7"));
+    }
+    EXPECT_EQ(codeIn(dir / "album" / "Track 10.wav"), "FIABC2600005");
 }
 
 TEST(CommandLineTest, DryRunsTellWhatWouldHappenAndTouchNothing) {
@@ -409,32 +489,50 @@ TEST(CommandLineTest, TheCallerMustBeAbleToWriteTheFileAndKeepItsOwner) {
     EXPECT_EQ(snapshot(dir.path()).size(), before.size());  // nothing left beside the files
 }
 
+// Every object parses; a path that is not UTF-8 comes back byte for byte (Python's
+// os.fsencode); a kept file shows both codes, a refusal what it concerns.
 TEST(CommandLineTest, JsonLinesAreValidJson) {
     TempDir dir;
     makeFiles(dir);
+    writeFile(dir / "x\xff.wav", wav(audioBytes(100, 8)));
+    writeFile(dir / "x\xfe.wav", wav(audioBytes(100, 9)));
+    writeFile(dir / "l.csv", bytesOf("b.wav,FIABC2600003\nzz.wav,FIABC2600004\n"));
     std::string all;
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--json", "--read", "a.wav", "c.wav", "d.wav", "missing.wav"},
+             {"--json", "--read", "a.wav", "c.wav", "d.wav", "missing.wav", "x\xff.wav",
+              "x\xfe.wav"},
              {"--json", "--write", "FIABC2600002", "b.wav", "notes.txt"},
              {"--dry-run", "--remove", "a.wav", "--json"},
-             {"--json", "--write", "bad code", "b.wav"}}) {
+             {"--json", "--write", "bad code", "b.wav"},
+             {"--json", "--sequence", "FIABC2600001", "a.wav", "b.wav"},
+             {"--json", "--sequence", "FIABC2699999", "a.wav", "d.wav"},
+             {"--json", "--write-list", "l.csv"}}) {
         all += runPelorix(dir.path(), args).out;
     }
     writeFile(dir / "out.jsonl", bytesOf(all));
     const RunResult py = runShell(
-        "python3 -c 'import json,sys\nfor l in sys.stdin:\n o=json.loads(l); assert type(o) is "
-        "dict\n print(o.get(\"path\"), o[\"result\"], o.get(\"code\"), repr(o.get(\"stored\")), "
-        "o.get(\"previous\"), o.get(\"format\"), \"dry_run\" in o)' <" +
+        "python3 -c 'import json,os,sys\nfor l in sys.stdin:\n o=json.loads(l); p=o.pop(\"path\", "
+        "None)\n for k in \"message title artist album track disc seconds\".split(): o.pop(k, "
+        "None)\n print(p and os.fsencode(p), *sorted(f\"{k}={v!r}\" for "
+        "k,v in o.items()))' <" +
         quoted((dir / "out.jsonl").string()));
     EXPECT_EQ(py.output,
-              "a.wav ok FIABC2600010 None None WAV False\n"
-              "c.wav ok None 'XY\\nZ\\x1b[2J\\x7f\\tQ' None WAV False\n"
-              "d.wav ok None 'XYZ' None WAV False\n"
-              "missing.wav error None None None None False\n"
-              "b.wav ok FIABC2600002 None None WAV False\n"
-              "notes.txt error FIABC2600002 None None None False\n"
-              "a.wav ok None None FIABC2600010 WAV True\n"
-              "None refused None None None None False\n");
+              "b'a.wav' code='FIABC2600010' format='WAV' result='ok'\n"
+              "b'c.wav' code=None format='WAV' result='ok' stored='XY\\nZ\\x1b[2J\\x7f\\tQ'\n"
+              "b'd.wav' code=None format='WAV' result='ok' stored='XYZ'\n"
+              "b'missing.wav' code=None format=None result='error'\n"
+              "b'x\\xff.wav' code=None format='WAV' result='ok'\n"
+              "b'x\\xfe.wav' code=None format='WAV' result='ok'\n"
+              "b'b.wav' code='FIABC2600002' format='WAV' previous=None result='ok'\n"
+              "b'notes.txt' code='FIABC2600002' format=None previous=None result='error'\n"
+              "b'a.wav' code=None dry_run=True format='WAV' previous='FIABC2600010' result='ok'\n"
+              "None input='bad code' reason='it has 7 letters and digits besides separators; a "
+              "code has 12' result='refused'\n"
+              "b'a.wav' code='FIABC2600001' format='WAV' previous='FIABC2600010' result='kept'\n"
+              "b'b.wav' code='FIABC2600002' format='WAV' previous='FIABC2600002' "
+              "result='unchanged'\n"
+              "None result='refused'\n"
+              "b'zz.wav' line=2 list='l.csv' result='refused'\n");
 }
 
 TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
@@ -464,5 +562,142 @@ TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
     for (const auto& [args, out] : cases) {
         const Outcome r = runPelorix(dir.path(), args);
         EXPECT_EQ(r.out, out);
+    }
+}
+
+// Real processes against a sequence: the output pipe is one page, so the sequence stalls on its
+// lines while the later files are not yet claimed. A colleague's write meanwhile is kept, and a
+// reader that goes away stops the run without a signal and without a file left behind.
+TEST(CommandLineTest, ConcurrentWritesAndAClosedOutput) {
+    TempDir dir;
+    fs::create_directory(dir / "album");
+    for (int i = 1; i <= 200; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "t%03d.wav", i);
+        writeFile(dir / "album" / name, wav(audioBytes(64, std::uint32_t(i))));
+    }
+    writeFile(dir / "race.py", bytesOf(R"(import fcntl, os, subprocess, sys
+pelorix, stop = sys.argv[1], sys.argv[2] == "close"
+r, w = os.pipe()
+fcntl.fcntl(r, fcntl.F_SETPIPE_SZ, 4096)
+run = subprocess.Popen([pelorix] + sys.argv[3:], stdout=w, stderr=subprocess.PIPE)
+os.close(w)
+os.read(r, 1)
+if stop:
+    os.close(r)
+else:
+    other = subprocess.run([pelorix, "--write", "FIZZZ2600001", "album/t200.wav"],
+                           capture_output=True, text=True)
+    print(other.stdout, end="")
+    print(os.fdopen(r).read().splitlines()[-1])
+print(run.wait(), run.stderr.read().decode().splitlines()[-1])
+)"));
+    const auto race = [&](const std::string& how, const std::string& args) {
+        return runShell("cd " + quoted(dir.path().string()) + " && python3 race.py " +
+                        quoted(PELORIX_BINARY) + " " + how + " " + args)
+            .output;
+    };
+    EXPECT_EQ(race("write", "--sequence FIABC2600001 album"),
+              "OK album/t200.wav\nKEPT album/t200.wav: it carries FI-ZZZ-26-00001; --replace "
+              "replaces it\n1 Wrote 199, kept 1, unchanged 0, failed 0.\n");
+    EXPECT_EQ(codeIn(dir / "album/t200.wav"), "FIZZZ2600001");
+
+    const std::string said = race("close", "--replace --sequence FIABC2600501 album");
+    EXPECT_TRUE(said.starts_with("1 pelorix: the output was closed after ")) << said;
+    int changed = 0;
+    for (const auto& [name, bytes] : snapshot(dir / "album")) {
+        EXPECT_TRUE(name.starts_with("t")) << name << " left behind";
+        changed += codeIn(dir / "album" / name).starts_with("FIABC265");
+    }
+    EXPECT_LE(changed, 128) << "the run went on after its output closed";  // two groups
+}
+
+// Lists from pipes, one file under two names, and a list that never ends.
+TEST(CommandLineTest, ListsFromPipesAndFilesNamedTwice) {
+    TempDir dir;
+    makeSongs(dir);
+    fs::create_symlink("a.wav", dir / "link.wav");
+    writeFile(dir / "l.csv",
+              bytesOf("b.wav,FIABC2600002\nlink.wav,FIABC2600001\na.wav,FIABC2600001\n"));
+    const std::pair<std::string, std::string> cases[] = {
+        {"cat l.csv | $P --write-list -",
+         "pelorix: -:3: a.wav is the file of line 2; it is written once\n"
+         "OK b.wav: FI-ABC-26-00002\nOK link.wav: FI-ABC-26-00001\n"
+         "Wrote 2, kept 0, unchanged 0, failed 0.\n0\n"},
+        {"$P --write-list /dev/stdin <l.csv",
+         "pelorix: /dev/stdin:3: a.wav is the file of line 2; it is written once\n"
+         "OK b.wav: FI-ABC-26-00002\nOK link.wav: FI-ABC-26-00001\n"
+         "Wrote 0, kept 0, unchanged 2, failed 0.\n0\n"},
+        {"yes x | head -n 500 | $P --write-list - | tail -n 2",
+         "-:101: Too many problems; reading stopped here.\nNo file was changed (101 "
+         "problems).\n0\n"},
+        {"$P --write-list /dev/zero",
+         "/dev/zero: The list is larger than 8 MiB; split it into smaller lists.\n"
+         "No file was changed (1 problem).\n2\n"},
+    };
+    for (const auto& [command, said] : cases) {
+        SCOPED_TRACE(command);
+        const ino_t inode = lstatOf(dir / "b.wav").st_ino;
+        EXPECT_EQ(runShell("cd " + quoted(dir.path().string()) + " && P=" + quoted(PELORIX_BINARY) +
+                           " && (" + command + ") 2>&1; echo $?")
+                      .output,
+                  said);
+        if (said.find("unchanged 2") != std::string::npos) {
+            EXPECT_EQ(lstatOf(dir / "b.wav").st_ino, inode);  // not even rewritten
+        }
+    }
+    EXPECT_EQ(codeIn(dir / "a.wav"), "FIABC2600001");
+}
+
+// A label's sheet finds its files by title, track or name in the folders given.
+TEST(CommandLineTest, SheetsFindFilesByTitleTrackOrName) {
+    const std::string cd1 = "OK release/CD1/01 Opening.wav: FI-ABC-26-00001\n",
+                      cd2 =
+                          "OK release/CD2/01 Second Dawn.flac: FI-ABC-26-00002\n"
+                          "OK release/CD2/01 Second Dawn.wav: FI-ABC-26-00002\n";
+    const std::tuple<std::string, std::vector<std::string>, std::string, int> cases[] = {
+        {"Track;Title;ISRC\n1-01;opening;FIABC2600001\n2-01;Second  Dawn;FIABC2600002\n",
+         {},
+         cd1 + cd2,
+         0},
+        {"Track;Title;ISRC\n1-01;x;FIABC2600001\nCD2/01;y;FIABC2600002\n",
+         {"--match", "track"},
+         cd1 + cd2,
+         0},
+        {"Disc,Track,Code\nCD 2,1,FIABC2600002\n", {}, cd2, 0},
+        {"Name,ISRC\n01 Opening.wav,FIABC2600001\n", {"--match", "name"}, cd1, 0},
+        {"Title,ISRC\nRain,FIABC2600003\n",
+         {},
+         "OK release/CD1/02 Take 2.wav: FI-ABC-26-00003\n",
+         0},  // its title tag
+        {"Track;Title;ISRC\n01;Rain;FIABC2600001\n9;Opening;FIABC2600002\n",
+         {"--match", "track"},
+         "sheet.csv:2: \"01\" matches 3 files: release/CD1/01 Opening.wav, release/CD2/01 Second "
+         "Dawn.flac, ….\nsheet.csv:3: No file matches \"9\".\nNo file was changed (2 problems).\n",
+         2},
+        {"Artist;Notes;ISRC\nx;y;FIABC2600001\n",
+         {},
+         "sheet.csv:1: The header names no column that finds the files (path, file name, title "
+         "or track).\nNo file was changed (1 problem).\n",
+         2},
+    };
+    for (const auto& [sheet, options, out, status] : cases) {
+        SCOPED_TRACE(sheet);
+        TempDir dir;
+        fs::create_directories(dir / "release" / "CD1");
+        fs::create_directories(dir / "release" / "CD2");
+        writeFile(dir / "release/CD1/01 Opening.wav", wav(audioBytes(100, 1)));
+        writeFile(dir / "release/CD1/02 Take 2.wav",
+                  wav({chunks::wavFormat(),
+                       {"data", audioBytes(100, 4)},
+                       {"id3 ", id3::tag({.frames = {id3::textFrame("TIT2", "Rain")}})}}));
+        writeFile(dir / "release/CD2/01 Second Dawn.wav", wav(audioBytes(100, 2)));
+        writeFile(dir / "release/CD2/01 Second Dawn.flac", flacFile(3));
+        writeFile(dir / "sheet.csv", bytesOf(sheet));
+        std::vector<std::string> args = {"--write-list", "sheet.csv", "release"};
+        args.insert(args.end(), options.begin(), options.end());
+        const Outcome r = runPelorix(dir.path(), args);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.status, status);
     }
 }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The real binary killed, interrupted, or racing another write or a recorder: never a truncated
 // file, a lost append, a leftover that disturbs the next write, or an `OK` that is not true.
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -86,6 +88,28 @@ pid_t startAndWait(const std::vector<std::string>& a, const fs::path& file, cons
         }
     }
     return pid;
+}
+
+// An inotify descriptor watching `folder` for `events`.
+int watchFolder(const fs::path& folder, std::uint32_t events) {
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    EXPECT_GE(::inotify_add_watch(watch, folder.c_str(), events), 0);
+    return watch;
+}
+
+// Waits (up to 2 s) until a watched event names a temporary file.
+void waitForTemporary(int watch) {
+    alignas(inotify_event) char events[4096];
+    for (bool seen = false; !seen;) {
+        pollfd ready{watch, POLLIN, 0};
+        if (::poll(&ready, 1, 2000) <= 0) return;
+        const ssize_t n = ::read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+            seen |= e->len > 0 && std::string(e->name).find(".pelorix-tmp") != std::string::npos;
+            at += ssize_t(sizeof(inotify_event) + e->len);
+        }
+    }
 }
 
 }  // namespace
@@ -178,6 +202,7 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
         }
         const auto batch = [&](const Code& code, std::ostream& said) {
             std::vector<std::string> a = args(code, files[0]);
+            a.insert(a.begin(), "pelorix");  // element 0: the program's name
             a.insert(a.end(), files.begin() + 1, files.end());
             return cli::run(a, said, said);
         };
@@ -201,7 +226,8 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
         ::close(a);
         ::close(b);
         fs::remove(keep);
-        EXPECT_EQ(std::count(plan.begin(), plan.end(), sys::Op::syncfs), onXfs ? 5 : 3);
+        // One before the replaces and one after them, per filesystem and group.
+        EXPECT_EQ(std::count(plan.begin(), plan.end(), sys::Op::syncfs), onXfs ? 10 : 6);
         // Just before and after each flush, before each replace, each removal of a replaced
         // original and each folder's flush; before every eighth call besides.
         const auto commits = [&](std::size_t k) {
@@ -267,6 +293,16 @@ TEST(Interrupted, TheTemporaryFileGoesAndTheSignalEndsTheRun) {
         EXPECT_EQ(status(pid), 128 + signal);
         EXPECT_TRUE(contentsOf(file) == original);
         EXPECT_EQ(dir.list(), Names{"Song.wav"});
+    }
+    // The signal the instant the temporary file appears: the handler knows it already.
+    for (int round = 0; round < 20; ++round) {
+        const int watch = watchFolder(dir.path(), IN_CREATE);
+        const pid_t pid = start(args(kCode, file));
+        waitForTemporary(watch);
+        ::kill(pid, SIGTERM);
+        ::close(watch);
+        EXPECT_EQ(status(pid), 128 + SIGTERM);
+        EXPECT_EQ(dir.list(), Names{"Song.wav"}) << "round " << round;
     }
 }
 
@@ -360,4 +396,54 @@ TEST(Concurrent, ARecorderAppendingWhileWritesRun) {
     EXPECT_EQ(read::readISRC(file), stored);
     EXPECT_EQ(dir.list(), Names{"Take.mp3"});
     std::cout << writes << " writes, " << ok << " said OK\n";
+}
+
+// Another program saves its own version over the file (a new file renamed over the name, as
+// editors do), or gives the file a second name, the moment the write's new file is complete:
+// the write finishes first or refuses; the other program's version is never lost, and a file's
+// names never split. The folder is reached through a chain of symbolic links, which widens the
+// window between a write's last look at the name and its swap.
+TEST(Concurrent, AnotherProgramSavingOrLinkingAtTheLastMoment) {
+    TempDir dir;
+    const fs::path real = dir / "real";
+    fs::create_directory(real);
+    fs::path folder = real;
+    for (int i = 0; i < 30; ++i) {
+        fs::create_directory_symlink(folder, dir / ("l" + std::to_string(i)));
+        folder = dir / ("l" + std::to_string(i));
+    }
+    const fs::path file = folder / "Song.wav", atReal = real / "Song.wav";
+    const Bytes mine = wav(audioBytes(1 << 16, 1)), theirs = wav(audioBytes(1 << 16, 2));
+    writeFile(atReal, theirs);
+    const std::string theirAudio = read::fingerprint(atReal, formats::AudioFormat::wav);
+    int rounds = 0, lost = 0, split = 0, refused = 0;
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    for (bool link = false; rounds < 40 || Clock::now() < until; link = !link, ++rounds) {
+        fs::remove(real / "linked.wav");
+        writeFile(atReal, mine);
+        if (!link) writeFile(real / "theirs.tmp", theirs);
+        const int watch = watchFolder(real, IN_CLOSE_WRITE);
+        const pid_t pid = start(args(kCode, file), (dir / "out").string());
+        // As soon as the write's temporary file is closed after its last byte.
+        waitForTemporary(watch);
+        // Then a little later each round, up to 2 ms: over the write's last steps.
+        for (const auto go = Clock::now() + std::chrono::microseconds(rounds / 2 % 20 * 100);
+             Clock::now() < go;) {
+        }
+        if (link) {
+            ::link(atReal.c_str(), (real / "linked.wav").c_str());
+        } else {
+            ::rename((real / "theirs.tmp").c_str(), atReal.c_str());
+        }
+        ::close(watch);
+        refused += status(pid) != 0;
+        if (link) {
+            split += lstatOf(atReal).st_ino != lstatOf(real / "linked.wav").st_ino;
+        } else {
+            lost += read::fingerprint(atReal, formats::AudioFormat::wav) != theirAudio;
+        }
+    }
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(split, 0);
+    std::cout << rounds << " rounds, " << refused << " refused\n";
 }

@@ -91,20 +91,34 @@ std::vector<Case> cases() {
 
 class DiskFull : public ::testing::TestWithParam<Case> {};
 
+// A tmpfs of `mib` MiB over a private folder, for as long as it lives; the reason when none
+// can be had.
+struct Tmpfs {
+    explicit Tmpfs(int mib, const std::string& more = "") {
+        if (auto why = privateMounts()) {
+            skip = "no private mounts: " + *why;
+            return;
+        }
+        const std::string options = "size=" + std::to_string(mib * kMiB) + ",mode=0755" + more;
+        if (::mount("tmpfs", dir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) !=
+            0) {
+            skip = std::string("tmpfs cannot be mounted: ") + std::strerror(errno);
+        }
+    }
+    ~Tmpfs() {
+        if (skip.empty()) ::umount2(dir.path().c_str(), MNT_DETACH);
+    }
+    TempDir dir;
+    std::string skip;
+};
+
 }  // namespace
 
 TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
-    if (auto why = privateMounts()) GTEST_SKIP() << "no private mounts: " << *why;
     const Case& c = GetParam();
-    TempDir dir;
-    const std::string options = "size=" + std::to_string(c.fsMiB * kMiB) + ",mode=0755" + c.options;
-    if (::mount("tmpfs", dir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
-        GTEST_SKIP() << "tmpfs cannot be mounted: " << std::strerror(errno);
-    }
-    struct Unmount {
-        const fs::path& at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{dir.path()};
+    const Tmpfs mounted(c.fsMiB, c.options);
+    if (!mounted.skip.empty()) GTEST_SKIP() << mounted.skip;
+    const TempDir& dir = mounted.dir;
 
     const fs::path file = dir / "Song.wav";
     const Bytes original = chunks::wav(std::uint32_t(c.fileMiB * kMiB / 4));
@@ -136,3 +150,45 @@ TEST_P(DiskFull, TheOriginalStaysWholeAndNothingIsLeftBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Filesystems, DiskFull, ::testing::ValuesIn(cases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Room for one new copy at a time: a batch that cannot hold its group's new files at once goes
+// on in smaller groups, so every file that fits one by one is written. A sparse file's holes
+// stay holes: a file that declares far more audio than the filesystem holds is written in the
+// room its data takes.
+TEST(DiskFull, WhatFitsOneByOneIsWrittenAndHolesStayHoles) {
+    const Tmpfs mounted(45);
+    if (!mounted.skip.empty()) GTEST_SKIP() << mounted.skip;
+    const TempDir& dir = mounted.dir;
+    std::vector<write::BatchJob> jobs;
+    for (const char* name : {"A.wav", "B.wav", "C.wav"}) {
+        writeFile(dir / name, chunks::wav(std::uint32_t(10 * kMiB / 4)));
+        jobs.push_back({dir / name, kCode});
+    }
+    std::vector<std::string> errors;
+    write::writeBatch(jobs, false, [&](std::size_t, std::exception_ptr e) {
+        errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
+    });
+    EXPECT_EQ(errors, (std::vector<std::string>(3, "")));
+    for (const auto& job : jobs) EXPECT_EQ(read::readISRC(job.path), kCode);
+    for (const auto& job : jobs) fs::remove(job.path);
+
+    // 200 MiB of audio, of which the first and the last MiB hold data.
+    const fs::path sparse = dir / "Sparse.wav";
+    const Bytes head = chunks::wav(std::uint32_t(kMiB / 4));
+    Bytes header(head.begin(), head.end());
+    const std::uint32_t audioBytes = 200 * kMiB;
+    std::memcpy(&header[40], &audioBytes, 4);  // the data chunk's size (little-endian host)
+    const std::uint32_t riff = audioBytes + 36;
+    std::memcpy(&header[4], &riff, 4);
+    writeFile(sparse, header);
+    {
+        std::ofstream tail(sparse, std::ios::binary | std::ios::in | std::ios::out);
+        tail.seekp(std::streamoff(44 + audioBytes - kMiB));
+        tail.write(reinterpret_cast<const char*>(head.data() + 44), std::streamsize(kMiB));
+    }
+    const std::string audio = read::fingerprint(sparse, formats::AudioFormat::wav);
+    EXPECT_EQ(errorOf([&] { write::writeISRC(sparse, kCode, false); }), "");
+    EXPECT_EQ(read::fingerprint(sparse, formats::AudioFormat::wav), audio);
+    EXPECT_LT(std::uint64_t(lstatOf(sparse).st_blocks) * 512, 8 * kMiB);
+    EXPECT_EQ(dir.list(), Names{"Sparse.wav"});
+}

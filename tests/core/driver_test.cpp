@@ -2,13 +2,18 @@
 // The tagging driver end to end (the round trip over real files of every format is the interop
 // test's): refusals, the checks before the replace, the caller's rights, fingerprints, backups,
 // and what must survive a replace.
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <tuple>
 
 #include "core/io/sha256.h"
+#include "core/write/pending_file.h"
 #include "e2e_support.h"
 #include "support/mp4_builder.h"
 
@@ -36,7 +41,7 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
     Bytes v22 = join({id3::tag({.frames = {id3::textFrame("TSRC", "X")}}), Bytes(100, 0xFF)});
     v22[3] = 2;
     const Bytes plain = wav(audioBytes(100));
-    enum Beside { nothing, hardLink, writer, writeLock, folder };
+    enum Beside { nothing, hardLink, writer, writeLock };
     const std::tuple<std::string, Bytes, Beside, std::string> cases[] = {
         {"notes.txt", bytesOf("just some words, not audio"), nothing,
          msg::unsupportedType(formats::labels(", ", " and "))},
@@ -45,8 +50,6 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
         {"linked.wav", plain, hardLink, std::string(msg::hardLinks)},
         {"recording.wav", plain, writer, std::string(msg::openElsewhere)},  // open for writing
         {"busy.wav", plain, writeLock, std::string(msg::writeInProgress)},  // another write's lock
-        {"Song.wav", plain, folder,
-         msg::cannotWrite(platformText(EEXIST))},  // at the temporary name
     };
     for (const auto& [name, content, beside, error] : cases) {
         SCOPED_TRACE(name);
@@ -57,7 +60,6 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
                                       : ::open(file.c_str(), O_RDONLY));
         if (beside == hardLink) fs::create_hard_link(file, dir / "second name.wav");
         if (beside == writeLock) ::flock(held.get(), LOCK_EX);
-        if (beside == folder) fs::create_directory(dir / ".Song.wav.pelorix-tmp");
         const Names before = dir.list();
         EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, true); }), error);
         EXPECT_EQ(readFile(file), content);
@@ -95,7 +97,7 @@ TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
         writeFile(dir / "victim.txt", bytesOf("precious"));
         if (!during) fs::create_symlink(dir / "victim.txt", tmp);
         Seam seam([&](const Seam::Call& call) {
-            if (during && call.op == sys::Op::open && call.path == tmp.string()) {
+            if (during && call.op == sys::Op::open && call.path == tmp.filename()) {
                 fs::create_symlink(dir / "victim.txt", tmp);
             }
             return 0;
@@ -108,9 +110,10 @@ TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
     }
 }
 
-// Changed audio, a code that does not read back, and an original that another program opened
-// or replaced meanwhile are refused: the file stays as it was, or as the other program left it,
-// and nothing is left beside it. A code that reads back canonically equivalent passes.
+// Changed audio, a code that does not read back, and an original that another program opened,
+// replaced or linked meanwhile (even in the last instant before the swap) are refused: the file
+// stays as it was, or as the other program left it, and nothing is left beside it. A code that
+// reads back canonically equivalent passes.
 TEST(DriverTest, TheChecksBeforeTheReplace) {
     struct HookGuard {
         ~HookGuard() { write::testing::setAfterWriteHook(nullptr); }
@@ -144,6 +147,14 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
         std::string_view error;  // empty: the write goes through
         const Bytes& after;      // the file afterwards
         bool noLease = false;    // as on a filesystem without leases
+        // What another program does just before the file is swapped into place, after every
+        // check: then the swapped-out file is looked at.
+        std::function<void()> atSwap = nullptr;
+        Names beside = {};  // what it left beside the file
+    };
+    const auto saveOver = [&] {
+        writeFile(dir / "other.wav", edited);
+        fs::rename(dir / "other.wav", file);
     };
     const Case cases[] = {
         {"one audio byte flipped", kCode, put(wavWithCode(kCode, flipped)), msg::verifyAudio,
@@ -169,6 +180,11 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
              fs::rename(dir / "other.wav", file);
          },
          msg::changedDuringWrite, edited},
+        {"original saved over just before the swap", kCode, nullptr, msg::replacedMeanwhile, edited,
+         false, saveOver},
+        {"the same, no lease", kCode, nullptr, msg::replacedMeanwhile, edited, true, saveOver},
+        {"original linked just before the swap", kCode, nullptr, msg::linkedMeanwhile, original,
+         false, [&] { fs::create_hard_link(file, dir / "linked.wav"); }, Names{"linked.wav"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -176,14 +192,24 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
         // An older time stamp, so that any change the hook makes shows in it.
         fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
         write::testing::setAfterWriteHook(c.tamper);
+        bool swapping = false;
         Seam seam([&](const Seam::Call& call) {
+            if (c.atSwap && call.op == sys::Op::rename && call.path == "Song.wav" && !swapping) {
+                swapping = true;
+                c.atSwap();
+            }
             return c.noLease && call.op == sys::Op::lease ? EINVAL : 0;
         });
         EXPECT_EQ(errorOf([&] { write::writeISRC(file, c.code, true); }), c.error);
         EXPECT_TRUE(readFile(file) == c.after);
-        EXPECT_EQ(dir.list(),
-                  (c.error.empty() ? Names{"Song (original).wav", "Song.wav"} : Names{"Song.wav"}));
-        fs::remove(dir / "Song (original).wav");
+        Names left = c.beside;
+        if (c.error.empty()) left.push_back("Song (original).wav");
+        left.push_back("Song.wav");
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(dir.list(), left);
+        for (const auto& name : left) {
+            if (name != "Song.wav") fs::remove(dir / name);
+        }
     }
 }
 
@@ -290,4 +316,229 @@ TEST(ReplaceTest, ModeOwnerAttributesAndLinksSurvive) {
     EXPECT_EQ(dir.list(), (Names{"again.wav", "link.wav", "music"}));
     EXPECT_EQ(fs::directory_iterator(dir / "music")->path().filename().string().substr(0, 4),
               "Song");
+}
+
+// The temporary name is never in the way: any valid name can be written; what sits at the
+// usual temporary name and is not this user's leftover (a folder, another user's file in a
+// shared folder) stays, and the write goes on under a name nobody can foresee; a crash's
+// leftover, at either kind of name, goes with the next write. An append-only folder, in which
+// nothing can be replaced, is refused before anything is made there, by the rehearsal too.
+TEST(DriverTest, TheTemporaryNameIsNeverInTheWay) {
+    const std::string longName = std::string(251, 'x') + ".wav";  // 255 bytes
+    const std::string spare = ".Song.wav.pelorix-tmp-0123456789abcdef";
+    struct Case {
+        std::string what, name;
+        std::function<bool(const TempDir&)> before;  // false: cannot be set up here
+        std::string error;
+        Names after;  // besides the file
+    };
+    const Case cases[] = {
+        {"a name of 255 bytes", longName, nullptr, "", {}},
+        {"a name of 255 bytes, after a crash",
+         longName,
+         [&](const TempDir& d) {
+             writeFile(d / write::tempNameFor(longName), bytesOf("left"));
+             return true;
+         },
+         "",
+         {}},
+        {"a folder at the temporary name",
+         "Song.wav",
+         [](const TempDir& d) { return fs::create_directory(d / ".Song.wav.pelorix-tmp"); },
+         "",
+         {".Song.wav.pelorix-tmp"}},
+        {"and a leftover of a spare name",
+         "Song.wav",
+         [&](const TempDir& d) {
+             writeFile(d / spare, bytesOf("left"));
+             return fs::create_directory(d / ".Song.wav.pelorix-tmp");
+         },
+         "",
+         {".Song.wav.pelorix-tmp"}},
+        {"another user's file there, in a shared folder",
+         "Song.wav",
+         [](const TempDir& d) {
+             fs::permissions(d.path(), fs::perms::all | fs::perms::sticky_bit);
+             writeFile(d / ".Song.wav.pelorix-tmp", bytesOf("theirs"));
+             return ::chown((d / ".Song.wav.pelorix-tmp").c_str(), 65534, 65534) == 0;
+         },
+         "",
+         {".Song.wav.pelorix-tmp"}},
+        {"an append-only folder",
+         "Song.wav",
+         [](const TempDir& d) {
+             return runShell("chattr +a " + quoted(d.path().string())).status == 0;
+         },
+         std::string(msg::folderKeepsNames),
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const fs::path file = dir / c.name;
+        const Bytes original = wav(audioBytes(100));
+        writeFile(file, original);
+        if (c.before && !c.before(dir)) {
+            std::cout << "skipped here: " << c.what << "\n";  // needs root, or chattr
+            continue;
+        }
+        EXPECT_EQ(errorOf([&] { (void)write::rehearseWrite(file, kCode); }), c.error);
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, false); }), c.error);
+        EXPECT_EQ(read::readISRC(file), c.error.empty() ? Code(kCode) : Code());
+        Names expected = c.after;
+        expected.push_back(c.name);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(dir.list(), expected);
+        if (c.what.starts_with("another user")) {
+            EXPECT_EQ(readFile(dir / ".Song.wav.pelorix-tmp"), bytesOf("theirs"));
+        }
+        (void)runShell("chattr -a " + quoted(dir.path().string()) + " 2>/dev/null");
+    }
+}
+
+// A replacement lets in no one the original kept out and keeps what its owner set: the access
+// ACL (none included, whatever the folder's default ACL says), the inode flags, every extended
+// attribute, or the write is refused with the one it could not keep.
+TEST(DriverTest, TheReplacementKeepsWhoMayReadItAndWhatItsOwnerSet) {
+    if (runShell("command -v setfacl >/dev/null && command -v chattr >/dev/null").status != 0) {
+        GTEST_SKIP() << "setfacl and chattr are needed (packages acl, e2fsprogs)";
+    }
+    const auto attribute = [](const fs::path& p, const char* name) {
+        char value[256];
+        const ssize_t n = ::getxattr(p.c_str(), name, value, sizeof value);
+        return n < 0 ? std::string("none") : std::string(value, std::size_t(n));
+    };
+    const auto flags = [](const fs::path& p) {
+        const int fd = ::open(p.c_str(), O_RDONLY);
+        int value = -1;
+        ::ioctl(fd, FS_IOC_GETFLAGS, &value);
+        ::close(fd);
+        return value;
+    };
+    struct Case {
+        std::string what, setup;  // shell commands, with F for the file, D for its folder
+        std::string error;
+        bool refuseSecurity = false;  // this run may not set security.* attributes
+    };
+    const Case cases[] = {
+        {"no ACL, in a folder whose default ACL lets a user in",
+         "chmod 640 F && setfacl -d -m u:nobody:rw D", ""},
+        {"an ACL", "setfacl -m u:nobody:r F", ""},
+        {"flags d A s u S, and no flags the folder would give", "chattr +dAsuS F && chattr +A D",
+         ""},
+        {"no flags where the folder gives some", "chattr +dA D", ""},
+        {"a security attribute this run may not set", "setfattr -n security.pelorix -v x F",
+         msg::attributeNotKept("security.pelorix"), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const fs::path file = dir / "Song.wav";
+        const Bytes original = wav(audioBytes(100));
+        writeFile(file, original);
+        std::string setup = c.setup;
+        for (const auto& [from, to] : {std::pair{'F', file.string()}, {'D', dir.path().string()}}) {
+            for (std::size_t at; (at = setup.find(std::string(" ") + from)) != std::string::npos;) {
+                setup.replace(at + 1, 1, quoted(to));
+            }
+        }
+        if (runShell(setup + " 2>/dev/null").status != 0) {
+            std::cout << "skipped here: " << c.what << "\n";
+            continue;
+        }
+        const auto acl = attribute(file, "system.posix_acl_access");
+        const auto before = flags(file);
+        const auto mode = lstatOf(file).st_mode;
+        Seam seam([&](const Seam::Call& call) {
+            return c.refuseSecurity && call.op == sys::Op::setxattr &&
+                           call.path.starts_with("security.")
+                       ? EPERM
+                       : 0;
+        });
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, false); }), c.error);
+        EXPECT_EQ(read::readISRC(file), c.error.empty() ? Code(kCode) : Code());
+        EXPECT_EQ(attribute(file, "system.posix_acl_access"), acl);
+        EXPECT_EQ(flags(file), before);
+        EXPECT_EQ(lstatOf(file).st_mode, mode);
+        EXPECT_EQ(dir.list(), Names{"Song.wav"});
+        (void)runShell("chattr -dAsuS " + quoted(file.string()) + " 2>/dev/null");
+    }
+}
+
+// A removal that finds no code, and a write of the very text every carrier holds, change
+// nothing: not a byte, not the inode, no backup; alone or in a batch, and say so.
+TEST(DriverTest, AWriteThatChangesNothingLeavesTheFileAlone) {
+    using write::Outcome;
+    const Bytes plain = wav(audioBytes(100)), coded = wavWithCode(kCode, audioBytes(100)),
+                hyphens = wavWithCode("FI-ABC-26-00001", audioBytes(100));
+    const std::tuple<const Bytes&, Code, Outcome> cases[] = {
+        {plain, std::nullopt, Outcome::unchanged}, {coded, kCode, Outcome::unchanged},
+        {plain, kCode, Outcome::written},          {coded, std::nullopt, Outcome::written},
+        {coded, "FIABC2600002", Outcome::written}, {hyphens, kCode, Outcome::written},
+    };
+    TempDir dir;
+    std::vector<write::BatchJob> jobs;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [content, code, outcome] = cases[i];
+        SCOPED_TRACE(i);
+        const fs::path file = dir / ("one" + std::to_string(i) + ".wav");
+        writeFile(file, content);
+        const struct stat before = lstatOf(file);
+        EXPECT_EQ(write::writeISRC(file, code, true), outcome);
+        const struct stat after = lstatOf(file);
+        const bool same = before.st_ino == after.st_ino &&
+                          before.st_ctim.tv_nsec == after.st_ctim.tv_nsec &&
+                          readFile(file) == content;
+        EXPECT_EQ(same, outcome == Outcome::unchanged);
+        EXPECT_EQ(fs::exists(dir / ("one" + std::to_string(i) + " (original).wav")), !same);
+        jobs.push_back({dir / ("many" + std::to_string(i) + ".wav"), code});
+        writeFile(jobs.back().path, content);
+    }
+    std::size_t reported = 0;
+    write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e, Outcome o) {
+        EXPECT_EQ(i, reported++);
+        EXPECT_FALSE(e);
+        EXPECT_EQ(o, std::get<2>(cases[i])) << i;
+    });
+    EXPECT_EQ(reported, std::size(cases));
+}
+
+// The folder renamed while its files are written, alone or in a batch: every file is refused
+// with what happened, and the renamed folder holds its files as they were and nothing else.
+TEST(DriverTest, AFolderRenamedDuringTheWrite) {
+    for (const std::size_t files : {1, 3}) {
+        SCOPED_TRACE(files);
+        TempDir dir;
+        const fs::path folder = dir / "Album", moved = dir / "Album (moved)";
+        fs::create_directory(folder);
+        std::vector<write::BatchJob> jobs;
+        const Bytes original = wav(audioBytes(1000));
+        for (std::size_t i = 0; i < files; ++i) {
+            jobs.push_back({folder / ("T" + std::to_string(i) + ".wav"), kCode});
+            writeFile(jobs.back().path, original);
+        }
+        bool renamed = false;
+        Seam seam([&](const Seam::Call& c) {
+            // Once every new file is written: the flush before the replaces.
+            if (!renamed && (c.op == sys::Op::syncfs || (files == 1 && c.op == sys::Op::fsync))) {
+                renamed = true;
+                fs::rename(folder, moved);
+            }
+            return 0;
+        });
+        std::vector<std::string> errors;
+        write::writeBatch(jobs, false, [&](std::size_t, std::exception_ptr e) {
+            errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
+        });
+        EXPECT_EQ(errors, std::vector<std::string>(files, std::string(msg::folderMoved)));
+        Names names;
+        for (const auto& job : jobs) {
+            names.push_back(job.path.filename());
+            EXPECT_EQ(readFile(moved / job.path.filename()), original);
+        }
+        Names there;
+        for (const auto& e : fs::directory_iterator(moved)) there.push_back(e.path().filename());
+        std::sort(there.begin(), there.end());
+        EXPECT_EQ(there, names);
+    }
 }

@@ -200,8 +200,18 @@ constexpr std::uint64_t kShareMinimum = 1 << 20;
 }  // namespace
 
 FileIn::FileIn(const std::filesystem::path& path) : path_(path) {
+    open(AT_FDCWD, path.string());
+}
+
+FileIn::FileIn(int folder, const std::string& name, const std::filesystem::path& shown)
+    : path_(shown) {
+    open(folder, name);
+}
+
+void FileIn::open(int folder, const std::string& name) {
     // Non-blocking, so that opening a FIFO cannot hang; only regular files are read.
-    fd_ = sys::open(path.string(), O_RDONLY | O_NONBLOCK);
+    fd_ = folder == AT_FDCWD ? sys::open(name, O_RDONLY | O_NONBLOCK)
+                             : sys::openAt(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
     if (fd_ < 0) {
         throw TagError::io(msg::cannotOpen(std::generic_category().message(errno)));
     }
@@ -289,7 +299,7 @@ void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const
                                              clone::blockSize(out.fd_));
         if (part) {
             // The head up to the first whole block is copied; then the blocks are shared.
-            copyInKernel(offset, part->offset - offset, out);
+            copyData(offset, part->offset - offset, out);
             count -= part->offset - offset;
             offset = part->offset;
             const std::uint64_t at = out.position_;
@@ -306,7 +316,31 @@ void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const
             }
         }
     }
-    copyInKernel(offset, count, out);
+    copyData(offset, count, out);
+}
+
+// Copies the stretches that hold data, and leaves the holes between them unwritten. Holes
+// smaller than this are copied as the zeros they read as: one call costs more than they do.
+void FileIn::copyData(std::uint64_t offset, std::uint64_t count, FileOut& out) const {
+    constexpr std::uint64_t kWorthAHole = 1 << 20;
+    const std::uint64_t end = offset + count;
+    while (offset < end && offset < size_) {
+        const off_t hole = sys::seek(fd_, off_t(offset), SEEK_HOLE);
+        // Where the filesystem cannot say, or the file changed under us, every byte is copied.
+        if (hole < 0 || std::uint64_t(hole) >= end) break;
+        off_t data = sys::seek(fd_, hole, SEEK_DATA);
+        if (data < 0 && errno == ENXIO) data = off_t(size_);  // a hole up to the end
+        if (data < 0 || data <= hole) break;
+        const std::uint64_t holeEnd = std::min<std::uint64_t>(std::uint64_t(data), end);
+        if (holeEnd - std::uint64_t(hole) < kWorthAHole) {
+            copyInKernel(offset, holeEnd - offset, out);
+        } else {
+            copyInKernel(offset, std::uint64_t(hole) - offset, out);
+            out.skipHole(holeEnd - std::uint64_t(hole));
+        }
+        offset = holeEnd;
+    }
+    if (offset < end) copyInKernel(offset, end - offset, out);
 }
 
 void FileIn::copyInKernel(std::uint64_t offset, std::uint64_t count, FileOut& out) const {
@@ -348,6 +382,14 @@ void FileIn::copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOu
 }
 
 // ---- FileOut -------------------------------------------------------------------------------
+
+FileOut::FileOut(int folder, const std::string& name, const std::filesystem::path& shown)
+    : path_(shown) {
+    fd_ = sys::openAt(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (fd_ < 0) {
+        throw TagError::io(msg::cannotWrite(std::generic_category().message(errno)));
+    }
+}
 
 FileOut::FileOut(const std::filesystem::path& path, Mode mode) : path_(path) {
     int flags = O_WRONLY | O_CREAT;
@@ -391,7 +433,16 @@ void FileOut::write(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+void FileOut::skipHole(std::uint64_t count) {
+    flushBuffer();
+    if (::lseek(fd_, off_t(position_ + count), SEEK_SET) < 0) sys::throwErrno();
+    position_ += count;
+    writebackFrom_ = position_;  // nothing of it is waiting for the disk
+    endsInHole_ = true;
+}
+
 void FileOut::appended(std::uint64_t count) {
+    endsInHole_ = false;
     position_ += count;
     if (earlyWriteback_ && position_ - buffer_.size() - writebackFrom_ >= kKernelPiece) {
         startWriteback();
@@ -412,9 +463,15 @@ void FileOut::startWriteback() {
 }
 
 void FileOut::flushBuffer() {
-    if (buffer_.empty()) return;
+    if (buffer_.empty()) {
+        // A hole skipped last ends the file only once its size says so.
+        if (endsInHole_ && sys::ftruncate(fd_, off_t(position_)) != 0) sys::throwErrno();
+        endsInHole_ = false;
+        return;
+    }
     Bytes pending;
     pending.swap(buffer_);  // a failed write must not be retried by the destructor's path
+    endsInHole_ = false;
     sys::writeAll(fd_, pending.data(), pending.size());
 }
 

@@ -119,6 +119,8 @@ class FileIn {
   public:
     // Throws TagError::io "Cannot open the file: <platform text>".
     explicit FileIn(const std::filesystem::path& path);
+    // The file called `name` in the folder open as `folder`, known as `shown`.
+    FileIn(int folder, const std::string& name, const std::filesystem::path& shown);
     ~FileIn();
     FileIn(const FileIn&) = delete;
     FileIn& operator=(const FileIn&) = delete;
@@ -136,7 +138,8 @@ class FileIn {
     // are shared instead (FICLONERANGE; see FileOut::shared()). Otherwise the kernel copies
     // between the files where it can (copy_file_range), else the bytes pass through one buffer
     // of at most 1 MiB. Running past the end throws TagError::malformed "The file ended
-    // unexpectedly.", after writing what there was.
+    // unexpectedly.", after writing what there was. Holes of the input (a sparse file) stay
+    // holes in the output.
     void copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
 
     // Tells the kernel that this range will be read front to back, so it reads ahead further.
@@ -146,6 +149,8 @@ class FileIn {
     void adviseDone(std::uint64_t offset, std::uint64_t count) const;
 
   private:
+    void open(int folder, const std::string& name);
+    void copyData(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
     void copyInKernel(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
     void copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
 
@@ -175,6 +180,8 @@ class FileOut {
 
     // Throws TagError::io "Cannot write next to the file: <platform text>".
     explicit FileOut(const std::filesystem::path& path, Mode mode = Mode::exclusive);
+    // Created exclusively as `name` in the folder open as `folder`, known as `shown`.
+    FileOut(int folder, const std::string& name, const std::filesystem::path& shown);
     ~FileOut();
     FileOut(const FileOut&) = delete;
     FileOut& operator=(const FileOut&) = delete;
@@ -209,6 +216,8 @@ class FileOut {
   private:
     friend class FileIn;  // its copy appends through the descriptor and reports it here
     void appended(std::uint64_t count);
+    // Leaves `count` bytes unwritten (a hole that reads as zeros) at the position.
+    void skipHole(std::uint64_t count);
     void startWriteback();
     void mustBeWritable() const;
 
@@ -222,7 +231,8 @@ class FileOut {
     bool earlyWriteback_ = true;
     std::unique_ptr<sys::Fsync> flush_;  // set by startFlush()
     std::vector<Shared> shared_;
-    bool mayShare_ = true;  // false once the filesystem said it cannot share extents
+    bool mayShare_ = true;     // false once the filesystem said it cannot share extents
+    bool endsInHole_ = false;  // the file ends before position(): a hole was skipped last
 };
 
 }  // namespace pelorix

@@ -122,7 +122,7 @@ int fchown(int fd, uid_t uid, gid_t gid) {
 }
 
 int fsetxattr(int fd, const std::string& name, const void* value, size_t size) {
-    if (injected(Op::setxattr)) return -1;
+    if (injected(Op::setxattr, name)) return -1;
     return ::fsetxattr(fd, name.c_str(), value, size, 0);
 }
 
@@ -169,9 +169,58 @@ int getLease(int fd) {
     return ::fcntl(fd, F_GETLEASE);
 }
 
-int exchange(const std::string& a, const std::string& b) {
+int openAt(int dir, const std::string& name, int flags, mode_t mode) {
+    if (injected(Op::open, name)) return -1;
+    return retry([&] { return ::openat(dir, name.c_str(), flags | O_CLOEXEC, mode); });
+}
+
+int statAt(int dir, const std::string& name, struct stat& st) {
+    if (injected(Op::stat, name)) return -1;
+    return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
+}
+
+int unlinkAt(int dir, const std::string& name) {
+    if (injected(Op::unlink, name)) return -1;
+    return ::unlinkat(dir, name.c_str(), 0);
+}
+
+int renameAt(int dir, const std::string& from, const std::string& to) {
+    if (injected(Op::rename, to)) return -1;
+    return ::renameat(dir, from.c_str(), dir, to.c_str());
+}
+
+int exchangeAt(int dir, const std::string& a, const std::string& b) {
     if (injected(Op::rename, b)) return -1;
-    return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+    return ::renameat2(dir, a.c_str(), dir, b.c_str(), RENAME_EXCHANGE);
+}
+
+int getFlags(int fd, unsigned& flags) {
+    if (injected(Op::flags)) return -1;
+    int value = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &value) != 0) return -1;
+    flags = unsigned(value);
+    return 0;
+}
+
+int setFlags(int fd, unsigned flags) {
+    if (injected(Op::flags)) return -1;
+    int value = int(flags);
+    return ::ioctl(fd, FS_IOC_SETFLAGS, &value);
+}
+
+int ftruncate(int fd, off_t length) {
+    if (injected(Op::write)) return -1;
+    return retry([&] { return ::ftruncate(fd, length); });
+}
+
+off_t seek(int fd, off_t from, int whence) {
+    if (injected(Op::seek)) return -1;
+    return ::lseek(fd, from, whence);
+}
+
+int fremovexattr(int fd, const std::string& name) {
+    if (injected(Op::setxattr)) return -1;
+    return ::fremovexattr(fd, name.c_str());
 }
 
 std::size_t preadAll(int fd, void* buf, std::size_t count, std::uint64_t offset) {

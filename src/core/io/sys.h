@@ -38,7 +38,9 @@ enum class Op {
     lock,    // flock
     lease,   // fcntl F_SETLEASE, F_GETLEASE
     syncfs,  // one flush of a whole filesystem
-    map      // mmap of a file's bytes for reading
+    map,     // mmap of a file's bytes for reading
+    flags,   // FS_IOC_GETFLAGS, FS_IOC_SETFLAGS: a file's inode flags
+    seek     // lseek with SEEK_DATA or SEEK_HOLE: where a sparse file's data lies
 };
 
 // A fault hook returns 0 to let the call through, or an errno value to fail it with.
@@ -50,6 +52,23 @@ void setFaultHook(FaultHook hook);  // not thread-safe: tests only
 int cloneRange(int fdIn, std::uint64_t inOffset, int fdOut, std::uint64_t outOffset,
                std::uint64_t length);
 int open(const std::string& path, int flags, mode_t mode = 0);
+// The *at calls name a file inside the folder open as `dir`, so that a folder renamed or
+// replaced meanwhile cannot redirect them. The fault hook sees `name`.
+int openAt(int dir, const std::string& name, int flags, mode_t mode = 0);
+int statAt(int dir, const std::string& name, struct stat& st);  // never follows a link
+int unlinkAt(int dir, const std::string& name);
+int renameAt(int dir, const std::string& from, const std::string& to);
+// renameat2(2) with RENAME_EXCHANGE in one folder: both names stay, their files swap places in
+// one step. -1 with EINVAL/ENOSYS/EOPNOTSUPP where the filesystem cannot do that.
+int exchangeAt(int dir, const std::string& a, const std::string& b);
+// The inode flags (chattr(1)'s letters) of an open file; -1 with ENOTTY/EOPNOTSUPP/EINVAL
+// where the filesystem keeps none.
+int getFlags(int fd, unsigned& flags);
+int setFlags(int fd, unsigned flags);
+int ftruncate(int fd, off_t length);
+// lseek(2) with SEEK_DATA or SEEK_HOLE: where the next data or hole starts at or after `from`.
+off_t seek(int fd, off_t from, int whence);
+int fremovexattr(int fd, const std::string& name);
 ssize_t pread(int fd, void* buf, size_t count, off_t offset);
 ssize_t write(int fd, const void* buf, size_t count);
 ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset);
@@ -73,9 +92,6 @@ int flock(int fd, int operation);
 // F_SETLEASE with F_RDLCK or F_UNLCK; a break of the lease is announced with `signal`.
 int setLease(int fd, int type, int signal = 0);
 int getLease(int fd);  // F_GETLEASE: F_RDLCK while ours is held and unbroken
-// renameat2(2) with RENAME_EXCHANGE: both names stay, their files swap places in one step.
-// -1 with EINVAL/ENOSYS/EOPNOTSUPP where the filesystem cannot do that.
-int exchange(const std::string& a, const std::string& b);
 // pread(2) until `count` bytes or the end of the file; returns the bytes read, throws
 // std::system_error on a failure.
 std::size_t preadAll(int fd, void* buf, std::size_t count, std::uint64_t offset);

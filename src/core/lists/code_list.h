@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,16 +34,69 @@ struct ParsedList {
     std::vector<ListProblem> problems;
 };
 
+// The largest list read, and the most problems gathered before reading stops (the last one
+// then says so): a list is text a person keeps, and memory stays bounded whatever it holds.
+inline constexpr std::size_t kMaxListBytes = std::size_t(8) << 20;
+inline constexpr std::size_t kMaxListProblems = 100;
+
+// A list read as a sheet: its header row (empty when the first row is data) and the rows that
+// hold anything, each with its line, cells trimmed. Problems as parseCodeList's.
+struct SheetRow {
+    std::size_t line = 0;
+    std::vector<std::string> cells;
+};
+struct Sheet {
+    std::vector<std::string> header;
+    std::size_t headerLine = 0;
+    std::vector<SheetRow> rows;
+    std::vector<ListProblem> problems;
+};
+// Reads the bytes as parseCodeList does. The first row is a header when no cell is a code and
+// one names a column (see Role); without one, a row of other than two cells is a problem.
+Sheet readSheet(std::string_view bytes);
+
+// What a column holds: codes (isrc, code), or something that finds the file: a path (path,
+// file, filename), a file name (name), a title (title, recording), a track (track: `1-01`,
+// `01`, `CD1/01`) or a disc (disc, cd). Header names count in any case, without spaces,
+// hyphens and low lines.
+enum class Role { none, code, path, name, title, track, disc };
+// How a list's lines find their files.
+enum class MatchBy { path, name, title, track };
+
+// The columns a sheet's lines use: the one that holds codes and those that find files. A
+// caller (a preview) may change it before matching.
+struct ColumnChoice {
+    std::optional<std::size_t> code;
+    std::map<Role, std::size_t> finders;
+};
+// The header's choice; the code column found by its values when no header cell names it.
+// Without a header: file (whatever finds it), code.
+ColumnChoice guessColumns(const Sheet& sheet);
+// The match a choice suggests: path (also for a name column), else title, else track; none
+// when no column finds files.
+std::optional<MatchBy> defaultMatch(const ColumnChoice& choice);
+// The column that `by` reads (track: the track column; the disc column is read beside it).
+std::optional<std::size_t> finderColumn(const ColumnChoice& choice, MatchBy by);
+
 // Reads the bytes of a list: UTF-8 with or without a byte-order mark (UTF-16 with one is
 // converted), CRLF or LF, quoted fields, comma, semicolon or tab (taken from the first line
-// that holds anything). A first row naming its columns (file/path/filename/name and
-// isrc/code, any case) is a header and picks the columns; without one, the rows are two
-// columns: file, code. Blank lines are skipped; every malformed row is a problem and no row.
+// that holds anything). A header picks the columns (guessColumns; the target is the column
+// of defaultMatch); without one, the rows are two columns: file, code. Blank lines are
+// skipped; every malformed row is a problem and no row (a field holding a NUL character is
+// one).
 ParsedList parseCodeList(std::string_view bytes);
 
 // The recording a file holds, as far as names tell: its folder and its name without the
 // extension. Song.wav and Song.flac in one folder are one recording.
 std::filesystem::path recordingOf(const std::filesystem::path& file);
+
+// A file as the system knows it, whatever name leads to it: its device and inode, after every
+// link is followed. None when it cannot be reached.
+struct FileId {
+    unsigned long long device = 0, inode = 0;
+    friend auto operator<=>(const FileId&, const FileId&) = default;
+};
+std::optional<FileId> fileIdOf(const std::filesystem::path& path);
 
 // A code meant for a file, from the list line `line`.
 struct Assignment {
@@ -52,7 +107,8 @@ struct Assignment {
 
 // The assignments that contradict one another: the same code on two recordings, or one file
 // given two different codes. One problem for each later line, naming the earlier one. Files
-// are compared by their absolute, lexically normal paths.
+// are told apart by FileId (one that cannot be reached is left to the caller), recordings by
+// recordingOf the file's real path.
 std::vector<ListProblem> conflicts(const std::vector<Assignment>& assignments);
 
 }  // namespace pelorix::lists

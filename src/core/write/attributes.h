@@ -17,8 +17,22 @@ void keepOwner(const struct stat& original, int to);
 // told without creating one: what a rehearsal checks.
 bool ownerKeepable(const struct stat& original, const struct stat& folder);
 
-// Gives `to` the permission bits in `original` and the extended attributes of the file open as
-// `from`. Call it after the last write: a write clears set-id bits and file capabilities.
+// Gives `to` the access ACL of the file open as `from`, or none where it has none (a new file
+// takes the folder's default ACL, which may let in more users than the original did), and the
+// inode flags that do not change how data is written (all but synchronous writes). Call it
+// before the first write, so no byte is ever readable by more users than the original's, and
+// flags that act on new data (no copy-on-write, compression) act on all of it. Throws TagError
+// (flagsNotKept) where a flag cannot be kept.
+void keepAccessAndFlags(int from, int to);
+
+// Gives `to` the permission bits in `original`, the extended attributes and the remaining inode
+// flags of the file open as `from`. Call it after the last write: a write clears set-id bits
+// and file capabilities. Throws TagError (attributeNotKept, flagsNotKept) where one cannot be
+// kept: nothing is dropped silently.
 void keepModeAndAttributes(int from, const struct stat& original, int to);
+
+// Whether this process could give a new file the inode flags of the file open as `from`, told
+// without a new file: what a rehearsal checks. Throws as keepAccessAndFlags.
+void checkFlagsKeepable(int from);
 
 }  // namespace pelorix::write

@@ -12,11 +12,12 @@
 
 namespace pelorix::write {
 
-// Copies `in` (the file at `path`, whose status is `original`) to the first free backup name,
+// Copies `in` (the file at `path`, in the folder open as `folder`, whose status is `original`)
+// to the first free backup name,
 // created exclusively, with its owner, permission bits and extended attributes, flushed to
 // storage, on the same copy path as the temporary file. The copy stays pending (removed on
 // every way out) until kept. Throws TagError or std::system_error.
-PendingFile writeBackup(const FileIn& in, const struct stat& original,
+PendingFile writeBackup(const FileIn& in, const struct stat& original, int folder,
                         const std::filesystem::path& path);
 
 }  // namespace pelorix::write

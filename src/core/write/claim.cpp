@@ -2,6 +2,7 @@
 #include "core/write/claim.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -58,17 +59,22 @@ TagError cannotOpen(int err) {
 
 }  // namespace
 
-Claim::Claim(const fs::path& target) : path_(target) {
+Claim::Claim(const fs::path& target) : path_(target), name_(target.filename().string()) {
     // A write that held the lock may have replaced the file meanwhile; then the path names a
-    // newer file, which is claimed in its turn.
+    // newer file, which is claimed in its turn. The file found by the folder's descriptor is
+    // the one opened by path, so that every later step, made through that descriptor, acts on
+    // the folder that holds it.
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
     for (int attempt = 0;; ++attempt) {
         in_ = std::make_unique<FileIn>(target);
+        folder_ = sys::openFd(folder, O_RDONLY | O_DIRECTORY);
+        if (!folder_) throw cannotOpen(errno);
         const bool canLease = lock();
         leased_ = canLease && takeLease();
-        struct stat atPath {};
-        if (sys::stat(target.string(), atPath) != 0) throw cannotOpen(errno);
+        struct stat atName {};
+        if (sys::statAt(folder_.get(), name_, atName) != 0) throw cannotOpen(errno);
         if (sys::fstat(in_->fd(), status_) != 0) sys::throwErrno();
-        if (atPath.st_dev == status_.st_dev && atPath.st_ino == status_.st_ino &&
+        if (atName.st_dev == status_.st_dev && atName.st_ino == status_.st_ino &&
             std::uint64_t(status_.st_size) == in_->size()) {
             break;
         }
@@ -76,6 +82,15 @@ Claim::Claim(const fs::path& target) : path_(target) {
         writeLock_.reset();
     }
     if (status_.st_nlink > 1) throw TagError::io(msg::hardLinks);
+    // Flags that already forbid a replace (the file immutable or append-only, the folder
+    // keeping every name it has) refuse the write before anything is made.
+    unsigned flags = 0;
+    if (sys::getFlags(in_->fd(), flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
+        throw TagError::io(msg::notWritable);
+    }
+    if (sys::getFlags(folder_.get(), flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
+        throw TagError::io(msg::folderKeepsNames);
+    }
     // The replace is a rename, which only asks for the folder's permission: the file's own is
     // checked here.
     if (sys::accessEffective(target.string(), W_OK) != 0) {
@@ -140,19 +155,35 @@ bool Claim::leaseHolds() const noexcept {
     return !leased_ || sys::getLease(in_->fd()) == F_RDLCK;
 }
 
+std::string_view Claim::strangerAtName(const struct stat& st) const {
+    if (st.st_dev != status_.st_dev || st.st_ino != status_.st_ino) return msg::replacedMeanwhile;
+    if (st.st_nlink != 1) return msg::linkedMeanwhile;
+    return {};
+}
+
 void Claim::checkUndisturbed() const {
     if (!leaseHolds()) throw TagError::io(msg::openElsewhere);
-    // Nothing wrote to the file (a write moves ctime, which no user call can set back), and the
-    // path still names it.
+    // The path still leads to the claimed file (or its folder was moved, renamed or replaced:
+    // told below, once the name in the folder is known to hold the file).
     struct stat now {
-    }, atPath{};
+    }, atName{}, atPath{};
+    const bool reached = sys::stat(path_.string(), atPath) == 0;
+    if (!reached && errno != ENOENT && errno != ENOTDIR) sys::throwErrno();
+    const bool leads =
+        reached && atPath.st_dev == status_.st_dev && atPath.st_ino == status_.st_ino;
+    // Nothing wrote to the file (a write moves ctime, which no user call can set back).
     if (sys::fstat(in_->fd(), now) != 0) sys::throwErrno();
     const bool same = now.st_size == status_.st_size && sameTime(now.st_mtim, status_.st_mtim) &&
                       sameTime(now.st_ctim, status_.st_ctim);
-    if (!same || sys::stat(path_.string(), atPath) != 0 || atPath.st_dev != status_.st_dev ||
-        atPath.st_ino != status_.st_ino) {
-        throw TagError::io(msg::changedDuringWrite);
+    if (!same) throw TagError::io(msg::changedDuringWrite);
+    // Its name in the folder still holds it, with no other name: the last look, so that a plain
+    // rename right after it leaves the least time for another program.
+    if (sys::statAt(folder_.get(), name_, atName) != 0) {
+        if (errno != ENOENT) sys::throwErrno();
+        throw TagError::io(msg::replacedMeanwhile);
     }
+    if (const auto refusal = strangerAtName(atName); !refusal.empty()) throw TagError::io(refusal);
+    if (!leads) throw TagError::io(msg::folderMoved);
 }
 
 }  // namespace pelorix::write

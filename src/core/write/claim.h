@@ -8,6 +8,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "core/io/binary_io.h"
 #include "core/io/sys.h"
@@ -22,6 +24,11 @@ class Claim {
     explicit Claim(const std::filesystem::path& target);
 
     const FileIn& in() const { return *in_; }
+    // The folder that holds the file, open for the *at calls of every later step, and the
+    // file's name in it.
+    int folder() const { return folder_.get(); }
+    const std::string& name() const { return name_; }
+    const std::filesystem::path& path() const { return path_; }
     // The original as claimed: owner, mode, size, times.
     const struct stat& status() const { return status_; }
     // False where the filesystem or the caller's rights allow no lease; the change check of
@@ -29,8 +36,13 @@ class Claim {
     bool leased() const { return leased_; }
 
     // Throws TagError openElsewhere when a program opened the file for writing since the claim,
-    // or changedDuringWrite when the file at the path is no longer the one claimed as it was.
+    // changedDuringWrite when it was written to, replacedMeanwhile when its name in the folder
+    // holds another file, linkedMeanwhile when it gained another name, folderMoved when the
+    // path no longer leads to the folder.
     void checkUndisturbed() const;
+    // The refusal (one of checkUndisturbed's) for a file found at the name with status `st`
+    // in place of the claimed one, or "" when it is the claimed file with its one name.
+    std::string_view strangerAtName(const struct stat& st) const;
     // True while the lease holds (or there is none to lose).
     bool leaseHolds() const noexcept;
 
@@ -39,6 +51,8 @@ class Claim {
     bool takeLease();
 
     std::filesystem::path path_;
+    sys::Fd folder_;
+    std::string name_;
     std::unique_ptr<FileIn> in_;
     sys::Fd writeLock_;  // where the lock needs a descriptor open for writing (NFS)
     struct stat status_ {};

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "core/write/verify.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "core/formats/carriers.h"
@@ -30,15 +33,46 @@ std::uint64_t provenAhead(AudioStream& a, AudioStream& b,
     return 0;
 }
 
+// The stretch of a file from `at` on: a hole (it reads as zeros, no block holds it) or data,
+// and how far it reaches; none where the filesystem cannot tell.
+struct Stretch {
+    bool hole = false;
+    std::uint64_t length = 0;
+};
+std::optional<Stretch> stretchAt(const FileIn& in, std::uint64_t at) {
+    const off_t hole = sys::seek(in.fd(), off_t(at), SEEK_HOLE);
+    if (hole < 0 || std::uint64_t(hole) < at) return std::nullopt;
+    if (std::uint64_t(hole) > at) return Stretch{false, std::uint64_t(hole) - at};
+    off_t data = sys::seek(in.fd(), off_t(at), SEEK_DATA);
+    if (data < 0 && errno == ENXIO) data = off_t(in.size());
+    if (data < 0 || std::uint64_t(data) <= at) return std::nullopt;
+    return Stretch{true, std::uint64_t(data) - at};
+}
+
+// How many bytes from both streams' current places lie in holes of both files (equal zeros,
+// passed over unread); 0 where either holds data there. `dataAhead`: how far both hold data.
+std::uint64_t inBothHoles(AudioStream& a, AudioStream& b, std::uint64_t& dataAhead) {
+    dataAhead = 0;
+    const auto ra = a.ahead(), rb = b.ahead();
+    if (!ra || !rb) return 0;
+    const auto sa = stretchAt(a.file(), ra->offset), sb = stretchAt(b.file(), rb->offset);
+    if (!sa || !sb) return 0;
+    const std::uint64_t n = std::min({sa->length, sb->length, ra->length, rb->length});
+    if (!sa->hole && !sb->hole) dataAhead = n;
+    return sa->hole && sb->hole ? n : 0;
+}
+
 // Compares the bytes from both streams' current places as far as both ranges go, up to the
 // next proven range, where the kernel holds them; how many were found equal (0 when they
 // differ or could not be compared this way; the bytes are then read).
 std::uint64_t sameMapped(AudioStream& a, AudioStream& b, const std::vector<FileOut::Shared>& proven,
-                         bool& differ) {
+                         std::uint64_t dataAhead, bool& differ) {
     constexpr std::uint64_t kWorthMapping = 256 << 10;
     const auto ra = a.ahead(), rb = b.ahead();
     if (!ra || !rb) return 0;
-    std::uint64_t n = std::min(ra->length, rb->length);
+    // Only data is mapped: a mapping's first touch of a hole gives it a block on some
+    // filesystems (tmpfs), which would fill the disk with a sparse file's zeros.
+    std::uint64_t n = std::min({ra->length, rb->length, dataAhead});
     for (const FileOut::Shared& s : proven) {
         if (s.from > ra->offset) n = std::min(n, s.from - ra->offset);
     }
@@ -57,8 +91,10 @@ bool sameAudio(AudioStream& a, AudioStream& b, const std::vector<FileOut::Shared
     for (;;) {
         if (pa.empty() && pb.empty()) {
             std::uint64_t n = proven.empty() ? 0 : provenAhead(a, b, proven);
+            std::uint64_t dataAhead = 0;
+            if (n == 0) n = inBothHoles(a, b, dataAhead);
             bool differ = false;
-            if (n == 0) n = sameMapped(a, b, proven, differ);
+            if (n == 0) n = sameMapped(a, b, proven, dataAhead, differ);
             if (differ) return false;
             if (n > 0) {
                 a.skip(n);

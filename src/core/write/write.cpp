@@ -4,6 +4,7 @@
 // attributes a new file takes over, the checks before the replace, the codecs.
 #include "core/write/write.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,11 +14,13 @@
 #include <cerrno>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "core/io/sys.h"
+#include "core/io/text.h"
 #include "core/isrc.h"
 #include "core/tag_error.h"
 #include "core/write/attributes.h"
@@ -37,16 +40,14 @@ std::function<void(const fs::path&)>& afterWriteHook() {
     return hook;
 }
 
-// Flushes a folder's entries (a rename, a new file) to storage.
-void syncFolder(const fs::path& folder) {
-    sys::Fd fd =
-        sys::openFd(folder.empty() ? std::string(".") : folder.string(), O_RDONLY | O_DIRECTORY);
-    if (!fd) sys::throwErrno();
-    const int rc = sys::fsync(fd.get());
-    const int err = errno;
-    (void)fd.close();
+// Flushes a folder's entries (a rename, a new file) to storage. `confirm`: then asks the
+// filesystem whether it stored everything (syncfs): a filesystem shut down after an I/O error
+// (XFS) answers a folder's flush with success and only this with the error.
+void syncFolder(int folder, bool confirm) {
+    const int rc = sys::fsync(folder);
     // Some filesystems cannot flush a folder at all; their renames are as durable as they get.
-    if (rc != 0 && err != EINVAL && err != ENOTSUP) sys::throwErrno(err);
+    if (rc != 0 && errno != EINVAL && errno != ENOTSUP) sys::throwErrno();
+    if (confirm && sys::syncfs(folder) != 0) sys::throwErrno();
 }
 
 // A symbolic link is followed once, so that the file it points at is rewritten and the link
@@ -60,27 +61,108 @@ fs::path resolveTarget(const fs::path& path) {
     return real;
 }
 
-// Puts the temporary file in the original's place. Where the filesystem can swap two names
-// in one step, it does, and looks at the lease once more: a program that opened the original
-// for writing just before the swap gets it back at its name, and the write is refused.
-void replace(const Claim& claim, PendingFile& tmp, const fs::path& target) {
+// Removes this process's leftovers of spare temporary names of the claimed file: under its
+// lock no live write owns one.
+void removeSpareLeftovers(const Claim& claim) {
+    const int copy = ::fcntl(claim.folder(), F_DUPFD_CLOEXEC, 0);
+    DIR* listing = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (!listing) {
+        if (copy >= 0) ::close(copy);
+        return;  // nothing found is nothing removed; the write goes on
+    }
+    ::rewinddir(listing);
+    std::vector<std::string> found;
+    while (const dirent* e = ::readdir(listing)) {
+        if (isSpareTempOf(e->d_name, claim.name())) found.emplace_back(e->d_name);
+    }
+    ::closedir(listing);
+    for (const std::string& name : found) {
+        struct stat st {};
+        if (sys::statAt(claim.folder(), name, st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid()) {
+            (void)sys::unlinkAt(claim.folder(), name);
+        }
+    }
+}
+
+// The temporary file, created exclusively beside the claimed file through its folder's
+// descriptor, known to the signal handler before it exists.
+FileOut createTemp(const Claim& claim, std::optional<PendingFile>& tmp) {
+    const int folder = claim.folder();
+    std::string name = tempNameFor(claim.name());
+    // A leftover from an earlier crash goes first: while the lock is held no live write owns
+    // it. A leftover is a file or a link owned by this process's user or the file's owner (a
+    // temporary file takes the owner at once). Anything else there (a folder, another user's
+    // file, even one this process could remove) is left alone for a name no one can foresee.
+    struct stat there {};
+    const bool free = sys::statAt(folder, name, there) != 0;
+    if (free && errno != ENOENT) sys::throwErrno();
+    const bool leftover =
+        free || ((S_ISREG(there.st_mode) || S_ISLNK(there.st_mode)) &&
+                 (there.st_uid == ::geteuid() || there.st_uid == claim.status().st_uid));
+    if (!leftover || (sys::unlinkAt(folder, name) != 0 && errno != ENOENT)) {
+        removeSpareLeftovers(claim);
+        name = spareTempNameFor(claim.name());
+    }
+    tmp.emplace(folder, name, claim.path().parent_path() / name);
+    tmp->arm();
+    try {
+        return FileOut(folder, name, tmp->path());  // mode 0600 until the original's applies
+    } catch (...) {
+        tmp->keep();  // whatever holds the name is not ours
+        throw;
+    }
+}
+
+// Puts the temporary file in the original's place. Where the filesystem can swap two names in
+// one step, it does, and then looks at what it swapped out: the claimed file with its one name
+// and its lease unbroken, or the swap is undone and the write refused. A program that saved
+// its own version over the file, linked it, or opened it for writing just before the swap gets
+// its file back at the name.
+void replace(const Claim& claim, PendingFile& tmp) {
     if (!claim.leaseHolds()) throw TagError::io(msg::openElsewhere);
-    const std::string from = tmp.path().string(), to = target.string();
-    if (claim.leased() && sys::exchange(from, to) == 0) {
-        // The temporary name now holds the original; the pending file removes it either way.
-        if (claim.leaseHolds()) return;
-        if (sys::exchange(from, to) != 0) {
-            // The original stays at the temporary name for whoever looks.
+    const int folder = claim.folder();
+    if (sys::exchangeAt(folder, tmp.name(), claim.name()) == 0) {
+        // The temporary name now holds what was at the name; the pending file removes it.
+        struct stat out {};
+        const int looked = sys::statAt(folder, tmp.name(), out) == 0 ? 0 : errno;
+        std::string_view refusal = looked ? "" : claim.strangerAtName(out);
+        if (!looked && refusal.empty() && !claim.leaseHolds()) refusal = msg::openElsewhere;
+        if (!looked && refusal.empty()) return;
+        if (sys::exchangeAt(folder, tmp.name(), claim.name()) != 0) {
+            // What was at the name stays at the temporary name for whoever looks.
             tmp.keep();
             sys::throwErrno();
         }
-        throw TagError::io(msg::openElsewhere);
+        if (looked) sys::throwErrno(looked);
+        throw TagError::io(refusal);
     }
-    if (claim.leased() && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-        sys::throwErrno();
-    }
-    if (sys::rename(from, to) != 0) sys::throwErrno();
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) sys::throwErrno();
+    // A plain rename replaces whatever holds the name: the last look comes just before it.
+    claim.checkUndisturbed();
+    if (sys::renameAt(folder, tmp.name(), claim.name()) != 0) sys::throwErrno();
     tmp.keep();
+}
+
+// True when the file already is what the write would make of it: a removal that finds no
+// code, or a write of the very text every carrier holds. Such a write changes no byte.
+bool alreadyAsAsked(formats::AudioFormat format, const FileIn& in,
+                    const std::optional<std::string>& isrc, bool addAxml) {
+    const auto code = formats::format(format).read(in);
+    const auto counted = [](const formats::Carrier& c) {
+        return !c.reportOnly && !text::trimWhitespaceAndNewlines(c.text).empty();
+    };
+    const formats::Carriers found = formats::format(format).carriers(in);
+    if (!isrc) {
+        return (!code || text::trimWhitespaceAndNewlines(*code).empty()) &&
+               std::none_of(found.begin(), found.end(), counted);
+    }
+    const bool hasAxml = std::any_of(found.begin(), found.end(), [](const formats::Carrier& c) {
+        return c.place.find("axml") != std::string::npos;
+    });
+    if ((addAxml && !hasAxml) || code != isrc) return false;
+    return std::all_of(found.begin(), found.end(),
+                       [&](const formats::Carrier& c) { return !counted(c) || c.text == *isrc; });
 }
 
 }  // namespace
@@ -89,7 +171,10 @@ fs::path makeBackup(const fs::path& path) {
     const FileIn in(path);
     struct stat st {};
     if (sys::fstat(in.fd(), st) != 0) sys::throwErrno();
-    PendingFile copy = writeBackup(in, st, path);
+    const sys::Fd folder = sys::openFd(path.has_parent_path() ? path.parent_path().string() : ".",
+                                       O_RDONLY | O_DIRECTORY);
+    if (!folder) throw TagError::io(msg::cannotWrite(std::generic_category().message(errno)));
+    PendingFile copy = writeBackup(in, st, folder.get(), path);
     copy.keep();
     return copy.path();
 }
@@ -107,6 +192,7 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
         throw TagError::io(msg::cannotWrite(std::generic_category().message(errno)));
     }
     if (!ownerKeepable(claim.status(), folderStatus)) throw TagError::io(msg::ownerNotKept);
+    checkFlagsKeepable(in.fd());
     // The device takes every byte and keeps none; close() would ask it for a flush it refuses.
     FileOut sink("/dev/null", FileOut::Mode::replace);
     formats::format(format).write(in, sink, isrc, addAxml);
@@ -117,14 +203,15 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
 namespace {
 
 // A write made ready up to its replace: the original claimed, the new file written and checked,
-// the backup written when one was asked for.
+// the backup written when one was asked for. Or a write that found the file as asked, with
+// nothing to replace.
 struct Staged {
-    explicit Staged(const fs::path& path)
-        : target(path), claim(std::make_unique<Claim>(target)), tmp(tempPathFor(target)) {}
+    explicit Staged(const fs::path& path) : target(path), claim(std::make_unique<Claim>(target)) {}
     fs::path target;
     std::unique_ptr<Claim> claim;  // the last to go: a replaced original is freed with it
-    PendingFile tmp;
+    std::optional<PendingFile> tmp;
     std::optional<PendingFile> copy;
+    bool unchanged() const { return !tmp; }
 };
 
 // The code a write expects its file to hold, as BatchJob::expected.
@@ -150,15 +237,13 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
         if (found != *expected) throw CodeChanged(found);
     }
     const std::vector<ByteRange> audioBefore = formats::format(format).audioRanges(in);
+    if (alreadyAsAsked(format, in, isrc, addAxml)) return staged;
 
-    // 2. The temporary file. A leftover from an earlier crash goes first: while the lock is
-    //    held no live write owns it. unlink(2) takes a file or a link, never a folder: a folder
-    //    of that name makes the exclusive creation fail instead.
-    PendingFile& tmp = staged->tmp;
-    (void)sys::unlink(tmp.path().string());
-    FileOut out(tmp.path());  // exclusive, mode 0600 until the original's mode is applied
-    tmp.arm();
+    // 2. The temporary file, with the original's owner, access and flags before its first byte.
+    FileOut out = createTemp(claim, staged->tmp);
+    const PendingFile& tmp = *staged->tmp;
     keepOwner(claim.status(), out.fd());
+    keepAccessAndFlags(in.fd(), out.fd());
     formats::format(format).write(in, out, isrc, addAxml);
     out.flushBuffer();
     keepModeAndAttributes(in.fd(), claim.status(), out.fd());
@@ -167,7 +252,8 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     // 3. The checks read the temporary file as the kernel holds it, which is exactly what the
     //    flush stores; they run while the disk flushes, and the replace waits for both.
     if (flush) out.startFlush();
-    verifyWritten(in, audioBefore, FileIn(tmp.path()), format, isrc, out.shared());
+    verifyWritten(in, audioBefore, FileIn(tmp.folder(), tmp.name(), tmp.path()), format, isrc,
+                  out.shared());
     if (flush) {
         // Freeing the replaced file's cached pages costs about as much as reading them. While
         // the flush still runs that time is free, so they go now, step by step, until it ends;
@@ -182,13 +268,14 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     claim.checkUndisturbed();
 
     // 4. The backup (flushed to storage by its own writing).
-    if (backup) staged->copy.emplace(writeBackup(in, claim.status(), target));
+    if (backup) staged->copy.emplace(writeBackup(in, claim.status(), claim.folder(), target));
     return staged;
 }
 
 // The replace; a backup of an original that stays is removed again.
 void commit(Staged& staged) {
-    replace(*staged.claim, staged.tmp, staged.target);
+    if (staged.unchanged()) return;
+    replace(*staged.claim, *staged.tmp);
     if (staged.copy) staged.copy->keep();
 }
 
@@ -243,8 +330,27 @@ struct Group {
     std::vector<Folder> folders;
     std::vector<Entry> entries;
     std::size_t end = 0;  // the first job not taken
+    // The group ended at a job that found no room while other files held theirs: the job is
+    // tried again once they are replaced and their originals' room is free.
+    bool outOfRoom = false;
     std::vector<std::pair<std::size_t, std::unique_ptr<sys::Fsync>>> flushes;  // by folder
 };
+
+bool holdsAny(const Group* group) {
+    return group && std::any_of(group->entries.begin(), group->entries.end(),
+                                [](const Entry& e) { return e.staged != nullptr; });
+}
+
+// A failure for want of room (or of quota), which a smaller group may not meet.
+bool outOfRoom(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::system_error& e) {
+        return e.code().value() == ENOSPC || e.code().value() == EDQUOT;
+    } catch (...) {
+        return false;
+    }
+}
 
 bool holds(const Group& group, const struct stat& st) {
     return std::any_of(group.entries.begin(), group.entries.end(), [&](const Entry& e) {
@@ -256,7 +362,8 @@ bool holds(const Group& group, const struct stat& st) {
 
 // Stages the jobs from `first` on, up to a group's bounds. A file that `pending` (the group
 // before, not yet committed) or this group already holds ends the group: it waits for the
-// claim on it to end.
+// claim on it to end. So does a file that finds no room while other files of the batch hold
+// theirs: what fits one by one is written.
 std::unique_ptr<Group> stageGroup(const std::vector<BatchJob>& jobs, std::size_t first, bool backup,
                                   const Group* pending) {
     auto group = std::make_unique<Group>();
@@ -280,6 +387,10 @@ std::unique_ptr<Group> stageGroup(const std::vector<BatchJob>& jobs, std::size_t
             bytes += e.staged->claim->in().size();
         } catch (...) {
             e.error = std::current_exception();
+            if (outOfRoom(e.error) && (holdsAny(group.get()) || holdsAny(pending))) {
+                group->outOfRoom = true;
+                break;
+            }
         }
         group->entries.push_back(std::move(e));
     }
@@ -301,7 +412,7 @@ void startFlush(Group& group) {
 
 // Waits for the group's flushes, replaces its files in order, flushes each folder once and
 // reports each job. The replaced originals' claims go to `released`.
-void commitGroup(Group& group, const BatchReport& done,
+void commitGroup(Group& group, const BatchOutcomeReport& done,
                  std::vector<std::unique_ptr<Claim>>& released) {
     std::vector<Folder>& folders = group.folders;
     for (auto& [f, flush] : group.flushes) {
@@ -320,44 +431,55 @@ void commitGroup(Group& group, const BatchReport& done,
             if (folders[e.folder].error) std::rethrow_exception(folders[e.folder].error);
             e.staged->claim->checkUndisturbed();
             commit(*e.staged);
-            folders[e.folder].replaced = true;
+            folders[e.folder].replaced |= !e.staged->unchanged();
         } catch (...) {
             e.error = std::current_exception();
             e.staged.reset();  // the temporary file and the backup go now
         }
     }
-    for (Folder& f : folders) {
-        if (!f.replaced) continue;
-        const int rc = sys::fsync(f.fd.get());
-        // Some filesystems cannot flush a folder at all; their renames are as durable as they
-        // get.
-        if (rc != 0 && errno != EINVAL && errno != ENOTSUP) {
-            try {
-                sys::throwErrno();
-            } catch (...) {
-                f.error = std::current_exception();
+    // Each folder's entries, then each filesystem's word that it stored them.
+    for (std::size_t f = 0; f < folders.size(); ++f) {
+        if (!folders[f].replaced) continue;
+        const bool last = std::none_of(
+            folders.begin() + std::ptrdiff_t(f) + 1, folders.end(),
+            [&](const Folder& o) { return o.replaced && o.device == folders[f].device; });
+        try {
+            syncFolder(folders[f].fd.get(), last);
+        } catch (...) {
+            for (Folder& o : folders) {
+                if (&o == &folders[f] || (last && o.device == folders[f].device)) {
+                    o.error = std::current_exception();
+                }
             }
         }
     }
     for (Entry& e : group.entries) {
+        Outcome outcome = Outcome::written;
         if (e.staged) {
-            if (folders[e.folder].error) e.error = folders[e.folder].error;
+            if (e.staged->unchanged()) {
+                outcome = Outcome::unchanged;
+            } else if (folders[e.folder].error) {
+                e.error = folders[e.folder].error;
+            }
             // The replaced original's name goes now; its blocks go with its last descriptor,
             // closed later.
             released.push_back(std::move(e.staged->claim));
             e.staged.reset();
         }
-        done(e.index, e.error);
+        done(e.index, e.error, outcome);
     }
 }
 
-void writeOne(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
-              bool addAxml, const Expected& expected) {
+Outcome writeOne(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
+                 bool addAxml, const Expected& expected) {
     const fs::path target = resolveTarget(path);
     const std::unique_ptr<Staged> staged = stage(target, isrc, backup, true, addAxml, expected);
-    if (staged->copy) syncFolder(target.parent_path());
+    if (staged->unchanged()) return Outcome::unchanged;
+    const int folder = staged->claim->folder();
+    if (staged->copy) syncFolder(folder, false);
     commit(*staged);
-    syncFolder(target.parent_path());
+    syncFolder(folder, true);
+    return Outcome::written;
 }
 
 }  // namespace
@@ -367,21 +489,30 @@ CodeChanged::CodeChanged(std::optional<std::string> found)
           "The file's code is no longer the one expected. The file was not changed."),
       found_(std::move(found)) {}
 
-void writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
-               bool addAxml) {
-    writeOne(path, isrc, backup, addAxml, std::nullopt);
+Outcome writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
+                  bool addAxml) {
+    return writeOne(path, isrc, backup, addAxml, std::nullopt);
 }
 
 void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchReport& done) {
+    writeBatch(jobs, backup, [&](std::size_t i, std::exception_ptr error, Outcome) {
+        done(i, std::move(error));
+    });
+}
+
+void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchOutcomeReport& done) {
     if (jobs.size() == 1) {
         // One file alone flushes while its checks read it, and leaves the rest of the
         // filesystem to itself.
+        Outcome outcome = Outcome::written;
         try {
-            writeOne(jobs[0].path, jobs[0].isrc, backup, jobs[0].addAxml, jobs[0].expected);
-            done(0, nullptr);
+            outcome =
+                writeOne(jobs[0].path, jobs[0].isrc, backup, jobs[0].addAxml, jobs[0].expected);
         } catch (...) {
-            done(0, std::current_exception());
+            done(0, std::current_exception(), outcome);
+            return;
         }
+        done(0, nullptr, outcome);
         return;
     }
     // Freeing a replaced original's blocks costs milliseconds on some filesystems (ext4 with
@@ -401,6 +532,8 @@ void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchRepor
         std::unique_ptr<Group> current = stageGroup(jobs, 0, backup, nullptr);
         while (current) {
             startFlush(*current);
+            // A job that found no room waits for the room the last group's originals free.
+            if (current->outOfRoom && closing.joinable()) closing.join();
             std::unique_ptr<Group> next;
             if (current->end < jobs.size()) {
                 next = stageGroup(jobs, current->end, backup, current.get());

@@ -18,12 +18,16 @@
 
 namespace pelorix::write {
 
+// What a write did: replaced the file, or found it already as asked (a removal that finds no
+// code, a write of the text every carrier already holds) and left it, not a byte changed.
+enum class Outcome { written, unchanged };
+
 // Writes (code) or removes (none) the code, in every carrier that holds one. On any failure the
 // file is left as it was. Refuses (TagError) a file another write holds, one open for writing
 // elsewhere, one the caller may not write or whose owner a replacement could not keep, and one
 // with other names (hard links). `addAxml`: a WAV without an `axml` chunk gains one.
-void writeISRC(const std::filesystem::path& path, const std::optional<std::string>& isrc,
-               bool backup, bool addAxml = false);
+Outcome writeISRC(const std::filesystem::path& path, const std::optional<std::string>& isrc,
+                  bool backup, bool addAxml = false);
 
 // Many writes committed together. Each file's new version is written and checked as
 // writeISRC's is; then, a group at a time (a bounded number of files and bytes), all of them
@@ -52,6 +56,10 @@ class CodeChanged : public std::runtime_error {
 };
 using BatchReport = std::function<void(std::size_t index, std::exception_ptr error)>;
 void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchReport& done);
+// As writeBatch, with each job's outcome (meaningful where there is no error).
+using BatchOutcomeReport =
+    std::function<void(std::size_t index, std::exception_ptr error, Outcome outcome)>;
+void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchOutcomeReport& done);
 
 // A write rehearsed: every check writeISRC makes before it creates its temporary file (the
 // claim with its lock, lease, rights and links; the folder; the owner a replacement must keep;
