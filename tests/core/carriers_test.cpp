@@ -71,8 +71,8 @@ Bytes mdtaMeta(const std::vector<std::pair<std::string, std::string>>& pairs) {
     return mp4::fullBox("meta", 0, 0,
                         join({handler, mp4::fullBox("keys", 0, 0, keys), mp4::box("ilst", items)}));
 }
-// A CUESHEET block of a CD rip: one track with `isrc`, then the lead-out.
-flac::BlockLayout cueSheet(const std::string& isrc) {
+// A CUESHEET block of a CD rip: a track per code, then the lead-out.
+flac::BlockLayout cueSheet(const std::vector<std::string>& codes) {
     const auto track = [](std::uint8_t number, const std::string& code, std::uint8_t indices) {
         return join({Bytes(8, 0),
                      {number},
@@ -81,12 +81,16 @@ flac::BlockLayout cueSheet(const std::string& isrc) {
                      {indices},
                      Bytes(12 * indices, 0)});
     };
+    Bytes tracks;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        tracks = join({tracks, track(std::uint8_t(i + 1), codes[i], 1)});
+    }
     return {5, join({Bytes(128, 0),
                      Bytes{0, 0, 0, 0, 0, 1, 0x58, 0x88},
                      {0x80},
                      Bytes(258, 0),
-                     {2},
-                     track(1, isrc, 1),
+                     {std::uint8_t(codes.size() + 1)},
+                     tracks,
                      track(170, "", 0)})};
 }
 // An APEv2 tag (header, items, footer) with one item.
@@ -182,7 +186,7 @@ std::vector<Case> cases() {
         {"cuesheet.flac",
          flac::file(
              {.leading = {},
-              .blocks = {flac::streamInfo(), flac::comments("x", {"TITLE=Song"}), cueSheet(A)},
+              .blocks = {flac::streamInfo(), flac::comments("x", {"TITLE=Song"}), cueSheet({A})},
               .audio = chunks::audio(300)}),
          "CUESHEET track 1 ISRC=" + A, formats::Verdict::one, A},
         {"axml_only.wav", chunks::wav(64, {{"axml", axmlWith(B)}}), "axml=" + B,
@@ -239,21 +243,38 @@ TEST(Carriers, FoundJudgedAndKeptInStepByWritesAndRemovals) {
     }
 }
 
-// A code in a place no write reaches (an APEv2 tag after MP3 audio) is listed and read, and a
-// write or removal that would leave it behind is refused, the file as it was.
+// A code in a place no write reaches (an APEv2 tag after MP3 audio, cue sheet codes of several
+// tracks) or a code field no code fits in is listed where it can be read, and a write or removal
+// that would leave it behind is refused, the file as it was.
 TEST(Carriers, ACodeWhereNoWriteReachesIsReadAndTheWriteRefused) {
     TempDir dir;
-    const fs::path path = dir / "ape.mp3";
-    const Bytes file = join({tag({tsrc(A)}), id3::fakeAudio(2000), apeTag("ISRC", A)});
-    writeFile(path, file);
-    EXPECT_EQ(listed(read::carriers(path)), "ID3 TSRC=" + A + "|APEv2 ISRC=" + A);
-    for (const auto& code : {std::optional(D), std::optional<std::string>()}) {
-        EXPECT_EQ(errorOf([&] { write::writeISRC(path, code, false); }),
-                  "The file also holds a code in an APEv2 tag, which PELORIX does not change.");
-        EXPECT_EQ(readFile(path), file);
+    const struct {
+        const char* name;
+        Bytes file;
+        std::string_view refusal;
+    } cases[] = {
+        {"ape.mp3", join({tag({tsrc(A)}), id3::fakeAudio(2000), apeTag("ISRC", A)}), msg::apeCode},
+        {"cues.flac",
+         flac::file({.leading = {},
+                     .blocks = {flac::streamInfo(), cueSheet({A, B})},
+                     .audio = chunks::audio(300)}),
+         msg::flacCueSheetTracks},
+        {"huge.mp3", join({tag({tsrc(std::string((1 << 20) + 1, '1'))}), id3::fakeAudio(2000)}),
+         msg::id3CodeTooLarge},
+    };
+    for (const auto& c : cases) {
+        const fs::path path = dir / c.name;
+        writeFile(path, c.file);
+        for (const auto& code : {std::optional(D), std::optional<std::string>()}) {
+            EXPECT_EQ(errorOf([&] { write::writeISRC(path, code, false); }), c.refusal) << c.name;
+            EXPECT_EQ(readFile(path), c.file);
+        }
     }
-    writeFile(path, join({id3::fakeAudio(2000), apeTag("ISRC", B)}));
-    EXPECT_EQ(read::readISRC(path), B);
+    EXPECT_EQ(listed(read::carriers(dir / "ape.mp3")), "ID3 TSRC=" + A + "|APEv2 ISRC=" + A);
+    EXPECT_EQ(listed(read::carriers(dir / "cues.flac")),
+              "CUESHEET track 1 ISRC=" + A + "|CUESHEET track 2 ISRC=" + B);
+    writeFile(dir / "ape.mp3", join({id3::fakeAudio(2000), apeTag("ISRC", B)}));
+    EXPECT_EQ(read::readISRC(dir / "ape.mp3"), B);
 }
 
 TEST(Carriers, VerificationRefusesAFileLeftWithAnotherCode) {
