@@ -117,8 +117,8 @@ std::optional<std::string> readISRC(const FileIn& in) {
     std::optional<std::string> code;
     walkBlocks(in, markerOffset(in), [&](const BlockSpan& b) {
         if (b.type != kVorbisComment) return;
-        const auto found = vorbis::code(vorbis::parse(contentOf(in, b)));
-        if (!code) code = found;
+        const std::vector<std::string> found = vorbis::codes(contentOf(in, b));
+        if (!code && !found.empty()) code = found.front();
     });
     return code;
 }
@@ -133,7 +133,7 @@ Carriers carriers(const FileIn& in) {
             }
         }
         if (b.type != kVorbisComment) return;
-        std::vector<std::string> codes = vorbis::codes(vorbis::parse(contentOf(in, b)));
+        std::vector<std::string> codes = vorbis::codes(contentOf(in, b));
         const std::string where = nthPlace(block++, "Vorbis", "comment block");
         for (std::size_t i = 0; i < codes.size(); ++i) {
             out.push_back({where + (i ? " ISRC (second entry)" : " ISRC"), std::move(codes[i])});

@@ -27,6 +27,8 @@ Bytes build(const Comments& comments);
 
 // The values of the ISRC entries, in stored order, decoded as UTF-8 and trimmed.
 std::vector<std::string> codes(const Comments& comments);
+// The same, read straight from a block's content without copying its entries; throws as parse.
+std::vector<std::string> codes(const Bytes& data);
 // The first of them, or none.
 std::optional<std::string> code(const Comments& comments);
 // Every ISRC entry out, and the code in as the last entry when there is one.
