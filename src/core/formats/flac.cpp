@@ -147,7 +147,9 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     // first comment block takes the code; any other one that holds a code gets the same.
     const std::uint64_t flacOffset = markerOffset(in);
     std::vector<BlockSpan> blocks;
-    std::vector<std::optional<Bytes>> rebuilt;  // new content, or none to copy the block
+    // New content, or none to copy the block: new bytes and ranges of the input, so that a
+    // large comment block is never held twice.
+    std::vector<std::optional<id3v2::Pieces>> rebuilt;
     bool seenComments = false;
     const std::uint64_t audioOffset = walkBlocks(in, flacOffset, [&](const BlockSpan& b) {
         blocks.push_back(b);
@@ -165,14 +167,36 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
             std::fill_n(
                 cue.begin() + std::ptrdiff_t(codes[0].at + std::min<std::size_t>(field.size(), 12)),
                 12 - std::min<std::size_t>(field.size(), 12), 0);
-            rebuilt.back() = std::move(cue);
+            rebuilt.back().emplace().add(cue);
         }
         if (b.type != kVorbisComment) return;
-        vorbis::Comments comments = vorbis::parse(contentOf(in, b));
-        if (seenComments && !vorbis::code(comments)) return;
+        const std::vector<vorbis::Entry> entries = vorbis::entries(contentOf(in, b));
+        const auto kept = std::count_if(entries.begin() + 1, entries.end(),
+                                        [](const vorbis::Entry& e) { return !e.isrc; });
+        if (seenComments && std::size_t(kept) + 1 == entries.size()) return;
         seenComments = true;
-        vorbis::setCode(comments, isrc);
-        rebuilt.back() = vorbis::build(comments);
+        // The vendor string and every other entry as they lie, then the code as the last entry.
+        id3v2::Pieces& block = rebuilt.back().emplace();
+        Bytes field;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].isrc) continue;
+            field.clear();
+            ByteWriter(field).u32LE(std::uint32_t(entries[i].length));
+            block.add(field);
+            block.add(ByteRange{b.offset + entries[i].at, entries[i].length});
+            if (i == 0) {
+                field.clear();
+                ByteWriter(field).u32LE(std::uint32_t(kept + (isrc ? 1 : 0)));
+                block.add(field);
+            }
+        }
+        if (isrc) {
+            vorbis::Comments code;
+            vorbis::setCode(code, isrc);
+            field.clear();
+            ByteWriter(field).u32LE(std::uint32_t(code.entries[0].size())).bytes(code.entries[0]);
+            block.add(field);
+        }
     });
     if (!seenComments && isrc) {
         // A new comment block after STREAMINFO.
@@ -181,7 +205,8 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         vorbis::setCode(comments, isrc);
         const auto at = blocks.empty() ? 0 : 1;
         blocks.insert(blocks.begin() + at, BlockSpan{kVorbisComment, 0, 0});
-        rebuilt.insert(rebuilt.begin() + at, vorbis::build(comments));
+        rebuilt.insert(rebuilt.begin() + at, id3v2::Pieces());
+        rebuilt[std::size_t(at)]->add(vorbis::build(comments));
     }
 
     for (const auto& content : rebuilt) {
@@ -202,7 +227,7 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
             .u24BE(std::uint32_t(length));
         out.write(header);
         if (rebuilt[i]) {
-            out.write(*rebuilt[i]);
+            rebuilt[i]->writeTo(in, out);
         } else {
             in.copy(b.offset, b.length, out);
         }

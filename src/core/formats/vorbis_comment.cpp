@@ -90,6 +90,15 @@ std::vector<std::string> codes(const Bytes& data) {
     return out;
 }
 
+std::vector<Entry> entries(const Bytes& data) {
+    std::vector<Entry> out;
+    walk(data, [&](std::span<const std::uint8_t> e) {
+        out.push_back(
+            {std::size_t(e.data() - data.data()), e.size(), !out.empty() && keyIsISRC(e)});
+    });
+    return out;
+}
+
 Bytes build(const Comments& comments) {
     Bytes out;
     ByteWriter w(out);

@@ -29,6 +29,14 @@ Bytes build(const Comments& comments);
 std::vector<std::string> codes(const Comments& comments);
 // The same, read straight from a block's content without copying its entries; throws as parse.
 std::vector<std::string> codes(const Bytes& data);
+
+// Where the vendor string (first) and each entry lie in a block's content, and which entries
+// are ISRC entries; throws as parse. A rewrite copies the others from where they lie.
+struct Entry {
+    std::size_t at = 0, length = 0;
+    bool isrc = false;
+};
+std::vector<Entry> entries(const Bytes& data);
 // The first of them, or none.
 std::optional<std::string> code(const Comments& comments);
 // Every ISRC entry out, and the code in as the last entry when there is one.
