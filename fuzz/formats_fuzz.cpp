@@ -20,6 +20,8 @@ using Code = std::optional<std::string>;
 
 namespace {
 
+constexpr std::string_view kDamaged = formats::flac::msg::flacCommentDamaged;
+
 const Code kCodes[] = {kCode, std::nullopt};
 
 // Runs write(out) into `output`; false when the codec refused.
@@ -210,8 +212,8 @@ bool isISRCKey(const Bytes& entry) {
 // first comment block keeps its other entries, and no comment block keeps another code.
 void checkFLAC(const Bytes& bytes, const FileIn& in) {
     formats::vorbis::Comments comments;
-    if (succeeds([&] { comments = formats::vorbis::parse(bytes); })) {
-        FUZZ_CHECK(formats::vorbis::parse(formats::vorbis::build(comments)) == comments);
+    if (succeeds([&] { comments = formats::vorbis::parse(bytes, kDamaged); })) {
+        FUZZ_CHECK(formats::vorbis::parse(formats::vorbis::build(comments), kDamaged) == comments);
     }
     formats::flac::Layout layout;
     if (!succeeds([&] { layout = formats::flac::layout(in); })) return;
@@ -228,7 +230,7 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
     std::vector<formats::flac::Block> others;
     const auto first = split(layout, &others);
     std::optional<formats::vorbis::Comments> old;
-    if (first && !succeeds([&] { old = formats::vorbis::parse(*first); })) return;
+    if (first && !succeeds([&] { old = formats::vorbis::parse(*first, kDamaged); })) return;
     const Bytes before = in.read(0, std::int64_t(layout.flacOffset));
     const Bytes after = in.read(layout.audioOffset, std::int64_t(in.size() - layout.audioOffset));
     for (const Code& code : kCodes) {
@@ -245,7 +247,7 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
         append(entry, "ISRC=" + code.value_or(""));
         for (const auto& b : now.blocks) {
             if (b.type != kComments) continue;
-            for (const Bytes& e : formats::vorbis::parse(b.data).entries) {
+            for (const Bytes& e : formats::vorbis::parse(b.data, kDamaged).entries) {
                 FUZZ_CHECK(!isISRCKey(e) || (code && e == entry));
             }
         }
@@ -254,7 +256,7 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
         auto expected = old->entries;
         std::erase_if(expected, isISRCKey);
         if (code) expected.push_back(entry);
-        const auto parsed = formats::vorbis::parse(*nowFirst);
+        const auto parsed = formats::vorbis::parse(*nowFirst, kDamaged);
         FUZZ_CHECK(parsed.vendor == old->vendor && parsed.entries == expected);
     }
 }

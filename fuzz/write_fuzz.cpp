@@ -13,6 +13,7 @@
 
 #include "core/formats/format.h"
 #include "core/formats/id3v2.h"
+#include "core/formats/mp4.h"
 #include "core/read/read.h"
 #include "core/write/write.h"
 #include "fuzz_support.h"
@@ -134,10 +135,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // offsets after it, and refuses an offset no real file has; the first write may have
         // kept the size.
         FUZZ_CHECK(readAll(file) == first);
-        FUZZ_CHECK(leavesNoTag ||
-                   (*format == formats::AudioFormat::m4a &&
-                    (refusal == msg::mp4TooLarge || refusal == msg::mp4OffsetsDamaged ||
-                     refusal == msg::mp4Damaged)));
+        FUZZ_CHECK(leavesNoTag || (*format == formats::AudioFormat::m4a &&
+                                   (refusal == formats::mp4::msg::mp4TooLarge ||
+                                    refusal == formats::mp4::msg::mp4OffsetsDamaged ||
+                                    refusal == formats::mp4::msg::mp4Damaged)));
     }
     FUZZ_CHECK(entries(folder.path) == 1);
     fs::remove(file);

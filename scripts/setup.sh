@@ -2,11 +2,13 @@
 # SPDX-License-Identifier: MIT
 # Installs every Debian 12 package that building, testing and the self test need.
 # Does nothing when they are all there already. Needs root (or sudo) only to install.
+# The list below is the project's one list of packages: debian/control and the README's table
+# name the same ones, which scripts/check-deps.sh checks (`setup.sh --list` prints the list).
 set -euo pipefail
 
 packages=(
   # build
-  cmake ninja-build g++ pkg-config libicu-dev libssl-dev qt6-base-dev qt6-base-dev-tools libgtest-dev
+  cmake ninja-build g++ pkgconf libicu-dev libssl-dev qt6-base-dev qt6-base-dev-tools libgtest-dev
   # the window's catalogues of texts (lupdate, lrelease and their CMake functions)
   qt6-tools-dev qt6-l10n-tools
   # the axml carrier (EBU Core XML in Broadcast WAV)
@@ -32,6 +34,8 @@ packages=(
   # the man page (scdoc source), and the Debian package: its build tools, the build
   # dependencies debian/control names, and the checks CI runs on the result
   scdoc build-essential dpkg-dev debhelper lintian appstream desktop-file-utils
+  # the packaging tests (the man page against --help) are Python scripts
+  python3
 )
 
 missing=()
@@ -40,6 +44,10 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+if [ "${1:-}" = "--list" ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"

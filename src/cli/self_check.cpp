@@ -117,19 +117,6 @@ std::string ffmpegPath(const fs::path& p) {
     return "file:" + p.string();
 }
 
-// Looks a neutral name up in a small table of a tool's own names; empty when it has none.
-std::string lookUp(std::initializer_list<std::pair<const char*, const char*>> table,
-                   const std::string& key) {
-    for (const auto& [from, to] : table) {
-        if (key == from) return to;
-    }
-    return {};
-}
-
-ProcessResult noOptions(const Target& t) {
-    return {-1, "no converter options for " + t.codec + " in " + t.container};
-}
-
 class FFmpeg : public Converter {
   public:
     std::string name() const override { return "ffmpeg"; }
@@ -137,14 +124,14 @@ class FFmpeg : public Converter {
 
     ProcessResult convert(const Target& t, const fs::path& source,
                           const fs::path& destination) const override {
-        const std::string muxer = lookUp(
+        const std::string muxer = toolName(
             {{"aiff", "aiff"}, {"flac", "flac"}, {"m4a", "ipod"}, {"caf", "caf"}}, t.container);
-        const std::string encoder = lookUp({{"pcm16be", "pcm_s16be"},
-                                            {"pcm16le", "pcm_s16le"},
-                                            {"flac", "flac"},
-                                            {"aac", "aac"},
-                                            {"alac", "alac"}},
-                                           t.codec);
+        const std::string encoder = toolName({{"pcm16be", "pcm_s16be"},
+                                              {"pcm16le", "pcm_s16le"},
+                                              {"flac", "flac"},
+                                              {"aac", "aac"},
+                                              {"alac", "alac"}},
+                                             t.codec);
         if (muxer.empty() || encoder.empty()) return noOptions(t);
         // Only the first audio stream, no metadata and no encoder names: the output then
         // depends on the audio alone, so two decodes of the same sound are the same bytes.
@@ -163,47 +150,24 @@ class FFmpeg : public Converter {
     }
 };
 
-class Afconvert : public Converter {
-  public:
-    std::string name() const override { return "afconvert"; }
-    std::string inspectorName() const override { return "afinfo"; }
-
-    ProcessResult convert(const Target& t, const fs::path& source,
-                          const fs::path& destination) const override {
-        const std::string file = lookUp(
-            {{"aiff", "AIFF"}, {"flac", "flac"}, {"m4a", "m4af"}, {"caf", "caff"}}, t.container);
-        const std::string data = lookUp({{"pcm16be", "BEI16"},
-                                         {"pcm16le", "LEI16"},
-                                         {"flac", "flac"},
-                                         {"aac", "aac"},
-                                         {"alac", "alac"}},
-                                        t.codec);
-        if (file.empty() || data.empty()) return noOptions(t);
-        return runProcess(kAfconvert,
-                          {"-f", file, "-d", data, source.string(), destination.string()});
-    }
-
-    ProcessResult inspect(const fs::path& file) const override {
-        return runProcess(kAfinfo, {file.string()});
-    }
-
-    static constexpr const char* kAfconvert = "/usr/bin/afconvert";
-    static constexpr const char* kAfinfo = "/usr/bin/afinfo";
-};
-
 }  // namespace
 
 // ---- converters -------------------------------------------------------------------------------
 
-std::unique_ptr<Converter> ffmpegConverter() {
-    return std::make_unique<FFmpeg>();
+std::string toolName(std::initializer_list<std::pair<const char*, const char*>> table,
+                     const std::string& key) {
+    for (const auto& [from, to] : table) {
+        if (key == from) return to;
+    }
+    return {};
 }
 
-std::unique_ptr<Converter> platformConverter() {
-    if (::access(Afconvert::kAfconvert, X_OK) == 0 && ::access(Afconvert::kAfinfo, X_OK) == 0) {
-        return std::make_unique<Afconvert>();
-    }
-    return ffmpegConverter();
+ProcessResult noOptions(const Target& t) {
+    return {-1, "no converter options for " + t.codec + " in " + t.container};
+}
+
+std::unique_ptr<Converter> ffmpegConverter() {
+    return std::make_unique<FFmpeg>();
 }
 
 const std::vector<Conversion>& conversions() {
@@ -215,11 +179,6 @@ const std::vector<Conversion>& conversions() {
         {"M4A-ALAC", "m4a", {"m4a", "alac"}},
     };
     return list;
-}
-
-const Target& decodeTarget() {
-    static const Target target{"caf", "pcm16le"};
-    return target;
 }
 
 // ---- report -----------------------------------------------------------------------------------

@@ -8,10 +8,12 @@
 // audio survived.
 
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/process.h"
@@ -39,9 +41,15 @@ class Converter {
     virtual ProcessResult inspect(const std::filesystem::path& file) const = 0;
 };
 
+// For adapters: a neutral name looked up in a small table of a tool's own names ("" when it has
+// none), and the result of a conversion the tool has no options for.
+std::string toolName(std::initializer_list<std::pair<const char*, const char*>> table,
+                     const std::string& key);
+ProcessResult noOptions(const Target& target);
+
 // ffmpeg and ffprobe, found through PATH.
 std::unique_ptr<Converter> ffmpegConverter();
-// afconvert and afinfo where both exist, else ffmpeg.
+// The platform's own converter where it has one, else ffmpeg (cli/platform/).
 std::unique_ptr<Converter> platformConverter();
 
 struct Conversion {
@@ -52,7 +60,7 @@ struct Conversion {
 
 // AIFF, FLAC, M4A-AAC and M4A-ALAC, in the order the run makes them.
 const std::vector<Conversion>& conversions();
-// 16-bit little-endian PCM in a CAF file: what pcmHash decodes to.
+// What pcmHash decodes to, with any converter (cli/platform/).
 const Target& decodeTarget();
 
 // The counters and the report of one run.

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The one error type of the tag engine and the container codecs. Its what() is the finished,
-// user-facing sentence; every message the engine can raise is defined here exactly once.
+// user-facing sentence. The messages every part of the engine shares are defined here, once; a
+// format's own messages are defined in its unit's header (namespace msg), beside its code.
 
 #include <stdexcept>
 #include <string>
@@ -64,41 +65,6 @@ inline constexpr std::string_view folderMoved =
 inline constexpr std::string_view folderKeepsNames =
     "The folder is append-only or immutable, so no file in it can be replaced. The file was "
     "not changed.";
-inline constexpr std::string_view tooShort = "The file is too short.";
-inline constexpr std::string_view notWAV = "Not a valid WAV file.";
-inline constexpr std::string_view notAIFF = "Not a valid AIFF file.";
-inline constexpr std::string_view unfinishedRecording =
-    "The file looks like an unfinished recording: its audio chunk does not say where the audio "
-    "ends.";
-inline constexpr std::string_view chunksDamaged =
-    "The chunks of this file do not follow one another cleanly to its end.";
-inline constexpr std::string_view notFLAC = "Not a valid FLAC file.";
-inline constexpr std::string_view flacTruncated = "The FLAC metadata is truncated.";
-inline constexpr std::string_view flacCommentDamaged = "The FLAC comment block is damaged.";
-inline constexpr std::string_view flacCueSheetTracks =
-    "The FLAC cue sheet holds codes of several tracks, which PELORIX does not change.";
-inline constexpr std::string_view flacCommentTooLarge =
-    "The FLAC comment block would become too large.";
-inline constexpr std::string_view id3Truncated = "The ID3 tag is truncated.";
-inline constexpr std::string_view id3Damaged = "The ID3 tag is damaged.";
-inline constexpr std::string_view id3CodeTooLarge =
-    "The ID3 tag holds an ISRC field of more than 1 MiB, which is no code; PELORIX does not "
-    "read or change it.";
-inline constexpr std::string_view apeCode =
-    "The file also holds a code in an APEv2 tag, which PELORIX does not change.";
-inline constexpr std::string_view apeDamaged = "The APEv2 tag at the end of the file is damaged.";
-inline constexpr std::string_view mp4Layout = "This MP4 file has an unrecognised metadata layout.";
-inline constexpr std::string_view mp4Damaged = "The MP4 structure is damaged.";
-inline constexpr std::string_view mp4NoMoov = "The MP4 file has no 'moov' atom.";
-inline constexpr std::string_view mp4HeaderLarge = "The MP4 header is unusually large.";
-inline constexpr std::string_view mp4OffsetsDamaged = "The MP4 chunk offset table is damaged.";
-inline constexpr std::string_view axmlDamaged = "The axml chunk is not well-formed XML.";
-inline constexpr std::string_view mp4TooLarge = "This MP4 file is too large for the edit.";
-
-// Refusals of outputs whose size fields cannot describe them.
-inline constexpr std::string_view id3TooLarge = "The ID3 tag would become too large to be stored.";
-inline constexpr std::string_view chunkFileTooLarge =
-    "The file would become too large for its 32-bit size fields.";
 
 // `handled`: the formats' names as formats::labels(", ", " and ") gives them.
 inline std::string unsupportedType(std::string_view handled) {
@@ -119,10 +85,6 @@ inline std::string attributeNotKept(std::string_view name) {
     return "The file's extended attribute " + std::string(name) +
            " cannot be kept by a replacement (it needs privileges this run does not have). The "
            "file was not changed.";
-}
-inline std::string id3Version(unsigned major) {
-    return "This file has an ID3v2." + std::to_string(major) +
-           " tag. PELORIX supports ID3v2.3 and ID3v2.4 only.";
 }
 }  // namespace msg
 

@@ -4,12 +4,12 @@
 #include "ui/brand.h"
 #include "ui/main_window.h"
 #include "ui/model.h"
+#include "ui/platform.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QFileOpenEvent>
 #include <QIcon>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -56,10 +56,8 @@ void FileOpenHandler::deliverKept() {
 }
 
 bool FileOpenHandler::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::FileOpen) {
-        const auto* open = static_cast<QFileOpenEvent*>(event);
-        const QUrl url = open->url().isValid() ? open->url() : QUrl::fromLocalFile(open->file());
-        if (url.isLocalFile()) openFiles({url});
+    if (event->type() == QEvent::FileOpen) {  // platform code: see ui/platform.h
+        if (const QUrl url = fileOpenRequest(event); !url.isEmpty()) openFiles({url});
         return true;
     }
     return QObject::eventFilter(watched, event);

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileOpenEvent>
 #include <QGridLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -124,6 +125,13 @@ void revealInFileManager(const QList<QUrl>& files) {
 
 PlatformServices PlatformServices::system() {
     return {&runFileDialog, &revealInFileManager};
+}
+
+QUrl fileOpenRequest(const QEvent* event) {
+    if (event->type() != QEvent::FileOpen) return {};
+    const auto* open = static_cast<const QFileOpenEvent*>(event);
+    const QUrl url = open->url().isValid() ? open->url() : QUrl::fromLocalFile(open->file());
+    return url.isLocalFile() ? url : QUrl();
 }
 
 }  // namespace pelorix::ui

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The two desktop services the window calls besides the Model: the file dialog for files and
-// folders, and showing files in the file manager. Held as functions so that a test can stand
-// in for the desktop.
+// Platform code of the window: the two desktop services it calls besides the Model (the file
+// dialog for files and folders, and showing files in the file manager over freedesktop D-Bus),
+// held as functions so that a test can stand in for the desktop; and the open requests macOS
+// sends as QEvent::FileOpen (Finder, the Dock). All of it builds on every platform.
 
 #include <QList>
 #include <QString>
@@ -10,6 +11,7 @@
 
 #include <functional>
 
+class QEvent;
 class QWidget;
 
 namespace pelorix::ui {
@@ -30,5 +32,9 @@ QList<QUrl> runFileDialog(QWidget* parent, const QString& message);
 void revealInFileManager(const QList<QUrl>& files);
 // The folders to open when no file manager can select files: each parent folder once, in order.
 QList<QUrl> parentFolders(const QList<QUrl>& files);
+
+// The local file a QEvent::FileOpen asks to open (macOS: a file dropped on the Dock icon or
+// opened from Finder), or an empty URL when it names none. Other platforms never send one.
+QUrl fileOpenRequest(const QEvent* event);
 
 }  // namespace pelorix::ui

@@ -7,6 +7,9 @@
 
 #include "cli/cli.h"
 #include "core/formats/carriers.h"
+#include "core/formats/flac.h"
+#include "core/formats/id3v2.h"
+#include "core/formats/mp3.h"
 #include "core/read/read.h"
 #include "core/tag_error.h"
 #include "core/write/verify.h"
@@ -253,14 +256,15 @@ TEST(Carriers, ACodeWhereNoWriteReachesIsReadAndTheWriteRefused) {
         Bytes file;
         std::string_view refusal;
     } cases[] = {
-        {"ape.mp3", join({tag({tsrc(A)}), id3::fakeAudio(2000), apeTag("ISRC", A)}), msg::apeCode},
+        {"ape.mp3", join({tag({tsrc(A)}), id3::fakeAudio(2000), apeTag("ISRC", A)}),
+         formats::mp3::msg::apeCode},
         {"cues.flac",
          flac::file({.leading = {},
                      .blocks = {flac::streamInfo(), cueSheet({A, B})},
                      .audio = chunks::audio(300)}),
-         msg::flacCueSheetTracks},
+         formats::flac::msg::flacCueSheetTracks},
         {"huge.mp3", join({tag({tsrc(std::string((1 << 20) + 1, '1'))}), id3::fakeAudio(2000)}),
-         msg::id3CodeTooLarge},
+         formats::id3v2::msg::id3CodeTooLarge},
     };
     for (const auto& c : cases) {
         const fs::path path = dir / c.name;

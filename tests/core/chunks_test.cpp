@@ -119,7 +119,7 @@ TEST(Chunks, AnOutputItsFormSizeCannotDescribeIsRefusedBeforeStreaming) {
         FileOut out(files.dir / ("big" + std::to_string(refused)));
         if (refused) {
             EXPECT_EQ(errorOf([&] { formats::chunks::write(in, out, true, kCode); }),
-                      msg::chunkFileTooLarge);
+                      formats::chunks::msg::chunkFileTooLarge);
             EXPECT_EQ(out.position(), 0u) << "streamed before the refusal";
         } else {
             EXPECT_THROW(formats::chunks::write(in, out, true, kCode), std::system_error);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <tuple>
 
+#include "core/formats/id3v2.h"
 #include "core/io/sha256.h"
 #include "core/write/pending_file.h"
 #include "e2e_support.h"
@@ -46,7 +47,7 @@ TEST(DriverTest, RefusalsLeaveTheFileAsItWas) {
         {"notes.txt", bytesOf("just some words, not audio"), nothing,
          msg::unsupportedType(formats::labels(", ", " and "))},
         {"short.wav", bytesOf("RIFF1234"), nothing, std::string(msg::tooShortForAudio)},
-        {"v2.mp3", v22, nothing, msg::id3Version(2)},
+        {"v2.mp3", v22, nothing, formats::id3v2::msg::id3Version(2)},
         {"linked.wav", plain, hardLink, std::string(msg::hardLinks)},
         {"recording.wav", plain, writer, std::string(msg::openElsewhere)},  // open for writing
         {"busy.wav", plain, writeLock, std::string(msg::writeInProgress)},  // another write's lock
@@ -253,7 +254,7 @@ TEST(FingerprintTest, CoversTheAudioBytesOnly) {
         {"nodata.wav", wav({chunks::wavFormat()}), formats::AudioFormat::wav, sha256Hex({})},
         {"tag.mp3", join({tag, frames}), formats::AudioFormat::mp3, sha256Hex(frames)},
         {"cut.mp3", Bytes(tag.begin(), tag.begin() + 200), formats::AudioFormat::mp3,
-         std::string(msg::id3Truncated)},  // a tag past the end
+         std::string(formats::id3v2::msg::id3Truncated)},  // a tag past the end
     };
     for (const auto& [name, content, format, expected] : cases) {
         writeFile(dir / name, content);

@@ -89,7 +89,7 @@ TEST_F(FLACFile, TheCommentBlockMayNotOutgrowItsLengthField) {
         out.flushBuffer();
         const FileIn written(out.path());
         EXPECT_EQ(written.size(), size == largest ? input.size() + 4 + largest : 0);
-        EXPECT_EQ(error, size == largest ? "" : msg::flacCommentTooLarge);
+        EXPECT_EQ(error, size == largest ? "" : formats::flac::msg::flacCommentTooLarge);
     }
 }
 
@@ -100,8 +100,9 @@ TEST_F(FLACFile, ACommentBlockThatDoesNotHoldItsEntriesIsDamagedToEveryMode) {
     const Bytes whole = comments("v", {"TITLE=Song", "ARTIST=Band", "ALBUM=Disc", kEntry}).data;
     for (const Bytes& data : {slice(whole, 0, 48), join({whole, Bytes{7, 0, 0, 0, 'X'}})}) {
         const Bytes input = file({kInfo, {4, data}, padding(16)});
-        EXPECT_EQ(errorOf([&] { codeOf(input); }), msg::flacCommentDamaged);
-        EXPECT_EQ(errorOf([&] { rewrite(input, kCode); }), msg::flacCommentDamaged);
-        EXPECT_EQ(errorOf([&] { rewrite(input, std::nullopt); }), msg::flacCommentDamaged);
+        EXPECT_EQ(errorOf([&] { codeOf(input); }), formats::flac::msg::flacCommentDamaged);
+        EXPECT_EQ(errorOf([&] { rewrite(input, kCode); }), formats::flac::msg::flacCommentDamaged);
+        EXPECT_EQ(errorOf([&] { rewrite(input, std::nullopt); }),
+                  formats::flac::msg::flacCommentDamaged);
     }
 }

@@ -50,7 +50,8 @@ TEST(ID3v2, RebuildKeepsTheVersionAndEveryOtherFrameByteForByte) {
     // Frames and padding of exactly 2^28 bytes are one more than the size field holds.
     std::optional<formats::id3v2::Tag> big{formats::id3v2::Tag{4, {{"APIC", {0, 0}, {}}}}};
     big->frames[0].body.resize((std::size_t(1) << 28) - 1024 - 10 - 10 - 13);
-    EXPECT_EQ(errorOf([&] { formats::id3v2::settingISRC(big, kCode); }), msg::id3TooLarge);
+    EXPECT_EQ(errorOf([&] { formats::id3v2::settingISRC(big, kCode); }),
+              formats::id3v2::msg::id3TooLarge);
 }
 
 // A tag read from a file holds only what can carry a code; its rewrite copies the rest from the
@@ -100,7 +101,7 @@ TEST(ID3v2, FileTagsWithLargeFramesRewriteAsTheWholeTagWould) {
                 out = files.written(file,
                                     [&](auto& in, auto& o) { formats::mp3::write(in, o, code); });
             });
-            EXPECT_EQ(error, row.damaged ? msg::id3Damaged : "");
+            EXPECT_EQ(error, row.damaged ? formats::id3v2::msg::id3Damaged : "");
             if (!error.empty()) continue;
             const Bytes want = *formats::id3v2::settingISRC(whole, code);
             if (!row.asStored) {

@@ -17,8 +17,8 @@ namespace {
 
 const std::string kCode = "FIABC2600001";
 const Bytes kFtyp = box("ftyp", join({text("M4A "), u32(0)}));
-const std::string kDamaged(msg::mp4Damaged), tooLarge(msg::mp4TooLarge),
-    kOffsets(msg::mp4OffsetsDamaged);
+const std::string kDamaged(formats::mp4::msg::mp4Damaged), tooLarge(formats::mp4::msg::mp4TooLarge),
+    kOffsets(formats::mp4::msg::mp4OffsetsDamaged);
 
 class MP4File : public ::testing::Test {
   protected:
@@ -134,7 +134,8 @@ TEST_F(MP4File, FragmentOffsetsFollowTheMovie) {
     EXPECT_EQ(refusal(join({kFtyp, moov, moofWith(payload), mdat, box("mfra", shortTfra)})),
               kOffsets);
     const Bytes sidx = fullBox("sidx", 0, 0, Bytes(24, 0));
-    EXPECT_EQ(refusal(join({kFtyp, sidx, moov, moofWith(0), mdat})), std::string(msg::mp4Layout));
+    EXPECT_EQ(refusal(join({kFtyp, sidx, moov, moofWith(0), mdat})),
+              std::string(formats::mp4::msg::mp4Layout));
 }
 
 TEST_F(MP4File, AFragmentedFileFromFFmpegDecodesToTheSamePacketsAfterAWrite) {

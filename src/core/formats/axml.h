@@ -12,6 +12,11 @@
 
 namespace pelorix::formats::axml {
 
+// The messages of this unit's refusals.
+namespace msg {
+inline constexpr std::string_view axmlDamaged = "The axml chunk is not well-formed XML.";
+}  // namespace msg
+
 // The stored texts of every ISRC identifier, in document order, the "ISRC:" prefix dropped and
 // white space trimmed. Empty for XML that holds none or cannot be parsed. Never fails.
 std::vector<std::string> isrcs(std::string_view xml);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/formats/carrier.h"
@@ -12,6 +13,20 @@
 #include "core/io/binary_io.h"
 
 namespace pelorix::formats::chunks {
+
+// The messages of this unit's refusals.
+namespace msg {
+inline constexpr std::string_view tooShort = "The file is too short.";
+inline constexpr std::string_view notWAV = "Not a valid WAV file.";
+inline constexpr std::string_view notAIFF = "Not a valid AIFF file.";
+inline constexpr std::string_view unfinishedRecording =
+    "The file looks like an unfinished recording: its audio chunk does not say where the audio "
+    "ends.";
+inline constexpr std::string_view chunksDamaged =
+    "The chunks of this file do not follow one another cleanly to its end.";
+inline constexpr std::string_view chunkFileTooLarge =
+    "The file would become too large for its 32-bit size fields.";
+}  // namespace msg
 
 struct Chunk {
     std::string id;                  // 4 characters, as fourCC reads them

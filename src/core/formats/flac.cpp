@@ -117,7 +117,8 @@ std::optional<std::string> readISRC(const FileIn& in) {
     std::optional<std::string> code;
     walkBlocks(in, markerOffset(in), [&](const BlockSpan& b) {
         if (b.type != kVorbisComment) return;
-        const std::vector<std::string> found = vorbis::codes(contentOf(in, b));
+        const std::vector<std::string> found =
+            vorbis::codes(contentOf(in, b), msg::flacCommentDamaged);
         if (!code && !found.empty()) code = found.front();
     });
     return code;
@@ -133,7 +134,7 @@ Carriers carriers(const FileIn& in) {
             }
         }
         if (b.type != kVorbisComment) return;
-        std::vector<std::string> codes = vorbis::codes(contentOf(in, b));
+        std::vector<std::string> codes = vorbis::codes(contentOf(in, b), msg::flacCommentDamaged);
         const std::string where = nthPlace(block++, "Vorbis", "comment block");
         for (std::size_t i = 0; i < codes.size(); ++i) {
             out.push_back({where + (i ? " ISRC (second entry)" : " ISRC"), std::move(codes[i])});
@@ -170,7 +171,8 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
             rebuilt.back().emplace().add(cue);
         }
         if (b.type != kVorbisComment) return;
-        const std::vector<vorbis::Entry> entries = vorbis::entries(contentOf(in, b));
+        const std::vector<vorbis::Entry> entries =
+            vorbis::entries(contentOf(in, b), msg::flacCommentDamaged);
         const auto kept = std::count_if(entries.begin() + 1, entries.end(),
                                         [](const vorbis::Entry& e) { return !e.isrc; });
         if (seenComments && std::size_t(kept) + 1 == entries.size()) return;

@@ -6,12 +6,24 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
 namespace pelorix::formats::flac {
+
+// The messages of this unit's refusals.
+namespace msg {
+inline constexpr std::string_view notFLAC = "Not a valid FLAC file.";
+inline constexpr std::string_view flacTruncated = "The FLAC metadata is truncated.";
+inline constexpr std::string_view flacCommentDamaged = "The FLAC comment block is damaged.";
+inline constexpr std::string_view flacCueSheetTracks =
+    "The FLAC cue sheet holds codes of several tracks, which PELORIX does not change.";
+inline constexpr std::string_view flacCommentTooLarge =
+    "The FLAC comment block would become too large.";
+}  // namespace msg
 
 struct Block {
     std::uint8_t type = 0;  // low 7 bits of the header's first byte

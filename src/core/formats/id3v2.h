@@ -13,6 +13,20 @@
 
 namespace pelorix::formats::id3v2 {
 
+// The messages of this unit's refusals.
+namespace msg {
+inline constexpr std::string_view id3Truncated = "The ID3 tag is truncated.";
+inline constexpr std::string_view id3Damaged = "The ID3 tag is damaged.";
+inline constexpr std::string_view id3CodeTooLarge =
+    "The ID3 tag holds an ISRC field of more than 1 MiB, which is no code; PELORIX does not "
+    "read or change it.";
+inline constexpr std::string_view id3TooLarge = "The ID3 tag would become too large to be stored.";
+inline std::string id3Version(unsigned major) {
+    return "This file has an ID3v2." + std::to_string(major) +
+           " tag. PELORIX supports ID3v2.3 and ID3v2.4 only.";
+}
+}  // namespace msg
+
 struct Frame {
     std::string id;  // 4 characters, as fourCC reads them
     Bytes flags;     // status byte, format byte

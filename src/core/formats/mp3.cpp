@@ -66,7 +66,7 @@ std::vector<Leading> leadingTags(const FileIn& in) {
     std::uint64_t at = 0;
     while (auto total = id3v2::totalSize(in.read(at, 10))) {
         if (*total > in.size() - at) {
-            if (tags.empty()) throw TagError::malformed(msg::id3Truncated);
+            if (tags.empty()) throw TagError::malformed(id3v2::msg::id3Truncated);
             break;
         }
         std::optional<id3v2::Tag> tag;

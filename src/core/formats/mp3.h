@@ -5,12 +5,20 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/formats/carrier.h"
 #include "core/io/binary_io.h"
 
 namespace pelorix::formats::mp3 {
+
+// The messages of this unit's refusals.
+namespace msg {
+inline constexpr std::string_view apeCode =
+    "The file also holds a code in an APEv2 tag, which PELORIX does not change.";
+inline constexpr std::string_view apeDamaged = "The APEv2 tag at the end of the file is damaged.";
+}  // namespace msg
 
 // Leading ID3v2 tags followed by MPEG audio: two frames of the same kind in a row.
 bool matches(const FileIn& in, const Bytes& head);

@@ -46,7 +46,7 @@ class FileSource {
     explicit FileSource(const FileIn& in) : in_(in) {}
     Bytes read(std::uint64_t at, std::uint64_t count) const {
         Bytes bytes = in_.read(at, std::int64_t(count));
-        if (bytes.size() != count) throw TagError::malformed(msg::fileEnded);
+        if (bytes.size() != count) throw TagError::malformed(pelorix::msg::fileEnded);
         return bytes;
     }
 
@@ -668,7 +668,7 @@ ParsedBoxes parseBoxes(const Bytes& bytes, std::size_t start, std::size_t end) {
 LoadedMoov loadMoov(const FileIn& in) {
     const TopLevelEntry at = moovEntry(topLevel(in));  // a copy: the list is a temporary
     const Bytes bytes = in.read(at.start, std::int64_t(at.size));
-    if (bytes.size() != at.size) throw TagError::malformed(msg::fileEnded);
+    if (bytes.size() != at.size) throw TagError::malformed(pelorix::msg::fileEnded);
     ParsedBoxes parsed = parseBoxes(bytes, 0, bytes.size());
     if (parsed.boxes.empty() || parsed.boxes.front()->type != "moov" ||
         !parsed.boxes.front()->children) {
@@ -741,7 +741,7 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     const std::vector<TopLevelEntry> entries = topLevel(in);
     const TopLevelEntry& loaded = moovEntry(entries);
     Bytes bytes = in.read(loaded.start, std::int64_t(loaded.size));  // the only copy held
-    if (bytes.size() != loaded.size) throw TagError::malformed(msg::fileEnded);
+    if (bytes.size() != loaded.size) throw TagError::malformed(pelorix::msg::fileEnded);
     const BufferSource src(bytes);
     const BoxAt moov = checkedMoov(src, 0, bytes.size());
     const MoovEdit edit = planEdit(src, moov, isrc);
@@ -779,7 +779,7 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         if (e.type != "moof" && e.type != "mfra") continue;
         if (e.size > kMaxFragmentBox) throw TagError::unsupported(msg::mp4Layout);
         Bytes box = in.read(e.start, std::int64_t(e.size));
-        if (box.size() != e.size) throw TagError::malformed(msg::fileEnded);
+        if (box.size() != e.size) throw TagError::malformed(pelorix::msg::fileEnded);
         if (adjustFragmentBox(box, threshold, delta)) {
             copyUpTo(e.start);
             out.write(box);

@@ -17,6 +17,16 @@
 
 namespace pelorix::formats::mp4 {
 
+// The messages of this unit's refusals.
+namespace msg {
+inline constexpr std::string_view mp4Layout = "This MP4 file has an unrecognised metadata layout.";
+inline constexpr std::string_view mp4Damaged = "The MP4 structure is damaged.";
+inline constexpr std::string_view mp4NoMoov = "The MP4 file has no 'moov' atom.";
+inline constexpr std::string_view mp4HeaderLarge = "The MP4 header is unusually large.";
+inline constexpr std::string_view mp4OffsetsDamaged = "The MP4 chunk offset table is damaged.";
+inline constexpr std::string_view mp4TooLarge = "This MP4 file is too large for the edit.";
+}  // namespace msg
+
 struct Box;
 using BoxPtr = std::shared_ptr<Box>;
 

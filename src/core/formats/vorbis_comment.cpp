@@ -29,11 +29,11 @@ namespace {
 // The vendor string, then every entry, of a block's content, handed over where they lie; the
 // damage parse describes throws.
 template <typename Fn>
-void walk(const Bytes& data, Fn entry) {
-    if (data.size() < 8) throw TagError::malformed(msg::flacCommentDamaged);
+void walk(const Bytes& data, std::string_view damaged, Fn entry) {
+    if (data.size() < 8) throw TagError::malformed(damaged);
     ByteReader r(data);
     std::uint32_t vendorLength = r.readU32LE();
-    if (vendorLength > data.size() - 8) throw TagError::malformed(msg::flacCommentDamaged);
+    if (vendorLength > data.size() - 8) throw TagError::malformed(damaged);
     entry(std::span(data).subspan(4, vendorLength));
     r.skip(vendorLength);
     std::uint32_t count = r.readU32LE();
@@ -42,9 +42,9 @@ void walk(const Bytes& data, Fn entry) {
                                      [](std::uint8_t b) { return b == 0; })) {
             break;  // a count larger than the entries, which end with the block: nothing lost
         }
-        if (!r.has(4)) throw TagError::malformed(msg::flacCommentDamaged);
+        if (!r.has(4)) throw TagError::malformed(damaged);
         std::uint32_t length = r.readU32LE();
-        if (!r.has(length)) throw TagError::malformed(msg::flacCommentDamaged);
+        if (!r.has(length)) throw TagError::malformed(damaged);
         entry(std::span(data).subspan(r.position(), length));
         r.skip(length);
     }
@@ -53,7 +53,7 @@ void walk(const Bytes& data, Fn entry) {
     const std::size_t rest = r.position();
     if (std::any_of(data.begin() + std::ptrdiff_t(rest), data.end(),
                     [](std::uint8_t b) { return b != 0; })) {
-        throw TagError::malformed(msg::flacCommentDamaged);
+        throw TagError::malformed(damaged);
     }
 }
 
@@ -66,10 +66,10 @@ std::string valueOf(std::span<const std::uint8_t> entry) {
 
 }  // namespace
 
-Comments parse(const Bytes& data) {
+Comments parse(const Bytes& data, std::string_view damaged) {
     Comments comments;
     bool vendor = true;
-    walk(data, [&](std::span<const std::uint8_t> e) {
+    walk(data, damaged, [&](std::span<const std::uint8_t> e) {
         if (vendor) {
             comments.vendor.assign(e.begin(), e.end());
             vendor = false;
@@ -80,19 +80,19 @@ Comments parse(const Bytes& data) {
     return comments;
 }
 
-std::vector<std::string> codes(const Bytes& data) {
+std::vector<std::string> codes(const Bytes& data, std::string_view damaged) {
     std::vector<std::string> out;
     bool vendor = true;
-    walk(data, [&](std::span<const std::uint8_t> e) {
+    walk(data, damaged, [&](std::span<const std::uint8_t> e) {
         if (!vendor && keyIsISRC(e)) out.push_back(valueOf(e));
         vendor = false;
     });
     return out;
 }
 
-std::vector<Entry> entries(const Bytes& data) {
+std::vector<Entry> entries(const Bytes& data, std::string_view damaged) {
     std::vector<Entry> out;
-    walk(data, [&](std::span<const std::uint8_t> e) {
+    walk(data, damaged, [&](std::span<const std::uint8_t> e) {
         out.push_back(
             {std::size_t(e.data() - data.data()), e.size(), !out.empty() && keyIsISRC(e)});
     });

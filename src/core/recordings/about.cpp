@@ -6,6 +6,7 @@
 #include <charconv>
 
 #include "core/formats/chunks.h"
+#include "core/formats/flac.h"
 #include "core/formats/id3v2.h"
 #include "core/formats/mp3.h"
 #include "core/formats/vorbis_comment.h"
@@ -184,7 +185,8 @@ void flac(const FileIn& in, About& a) {
             const std::uint64_t total = (std::uint64_t(info[13] & 0x0F) << 32) | be32(info, 14);
             if (rate) a.seconds = double(total) / double(rate);
         } else if (type == 4 && size <= kFieldsLimit) {
-            const auto comments = formats::vorbis::parse(in.read(pos + 4, std::int64_t(size)));
+            const auto comments = formats::vorbis::parse(in.read(pos + 4, std::int64_t(size)),
+                                                         formats::flac::msg::flacCommentDamaged);
             for (const Bytes& e : comments.entries) {
                 const std::string entry(e.begin(), e.end());
                 const std::size_t eq = entry.find('=');
