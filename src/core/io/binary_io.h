@@ -14,11 +14,9 @@
 #include <string_view>
 #include <vector>
 
-namespace pelorix {
+#include "core/io/sys.h"
 
-namespace sys {
-class Fsync;
-}
+namespace pelorix {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -121,12 +119,11 @@ class FileIn {
     explicit FileIn(const std::filesystem::path& path);
     // The file called `name` in the folder open as `folder`, known as `shown`.
     FileIn(int folder, const std::string& name, const std::filesystem::path& shown);
-    ~FileIn();
     FileIn(const FileIn&) = delete;
     FileIn& operator=(const FileIn&) = delete;
 
     std::uint64_t size() const { return size_; }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     const std::filesystem::path& path() const { return path_; }
 
     // Up to `count` bytes from `offset`; empty when count <= 0 or offset >= size.
@@ -155,7 +152,7 @@ class FileIn {
     void copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
 
     std::filesystem::path path_;
-    int fd_ = -1;
+    sys::Fd fd_;
     std::uint64_t size_ = 0;
     // Parsers read many small fields (box, chunk and block headers, short tags), mostly near the
     // head and near the tail of the file, and often twice (once to recognise the file, once to
@@ -187,7 +184,7 @@ class FileOut {
     FileOut& operator=(const FileOut&) = delete;
 
     std::uint64_t position() const { return position_; }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     const std::filesystem::path& path() const { return path_; }
 
     void write(const Bytes& bytes) { write(bytes.data(), bytes.size()); }
@@ -222,7 +219,7 @@ class FileOut {
     void mustBeWritable() const;
 
     std::filesystem::path path_;
-    int fd_ = -1;
+    sys::Fd fd_;
     std::uint64_t position_ = 0;
     Bytes buffer_;  // small writes (headers) are gathered here
     // Bytes before this offset have been handed to the disk (startWriteback); false once the
