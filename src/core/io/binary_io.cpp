@@ -102,6 +102,10 @@ ByteWriter& ByteWriter::u8(std::uint8_t v) {
     return *this;
 }
 
+ByteWriter& ByteWriter::u16LE(std::uint16_t v) {
+    return u8(std::uint8_t(v)).u8(std::uint8_t(v >> 8));
+}
+
 ByteWriter& ByteWriter::u24BE(std::uint32_t v) {
     return u8(std::uint8_t(v >> 16)).u8(std::uint8_t(v >> 8)).u8(std::uint8_t(v));
 }

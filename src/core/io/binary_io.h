@@ -68,13 +68,15 @@ class ByteReader {
     bool ok_ = true;
 };
 
-// Appends to a byte vector; `put*` overwrite bytes already written (a size known only later).
+// Appends to a byte vector. A size known only later is filled in where it ends up: in the file
+// with FileOut::patch, or in the bytes before they are written.
 class ByteWriter {
   public:
     explicit ByteWriter(Bytes& out) : out_(out) {}
     std::size_t size() const { return out_.size(); }
 
     ByteWriter& u8(std::uint8_t v);
+    ByteWriter& u16LE(std::uint16_t v);
     ByteWriter& u24BE(std::uint32_t v);
     ByteWriter& u32BE(std::uint64_t v);  // the low 32 bits
     ByteWriter& u32LE(std::uint64_t v);
