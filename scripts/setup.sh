@@ -26,8 +26,8 @@ packages=(
   xfsprogs btrfs-progs
   # what a replacement keeps: ACLs, inode flags and extended attributes, set up by the tests
   acl attr e2fsprogs
-  # code lists on the command line: the CSV parser, and the JSON writer of --json
-  libcsv-dev nlohmann-json3-dev
+  # code lists on the command line: the CSV parser
+  libcsv-dev
   # the man page (scdoc source), and the Debian package: its build tools, the build
   # dependencies debian/control names, and the checks CI runs on the result
   scdoc build-essential dpkg-dev debhelper lintian appstream desktop-file-utils

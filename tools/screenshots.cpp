@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Renders the window offscreen in the states a reader of the README wants to see: empty, a list
-// with every status (a code about to be replaced among them), the confirmation before
-// replacing, a batch in progress, the sequence dialog pointing at wrong fields and the preview
-// of an imported list, each in a light and a dark palette.
+// of two discs with every status (a code about to be replaced among them), only the rows that
+// need attention, the confirmation before replacing, a batch in progress, the sequence dialog
+// pointing at wrong fields, the preview of an imported list and a pasted column with the status
+// line's account of it, each in a light and a dark palette.
 // Usage: pelorix_screenshots OUTPUT-FOLDER   (run with QT_QPA_PLATFORM=offscreen)
 
 #include <QtCore/qtestsupport_core.h>
@@ -70,11 +71,12 @@ QImage grab(QWidget* w) {
     return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-// Ten files of three formats whose rows show every status the table knows.
+// Ten files of three formats on two discs whose rows show every status the table knows.
 bool fillList(Model& model, const fs::path& dir) {
     using namespace pelorix::test;
-    const fs::path folder = dir / "Aurora Sessions";
-    fs::create_directories(folder);
+    const fs::path release = dir / "Aurora Sessions";
+    fs::create_directories(release / "CD1");
+    fs::create_directories(release / "CD2");
     const std::vector<std::string> names = {"01 Revontulet.wav",
                                             "02 Kaamos (Radio Edit).aiff",
                                             "03 Polar Night.flac",
@@ -86,21 +88,27 @@ bool fillList(Model& model, const fs::path& dir) {
                                             "09 Aurora (Live at the Old Harbour Warehouse).wav",
                                             "10 Long Dawn.wav"};
     QList<QUrl> urls;
+    const auto at = [&](const std::string& name) {
+        return release / (name < "06" ? "CD1" : "CD2") / name;
+    };
+    std::uint32_t frames = 64;  // each take its own length, as on a real release
     for (const auto& name : names) {
-        const fs::path p = folder / name;
+        const fs::path p = at(name);
+        frames += 16;
         if (name.ends_with(".aiff")) {
-            writeFile(p, chunks::aiff(64));
+            writeFile(p, chunks::aiff(frames));
         } else if (name.ends_with(".flac")) {
             writeFile(
-                p, flac::file({{}, {flac::streamInfo(), flac::padding(64)}, chunks::audio(256)}));
+                p, flac::file(
+                       {{}, {flac::streamInfo(), flac::padding(64)}, chunks::audio(4 * frames)}));
         } else {
-            writeFile(p, chunks::wav(64));
+            writeFile(p, chunks::wav(frames));
         }
         urls << urlOf(p);
     }
-    pelorix::write::writeISRC(folder / names[0], "FIABC2600001", false);
-    pelorix::write::writeISRC(folder / names[3], "FIABC2600004", false);
-    pelorix::write::writeISRC(folder / names[7], "FIABC2500017", false);
+    pelorix::write::writeISRC(at(names[0]), "FIABC2600001", false);
+    pelorix::write::writeISRC(at(names[3]), "FIABC2600004", false);
+    pelorix::write::writeISRC(at(names[7]), "FIABC2500017", false);
     model.add(urls);
     if (!QTest::qWaitFor([&] { return !model.adding(); }, 60000) || model.items().size() != 10)
         return false;
@@ -156,6 +164,10 @@ bool render(bool dark, const QDir& out) {
     if (!save(grab(&window), "empty") || !fillList(model, dir.path()) ||
         !save(grab(&window), "list"))
         return false;
+    // Only the rows that need attention.
+    window.action(QStringLiteral("problems"))->trigger();
+    if (!save(grab(&window), "problems")) return false;
+    window.action(QStringLiteral("problems"))->trigger();
 
     // The confirmation before codes are replaced.
     model.setStatus(model.items()[2].id, Status::idle());
@@ -182,22 +194,33 @@ bool render(bool dark, const QDir& out) {
     dialog->reject();
     if (!save(image, "sequence")) return false;
 
-    // The preview of an imported list: matches, a line that names no row, an invalid code.
+    // The preview of the label's own sheet (track, title, code): found by title, the choice
+    // offered; a line whose title names no file and an invalid code among them.
     const fs::path list = dir.path() / "Aurora Sessions codes.csv";
-    pelorix::test::writeFile(list, pelorix::test::bytesOf("Title;ISRC\r\n"
-                                                          "01 Revontulet;FI-ABC-26-00001\r\n"
-                                                          "03 Polar Night.flac;FIABC2600003\r\n"
-                                                          "05 Tundra.mp3;FIABC2600005\r\n"
-                                                          "06 Ice Road;FI-ABC-26-0O006\r\n"
-                                                          "Bonus Track;FIABC2600011\r\n"
-                                                          "07 Northern Lights;FIABC2600007\r\n"
-                                                          "08 Snowfall;FIABC2600008\r\n"));
+    pelorix::test::writeFile(list, pelorix::test::bytesOf("Track;Title;ISRC\r\n"
+                                                          "1-01;Revontulet;FI-ABC-26-00001\r\n"
+                                                          "1-03;Polar Night;FIABC2600003\r\n"
+                                                          "1-05;Tundra;FIABC2600005\r\n"
+                                                          "2-06;Ice Road;FI-ABC-26-0O006\r\n"
+                                                          "2-11;Bonus Track;FIABC2600011\r\n"
+                                                          "2-07;Northern Lights;FIABC2600007\r\n"
+                                                          "2-08;Snowfall;FIABC2600008\r\n"));
     window.importList(QString::fromStdString(list.string()));
     ImportDialog* preview = window.importDialog();
     if (!preview || !QTest::qWaitForWindowExposed(preview)) return false;
     const QImage importing = composed(window, preview, dark);
     preview->reject();
-    return save(importing, "import");
+    if (!save(importing, "import")) return false;
+
+    // A column pasted from the label's sheet, its header line and all: the status line says
+    // where the codes went.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    model.setSelection({model.items()[0].id});
+    QString column = QStringLiteral("ISRC\n");
+    for (int i = 1; i <= 10; ++i)
+        column += QStringLiteral("FI-ABC-26-%1\n").arg(i, 5, 10, QLatin1Char('0'));
+    window.pasteText(column);
+    return save(grab(&window), "paste");
 }
 
 }  // namespace

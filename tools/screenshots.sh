@@ -1,8 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Renders the README screenshots offscreen: the empty window, a list with every status and the
-# replace confirmation, a batch in progress, the sequence dialog and the preview of an imported
-# list, each in a light and a dark palette.
+# Renders the README screenshots offscreen: the empty window, a list of two discs with every
+# status (Folder column), only the rows that need attention, the replace confirmation, a batch in
+# progress, the sequence dialog, the preview of an imported list and a pasted column with the
+# status line's summary, each in a light and a dark palette.
 # Usage: tools/screenshots.sh [output-folder]   (default: docs/screenshots)
 set -eu
 

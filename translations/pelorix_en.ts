@@ -45,17 +45,87 @@
 <context>
     <name>pelorix::ui::MainWindow</name>
     <message numerus="yes">
+        <source>Saved the list of %n file(s) to %1.</source>
+        <translation>
+            <numerusform>Saved the list of %n file to %1.</numerusform>
+            <numerusform>Saved the list of %n files to %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Saved the report of %n file(s) to %1.</source>
+        <translation>
+            <numerusform>Saved the report of %n file to %1.</numerusform>
+            <numerusform>Saved the report of %n files to %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Deletion of %n New Code(s)</source>
+        <translation>
+            <numerusform>Deletion of %n New Code</numerusform>
+            <numerusform>Deletion of %n New Codes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Import of %n Code(s)</source>
+        <translation>
+            <numerusform>Import of %n Code</numerusform>
+            <numerusform>Import of %n Codes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>and %n more</source>
+        <translation>
+            <numerusform>and %n more</numerusform>
+            <numerusform>and %n more</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Remove the ISRC from %n file(s)?</source>
+        <translation>
+            <numerusform>Remove the ISRC from %n file?</numerusform>
+            <numerusform>Remove the ISRC from %n files?</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n selected row(s) kept their code</source>
+        <translation>
+            <numerusform>%n selected row kept its code</numerusform>
+            <numerusform>%n selected rows kept their code</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n line(s) left over</source>
+        <translation>
+            <numerusform>%n line left over</numerusform>
+            <numerusform>%n lines left over</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Pasted %n code(s) into %1</source>
+        <translation>
+            <numerusform>Pasted %n code into %1</numerusform>
+            <numerusform>Pasted %n codes into %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Paste of %n Code(s)</source>
+        <translation>
+            <numerusform>Paste of %n Code</numerusform>
+            <numerusform>Paste of %n Codes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>The clipboard holds %n code(s), but %1 rows are selected.</source>
+        <translation>
+            <numerusform>The clipboard holds %n code, but %1 rows are selected.</numerusform>
+            <numerusform>The clipboard holds %n codes, but %1 rows are selected.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
         <source>%n file(s)</source>
         <translation>
             <numerusform>%n file</numerusform>
             <numerusform>%n files</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>Remove the ISRC from %n selected file(s)?</source>
-        <translation>
-            <numerusform>Remove the ISRC from the selected file?</numerusform>
-            <numerusform>Remove the ISRC from %n selected files?</numerusform>
         </translation>
     </message>
     <message numerus="yes">
@@ -75,6 +145,27 @@
 </context>
 <context>
     <name>pelorix::ui::Model</name>
+    <message numerus="yes">
+        <source>Sequence of %n Code(s)</source>
+        <translation>
+            <numerusform>Sequence of %n Code</numerusform>
+            <numerusform>Sequence of %n Codes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Removal of %n Row(s) from the List</source>
+        <translation>
+            <numerusform>Removal of %n Row from the List</numerusform>
+            <numerusform>Removal of %n Rows from the List</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Change of %n Code(s)</source>
+        <translation>
+            <numerusform>Change of %n Code</numerusform>
+            <numerusform>Change of %n Codes</numerusform>
+        </translation>
+    </message>
     <message numerus="yes">
         <source>%n file(s) added.</source>
         <translation>

@@ -107,8 +107,12 @@ bool carriesOnly(const fs::path& path, const ISRC& code) {
 int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded) {
     int status = 0;
     std::vector<Outcome> outcomes(jobs.size());
+    std::vector<write::BatchJob> writes;
+    std::vector<std::size_t> writeOf;  // the job of each write
+    bool writing = false;              // the batch has begun
     std::vector<bool> known(jobs.size(), false);
     std::size_t printed = 0;
+    bool closed = false;  // the output took no more lines: the rest is told on standard error
     const auto finish = [&](std::size_t i) {
         Outcome& o = outcomes[i];
         if (o.result == Outcome::Result::kept) {
@@ -116,10 +120,16 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
         }
         if (o.result == Outcome::Result::failed || o.result == Outcome::Result::kept) status = 1;
         known[i] = true;
-        for (; printed < jobs.size() && known[printed]; ++printed) report.file(outcomes[printed]);
+        while (!closed && printed < jobs.size() && known[printed]) {
+            try {
+                report.file(outcomes[printed]);
+                ++printed;
+            } catch (const OutputClosed&) {
+                closed = true;
+                if (!writing) throw;  // still deciding: nothing was changed
+            }
+        }
     };
-    std::vector<write::BatchJob> writes;
-    std::vector<std::size_t> writeOf;  // the job of each write
     try {
         for (std::size_t i = 0; i < jobs.size(); ++i) {
             const Job& job = jobs[i];
@@ -169,27 +179,43 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
             if (guarded && looked) writes.back().expected = codeOf(o.previous);
             writeOf.push_back(i);
         }
-        write::writeBatch(writes, false, [&](std::size_t w, std::exception_ptr error) {
-            Outcome& o = outcomes[writeOf[w]];
-            try {
-                if (error) std::rethrow_exception(error);
-                o.result = Outcome::Result::done;
-            } catch (const write::CodeChanged& e) {
-                o.previous = e.found();
-                o.result = Outcome::Result::kept;
-            } catch (const std::exception& e) {
-                o.message = e.what();
-            }
-            finish(writeOf[w]);
-        });
-        report.flush();
+        writing = true;
+        write::writeBatch(
+            writes, false,
+            [&](std::size_t w, std::exception_ptr error, write::Outcome outcome) {
+                Outcome& o = outcomes[writeOf[w]];
+                try {
+                    if (error) std::rethrow_exception(error);
+                    o.result = outcome == write::Outcome::written     ? Outcome::Result::done
+                               : outcome == write::Outcome::unchanged ? Outcome::Result::unchanged
+                                                                      : Outcome::Result::failed;
+                    if (outcome == write::Outcome::notWritten) {
+                        o.message = "Not written: the output was closed.";
+                    }
+                } catch (const write::CodeChanged& e) {
+                    o.previous = e.found();
+                    o.result = Outcome::Result::kept;
+                } catch (const std::exception& e) {
+                    o.message = e.what();
+                }
+                finish(writeOf[w]);
+            },
+            // A file is replaced only while its line can still be printed.
+            [&] { return !closed && report.open(); });
+        if (!closed) report.flush();
     } catch (const OutputClosed&) {
-        report.remark("the output was closed after " + std::to_string(printed) + " of " +
-                      std::to_string(jobs.size()) +
-                      " lines; the run stopped before the next change");
-        return 1;
+        closed = true;
     }
-    return status;
+    if (!closed) return status;
+    report.remark("the output was closed after " + std::to_string(printed) + " of " +
+                  std::to_string(jobs.size()) + " lines; the run stopped before the next change");
+    // Files replaced while the output was still open whose lines it no longer took.
+    for (std::size_t i = printed; i < jobs.size(); ++i) {
+        if (known[i] && outcomes[i].result == Outcome::Result::done) {
+            report.remark(outcomes[i].path + " was changed; its line could not be printed");
+        }
+    }
+    return 1;
 }
 
 Report::Style styleFor(const Arguments& args, Report::Style plain) {
@@ -363,12 +389,17 @@ int writeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     // One code for a whole folder is almost never meant: folders are not expanded here.
     std::vector<Job> jobs = expand(args.paths, false, report);
     for (Job& job : jobs) job.code = code;
-    return runJobs(jobs, args, report, false);
+    const int status = runJobs(jobs, args, report, false);
+    if (jobs.size() > 1) report.summary();  // one file's line says it all
+    return status;
 }
 
 int removeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     Report report(out, err, args.json, styleFor(args, Report::Style::write));
-    return runJobs(expand(args.paths, true, report), args, report, false);
+    const std::vector<Job> jobs = expand(args.paths, true, report);
+    const int status = runJobs(jobs, args, report, false);
+    if (jobs.size() > 1) report.summary(true);
+    return status;
 }
 
 int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {

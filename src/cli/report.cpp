@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <iostream>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include "cli/about_json.h"
 #include "cli/escape.h"
@@ -43,7 +47,11 @@ const char* resultName(Outcome::Result r) {
 }  // namespace
 
 Report::Report(std::ostream& out, std::ostream& err, bool json, Style style)
-    : out_(out), err_(err), json_(json), style_(style) {}
+    : out_(out),
+      err_(err),
+      json_(json),
+      style_(style),
+      fd_(&out == &std::cout ? STDOUT_FILENO : -1) {}
 
 void Report::line(const std::string& text) {
     out_ << text << '\n';
@@ -150,10 +158,13 @@ void Report::remark(std::string_view text) {
     err_ << "pelorix: " << escapeControls(text) << '\n';
 }
 
-void Report::summary() {
+void Report::summary(bool removal) {
     if (closed_) return;  // the counts would not say what happened
-    err_ << (style_ == Style::dryRun ? "Would write " : "Wrote ") << done_ << ", kept " << kept_
-         << ", unchanged " << unchanged_ << ", failed " << failed_ << ".\n";
+    err_ << (style_ == Style::dryRun ? (removal ? "Would remove " : "Would write ")
+             : removal               ? "Removed "
+                                     : "Wrote ")
+         << done_ << ", kept " << kept_ << ", unchanged " << unchanged_ << ", failed " << failed_
+         << ".\n";
     err_.flush();
 }
 
@@ -163,6 +174,16 @@ void Report::flush() {
         closed_ = true;
         throw OutputClosed{};
     }
+}
+
+bool Report::open() {
+    if (closed_) return false;
+    if (fd_ < 0) return true;
+    pollfd p{fd_, 0, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        closed_ = true;
+    }
+    return !closed_;
 }
 
 std::string whyNotACode(std::string_view text) {

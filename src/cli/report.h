@@ -67,9 +67,12 @@ class Report {
     // A remark on standard error, such as a file left out: "pelorix: TEXT".
     void remark(std::string_view text);
     // The counts of a batch on standard error: "Wrote 30, kept 2, unchanged 1, failed 1."
-    // Nothing once the output has closed.
-    void summary();
+    // ("Removed …" for removals). Nothing once the output has closed.
+    void summary(bool removal = false);
     void flush();
+    // False once the output has closed: a line failed, or (standard output) the reader is
+    // gone or the terminal hung up, seen without writing.
+    bool open();
 
   private:
     void line(const std::string& text);
@@ -79,6 +82,7 @@ class Report {
     bool json_;
     Style style_;
     bool closed_ = false;
+    int fd_ = -1;  // the descriptor behind out_, when known
     std::size_t done_ = 0, kept_ = 0, unchanged_ = 0, failed_ = 0;
     std::chrono::steady_clock::time_point flushed_ = std::chrono::steady_clock::now();
 };

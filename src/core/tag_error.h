@@ -64,6 +64,9 @@ inline constexpr std::string_view folderMoved =
 inline constexpr std::string_view folderKeepsNames =
     "The folder is append-only or immutable, so no file in it can be replaced. The file was "
     "not changed.";
+inline constexpr std::string_view backupNameTooLong =
+    "The file's name is too long for a backup copy \"NAME (original).EXT\" beside it. Shorten "
+    "the name or write without a backup. The file was not changed.";
 
 // `handled`: the formats' names as formats::labels(", ", " and ") gives them.
 inline std::string unsupportedType(std::string_view handled) {

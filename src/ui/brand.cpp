@@ -2,9 +2,12 @@
 #include "ui/brand.h"
 
 #include <QCoreApplication>
+
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QImageReader>
+#include <algorithm>
+#include <cmath>
 
 static void initPelorixResources() {
     Q_INIT_RESOURCE(pelorix);
@@ -92,6 +95,41 @@ QColor secondary(const QPalette& palette) {
     // The text colour, half transparent: quieter than the primary text, still readable.
     QColor c = palette.color(QPalette::Active, QPalette::WindowText);
     c.setAlphaF(isDarkPalette(palette) ? 0.55F : 0.5F);
+    return c;
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor readable(const QColor& color, const QPalette& palette) {
+    constexpr double kLeast = 4.5;
+    const QColor base = palette.color(QPalette::Active, QPalette::Base);
+    const QColor alternate = palette.color(QPalette::Active, QPalette::AlternateBase);
+    const auto over = [](const QColor& top, const QColor& bottom) {
+        const double a = top.alphaF();
+        return QColor::fromRgbF(float(top.redF() * a + bottom.redF() * (1 - a)),
+                                float(top.greenF() * a + bottom.greenF() * (1 - a)),
+                                float(top.blueF() * a + bottom.blueF() * (1 - a)));
+    };
+    QColor c = over(color, base);
+    const bool darkBase = base.lightness() < 128;
+    for (int step = 0; step < 40; ++step) {
+        if (contrast(c, base) >= kLeast && contrast(c, alternate) >= kLeast) break;
+        c = darkBase ? c.lighter(106) : c.darker(106);
+        // Past full brightness lighter() keeps the colour; move it towards white instead.
+        if (darkBase && c.value() == 255)
+            c = QColor::fromHsv(c.hsvHue(), std::max(0, c.hsvSaturation() - 16), 255);
+    }
     return c;
 }
 

@@ -59,6 +59,12 @@ QColor secondary(const QPalette& palette);
 QColor red(bool dark);
 QColor orange(bool dark);  // a code about to be replaced, a name that does not fit the content
 QColor green(bool dark);
+// The contrast ratio of two opaque colours, 1 to 21, as the web's accessibility rules count it.
+double contrast(const QColor& a, const QColor& b);
+// The colour laid over the palette's base, then darkened (on a light base) or lightened (on a
+// dark one) just enough to reach 4.5:1 against both the base and the alternate base, so that
+// text in a table stays readable under any theme.
+QColor readable(const QColor& color, const QPalette& palette);
 
 // Font roles relative to the widget's general font, in the manner of QFontDatabase's system
 // fonts: a title, the small text of footers and explanations, and the smallest readable text

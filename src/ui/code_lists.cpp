@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/code_lists.h"
+#include "ui/adapters.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include "core/formats/format.h"
 #include "core/isrc.h"
 #include "core/lists/code_list.h"
+#include "core/lists/match.h"
 
 namespace pelorix::ui {
 
@@ -61,10 +63,9 @@ std::string asTwoColumns(std::string_view text) {
     return out;
 }
 
-// The file name without its last extension, as Model's rule for one recording has it.
+// The file name without its last extension.
 QString stemOf(const QString& name) {
-    const auto dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 ? name.left(dot) : name;
+    return fromPath(fsPath(name).stem());
 }
 
 // The rows an entry names: by path, else by file name, else by name without the extension
@@ -96,22 +97,38 @@ QList<int> matchRows(const QList<Model::Item>& rows, const QString& entry, const
     return hits;
 }
 
-std::filesystem::path fsPath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
 QString formattedOrNone(const std::optional<QString>& code) {
-    if (!code) return {};
-    const auto isrc = ISRC::parse(code->toStdString());
-    return isrc ? fromStd(isrc->formatted()) : *code;
+    return code ? formattedISRC(*code) : QString();
 }
 
 }  // namespace
 
 ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
-                      const QString& listFolder) {
+                      const QString& listFolder, std::optional<lists::MatchBy> by) {
     ImportPlan plan;
     const std::string_view bytes(list.constData(), std::size_t(list.size()));
+    // A sheet with a header: its columns say how lines find their files, or the user does.
+    QHash<int, lists::LineMatch> matched;  // list line -> the engine's match by title or track
+    const lists::Sheet sheet = lists::readSheet(bytes);
+    if (!sheet.header.empty()) {
+        for (const std::string& name : sheet.header) plan.header << fromStd(name);
+        const lists::ColumnChoice choice = lists::guessColumns(sheet);
+        for (auto way : {lists::MatchBy::path, lists::MatchBy::name, lists::MatchBy::title,
+                         lists::MatchBy::track}) {
+            if (lists::finderColumn(choice, way)) plan.ways << way;
+        }
+        plan.by = by && plan.ways.contains(*by) ? by : lists::defaultMatch(choice);
+        if (plan.by == lists::MatchBy::title || plan.by == lists::MatchBy::track) {
+            std::vector<lists::Candidate> candidates;
+            for (const Model::Item& row : rows)
+                candidates.push_back(
+                    {fsPath(row.path()),
+                     row.title.isEmpty() ? std::nullopt : std::optional(row.title.toStdString()),
+                     row.track, row.disc});
+            for (lists::LineMatch& m : lists::match(sheet, choice, *plan.by, candidates))
+                matched.insert(int(m.line), std::move(m));
+        }
+    }
     lists::ParsedList parsed = lists::parseCodeList(bytes);
     if (parsed.rows.empty() && codesOnly(bytes) && !bytes.starts_with("\xFF\xFE") &&
         !bytes.starts_with("\xFE\xFF")) {
@@ -132,6 +149,7 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
             {int(p.line), {}, {}, ImportLine::Result::problem, fromStd(p.message), {}});
     }
     qsizetype nextRow = 0;
+    QHash<QString, QPair<int, QString>> given;  // recording -> the first line and its code
     for (const lists::ListRow& r : parsed.rows) {
         ImportLine line{int(r.line),
                         plan.byOrder ? QString() : fromStd(r.target),
@@ -141,24 +159,26 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
                         {}};
         const auto isrc = ISRC::parse(r.code);
         QList<int> hits;
+        QString problem;
         if (plan.byOrder) {
             if (nextRow < rows.size()) hits << int(nextRow++);
+        } else if (const auto m = matched.constFind(int(r.line)); m != matched.cend()) {
+            for (std::size_t f : m->files) hits << int(f);
+            problem = fromStd(m->problem);
         } else {
             hits = matchRows(rows, line.entry, listFolder);
         }
         QSet<QString> recordings;
-        for (int h : hits) {
-            recordings.insert(QFileInfo(rows[h].path()).path() + QLatin1Char('/') +
-                              stemOf(rows[h].fileName()));
-        }
+        for (int h : hits) recordings.insert(Model::recordingKey(rows[h]));
         if (!isrc) {
             line.result = ImportLine::Result::invalidCode;
             line.message = CodeLists::tr("Not a valid ISRC.");
         } else if (hits.isEmpty()) {
             line.code = fromStd(isrc->formatted());
             line.result = ImportLine::Result::noRow;
-            line.message = plan.byOrder ? CodeLists::tr("More codes than rows.")
-                                        : CodeLists::tr("No row matches.");
+            line.message = !problem.isEmpty() ? problem
+                           : plan.byOrder     ? CodeLists::tr("More codes than rows.")
+                                              : CodeLists::tr("No row matches.");
         } else if (recordings.size() > 1) {
             line.code = fromStd(isrc->formatted());
             line.result = ImportLine::Result::ambiguous;
@@ -166,9 +186,22 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
                                          int(hits.size()));
         } else {
             line.code = fromStd(isrc->formatted());
-            for (int h : hits) {
-                line.rows << rows[h].id;
-                assignments.push_back({r.line, fsPath(rows[h].path()), *isrc});
+            // The engine checks the recording the line names once; the line then reaches every
+            // copy of it (master, shop copies, wherever they sit). One recording, one code: a
+            // later line with another code for it gives none.
+            const QString recording = *recordings.cbegin();
+            const auto earlier = given.constFind(recording);
+            if (earlier != given.cend() && earlier->second != line.code) {
+                line.result = ImportLine::Result::conflict;
+                line.message = CodeLists::tr("Line %1 gives this recording %2.")
+                                   .arg(earlier->first)
+                                   .arg(earlier->second);
+            } else {
+                given.insert(recording, {line.line, line.code});
+                assignments.push_back({r.line, fsPath(rows[hits.front()].path()), *isrc});
+                for (const Model::Item& row : rows) {
+                    if (Model::recordingKey(row) == recording) line.rows << row.id;
+                }
             }
         }
         lineIndex.insert(line.line, plan.lines.size());
@@ -197,6 +230,49 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
     return plan;
 }
 
+PastedCodes readPastedCodes(const QString& text) {
+    PastedCodes out;
+    QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    while (!lines.isEmpty() && lines.last().trimmed().isEmpty()) lines.removeLast();
+    if (lines.isEmpty()) return out;
+    const auto fieldsOf = [](const QString& line) { return line.split(QLatin1Char('\t')); };
+    qsizetype codeColumn = -1;
+    qsizetype currentColumn = -1;
+    const QStringList first = fieldsOf(lines.front());
+    for (qsizetype i = 0; i < first.size(); ++i) {
+        const QString name = first[i].trimmed().toLower();
+        if (name == QLatin1String("current isrc")) currentColumn = i;
+        if (codeColumn < 0 && (name == QLatin1String("new isrc") || name == QLatin1String("isrc") ||
+                               name == QLatin1String("code")))
+            codeColumn = i;
+    }
+    static const QRegularExpression digit(QStringLiteral("[0-9]"));
+    if (codeColumn >= 0 || currentColumn >= 0 || !lines.front().contains(digit)) {
+        out.headerLines = 1;
+        lines.removeFirst();
+    }
+    for (const QString& line : lines) {
+        const QStringList fields = fieldsOf(line);
+        QString value;
+        if (codeColumn >= 0 || currentColumn >= 0) {
+            value = fields.value(codeColumn).trimmed();
+            if (value.isEmpty()) value = fields.value(currentColumn).trimmed();
+        } else if (fields.size() > 1) {
+            value = fields.first().trimmed();
+            for (const QString& field : fields) {
+                if (ISRC::parse(field.toStdString())) {
+                    value = field.trimmed();
+                    break;
+                }
+            }
+        } else {
+            value = line.trimmed();
+        }
+        out.codes << value;
+    }
+    return out;
+}
+
 QString csvField(const QString& text) {
     static const QRegularExpression special(QStringLiteral(R"([",;\t\r\n]|^\s|\s$)"));
     if (!text.contains(special)) return text;
@@ -217,23 +293,44 @@ QByteArray csvText(const QList<QStringList>& lines) {
 
 QByteArray exportList(const QList<Model::Item>& rows,
                       const std::function<QString(const Model::Item&)>& statusOf) {
-    QList<QStringList> lines{{QStringLiteral("Folder"), QStringLiteral("File"),
-                              QStringLiteral("Format"), QStringLiteral("Current ISRC"),
-                              QStringLiteral("ISRC"), QStringLiteral("Status")}};
+    QList<QStringList> lines{{QStringLiteral("Path"), QStringLiteral("Folder"),
+                              QStringLiteral("File"), QStringLiteral("Format"),
+                              QStringLiteral("Current ISRC"), QStringLiteral("ISRC"),
+                              QStringLiteral("Status")}};
     for (const Model::Item& row : rows) {
-        lines.append({QDir::toNativeSeparators(QFileInfo(row.path()).path()), row.fileName(),
-                      row.format, formattedOrNone(row.current), row.pending, statusOf(row)});
+        lines.append({row.path(), QDir::toNativeSeparators(QFileInfo(row.path()).path()),
+                      row.fileName(), row.format, formattedOrNone(row.current), row.pending,
+                      statusOf(row)});
     }
     return csvText(lines);
 }
 
-QByteArray exportReport(const QList<Model::ReportEntry>& report) {
-    QList<QStringList> lines{{QStringLiteral("Path"), QStringLiteral("Previous ISRC"),
+QByteArray exportReport(const QList<Model::ReportEntry>& report, const QList<Model::Item>& rows,
+                        const std::function<QString(const Model::Item&)>& statusOf) {
+    QList<QStringList> lines{{QStringLiteral("Path"), QStringLiteral("Folder"),
+                              QStringLiteral("File"), QStringLiteral("Previous ISRC"),
                               QStringLiteral("ISRC"), QStringLiteral("Result"),
                               QStringLiteral("Message")}};
+    QSet<QString> handled;
+    const auto line = [&](const QString& path, const std::optional<QString>& before,
+                          const std::optional<QString>& after, const QString& result,
+                          const QString& message) {
+        const QFileInfo file(path);
+        lines.append({path, QDir::toNativeSeparators(file.path()), file.fileName(),
+                      formattedOrNone(before), formattedOrNone(after), result, message});
+    };
     for (const Model::ReportEntry& e : report) {
-        lines.append(
-            {e.path, formattedOrNone(e.before), formattedOrNone(e.after), e.result, e.message});
+        handled.insert(e.path);
+        line(e.path, e.before, e.after, e.result, e.message);
+    }
+    for (const Model::Item& row : rows) {
+        if (handled.contains(row.path())) continue;
+        const bool upToDate = Model::readiness(row, {}) == Model::Readiness::upToDate;
+        const QString result = upToDate      ? CodeLists::tr("Up to date")
+                               : row.current ? CodeLists::tr("Kept")
+                                             : CodeLists::tr("No code");
+        const QString status = statusOf(row);
+        line(row.path(), row.current, row.current, result, status == result ? QString() : status);
     }
     return csvText(lines);
 }

@@ -14,6 +14,7 @@
 
 #include <functional>
 
+#include "core/lists/code_list.h"
 #include "ui/model.h"
 
 namespace pelorix::ui {
@@ -31,6 +32,9 @@ struct ImportLine {
 
 struct ImportPlan {
     bool byOrder = false;                // the list holds codes only: the rows take them in turn
+    QStringList header;                  // the list's column names; empty without a header
+    std::optional<lists::MatchBy> by;    // how its lines found their rows (with a header)
+    QList<lists::MatchBy> ways;          // the ways its columns allow
     QList<ImportLine> lines;             // every line that holds anything, in list order
     QList<QUuid> rowsWithoutCode;        // in row order
     QList<QPair<QUuid, QString>> codes;  // the New ISRC each matched row takes
@@ -41,21 +45,38 @@ struct ImportPlan {
 // name, else by its name without the extension; a list of codes only gives them to the rows in
 // the order shown. Invalid codes, entries that match no row or rows of several recordings, and
 // lines that contradict earlier ones give no code.
+// With a header, `by` chooses how lines find rows (by default what the columns suggest: a path,
+// else a title, else a track); by title or track the engine's sheet matching is used. A line
+// reaches every row of the recording it names, master and copies wherever they sit.
 ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
-                      const QString& listFolder);
+                      const QString& listFolder, std::optional<lists::MatchBy> by = {});
+
+// The codes of text pasted into the New ISRC column, one per line. Of a table copied with its
+// column names (rows of this window, a spreadsheet), the column named "New ISRC", "ISRC" or
+// "Code" gives the code, and a row with none there gives its "Current ISRC". Of other lines with
+// several tab-separated fields, the first field that is a code; else the line as it is. A first
+// line that names columns, or holds no digit (every code has some), is a header.
+struct PastedCodes {
+    QStringList codes;
+    int headerLines = 0;
+};
+PastedCodes readPastedCodes(const QString& text);
 
 // One CSV field, quoted when it holds a quote, a delimiter, a line break or outer spaces.
 QString csvField(const QString& text);
 // Lines of fields, joined by CRLF, as UTF-8 with a byte-order mark (spreadsheets look for it).
 QByteArray csvText(const QList<QStringList>& lines);
 
-// The rows: folder, file, format, current ISRC, new ISRC and the status `statusOf` gives. The
-// column names are fixed (not translated) so that the file can be imported again: "File" and
-// "ISRC" (the new code) are the columns an import reads.
+// The rows: path, folder, file, format, current ISRC, new ISRC and the status `statusOf` gives.
+// The column names are fixed (not translated) so that the file can be imported again: "Path"
+// (so that CD1/01 and CD2/01 stay apart) and "ISRC" (the new code) are the columns an import
+// reads.
 QByteArray exportList(const QList<Model::Item>& rows,
                       const std::function<QString(const Model::Item&)>& statusOf);
-// The last batch: per file its path, the code before and after, the result and the message.
-// "Path" and "ISRC" (the code after) make it importable too.
-QByteArray exportReport(const QList<Model::ReportEntry>& report);
+// The delivery record: every file a batch handled since the window opened (its code before and
+// after, the result and the message), then every other row of the list (up to date, kept, or
+// without a code). "Path" and "ISRC" (the code the file carries) make it importable as it is.
+QByteArray exportReport(const QList<Model::ReportEntry>& report, const QList<Model::Item>& rows,
+                        const std::function<QString(const Model::Item&)>& statusOf);
 
 }  // namespace pelorix::ui

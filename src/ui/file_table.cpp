@@ -83,6 +83,12 @@ QWidget* NewCodeDelegate::createEditor(QWidget* parent, const QStyleOptionViewIt
     edit->setFrame(false);
     edit->setFont(index.data(Qt::FontRole).value<QFont>());
     edit->setPlaceholderText(index.data(FileTableModel::PlaceholderRole).toString());
+    // Read out by what it is for; the placeholder is an example, not a description.
+    edit->setAccessibleName(
+        tr("New ISRC of %1")
+            .arg(index.siblingAtColumn(FileTableModel::fileColumn).data().toString()));
+    edit->setAccessibleDescription(
+        tr("2 letters, 3 letters or digits, 2 digits of the year and a 5-digit number"));
     const QUuid id = index.data(FileTableModel::IdRole).toUuid();
     Model* model = &table_.model();
     // Every keystroke goes to the model as the whole text; Return tidies it. Focus changes do

@@ -70,8 +70,8 @@ class FileTable : public QTableView {
   public:
     explicit FileTable(FileTableModel& table, QWidget* parent = nullptr);
 
-    static constexpr int kMinimumWidths[] = {160, 52, 130, 150, 150};
-    static constexpr int kIdealWidths[] = {260, 60, 150, 170, 220};
+    static constexpr int kMinimumWidths[] = {160, 70, 100, 90, 60, 52, 130, 150, 150};
+    static constexpr int kIdealWidths[] = {220, 110, 180, 140, 70, 60, 150, 170, 220};
 
     FileTableModel& tableModel() const { return table_; }
     NewCodeDelegate* codeDelegate() const { return codeDelegate_; }

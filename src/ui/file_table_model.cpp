@@ -2,9 +2,11 @@
 #include "ui/file_table_model.h"
 
 #include "core/isrc.h"
+#include "ui/adapters.h"
 #include "ui/brand.h"
 #include "ui/symbols.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 
 #include <algorithm>
@@ -13,11 +15,6 @@ namespace pelorix::ui {
 
 namespace {
 const QString kDash = QStringLiteral("\u2014");
-
-QString formatted(const QString& code) {
-    const auto isrc = ISRC::parse(code.toStdString());
-    return isrc ? QString::fromStdString(isrc->formatted()) : code;
-}
 }  // namespace
 
 FileTableModel::FileTableModel(Model& model, QObject* parent)
@@ -126,11 +123,7 @@ int FileTableModel::replaceCount() const {
 
 QString FileTableModel::displayName(int row) const {
     const auto& items = model_.items();
-    if (!namesValid_) {
-        nameCounts_.clear();
-        for (const Model::Item& item : items) ++nameCounts_[item.fileName()];
-        namesValid_ = true;
-    }
+    folderName(row);  // counts the names
     const Model::Item& item = items[row];
     if (nameCounts_.value(item.fileName()) < 2) return item.fileName();
     // Folders are put in front, nearest first, until no other row with the same name ends the
@@ -147,10 +140,38 @@ QString FileTableModel::displayName(int row) const {
     return item.path();
 }
 
+QString FileTableModel::folderName(int row) const {
+    const auto& items = model_.items();
+    if (!namesValid_) {
+        nameCounts_.clear();
+        commonFolder_.clear();
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            ++nameCounts_[items[i].fileName()];
+            const QString folder = QFileInfo(items[i].path()).path();
+            if (i == 0) {
+                commonFolder_ = folder;
+                continue;
+            }
+            while (commonFolder_.size() > 1 && folder != commonFolder_ &&
+                   !folder.startsWith(commonFolder_ + QLatin1Char('/')))
+                commonFolder_ = QFileInfo(commonFolder_).path();
+        }
+        namesValid_ = true;
+    }
+    const QString folder = QFileInfo(items[row].path()).path();
+    if (folder == commonFolder_) return QFileInfo(folder).fileName();
+    return folder.mid(commonFolder_.size() + (commonFolder_.endsWith(QLatin1Char('/')) ? 0 : 1));
+}
+
+bool FileTableModel::needsAttention(int row) const {
+    return Model::needsAttention(model_.items()[row], dups());
+}
+
 void FileTableModel::sort(int column, Qt::SortOrder order) {
-    static const Model::SortKey keys[] = {Model::SortKey::location, Model::SortKey::format,
-                                          Model::SortKey::current, Model::SortKey::pending,
-                                          Model::SortKey::status};
+    using Key = Model::SortKey;
+    static const Key keys[] = {Key::location, Key::location, Key::title,
+                               Key::artist,   Key::duration, Key::format,
+                               Key::current,  Key::pending,  Key::status};
     if (column >= 0 && column < columnCount_) model_.sort(keys[column], order);
 }
 
@@ -191,7 +212,7 @@ FileTableModel::StatusLook FileTableModel::statusLook(const Model::Item& item,
         case Model::Readiness::ready:
             return {tr("Ready"), QStringLiteral("status-ready"), Brand::accent().resolve(dark_)};
         case Model::Readiness::replaces:
-            return {tr("Replaces %1").arg(formatted(*item.current)),
+            return {tr("Replaces %1").arg(formattedISRC(*item.current)),
                     QStringLiteral("status-replaces"), look::orange(dark_)};
         case Model::Readiness::upToDate:
             return {tr("Up to date"), QStringLiteral("status-up-to-date"),
@@ -209,6 +230,14 @@ FileTableModel::StatusLook FileTableModel::statusLook(const Model::Item& item,
 }
 
 QVariant FileTableModel::data(const QModelIndex& index, int role) const {
+    const QVariant value = cellData(index, role);
+    // Every signal colour is held to a readable contrast with the table's background.
+    if (role == Qt::ForegroundRole && value.canConvert<QColor>())
+        return look::readable(value.value<QColor>(), palette_);
+    return value;
+}
+
+QVariant FileTableModel::cellData(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const Model::Item& item = model_.items()[index.row()];
@@ -221,8 +250,31 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const {
 
     switch (index.column()) {
         case fileColumn:
-            if (role == Qt::DisplayRole) return displayName(index.row());
-            if (role == Qt::ToolTipRole) return item.path();
+            if (role == Qt::DisplayRole) return item.fileName();
+            // With what the recording rule found, or could not check.
+            if (role == Qt::ToolTipRole)
+                return item.recordingNote.isEmpty()
+                           ? item.path()
+                           : item.path() + QLatin1Char('\n') + item.recordingNote;
+            break;
+        case titleColumn:
+        case artistColumn:
+            if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+                return index.column() == titleColumn ? item.title : item.artist;
+            break;
+        case durationColumn:
+            if (role == Qt::DisplayRole && item.seconds > 0) {
+                const int s = int(item.seconds + 0.5);
+                return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+            }
+            if (role == Qt::TextAlignmentRole)
+                return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+            if (role == Qt::ForegroundRole) return look::secondary(palette_);
+            break;
+        case folderColumn:
+            if (role == Qt::DisplayRole) return folderName(index.row());
+            if (role == Qt::ToolTipRole) return QFileInfo(item.path()).path();
+            if (role == Qt::ForegroundRole) return look::secondary(palette_);
             break;
         case formatColumn:
             // A content that does not match the name's extension is pointed out.
@@ -292,6 +344,14 @@ QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, in
     switch (section) {
         case fileColumn:
             return tr("File");
+        case folderColumn:
+            return tr("Folder");
+        case titleColumn:
+            return tr("Title");
+        case artistColumn:
+            return tr("Artist");
+        case durationColumn:
+            return tr("Duration");
         case formatColumn:
             return tr("Format");
         case currentColumn:

@@ -22,7 +22,18 @@ class FileTableModel : public QAbstractTableModel {
     Q_OBJECT
 
   public:
-    enum Column { fileColumn, formatColumn, currentColumn, newColumn, statusColumn, columnCount_ };
+    enum Column {
+        fileColumn,
+        folderColumn,
+        titleColumn,  // shown on request, like the artist and the duration
+        artistColumn,
+        durationColumn,
+        formatColumn,
+        currentColumn,
+        newColumn,
+        statusColumn,
+        columnCount_
+    };
     enum Role {
         IdRole = Qt::UserRole + 1,  // QUuid of the row's item
         SymbolRole,                 // status cell: symbol name (ui/symbols.h), empty for none
@@ -54,6 +65,11 @@ class FileTableModel : public QAbstractTableModel {
     // The File column's text: the file name, with as many of its folders in front as it takes
     // to tell rows with the same name apart.
     QString displayName(int row) const;
+    // The Folder column's text: the file's folder below the folder all rows share (that one by
+    // its own name), so that CD1/01 and CD2/01 are told apart at a glance.
+    QString folderName(int row) const;
+    // Whether the row needs attention (Model::needsAttention), with the duplicates kept here.
+    bool needsAttention(int row) const;
     void setPalette(const QPalette& palette);
     // True between the begin and end of a row insertion or removal: a view's selection moves
     // then, and must not be written back to the model half-way.
@@ -68,6 +84,7 @@ class FileTableModel : public QAbstractTableModel {
     StatusLook statusLook(const Model::Item& item, const QSet<QString>& dups) const;
 
   private:
+    QVariant cellData(const QModelIndex& index, int role) const;
     const QSet<QString>& dups() const;
     // Codes changed: the duplicate set and the ready count must be worked out again.
     void markCodesChanged();
@@ -86,6 +103,7 @@ class FileTableModel : public QAbstractTableModel {
     mutable int replaceCount_ = 0;
     mutable bool readyValid_ = false;
     mutable QHash<QString, int> nameCounts_;  // file name -> rows with it
+    mutable QString commonFolder_;            // the folder every row lies in
     mutable bool namesValid_ = false;
     QModelIndexList reordering_;
     QList<QUuid> reorderingIds_;

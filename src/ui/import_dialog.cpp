@@ -1,12 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "ui/import_dialog.h"
+#include "ui/adapters.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -26,9 +32,8 @@ QString resultText(const ImportLine& line, const QHash<QUuid, Model::Item>& rows
             for (const QUuid& id : line.rows) {
                 const auto& current = rows.value(id).current;
                 if (code && current && *current != QString::fromStdString(code->code())) {
-                    const auto shown = ISRC::parse(current->toStdString());
                     return ImportDialog::tr("New ISRC; the file carries %1")
-                        .arg(shown ? QString::fromStdString(shown->formatted()) : *current);
+                        .arg(formattedISRC(*current));
                 }
             }
             return ImportDialog::tr("New ISRC");
@@ -41,6 +46,11 @@ QString resultText(const ImportLine& line, const QHash<QUuid, Model::Item>& rows
             return line.message;
     }
     return {};
+}
+
+// A row as the preview names it: its folder and file name, so that CD1/01 and CD2/01 differ.
+QString placeOf(const Model::Item& row) {
+    return QFileInfo(row.path()).dir().dirName() + QLatin1Char('/') + row.fileName();
 }
 
 }  // namespace
@@ -68,6 +78,29 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
     summary_->setWordWrap(true);
     column->addWidget(summary_);
 
+    if (plan.ways.size() > 1) {
+        // The sheet's columns allow several ways to find the files: the user picks one.
+        auto* row = new QHBoxLayout;
+        auto* label = new QLabel(tr("Find the files by:"), this);
+        match_ = new QComboBox(this);
+        label->setBuddy(match_);
+        const QHash<lists::MatchBy, QString> names{
+            {lists::MatchBy::path, tr("Path")},
+            {lists::MatchBy::name, tr("File name")},
+            {lists::MatchBy::title, tr("Title (tag, or the name without its track number)")},
+            {lists::MatchBy::track, tr("Track and disc (tags, or the number and the folder)")}};
+        for (lists::MatchBy way : plan.ways) {
+            match_->addItem(names.value(way), int(way));
+            if (plan.by == way) match_->setCurrentIndex(match_->count() - 1);
+        }
+        connect(match_, &QComboBox::activated, this, [this](int index) {
+            emit matchChosen(lists::MatchBy(match_->itemData(index).toInt()));
+        });
+        row->addWidget(label);
+        row->addWidget(match_, 1);
+        column->addLayout(row);
+    }
+
     lines_ = new QTableWidget(int(plan.lines.size()), 5, this);
     lines_->setHorizontalHeaderLabels(
         {tr("Line"), tr("In the list"), tr("Code"), tr("Row"), tr("Result")});
@@ -77,7 +110,7 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
     for (qsizetype i = 0; i < plan.lines.size(); ++i) {
         const ImportLine& line = plan.lines[i];
         QStringList targets;
-        for (const QUuid& id : line.rows) targets << byId.value(id).fileName();
+        for (const QUuid& id : line.rows) targets << placeOf(byId.value(id));
         const QStringList cells{line.line > 0 ? QString::number(line.line) : QString(), line.entry,
                                 line.code, targets.join(QStringLiteral(", ")),
                                 resultText(line, byId)};
@@ -95,7 +128,7 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
 
     column->addWidget(new QLabel(tr("Rows that get no code:"), this));
     uncoded_ = new QListWidget(this);
-    for (const QUuid& id : plan.rowsWithoutCode) uncoded_->addItem(byId.value(id).fileName());
+    for (const QUuid& id : plan.rowsWithoutCode) uncoded_->addItem(placeOf(byId.value(id)));
     column->addWidget(uncoded_, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
@@ -105,7 +138,13 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     column->addWidget(buttons);
-    resize(720, 480);
+    // Large enough to read every line's reason without widening a column, within the screen.
+    int width = 0;
+    for (int c = 0; c < lines_->columnCount(); ++c) width += lines_->columnWidth(c);
+    const QRect screen = this->screen()->availableGeometry();
+    resize(std::clamp(width + 80, 720, std::max(720, screen.width() * 9 / 10)),
+           std::clamp(int(plan.lines.size()) * lines_->verticalHeader()->defaultSectionSize() + 300,
+                      480, std::max(480, screen.height() * 8 / 10)));
 }
 
 }  // namespace pelorix::ui

@@ -10,6 +10,7 @@
 #include "ui/code_lists.h"
 #include "ui/model.h"
 
+class QComboBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -28,6 +29,12 @@ class ImportDialog : public QDialog {
     QTableWidget* linesTable() const { return lines_; }
     QListWidget* uncodedList() const { return uncoded_; }
     QPushButton* applyButton() const { return apply_; }
+    // How the list's lines find their rows, when its header allows more than one way.
+    QComboBox* matchBox() const { return match_; }
+
+  signals:
+    // The user chose another way to find the rows: the window plans the import again.
+    void matchChosen(pelorix::lists::MatchBy by);
 
   private:
     ImportPlan plan_;
@@ -35,6 +42,7 @@ class ImportDialog : public QDialog {
     QTableWidget* lines_;
     QListWidget* uncoded_;
     QPushButton* apply_;
+    QComboBox* match_ = nullptr;
 };
 
 }  // namespace pelorix::ui

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/main_window.h"
 
+#include "ui/adapters.h"
 #include "ui/brand.h"
 #include "ui/drop_zone.h"
 #include "ui/file_table.h"
@@ -17,6 +18,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -39,6 +41,12 @@
 namespace pelorix::ui {
 
 namespace {
+
+const char* const kShownColumnsKey = "shownColumns";
+const char* const kImportMatchKey = "importMatchBy";
+
+// The most files a confirmation names one by one.
+constexpr int kListedFiles = 5;
 
 QFrame* divider(QWidget* parent) {
     auto* line = new QFrame(parent);
@@ -90,6 +98,7 @@ MainWindow::MainWindow(Model& model, PlatformServices services, QStringList mark
     body_ = new QStackedWidget(central);
     dropZone_ = new DropZone(body_);
     table_ = new FileTable(*tableModel_, body_);
+    table_->setAccessibleName(tr("Files"));
     body_->addWidget(dropZone_);
     body_->addWidget(table_);
     column->addWidget(body_, 1);
@@ -114,6 +123,17 @@ MainWindow::MainWindow(Model& model, PlatformServices services, QStringList mark
     connect(&model_, &Model::noticeChanged, this, &MainWindow::refreshNotice);
     connect(&model_, &Model::progressChanged, this, &MainWindow::refreshProgress);
     connect(&model_, &Model::historyChanged, this, &MainWindow::refresh);
+    connect(tableModel_, &QAbstractItemModel::layoutChanged, this, &MainWindow::applyFilter);
+    connect(&model_, &Model::busyChanged, this, [this](bool busy) {
+        if (busy) return;
+        // A batch with failures shows the first of them.
+        for (int row = 0; row < tableModel_->rowCount(); ++row) {
+            if (model_.items()[row].status.kind == Model::Status::Kind::failed) {
+                table_->scrollTo(tableModel_->index(row, FileTableModel::statusColumn));
+                break;
+            }
+        }
+    });
     connect(&model_, &Model::busyChanged, this, [this](bool busy) {
         if (busy || !closeAfterWrite_) return;
         closeAfterWrite_ = false;
@@ -176,7 +196,13 @@ void MainWindow::buildMenus() {
     connect(axml, &QAction::toggled, &model_, &Model::setAddAxml);
     actions_.insert(QStringLiteral("addAxml"), axml);
     file->addSeparator();
-    add(file, QStringLiteral("quit"), tr("&Quit"), QKeySequence::Quit, [this] { close(); });
+    QAction* quit =
+        add(file, QStringLiteral("quit"), tr("&Quit"), QKeySequence::Quit, [this] { close(); });
+    // Some platform themes give Quit no keys at all; Ctrl+Q works under every one.
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (!quitKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Q)))
+        quitKeys.prepend(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcuts(quitKeys);
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     add(edit, QStringLiteral("undo"), tr("&Undo"), QKeySequence::Undo, [this] { model_.undo(); });
@@ -196,6 +222,37 @@ void MainWindow::buildMenus() {
     edit->addSeparator();
     add(edit, QStringLiteral("selectAll"), tr("Select &All"), QKeySequence::SelectAll,
         [this] { table_->selectAll(); });
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    QAction* problems =
+        add(view, QStringLiteral("problems"), tr("Show Only Rows That Need &Attention"),
+            QKeySequence(tr("Ctrl+Shift+A")), [this] { applyFilter(); });
+    problems->setCheckable(true);
+    add(view, QStringLiteral("nextProblem"), tr("&Next Problem"), QKeySequence(Qt::Key_F8),
+        [this] { showNextProblem(); });
+    // What the files say about themselves, in columns of their own when asked for (remembered).
+    view->addSeparator();
+    const QStringList shown = settings().value(QLatin1String(kShownColumnsKey)).toStringList();
+    for (const auto& [name, column, text] :
+         {std::tuple(QStringLiteral("title"), int(FileTableModel::titleColumn),
+                     tr("&Title Column")),
+          {QStringLiteral("artist"), int(FileTableModel::artistColumn), tr("A&rtist Column")},
+          {QStringLiteral("duration"), int(FileTableModel::durationColumn),
+           tr("D&uration Column")}}) {
+        QAction* a = view->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(shown.contains(name));
+        table_->setColumnHidden(column, !a->isChecked());
+        connect(a, &QAction::toggled, this, [this, name, column](bool on) {
+            table_->setColumnHidden(column, !on);
+            QSettings s = settings();
+            QStringList names = s.value(QLatin1String(kShownColumnsKey)).toStringList();
+            names.removeAll(name);
+            if (on) names << name;
+            s.setValue(QLatin1String(kShownColumnsKey), names);
+        });
+        actions_.insert(name + QStringLiteral("Column"), a);
+    }
 }
 
 QWidget* MainWindow::buildHeader() {
@@ -205,6 +262,7 @@ QWidget* MainWindow::buildHeader() {
     row->setSpacing(12);
 
     markLabel_ = new QLabel(header);
+    markLabel_->setAccessibleName(tr("%1 logo").arg(QStringLiteral("PELORIX")));
     markLabel_->setFixedSize(34, 31);
     markLabel_->setAlignment(Qt::AlignCenter);
     row->addWidget(markLabel_, 0, Qt::AlignVCenter);
@@ -256,6 +314,7 @@ QWidget* MainWindow::buildFooter() {
     row->addWidget(notice_, 1);
     // While a batch or an add runs, its progress takes the notice's place.
     progress_ = new QProgressBar(footer);
+    progress_->setAccessibleName(tr("Progress"));
     progress_->setFont(small);
     progress_->setTextVisible(true);
     progress_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -294,6 +353,39 @@ QWidget* MainWindow::buildFooter() {
     return footer;
 }
 
+void MainWindow::applyFilter() {
+    const bool only = actions_.contains(QStringLiteral("problems")) &&
+                      actions_[QStringLiteral("problems")]->isChecked();
+    int shown = 0;
+    for (int row = 0; row < tableModel_->rowCount(); ++row) {
+        const bool show = !only || tableModel_->needsAttention(row);
+        if (table_->isRowHidden(row) == show) table_->setRowHidden(row, !show);
+        shown += show;
+    }
+    const int count = tableModel_->rowCount();
+    summary_->setText(only ? tr("%1 of %2 shown").arg(shown).arg(summaryText(count))
+                           : summaryText(count));
+}
+
+void MainWindow::showNextProblem() {
+    const int count = tableModel_->rowCount();
+    const int from = table_->currentIndex().isValid() ? table_->currentIndex().row() : -1;
+    for (int step = 1; step <= count; ++step) {
+        const int row = (from + step) % count;
+        if (table_->isRowHidden(row) || !tableModel_->needsAttention(row)) continue;
+        showRow(row);
+        return;
+    }
+    model_.setNotice(tr("No row needs attention."));
+}
+
+void MainWindow::showRow(int row) {
+    const QModelIndex index = tableModel_->index(row, FileTableModel::fileColumn);
+    table_->setCurrentIndex(index);
+    model_.setSelection({tableModel_->idAt(row)});
+    table_->scrollTo(index);
+}
+
 void MainWindow::refresh() {
     const int count = int(model_.items().size());
     const bool busy = model_.busy();
@@ -302,7 +394,7 @@ void MainWindow::refresh() {
     sequenceButton_->setEnabled(count > 0);
     removeButton_->setEnabled(!model_.selection().isEmpty() && !busy);
     clearButton_->setEnabled(count > 0 && !busy);
-    summary_->setText(summaryText(count));
+    applyFilter();
     writeButton_->setText(writeButtonTitle(busy, writable));
     writeButton_->setEnabled(writable >= 1 && !busy);
     if (actions_.isEmpty()) return;
@@ -311,9 +403,15 @@ void MainWindow::refresh() {
     actions_[QStringLiteral("reload")]->setEnabled(count > 0 && !busy);
     actions_[QStringLiteral("import")]->setEnabled(count > 0 && !busy);
     actions_[QStringLiteral("exportList")]->setEnabled(count > 0);
-    actions_[QStringLiteral("exportReport")]->setEnabled(!model_.report().isEmpty() && !busy);
-    actions_[QStringLiteral("undo")]->setEnabled(model_.canUndo() && !busy);
-    actions_[QStringLiteral("redo")]->setEnabled(model_.canRedo() && !busy);
+    actions_[QStringLiteral("exportReport")]->setEnabled(
+        (count > 0 || !model_.report().isEmpty()) && !busy);
+    // The Edit menu names the step: "Undo Paste of 11 Codes".
+    QAction* undo = actions_[QStringLiteral("undo")];
+    QAction* redo = actions_[QStringLiteral("redo")];
+    undo->setEnabled(model_.canUndo() && !busy);
+    redo->setEnabled(model_.canRedo() && !busy);
+    undo->setText(model_.canUndo() ? tr("&Undo %1").arg(model_.undoName()) : tr("&Undo"));
+    redo->setText(model_.canRedo() ? tr("&Redo %1").arg(model_.redoName()) : tr("&Redo"));
     for (const char* name : {"cut", "paste", "delete"})
         actions_[QLatin1String(name)]->setEnabled(count > 0 && !busy);
 }
@@ -333,6 +431,7 @@ void MainWindow::refreshProgress() {
         progress_->setValue(read);
         progress_->setFormat(tr("Reading %1 of %2 files").arg(read).arg(files));
     }
+    progress_->setAccessibleDescription(showing ? progress_->text() : QString());
     progress_->setVisible(showing);
     notice_->setVisible(!showing);
     stopButton_->setVisible(writing);
@@ -475,7 +574,7 @@ void MainWindow::importCodes() {
 }
 
 void MainWindow::importList(const QString& path) {
-    if (import_ || model_.busy()) return;
+    if ((import_ && import_->isVisible()) || model_.busy()) return;
     if (model_.items().isEmpty()) {
         QMessageBox::information(this, tr("Import Codes"),
                                  tr("Add the audio files first; the list's codes go to them."));
@@ -490,12 +589,22 @@ void MainWindow::importList(const QString& path) {
                                  : tr("%1 cannot be read: %2").arg(path, file.errorString()));
         return;
     }
+    // The way the last sheet found its files is remembered, for a sheet that allows it.
+    const QVariant stored = settings().value(QLatin1String(kImportMatchKey));
     const ImportPlan plan =
-        planImport(model_.items(), file.readAll(), QFileInfo(path).absolutePath());
+        planImport(model_.items(), file.readAll(), QFileInfo(path).absolutePath(),
+                   stored.isValid() ? std::optional(lists::MatchBy(stored.toInt())) : std::nullopt);
     import_ = new ImportDialog(plan, model_.items(), QFileInfo(path).fileName(), this);
     import_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(import_, &ImportDialog::matchChosen, this, [this, path](lists::MatchBy by) {
+        settings().setValue(QLatin1String(kImportMatchKey), int(by));
+        import_->reject();  // deleted once back in the event loop; the new preview opens then
+        QMetaObject::invokeMethod(
+            this, [this, path] { importList(path); }, Qt::QueuedConnection);
+    });
     connect(import_, &QDialog::accepted, this, [this, codes = plan.codes] {
-        if (!model_.busy()) model_.setPendings(codes);
+        if (!model_.busy())
+            model_.setPendings(codes, tr("Import of %n Code(s)", "", int(codes.size())));
     });
     import_->open();
 }
@@ -510,53 +619,98 @@ void MainWindow::importWhenAdded(const QString& path) {
         Qt::SingleShotConnection);
 }
 
-namespace {
+namespace {}  // namespace
 
-// Asks where to save and writes the bytes whole (a temporary file renamed over the target).
-void saveExport(QWidget* parent, const QString& title, const QString& name,
-                const QByteArray& bytes) {
-    const QString path = QFileDialog::getSaveFileName(
-        parent, title, name, MainWindow::tr("CSV files (*.csv);;All files (*)"));
+void MainWindow::saveExport(const QString& title, const QString& name, const QByteArray& bytes,
+                            const QString& saved) {
+    // Asks where to save and writes the bytes whole (a temporary file renamed over the
+    // target); the status line confirms it.
+    const QString filter = tr("CSV files (*.csv);;All files (*)");
+    const QString path = services_.chooseSaveFile(this, title, name, filter);
     if (path.isEmpty()) return;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        QMessageBox::warning(
-            parent, title,
-            MainWindow::tr("%1 could not be saved: %2").arg(path, file.errorString()));
+        QMessageBox::warning(this, title,
+                             tr("%1 could not be saved: %2").arg(path, file.errorString()));
+        return;
     }
+    model_.setNotice(saved.arg(QDir::toNativeSeparators(path)));
 }
-
-}  // namespace
 
 void MainWindow::exportList() {
     if (model_.items().isEmpty()) return;
     const QSet<QString> dups = model_.duplicateCodes();
-    saveExport(this, tr("Export List"), tr("ISRC list.csv"),
-               pelorix::ui::exportList(model_.items(), [&](const Model::Item& item) {
-                   return tableModel_->statusLook(item, dups).text;
-               }));
+    saveExport(tr("Export List"), tr("ISRC list.csv"),
+               pelorix::ui::exportList(model_.items(),
+                                       [&](const Model::Item& item) {
+                                           return tableModel_->statusLook(item, dups).text;
+                                       }),
+               tr("Saved the list of %n file(s) to %1.", "", int(model_.items().size())));
 }
 
 void MainWindow::exportReport() {
-    if (model_.report().isEmpty()) return;
-    saveExport(this, tr("Export Report"), tr("ISRC report.csv"),
-               pelorix::ui::exportReport(model_.report()));
+    if (model_.report().isEmpty() && model_.items().isEmpty()) return;
+    const QSet<QString> dups = model_.duplicateCodes();
+    const QList<Model::Item>& rows = model_.items();
+    QSet<QString> files;
+    for (const auto& e : model_.report()) files.insert(e.path);
+    for (const auto& row : rows) files.insert(row.path());
+    saveExport(tr("Export Report"), tr("ISRC report.csv"),
+               pelorix::ui::exportReport(model_.report(), rows,
+                                         [&](const Model::Item& item) {
+                                             return tableModel_->statusLook(item, dups).text;
+                                         }),
+               tr("Saved the report of %n file(s) to %1.", "", int(files.size())));
+}
+
+QPair<QMessageBox*, QPushButton*> MainWindow::confirmation(QMessageBox::Icon icon,
+                                                           const QString& text,
+                                                           const QString& details,
+                                                           const QString& action,
+                                                           QMessageBox::ButtonRole role) {
+    // Every question looks and answers alike: the action and Cancel, placed by their roles,
+    // and Cancel as the default, so that Return never does what the user did not choose.
+    auto* box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(icon);
+    box->setWindowTitle(QStringLiteral("PELORIX"));
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    // Rich text only so that no line of the details breaks, least of all inside a code.
+    QStringList paragraphs;
+    for (const QString& line : details.split(QLatin1Char('\n')))
+        paragraphs << QStringLiteral("<p style=\"white-space:pre; margin:0\">%1</p>")
+                          .arg(line.toHtmlEscaped());
+    box->setInformativeText(paragraphs.join(QString()));
+    QPushButton* button = box->addButton(action, role);
+    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    return {box, button};
 }
 
 void MainWindow::confirmRemoval() {
     if (removal_ || model_.selection().isEmpty() || model_.busy()) return;
-    auto* box = new QMessageBox(this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(QStringLiteral("PELORIX"));
-    box->setText(
-        tr("Remove the ISRC from %n selected file(s)?", "", int(model_.selection().size())));
-    box->setInformativeText(tr("The audio is not touched. Other tags stay as they are."));
-    QPushButton* remove = box->addButton(tr("Remove ISRC"), QMessageBox::DestructiveRole);
-    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
-    box->setDefaultButton(cancel);
-    box->setEscapeButton(cancel);
+    // The files and the codes they lose are named: a removal cannot be undone.
+    QStringList lines;
+    int coded = 0;
+    for (int row = 0; row < tableModel_->rowCount(); ++row) {
+        const Model::Item& item = model_.items()[row];
+        if (!model_.selection().contains(item.id) || !item.current) continue;
+        if (++coded <= kListedFiles)
+            lines << tr("%1: %2").arg(tableModel_->displayName(row), formattedISRC(*item.current));
+    }
+    if (coded == 0) {
+        model_.setNotice(tr("None of the selected files has an ISRC."));
+        return;
+    }
+    if (coded > kListedFiles) lines << tr("and %n more", "", coded - kListedFiles);
+    lines << QString() << tr("The audio is not touched. Other tags stay as they are.")
+          << tr("This cannot be undone; the codes are listed in the report.");
+    auto [box, remove] = confirmation(
+        QMessageBox::Warning, tr("Remove the ISRC from %n file(s)?", "", coded),
+        lines.join(QLatin1Char('\n')), tr("Remove ISRC"), QMessageBox::DestructiveRole);
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         // The selection as it is when the choice is made.
         if (box->clickedButton() == remove) model_.removeISRC(model_.selection());
@@ -578,32 +732,22 @@ void MainWindow::write() {
     const QSet<QString> dups = model_.duplicateCodes();
     for (const Model::Item& item : model_.items()) {
         if (Model::readiness(item, dups) != Model::Readiness::replaces) continue;
-        if (lines.size() == 5) {
+        if (lines.size() == kListedFiles) {
             lines << QStringLiteral("\u2026");
             break;
         }
         lines << tr("%1: %2 \u2192 %3")
-                     .arg(item.fileName(),
-                          QString::fromStdString(
-                              ISRC::parse(item.current->toStdString())->formatted()),
-                          QString::fromStdString(
-                              ISRC::parse(item.pending.toStdString())->formatted()));
+                     .arg(item.fileName(), formattedISRC(*item.current),
+                          formattedISRC(item.pending));
     }
-    auto* box = new QMessageBox(this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(QStringLiteral("PELORIX"));
-    box->setText(tr("Replace the ISRC of %n file(s)?", "", replacing));
-    box->setInformativeText(tr("These files already carry a different code:") + QLatin1Char('\n') +
-                            lines.join(QLatin1Char('\n')));
-    QPushButton* replace = box->addButton(tr("Replace"), QMessageBox::DestructiveRole);
+    auto [box, replace] =
+        confirmation(QMessageBox::Warning, tr("Replace the ISRC of %n file(s)?", "", replacing),
+                     tr("These files already carry a different code:") + QLatin1Char('\n') +
+                         lines.join(QLatin1Char('\n')),
+                     tr("Replace"), QMessageBox::DestructiveRole);
     QPushButton* others = nullptr;
     if (tableModel_->readyCount() > 0)
         others = box->addButton(tr("Write Only the Others"), QMessageBox::AcceptRole);
-    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
-    box->setDefaultButton(others ? others : cancel);
-    box->setEscapeButton(cancel);
     connect(box, &QMessageBox::finished, this, [this, box, replace, others] {
         if (box->clickedButton() == replace) {
             startWrite(true);
@@ -640,18 +784,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     event->ignore();
     if (closing_) return;
-    auto* box = new QMessageBox(this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Question);
-    box->setWindowTitle(QStringLiteral("PELORIX"));
-    box->setText(tr("Write the new ISRC of %n file(s) before closing?", "", unwritten));
-    box->setInformativeText(tr("If you don't, the new codes are lost."));
-    QPushButton* writeButton = box->addButton(tr("Write"), QMessageBox::AcceptRole);
+    auto [box, writeButton] = confirmation(
+        QMessageBox::Question,
+        tr("Write the new ISRC of %n file(s) before closing?", "", unwritten),
+        tr("If you don't, the new codes are lost."), tr("Write"), QMessageBox::AcceptRole);
     QPushButton* discard = box->addButton(QMessageBox::Discard);
-    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
-    box->setDefaultButton(writeButton);
-    box->setEscapeButton(cancel);
     connect(box, &QMessageBox::finished, this, [this, box, writeButton, discard] {
         if (box->clickedButton() == writeButton) {
             closeAfterWrite_ = true;
@@ -666,11 +803,19 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 QString MainWindow::copyText() const {
+    // The column names come first, so that a paste takes each value by its name.
     QStringList lines;
+    QStringList names;
+    QList<int> columns;
+    for (int c = 0; c < FileTableModel::columnCount_; ++c) {
+        if (table_->isColumnHidden(c)) continue;
+        columns << c;
+        names << tableModel_->headerData(c, Qt::Horizontal).toString();
+    }
     for (int row = 0; row < tableModel_->rowCount(); ++row) {
         if (!model_.selection().contains(tableModel_->idAt(row))) continue;
         QStringList fields;
-        for (int c = 0; c < FileTableModel::columnCount_; ++c) {
+        for (int c : columns) {
             QString text = tableModel_->index(row, c).data().toString();
             if (c == FileTableModel::currentColumn && text == QStringLiteral("\u2014"))
                 text.clear();
@@ -679,41 +824,88 @@ QString MainWindow::copyText() const {
         }
         lines << fields.join(QLatin1Char('\t'));
     }
-    return lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    if (lines.isEmpty()) return {};
+    lines.prepend(names.join(QLatin1Char('\t')));
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
+namespace {
+
+// Row numbers as people count them, runs joined: "row 4", "rows 1–11", "rows 1, 3–5".
+QString rowsText(const QList<int>& rows) {
+    QStringList runs;
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
+        runs << (i == j ? QString::number(rows[i] + 1)
+                        : QStringLiteral("%1\u2013%2").arg(rows[i] + 1).arg(rows[j] + 1));
+        i = j + 1;
+    }
+    return rows.size() == 1 ? MainWindow::tr("row %1").arg(runs.front())
+                            : MainWindow::tr("rows %1").arg(runs.join(QStringLiteral(", ")));
+}
+
+}  // namespace
+
 void MainWindow::pasteText(const QString& text) {
-    if (model_.busy()) return;
-    QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
-    while (!lines.isEmpty() && lines.last().trimmed().isEmpty()) lines.removeLast();
-    if (lines.isEmpty()) return;
-    // From the first selected row, or the current one when none is selected.
-    int row = table_->currentIndex().isValid() ? table_->currentIndex().row() : 0;
+    if (model_.busy() || tableModel_->rowCount() == 0 || (paste_ && paste_->isVisible())) return;
+    const PastedCodes pasted = readPastedCodes(text);
+    if (pasted.codes.isEmpty() && pasted.headerLines == 0) return;
+    QList<int> selected;
     for (int r = 0; r < tableModel_->rowCount(); ++r) {
-        if (model_.selection().contains(tableModel_->idAt(r))) {
-            row = r;
-            break;
+        if (!table_->isRowHidden(r) && model_.selection().contains(tableModel_->idAt(r)))
+            selected << r;
+    }
+    if (selected.size() > 1 && selected.size() != pasted.codes.size()) {
+        // A count that differs from the selection is a sign of a wrong copy: asked, never
+        // guessed.
+        auto [box, paste] =
+            confirmation(QMessageBox::Question,
+                         tr("The clipboard holds %n code(s), but %1 rows are selected.", "",
+                            int(pasted.codes.size()))
+                             .arg(selected.size()),
+                         pasted.codes.size() > selected.size()
+                             ? tr("Pasting fills the selected rows in order and leaves "
+                                  "the other codes out.")
+                             : tr("Pasting fills the first selected rows in order; the "
+                                  "others keep their New ISRC."),
+                         tr("Paste Into Selected Rows"), QMessageBox::AcceptRole);
+        connect(box, &QMessageBox::finished, this, [this, box, paste, pasted, selected] {
+            if (box->clickedButton() == paste) applyPaste(pasted, selected);
+        });
+        paste_ = box;
+        box->open();
+        return;
+    }
+    QList<int> targets = selected;
+    if (selected.size() <= 1) {
+        // From the selected row down, or from the current one when none is selected.
+        int row = !selected.isEmpty()                ? selected.front()
+                  : table_->currentIndex().isValid() ? table_->currentIndex().row()
+                                                     : 0;
+        targets.clear();
+        for (; row < tableModel_->rowCount() && targets.size() < pasted.codes.size(); ++row) {
+            if (!table_->isRowHidden(row)) targets << row;
         }
     }
+    applyPaste(pasted, targets);
+}
+
+void MainWindow::applyPaste(const PastedCodes& pasted, const QList<int>& rows) {
+    if (model_.busy()) return;
+    const qsizetype n = std::min(pasted.codes.size(), rows.size());
     QList<QPair<QUuid, QString>> texts;
-    for (const QString& line : lines) {
-        if (row >= tableModel_->rowCount()) break;
-        // Of a line with several fields, the first that is a code; else the line as it is.
-        QString value = line.trimmed();
-        const QStringList fields = line.split(QLatin1Char('\t'));
-        if (fields.size() > 1) {
-            value = fields.first().trimmed();
-            for (const QString& field : fields) {
-                if (ISRC::parse(field.toStdString())) {
-                    value = field.trimmed();
-                    break;
-                }
-            }
-        }
-        texts.append({tableModel_->idAt(row), value});
-        ++row;
-    }
-    model_.setPendings(texts);
+    for (qsizetype i = 0; i < n; ++i) texts.append({tableModel_->idAt(rows[i]), pasted.codes[i]});
+    model_.setPendings(texts, tr("Paste of %n Code(s)", "", int(n)));
+    QStringList parts;
+    parts << (n == 0 ? tr("Pasted no code")
+                     : tr("Pasted %n code(s) into %1", "", int(n)).arg(rowsText(rows.mid(0, n))));
+    if (pasted.headerLines > 0) parts << tr("1 line was a header");
+    if (pasted.codes.size() > n)
+        parts << tr("%n line(s) left over", "", int(pasted.codes.size() - n));
+    if (rows.size() > n)
+        parts << tr("%n selected row(s) kept their code", "", int(rows.size() - n));
+    model_.setNotice(parts.join(QStringLiteral("; ")) + QLatin1Char('.'));
 }
 
 void MainWindow::clearNewCodes(const QSet<QUuid>& ids) {
@@ -722,7 +914,7 @@ void MainWindow::clearNewCodes(const QSet<QUuid>& ids) {
     for (const Model::Item& item : model_.items()) {
         if (ids.contains(item.id) && !item.pending.isEmpty()) texts.append({item.id, QString()});
     }
-    model_.setPendings(texts);
+    model_.setPendings(texts, tr("Deletion of %n New Code(s)", "", int(texts.size())));
 }
 
 QMenu* MainWindow::contextMenu(const QSet<QUuid>& ids) {

@@ -7,6 +7,7 @@
 // sequence dialog, a confirmation, or a desktop service.
 
 #include "ui/brand.h"
+#include "ui/code_lists.h"
 #include "ui/model.h"
 #include "ui/platform.h"
 #include "ui/sequence_dialog.h"
@@ -54,9 +55,11 @@ class MainWindow : public QMainWindow {
     void confirmRemoval();
     // Writes the ready rows; when some rows would replace a code, asks first.
     void write();
-    // Tab-separated lines of the selected rows (file, format, current, new, status).
     QString copyText() const;
-    // Fills the New ISRC cells from the current row down, one line each, as one undoable step.
+    // Column names, then tab-separated lines of the selected rows.
+    // Fills the New ISRC cells, one line each, as one undoable step: the selected rows when
+    // several are selected (asking first when the counts differ), else from the selected or
+    // current row down. The status line says what went where.
     void pasteText(const QString& text);
     void clearNewCodes(const QSet<QUuid>& ids);
     // The table's context menu for these ids; the caller pops it up (or triggers its actions).
@@ -94,6 +97,7 @@ class MainWindow : public QMainWindow {
     QMessageBox* removalDialog() const { return removal_; }
     QMessageBox* replaceDialog() const { return replace_; }
     QMessageBox* closeDialog() const { return closing_; }
+    QMessageBox* pasteDialog() const { return paste_; }
     QProgressBar* progressBar() const { return progress_; }
     QPushButton* stopButton() const { return stopButton_; }
     QAction* action(const QString& name) const;
@@ -116,6 +120,21 @@ class MainWindow : public QMainWindow {
     void refreshProgress();
     void buildMenus();
     void startWrite(bool replace);
+    // Hides the rows that need no attention while the View menu's filter is on.
+    void applyFilter();
+    // Makes the next row that needs attention (after the current one, round) current.
+    void showNextProblem();
+    void showRow(int row);
+    void applyPaste(const PastedCodes& pasted, const QList<int>& rows);
+    // Asks where, saves the bytes whole and confirms on the status line with `saved` (%1: the
+    // path).
+    void saveExport(const QString& title, const QString& name, const QByteArray& bytes,
+                    const QString& saved);
+    // A window-modal question with one action and Cancel, the default; more buttons may be
+    // added. Deletes itself when closed.
+    QPair<QMessageBox*, QPushButton*> confirmation(QMessageBox::Icon icon, const QString& text,
+                                                   const QString& details, const QString& action,
+                                                   QMessageBox::ButtonRole role);
     void loadMark();
     void applyLook();
     void setTargeted(bool on);
@@ -154,6 +173,7 @@ class MainWindow : public QMainWindow {
     QPointer<QMessageBox> removal_;
     QPointer<QMessageBox> replace_;
     QPointer<QMessageBox> closing_;
+    QPointer<QMessageBox> paste_;
     QHash<QString, QAction*> actions_;
 };
 

@@ -1,17 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "ui/model.h"
+#include "ui/adapters.h"
 
 #include <QChar>
-#include <QCollator>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
-#include <QRegularExpression>
-#include <QSettings>
 
 #include <algorithm>
 #include <filesystem>
@@ -23,7 +20,11 @@
 #include "core/formats/carriers.h"
 #include "core/formats/format.h"
 #include "core/isrc.h"
+#include "core/lists/code_list.h"
+#include "core/lists/folder_walk.h"
 #include "core/read/read.h"
+#include "core/recordings/about.h"
+#include "core/recordings/grouping.h"
 #include "core/tag_error.h"
 #include "core/write/write.h"
 
@@ -39,21 +40,8 @@ const char* const kAxmlKey = "addAxmlCarrier";
 constexpr int kReadChunk = 256;
 constexpr qint64 kReadChunkMs = 40;
 
-QSettings settings() {
-    return QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"));
-}
-
-std::filesystem::path fsPath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
 std::optional<ISRC> parseCode(const QString& text) {
     return ISRC::parse(text.toStdString());
-}
-
-QString formattedCode(const QString& code) {
-    const auto isrc = parseCode(code);
-    return isrc ? QString::fromStdString(isrc->formatted()) : code;
 }
 
 // The local path a URL names, or empty for URLs that cannot name a local file. A URL without a
@@ -69,27 +57,11 @@ QUrl standardized(const QString& path) {
     return QUrl::fromLocalFile(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
 }
 
-bool hasAudioExtension(const QString& path) {
-    return formats::hasAudioExtension(QFileInfo(path).fileName().toStdString());
-}
-
-// The copies a write with backups leaves beside a file: "NAME (original).EXT" and
-// "NAME (original 2).EXT" and so on.
-bool isBackupCopy(const QString& path) {
-    static const QRegularExpression pattern(QStringLiteral(R"( \(original( [0-9]+)?\)$)"));
-    return pattern.match(QFileInfo(path).completeBaseName()).hasMatch();
-}
-
-// Natural name order: case-insensitive, digit runs by value. Qt's collator ignores the numeric
-// mode in the C locale, which is what a bare environment gives, so fall back to a real locale
-// there.
-QCollator nameCollator() {
-    QLocale locale;
-    if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
-    QCollator collator(locale);
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    return collator;
+// Folder, then file name, both in natural order.
+int compareLocations(const QString& a, const QString& b) {
+    const QFileInfo fa(a), fb(b);
+    if (int c = naturalCompare(fa.path(), fb.path())) return c;
+    return naturalCompare(fa.fileName(), fb.fileName());
 }
 
 // Space separators (Unicode Zs) and the tab; line breaks do not count.
@@ -97,14 +69,6 @@ bool isBlank(const QString& text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
         return c == u'\t' || c.category() == QChar::Separator_Space;
     });
-}
-
-// The file name without its last extension: rows whose names differ only there hold the same
-// recording in different formats.
-QString recordingName(const Model::Item& item) {
-    const QString name = item.fileName();
-    const auto dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 ? name.left(dot) : name;
 }
 
 QString messageOf(const std::exception_ptr& error) {
@@ -128,6 +92,7 @@ struct Reading {
     QString error;  // the code could not be read
     QString named;  // the format of the extension, when it differs
     QString conflict;
+    recordings::About about;
 };
 
 // Runs on a worker thread: touches nothing but the file.
@@ -157,7 +122,20 @@ Reading readFile(const QString& path) {
     } catch (...) {
         result.error = messageOf(std::current_exception());
     }
+    try {
+        result.about = recordings::about(p);
+    } catch (...) {
+        // What the file says about itself is shown when it can be read; nothing depends on it.
+    }
     return result;
+}
+
+void describe(Model::Item& item, const recordings::About& about) {
+    item.title = QString::fromStdString(about.title.value_or(std::string()));
+    item.artist = QString::fromStdString(about.artist.value_or(std::string()));
+    item.seconds = about.seconds;
+    item.track = about.track ? std::optional(int(*about.track)) : std::nullopt;
+    item.disc = about.disc ? std::optional(int(*about.disc)) : std::nullopt;
 }
 
 // The files one worker job writes as one batch, which makes them durable with one flush of
@@ -215,6 +193,7 @@ struct Model::Step {
     };
     QList<Text> texts;
     QList<QPair<int, Item>> removed;  // ascending rows, as they were before the removal
+    QString name;                     // what the step did, as the Edit menu says it
 };
 
 Model::Model(QObject* parent) : QObject(parent) {
@@ -321,22 +300,30 @@ void Model::sort(SortKey key, Qt::SortOrder order) {
 }
 
 void Model::sortItems() {
-    const QCollator collator = nameCollator();
     const QSet<QString> dups = duplicateCodes();
     auto compare = [&](const Item& a, const Item& b) -> int {
         switch (sortKey_) {
             case SortKey::location:
                 break;
+            case SortKey::title:
+                if (int c = naturalCompare(a.title, b.title)) return c;
+                break;
+            case SortKey::artist:
+                if (int c = naturalCompare(a.artist, b.artist)) return c;
+                break;
+            case SortKey::duration:
+                if (a.seconds != b.seconds) return a.seconds < b.seconds ? -1 : 1;
+                break;
             case SortKey::format:
-                if (int c = collator.compare(a.format, b.format)) return c;
+                if (int c = naturalCompare(a.format, b.format)) return c;
                 break;
             case SortKey::current:
-                if (int c = collator.compare(a.current.value_or(QString()),
-                                             b.current.value_or(QString())))
+                if (int c = naturalCompare(a.current.value_or(QString()),
+                                           b.current.value_or(QString())))
                     return c;
                 break;
             case SortKey::pending:
-                if (int c = collator.compare(a.pending, b.pending)) return c;
+                if (int c = naturalCompare(a.pending, b.pending)) return c;
                 break;
             case SortKey::status: {
                 const int ra = int(readiness(a, dups)) + 10 * int(a.status.kind);
@@ -345,9 +332,7 @@ void Model::sortItems() {
                 break;
             }
         }
-        const QFileInfo fa(a.path()), fb(b.path());
-        if (int c = collator.compare(fa.path(), fb.path())) return c;
-        return collator.compare(fa.fileName(), fb.fileName());
+        return compareLocations(a.path(), b.path());
     };
     const bool ascending = sortOrder_ == Qt::AscendingOrder;
     auto less = [&](const Item& a, const Item& b) {
@@ -370,15 +355,10 @@ void Model::add(const QList<QUrl>& urls, bool announce) {
         const QFileInfo info(path);
         if (!info.exists()) continue;
         if (info.isDir()) {
-            // Without QDir::Hidden the iterator neither lists nor enters hidden entries, and
-            // it does not follow links to folders.
-            QDirIterator it(path, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString entry = it.next();
-                if (hasAudioExtension(entry) && !isBackupCopy(entry))
-                    candidates.append(standardized(entry));
-            }
-        } else if (hasAudioExtension(path)) {
+            // The engine's walk: no hidden entries, no backup copies, no links to folders.
+            for (const auto& file : lists::audioFilesIn(fsPath(path)).files)
+                candidates.append(standardized(fromPath(file)));
+        } else if (formats::hasAudioExtension(QFileInfo(path).fileName().toStdString())) {
             candidates.append(standardized(path));
         }
     }
@@ -396,11 +376,8 @@ void Model::add(const QList<QUrl>& urls, bool announce) {
         fresh.append(url);
     }
     // Read in list order, so the first rows to appear are the first ones of the list.
-    const QCollator collator = nameCollator();
-    std::stable_sort(fresh.begin(), fresh.end(), [&](const QUrl& a, const QUrl& b) {
-        const QFileInfo fa(a.toLocalFile()), fb(b.toLocalFile());
-        if (int c = collator.compare(fa.path(), fb.path())) return c < 0;
-        return collator.compare(fa.fileName(), fb.fileName()) < 0;
+    std::stable_sort(fresh.begin(), fresh.end(), [](const QUrl& a, const QUrl& b) {
+        return compareLocations(a.toLocalFile(), b.toLocalFile()) < 0;
     });
     if (fresh.isEmpty()) {
         if (!urls.isEmpty()) {
@@ -462,9 +439,12 @@ void Model::readNext(AddRun* run) {
                             item.readError = r.error;
                             item.named = r.named;
                             item.conflict = r.conflict;
+                            describe(item, r.about);
                         } else {
                             item.readError = tr("Not readable audio any more.");
                         }
+                        // What the row says is worked out again from what the file holds.
+                        if (item.status.isFinished()) item.status = Status::idle();
                         if (item != items_[row]) changeItem(row, item);
                         ++run->reread;
                     } else if (run->reload) {
@@ -472,15 +452,16 @@ void Model::readNext(AddRun* run) {
                     } else if (!r.readable) {
                         run->skipped.append(url.fileName());
                     } else {
-                        fresh.append(Item{QUuid::createUuid(),
-                                          url,
-                                          r.format,
-                                          r.code,
-                                          {},
-                                          Status::idle(),
-                                          r.error,
-                                          r.named,
-                                          r.conflict});
+                        Item item;
+                        item.id = QUuid::createUuid();
+                        item.url = url;
+                        item.format = r.format;
+                        item.current = r.code;
+                        item.readError = r.error;
+                        item.named = r.named;
+                        item.conflict = r.conflict;
+                        describe(item, r.about);
+                        fresh.append(std::move(item));
                         rows.insert(url, -2);  // a second copy of the URL is not added
                         ++run->added;
                     }
@@ -511,7 +492,44 @@ void Model::finishAdd(AddRun* run) {
     if (!parts.isEmpty()) setNotice(parts.join(QLatin1Char(' ')));
     addRuns_.remove_if([run](const AddRun& r) { return &r == run; });
     emit progressChanged();
-    emit addFinished();
+    // The add is finished once its rows are grouped into recordings.
+    if (addRuns_.empty()) startGrouping();
+}
+
+void Model::startGrouping() {
+    ++grouping_;
+    std::vector<std::filesystem::path> paths;
+    for (const Item& item : items_) paths.push_back(fsPath(item.path()));
+    pool_.start([this, paths = std::move(paths)] {
+        const recordings::Grouping grouping = recordings::group(paths, recordings::canListen());
+        QMetaObject::invokeMethod(
+            this,
+            [this, paths, grouping] {
+                QHash<QString, qsizetype> member;
+                for (std::size_t i = 0; i < paths.size(); ++i)
+                    member.insert(fromPath(paths[i]), qsizetype(i));
+                bool changed = false;
+                for (qsizetype row = 0; row < items_.size(); ++row) {
+                    const auto at = member.constFind(items_[row].path());
+                    if (at == member.cend()) continue;  // added since: grouped by the next run
+                    const recordings::Member& m = grouping.members[std::size_t(*at)];
+                    Item item = items_[row];
+                    item.recording = int(m.recording);
+                    item.recordingNote = QString::fromStdString(!m.undecided.empty() ? m.undecided
+                                                                : !m.error.empty()   ? m.error
+                                                                                     : m.reason);
+                    if (item == items_[row]) continue;
+                    changeItem(int(row), item);
+                    changed = true;
+                }
+                if (changed) emit itemsChanged();
+                --grouping_;
+                emit progressChanged();
+                // A later add started its own grouping; the last one to end finishes them all.
+                if (grouping_ == 0 && addRuns_.empty()) emit addFinished();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void Model::remove(const QSet<QUuid>& ids) {
@@ -524,6 +542,7 @@ void Model::remove(const QSet<QUuid>& ids) {
         }
     }
     if (!rows.isEmpty()) {
+        step.name = tr("Removal of %n Row(s) from the List", "", int(rows.size()));
         removeRows(rows);
         record(std::move(step));
         emit itemsChanged();
@@ -537,6 +556,7 @@ void Model::remove(const QSet<QUuid>& ids) {
 void Model::clear() {
     if (!items_.isEmpty()) {
         Step step;
+        step.name = tr("Clear");
         for (qsizetype i = 0; i < items_.size(); ++i) step.removed.append({int(i), items_[i]});
         const int last = static_cast<int>(items_.size()) - 1;
         emit itemsAboutToBeRemoved(0, last);
@@ -575,7 +595,7 @@ void Model::setPending(const QUuid& id, const QString& text) {
         // One step for the whole field: the first keystroke records it, later ones extend it.
         undo_.back().texts[0].after = text;
     } else if (items_[row].pending != text) {
-        record(Step{{{id, items_[row].pending, text}}, {}});
+        record(Step{{{id, items_[row].pending, text}}, {}, tr("Typing")});
         typingStepOpen_ = typingId_ == id;
     }
     Item item = items_[row];
@@ -585,8 +605,9 @@ void Model::setPending(const QUuid& id, const QString& text) {
     emit itemsChanged();
 }
 
-void Model::setPendings(const QList<QPair<QUuid, QString>>& texts) {
+void Model::setPendings(const QList<QPair<QUuid, QString>>& texts, const QString& name) {
     Step step;
+    step.name = name.isEmpty() ? tr("Change of %n Code(s)", "", int(texts.size())) : name;
     for (const auto& [id, text] : texts) {
         const int row = indexOf(id);
         if (row < 0) continue;
@@ -614,7 +635,7 @@ void Model::commitFormat(const QUuid& id) {
     if (typingStepOpen_ && typingId_ == id) {
         undo_.back().texts[0].after = item.pending;
     } else {
-        record(Step{{{id, items_[row].pending, item.pending}}, {}});
+        record(Step{{{id, items_[row].pending, item.pending}}, {}, tr("Typing")});
     }
     changeItem(row, item);
     emit itemsChanged();
@@ -629,7 +650,7 @@ QSet<QString> Model::duplicateCodes() const {
         const auto isrc = parseCode(item.pending);
         if (!isrc) continue;
         const QString code = QString::fromStdString(isrc->code());
-        const QString name = recordingName(item);
+        const QString name = recordingKey(item);
         const auto seen = firstName.constFind(code);
         if (seen == firstName.cend()) {
             firstName.insert(code, name);
@@ -638,6 +659,11 @@ QSet<QString> Model::duplicateCodes() const {
         }
     }
     return repeated;
+}
+
+QString Model::recordingKey(const Item& item) {
+    if (item.recording >= 0) return QStringLiteral("#%1").arg(item.recording);
+    return fromPath(recordings::nameKey(fsPath(item.path())));
 }
 
 Model::Readiness Model::readiness(const Item& item, const QSet<QString>& dups) {
@@ -649,6 +675,23 @@ Model::Readiness Model::readiness(const Item& item, const QSet<QString>& dups) {
     if (dups.contains(code)) return Readiness::duplicate;
     if (!item.current) return Readiness::ready;
     return *item.current == code ? Readiness::upToDate : Readiness::replaces;
+}
+
+bool Model::needsAttention(const Item& item, const QSet<QString>& dups) {
+    if (item.status.kind == Status::Kind::failed || !item.conflict.isEmpty()) return true;
+    if (item.status.kind == Status::Kind::done) return false;
+    switch (readiness(item, dups)) {
+        case Readiness::invalid:
+        case Readiness::duplicate:
+        case Readiness::unreadable:
+        case Readiness::replaces:
+            return true;
+        case Readiness::empty:
+        case Readiness::ready:
+        case Readiness::upToDate:
+            return false;
+    }
+    return false;
 }
 
 int Model::readyCount() const {
@@ -698,6 +741,14 @@ void Model::apply(const Step& step, bool forward) {
         changeItem(row, item);
     }
     emit itemsChanged();
+}
+
+QString Model::undoName() const {
+    return undo_.empty() ? QString() : undo_.back().name;
+}
+
+QString Model::redoName() const {
+    return redo_.empty() ? QString() : redo_.back().name;
 }
 
 void Model::undo() {
@@ -760,6 +811,17 @@ void Model::removeISRC(const QSet<QUuid>& ids) {
     startBatch(std::move(batch));
 }
 
+void Model::addToReport(ReportEntry entry) {
+    // One entry per file: the latest batch's word on it, in the place of its first.
+    const auto at = reportIndex_.constFind(entry.path);
+    if (at != reportIndex_.cend()) {
+        report_[*at] = std::move(entry);
+        return;
+    }
+    reportIndex_.insert(entry.path, report_.size());
+    report_.append(std::move(entry));
+}
+
 void Model::stop() {
     if (!batch_.empty()) batch_.front().stopping = true;
 }
@@ -768,7 +830,13 @@ void Model::startBatch(Batch batch) {
     // The setting is read once: changing it mid-batch affects only the next batch.
     batch.backup = backup_;
     batch.addAxml = addAxml_;
-    report_.clear();
+    // The codes edited so far are in the files now (or failed there): undo starts afresh.
+    typingStepOpen_ = false;
+    if (!undo_.empty() || !redo_.empty()) {
+        undo_.clear();
+        redo_.clear();
+        emit historyChanged();
+    }
     batch_.clear();
     batch_.push_back(std::move(batch));
     setBusy(true);
@@ -795,7 +863,7 @@ void Model::batchStep() {
         }
         for (qsizetype i = batch.next; i < batch.targets.size(); ++i) {
             const Batch::Target& t = batch.targets[i];
-            report_.append(
+            addToReport(
                 {t.path, t.shown, t.shown, tr("Not written"), tr("Stopped before this file.")});
         }
         if (batch.next < batch.targets.size()) {
@@ -875,7 +943,7 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
         target.code ? std::optional(QString::fromStdString(*target.code)) : std::nullopt;
     if (result.failure) {
         ++b.failed;
-        report_.append({target.path, target.shown, target.shown, tr("Failed"), *result.failure});
+        addToReport({target.path, target.shown, target.shown, tr("Failed"), *result.failure});
         if (row >= 0) {
             Item item = items_[row];
             item.status = Status::failed(*result.failure);
@@ -883,25 +951,24 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
         }
     } else if (result.changed) {
         ++b.changed;
-        report_.append({target.path, result.found, result.found, tr("Not written"),
-                        result.found
-                            ? tr("The file carries %1 now.").arg(formattedCode(*result.found))
-                            : tr("The file carries no code now.")});
+        addToReport({target.path, result.found, result.found, tr("Not written"),
+                     result.found ? tr("The file carries %1 now.").arg(formattedISRC(*result.found))
+                                  : tr("The file carries no code now.")});
         if (row >= 0) {
             Item item = items_[row];
             item.current = result.found;
             item.status = Status::failed(
                 result.found
-                    ? tr("Not written: the file carries %1 now.").arg(formattedCode(*result.found))
+                    ? tr("Not written: the file carries %1 now.").arg(formattedISRC(*result.found))
                     : tr("Not written: the file carries no code now."));
             changeItem(row, item);
         }
     } else {
         ++b.succeeded;
-        report_.append(
-            {target.path, target.shown, after, target.code ? tr("Written") : tr("Removed"),
-             target.shown && target.code ? tr("Replaced %1").arg(formattedCode(*target.shown))
-                                         : QString()});
+        addToReport({target.path, target.shown, after, target.code ? tr("Written") : tr("Removed"),
+                     target.shown && target.code
+                         ? tr("Replaced %1").arg(formattedISRC(*target.shown))
+                         : QString()});
         if (row >= 0) {
             Item item = items_[row];
             item.conflict.clear();  // a write leaves every carrier in step
@@ -911,12 +978,14 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
                 item.pending = QString::fromStdString(isrc->formatted());
                 // A replaced code stays on record in the row.
                 item.status = Status::done(
-                    target.shown ? tr("Written, was %1").arg(formattedCode(*target.shown))
+                    target.shown ? tr("Written, was %1").arg(formattedISRC(*target.shown))
                                  : tr("Written"));
             } else {
                 item.current.reset();
                 item.pending.clear();
-                item.status = Status::done(tr("Removed"));
+                item.status =
+                    Status::done(target.shown ? tr("Removed %1").arg(formattedISRC(*target.shown))
+                                              : tr("Removed"));
             }
             changeItem(row, item);
         }
@@ -955,6 +1024,7 @@ std::optional<QString> Model::assignSequence(const QString& country, const QStri
         return tr("The sequence would go past %1.").arg(ISRC::kLastDesignation);
 
     Step step;
+    step.name = tr("Sequence of %n Code(s)", "", int(rows.size()));
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const auto isrc = first->advanced(static_cast<int>(i));
         Item item = items_[rows[i]];

@@ -5,6 +5,7 @@
 // history of code edits. Plain QObject code with no widgets. All state lives on the thread that
 // owns the model; file I/O runs in worker jobs, and results come back through queued calls.
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -60,6 +61,16 @@ class Model : public QObject {
         QString readError;  // why the file's code could not be read; such a row is not written
         QString named;      // the format the name's extension stands for, when it differs
         QString conflict;   // when places in the file hold different codes: each place and text
+        // What the file says about itself (never written).
+        QString title;
+        QString artist;
+        double seconds = 0;  // 0: unknown
+        std::optional<int> track;
+        std::optional<int> disc;
+        // The recording the row holds, by the engine's rule over every row (-1 until the list is
+        // grouped); how it was told, or what could not be checked.
+        int recording = -1;
+        QString recordingNote;
 
         QString path() const { return url.toLocalFile(); }
         QString fileName() const { return url.fileName(); }
@@ -79,7 +90,7 @@ class Model : public QObject {
     enum class Readiness { empty, ready, replaces, upToDate, invalid, duplicate, unreadable };
     // The orders the list can be sorted in. `location` is folder, then file name, both in
     // natural order (case-insensitive, digit runs by value).
-    enum class SortKey { location, format, current, pending, status };
+    enum class SortKey { location, title, artist, duration, format, current, pending, status };
 
     using SequenceTargets = ui::SequenceTargets;
 
@@ -91,19 +102,23 @@ class Model : public QObject {
     const QSet<QUuid>& selection() const { return selection_; }
     bool busy() const { return busy_; }
     const std::optional<QString>& notice() const { return notice_; }
+    // The status line's text: what the last operation did, or none.
+    void setNotice(std::optional<QString> text);
     bool backup() const { return backup_; }
     // Whether a write also gives a WAV without one an `axml` (EBU Core) carrier of its code.
     bool addAxml() const { return addAxml_; }
 
     // Row of the first item with this id, or -1.
     int indexOf(const QUuid& id) const;
-    // True while at least one add or reload is still reading files.
-    bool adding() const { return !addRuns_.empty(); }
+    // True while at least one add or reload is still reading files, or the rows are being
+    // grouped into recordings after it.
+    bool adding() const { return !addRuns_.empty() || grouping_ > 0; }
     // Files read and files to read by the running adds; (0, 0) when none runs.
     QPair<int, int> addProgress() const;
     // Files handled and files targeted by the running batch; (0, 0) when none runs.
     QPair<int, int> batchProgress() const;
-    // One entry per file of the last batch, in the order written; empty before the first.
+    // One entry per file any batch handled since the model was made (the latest batch's word
+    // on it), in the order first handled: the record of a delivery.
     const QList<ReportEntry>& report() const { return report_; }
 
     // ---- list (adding is asynchronous: rows appear in groups) ----
@@ -120,17 +135,29 @@ class Model : public QObject {
 
     // ---- code entry and readiness ----
     void setPending(const QUuid& id, const QString& text);
-    // Several rows at once, as one step of the undo history.
-    void setPendings(const QList<QPair<QUuid, QString>>& texts);
+    // Several rows at once, as one step of the undo history; `name` says what the step is
+    // ("Paste of 11 Codes").
+    void setPendings(const QList<QPair<QUuid, QString>>& texts, const QString& name = {});
     void commitFormat(const QUuid& id);
     QSet<QString> duplicateCodes() const;
+    // The recording of a row: its group by the engine's rule, or its name (folder and name
+    // without extension) until the rows are grouped.
+    static QString recordingKey(const Item& item);
     static Readiness readiness(const Item& item, const QSet<QString>& dups);
+    // Rows to look at before a delivery: a code that is not valid, is used twice or would
+    // replace another, a file that cannot be read or whose places disagree, a failed write.
+    static bool needsAttention(const Item& item, const QSet<QString>& dups);
     int readyCount() const;    // rows a write takes without asking (ready)
     int replaceCount() const;  // rows whose write would replace another code
 
     // ---- undo history: code edits, pastes, sequences, clearing and removing rows ----
+    // A write or a removal of codes starts the history afresh: the codes before it are in the
+    // files, and no undo may bring them back as edits.
     bool canUndo() const { return !undo_.empty(); }
     bool canRedo() const { return !redo_.empty(); }
+    // What undo and redo would do ("Paste of 11 Codes"); empty when there is nothing.
+    QString undoName() const;
+    QString redoName() const;
     void undo();
     void redo();
     // Typing in one field is one step: the text before the first keystroke is what undo
@@ -185,7 +212,6 @@ class Model : public QObject {
     struct Step;
     struct WriteResult;
 
-    void setNotice(std::optional<QString> text);
     void setBusy(bool on);
     void insertItems(QList<Item> items);      // placed in the current order
     void removeRows(const QList<int>& rows);  // ascending row numbers
@@ -197,10 +223,13 @@ class Model : public QObject {
     void startAdd(QList<QUrl> urls, bool announce, bool reload);
     void readNext(AddRun* run);
     void finishAdd(AddRun* run);
+    // Groups every row into recordings on a worker (names, lengths, sample digests, sound).
+    void startGrouping();
     void startBatch(Batch batch);
     void batchStep();
     // One file of the running chunk: its row and report entry; itemsChanged waits for the chunk.
     void fileWritten(qsizetype index, const WriteResult& result);
+    void addToReport(ReportEntry entry);
 
     QList<Item> items_;
     QSet<QUuid> selection_;
@@ -217,8 +246,10 @@ class Model : public QObject {
     bool typingStepOpen_ = false;  // the last step is that field's typing: keystrokes extend it
 
     std::list<AddRun> addRuns_;
+    int grouping_ = 0;        // grouping jobs running
     std::list<Batch> batch_;  // at most one
     QList<ReportEntry> report_;
+    QHash<QString, qsizetype> reportIndex_;  // path -> entry
     // Declared last so that it is destroyed first: its destructor waits for the jobs.
     QThreadPool pool_;
 };

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/platform.h"
+#include "ui/adapters.h"
 
 #include <QAbstractItemView>
 #include <QCoreApplication>
@@ -45,9 +46,7 @@ class FilesAndFoldersDialog : public QFileDialog {
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFiles);
         setLabelText(QFileDialog::Accept, QCoreApplication::translate("FileDialog", "Open"));
-        const QString last = QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"))
-                                 .value(kLastFolderKey)
-                                 .toString();
+        const QString last = settings().value(kLastFolderKey).toString();
         setDirectory(!last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath());
         setNameFilters({audioFilter(), QCoreApplication::translate("FileDialog", "All files (*)")});
         if (!message.isEmpty()) {
@@ -83,8 +82,7 @@ class FilesAndFoldersDialog : public QFileDialog {
 QList<QUrl> runFileDialog(QWidget* parent, const QString& message) {
     FilesAndFoldersDialog dialog(parent, message);
     if (dialog.exec() != QDialog::Accepted) return {};
-    QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"))
-        .setValue(kLastFolderKey, dialog.directory().absolutePath());
+    settings().setValue(kLastFolderKey, dialog.directory().absolutePath());
     return dialog.chosen();
 }
 
@@ -124,7 +122,10 @@ void revealInFileManager(const QList<QUrl>& files) {
 }
 
 PlatformServices PlatformServices::system() {
-    return {&runFileDialog, &revealInFileManager};
+    return {&runFileDialog, &revealInFileManager,
+            [](QWidget* parent, const QString& title, const QString& name, const QString& filter) {
+                return QFileDialog::getSaveFileName(parent, title, name, filter);
+            }};
 }
 
 QUrl fileOpenRequest(const QEvent* event) {

@@ -22,6 +22,10 @@ struct PlatformServices {
     std::function<QList<QUrl>(QWidget* parent, const QString& message)> chooseFiles;
     // Opens the file manager with these files selected.
     std::function<void(const QList<QUrl>& files)> revealFiles;
+    // Asks where to save a file: the path, or empty when cancelled.
+    std::function<QString(QWidget* parent, const QString& title, const QString& name,
+                          const QString& filter)>
+        chooseSaveFile;
 
     static PlatformServices system();
 };

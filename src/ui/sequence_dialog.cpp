@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/sequence_dialog.h"
+#include "ui/adapters.h"
 
 #include "core/isrc.h"
 #include "ui/brand.h"
@@ -29,10 +30,6 @@ const char* const kRegistrantKey = "seqRegistrant";
 const char* const kYearKey = "seqYear";
 const char* const kStartKey = "seqStart";
 const char* const kSkipCodedKey = "seqSkipCoded";
-
-QSettings settings() {
-    return QSettings(QStringLiteral("PELORIX"), QStringLiteral("PELORIX"));
-}
 
 QLocale numberLocale() {
     QLocale locale;
@@ -87,7 +84,8 @@ SequenceDialog::SequenceDialog(Model& model, QWidget* parent) : QDialog(parent),
 
     // Defaults apply only while a key holds nothing, and are never written by themselves.
     QSettings stored = settings();
-    country_ = stored.value(kCountryKey, QStringLiteral("FI")).toString();
+    // A new user starts with empty fields: no country is guessed for them.
+    country_ = stored.value(kCountryKey, QString()).toString();
     registrant_ = stored.value(kRegistrantKey, QString()).toString();
     year_ = stored.value(kYearKey, defaultYear()).toString();
     bool ok = false;
@@ -120,6 +118,9 @@ SequenceDialog::SequenceDialog(Model& model, QWidget* parent) : QDialog(parent),
         grid->addWidget(name, row, 0, Qt::AlignLeft | Qt::AlignVCenter);
         auto* edit = new QLineEdit(text, this);
         edit->setPlaceholderText(placeholder);
+        // Read out as the label and the hint; an example is no description.
+        edit->setAccessibleName(QString(label).remove(QLatin1Char('&')));
+        edit->setAccessibleDescription(hint);
         edit->setFixedWidth(70);
         name->setBuddy(edit);
         grid->addWidget(edit, row, 1, Qt::AlignLeft | Qt::AlignVCenter);

@@ -2,6 +2,9 @@
 // The command line, through the real binary: output lines, exit codes, argument order, and
 // what the files look like afterwards.
 
+#include <cstdio>
+#include <set>
+
 #include "cli/cli.h"
 #include "cli/escape.h"
 #include "e2e_support.h"
@@ -175,13 +178,20 @@ TEST(CommandLineTest, WriteAndRemoveChangeTheFiles) {
         dir.path(), {"--write", "fi-abc-26-00001", "./a.wav", "notes.txt", "b.wav", "link.wav"});
     EXPECT_EQ(r.out, "OK ./a.wav\nERROR notes.txt: " + kUnsupported + "\nOK b.wav\nOK link.wav\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "Wrote 3, kept 0, unchanged 0, failed 1.\n");
     EXPECT_EQ(lstatOf(dir / "b.wav").st_mode & 07777, 0640u);
     EXPECT_TRUE(fs::is_symlink(dir / "link.wav"));
 
-    r = runPelorix(dir.path(), {"--remove", "a.wav", "b.wav"});
-    EXPECT_EQ(r.out, "OK a.wav\nOK b.wav\n");
-    EXPECT_EQ(r.status, 0);
+    // A second removal finds no code: it says so and leaves the very same files.
+    for (const char* counts :
+         {"Removed 2, kept 0, unchanged 0", "Removed 0, kept 0, unchanged 2"}) {
+        const ino_t inode = lstatOf(dir / "b.wav").st_ino;
+        r = runPelorix(dir.path(), {"--remove", "a.wav", "b.wav"});
+        EXPECT_EQ(r.out, "OK a.wav\nOK b.wav\n");
+        EXPECT_EQ(r.err, counts + std::string(", failed 0.\n"));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(lstatOf(dir / "b.wav").st_ino == inode, counts[8] == '0');
+    }
     r = runPelorix(dir.path(), {"--read", "a.wav", "b.wav", "link.wav"});
     EXPECT_EQ(r.out, "a.wav\t-\nb.wav\t-\nlink.wav\tFI-ABC-26-00001\n");
     EXPECT_EQ(dir.list(), (std::vector<std::string>{"a.wav", "b.wav", "c.wav", "d.wav", "link.wav",
@@ -502,6 +512,7 @@ TEST(CommandLineTest, JsonLinesAreValidJson) {
              {"--json", "--read", "a.wav", "c.wav", "d.wav", "missing.wav", "x\xff.wav",
               "x\xfe.wav"},
              {"--json", "--write", "FIABC2600002", "b.wav", "notes.txt"},
+             {"--json", "--write", "FIABC2600002", "b.wav"},
              {"--dry-run", "--remove", "a.wav", "--json"},
              {"--json", "--write", "bad code", "b.wav"},
              {"--json", "--sequence", "FIABC2600001", "a.wav", "b.wav"},
@@ -525,6 +536,8 @@ TEST(CommandLineTest, JsonLinesAreValidJson) {
               "b'x\\xfe.wav' code=None format='WAV' result='ok'\n"
               "b'b.wav' code='FIABC2600002' format='WAV' previous=None result='ok'\n"
               "b'notes.txt' code='FIABC2600002' format=None previous=None result='error'\n"
+              "b'b.wav' code='FIABC2600002' format='WAV' previous='FIABC2600002' "
+              "result='unchanged'\n"
               "b'a.wav' code=None dry_run=True format='WAV' previous='FIABC2600010' result='ok'\n"
               "None input='bad code' reason='it has 7 letters and digits besides separators; a "
               "code has 12' result='refused'\n"
@@ -571,10 +584,13 @@ TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
 TEST(CommandLineTest, ConcurrentWritesAndAClosedOutput) {
     TempDir dir;
     fs::create_directory(dir / "album");
-    for (int i = 1; i <= 200; ++i) {
+    const auto fileName = [](int i) {
         char name[16];
         std::snprintf(name, sizeof name, "t%03d.wav", i);
-        writeFile(dir / "album" / name, wav(audioBytes(64, std::uint32_t(i))));
+        return std::string(name);
+    };
+    for (int i = 1; i <= 200; ++i) {
+        writeFile(dir / "album" / fileName(i), wav(audioBytes(64, std::uint32_t(i))));
     }
     writeFile(dir / "race.py", bytesOf(R"(import fcntl, os, subprocess, sys
 pelorix, stop = sys.argv[1], sys.argv[2] == "close"
@@ -590,7 +606,7 @@ else:
                            capture_output=True, text=True)
     print(other.stdout, end="")
     print(os.fdopen(r).read().splitlines()[-1])
-print(run.wait(), run.stderr.read().decode().splitlines()[-1])
+print(run.wait(), run.stderr.read().decode(), end="")
 )"));
     const auto race = [&](const std::string& how, const std::string& args) {
         return runShell("cd " + quoted(dir.path().string()) + " && python3 race.py " +
@@ -602,14 +618,27 @@ print(run.wait(), run.stderr.read().decode().splitlines()[-1])
               "replaces it\n1 Wrote 199, kept 1, unchanged 0, failed 0.\n");
     EXPECT_EQ(codeIn(dir / "album/t200.wav"), "FIZZZ2600001");
 
+    // The reader goes after one byte: no file is changed once the output is seen closed, and
+    // every file changed is told, on the output or (its line refused) on standard error.
     const std::string said = race("close", "--replace --sequence FIABC2600501 album");
-    EXPECT_TRUE(said.starts_with("1 pelorix: the output was closed after ")) << said;
-    int changed = 0;
+    std::size_t printed = 0;
+    ASSERT_EQ(
+        std::sscanf(said.c_str(), "1 pelorix: the output was closed after %zu of 200", &printed), 1)
+        << said;
+    std::set<std::string> told, changed;
+    for (std::size_t i = 1; i <= printed; ++i) told.insert(fileName(int(i)));
+    for (std::size_t at = 0; (at = said.find("pelorix: album/", at)) != std::string::npos;) {
+        told.insert(said.substr(at + 15, 8));
+        EXPECT_EQ(said.substr(at + 23, 13), " was changed;") << said;
+        at += 15;
+    }
     for (const auto& [name, bytes] : snapshot(dir / "album")) {
         EXPECT_TRUE(name.starts_with("t")) << name << " left behind";
-        changed += codeIn(dir / "album" / name).starts_with("FIABC265");
+        const std::string code = codeIn(dir / "album" / name);
+        if (code.starts_with("FIABC") && code >= "FIABC2600501") changed.insert(name);
     }
-    EXPECT_LE(changed, 128) << "the run went on after its output closed";  // two groups
+    EXPECT_EQ(changed, told) << said;
+    EXPECT_LE(changed.size(), 128u) << "the run went on after its output closed";
 }
 
 // Lists from pipes, one file under two names, and a list that never ends.

@@ -327,6 +327,7 @@ TEST(ReplaceTest, ModeOwnerAttributesAndLinksSurvive) {
 TEST(DriverTest, TheTemporaryNameIsNeverInTheWay) {
     const std::string longName = std::string(251, 'x') + ".wav";  // 255 bytes
     const std::string spare = ".Song.wav.pelorix-tmp-0123456789abcdef";
+    const std::string y = std::string(240, 'y'), z = std::string(239, 'z');
     struct Case {
         std::string what, name;
         std::function<bool(const TempDir&)> before;  // false: cannot be set up here
@@ -372,6 +373,16 @@ TEST(DriverTest, TheTemporaryNameIsNeverInTheWay) {
          },
          std::string(msg::folderKeepsNames),
          {}},
+        // The backup's name takes 11 bytes more, a second one's 13: refused before any file.
+        {"a backup beside a name of 244 bytes", y + ".wav", nullptr, "", {y + " (original).wav"}},
+        {"a second backup beside a name of 243 bytes",
+         z + ".wav",
+         [&](const TempDir& d) {
+             writeFile(d / (z + " (original).wav"), bytesOf("first"));
+             return true;
+         },
+         std::string(msg::backupNameTooLong),
+         {z + " (original).wav"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -383,8 +394,10 @@ TEST(DriverTest, TheTemporaryNameIsNeverInTheWay) {
             std::cout << "skipped here: " << c.what << "\n";  // needs root, or chattr
             continue;
         }
-        EXPECT_EQ(errorOf([&] { (void)write::rehearseWrite(file, kCode); }), c.error);
-        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, false); }), c.error);
+        const bool backup = c.what.find("backup") != std::string::npos;
+        EXPECT_EQ(errorOf([&] { (void)write::rehearseWrite(file, kCode, false, backup); }),
+                  c.error);
+        EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, backup); }), c.error);
         EXPECT_EQ(read::readISRC(file), c.error.empty() ? Code(kCode) : Code());
         Names expected = c.after;
         expected.push_back(c.name);

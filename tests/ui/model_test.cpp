@@ -13,6 +13,7 @@
 using namespace pelorix::test;
 using pelorix::lists::parseCodeList;
 using pelorix::read::readISRC;
+using pelorix::test::runShell;
 using pelorix::write::writeISRC;
 using namespace pelorix::ui;
 using Readiness = Model::Readiness;
@@ -55,14 +56,20 @@ TEST_F(ModelTest, RowsShowWhatTheFileHoldsAndAreReadAgain) {
     EXPECT_EQ(Model::readiness(model.items()[0], {}), Readiness::unreadable);
     EXPECT_EQ(model.items()[1].format + model.items()[1].named, "WAVFLAC");
 
-    // Another program writes a code: adding the file again, or reloading, shows it.
+    // Another program writes a code: adding the file again, or reloading, shows it, and the
+    // row's status is worked out again from it.
     writeISRC(dir / "plain.wav", "FIABC2600001", false);
     add({urlOf(dir / "./plain.wav")});
     EXPECT_EQ(model.items()[2].current, QString("FIABC2600001"));
+    model.setPending(id(2), "FI-ABC-26-00003");
+    model.writeAll(true);
+    waitBatch();
     writeISRC(dir / "plain.wav", "FIABC2600002", false);
     model.reload();
     waitAdded();
     EXPECT_EQ(model.items()[2].current, QString("FIABC2600002"));
+    EXPECT_EQ(model.items()[2].status, Status::idle());
+    EXPECT_EQ(Model::readiness(model.items()[2], {}), Readiness::replaces);
     EXPECT_EQ(model.items().size(), 3);
 }
 
@@ -114,23 +121,56 @@ TEST_F(ModelTest, ReadinessRules) {
         {"GBXYZ2500001", "GBXYZ2500001", Readiness::duplicate, ""},
         {"fi-abc-26-00001", {}, Readiness::unreadable, "damaged"},
     };
-    for (const auto& [pending, current, expected, error] : cases)
-        EXPECT_EQ(
-            Model::readiness({{}, {}, {}, current, pending, {}, error, {}, {}}, {"GBXYZ2500001"}),
-            expected);
-    // One recording in several formats shares its code; any other repeat is a duplicate.
-    for (auto name : {"01 Intro.wav", "flac/01 Intro.flac", "01 Intro.mp3.wav", "02 Song.wav"})
+    for (const auto& [pending, current, expected, error] : cases) {
+        Model::Item item;
+        item.current = current;
+        item.pending = pending;
+        item.readError = error;
+        EXPECT_EQ(Model::readiness(item, {"GBXYZ2500001"}), expected);
+    }
+    // One recording in several formats shares its code; any other repeat is a duplicate, the
+    // same name in another disc's folder too.
+    for (auto name : {"01 Intro.wav", "01 Intro.flac", "01 Intro.mp3.wav", "CD2/01 Intro.wav"})
         makeWav(dir / name);
     add({urlOf(dir.path())});
     ASSERT_EQ(names(),
-              QStringList({"01 Intro.mp3.wav", "01 Intro.wav", "02 Song.wav", "01 Intro.flac"}));
-    for (int row : {1, 3}) model.setPending(id(row), "FI-ABC-26-00001");
+              QStringList({"01 Intro.flac", "01 Intro.mp3.wav", "01 Intro.wav", "01 Intro.wav"}));
+    for (int row : {0, 2}) model.setPending(id(row), "FI-ABC-26-00001");
     EXPECT_TRUE(model.duplicateCodes().isEmpty());
-    for (int row : {0, 2}) {
+    for (int row : {1, 3}) {
         model.setPending(id(row), "FIABC2600001");
         EXPECT_EQ(model.duplicateCodes(), QSet<QString>{"FIABC2600001"});
         model.setPending(id(row), "");
     }
+}
+
+// The engine's recording rule: a master and the FLAC made from it share a code wherever the FLAC
+// sits (the same samples); the same name on another disc is another recording.
+TEST_F(ModelTest, CopiesOfOneRecordingShareItsCodeInAnyFolder) {
+    if (runShell("command -v flac").status != 0) GTEST_SKIP() << "needs flac";
+    const auto master = makeWav(dir / "CD1/01 Intro.wav");
+    makeWav(dir / "CD2/01 Intro.wav");
+    fs::create_directories(dir / "shop");
+    ASSERT_EQ(runShell("flac -s '" + master.string() + "' -o '" +
+                       (dir / "shop/01 Intro.flac").string() + "'")
+                  .status,
+              0);
+    add({urlOf(dir.path())});
+    ASSERT_EQ(model.items().size(), 3);  // CD1, CD2, shop
+    EXPECT_GE(model.items()[0].recording, 0);
+    EXPECT_EQ(model.items()[2].recording, model.items()[0].recording);
+    for (int row : {0, 2}) model.setPending(id(row), "FI-ABC-26-00001");
+    EXPECT_TRUE(model.duplicateCodes().isEmpty());
+    model.setPending(id(1), "FI-ABC-26-00001");
+    EXPECT_EQ(model.duplicateCodes(), QSet<QString>{"FIABC2600001"});
+    // A list line reaches every copy; a later line with another code for them gives none.
+    const ImportPlan plan =
+        planImport(model.items(),
+                   "file,isrc\nCD1/01 Intro.wav,FIABC2600001\nshop/01 Intro.flac,FIABC2600002\n",
+                   QString::fromStdString(dir.path().string()));
+    ASSERT_EQ(plan.lines.size(), 2);
+    EXPECT_EQ(plan.lines[0].rows, QList<QUuid>({id(0), id(2)}));
+    EXPECT_EQ(plan.lines[1].result, ImportLine::Result::conflict);
 }
 
 TEST_F(ModelTest, EditsAndUndo) {
@@ -145,17 +185,32 @@ TEST_F(ModelTest, EditsAndUndo) {
     const QStringList after = {"FI-ABC-26-00001", "FI-ABC-26-00002", "FI-ABC-26-00003"};
     const QStringList steps[] = {
         {"FI-ABC-26-00002", "FI-ABC-26-00003"}, after, {"", "FI-ABC-26-00009", ""}, {"", "", ""}};
-    for (const QStringList& expected : steps) {
+    const char* names[] = {"Clear", "Removal of 1 Row from the List", "Sequence of 3 Codes",
+                           "Typing"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(model.undoName(), names[i]);
         model.undo();
-        EXPECT_EQ(pendings(), expected);
+        EXPECT_EQ(pendings(), steps[i]);
     }
     model.redo();
     model.redo();
     EXPECT_EQ(pendings(), after);
+    EXPECT_EQ(model.redoName(), "Removal of 1 Row from the List");
+    // A write puts the codes in the files: no undo reaches back across it.
+    model.writeAll();
+    waitBatch();
+    EXPECT_FALSE(model.canUndo() || model.canRedo());
 }
 
 TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     addFiles(4, {{2, "GBXYZ2500011"}, {3, "GBXYZ2500012"}});
+    // The record of every file any batch handled: file and the first letter of its result.
+    const auto record = [&] {
+        std::string out;
+        for (const auto& e : model.report())
+            out += e.path.section('/', -1).left(1).toStdString() + e.result.front().toLatin1();
+        return out;
+    };
     for (int i = 0; i < 4; ++i) model.setPending(id(i), QString("fi-abc-26-0000%1").arg(i + 1));
     EXPECT_EQ(model.readyCount() * 10 + model.replaceCount(), 22);
     writeFile(dir / "4.wav", kJunk);  // unreadable now, after it was listed
@@ -175,9 +230,9 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     waitBatch();
     EXPECT_EQ(model.notice(), QString("Stopped after 1 of 3 files. Wrote 1 ISRC code."));
     EXPECT_EQ(model.items()[0].status, Status::done("Written, was GB-XYZ-25-00011"));
-    ASSERT_EQ(model.report().size(), 3);  // the files the stop left out are on record too
-    EXPECT_EQ(model.report()[0].message + model.report()[2].result,
-              "Replaced GB-XYZ-25-00011Not written");
+    // Every batch's files, the ones the stop left out too, the latest word on each.
+    EXPECT_EQ(record(), "1W4N2W3N");
+    EXPECT_EQ(model.report()[2].message, "Replaced GB-XYZ-25-00011");
     EXPECT_EQ(model.items()[0].current.value_or("") + model.items()[0].pending,
               "FIABC2600002FI-ABC-26-00002");
     EXPECT_EQ(dir.list(),
@@ -187,14 +242,20 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     waitBatch();
     EXPECT_EQ(model.notice(), QString("Removed 1, failed 1."));
     EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
-    EXPECT_EQ(model.items()[0].status, Status::done("Removed"));
-    // The report keeps the last batch, the file that failed too; a file left without a code
-    // gives no line when it is imported again.
-    const auto report = parseCodeList(exportReport(model.report()).toStdString());
-    ASSERT_EQ(report.rows.size() * 10 + report.problems.size(), 11u);
-    EXPECT_EQ(report.rows[0].target + report.rows[0].code,
-              (dir / "3.wav").string() + "GB-XYZ-25-00012");
-    EXPECT_EQ(model.report()[0].result + model.report()[1].result, "RemovedFailed");
+    EXPECT_EQ(model.items()[0].status, Status::done("Removed FI-ABC-26-00002"));
+    EXPECT_EQ(record(), "1W4N2R3F");
+    // The delivery record adds the rows no batch touched; imported again as it is, every file
+    // that carries a code gets it back, and a file left without one gives no line.
+    add({urlOf(makeWav(dir / "5.wav", "GBXYZ2500015"))});
+    const auto report =
+        parseCodeList(exportReport(model.report(), model.items(), [](const Model::Item&) {
+                          return "x";
+                      }).toStdString());
+    ASSERT_EQ(report.rows.size() * 10 + report.problems.size(), 32u);
+    for (const auto& [row, file, code] : {std::tuple(0, "1.wav", "FI-ABC-26-00001"),
+                                          {1, "3.wav", "GB-XYZ-25-00012"},
+                                          {2, "5.wav", "GB-XYZ-25-00015"}})
+        EXPECT_EQ(report.rows[row].target + report.rows[row].code, (dir / file).string() + code);
 }
 
 TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {
@@ -240,6 +301,32 @@ TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {
     }
 }
 
+// A header is skipped, and a table with column names gives the new code (or, with none, the
+// current one) by name, whatever comes first.
+TEST(PasteTest, CodesComeFromTheNamedColumnAfterAnyHeader) {
+    const struct {
+        QString text;
+        QStringList codes;
+        int header;
+    } cases[] = {
+        {"ISRC\r\nFIABC2600001\r\nFIABC2600002\r\n\r\n", {"FIABC2600001", "FIABC2600002"}, 1},
+        {"FIABC260000X\n\nfiabc2600002", {"FIABC260000X", "", "fiabc2600002"}, 0},
+        {"File\tFormat\tCurrent ISRC\tNew ISRC\tStatus\n"
+         "1.wav\tWAV\tGB-XYZ-25-00001\tFI-ABC-26-00001\tReplaces GB-XYZ-25-00001\n"
+         "2.wav\tWAV\tGB-XYZ-25-00002\t\tHas ISRC\n",
+         {"FI-ABC-26-00001", "GB-XYZ-25-00002"},
+         1},
+        {"Track\tTitle\tCode\n1-01\tIntro 2\tFIABC2600001\n", {"FIABC2600001"}, 1},
+        {"Track\tTitle\n1-01\tFIABC2600001\tx\n", {"FIABC2600001"}, 1},
+        {"1\tFI-ABC-26-00005\tx\nfiabc2600006\n", {"FI-ABC-26-00005", "fiabc2600006"}, 0},
+    };
+    for (const auto& c : cases) {
+        const PastedCodes pasted = readPastedCodes(c.text);
+        EXPECT_EQ(pasted.codes, c.codes) << c.text.toStdString();
+        EXPECT_EQ(pasted.headerLines, c.header) << c.text.toStdString();
+    }
+}
+
 TEST_F(ModelTest, ExportedListsQuoteWhatNeedsItAndImportAgain) {
     for (auto name : {"a, \"b\".wav", "semi;colon.wav", "tab\there.wav"}) makeWav(dir / name);
     add({urlOf(dir.path())});
@@ -250,7 +337,9 @@ TEST_F(ModelTest, ExportedListsQuoteWhatNeedsItAndImportAgain) {
     const auto parsed = parseCodeList(csv.toStdString());
     ASSERT_TRUE(parsed.problems.empty());
     QStringList rows;
-    for (const auto& row : parsed.rows) rows << QString::fromStdString(row.target + "=" + row.code);
+    for (const auto& row : parsed.rows)
+        rows << QString::fromStdString(
+            fs::path(row.target).lexically_relative(dir.path()).string() + "=" + row.code);
     EXPECT_EQ(rows, QStringList({"a, \"b\".wav=FI-ABC-26-00001", "semi;colon.wav=fiabc2600002",
                                  "tab\there.wav=x"}));
     model.setPendings({{id(0), ""}, {id(1), ""}, {id(2), ""}});

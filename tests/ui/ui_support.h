@@ -24,11 +24,13 @@ inline QUrl urlOf(const fs::path& p) {
     return QUrl::fromLocalFile(QString::fromStdString(p.string()));
 }
 
-// A small WAV; with a text, an ID3 chunk whose TSRC frame holds exactly that text.
+// A small WAV whose samples differ with its path (so that two files are two recordings, unless
+// their names make them one); with a text, an ID3 chunk whose TSRC frame holds exactly that text.
 inline fs::path makeWav(const fs::path& p, const std::string& tsrc = {}) {
     fs::create_directories(p.parent_path());
     const auto tag = id3::tag({.frames = {id3::textFrame("TSRC", tsrc)}});
-    writeFile(p, tsrc.empty() ? chunks::wav(16) : chunks::wav(16, {{"id3 ", tag}}));
+    const auto frames = std::uint32_t(16 + std::hash<std::string>{}(p.string()) % 4096);
+    writeFile(p, tsrc.empty() ? chunks::wav(frames) : chunks::wav(frames, {{"id3 ", tag}}));
     return p;
 }
 

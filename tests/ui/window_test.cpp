@@ -3,6 +3,7 @@
 
 #include <QtWidgets>
 
+#include "core/lists/code_list.h"
 #include "ui/file_table.h"
 #include "ui/import_dialog.h"
 #include "ui/main_window.h"
@@ -21,7 +22,10 @@ class WindowTest : public ListTest {
         window = std::make_unique<MainWindow>(
             model,
             PlatformServices{[this](QWidget*, const QString&) { return chosen; },
-                             [this](const QList<QUrl>& urls) { revealed << urls; }},
+                             [this](const QList<QUrl>& urls) { revealed << urls; },
+                             [this](QWidget*, const QString&, const QString& name, const QString&) {
+                                 return savedAs = dirName() + "/" + name;
+                             }},
             QStringList{});
         window->show();
         // Shortcuts reach only the active window; a real X server without a window manager
@@ -42,9 +46,18 @@ class WindowTest : public ListTest {
         field->selectAll();  // the first key replaces the text
         QTest::keyClicks(field, text);
     }
-    // Clicks a message box's button by its text.
+    // Clicks a message box's button by its text. Every question has Cancel as its default, and
+    // no line of its details is broken.
     static void answer(QMessageBox* box, const QString& button) {
         ASSERT_TRUE(box);
+        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Cancel));
+        auto* details = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+        box->adjustSize();
+        QTextDocument doc;
+        doc.setHtml(details->text());
+        for (const QString& line : doc.toPlainText().split('\n'))
+            EXPECT_LE(details->fontMetrics().horizontalAdvance(line), details->width())
+                << line.toStdString();
         for (QAbstractButton* b : box->buttons())
             if (b->text() == button) return b->click();
         FAIL() << button.toStdString();
@@ -55,7 +68,9 @@ class WindowTest : public ListTest {
         QApplication::sendEvent(window.get(), &enter);
         QApplication::sendEvent(window.get(), &drop);
     }
+    QString dirName() const { return QString::fromStdString(dir.path().string()); }
     QList<QUrl> chosen;
+    QString savedAs;
     QList<QList<QUrl>> revealed;
     std::unique_ptr<MainWindow> window;
 };
@@ -87,6 +102,13 @@ TEST_F(WindowTest, ControlsFollowTheListTheSelectionAndBusy) {
     waitBatch();
     EXPECT_FALSE(window->progressBar()->isVisible());
     EXPECT_EQ(window->noticeLabel()->text(), "Wrote 3 ISRC codes.");
+    window->action("exportReport")->trigger();  // every row, written or not, confirmed
+    EXPECT_EQ(window->noticeLabel()->text(), "Saved the report of 5 files to " + savedAs + ".");
+    const Bytes saved = readFile(savedAs.toStdString());
+    EXPECT_EQ(
+        pelorix::lists::parseCodeList({reinterpret_cast<const char*>(saved.data()), saved.size()})
+            .rows.size(),
+        3u);
     window->backupBox()->click();
     EXPECT_TRUE(model.backup());
     // Closing with unwritten codes asks first.
@@ -116,10 +138,13 @@ TEST_F(WindowTest, CellsShowEveryStateAndReplacingAsksFirst) {
     EXPECT_TRUE(std::any_of(changed.begin(), changed.end(), [](const QList<QVariant>& args) {
         return args[0].toModelIndex().row() <= 3 && args[1].toModelIndex().row() >= 3;
     }));
+    // Each signal colour keeps its hue and reads at 4.5:1 at least on the rows of either look.
     for (bool dark : {true, false}) {
         QPalette pal;
         pal.setColor(QPalette::Window, dark ? Qt::black : Qt::white);
         pal.setColor(QPalette::WindowText, dark ? Qt::white : Qt::black);
+        pal.setColor(QPalette::Base, dark ? QColor(0x1E1E1E) : Qt::white);
+        pal.setColor(QPalette::AlternateBase, dark ? QColor(0x2D2D2D) : QColor(0xF5F5F5));
         QApplication::setPalette(pal);  // the open window recolours itself
         QApplication::processEvents();
         const QColor orange = look::orange(dark), red = look::red(dark);
@@ -129,9 +154,13 @@ TEST_F(WindowTest, CellsShowEveryStateAndReplacingAsksFirst) {
         const QColor colours[] = {orange, look::secondary(pal), red, red, red, colours[1]};
         for (int r = 0; r < 6; ++r) {
             EXPECT_EQ(cell(r, T::statusColumn).toString(), texts[r]);
-            EXPECT_EQ(cell(r, T::statusColumn, Qt::ForegroundRole), colours[r]) << r;
+            const auto shown = cell(r, T::statusColumn, Qt::ForegroundRole).value<QColor>();
+            EXPECT_EQ(shown, look::readable(colours[r], pal)) << r;
+            EXPECT_NEAR(shown.hsvHue(), colours[r].hsvHue(), 12) << r;
+            for (auto role : {QPalette::Base, QPalette::AlternateBase})
+                EXPECT_GE(look::contrast(shown, pal.color(role)), 4.5) << r << dark;
         }
-        EXPECT_EQ(cell(5, T::formatColumn, Qt::ForegroundRole), orange);
+        EXPECT_EQ(cell(5, T::formatColumn, Qt::ForegroundRole), look::readable(orange, pal));
     }
     EXPECT_EQ(cell(5, T::formatColumn), "WAV (not FLAC)");
 
@@ -153,9 +182,15 @@ TEST_F(WindowTest, CellsShowEveryStateAndReplacingAsksFirst) {
 }
 
 TEST_F(WindowTest, KeysEditTheCurrentRowPasteAndSort) {
-    for (auto name : {"CD1/01.wav", "CD2/01.wav", "Bonus.wav"}) makeWav(dir / name);
+    for (auto name : {"CD1/01.wav", "CD2/01.wav"}) makeWav(dir / name);
+    writeFile(
+        dir / "Bonus.wav",
+        chunks::wav(32, {{"id3 ", id3::tag({.frames = {id3::textFrame("TIT2", "Encore")}})}}));
     add({urlOf(dir.path())});
-    EXPECT_EQ(cell(1, T::fileColumn), "CD1/01.wav");  // the same name shows its folder
+    const QString top = QString::fromStdString(dir.path().filename().string());
+    EXPECT_EQ(cell(0, T::folderColumn).toString() + cell(1, T::folderColumn).toString() +
+                  cell(2, T::folderColumn).toString(),
+              top + "CD1CD2");
     FileTable* view = window->table();
     const auto type = [](const char* keys) {  // as a user does: into whatever has the focus
         for (const char* k = keys; *k; ++k) QTest::keyClick(QApplication::focusWidget(), *k);
@@ -188,20 +223,149 @@ TEST_F(WindowTest, KeysEditTheCurrentRowPasteAndSort) {
     window->pasteText("1\tFI-ABC-26-00005\tx\nfiabc2600006\n");
     EXPECT_EQ(pendings(), QStringList({"FI-ABC-26-00005", "fiabc2600006", "bxyz"}));
     model.setSelection({id(0)});
-    EXPECT_EQ(window->copyText(), "Bonus.wav\tWAV\t\tFI-ABC-26-00005\tReady\n");
+    EXPECT_EQ(window->copyText(),
+              "File\tFolder\tFormat\tCurrent ISRC\tNew ISRC\tStatus\n"
+              "Bonus.wav\t" +
+                  top + "\tWAV\t\tFI-ABC-26-00005\tReady\n");
+    window->action("titleColumn")->trigger();  // what the file says, on request; copied as shown
+    EXPECT_TRUE(window->copyText().startsWith("File\tFolder\tTitle\tFormat") &&
+                window->copyText().contains("\tEncore\t"));
+    window->action("titleColumn")->trigger();
     view->sortByColumn(T::newColumn, Qt::AscendingOrder);  // a header click sorts the list
     EXPECT_EQ(pendings(), QStringList({"bxyz", "FI-ABC-26-00005", "fiabc2600006"}));
 }
 
+// A paste says what it did; a header never shifts the codes; a count that differs from the
+// selection is asked about; rows copied here give their new code, else their current one.
+TEST_F(WindowTest, PastesSayWhatWentWhere) {
+    addFiles(5, {{4, "GBXYZ2500004"}, {5, "GBXYZ2500005"}});
+    const QString three = "ISRC\nFIABC2600001\nFIABC2600002\nFIABC2600003\n";
+    const struct {
+        QList<int> selected;
+        QString text;
+        QString answer;  // to the question, when one is asked
+        QString pendings, notice, undo;
+    } cases[] = {
+        {{0},
+         three,
+         {},
+         "123--",
+         "Pasted 3 codes into rows 1\u20133; 1 line was a header.",
+         "&Undo Paste of 3 Codes"},
+        {{3},
+         three,
+         {},
+         "---12",
+         "Pasted 2 codes into rows 4\u20135; 1 line was a header; 1 line "
+         "left over.",
+         "&Undo Paste of 2 Codes"},
+        {{0, 2, 3},
+         three,
+         {},
+         "1-23-",
+         "Pasted 3 codes into rows 1, 3\u20134; 1 line was a header.",
+         "&Undo Paste of 3 Codes"},
+        {{1, 4},
+         three,
+         "Paste Into Selected Rows",
+         "-1--2",
+         "Pasted 2 codes into rows 2, 5; 1 "
+         "line was a header; 1 line left over.",
+         "&Undo Paste of 2 Codes"},
+        {{0, 1, 2}, "FIABC2600009\n", "Cancel", "-----", "", "&Undo"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.notice.toStdString());
+        QSet<QUuid> ids;
+        for (int row : c.selected) ids << id(row);
+        model.setSelection(ids);
+        model.setNotice(std::nullopt);
+        window->pasteText(c.text);
+        if (!c.answer.isEmpty()) answer(window->pasteDialog(), c.answer);
+        QString codes;
+        for (const QString& p : pendings()) codes += p.isEmpty() ? '-' : p.back();
+        EXPECT_EQ(codes, c.pendings);
+        EXPECT_EQ(model.notice().value_or(""), c.notice);
+        EXPECT_EQ(window->action("undo")->text(), c.undo);
+        if (model.canUndo()) model.undo();
+    }
+    // Rows 4 and 5 copied (one with a new code, one with its current code only) onto 1 and 2.
+    model.setPending(id(3), "FI-ABC-26-00007");
+    model.setSelection({id(3), id(4)});
+    const QString copied = window->copyText();
+    model.setSelection({id(0), id(1)});
+    window->pasteText(copied);
+    EXPECT_EQ(pendings().mid(0, 2), QStringList({"FI-ABC-26-00007", "GB-XYZ-25-00005"}));
+}
+
+// The rows that need attention can be shown alone and visited with F8; after a batch the first
+// failure is in view. The parts a screen reader names have names, and Quit its usual keys.
+TEST_F(WindowTest, ProblemsCanBeFoundAndEveryPartIsNamed) {
+    addFiles(60, {{2, "GBXYZ2500002"}});
+    model.assignSequence("FI", "ABC", "26", 1);
+    model.setPending(id(0), "FI-ABC");
+    writeFile(dir / "57.wav", bytesOf("junk"));  // found unreadable when written
+    window->action("problems")->trigger();
+    const auto shown = [&] {
+        QList<int> rows;
+        for (int r = 0; r < 60; ++r)
+            if (!window->table()->isRowHidden(r)) rows << r;
+        return rows;
+    };
+    EXPECT_EQ(shown(), QList<int>({0, 1}));  // not valid; replaces
+    EXPECT_EQ(window->summaryLabel()->text(), "2 of 60 files shown");
+    window->action("problems")->trigger();
+    EXPECT_EQ(shown().size(), 60);
+    for (int expected : {0, 1, 0}) {  // from the top, round
+        QTest::keyClick(window.get(), Qt::Key_F8);
+        EXPECT_EQ(model.selection(), QSet<QUuid>{id(expected)});
+    }
+    model.setPending(id(0), "");
+    window->write();
+    answer(window->replaceDialog(), "Write Only the Others");
+    waitBatch();
+    const QString name = "57.wav";
+    const int failed = int(std::find_if(model.items().begin(), model.items().end(),
+                                        [&](const auto& i) { return i.fileName() == name; }) -
+                           model.items().begin());
+    EXPECT_EQ(model.items()[failed].status.kind, Model::Status::Kind::failed);
+    QApplication::processEvents();
+    const QRect rect =
+        window->table()->visualRect(window->tableModel()->index(failed, T::statusColumn));
+    EXPECT_TRUE(window->table()->viewport()->rect().intersects(rect));
+
+    for (QWidget* part :
+         {static_cast<QWidget*>(window->table()), static_cast<QWidget*>(window->progressBar())})
+        EXPECT_FALSE(part->accessibleName().isEmpty());
+    const auto labels = window->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                            [](QLabel* l) { return l->accessibleName() == "PELORIX logo"; }));
+    EXPECT_TRUE(window->action("quit")->shortcuts().contains(QKeySequence("Ctrl+Q")));
+    window->table()->edit(window->tableModel()->index(3, T::newColumn));
+    QLineEdit* field = window->table()->codeDelegate()->openEditor();
+    ASSERT_TRUE(field);
+    QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(field);
+    EXPECT_EQ(spoken->text(QAccessible::Name), "New ISRC of " + model.items()[3].fileName());
+    EXPECT_NE(spoken->text(QAccessible::Description), field->placeholderText());
+}
+
 TEST_F(WindowTest, ContextMenuRemovalAndDrops) {
-    addFiles(4);
+    addFiles(4, {{2, "GBXYZ2500002"}});
     model.setSelection({id(3), id(0)});
     window->contextMenu({id(3), id(0)})->actions()[2]->trigger();
     EXPECT_EQ(revealed, QList<QList<QUrl>>({{model.items()[0].url, model.items()[3].url}}));
-    window->contextMenu({id(1), id(2)})->actions()[1]->trigger();
-    EXPECT_EQ(window->removalDialog()->text(), "Remove the ISRC from 2 selected files?");
+    window->contextMenu({id(0), id(2)})->actions()[1]->trigger();
+    EXPECT_EQ(window->noticeLabel()->text(), "None of the selected files has an ISRC.");
+    // A removal cannot be undone: the question names the files and their codes, the row the
+    // code it lost.
+    model.setPending(id(0), "FI-ABC-26-00001");
+    window->contextMenu({id(0), id(1)})->actions()[1]->trigger();
+    EXPECT_EQ(window->removalDialog()->text(), "Remove the ISRC from 1 file?");
+    EXPECT_TRUE(window->removalDialog()->informativeText().contains("2.wav: GB-XYZ-25-00002"));
     answer(window->removalDialog(), "Remove ISRC");
-    EXPECT_EQ(model.notice(), QString("None of the selected files has an ISRC."));
+    waitBatch();
+    EXPECT_EQ(cell(1, T::statusColumn), "Removed GB-XYZ-25-00002");
+    EXPECT_FALSE(window->action("undo")->isEnabled());
     window->contextMenu({id(0), id(3)})->actions()[0]->trigger();
     EXPECT_EQ(names(), QStringList({"2.wav", "3.wav"}));
 
@@ -236,9 +400,46 @@ TEST_F(WindowTest, ADroppedListIsPreviewedOnceTheFilesDroppedWithItAreReadAndUnd
     EXPECT_EQ(pendings(), QStringList({"", "", ""}));
 }
 
+// The label's own sheet: its header says how lines find files (here a title, or a track and
+// disc); the preview lets the user choose, and the choice is kept for the next sheet.
+TEST_F(WindowTest, TheLabelsSheetFindsItsFilesByTitleOrTrackAsChosen) {
+    for (auto name : {"CD1/01 Opening.wav", "CD1/02 Tundra.wav", "CD2/01 Second Dawn.wav"})
+        makeWav(dir / name);
+    add({urlOf(dir.path())});
+    writeFile(dir / "sheet.csv",
+              bytesOf("Track;Title;ISRC\n1-01;Opening;FIABC2600001\n"
+                      "1-02;Tundra;FIABC2600002\n2-01;Second Dawn;FIABC2600003\n"));
+    const QString sheet = dirName() + "/sheet.csv";
+    for (const char* way : {"Title", "Track"}) {
+        window->importList(sheet);
+        ImportDialog* preview = window->importDialog();
+        ASSERT_TRUE(preview && preview->matchBox());
+        if (!preview->matchBox()->currentText().startsWith(way)) {
+            const int index = preview->matchBox()->findText(way, Qt::MatchStartsWith);
+            preview->matchBox()->setCurrentIndex(index);
+            const QPointer<ImportDialog> old = preview;
+            emit preview->matchBox()->activated(index);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !old && window->importDialog(); }));
+            preview = window->importDialog();
+        }
+        EXPECT_TRUE(preview->matchBox()->currentText().startsWith(way));
+        EXPECT_EQ(preview->linesTable()->item(2, 3)->text(), "CD2/01 Second Dawn.wav");
+        preview->applyButton()->click();
+        EXPECT_EQ(pendings(),
+                  QStringList({"FI-ABC-26-00001", "FI-ABC-26-00002", "FI-ABC-26-00003"}));
+        model.undo();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    window->importList(sheet);  // the last choice is kept
+    EXPECT_TRUE(window->importDialog()->matchBox()->currentText().startsWith("Track"));
+    window->importDialog()->reject();
+}
+
 TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber) {
     addFiles(4, {{2, "FIABC2600007"}});
     SequenceDialog* dialog = openSequence();
+    EXPECT_EQ(dialog->countryField()->text() + dialog->registrantField()->text(),
+              "");  // a new user
     // Each wrong field says so beside it; Assign waits for a code.
     QLineEdit* fields[] = {dialog->countryField(), dialog->registrantField(), dialog->yearField(),
                            dialog->startField()};

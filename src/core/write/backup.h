@@ -17,6 +17,10 @@ namespace pelorix::write {
 // created exclusively, with its owner, permission bits and extended attributes, flushed to
 // storage, on the same copy path as the temporary file. The copy stays pending (removed on
 // every way out) until kept. Throws TagError or std::system_error.
+// Refuses (TagError) a file whose first free backup name would be longer than its folder
+// allows; creates nothing. writeBackup refuses the same way.
+void checkBackupName(int folder, const std::filesystem::path& path);
+
 PendingFile writeBackup(const FileIn& in, const struct stat& original, int folder,
                         const std::filesystem::path& path);
 

@@ -180,7 +180,8 @@ fs::path makeBackup(const fs::path& path) {
 }
 
 std::optional<std::string> rehearseWrite(const fs::path& path,
-                                         const std::optional<std::string>& isrc, bool addAxml) {
+                                         const std::optional<std::string>& isrc, bool addAxml,
+                                         bool backup) {
     const fs::path target = resolveTarget(path);
     const Claim claim(target);
     const FileIn& in = claim.in();
@@ -193,6 +194,7 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     }
     if (!ownerKeepable(claim.status(), folderStatus)) throw TagError::io(msg::ownerNotKept);
     checkFlagsKeepable(in.fd());
+    if (backup) checkBackupName(claim.folder(), target);
     // The device takes every byte and keeps none; close() would ask it for a flush it refuses.
     FileOut sink("/dev/null", FileOut::Mode::replace);
     formats::format(format).write(in, sink, isrc, addAxml);
@@ -238,6 +240,8 @@ std::unique_ptr<Staged> stage(const fs::path& target, const std::optional<std::s
     }
     const std::vector<ByteRange> audioBefore = formats::format(format).audioRanges(in);
     if (alreadyAsAsked(format, in, isrc, addAxml)) return staged;
+
+    if (backup) checkBackupName(claim.folder(), target);  // before anything is created
 
     // 2. The temporary file, with the original's owner, access and flags before its first byte.
     FileOut out = createTemp(claim, staged->tmp);
@@ -412,8 +416,11 @@ void startFlush(Group& group) {
 
 // Waits for the group's flushes, replaces its files in order, flushes each folder once and
 // reports each job. The replaced originals' claims go to `released`.
+// Once `mayCommit` says no, no file of the group is replaced from there on: `stopped` is set
+// and those files are reported as not written.
 void commitGroup(Group& group, const BatchOutcomeReport& done,
-                 std::vector<std::unique_ptr<Claim>>& released) {
+                 std::vector<std::unique_ptr<Claim>>& released, const MayCommit& mayCommit,
+                 bool& stopped) {
     std::vector<Folder>& folders = group.folders;
     for (auto& [f, flush] : group.flushes) {
         if (flush->wait() == 0) continue;
@@ -425,8 +432,17 @@ void commitGroup(Group& group, const BatchOutcomeReport& done,
             }
         }
     }
-    for (Entry& e : group.entries) {
+    std::vector<bool> held(group.entries.size(), false);
+    for (std::size_t k = 0; k < group.entries.size(); ++k) {
+        Entry& e = group.entries[k];
         if (!e.staged) continue;
+        const bool changes = !e.staged->unchanged();
+        if (changes && !stopped && mayCommit && !mayCommit()) stopped = true;
+        if (changes && stopped) {
+            held[k] = true;
+            e.staged.reset();  // its temporary file and backup go; the file stays as it was
+            continue;
+        }
         try {
             if (folders[e.folder].error) std::rethrow_exception(folders[e.folder].error);
             e.staged->claim->checkUndisturbed();
@@ -453,8 +469,9 @@ void commitGroup(Group& group, const BatchOutcomeReport& done,
             }
         }
     }
-    for (Entry& e : group.entries) {
-        Outcome outcome = Outcome::written;
+    for (std::size_t k = 0; k < group.entries.size(); ++k) {
+        Entry& e = group.entries[k];
+        Outcome outcome = held[k] ? Outcome::notWritten : Outcome::written;
         if (e.staged) {
             if (e.staged->unchanged()) {
                 outcome = Outcome::unchanged;
@@ -471,10 +488,11 @@ void commitGroup(Group& group, const BatchOutcomeReport& done,
 }
 
 Outcome writeOne(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
-                 bool addAxml, const Expected& expected) {
+                 bool addAxml, const Expected& expected, const MayCommit& mayCommit = {}) {
     const fs::path target = resolveTarget(path);
     const std::unique_ptr<Staged> staged = stage(target, isrc, backup, true, addAxml, expected);
     if (staged->unchanged()) return Outcome::unchanged;
+    if (mayCommit && !mayCommit()) return Outcome::notWritten;
     const int folder = staged->claim->folder();
     if (staged->copy) syncFolder(folder, false);
     commit(*staged);
@@ -498,14 +516,15 @@ void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchRepor
     });
 }
 
-void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchOutcomeReport& done) {
+void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchOutcomeReport& done,
+                const MayCommit& mayCommit) {
     if (jobs.size() == 1) {
         // One file alone flushes while its checks read it, and leaves the rest of the
         // filesystem to itself.
         Outcome outcome = Outcome::written;
         try {
-            outcome =
-                writeOne(jobs[0].path, jobs[0].isrc, backup, jobs[0].addAxml, jobs[0].expected);
+            outcome = writeOne(jobs[0].path, jobs[0].isrc, backup, jobs[0].addAxml,
+                               jobs[0].expected, mayCommit);
         } catch (...) {
             done(0, std::current_exception(), outcome);
             return;
@@ -537,8 +556,16 @@ void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchOutco
                 next = stageGroup(jobs, current->end, backup, current.get());
             }
             std::vector<std::unique_ptr<Claim>> released;
-            commitGroup(*current, done, released);
+            bool stopped = false;
+            commitGroup(*current, done, released, mayCommit, stopped);
             closeLater(std::move(released));
+            if (stopped) {
+                next.reset();  // its temporary files and backups go
+                for (std::size_t i = current->end; i < jobs.size(); ++i) {
+                    done(i, nullptr, Outcome::notWritten);
+                }
+                break;
+            }
             current = std::move(next);
         }
     } catch (...) {

@@ -20,8 +20,9 @@
 namespace pelorix::write {
 
 // What a write did: replaced the file, or found it already as asked (a removal that finds no
-// code, a write of the text every carrier already holds) and left it, not a byte changed.
-enum class Outcome { written, unchanged };
+// code, a write of the text every carrier already holds) and left it, not a byte changed; or
+// (batches) did not write it because the caller's `mayCommit` said no before its replace.
+enum class Outcome { written, unchanged, notWritten };
 
 // Writes (code) or removes (none) the code, in every carrier that holds one. On any failure the
 // file is left as it was. Refuses (TagError) a file another write holds, one open for writing
@@ -57,18 +58,24 @@ class CodeChanged : public TagError {
 };
 using BatchReport = std::function<void(std::size_t index, std::exception_ptr error)>;
 void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchReport& done);
-// As writeBatch, with each job's outcome (meaningful where there is no error).
+// As writeBatch, with each job's outcome (meaningful where there is no error). `mayCommit`,
+// when given, is asked right before each replace; once it says no, that file and every later
+// one is left as it was (no temporary file or backup left behind) and reported with no error
+// and Outcome::notWritten. Files replaced before are made durable and reported as usual.
 using BatchOutcomeReport =
     std::function<void(std::size_t index, std::exception_ptr error, Outcome outcome)>;
-void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchOutcomeReport& done);
+using MayCommit = std::function<bool()>;
+void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchOutcomeReport& done,
+                const MayCommit& mayCommit = {});
 
 // A write rehearsed: every check writeISRC makes before it creates its temporary file (the
 // claim with its lock, lease, rights and links; the folder; the owner a replacement must keep;
-// the codec's own refusals, with the new file built and thrown away). Throws what the write
-// would throw; returns the code text the file holds now. Creates nothing.
+// the codec's own refusals, with the new file built and thrown away; with `backup`, a name the
+// backup copy can take). Throws what the write would throw; returns the code text the file
+// holds now. Creates nothing.
 std::optional<std::string> rehearseWrite(const std::filesystem::path& path,
                                          const std::optional<std::string>& isrc,
-                                         bool addAxml = false);
+                                         bool addAxml = false, bool backup = false);
 // Copies the file to the first free "NAME (original).EXT", "NAME (original 2).EXT", ... beside
 // it, created exclusively, with its owner and permission bits, flushed to storage. Returns the
 // copy's path. Throws TagError or std::system_error.
