@@ -539,9 +539,7 @@ Outcome writeOne(const fs::path& path, const std::optional<std::string>& isrc, b
 }  // namespace
 
 CodeChanged::CodeChanged(std::optional<std::string> found)
-    : std::runtime_error(
-          "The file's code is no longer the one expected. The file was not changed."),
-      found_(std::move(found)) {}
+    : TagError(msg::codeChanged), found_(std::move(found)) {}
 
 Outcome writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
                   bool addAxml) {
