@@ -121,9 +121,11 @@ std::optional<Refusal> ledgerRefusal(const Planned& planned, const std::vector<E
 }
 
 std::string describe(const Entry& entry) {
-    std::string text;
-    if (!entry.file.description.title.empty()) text = "'" + entry.file.description.title + "' ";
-    text += "(" + shownPath(entry.file.identity.path) + ")";
+    // "'Opening' (CD1/01 Opening.wav)", or the path alone when the file names no title.
+    std::string text = shownPath(entry.file.identity.path);
+    if (!entry.file.description.title.empty()) {
+        text = "'" + entry.file.description.title + "' (" + text + ")";
+    }
     if (entry.time.size() >= 10) text += " on " + entry.time.substr(0, 10);
     return text;
 }
