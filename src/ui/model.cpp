@@ -11,7 +11,10 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -138,15 +141,11 @@ void describe(Model::Item& item, const recordings::About& about) {
     item.disc = about.disc ? std::optional(int(*about.disc)) : std::nullopt;
 }
 
-// The files one worker job writes as one batch, which makes them durable with one flush of
-// their filesystem per group of writeBatch (64 files, 256 MiB). A chunk of up to two groups by
-// count lets the second group be written while the first one's flush runs (a batch of 200
-// small files took about a fifth less time than with 64); by size it stays at one group, so
-// that Stop waits for no more than one group's bytes. The first chunks are smaller (1, 1, 2, 4,
-// ...): the first rows show their result at once, and Stop early in a batch is as precise as
-// it was when every file was written alone.
-constexpr qsizetype kWriteChunk = 128;
-constexpr qint64 kWriteChunkBytes = qint64(256) << 20;
+// A batch goes to the engine's batch commit in one call, as the command line's does: the
+// engine writes its next group while the last one is flushed and asks before every replace
+// whether Stop was pressed. Only the first file goes alone, so that its row shows its result
+// at once. Rows show "writing" this many files ahead of the last result.
+constexpr qsizetype kWritingAhead = 64;
 
 }  // namespace
 
@@ -161,7 +160,10 @@ struct Model::AddRun {
 };
 
 struct Model::WriteResult {
+    qsizetype index = 0;
     std::optional<QString> failure;
+    bool unchanged = false;        // the file already held what was asked: not a byte changed
+    bool stopped = false;          // Stop came before its replace: not written
     bool changed = false;          // the file's code was not the one shown: nothing written
     std::optional<QString> found;  // the code the file carries, when it was not the one shown
 };
@@ -175,11 +177,21 @@ struct Model::Batch {
     };
     QList<Target> targets;
     qsizetype next = 0;
+    qsizetype marked = 0;  // the rows before this one were shown as being written
     bool removing = false;
     bool backup = false;
     bool addAxml = false;
-    bool stopping = false;
+    // Set by Stop, read by the worker before each replace.
+    std::shared_ptr<std::atomic_bool> stopping = std::make_shared<std::atomic_bool>(false);
+    // Results the worker has posted and the model not yet taken, in order.
+    struct Inbox {
+        std::mutex mutex;
+        std::vector<WriteResult> results;
+    };
+    std::shared_ptr<Inbox> inbox = std::make_shared<Inbox>();
+    QElapsedTimer announced;  // since the list last announced its change
     int succeeded = 0;
+    int unchanged = 0;
     int failed = 0;
     int changed = 0;
 };
@@ -823,7 +835,7 @@ void Model::addToReport(ReportEntry entry) {
 }
 
 void Model::stop() {
-    if (!batch_.empty()) batch_.front().stopping = true;
+    if (!batch_.empty()) *batch_.front().stopping = true;
 }
 
 void Model::startBatch(Batch batch) {
@@ -846,25 +858,33 @@ void Model::startBatch(Batch batch) {
 
 void Model::batchStep() {
     Batch& batch = batch_.front();
-    if (batch.next >= batch.targets.size() || batch.stopping) {
+    if (batch.next >= batch.targets.size() || *batch.stopping) {
         QString text;
+        const int failed = batch.failed + batch.changed;
         if (batch.removing) {
-            text = batch.failed == 0 && batch.changed == 0
-                       ? tr("Removed the ISRC from %n file(s).", "", batch.succeeded)
-                       : tr("Removed %1, failed %2.")
-                             .arg(batch.succeeded)
-                             .arg(batch.failed + batch.changed);
+            text = failed == 0 ? tr("Removed the ISRC from %n file(s).", "", batch.succeeded)
+                               : tr("Removed %1, failed %2.").arg(batch.succeeded).arg(failed);
         } else {
-            text = batch.failed == 0 && batch.changed == 0
-                       ? tr("Wrote %n ISRC code(s).", "", batch.succeeded)
-                       : tr("Wrote %1, failed %2. See the Status column.")
-                             .arg(batch.succeeded)
-                             .arg(batch.failed + batch.changed);
+            text = failed == 0 ? tr("Wrote %n ISRC code(s).", "", batch.succeeded)
+                               : tr("Wrote %1, failed %2. See the Status column.")
+                                     .arg(batch.succeeded)
+                                     .arg(failed);
+        }
+        if (batch.unchanged > 0) {
+            text += QLatin1Char(' ') +
+                    tr("%n file(s) already held what was asked and stayed as they were.", "",
+                       batch.unchanged);
         }
         for (qsizetype i = batch.next; i < batch.targets.size(); ++i) {
             const Batch::Target& t = batch.targets[i];
             addToReport(
                 {t.path, t.shown, t.shown, tr("Not written"), tr("Stopped before this file.")});
+            const int row = i < batch.marked ? indexOf(t.id) : -1;
+            if (row >= 0 && items_[row].status == Status::writing()) {
+                Item item = items_[row];
+                item.status = Status::idle();
+                changeItem(row, item);
+            }
         }
         if (batch.next < batch.targets.size()) {
             text = tr("Stopped after %1 of %2 files.").arg(batch.next).arg(batch.targets.size()) +
@@ -873,37 +893,37 @@ void Model::batchStep() {
         batch_.clear();
         setBusy(false);
         setNotice(text);
+        emit itemsChanged();
         emit progressChanged();
         return;
     }
 
-    // The next chunk. A file's code is checked under the write's own claim on it: a file whose
-    // code is no longer the one the row showed is not written. Each row's change is announced
-    // at once (itemChanged); the list's, which recounts every row, once per chunk.
+    // The first file alone, then all the others in one call. A file's code is checked under
+    // the write's own claim on it: a file whose code is no longer the one the row showed is
+    // not written.
     const qsizetype first = batch.next;
-    const qsizetype most = std::clamp<qsizetype>(first, 1, kWriteChunk);
+    const qsizetype end = first == 0 ? 1 : batch.targets.size();
     std::vector<write::BatchJob> jobs;
-    qint64 bytes = 0;
-    for (qsizetype i = first;
-         i < batch.targets.size() && i - first < most && bytes < kWriteChunkBytes; ++i) {
+    for (qsizetype i = first; i < end; ++i) {
         const Batch::Target& t = batch.targets[i];
-        bytes += QFileInfo(t.path).size();
         const auto shown = t.shown ? std::optional(t.shown->toStdString()) : std::nullopt;
         jobs.push_back({fsPath(t.path), t.code, batch.addAxml, shown});
-        if (const int row = indexOf(t.id); row >= 0) {
-            Item item = items_[row];
-            item.status = Status::writing();
-            changeItem(row, item);
-        }
     }
+    markWriting();
+    batch.announced.start();
     emit itemsChanged();
     emit progressChanged();
-    const bool backup = batch.backup;
-    pool_.start([this, jobs = std::move(jobs), first, backup] {
-        // Each result goes to the model as soon as its file is on the disk, in order.
+    pool_.start([this, jobs = std::move(jobs), first, backup = batch.backup,
+                 stopping = batch.stopping, inbox = batch.inbox] {
+        // Results are handed over in order as their files reach the disk; one queued call
+        // takes all that arrived until it runs.
         std::size_t reported = 0;
-        const auto post = [&](std::size_t i, const std::exception_ptr& error) {
+        const auto post = [&](std::size_t i, const std::exception_ptr& error,
+                              write::Outcome outcome) {
             WriteResult result;
+            result.index = first + qsizetype(i);
+            result.unchanged = outcome == write::Outcome::unchanged;
+            result.stopped = !error && outcome == write::Outcome::notWritten;
             try {
                 if (error) std::rethrow_exception(error);
             } catch (const write::CodeChanged& changed) {
@@ -912,35 +932,77 @@ void Model::batchStep() {
             } catch (...) {
                 result.failure = messageOf(std::current_exception());
             }
-            QMetaObject::invokeMethod(
-                this, [this, index = first + qsizetype(i), result] { fileWritten(index, result); },
-                Qt::QueuedConnection);
             reported = i + 1;
+            const std::lock_guard lock(inbox->mutex);
+            inbox->results.push_back(std::move(result));
+            if (inbox->results.size() == 1) {
+                QMetaObject::invokeMethod(
+                    this, [this] { takeResults(); }, Qt::QueuedConnection);
+            }
         };
         try {
-            write::writeBatch(jobs, backup, post);
+            // The first file is under way as soon as the batch starts; Stop is heard from the
+            // second on.
+            write::writeBatch(jobs, backup, post,
+                              first == 0 ? write::MayCommit()
+                                         : write::MayCommit([&stopping] { return !*stopping; }));
         } catch (...) {
             // The batch itself broke off: the files it did not report get its error.
             const std::exception_ptr error = std::current_exception();
-            for (std::size_t i = reported; i < jobs.size(); ++i) post(i, error);
+            for (std::size_t i = reported; i < jobs.size(); ++i) {
+                post(i, error, write::Outcome::notWritten);
+            }
         }
         QMetaObject::invokeMethod(
             this,
             [this] {
-                emit itemsChanged();
+                takeResults();
                 batchStep();
             },
             Qt::QueuedConnection);
     });
 }
 
-void Model::fileWritten(qsizetype index, const WriteResult& result) {
+void Model::markWriting() {
     Batch& b = batch_.front();
-    const Batch::Target& target = b.targets[index];
+    const qsizetype end = std::min(b.targets.size(), b.next + kWritingAhead);
+    for (; b.marked < end; ++b.marked) {
+        if (const int row = indexOf(b.targets[b.marked].id); row >= 0) {
+            Item item = items_[row];
+            item.status = Status::writing();
+            changeItem(row, item);
+        }
+    }
+}
+
+void Model::takeResults() {
+    if (batch_.empty()) return;
+    Batch& b = batch_.front();
+    std::vector<WriteResult> results;
+    {
+        const std::lock_guard lock(b.inbox->mutex);
+        results.swap(b.inbox->results);
+    }
+    for (const WriteResult& result : results) fileWritten(result);
+    if (results.empty()) return;
+    markWriting();
+    // The list's change, which recounts every row, at most ten times a second.
+    if (b.announced.elapsed() >= 100) {
+        b.announced.start();
+        emit itemsChanged();
+    }
+    emit progressChanged();
+}
+
+void Model::fileWritten(const WriteResult& result) {
+    Batch& b = batch_.front();
+    if (result.stopped) return;  // left as it was; the batch's end reports it
+    const Batch::Target& target = b.targets[result.index];
     // Rows removed meanwhile are not brought back; the file still counts.
     const int row = indexOf(target.id);
     const std::optional<QString> after =
         target.code ? std::optional(QString::fromStdString(*target.code)) : std::nullopt;
+    ++b.next;
     if (result.failure) {
         ++b.failed;
         addToReport({target.path, target.shown, target.shown, tr("Failed"), *result.failure});
@@ -949,7 +1011,9 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
             item.status = Status::failed(*result.failure);
             changeItem(row, item);
         }
-    } else if (result.changed) {
+        return;
+    }
+    if (result.changed) {
         ++b.changed;
         addToReport({target.path, result.found, result.found, tr("Not written"),
                      result.found ? tr("The file carries %1 now.").arg(formattedISRC(*result.found))
@@ -963,35 +1027,40 @@ void Model::fileWritten(qsizetype index, const WriteResult& result) {
                     : tr("Not written: the file carries no code now."));
             changeItem(row, item);
         }
-    } else {
-        ++b.succeeded;
-        addToReport({target.path, target.shown, after, target.code ? tr("Written") : tr("Removed"),
-                     target.shown && target.code
-                         ? tr("Replaced %1").arg(formattedISRC(*target.shown))
-                         : QString()});
+        return;
+    }
+    if (result.unchanged) {
+        ++b.unchanged;
+        addToReport({target.path, target.shown, after, tr("Up to date"), QString()});
         if (row >= 0) {
             Item item = items_[row];
-            item.conflict.clear();  // a write leaves every carrier in step
-            if (target.code) {
-                const auto isrc = ISRC::parse(*target.code);
-                item.current = QString::fromStdString(isrc->code());
-                item.pending = QString::fromStdString(isrc->formatted());
-                // A replaced code stays on record in the row.
-                item.status = Status::done(
-                    target.shown ? tr("Written, was %1").arg(formattedISRC(*target.shown))
-                                 : tr("Written"));
-            } else {
-                item.current.reset();
-                item.pending.clear();
-                item.status =
-                    Status::done(target.shown ? tr("Removed %1").arg(formattedISRC(*target.shown))
-                                              : tr("Removed"));
-            }
+            item.conflict.clear();  // every carrier already held the text asked for
+            item.status = Status::done(tr("Up to date"));
             changeItem(row, item);
         }
+        return;
     }
-    ++b.next;
-    emit progressChanged();
+    ++b.succeeded;
+    addToReport({target.path, target.shown, after, target.code ? tr("Written") : tr("Removed"),
+                 target.shown && target.code ? tr("Replaced %1").arg(formattedISRC(*target.shown))
+                                             : QString()});
+    if (row < 0) return;
+    Item item = items_[row];
+    item.conflict.clear();  // a write leaves every carrier in step
+    if (target.code) {
+        const auto isrc = ISRC::parse(*target.code);
+        item.current = QString::fromStdString(isrc->code());
+        item.pending = QString::fromStdString(isrc->formatted());
+        // A replaced code stays on record in the row.
+        item.status = Status::done(
+            target.shown ? tr("Written, was %1").arg(formattedISRC(*target.shown)) : tr("Written"));
+    } else {
+        item.current.reset();
+        item.pending.clear();
+        item.status = Status::done(target.shown ? tr("Removed %1").arg(formattedISRC(*target.shown))
+                                                : tr("Removed"));
+    }
+    changeItem(row, item);
 }
 
 // ---- sequences ----
