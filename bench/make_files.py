@@ -197,3 +197,36 @@ if not have("huge-moov.m4a"):
     f = MP4("huge-moov.m4a")
     f["covr"] = [MP4Cover(os.urandom(500 << 20), imageformat=MP4Cover.FORMAT_PNG)]
     f.save()
+
+# Carriers of absurd size, and metadata the code sits inside: a 100 MB `axml` whose identifier
+# is one small element of a large document, a 250 MB TXXX:ISRC frame, a Vorbis comment block of
+# 16 MiB (the most a block holds). Memory must stay bounded by the code, not by these.
+if not have("huge-axml.wav"):
+    with open("t.wav", "rb") as f:
+        wav = f.read()
+    filler = b"<ebucore:description><dc:description>" + b"x" * (100 << 20) + \
+        b"</dc:description></ebucore:description>"
+    xml = (b'<?xml version="1.0"?><ebucore:ebuCoreMain xmlns:dc="http://purl.org/dc/elements/1.1/" '
+           b'xmlns:ebucore="urn:ebu:metadata-schema:ebucore"><ebucore:coreMetadata>' + filler +
+           b'<ebucore:identifier formatLabel="ISRC"><dc:identifier>ISRC:GBAYE2600077'
+           b'</dc:identifier></ebucore:identifier></ebucore:coreMetadata></ebucore:ebuCoreMain>')
+    chunk = b"axml" + struct.pack("<I", len(xml)) + xml + b"\0" * (len(xml) & 1)
+    body = wav[12:] + chunk
+    with open("huge-axml.wav.tmp", "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 4 + len(body)) + b"WAVE" + body)
+    os.rename("huge-axml.wav.tmp", "huge-axml.wav")
+if not have("huge-txxx.mp3"):
+    from mutagen.id3 import ID3, TXXX
+    shutil.copyfile("t.mp3", "huge-txxx.mp3.tmp")
+    tag = ID3("huge-txxx.mp3.tmp")
+    tag.add(TXXX(encoding=0, desc="ISRC", text="x" * (250 << 20)))
+    tag.save("huge-txxx.mp3.tmp", v2_version=4)
+    os.rename("huge-txxx.mp3.tmp", "huge-txxx.mp3")
+if not have("huge-comment.flac"):
+    import mutagen.flac
+    shutil.copyfile("t.flac", "huge-comment.flac.tmp")
+    f = mutagen.flac.FLAC("huge-comment.flac.tmp")
+    f["DESCRIPTION"] = "x" * ((16 << 20) - 200)
+    f["ISRC"] = "GBAYE2600077"
+    f.save()
+    os.rename("huge-comment.flac.tmp", "huge-comment.flac")

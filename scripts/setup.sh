@@ -13,12 +13,15 @@ packages=(
   qt6-tools-dev qt6-l10n-tools
   # the axml carrier (EBU Core XML in Broadcast WAV)
   libpugixml-dev
+  zlib1g-dev
   # formatting check
   clang-format
   # the self test's converter and inspector
   ffmpeg
   # interoperability tests: other tools that must see what we write
   flac lame python3-mutagen
+  # the other readers the interoperability test runs on every file it writes
+  libimage-exiftool-perl kid3-cli mediainfo
   # the same-recording rule: fpcalc (Chromaprint's fingerprints), and real music to measure it
   # on (three tracks of asc-music, the module of fb-music-high that ffmpeg renders)
   libchromaprint-tools asc-music fb-music-high

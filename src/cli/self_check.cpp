@@ -69,11 +69,6 @@ class WorkFolder {
     std::error_code error_;
 };
 
-void put16LE(Bytes& b, std::uint16_t v) {
-    b.push_back(std::uint8_t(v & 0xFF));
-    b.push_back(std::uint8_t(v >> 8));
-}
-
 void writeWhole(const fs::path& path, const Bytes& bytes) {
     FileOut out(path, FileOut::Mode::replace);
     out.write(bytes);
@@ -205,14 +200,15 @@ void makeWAV(const fs::path& path, bool extraID3) {
     Bytes body;  // everything after "RIFF" and its size
     append(body, "WAVE");
 
-    append(body, "fmt ");
-    append(body, bytes32LE(16));
-    put16LE(body, 1);  // PCM
-    put16LE(body, 1);  // mono
-    append(body, bytes32LE(kRate));
-    append(body, bytes32LE(kRate * 2));
-    put16LE(body, 2);
-    put16LE(body, 16);
+    ByteWriter(body)
+        .ascii("fmt ")
+        .u32LE(16)
+        .u16LE(1)  // PCM
+        .u16LE(1)  // mono
+        .u32LE(kRate)
+        .u32LE(kRate * 2)
+        .u16LE(2)
+        .u16LE(16);
 
     append(body, "junk");
     append(body, bytes32LE(3));
@@ -220,10 +216,11 @@ void makeWAV(const fs::path& path, bool extraID3) {
 
     append(body, "data");
     append(body, bytes32LE(kSamples * 2));
+    ByteWriter samples(body);
     for (std::uint32_t i = 0; i < kSamples; ++i) {
         double v = 8000.0 * std::sin(2.0 * std::numbers::pi * 440.0 * i / kRate);
         // The conversion to an integer truncates toward zero.
-        put16LE(body, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
+        samples.u16LE(static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
     }
 
     append(body, "LIST");

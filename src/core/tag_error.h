@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The one error type of the tag engine and the container codecs. Its what() is the finished,
-// user-facing sentence. The messages every part of the engine shares are defined here, once; a
+// user-facing sentence; a caller that needs more than the sentence gets a subclass with the data
+// (write::CodeChanged). The messages every part of the engine shares are defined here, once; a
 // format's own messages are defined in its unit's header (namespace msg), beside its code.
 
 #include <stdexcept>
@@ -12,26 +13,24 @@ namespace pelorix {
 
 class TagError : public std::runtime_error {
   public:
-    enum class Kind { unsupported, malformed, io };
+    explicit TagError(std::string_view message) : std::runtime_error(std::string(message)) {}
 
-    TagError(Kind kind, std::string_view message)
-        : std::runtime_error(std::string(message)), kind_(kind) {}
+    // Named for the reason, so a throw site says why; every caller treats them alike (it shows
+    // the sentence), so they build the same error.
+    static TagError unsupported(std::string_view m) { return TagError(m); }
+    static TagError malformed(std::string_view m) { return TagError(m); }
+    static TagError io(std::string_view m) { return TagError(m); }
 
-    static TagError unsupported(std::string_view m) { return TagError(Kind::unsupported, m); }
-    static TagError malformed(std::string_view m) { return TagError(Kind::malformed, m); }
-    static TagError io(std::string_view m) { return TagError(Kind::io, m); }
-
-    Kind kind() const noexcept { return kind_; }
     std::string message() const { return what(); }
-
-  private:
-    Kind kind_;
 };
 
 // The complete set of messages. Composite ones are functions.
 namespace msg {
 inline constexpr std::string_view fileEnded = "The file ended unexpectedly.";
 inline constexpr std::string_view tooShortForAudio = "The file is too short to be an audio file.";
+inline constexpr std::string_view codeChanged =
+    "The file's code is no longer the one expected. The file was not changed.";
+inline constexpr std::string_view sha256Unavailable = "SHA-256 is not available.";
 inline constexpr std::string_view verifyISRC =
     "Verification failed: the ISRC could not be read back. The file was not changed.";
 inline constexpr std::string_view verifyAudio =

@@ -40,6 +40,12 @@ TEST(Chunks, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsTheCod
     // The tag a write makes: the code, then 1024 bytes of padding.
     const ChunkLayout titled{"id3 ", tagWith("TIT2", "Song")},
         wavTag{"id3 ", tagWith("TSRC", kCode, 1024)}, second{"iD3 ", wavTag.data};
+    const ChunkLayout titled2{"ID3 ", tagWith("TIT2", "Other")},
+        titledCode{
+            "id3 ",
+            id3::tag({.frames = {id3::textFrame("TIT2", "Song"), id3::textFrame("TSRC", kCode)},
+                      .padding = 1024})},
+        foreign{"\x9FIST", bytesOf("INFOIART")};
     const struct {
         bool little;
         std::vector<ChunkLayout> in;
@@ -47,24 +53,42 @@ TEST(Chunks, EveryChunkAndEveryByteAfterTheFormComesThroughAndEveryTagGetsTheCod
         Code code;
         std::vector<ChunkLayout> out;  // then the `after` bytes
     } cases[] = {
-        // A new tag goes last; an old one moves there.
+        // A new tag goes last; an old one is rewritten where it stands, under its own name.
         {true, {fmt, data}, {}, kCode, {fmt, data, wavTag}},
-        {false, {{"ID3 ", old}, comm, ssnd}, {}, kCode, {comm, ssnd, {"ID3 ", wavTag.data}}},
+        {false, {{"ID3 ", old}, comm, ssnd}, {}, kCode, {{"ID3 ", wavTag.data}, comm, ssnd}},
         {true, {fmt, data, {"id3 ", old}}, {}, std::nullopt, {fmt, data}},
         // An ID3v1 tag or stray bytes after the form stay there.
         {true, {fmt, data}, id3v1, kCode, {fmt, data, wavTag}},
         {false, {comm, ssnd}, bytesOf("xyz"), kCode, {comm, ssnd, {"ID3 ", wavTag.data}}},
         // A pad byte left out before a chunk whose size looks like an ID: the chunk survives.
         {true, {fmt, unpadded, list, data}, {}, kCode, {fmt, junk, list, data, wavTag}},
-        // The tag that holds the code is the one rewritten, wherever it is; others stay.
-        {true, {fmt, titled, data, {"ID3 ", old}}, {}, kCode, {fmt, titled, data, wavTag}},
+        // The first tag gets the code, and a later one that holds a code gets it too.
+        {true,
+         {fmt, titled, data, {"ID3 ", old}},
+         {},
+         kCode,
+         {fmt, titledCode, data, {"ID3 ", wavTag.data}}},
         {true, {fmt, titled, data, {"ID3 ", old}}, {}, std::nullopt, {fmt, titled, data}},
         // A second tag that holds a code gets the same code.
-        {true, {{"id3 ", old}, fmt, {"iD3 ", old1}, data}, {}, kCode, {fmt, second, data, wavTag}},
-        {true, {{"id3 ", old}, fmt, titled, data}, {}, kCode, {fmt, titled, data, wavTag}},
-        // A body that holds no tag is kept; a zero-size audio chunk followed by chunks is fine.
-        {true, {fmt, noTag, data}, {}, kCode, {fmt, noTag, data, wavTag}},
+        {true, {{"id3 ", old}, fmt, {"iD3 ", old1}, data}, {}, kCode, {wavTag, fmt, second, data}},
+        {true, {{"id3 ", old}, fmt, titled, data}, {}, kCode, {wavTag, fmt, titled, data}},
+        // A body of zero bytes holds nothing and gets the tag; one that holds something else is
+        // kept. A zero-size audio chunk followed by chunks is fine.
+        {true, {fmt, noTag, data}, {}, kCode, {fmt, wavTag, data}},
+        {true,
+         {fmt, {"id3 ", bytesOf("junk")}, data},
+         {},
+         kCode,
+         {fmt, {"id3 ", bytesOf("junk")}, data, wavTag}},
         {true, {fmt, {"data", {}}, list}, {}, kCode, {fmt, {"data", {}}, list, wavTag}},
+        // Two tags: the first, which other readers read, gets the code where it stands; names
+        // and order stay. An empty ID3 chunk is filled, so that readers find a tag in it.
+        {true, {fmt, data, titled, titled2}, {}, kCode, {fmt, data, titledCode, titled2}},
+        {true, {fmt, titled, data, titled2}, {}, kCode, {fmt, titledCode, data, titled2}},
+        {false, {comm, {"ID3 ", {}}, ssnd}, {}, kCode, {comm, {"ID3 ", wavTag.data}, ssnd}},
+        {true, {fmt, {"id3 ", {}}, data}, {}, kCode, {fmt, wavTag, data}},
+        // A chunk whose ID is no text, in a walk that is clean to the end, is kept as it is.
+        {true, {fmt, data, foreign}, {}, kCode, {fmt, data, foreign, wavTag}},
     };
     Scratch files;
     for (const auto& c : cases) {

@@ -92,3 +92,17 @@ TEST_F(FLACFile, TheCommentBlockMayNotOutgrowItsLengthField) {
         EXPECT_EQ(error, size == largest ? "" : formats::flac::msg::flacCommentTooLarge);
     }
 }
+
+// A comment block whose count promises more entries than its length holds, or whose entries stop
+// short of its end: a rewrite would lose the entries other readers find past it, so reading,
+// writing and removing all call it damaged.
+TEST_F(FLACFile, ACommentBlockThatDoesNotHoldItsEntriesIsDamagedToEveryMode) {
+    const Bytes whole = comments("v", {"TITLE=Song", "ARTIST=Band", "ALBUM=Disc", kEntry}).data;
+    for (const Bytes& data : {slice(whole, 0, 48), join({whole, Bytes{7, 0, 0, 0, 'X'}})}) {
+        const Bytes input = file({kInfo, {4, data}, padding(16)});
+        EXPECT_EQ(errorOf([&] { codeOf(input); }), formats::flac::msg::flacCommentDamaged);
+        EXPECT_EQ(errorOf([&] { rewrite(input, kCode); }), formats::flac::msg::flacCommentDamaged);
+        EXPECT_EQ(errorOf([&] { rewrite(input, std::nullopt); }),
+                  formats::flac::msg::flacCommentDamaged);
+    }
+}

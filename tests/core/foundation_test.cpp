@@ -40,10 +40,15 @@ TEST(ISRCTest, FormattedDesignationAndAdvance) {
 // the bounds.
 TEST(ByteCodecsTest, TheReaderAndWriterAgreeAndNeverPassTheEnd) {
     Bytes b;
-    ByteWriter(b).u32BE(0xA1A2A3A4).u32LE(0x15141312).fourCC(std::string("\u00e9a\u00ff\0", 6));
-    EXPECT_EQ(b, (Bytes{0xA1, 0xA2, 0xA3, 0xA4, 0x12, 0x13, 0x14, 0x15, 0xE9, 'a', 0xFF, 0}));
+    ByteWriter(b)
+        .u32BE(0xA1A2A3A4)
+        .u32LE(0x15141312)
+        .u16LE(0x1716)
+        .fourCC(std::string("\u00e9a\u00ff\0", 6));
+    EXPECT_EQ(
+        b, (Bytes{0xA1, 0xA2, 0xA3, 0xA4, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0xE9, 'a', 0xFF, 0}));
     EXPECT_EQ(be32(b, 0), 0xA1A2A3A4u);
-    ByteReader r(b, 8);
+    ByteReader r(b, 10);
     EXPECT_EQ(r.readFourCC(), std::string("\u00e9a\u00ff\0", 6));  // ISO-8859-1 as UTF-8
     EXPECT_TRUE(r.ok());
     EXPECT_EQ(r.readU16BE(), 0u);
@@ -69,7 +74,6 @@ TEST(StreamsTest, OpenFailuresCarryThePlatformText) {
             ADD_FAILURE() << name << " opened";
         } catch (const TagError& e) {
             EXPECT_EQ(std::string(e.what()), std::string("Cannot open the file: ") + reason);
-            EXPECT_EQ(e.kind(), TagError::Kind::io);
         }
     }
     try {

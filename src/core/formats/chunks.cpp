@@ -7,6 +7,7 @@
 
 #include "core/formats/axml.h"
 #include "core/io/text.h"
+#include "core/isrc.h"
 #include "core/tag_error.h"
 
 namespace pelorix::formats::chunks {
@@ -51,6 +52,8 @@ struct Step {
     // Audio that runs past the end, or a size still unknown: a recording in progress or cut
     // short. Where its audio ends is a guess, so such a file is left alone.
     bool open = false;
+    // An ID that is no text: taken for a chunk only in a walk that ends exactly at the end.
+    bool foreign = false;
 };
 
 // What a walk accepts at the end besides chunks that end exactly there.
@@ -170,13 +173,18 @@ class Walk {
         ByteReader r(h);
         const auto id = r.readSpan(4);
         std::uint64_t declared = little_ ? r.readU32LE() : r.readU32BE();
-        if (!r.ok() || !std::all_of(id.begin(), id.end(), printable)) {
+        const std::uint64_t available = end_ - at - kChunkHeaderSize;
+        if (!r.ok()) {
+            step.last = true;
+            return step;
+        }
+        step.foreign = !std::all_of(id.begin(), id.end(), printable);
+        if (step.foreign && declared > available) {
             step.last = true;
             return step;
         }
         step.id = fourCC(h, 0);
         if (sizes_) declared = sizeOf(*sizes_, step.id, declared);
-        const std::uint64_t available = end_ - at - kChunkHeaderSize;
         if (step.id == audioID_ && (declared == 0 || declared == kUnknownSize)) {
             sawOpenAudio_ = true;
         }
@@ -231,6 +239,7 @@ class Walk {
                 step.ambiguous = first.ending == Ending::exact || pad != Bytes{0};
             }
         }
+        if (step.foreign && step.ending != Ending::exact) step.ending = Ending::dirty;
     }
 
     const FileIn& reader_;  // headers come from its cache, not one system call each
@@ -249,11 +258,6 @@ std::optional<id3v2::Tag> tagIn(const FileIn& in, const Chunk& c) {
     return id3v2::read(in, c.headerOffset + kChunkHeaderSize, c.size);
 }
 
-bool holdsTSRC(const id3v2::Tag& tag) {
-    return std::any_of(tag.frames.begin(), tag.frames.end(),
-                       [](const id3v2::Frame& f) { return f.id == "TSRC"; });
-}
-
 // ID3 chunks after the first are read leniently: one that does not parse is kept as it is.
 std::optional<id3v2::Tag> laterTagIn(const FileIn& in, const Chunk& c) {
     try {
@@ -268,10 +272,19 @@ std::string contentOf(const FileIn& in, const Chunk& c) {
     return std::string(b.begin(), b.end());
 }
 
-// The INFO list's ISRC ("source") field, when this LIST chunk is one.
-std::optional<std::string> infoSource(const FileIn& in, const Chunk& c) {
+// The ISRC field of a LIST chunk that is an INFO list: where it lies in the list and its text.
+struct InfoISRC {
+    Bytes list;           // the whole list, "INFO" first
+    std::size_t at = 0;   // the field's header in `list`
+    std::size_t end = 0;  // past the field and its pad byte (when there is one)
+    std::string text;
+    bool isCode = false;  // the text is a valid code: a carrier, not the "source" it names
+};
+std::optional<InfoISRC> infoISRC(const FileIn& in, const Chunk& c) {
     if (c.id != "LIST" || c.size < 4 || c.size > kMaxInfoList) return std::nullopt;
-    const Bytes list = in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size));
+    InfoISRC info;
+    info.list = in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size));
+    const Bytes& list = info.list;
     if (list.size() < 4 || fourCC(list, 0) != "INFO") return std::nullopt;
     std::size_t at = 4;
     // A last field of odd size without its pad byte leaves `at` one past the end.
@@ -281,21 +294,46 @@ std::optional<std::string> infoSource(const FileIn& in, const Chunk& c) {
         if (fourCC(list, at) == "ISRC") {
             std::size_t n = std::size_t(size);
             while (n > 0 && list[at + kChunkHeaderSize + n - 1] == 0) --n;
-            return text::trimWhitespaceAndNewlines(
+            info.at = at;
+            info.end = std::min(list.size(), at + kChunkHeaderSize + std::size_t(paddedSize(size)));
+            info.text = text::trimWhitespaceAndNewlines(
                 text::decodeLossy(list.data() + at + kChunkHeaderSize, n, text::Encoding::latin1));
+            info.isCode = ISRC::parse(info.text).has_value();
+            return info;
         }
         at += kChunkHeaderSize + std::size_t(paddedSize(size));
     }
     return std::nullopt;
 }
 
-// The ID3 chunk existingTag reads, or none. A chunk whose tag cannot be read (another version,
-// cut short) is passed over while another one can be, and is kept as it is by a write: a rewrite
-// may move the readable one after it, and the file must stay readable.
+// The INFO list with its ISRC field holding `isrc` (NUL-terminated, as other writers store
+// it), or without the field; every other field as it was.
+Bytes infoWith(const InfoISRC& info, const std::optional<std::string>& isrc) {
+    Bytes out(info.list.begin(), info.list.begin() + std::ptrdiff_t(info.at));
+    if (isrc) {
+        ByteWriter w(out);
+        w.ascii("ISRC").u32LE(std::uint32_t(isrc->size() + 1)).ascii(*isrc).u8(0);
+        if ((isrc->size() + 1) & 1) w.u8(0);
+    }
+    out.insert(out.end(), info.list.begin() + std::ptrdiff_t(info.end), info.list.end());
+    return out;
+}
+
+// Whether a chunk's body holds nothing: no bytes, or only zero bytes (a tag a writer reserved and
+// never filled). Only a small body is looked at.
+bool emptyBody(const FileIn& in, const Chunk& c) {
+    if (c.size > kID3Min * 1024) return false;
+    const Bytes b = in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size));
+    return b.size() == c.size &&
+           std::all_of(b.begin(), b.end(), [](std::uint8_t x) { return x == 0; });
+}
+
+// The ID3 chunk a write puts the code in and a read reads first: the first that holds a tag, or
+// whose body is empty (filled then, so that readers find the tag where they look). A chunk whose
+// tag cannot be read (another version, cut short) is passed over while another one can be, and
+// is kept as it is by a write.
 const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
                              std::optional<id3v2::Tag>* tag) {
-    const Chunk* first = nullptr;
-    std::optional<id3v2::Tag> firstTag;
     std::exception_ptr error;
     for (const Chunk& c : chunks) {
         if (!isID3Chunk(c.id)) continue;
@@ -306,19 +344,12 @@ const Chunk* primaryTagChunk(const FileIn& in, const std::vector<Chunk>& chunks,
             if (!error) error = std::current_exception();
             continue;
         }
-        if (!t) continue;
-        if (holdsTSRC(*t)) {
-            if (tag) *tag = std::move(t);
-            return &c;
-        }
-        if (!first) {
-            first = &c;
-            firstTag = std::move(t);
-        }
+        if (!t && !emptyBody(in, c)) continue;
+        if (tag) *tag = std::move(t);
+        return &c;
     }
-    if (!first && error) std::rethrow_exception(error);
-    if (tag) *tag = std::move(firstTag);
-    return first;
+    if (error) std::rethrow_exception(error);
+    return nullptr;
 }
 
 }  // namespace
@@ -422,8 +453,9 @@ Carriers carriers(const FileIn& in, bool little) {
                 out.push_back({"axml", std::move(code)});
             }
         } else if (little) {
-            if (auto source = infoSource(in, c)) {
-                out.push_back({"INFO ISRC (source)", std::move(*source), true});
+            if (auto info = infoISRC(in, c)) {
+                out.push_back({info->isCode ? "INFO ISRC" : "INFO ISRC (source)",
+                               std::move(info->text), !info->isCode});
             }
         }
     }
@@ -441,18 +473,30 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     Parsed parsed = parse(in, little);
     std::optional<id3v2::Tag> tag;
     const Chunk* primary = primaryTagChunk(in, parsed.chunks, &tag);
-    std::optional<id3v2::Pieces> newTag = id3v2::rebuilt(tag, isrc);
-    tag.reset();
+    // The primary chunk gets the code where it stands; without one a new tag goes last.
+    std::optional<id3v2::Pieces> newTag;
+    if (!primary) newTag = id3v2::rebuilt(std::nullopt, isrc);
 
-    // Every other ID3 chunk that holds a code is rebuilt with the same result; all else is kept.
+    // Every ID3 chunk that holds a code (and the primary one, for a code) is rebuilt in place,
+    // and so is every INFO list and `axml` chunk holding a code; all else is kept.
     std::vector<std::optional<id3v2::Pieces>> rebuilt(parsed.chunks.size());
     std::vector<bool> dropped(parsed.chunks.size(), false);
     bool hasAxml = false;
     for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
         const Chunk& c = parsed.chunks[i];
         if (&c == primary) {
-            dropped[i] = true;
+            if (isrc || (tag && id3v2::holdsCode(*tag))) {
+                rebuilt[i] = id3v2::rebuilt(tag, isrc);
+                dropped[i] = !rebuilt[i];
+            }
+            tag.reset();
             continue;
+        }
+        if (little) {
+            if (const auto info = infoISRC(in, c); info && info->isCode) {
+                rebuilt[i].emplace().add(infoWith(*info, isrc));
+                continue;
+            }
         }
         if (little && c.id == "axml") {
             hasAxml = true;
@@ -504,8 +548,16 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
         out.write(header);
     };
     const Bytes pad{0};
+    auto writeAxml = [&] {  // before the ID3 chunk
+        if (!newAxml) return;
+        chunk("axml", newAxml->size());
+        out.write(*newAxml);
+        if (newAxml->size() & 1) out.write(pad);
+        newAxml.reset();
+    };
     for (std::size_t i = 0; i < parsed.chunks.size(); ++i) {
         const Chunk& c = parsed.chunks[i];
+        if (&c == primary) writeAxml();
         if (dropped[i]) continue;
         const std::uint64_t size = rebuilt[i] ? rebuilt[i]->size() : c.size;
         if (parsed.sizes64 && !rebuilt[i]) {
@@ -521,11 +573,7 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
         }
         if (size & 1) out.write(pad);
     }
-    if (newAxml) {
-        chunk("axml", newAxml->size());
-        out.write(*newAxml);
-        if (newAxml->size() & 1) out.write(pad);
-    }
+    writeAxml();
     if (newTag) {
         chunk(little ? "id3 " : "ID3 ", newTag->size());
         newTag->writeTo(in, out);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "core/formats/flac.h"
 
+#include <algorithm>
+
 #include "core/formats/id3v2.h"
 #include "core/formats/vorbis_comment.h"
 #include "core/tag_error.h"
@@ -10,6 +12,7 @@ namespace pelorix::formats::flac {
 namespace {
 
 constexpr std::uint8_t kVorbisComment = 4;
+constexpr std::uint8_t kCueSheet = 5;
 constexpr std::uint8_t kLastBlock = 0x80;
 constexpr std::uint64_t kBlockHeaderSize = 4;
 constexpr std::uint64_t kMaxBlockData = (std::uint64_t(1) << 24) - 1;
@@ -57,6 +60,28 @@ Bytes contentOf(const FileIn& in, const BlockSpan& block) {
     return data;
 }
 
+// A CUESHEET block (a CD rip's): 396 bytes, then per track 36 bytes and 12 per index point;
+// each track's ISRC is a fixed field of 12 bytes, 9 bytes into it, NUL-filled when unset.
+struct CueISRC {
+    std::size_t at = 0;  // in the block's content
+    unsigned track = 0;
+    std::string text;
+};
+std::vector<CueISRC> cueISRCs(const Bytes& cue) {
+    std::vector<CueISRC> out;
+    if (cue.size() < 396) return out;
+    std::size_t at = 396;
+    for (unsigned t = 0; t < cue[395] && cue.size() - at >= 36; ++t) {
+        const std::size_t points = cue[at + 35];
+        std::string isrc(cue.begin() + std::ptrdiff_t(at + 9),
+                         cue.begin() + std::ptrdiff_t(at + 21));
+        isrc.erase(std::find(isrc.begin(), isrc.end(), '\0'), isrc.end());
+        if (!isrc.empty()) out.push_back({at + 9, cue[at + 8], std::move(isrc)});
+        at += 36 + 12 * points;
+    }
+    return out;
+}
+
 }  // namespace
 
 bool matches(const FileIn& in, const Bytes& head) {
@@ -87,18 +112,14 @@ std::vector<ByteRange> audioRanges(const FileIn& in) {
 }
 
 std::optional<std::string> readISRC(const FileIn& in) {
-    // The first comment block that holds a code: a second block must not hide one.
-    // Reading is lenient: a damaged later block is passed over.
+    // The first comment block that holds a code: a second block must not hide one. A damaged
+    // block is the file's error, as it is a write's.
     std::optional<std::string> code;
-    bool first = true;
     walkBlocks(in, markerOffset(in), [&](const BlockSpan& b) {
-        if (code || b.type != kVorbisComment) return;
-        try {
-            code = vorbis::code(vorbis::parse(contentOf(in, b), msg::flacCommentDamaged));
-        } catch (const TagError&) {
-            if (first) throw;
-        }
-        first = false;
+        if (b.type != kVorbisComment) return;
+        const std::vector<std::string> found =
+            vorbis::codes(contentOf(in, b), msg::flacCommentDamaged);
+        if (!code && !found.empty()) code = found.front();
     });
     return code;
 }
@@ -107,13 +128,13 @@ Carriers carriers(const FileIn& in) {
     Carriers out;
     std::size_t block = 0;
     walkBlocks(in, markerOffset(in), [&](const BlockSpan& b) {
-        if (b.type != kVorbisComment) return;
-        std::vector<std::string> codes;
-        try {
-            codes = vorbis::codes(vorbis::parse(contentOf(in, b), msg::flacCommentDamaged));
-        } catch (const TagError&) {
-            if (block == 0) throw;  // as readISRC: a damaged later block is passed over
+        if (b.type == kCueSheet) {
+            for (CueISRC& c : cueISRCs(contentOf(in, b))) {
+                out.push_back({"CUESHEET track " + std::to_string(c.track) + " ISRC", c.text});
+            }
         }
+        if (b.type != kVorbisComment) return;
+        std::vector<std::string> codes = vorbis::codes(contentOf(in, b), msg::flacCommentDamaged);
         const std::string where = nthPlace(block++, "Vorbis", "comment block");
         for (std::size_t i = 0; i < codes.size(); ++i) {
             out.push_back({where + (i ? " ISRC (second entry)" : " ISRC"), std::move(codes[i])});
@@ -127,17 +148,57 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
     // first comment block takes the code; any other one that holds a code gets the same.
     const std::uint64_t flacOffset = markerOffset(in);
     std::vector<BlockSpan> blocks;
-    std::vector<std::optional<Bytes>> rebuilt;  // new content, or none to copy the block
+    // New content, or none to copy the block: new bytes and ranges of the input, so that a
+    // large comment block is never held twice.
+    std::vector<std::optional<id3v2::Pieces>> rebuilt;
     bool seenComments = false;
     const std::uint64_t audioOffset = walkBlocks(in, flacOffset, [&](const BlockSpan& b) {
         blocks.push_back(b);
         rebuilt.emplace_back();
+        if (b.type == kCueSheet) {
+            // A track's code is a fixed field: set (or cleared) in place, nothing moves. Codes
+            // of several tracks are several recordings', which no one code replaces.
+            Bytes cue = contentOf(in, b);
+            const std::vector<CueISRC> codes = cueISRCs(cue);
+            if (codes.size() > 1) throw TagError::unsupported(msg::flacCueSheetTracks);
+            if (codes.empty()) return;
+            const std::string field = isrc ? *isrc : std::string();
+            std::copy_n(field.begin(), std::min<std::size_t>(field.size(), 12),
+                        cue.begin() + std::ptrdiff_t(codes[0].at));
+            std::fill_n(
+                cue.begin() + std::ptrdiff_t(codes[0].at + std::min<std::size_t>(field.size(), 12)),
+                12 - std::min<std::size_t>(field.size(), 12), 0);
+            rebuilt.back().emplace().add(cue);
+        }
         if (b.type != kVorbisComment) return;
-        vorbis::Comments comments = vorbis::parse(contentOf(in, b), msg::flacCommentDamaged);
-        if (seenComments && !vorbis::code(comments)) return;
+        const std::vector<vorbis::Entry> entries =
+            vorbis::entries(contentOf(in, b), msg::flacCommentDamaged);
+        const auto kept = std::count_if(entries.begin() + 1, entries.end(),
+                                        [](const vorbis::Entry& e) { return !e.isrc; });
+        if (seenComments && std::size_t(kept) + 1 == entries.size()) return;
         seenComments = true;
-        vorbis::setCode(comments, isrc);
-        rebuilt.back() = vorbis::build(comments);
+        // The vendor string and every other entry as they lie, then the code as the last entry.
+        id3v2::Pieces& block = rebuilt.back().emplace();
+        Bytes field;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].isrc) continue;
+            field.clear();
+            ByteWriter(field).u32LE(std::uint32_t(entries[i].length));
+            block.add(field);
+            block.add(ByteRange{b.offset + entries[i].at, entries[i].length});
+            if (i == 0) {
+                field.clear();
+                ByteWriter(field).u32LE(std::uint32_t(kept + (isrc ? 1 : 0)));
+                block.add(field);
+            }
+        }
+        if (isrc) {
+            vorbis::Comments code;
+            vorbis::setCode(code, isrc);
+            field.clear();
+            ByteWriter(field).u32LE(std::uint32_t(code.entries[0].size())).bytes(code.entries[0]);
+            block.add(field);
+        }
     });
     if (!seenComments && isrc) {
         // A new comment block after STREAMINFO.
@@ -146,7 +207,8 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
         vorbis::setCode(comments, isrc);
         const auto at = blocks.empty() ? 0 : 1;
         blocks.insert(blocks.begin() + at, BlockSpan{kVorbisComment, 0, 0});
-        rebuilt.insert(rebuilt.begin() + at, vorbis::build(comments));
+        rebuilt.insert(rebuilt.begin() + at, id3v2::Pieces());
+        rebuilt[std::size_t(at)]->add(vorbis::build(comments));
     }
 
     for (const auto& content : rebuilt) {
@@ -167,7 +229,7 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
             .u24BE(std::uint32_t(length));
         out.write(header);
         if (rebuilt[i]) {
-            out.write(*rebuilt[i]);
+            rebuilt[i]->writeTo(in, out);
         } else {
             in.copy(b.offset, b.length, out);
         }

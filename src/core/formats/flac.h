@@ -19,6 +19,8 @@ namespace msg {
 inline constexpr std::string_view notFLAC = "Not a valid FLAC file.";
 inline constexpr std::string_view flacTruncated = "The FLAC metadata is truncated.";
 inline constexpr std::string_view flacCommentDamaged = "The FLAC comment block is damaged.";
+inline constexpr std::string_view flacCueSheetTracks =
+    "The FLAC cue sheet holds codes of several tracks, which PELORIX does not change.";
 inline constexpr std::string_view flacCommentTooLarge =
     "The FLAC comment block would become too large.";
 }  // namespace msg

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "core/formats/aiff.h"
+#include "core/formats/carriers.h"
 #include "core/formats/flac.h"
 #include "core/formats/mp3.h"
 #include "core/formats/mp4.h"
@@ -20,6 +21,18 @@ void plainWrite(const FileIn& in, FileOut& out, const std::optional<std::string>
     Write(in, out, isrc);
 }
 
+// What a file is read as: its main carrier's code, else the first counted carrier's in file
+// order, so that a code another tool stored elsewhere (a TXXX "ISRC" frame, an INFO field) is the
+// file's code to every mode, never replaced unasked.
+template <std::optional<std::string> (*Main)(const FileIn&), Carriers (*All)(const FileIn&)>
+std::optional<std::string> readCode(const FileIn& in) {
+    if (auto code = Main(in)) return code;
+    for (const Carrier& c : All(in)) {
+        if (!c.reportOnly && !codeOf(c).empty()) return c.text;
+    }
+    return std::nullopt;
+}
+
 constexpr std::array<std::string_view, 2> kWav = {"wav", "wave"};
 constexpr std::array<std::string_view, 3> kAiff = {"aiff", "aif", "aifc"};
 constexpr std::array<std::string_view, 1> kMp3 = {"mp3"};
@@ -28,16 +41,19 @@ constexpr std::array<std::string_view, 2> kM4a = {"m4a", "mp4"};
 
 // The order is the one the program names them in, and the order detection tries them.
 constexpr std::array<Format, 5> kFormats = {{
-    {AudioFormat::wav, "WAV", kWav, wav::matches, nullptr, wav::readISRC, wav::write, wav::carriers,
-     wav::audioRanges},
-    {AudioFormat::aiff, "AIFF", kAiff, aiff::matches, nullptr, aiff::readISRC,
-     plainWrite<aiff::write>, aiff::carriers, aiff::audioRanges},
-    {AudioFormat::mp3, "MP3", kMp3, mp3::matches, mp3::guess, mp3::readISRC, plainWrite<mp3::write>,
-     mp3::carriers, mp3::audioRanges},
-    {AudioFormat::flac, "FLAC", kFlac, flac::matches, nullptr, flac::readISRC,
-     plainWrite<flac::write>, flac::carriers, flac::audioRanges},
-    {AudioFormat::m4a, "M4A", kM4a, mp4::matches, nullptr, mp4::readISRC, plainWrite<mp4::write>,
-     mp4::carriers, mp4::audioRanges},
+    {AudioFormat::wav, "WAV", kWav, wav::matches, nullptr, readCode<wav::readISRC, wav::carriers>,
+     wav::write, wav::carriers, wav::audioRanges},
+    {AudioFormat::aiff, "AIFF", kAiff, aiff::matches, nullptr,
+     readCode<aiff::readISRC, aiff::carriers>, plainWrite<aiff::write>, aiff::carriers,
+     aiff::audioRanges},
+    {AudioFormat::mp3, "MP3", kMp3, mp3::matches, mp3::guess,
+     readCode<mp3::readISRC, mp3::carriers>, plainWrite<mp3::write>, mp3::carriers,
+     mp3::audioRanges},
+    {AudioFormat::flac, "FLAC", kFlac, flac::matches, nullptr,
+     readCode<flac::readISRC, flac::carriers>, plainWrite<flac::write>, flac::carriers,
+     flac::audioRanges},
+    {AudioFormat::m4a, "M4A", kM4a, mp4::matches, nullptr, readCode<mp4::readISRC, mp4::carriers>,
+     plainWrite<mp4::write>, mp4::carriers, mp4::audioRanges},
 }};
 
 }  // namespace

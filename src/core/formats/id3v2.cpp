@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <zlib.h>
+
 #include "core/io/text.h"
 #include "core/tag_error.h"
 
@@ -36,6 +38,8 @@ enum class Sizes { synchsafe, plain };
 
 // A TXXX frame larger than this is first read only this far, to see its description.
 constexpr std::uint64_t kTextPreview = 64 * 1024;
+// A code field (TSRC, TXXX "ISRC") larger than this holds no code and is never loaded.
+constexpr std::uint64_t kMaxCodeField = 1 << 20;
 
 // An unsynchronised stretch of a file read with unsynchronisation undone (the 0x00 after each
 // 0xFF dropped), front to back through one window of at most kPieceSize bytes.
@@ -223,18 +227,55 @@ std::uint64_t framesStart(const Body& body, std::uint8_t version, std::uint8_t f
 std::optional<std::string> frameText(std::uint8_t version, const Frame& frame);
 std::optional<bool> describesISRC(const std::string& text, bool whole);
 
+// A TXXX frame whose description is "ISRC" in any letter case: what ffmpeg writes for MP3.
+bool isISRCText(std::uint8_t version, const Frame& frame) {
+    if (frame.id != "TXXX") return false;
+    const auto t = frameText(version, frame);
+    return t && *describesISRC(*t, true);
+}
+
 // True for a frame stored compressed or encrypted, whose content is no text to read.
 bool opaque(std::uint8_t version, const Frame& frame) {
     const std::uint8_t format = frame.flags.size() > 1 ? frame.flags[1] : 0;
     return version == 4 ? (format & (kV4Encrypted | kV4Compressed)) != 0 : format >= 0x40;
 }
 
+// True for a version 4 frame stored compressed (not encrypted) with its data length, as zlib
+// inflates it.
+bool compressed(std::uint8_t version, const Frame& frame) {
+    const std::uint8_t format = frame.flags.size() > 1 ? frame.flags[1] : 0;
+    return version == 4 && (format & kV4Compressed) && (format & kV4DataLength) &&
+           !(format & kV4Encrypted);
+}
+
+// A compressed text frame whose code is read: no more than this once inflated.
+constexpr std::uint64_t kMaxInflated = 64 * 1024;
+
+// The content of a compressed frame (its body after unsynchronisation is undone: the data
+// length, then the zlib stream), or none when it does not inflate to exactly that length.
+std::optional<Bytes> inflated(const Bytes& body) {
+    if (body.size() < 5) return std::nullopt;
+    const std::uint64_t length = ByteReader(body).readSynchsafe32();
+    if (length > kMaxInflated) return std::nullopt;
+    Bytes out(std::size_t(length) + 1);  // one more, to see a stream that runs longer
+    uLongf produced = uLongf(out.size());
+    const int status = ::uncompress(out.data(), &produced, body.data() + 4, uLong(body.size() - 4));
+    if ((status != Z_OK && status != Z_BUF_ERROR) || produced != length) return std::nullopt;
+    out.resize(std::size_t(length));
+    return out;
+}
+
 // Whether a frame read from a file is loaded: TSRC always, TXXX while its description may be
-// "ISRC" (a large one is read this far first). Loading it costs what it weighs; a frame that
-// cannot hold a code is left in the file.
+// "ISRC" (a large one is read this far first; a compressed one is inflated to see). Loading it
+// costs what it weighs; a frame that cannot hold a code is left in the file.
 bool mustLoad(const Body& body, std::uint64_t at, const Frame& frame, std::uint64_t size,
               bool unsync, std::uint8_t version) {
-    if (!body.inFile() || frame.id == "TSRC") return true;
+    if (!body.inFile()) return true;
+    // A code field of this size holds no code: refused, never loaded.
+    if (frame.id == "TSRC" && size > kTextPreview)
+        throw TagError::unsupported(msg::id3CodeTooLarge);
+    if (frame.id == "TSRC") return true;
+    if (frame.id == "TXXX" && compressed(version, frame)) return size <= kMaxInflated;
     if (frame.id != "TXXX" || opaque(version, frame)) return false;
     if (size <= kTextPreview) return true;
     Frame preview = frame;
@@ -246,8 +287,11 @@ bool mustLoad(const Body& body, std::uint64_t at, const Frame& frame, std::uint6
         text = frameText(version, preview);
         preview.body.pop_back();
     }
-    // Text that still does not decode: the whole frame decides.
-    return !text || describesISRC(*text, false).value_or(true);
+    // Text that does not decode holds no code; a description that may be "ISRC" makes a code
+    // field of this size, which is refused, never loaded.
+    const bool mayBeCode = text && describesISRC(*text, false).value_or(true);
+    if (mayBeCode && size > kMaxCodeField) throw TagError::unsupported(msg::id3CodeTooLarge);
+    return mayBeCode;
 }
 
 // The frames from `pos` on, until padding, the end, or something that is not a frame. `damaged`
@@ -266,13 +310,29 @@ Tag walkFrames(const Body& body, std::uint64_t pos, std::uint8_t version, Sizes 
         frame.flags = {header[8], header[9]};
         const std::uint64_t at = pos + kHeaderSize;
         const bool unsync = version == 4 && (tagUnsync || (frame.flags[1] & kV4FrameUnsync));
-        if (mustLoad(body, at, frame, *declared, unsync, version)) {
+        bool load = mustLoad(body, at, frame, *declared, unsync, version);
+        if (load) {
             frame.body = body.read(at, *declared);
             if (unsync) {
                 frame.body = removeUnsync(frame.body);
                 frame.flags[1] &= std::uint8_t(~kV4FrameUnsync);  // the rebuilt tag stores it plain
             }
-        } else {
+        }
+        if (load && compressed(version, frame)) {
+            // A code frame is read inflated and stored plain by a rewrite; any other stays as
+            // it was stored.
+            Frame plain = frame;
+            if (auto content = inflated(frame.body)) plain.body = std::move(*content);
+            plain.flags[1] &= std::uint8_t(~(kV4Compressed | kV4DataLength));
+            if (plain.body != frame.body && (frame.id == "TSRC" || isISRCText(version, plain))) {
+                frame = std::move(plain);
+            } else if (frame.id == "TXXX" && body.inFile()) {
+                frame.body.clear();
+                frame.flags[1] = header[9];
+                load = false;
+            }
+        }
+        if (!load) {
             frame.stored = body.range(at, *declared);
             frame.storedUnsynchronised = body.unsynchronised();
             // Kept as stored, so it says so itself where the tag header said it for all.
@@ -384,11 +444,8 @@ std::optional<std::string> frameText(const Tag& tag, const Frame& frame) {
     return frameText(tag.version, frame);
 }
 
-// A TXXX frame whose description is "ISRC" in any letter case: what ffmpeg writes for MP3.
 bool isISRCText(const Tag& tag, const Frame& frame) {
-    if (frame.id != "TXXX") return false;
-    const auto t = frameText(tag, frame);
-    return t && *describesISRC(*t, true);
+    return isISRCText(tag.version, frame);
 }
 
 // A TXXX "ISRC" frame holding `code`, stored plain in ISO-8859-1 with its status flags kept.

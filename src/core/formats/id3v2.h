@@ -17,6 +17,9 @@ namespace pelorix::formats::id3v2 {
 namespace msg {
 inline constexpr std::string_view id3Truncated = "The ID3 tag is truncated.";
 inline constexpr std::string_view id3Damaged = "The ID3 tag is damaged.";
+inline constexpr std::string_view id3CodeTooLarge =
+    "The ID3 tag holds an ISRC field of more than 1 MiB, which is no code; PELORIX does not "
+    "read or change it.";
 inline constexpr std::string_view id3TooLarge = "The ID3 tag would become too large to be stored.";
 inline std::string id3Version(unsigned major) {
     return "This file has an ID3v2." + std::to_string(major) +

@@ -44,10 +44,11 @@ std::uint64_t mpegFrameLength(std::span<const std::uint8_t> h) {
     return perSecond * bitrate / rate + padding;
 }
 
-bool startsWithMPEGFrames(const FileIn& in, const Bytes& head) {
+// Two MPEG audio frames of the same kind in a row, the first at `at` (whose header is `head`).
+bool startsWithMPEGFrames(const FileIn& in, const Bytes& head, std::uint64_t at) {
     const std::uint64_t length = mpegFrameLength(head);
     if (length == 0) return false;
-    const Bytes next = in.read(length, 4);
+    const Bytes next = in.read(at + length, 4);
     return mpegFrameLength(next) != 0 && (next[1] & 0xFE) == (head[1] & 0xFE) &&
            (next[2] & 0x0C) == (head[2] & 0x0C);
 }
@@ -81,6 +82,41 @@ std::vector<Leading> leadingTags(const FileIn& in) {
     return tags;
 }
 
+// The APEv2 tag some taggers append after the audio: its footer stands 32 bytes before the end,
+// or before an ID3v1 tag. A tag larger than this is no tag of texts.
+constexpr std::uint64_t kMaxApeTag = 1 << 20;
+
+// The values of the APEv2 items keyed "ISRC" (any case), in order. Never loads more than the tag.
+std::vector<std::string> apeCodes(const FileIn& in) {
+    std::uint64_t end = in.size();
+    if (end >= 128 && fourCC(in.read(end - 128, 4), 0).starts_with("TAG")) end -= 128;
+    if (end < 32) return {};
+    const Bytes footer = in.read(end - 32, 32);
+    if (footer.size() < 32 || std::string(footer.begin(), footer.begin() + 8) != "APETAGEX") {
+        return {};
+    }
+    const std::uint64_t size = le32(footer, 12), count = le32(footer, 16);
+    if (size < 32 || size > kMaxApeTag || size > end) throw TagError::malformed(msg::apeDamaged);
+    const Bytes items = in.read(end - size, std::int64_t(size - 32));
+    std::vector<std::string> codes;
+    std::size_t at = 0;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (items.size() - at < 9) throw TagError::malformed(msg::apeDamaged);
+        const std::uint64_t length = le32(items, at);
+        const auto keyEnd = std::find(items.begin() + std::ptrdiff_t(at + 8), items.end(), 0);
+        if (keyEnd == items.end() || length > std::uint64_t(items.end() - keyEnd) - 1) {
+            throw TagError::malformed(msg::apeDamaged);
+        }
+        const std::string key(items.begin() + std::ptrdiff_t(at + 8), keyEnd);
+        const auto value = keyEnd + 1;
+        if (asciiLower(key) == "isrc") {
+            codes.emplace_back(value, value + std::ptrdiff_t(length));
+        }
+        at = std::size_t(value - items.begin()) + std::size_t(length);
+    }
+    return codes;
+}
+
 }  // namespace
 
 std::optional<std::string> readISRC(const FileIn& in) {
@@ -96,10 +132,13 @@ Carriers carriers(const FileIn& in) {
     for (std::size_t i = 0; i < tags.size(); ++i) {
         id3v2::addCarriers(tags[i].tag, nthPlace(i, "ID3", "ID3 tag"), out);
     }
+    for (std::string& code : apeCodes(in)) out.push_back({"APEv2 ISRC", std::move(code)});
     return out;
 }
 
 void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isrc) {
+    // Rewriting an APEv2 tag is a codec of its own; a code left there would outlive the write.
+    if (!apeCodes(in).empty()) throw TagError::unsupported(msg::apeCode);
     std::vector<Leading> tags = leadingTags(in);
     std::uint64_t copied = 0;  // input bytes handled so far
     for (std::size_t i = 0; i < tags.size(); ++i) {
@@ -127,15 +166,44 @@ std::uint64_t audioOffset(const FileIn& in) {
     return tags.empty() ? 0 : tags.back().offset + tags.back().length;
 }
 
+namespace {
+
+// Where the leading ID3 tags end: demuxers skip any number in a row.
+std::uint64_t afterTags(const FileIn& in, const Bytes& head) {
+    std::uint64_t at = 0;
+    for (auto total = id3v2::totalSize(head); total && *total <= in.size() - at;
+         total = id3v2::totalSize(in.read(at, 10))) {
+        at += *total;
+    }
+    return at;
+}
+
+// The marks of other streams that may stand behind an ID3 tag: Monkey's Audio, Musepack (SV8 and
+// SV7), TTA, WavPack, Ogg, RIFF and AIFF forms, ADTS AAC frames (sync, then layer 0).
+bool otherStream(const Bytes& b) {
+    if (b.size() < 4) return false;
+    static constexpr std::string_view kMarks[] = {"MAC ", "MPCK", "TTA1", "wvpk",
+                                                  "OggS", "RIFF", "FORM", "fLaC"};
+    const std::string id = fourCC(b, 0);
+    for (std::string_view mark : kMarks) {
+        if (id == mark) return true;
+    }
+    return id.starts_with("MP+") || (b[0] == 0xFF && (b[1] & 0xF6) == 0xF0);
+}
+
+}  // namespace
+
 bool matches(const FileIn& in, const Bytes& head) {
-    const auto total = id3v2::totalSize(head);
-    if (!total) return false;
-    const Bytes after = in.read(*total, 4);
-    return !(after.size() == 4 && fourCC(after, 0) == "fLaC");
+    if (!id3v2::totalSize(head)) return false;
+    const std::uint64_t at = afterTags(in, head);
+    const Bytes after = in.read(at, 4);
+    return after.size() == 4 && startsWithMPEGFrames(in, after, at);
 }
 
 bool guess(const FileIn& in, const Bytes& head) {
-    return startsWithMPEGFrames(in, head) || extensionIsMP3(in.path());
+    const std::uint64_t at = afterTags(in, head);
+    if (otherStream(at == 0 ? head : in.read(at, 4))) return false;
+    return (at == 0 && startsWithMPEGFrames(in, head, 0)) || extensionIsMP3(in.path());
 }
 
 std::vector<ByteRange> audioRanges(const FileIn& in) {

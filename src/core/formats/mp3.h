@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/formats/carrier.h"
@@ -12,11 +13,20 @@
 
 namespace pelorix::formats::mp3 {
 
-// A leading ID3v2 tag that no "fLaC" follows (a FLAC stream behind a tag is FLAC's).
+// The messages of this unit's refusals.
+namespace msg {
+inline constexpr std::string_view apeCode =
+    "The file also holds a code in an APEv2 tag, which PELORIX does not change.";
+inline constexpr std::string_view apeDamaged = "The APEv2 tag at the end of the file is damaged.";
+}  // namespace msg
+
+// Leading ID3v2 tags followed by MPEG audio: two frames of the same kind in a row.
 bool matches(const FileIn& in, const Bytes& head);
 // An MPEG audio stream as demuxers recognise one: a plausible frame header at the start and
 // another of the same version, layer and sample rate where the first frame says it ends; else a
-// name ending in ".mp3" (any case).
+// name ending in ".mp3" (any case), unless another stream's mark (Monkey's Audio, Musepack, TTA,
+// WavPack, Ogg, ADTS AAC, RIFF, ...) stands at the start or after the leading tags: a tag written
+// in front of it would make it an MP3 to no reader.
 bool guess(const FileIn& in, const Bytes& head);
 
 // The code of the first leading tag that holds one.

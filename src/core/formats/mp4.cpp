@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <span>
 
 #include "core/io/text.h"
@@ -301,16 +302,97 @@ BoxAt checkedMoov(const Source& src, std::uint64_t start, std::uint64_t size) {
     return moov;
 }
 
+struct ItemParts;
+template <typename Source>
+std::optional<ItemParts> itemParts(const Source& src, const BoxAt& item);
+
+// The handler a `meta` names: "mdir" for iTunes items, "mdta" for items keyed by name.
+template <typename Source>
+std::string handlerOf(const Source& src, const BoxAt& meta) {
+    const auto hdlr = meta.container ? firstChild(src, meta, "hdlr") : std::nullopt;
+    if (!hdlr || hdlr->end - hdlr->payload < 12) return {};
+    const Bytes b = src.read(hdlr->payload + 8, 4);
+    return std::string(b.begin(), b.end());
+}
+
+// The `meta` of the iTunes items in `udta`: the first one, as every other reader takes it, even
+// one of `mdta` keys (ffmpeg reads a `----` item there by its name, mutagen and kid3 as usual).
+template <typename Source>
+std::optional<BoxAt> itemMeta(const Source& src, const BoxAt& udta) {
+    return firstChild(src, udta, "meta");
+}
+
 template <typename Source>
 std::optional<BoxAt> itemList(const Source& src, const BoxAt& moov) {
     const auto udta = firstChild(src, moov, "udta");
-    const auto meta = udta ? firstChild(src, *udta, "meta") : std::nullopt;
+    const auto meta = udta ? itemMeta(src, *udta) : std::nullopt;
     return meta && meta->container ? firstChild(src, *meta, "ilst") : std::nullopt;
+}
+
+// QuickTime's own text atom for the code (`\xA9isr`, in `udta`): length, language, text.
+constexpr std::string_view kQuickTimeISRC = "\xA9isr";
+
+// A code in a place other tools use: the `\xA9isr` atom, or an item of an `mdta` meta whose key
+// is "ISRC". `box` is the atom or the item; `text` starts `skip` bytes into `data` (the atom
+// itself, or the item's `data` box).
+struct OtherPlace {
+    std::string place;
+    BoxAt box;
+    BoxAt data;
+    std::uint64_t skip = 0;
+};
+
+// Every such place under `moov`, in file order: in `udta` and in a `meta` of `mdta` keys (in
+// `udta` or straight in `moov`, where ffmpeg puts it).
+template <typename Source>
+std::vector<OtherPlace> otherPlaces(const Source& src, const BoxAt& moov) {
+    std::vector<OtherPlace> out;
+    const auto keyed = [&](const BoxAt& meta) {
+        const auto keys = firstChild(src, meta, "keys");
+        const auto ilst = firstChild(src, meta, "ilst");
+        if (!keys || !ilst || keys->end - keys->payload < 8) return;
+        const Bytes k =
+            src.read(keys->payload, std::min<std::uint64_t>(keys->end - keys->payload, 1 << 20));
+        std::set<std::uint32_t> isrc;  // the numbers of the keys named ISRC
+        std::size_t at = 8;
+        for (std::uint32_t i = 1; i <= be32(k, 4) && k.size() - at >= 8; ++i) {
+            const std::size_t size = be32(k, at);
+            if (size < 8 || size > k.size() - at) break;
+            const std::string name(k.begin() + std::ptrdiff_t(at + 8),
+                                   k.begin() + std::ptrdiff_t(at + size));
+            if (fourCC(k, at + 4) == "mdta" && text::toUpper(name) == kName) isrc.insert(i);
+            at += size;
+        }
+        forEachChild(src, *ilst, [&](const BoxAt& item) {
+            const Bytes t = src.read(item.start + 4, 4);
+            if (item.container || !isrc.count(be32(t, 0))) return false;
+            const auto parts = itemParts(src, item);
+            if (parts && parts->firstData)
+                out.push_back({"MP4 mdta ISRC", item, *parts->firstData, 8});
+            return false;
+        });
+    };
+    forEachChild(src, moov, [&](const BoxAt& box) {
+        if (box.type == "meta" && handlerOf(src, box) == "mdta") keyed(box);
+        if (box.type != "udta") return false;
+        forEachChild(src, box, [&](const BoxAt& child) {
+            if (child.type == kQuickTimeISRC && !child.container &&
+                child.end - child.payload >= 4) {
+                out.push_back({"MP4 \xC2\xA9isr", child, child, 4});
+            } else if (child.type == "meta" && handlerOf(src, child) == "mdta") {
+                keyed(child);
+            }
+            return false;
+        });
+        return false;
+    });
+    return out;
 }
 
 // The boxes an item's payload starts with that say what it holds; none when they do not parse.
 struct ItemParts {
     std::optional<BoxAt> mean, name, firstData, lastData;
+    std::vector<BoxAt> data;  // every value, in order
 };
 
 template <typename Source>
@@ -324,6 +406,7 @@ std::optional<ItemParts> itemParts(const Source& src, const BoxAt& item) {
             if (box.type == "data") {
                 if (!parts.firstData) parts.firstData = box;
                 parts.lastData = box;
+                parts.data.push_back(box);
             }
         });
     } catch (const TagError&) {
@@ -354,6 +437,7 @@ std::optional<std::string> dataText(const Source& src, const std::optional<BoxAt
 struct FreeformItem {
     std::string mean, name;
     std::optional<BoxAt> data;
+    std::vector<BoxAt> values;
 };
 
 // A `----` item named ISRC in the iTunes space, however its name and mean are cased.
@@ -366,7 +450,7 @@ std::optional<FreeformItem> isrcItem(const Source& src, const BoxAt& box) {
     if (!name || text::toUpper(*name) != kName) return std::nullopt;
     auto mean = leafText(src, *parts->mean, 4, kMaxItemLabel);
     if (!mean || text::toUpper(*mean) != text::toUpper(kMean)) return std::nullopt;
-    return FreeformItem{std::move(*mean), std::move(*name), parts->firstData};
+    return FreeformItem{std::move(*mean), std::move(*name), parts->firstData, parts->data};
 }
 
 Bytes boxBytes(std::string_view type, const Bytes& payload) {
@@ -407,7 +491,8 @@ Bytes newMeta(const Bytes& items) {
 struct MoovEdit {
     std::vector<std::uint64_t> dropped;  // where the dropped items start, ascending
     std::uint64_t parent = 0;
-    Bytes added;  // empty: nothing added
+    Bytes added;                              // empty: nothing added
+    std::map<std::uint64_t, Bytes> replaced;  // leaves written anew, by where they start
 };
 
 template <typename Source>
@@ -419,12 +504,31 @@ MoovEdit planEdit(const Source& src, const BoxAt& moov, const std::optional<std:
         edit.parent = parent.start;
         edit.added = std::move(box);
     };
+    // The places other tools use get the code in their own form, or go.
+    for (const OtherPlace& p : otherPlaces(src, moov)) {
+        if (!isrc) {
+            edit.dropped.push_back(p.box.start);
+            continue;
+        }
+        Bytes payload = src.read(p.data.payload, p.skip);
+        if (p.box.start == p.data.start) {  // the atom: length, then its language
+            payload[0] = std::uint8_t(isrc->size() >> 8);
+            payload[1] = std::uint8_t(isrc->size());
+            append(payload, *isrc);
+            edit.replaced[p.box.start] = boxBytes(p.box.type, payload);
+        } else {
+            append(payload, *isrc);
+            edit.replaced[p.box.start] = boxBytes(p.box.type, boxBytes("data", payload));
+        }
+    }
+    std::sort(edit.dropped.begin(), edit.dropped.end());
     const auto udta = firstChild(src, moov, "udta");
     if (!udta) {
         add(moov, boxBytes("udta", newMeta(item)));
         return edit;
     }
-    const auto meta = firstChild(src, *udta, "meta");
+    const auto meta = itemMeta(src, *udta);
+    if (meta && !meta->container) throw TagError::unsupported(msg::mp4Layout);
     if (meta && !meta->container) throw TagError::unsupported(msg::mp4Layout);
     if (!meta) {
         add(*udta, newMeta(item));
@@ -439,6 +543,7 @@ MoovEdit planEdit(const Source& src, const BoxAt& moov, const std::optional<std:
         if (isrcItem(src, box)) edit.dropped.push_back(box.start);
         return false;
     });
+    std::sort(edit.dropped.begin(), edit.dropped.end());
     add(*ilst, item);
     return edit;
 }
@@ -460,6 +565,10 @@ class MoovWriter {
 
     void emit(const BoxAt& box, FileOut& out) const {
         if (dropped(box)) return;
+        if (const auto it = edit_.replaced.find(box.start); it != edit_.replaced.end()) {
+            out.write(it->second);
+            return;
+        }
         std::uint64_t size = 8 + box.end - box.payload;
         if (box.container) {
             const auto it = std::lower_bound(resized_.begin(), resized_.end(),
@@ -487,6 +596,9 @@ class MoovWriter {
 
   private:
     std::uint64_t measureBox(const BoxAt& box) {
+        if (const auto it = edit_.replaced.find(box.start); it != edit_.replaced.end()) {
+            return it->second.size();
+        }
         if (!box.container) return 8 + box.end - box.payload;
         std::uint64_t size = 8 + box.children - box.payload;
         std::uint64_t pos = box.children;
@@ -591,22 +703,37 @@ std::optional<std::string> readISRC(const FileIn& in) {
 Carriers carriers(const FileIn& in) {
     const FileSource src(in);
     const TopLevelEntry at = moovEntry(topLevel(in));  // a copy: the list is a temporary
-    const auto ilst = itemList(src, checkedMoov(src, at.start, at.size));
+    const BoxAt moov = checkedMoov(src, at.start, at.size);
+    std::vector<std::pair<std::uint64_t, Carrier>> found;  // by where they lie
+    for (const OtherPlace& p : otherPlaces(src, moov)) {
+        found.push_back(
+            {p.box.start,
+             {p.place, text::trimWhitespaceAndNewlines(*leafText(src, p.data, p.skip))}});
+    }
+    if (const auto ilst = itemList(src, moov)) {
+        forEachChild(src, *ilst, [&](const BoxAt& box) {
+            if (const auto item = isrcItem(src, box)) {
+                const std::string place = "MP4 ----:" + item->mean + ":" + item->name;
+                for (std::size_t i = 0; i < item->values.size(); ++i) {
+                    found.push_back({box.start,
+                                     {i == 0   ? place
+                                      : i == 1 ? place + " (second value)"
+                                               : place + " (value " + std::to_string(i + 1) + ")",
+                                      *dataText(src, item->values[i])}});
+                }
+            } else if (box.type == "xid " && !box.container) {
+                const auto parts = itemParts(src, box);
+                if (auto text = dataText(src, parts ? parts->lastData : std::nullopt)) {
+                    found.push_back({box.start, {"MP4 xid", *text, true}});
+                }
+            }
+            return false;
+        });
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     Carriers out;
-    if (!ilst) return out;
-    forEachChild(src, *ilst, [&](const BoxAt& box) {
-        if (const auto item = isrcItem(src, box)) {
-            if (auto text = dataText(src, item->data)) {
-                out.push_back({"MP4 ----:" + item->mean + ":" + item->name, *text});
-            }
-        } else if (box.type == "xid " && !box.container) {
-            const auto parts = itemParts(src, box);
-            if (auto text = dataText(src, parts ? parts->lastData : std::nullopt)) {
-                out.push_back({"MP4 xid", *text, true});
-            }
-        }
-        return false;
-    });
+    for (auto& f : found) out.push_back(std::move(f.second));
     return out;
 }
 

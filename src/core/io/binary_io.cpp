@@ -102,6 +102,10 @@ ByteWriter& ByteWriter::u8(std::uint8_t v) {
     return *this;
 }
 
+ByteWriter& ByteWriter::u16LE(std::uint16_t v) {
+    return u8(std::uint8_t(v)).u8(std::uint8_t(v >> 8));
+}
+
 ByteWriter& ByteWriter::u24BE(std::uint32_t v) {
     return u8(std::uint8_t(v >> 16)).u8(std::uint8_t(v >> 8)).u8(std::uint8_t(v));
 }
@@ -210,16 +214,16 @@ FileIn::FileIn(int folder, const std::string& name, const std::filesystem::path&
 
 void FileIn::open(int folder, const std::string& name) {
     // Non-blocking, so that opening a FIFO cannot hang; only regular files are read.
-    fd_ = folder == AT_FDCWD ? sys::open(name, O_RDONLY | O_NONBLOCK)
-                             : sys::openAt(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
-    if (fd_ < 0) {
+    fd_ =
+        sys::Fd(folder == AT_FDCWD ? sys::open(name, O_RDONLY | O_NONBLOCK)
+                                   : sys::openAt(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW));
+    if (!fd_) {
         throw TagError::io(msg::cannotOpen(std::generic_category().message(errno)));
     }
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd_);
-        fd_ = -1;
+        fd_.reset();
         throw TagError::io(msg::cannotOpen(err == EISDIR ? std::generic_category().message(err)
                                                          : std::string("Not a regular file")));
     }
@@ -227,27 +231,12 @@ void FileIn::open(int folder, const std::string& name) {
     size_ = st.st_size < 0 ? 0 : std::uint64_t(st.st_size);
 }
 
-FileIn::~FileIn() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-static std::uint64_t preadAll(int fd, std::uint8_t* to, std::uint64_t want, std::uint64_t offset) {
-    std::uint64_t got = 0;
-    while (got < want) {
-        ssize_t n = sys::pread(fd, to + got, want - got, off_t(offset + got));
-        if (n < 0) sys::throwErrno();
-        if (n == 0) break;  // the file shrank since it was opened
-        got += std::uint64_t(n);
-    }
-    return got;
-}
-
 Bytes FileIn::read(std::uint64_t offset, std::int64_t count) const {
     if (count <= 0 || offset >= size_) return {};
     const std::uint64_t want = std::min<std::uint64_t>(std::uint64_t(count), size_ - offset);
     if (want > kCachedRead) {
         Bytes out(want);
-        out.resize(preadAll(fd_, out.data(), want, offset));
+        out.resize(sys::preadAll(fd_.get(), out.data(), want, offset));
         return out;
     }
     const auto holds = [&](const Stretch& c) {
@@ -263,7 +252,7 @@ Bytes FileIn::read(std::uint64_t offset, std::int64_t count) const {
             c.bytes.clear();  // a failed read below must not leave a stale stretch behind
             c.start = offset / kPage * kPage;
             c.bytes.resize(std::min(offset - c.start + kCachedRead, size_ - c.start));
-            c.bytes.resize(preadAll(fd_, c.bytes.data(), c.bytes.size(), c.start));
+            c.bytes.resize(sys::preadAll(fd_.get(), c.bytes.data(), c.bytes.size(), c.start));
         }
     }
     // Fewer bytes than wanted only when the file shrank since it was opened.
@@ -276,11 +265,11 @@ Bytes FileIn::read(std::uint64_t offset, std::int64_t count) const {
 void FileIn::adviseSequential(std::uint64_t offset, std::uint64_t count) const {
     // Only a hint about this descriptor's readahead: nothing in the file changes, and a
     // refusal changes nothing either, so it bypasses the fault seam.
-    (void)::posix_fadvise(fd_, off_t(offset), off_t(count), POSIX_FADV_SEQUENTIAL);
+    (void)::posix_fadvise(fd_.get(), off_t(offset), off_t(count), POSIX_FADV_SEQUENTIAL);
 }
 
 void FileIn::adviseDone(std::uint64_t offset, std::uint64_t count) const {
-    (void)::posix_fadvise(fd_, off_t(offset), off_t(count), POSIX_FADV_DONTNEED);
+    (void)::posix_fadvise(fd_.get(), off_t(offset), off_t(count), POSIX_FADV_DONTNEED);
 }
 
 void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const {
@@ -296,16 +285,17 @@ void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const
     out.flushBuffer();
     if (out.mayShare_ && count >= kShareMinimum && offset < size_) {
         const auto part = clone::alignedPart(offset, out.position_, std::min(count, size_ - offset),
-                                             clone::blockSize(out.fd_));
+                                             clone::blockSize(out.fd_.get()));
         if (part) {
             // The head up to the first whole block is copied; then the blocks are shared.
             copyData(offset, part->offset - offset, out);
             count -= part->offset - offset;
             offset = part->offset;
             const std::uint64_t at = out.position_;
-            if (clone::cloneRange(fd_, part->offset, out.fd_, at, part->length)) {
+            if (clone::cloneRange(fd_.get(), part->offset, out.fd_.get(), at, part->length)) {
                 // Sharing does not move the descriptor's offset; the next bytes go after it.
-                if (::lseek(out.fd_, off_t(at + part->length), SEEK_SET) < 0) sys::throwErrno();
+                if (::lseek(out.fd_.get(), off_t(at + part->length), SEEK_SET) < 0)
+                    sys::throwErrno();
                 out.shared_.push_back({part->offset, at, part->length});
                 out.position_ += part->length;
                 out.writebackFrom_ = out.position_;  // nothing of it is waiting for the disk
@@ -325,10 +315,10 @@ void FileIn::copyData(std::uint64_t offset, std::uint64_t count, FileOut& out) c
     constexpr std::uint64_t kWorthAHole = 1 << 20;
     const std::uint64_t end = offset + count;
     while (offset < end && offset < size_) {
-        const off_t hole = sys::seek(fd_, off_t(offset), SEEK_HOLE);
+        const off_t hole = sys::seek(fd_.get(), off_t(offset), SEEK_HOLE);
         // Where the filesystem cannot say, or the file changed under us, every byte is copied.
         if (hole < 0 || std::uint64_t(hole) >= end) break;
-        off_t data = sys::seek(fd_, hole, SEEK_DATA);
+        off_t data = sys::seek(fd_.get(), hole, SEEK_DATA);
         if (data < 0 && errno == ENXIO) data = off_t(size_);  // a hole up to the end
         if (data < 0 || data <= hole) break;
         const std::uint64_t holeEnd = std::min<std::uint64_t>(std::uint64_t(data), end);
@@ -349,7 +339,7 @@ void FileIn::copyInKernel(std::uint64_t offset, std::uint64_t count, FileOut& ou
     while (count > 0) {
         if (offset >= size_) throw TagError::malformed(msg::fileEnded);
         const auto want = std::size_t(std::min({count, size_ - offset, kKernelPiece}));
-        const ssize_t n = sys::copyFileRange(fd_, off_t(offset), out.fd_, want);
+        const ssize_t n = sys::copyFileRange(fd_.get(), off_t(offset), out.fd_.get(), want);
         if (n < 0 && !sys::kernelCopyUnavailable(errno)) sys::throwErrno();
         if (n <= 0) {
             // Unavailable here, or nothing copied where the file should still have bytes (some
@@ -369,7 +359,7 @@ void FileIn::copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOu
         std::size_t n = 0;
         if (offset < size_) {
             std::uint64_t want = std::min<std::uint64_t>({count, size_ - offset, kPieceSize});
-            ssize_t r = sys::pread(fd_, piece.data(), want, off_t(offset));
+            ssize_t r = sys::pread(fd_.get(), piece.data(), want, off_t(offset));
             if (r < 0) sys::throwErrno();
             n = std::size_t(r);
         }
@@ -385,8 +375,8 @@ void FileIn::copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOu
 
 FileOut::FileOut(int folder, const std::string& name, const std::filesystem::path& shown)
     : path_(shown) {
-    fd_ = sys::openAt(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-    if (fd_ < 0) {
+    fd_ = sys::Fd(sys::openAt(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+    if (!fd_) {
         throw TagError::io(msg::cannotWrite(std::generic_category().message(errno)));
     }
 }
@@ -400,15 +390,14 @@ FileOut::FileOut(const std::filesystem::path& path, Mode mode) : path_(path) {
     } else {
         flags |= O_TRUNC;
     }
-    fd_ = sys::open(path.string(), flags, perm);
-    if (fd_ < 0) {
+    fd_ = sys::openFd(path.string(), flags, perm);
+    if (!fd_) {
         throw TagError::io(msg::cannotWrite(std::generic_category().message(errno)));
     }
 }
 
 FileOut::~FileOut() {
-    flush_.reset();  // the helper thread finishes with the descriptor first
-    if (fd_ >= 0) ::close(fd_);
+    flush_.reset();  // the helper thread finishes with the descriptor first; then it closes
 }
 
 void FileOut::mustBeWritable() const {
@@ -427,7 +416,7 @@ void FileOut::write(const std::uint8_t* data, std::size_t size) {
             buffer_.insert(buffer_.end(), data, data + size);
             position_ += size;
         } else {
-            sys::writeAll(fd_, data, size);
+            sys::writeAll(fd_.get(), data, size);
             appended(size);
         }
     }
@@ -435,7 +424,7 @@ void FileOut::write(const std::uint8_t* data, std::size_t size) {
 
 void FileOut::skipHole(std::uint64_t count) {
     flushBuffer();
-    if (::lseek(fd_, off_t(position_ + count), SEEK_SET) < 0) sys::throwErrno();
+    if (::lseek(fd_.get(), off_t(position_ + count), SEEK_SET) < 0) sys::throwErrno();
     position_ += count;
     writebackFrom_ = position_;  // nothing of it is waiting for the disk
     endsInHole_ = true;
@@ -453,7 +442,8 @@ void FileOut::startWriteback() {
     // Everything already in the file goes to the disk now, while the caller goes on copying and
     // verifying, instead of all of it waiting for the fsync in close().
     const std::uint64_t inFile = position_ - buffer_.size();
-    if (sys::startWriteback(fd_, off_t(writebackFrom_), off_t(inFile - writebackFrom_)) != 0) {
+    if (sys::startWriteback(fd_.get(), off_t(writebackFrom_), off_t(inFile - writebackFrom_)) !=
+        0) {
         if (errno != EINVAL && errno != ESPIPE && errno != ENOSYS && errno != EOPNOTSUPP) {
             sys::throwErrno();
         }
@@ -465,14 +455,14 @@ void FileOut::startWriteback() {
 void FileOut::flushBuffer() {
     if (buffer_.empty()) {
         // A hole skipped last ends the file only once its size says so.
-        if (endsInHole_ && sys::ftruncate(fd_, off_t(position_)) != 0) sys::throwErrno();
+        if (endsInHole_ && sys::ftruncate(fd_.get(), off_t(position_)) != 0) sys::throwErrno();
         endsInHole_ = false;
         return;
     }
     Bytes pending;
     pending.swap(buffer_);  // a failed write must not be retried by the destructor's path
     endsInHole_ = false;
-    sys::writeAll(fd_, pending.data(), pending.size());
+    sys::writeAll(fd_.get(), pending.data(), pending.size());
 }
 
 void FileOut::patch(std::uint64_t offset, const Bytes& bytes) {
@@ -481,7 +471,7 @@ void FileOut::patch(std::uint64_t offset, const Bytes& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n =
-            sys::pwrite(fd_, bytes.data() + done, bytes.size() - done, off_t(offset + done));
+            sys::pwrite(fd_.get(), bytes.data() + done, bytes.size() - done, off_t(offset + done));
         if (n < 0) sys::throwErrno();
         if (n == 0) sys::throwErrno(EIO);
         done += std::size_t(n);
@@ -489,9 +479,9 @@ void FileOut::patch(std::uint64_t offset, const Bytes& bytes) {
 }
 
 void FileOut::startFlush() {
-    if (fd_ < 0 || flush_) return;
+    if (!fd_ || flush_) return;
     flushBuffer();
-    flush_ = std::make_unique<sys::Fsync>(fd_);
+    flush_ = std::make_unique<sys::Fsync>(fd_.get());
 }
 
 bool FileOut::flushing() const {
@@ -499,19 +489,23 @@ bool FileOut::flushing() const {
 }
 
 void FileOut::close() {
-    if (fd_ < 0) return;
+    if (!fd_) return;
     flushBuffer();
     if (flush_) {
         const int rc = flush_->wait();
         const int err = errno;
         flush_.reset();
         if (rc != 0) sys::throwErrno(err);
-    } else if (sys::fsync(fd_) != 0) {
+    } else if (sys::fsync(fd_.get()) != 0) {
         sys::throwErrno();
     }
-    int fd = fd_;
-    fd_ = -1;
-    if (sys::close(fd) != 0) sys::throwErrno();
+    if (fd_.close() != 0) sys::throwErrno();
+}
+
+std::uint64_t FileIn::linkCount() const {
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) != 0) return 1;  // cannot happen for an open descriptor; assume a name
+    return st.st_nlink;
 }
 
 }  // namespace pelorix

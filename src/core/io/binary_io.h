@@ -14,11 +14,9 @@
 #include <string_view>
 #include <vector>
 
-namespace pelorix {
+#include "core/io/sys.h"
 
-namespace sys {
-class Fsync;
-}
+namespace pelorix {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -70,13 +68,15 @@ class ByteReader {
     bool ok_ = true;
 };
 
-// Appends to a byte vector; `put*` overwrite bytes already written (a size known only later).
+// Appends to a byte vector. A size known only later is filled in where it ends up: in the file
+// with FileOut::patch, or in the bytes before they are written.
 class ByteWriter {
   public:
     explicit ByteWriter(Bytes& out) : out_(out) {}
     std::size_t size() const { return out_.size(); }
 
     ByteWriter& u8(std::uint8_t v);
+    ByteWriter& u16LE(std::uint16_t v);
     ByteWriter& u24BE(std::uint32_t v);
     ByteWriter& u32BE(std::uint64_t v);  // the low 32 bits
     ByteWriter& u32LE(std::uint64_t v);
@@ -121,12 +121,14 @@ class FileIn {
     explicit FileIn(const std::filesystem::path& path);
     // The file called `name` in the folder open as `folder`, known as `shown`.
     FileIn(int folder, const std::string& name, const std::filesystem::path& shown);
-    ~FileIn();
     FileIn(const FileIn&) = delete;
     FileIn& operator=(const FileIn&) = delete;
 
     std::uint64_t size() const { return size_; }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
+    // How many names the file has now (0 once its last one is gone); never fails for an open
+    // file, so it bypasses the seam as the status taken at opening does.
+    std::uint64_t linkCount() const;
     const std::filesystem::path& path() const { return path_; }
 
     // Up to `count` bytes from `offset`; empty when count <= 0 or offset >= size.
@@ -155,7 +157,7 @@ class FileIn {
     void copyThroughBuffer(std::uint64_t offset, std::uint64_t count, FileOut& out) const;
 
     std::filesystem::path path_;
-    int fd_ = -1;
+    sys::Fd fd_;
     std::uint64_t size_ = 0;
     // Parsers read many small fields (box, chunk and block headers, short tags), mostly near the
     // head and near the tail of the file, and often twice (once to recognise the file, once to
@@ -187,7 +189,7 @@ class FileOut {
     FileOut& operator=(const FileOut&) = delete;
 
     std::uint64_t position() const { return position_; }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     const std::filesystem::path& path() const { return path_; }
 
     void write(const Bytes& bytes) { write(bytes.data(), bytes.size()); }
@@ -222,7 +224,7 @@ class FileOut {
     void mustBeWritable() const;
 
     std::filesystem::path path_;
-    int fd_ = -1;
+    sys::Fd fd_;
     std::uint64_t position_ = 0;
     Bytes buffer_;  // small writes (headers) are gathered here
     // Bytes before this offset have been handed to the disk (startWriteback); false once the

@@ -4,6 +4,9 @@
 #include <openssl/evp.h>
 
 #include <stdexcept>
+#include <string>
+
+#include "core/tag_error.h"
 
 namespace pelorix {
 
@@ -15,7 +18,7 @@ struct Sha256::Ctx {
 Sha256::Sha256() : ctx_(std::make_unique<Ctx>()) {
     ctx_->md = EVP_MD_CTX_new();
     if (!ctx_->md || EVP_DigestInit_ex(ctx_->md, EVP_sha256(), nullptr) != 1) {
-        throw std::runtime_error("SHA-256 is not available.");
+        throw std::runtime_error(std::string(msg::sha256Unavailable));
     }
 }
 

@@ -194,6 +194,12 @@ int exchangeAt(int dir, const std::string& a, const std::string& b) {
     return ::renameat2(dir, a.c_str(), dir, b.c_str(), RENAME_EXCHANGE);
 }
 
+int linkFdAt(int fd, int dir, const std::string& name) {
+    if (injected(Op::rename, name)) return -1;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
 int getFlags(int fd, unsigned& flags) {
     if (injected(Op::flags)) return -1;
     int value = 0;

@@ -61,6 +61,9 @@ int renameAt(int dir, const std::string& from, const std::string& to);
 // renameat2(2) with RENAME_EXCHANGE in one folder: both names stay, their files swap places in
 // one step. -1 with EINVAL/ENOSYS/EOPNOTSUPP where the filesystem cannot do that.
 int exchangeAt(int dir, const std::string& a, const std::string& b);
+// linkat(2) of the open file `fd` (through /proc/self/fd) to `name` in the folder `dir`: gives a
+// file that still has a name elsewhere one more. The fault hook sees `name` (as a rename).
+int linkFdAt(int fd, int dir, const std::string& name);
 // The inode flags (chattr(1)'s letters) of an open file; -1 with ENOTTY/EOPNOTSUPP/EINVAL
 // where the filesystem keeps none.
 int getFlags(int fd, unsigned& flags);

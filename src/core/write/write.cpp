@@ -114,6 +114,29 @@ FileOut createTemp(const Claim& claim, std::optional<PendingFile>& tmp) {
     }
 }
 
+// The claimed file leaves its last name, the temporary one it was swapped to. A link another
+// program began to make before the swap can still land on it after the look that followed the
+// swap (the name is looked up first, the link made later); the claimed file then lives on under
+// that name with the old contents. Seen here, the swap is undone, the new file goes and the
+// write is refused, so no name is left on the old contents.
+void dropSwappedOut(const Claim& claim, PendingFile& tmp) {
+    const int folder = claim.folder();
+    if (sys::unlinkAt(folder, tmp.name()) != 0) return;  // the pending file tries again
+    tmp.keep();
+    if (claim.in().linkCount() == 0) return;
+    tmp.arm();
+    if (sys::linkFdAt(claim.in().fd(), folder, tmp.name()) != 0) {
+        tmp.keep();  // whatever holds the name now is not ours
+        sys::throwErrno();
+    }
+    if (sys::exchangeAt(folder, tmp.name(), claim.name()) != 0) {
+        // The new file stays at the name and the old one beside it, under both its names.
+        tmp.keep();
+        sys::throwErrno();
+    }
+    throw TagError::io(msg::linkedMeanwhile);
+}
+
 // Puts the temporary file in the original's place. Where the filesystem can swap two names in
 // one step, it does, and then looks at what it swapped out: the claimed file with its one name
 // and its lease unbroken, or the swap is undone and the write refused. A program that saved
@@ -128,7 +151,10 @@ void replace(const Claim& claim, PendingFile& tmp) {
         const int looked = sys::statAt(folder, tmp.name(), out) == 0 ? 0 : errno;
         std::string_view refusal = looked ? "" : claim.strangerAtName(out);
         if (!looked && refusal.empty() && !claim.leaseHolds()) refusal = msg::openElsewhere;
-        if (!looked && refusal.empty()) return;
+        if (!looked && refusal.empty()) {
+            dropSwappedOut(claim, tmp);
+            return;
+        }
         if (sys::exchangeAt(folder, tmp.name(), claim.name()) != 0) {
             // What was at the name stays at the temporary name for whoever looks.
             tmp.keep();
@@ -142,6 +168,16 @@ void replace(const Claim& claim, PendingFile& tmp) {
     claim.checkUndisturbed();
     if (sys::renameAt(folder, tmp.name(), claim.name()) != 0) sys::throwErrno();
     tmp.keep();
+    // As after a swap: a link that landed on the replaced file puts it back at the name.
+    if (claim.in().linkCount() == 0) return;
+    tmp.arm();
+    if (sys::linkFdAt(claim.in().fd(), folder, tmp.name()) != 0) {
+        tmp.keep();
+        sys::throwErrno();
+    }
+    if (sys::renameAt(folder, tmp.name(), claim.name()) != 0) sys::throwErrno();
+    tmp.keep();
+    throw TagError::io(msg::linkedMeanwhile);
 }
 
 // True when the file already is what the write would make of it: a removal that finds no
@@ -503,9 +539,7 @@ Outcome writeOne(const fs::path& path, const std::optional<std::string>& isrc, b
 }  // namespace
 
 CodeChanged::CodeChanged(std::optional<std::string> found)
-    : std::runtime_error(
-          "The file's code is no longer the one expected. The file was not changed."),
-      found_(std::move(found)) {}
+    : TagError(msg::codeChanged), found_(std::move(found)) {}
 
 Outcome writeISRC(const fs::path& path, const std::optional<std::string>& isrc, bool backup,
                   bool addAxml) {

@@ -15,6 +15,7 @@
 
 #include "core/formats/format.h"
 #include "core/io/binary_io.h"
+#include "core/tag_error.h"
 
 namespace pelorix::write {
 
@@ -47,7 +48,7 @@ struct BatchJob {
     std::optional<std::optional<std::string>> expected = std::nullopt;
 };
 // A batch job's file holds another code than the caller expected: nothing was written.
-class CodeChanged : public std::runtime_error {
+class CodeChanged : public TagError {
   public:
     explicit CodeChanged(std::optional<std::string> found);
     const std::optional<std::string>& found() const noexcept { return found_; }
