@@ -31,6 +31,8 @@ packages=(
   acl attr e2fsprogs
   # code lists on the command line: the CSV parser
   libcsv-dev
+  # the ledger of every code given
+  libsqlite3-dev
   # the man page (scdoc source), and the Debian package: its build tools, the build
   # dependencies debian/control names, and the checks CI runs on the result
   scdoc build-essential dpkg-dev debhelper lintian appstream desktop-file-utils

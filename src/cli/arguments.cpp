@@ -17,6 +17,7 @@ enum class Operands {
     paths,           // --read FILE...
     codeAndPaths,    // --write CODE FILE...
     listAndFolders,  // --write-list LIST [FOLDER...]
+    code,            // --next CC-XXX-YY
 };
 
 // Every word the command line knows. A mode picks what the run does; a flag sets a member;
@@ -41,6 +42,10 @@ constexpr std::array kWords = {
          "--write-list takes a list file, then folders if its lines name no paths"},
     Word{"--sequence", Mode::sequence, Operands::codeAndPaths,
          "--sequence takes a first code and files or folders"},
+    Word{"--next", Mode::next, Operands::code,
+         "--next takes a country, registrant and year, such as FI-ABC-26"},
+    Word{"--ledger-add", Mode::ledgerAdd, Operands::paths, "--ledger-add takes files or folders"},
+    Word{"--ledger-export", Mode::ledgerExport},
     Word{"--help", Mode::help},
     Word{"-h", Mode::help},
     Word{"--version", Mode::version},
@@ -48,7 +53,9 @@ constexpr std::array kWords = {
     Word{"--dry-run", {}, {}, "", &Arguments::dryRun},
     Word{"--replace", {}, {}, "", &Arguments::replace},
     Word{"--axml", {}, {}, "", &Arguments::axml},
+    Word{"--reuse-code", {}, {}, "", &Arguments::reuseCode},
     Word{"--match", {}, {}, "", nullptr, &Arguments::match, "title|track|name|path"},
+    Word{"--ledger", {}, {}, "--ledger takes the ledger's file", nullptr, &Arguments::ledger},
 };
 
 const Word* lookUp(std::string_view text) {
@@ -122,9 +129,11 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             continue;
         }
         const std::string takes =
-            std::string(known->word) + " takes one of " + spelled(known->values);
+            known->values.empty()
+                ? std::string(known->needs)
+                : std::string(known->word) + " takes one of " + spelled(known->values);
         if (i + 1 == args.size() || args[i + 1] == "--") return usageError(takes);
-        if (!allowed(known->values, args[++i])) return usageError(takes);
+        if (!allowed(known->values, args[++i]) || args[i].empty()) return usageError(takes);
         result.*known->value = args[i];
     }
 
@@ -137,7 +146,9 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             if (std::string why = notAFile(w, ""); !why.empty()) return usageError(why);
         }
         if (optionGiven) {
-            return usageError("--json, --dry-run, --replace, --axml and --match go with a mode");
+            return usageError(
+                "--json, --dry-run, --replace, --axml, --reuse-code, --match and --ledger go with "
+                "a mode");
         }
         return result;  // the window
     }
@@ -147,7 +158,8 @@ Arguments parseArguments(const std::vector<std::string>& args) {
                           ": files go after the mode");
     }
     std::size_t next = 1;
-    if (picked.operands == Operands::codeAndPaths || picked.operands == Operands::listAndFolders) {
+    if (picked.operands == Operands::codeAndPaths || picked.operands == Operands::listAndFolders ||
+        picked.operands == Operands::code) {
         if (words.size() < 2) return usageError(std::string(picked.needs));
         result.first = words[next++].text;
     }
@@ -155,7 +167,7 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         if (std::string why = notAFile(words[next], picked.word); !why.empty()) {
             return usageError(why);
         }
-        if (picked.operands == Operands::none) {
+        if (picked.operands == Operands::none || picked.operands == Operands::code) {
             return usageError(std::string(picked.word) + " takes no file: " + words[next].text);
         }
         result.paths.push_back(words[next].text);

@@ -46,6 +46,12 @@ std::optional<int> run(const Args& args, std::ostream& out, std::ostream& err) {
             return writeListMode(parsed, out, err);
         case Mode::sequence:
             return sequenceMode(parsed, out, err);
+        case Mode::next:
+            return nextMode(parsed, out, err);
+        case Mode::ledgerAdd:
+            return ledgerAddMode(parsed, out, err);
+        case Mode::ledgerExport:
+            return ledgerExportMode(parsed, out, err);
         case Mode::help:
             out << usage();
             return 0;
@@ -73,6 +79,11 @@ std::string usage() {
            "input)\n"
            "       pelorix [OPTION...] --sequence FIRST FILE|FOLDER...\n"
            "                          number the files: FIRST, the next code, and so on\n"
+           "       pelorix [OPTION...] --next CC-XXX-YY           print the next code never given\n"
+           "       pelorix [OPTION...] --ledger-add FILE|FOLDER...\n"
+           "                          record the codes the files carry in the ledger\n"
+           "       pelorix [OPTION...] --ledger-export            every code in the ledger, as "
+           "CSV\n"
            "       pelorix --selftest                             run the built-in self test\n"
            "       pelorix --help | -h | --version\n"
            "       pelorix [FILE...]                              open the window\n"
@@ -82,6 +93,10 @@ std::string usage() {
            "  --json      one JSON object per file and line\n"
            "  --replace   let --write-list and --sequence replace a different code\n"
            "  --axml      let a write add the code in an axml chunk to a WAV that has none\n"
+           "  --reuse-code  give a code although the ledger or the batch says it belongs to\n"
+           "              another recording, or the recording already has another code\n"
+           "  --ledger PATH  the ledger to use (default: $PELORIX_LEDGER, else\n"
+           "              $XDG_DATA_HOME/pelorix/ledger.sqlite3)\n"
            "  --match title|track|name|path\n"
            "              how a list's lines find their files (in the FOLDERs given)\n"
            "  --          end of options: every later word is a file\n"
@@ -93,6 +108,7 @@ std::string usage() {
            "Handles " +
            formats::labels(", ", " and ") +
            "; the audio is never changed.\n"
+           "Every write is checked against the ledger first: one code, one recording.\n"
            "Exit status: 0 when every file succeeded, 1 when a file failed or was left alone\n"
            "or the output closed, 2 for an invalid code, a refused list or sequence, or a\n"
            "usage error.\n";

@@ -19,11 +19,15 @@
 #include "core/io/sys.h"
 #include "core/io/text.h"
 #include "core/isrc.h"
+#include "core/ledger/guard.h"
+#include "core/ledger/ledger.h"
 #include "core/lists/code_list.h"
 #include "core/lists/folder_walk.h"
 #include "core/lists/match.h"
 #include "core/read/read.h"
 #include "core/recordings/about.h"
+#include "core/recordings/grouping.h"
+#include "core/recordings/recording.h"
 #include "core/write/write.h"
 
 namespace pelorix::cli {
@@ -33,12 +37,16 @@ namespace fs = std::filesystem;
 namespace {
 
 // One file to act on: the path as printed and as opened, and the code it is to carry (none:
-// no code). `error` set: the file could not even be found, say why and go on.
+// no code). `error` set: the file could not even be found, say why and go on. `refused`: the
+// rule refuses its code (shown by a dry run). `keep`: it keeps the code it carries.
 struct Job {
     std::string shown;
     fs::path path;
     std::optional<ISRC> code;
     std::string error;
+    std::string refused = {};
+    bool keep = false;
+    std::size_t line = 0;  // of the list that names it
 };
 
 // The audio files of a folder, the folders within it that could not be read, and a remark for
@@ -103,8 +111,10 @@ bool carriesOnly(const fs::path& path, const ISRC& code) {
 // (a write's: once it is on the disk). `guarded` (lists and sequences): a file that carries a
 // different code is left alone unless --replace was given, also when that code was written
 // after the first look (checked under the write's own lock); one that already carries its code
-// is not touched at all.
-int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded) {
+// is not touched at all. `written`: which jobs changed their file.
+int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded,
+            std::vector<bool>* written = nullptr) {
+    if (written) written->assign(jobs.size(), false);
     int status = 0;
     std::vector<Outcome> outcomes(jobs.size());
     std::vector<write::BatchJob> writes;
@@ -144,7 +154,8 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
             const std::optional<std::string> isrc = o.code;
             bool looked = false;
             auto kept = [&] {
-                return guarded && !args.replace && carriesOther(o.previous, *job.code);
+                return job.keep ||
+                       (guarded && !args.replace && carriesOther(o.previous, *job.code));
             };
             auto unchanged = [&] {
                 return guarded && codeOf(o.previous) == o.code && carriesOnly(job.path, *job.code);
@@ -153,11 +164,11 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
                 const Rehearsal r = rehearseWrite(job.path, isrc, args.axml);
                 o.format = r.format;
                 o.previous = r.stored;
-                o.message = r.error;
-                o.result = !r.error.empty() ? Outcome::Result::failed
-                           : kept()         ? Outcome::Result::kept
-                           : unchanged()    ? Outcome::Result::unchanged
-                                            : Outcome::Result::planned;
+                o.message = r.error.empty() ? job.refused : r.error;
+                o.result = !o.message.empty() ? Outcome::Result::failed
+                           : kept()           ? Outcome::Result::kept
+                           : unchanged()      ? Outcome::Result::unchanged
+                                              : Outcome::Result::planned;
                 finish(i);
                 continue;
             }
@@ -189,6 +200,9 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
                     o.result = outcome == write::Outcome::written     ? Outcome::Result::done
                                : outcome == write::Outcome::unchanged ? Outcome::Result::unchanged
                                                                       : Outcome::Result::failed;
+                    if (written && outcome != write::Outcome::notWritten) {
+                        (*written)[writeOf[w]] = true;
+                    }
                     if (outcome == write::Outcome::notWritten) {
                         o.message = "Not written: the output was closed.";
                     }
@@ -312,10 +326,122 @@ recordings::About aboutOf(const fs::path& path) {
     }
 }
 
-fs::path realPath(const fs::path& path) {
-    std::error_code ec;
-    const fs::path p = fs::canonical(path, ec);
-    return ec ? path : p;
+// The facts of each job's file for the ledger, by the grouping's identities; none for a file
+// that cannot be read (its write meets the same trouble and reports it).
+std::vector<std::optional<ledger::FileFacts>> factsOf(const std::vector<Job>& jobs,
+                                                      const recordings::Grouping& grouping) {
+    std::vector<std::optional<ledger::FileFacts>> facts(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!jobs[i].error.empty() || !grouping.members[i].error.empty()) continue;
+        try {
+            facts[i] = ledger::factsOf(grouping.members[i].identity);
+        } catch (const std::exception&) {
+        }
+    }
+    return facts;
+}
+
+// The recordings of the jobs' files, each taken by its real path: "d/../b.wav" through a link
+// is the b.wav the link's target folder sits beside, not the one beside d.
+recordings::Grouping groupingOf(const std::vector<Job>& jobs) {
+    std::vector<fs::path> paths;
+    paths.reserve(jobs.size());
+    for (const Job& job : jobs) {
+        std::error_code ec;
+        const fs::path real = fs::canonical(job.path, ec);
+        paths.push_back(ec ? job.path : real);
+    }
+    return recordings::group(paths, true);
+}
+
+// The batch the rule checks: every job whose file could be read, a kept one with the code it
+// carries. `jobOf`: the job of each.
+struct Plan {
+    std::vector<ledger::Planned> batch;
+    std::vector<std::size_t> jobOf;
+};
+
+Plan planOf(const std::vector<Job>& jobs, const Arguments& args, bool guarded,
+            const recordings::Grouping& grouping,
+            const std::vector<std::optional<ledger::FileFacts>>& facts) {
+    Plan plan;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!facts[i] || !jobs[i].code) continue;
+        const ledger::FileFacts& f = *facts[i];
+        const std::size_t recording = grouping.members[i].recording;
+        if (jobs[i].keep || (guarded && !args.replace && carriesOther(f.carried, *jobs[i].code))) {
+            if (const auto carried = f.carried ? ISRC::parse(*f.carried) : std::nullopt) {
+                plan.batch.push_back({f, *carried, recording, true, jobs[i].shown});
+                plan.jobOf.push_back(i);
+            }
+            continue;
+        }
+        plan.batch.push_back({f, *jobs[i].code, recording, false, jobs[i].shown});
+        plan.jobOf.push_back(i);
+    }
+    return plan;
+}
+
+// The rule's refusal of a job as the report prints it: with the list's line for a list.
+Refusal refusalOf(const Job& job, const std::string& list, const std::string& message) {
+    if (list.empty()) return {.path = job.shown, .message = message};
+    return {.list = list, .line = job.line, .path = job.shown, .message = message};
+}
+
+// Writes the jobs' codes under the rule of one code, one recording: the batch is checked
+// against the ledger and within itself, and its codes are claimed, before any file is
+// touched; the ledger learns what was written once the writes are done. `grouping` and
+// `facts`: one per job.
+int writeCodes(std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded,
+               ledger::Ledger& book, const recordings::Grouping& grouping,
+               const std::vector<std::optional<ledger::FileFacts>>& facts,
+               const std::string& list = "") {
+    Plan plan = planOf(jobs, args, guarded, grouping, facts);
+    std::vector<std::int64_t> claimed;
+    std::vector<ledger::Refusal> refusals;
+    try {
+        refusals = ledger::guard(book, plan.batch, args.reuseCode, !args.dryRun, claimed);
+    } catch (const std::exception& e) {
+        return refuse(report, {{.path = book.path().string(), .message = e.what()}});
+    }
+    if (!refusals.empty() && !args.reuseCode) {
+        if (args.dryRun) {
+            for (const auto& r : refusals) jobs[plan.jobOf[r.index]].refused = r.message;
+            runJobs(jobs, args, report, guarded);
+            return 2;
+        }
+        std::vector<Refusal> found;
+        for (const auto& r : refusals)
+            found.push_back(refusalOf(jobs[plan.jobOf[r.index]], list, r.message));
+        return refuse(report, found);
+    }
+    std::vector<bool> written;
+    int status = runJobs(jobs, args, report, guarded, &written);
+    if (args.dryRun) return status;
+    std::vector<std::int64_t> done, failed;
+    for (std::size_t k = 0; k < plan.batch.size(); ++k) {
+        if (claimed[k] != 0) (written[plan.jobOf[k]] ? done : failed).push_back(claimed[k]);
+    }
+    try {
+        book.settle(done, failed);
+    } catch (const std::exception& e) {
+        report.remark(std::string("the files are written, but the ledger was not told: ") +
+                      e.what());
+        status = 1;
+    }
+    return status;
+}
+
+// The ledger the arguments name; its trouble is a refusal of the whole run.
+std::optional<ledger::Ledger> openLedger(const Arguments& args, Report& report, int& status) {
+    const fs::path where =
+        ledger::locate(args.ledger.empty() ? std::nullopt : std::optional<fs::path>(args.ledger));
+    try {
+        return std::optional<ledger::Ledger>(std::in_place, where);
+    } catch (const std::exception& e) {
+        status = refuse(report, {{.path = where.string(), .message = e.what()}});
+        return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -389,16 +515,49 @@ int writeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     // One code for a whole folder is almost never meant: folders are not expanded here.
     std::vector<Job> jobs = expand(args.paths, false, report);
     for (Job& job : jobs) job.code = code;
-    const int status = runJobs(jobs, args, report, false);
-    if (jobs.size() > 1) report.summary();  // one file's line says it all
+    int status = 0;
+    auto book = openLedger(args, report, status);
+    if (!book) return status;
+    const recordings::Grouping grouping = groupingOf(jobs);
+    status = writeCodes(jobs, args, report, false, *book, grouping, factsOf(jobs, grouping));
+    if (jobs.size() > 1 && status != 2) report.summary();  // one file's line says it all
     return status;
 }
 
 int removeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     Report report(out, err, args.json, styleFor(args, Report::Style::write));
     const std::vector<Job> jobs = expand(args.paths, true, report);
-    const int status = runJobs(jobs, args, report, false);
+    if (args.dryRun) return runJobs(jobs, args, report, false);
+    int status = 0;
+    auto book = openLedger(args, report, status);
+    if (!book) return status;
+    // What each file was, for the ledger's record of the removal.
+    std::vector<std::optional<ledger::FileFacts>> facts(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!jobs[i].error.empty()) continue;
+        try {
+            facts[i] = ledger::factsOf(recordings::identify(jobs[i].path, false));
+        } catch (const std::exception&) {
+        }
+    }
+    std::vector<bool> written;
+    status = runJobs(jobs, args, report, false, &written);
+    std::vector<ledger::Entry> removals;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!written[i] || !facts[i] || !facts[i]->carried) continue;
+        ledger::Entry e;
+        e.action = ledger::Action::removal;
+        e.file = std::move(*facts[i]);
+        removals.push_back(std::move(e));
+    }
     if (jobs.size() > 1) report.summary(true);
+    try {
+        book->record(removals);
+    } catch (const std::exception& e) {
+        report.remark(std::string("the codes are removed, but the ledger was not told: ") +
+                      e.what());
+        status = 1;
+    }
     return status;
 }
 
@@ -407,6 +566,9 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     const std::string& listName = args.first;
     const ListText text = readList(listName);
     if (!text.error.empty()) return refuse(report, {{.list = listName, .message = text.error}});
+    int status = 0;
+    auto book = openLedger(args, report, status);
+    if (!book) return status;
 
     std::vector<Refusal> found;
     const auto refusal = [&](std::size_t line, std::string message) {
@@ -480,11 +642,58 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
             for (std::size_t f : m.files) assign(m.line, candidates[f].path, m.code);
         }
     }
-    for (const auto& p : lists::conflicts(assignments)) {
-        found.push_back({.list = listName, .line = p.line, .message = p.message});
+    // One file, one code here; one code, one recording is the ledger's rule, by the files' sound.
+    std::map<lists::FileId, const lists::Assignment*> byFile;
+    for (const lists::Assignment& a : assignments) {
+        const auto id = lists::fileIdOf(a.file);
+        if (!id) continue;
+        auto [it, fresh] = byFile.try_emplace(*id, &a);
+        const lists::Assignment& earlier = *it->second;
+        if (fresh || earlier.code == a.code) continue;
+        const std::string also =
+            earlier.file == a.file ? "" : " (" + earlier.file.string() + ", the same file)";
+        found.push_back({.list = listName,
+                         .line = a.line,
+                         .message = a.file.string() + " is given " + a.code.formatted() +
+                                    " here and " + earlier.code.formatted() + " on line " +
+                                    std::to_string(earlier.line) + also + "."});
     }
     if (sheet.rows.empty() && found.empty()) {
         found.push_back({.list = listName, .message = "The list names no file and code."});
+    }
+    // A file named twice with the same code is written once, under the first name.
+    std::map<lists::FileId, std::size_t> lineOf;
+    std::vector<Job> jobs;
+    for (const lists::Assignment& a : assignments) {
+        const auto id = lists::fileIdOf(a.file);
+        if (!id) continue;
+        const auto [it, fresh] = lineOf.try_emplace(*id, a.line);
+        if (!fresh) {
+            if (found.empty()) {
+                report.remark(listName + ":" + std::to_string(a.line) + ": " + a.file.string() +
+                              " is the file of line " + std::to_string(it->second) +
+                              "; it is written once");
+            }
+            continue;
+        }
+        jobs.push_back({a.file.string(), a.file, a.code, ""});
+        jobs.back().line = a.line;
+    }
+    const recordings::Grouping grouping = groupingOf(jobs);
+    const auto facts = factsOf(jobs, grouping);
+    if (!found.empty() && found.size() < lists::kMaxListProblems) {
+        // Everything is reported at once: the rule's verdicts too.
+        Plan plan = planOf(jobs, args, true, grouping, facts);
+        std::vector<std::int64_t> none;
+        try {
+            const auto refusals = ledger::guard(*book, plan.batch, args.reuseCode, false, none);
+            for (const auto& r : refusals) {
+                if (args.reuseCode) break;
+                found.push_back(refusalOf(jobs[plan.jobOf[r.index]], listName, r.message));
+            }
+        } catch (const std::exception& e) {
+            found.push_back({.path = book->path().string(), .message = e.what()});
+        }
     }
     if (!found.empty()) {
         std::stable_sort(found.begin(), found.end(),
@@ -496,22 +705,8 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         return refuse(report, found);
     }
 
-    // A file named twice with the same code (the only way conflicts() lets it be) is written
-    // once, under the first name.
-    std::map<lists::FileId, std::size_t> lineOf;
-    std::vector<Job> jobs;
-    for (const lists::Assignment& a : assignments) {
-        const auto [it, fresh] = lineOf.try_emplace(*lists::fileIdOf(a.file), a.line);
-        if (!fresh) {
-            report.remark(listName + ":" + std::to_string(a.line) + ": " + a.file.string() +
-                          " is the file of line " + std::to_string(it->second) +
-                          "; it is written once");
-            continue;
-        }
-        jobs.push_back({a.file.string(), a.file, a.code, ""});
-    }
-    const int status = runJobs(jobs, args, report, true);
-    report.summary();
+    status = writeCodes(jobs, args, report, true, *book, grouping, facts, listName);
+    if (status != 2) report.summary();
     return status;
 }
 
@@ -553,28 +748,64 @@ int sequenceMode(const Arguments& args, std::ostream& out, std::ostream& err) {
             jobs.push_back({f.string(), f, {}, ""});
         }
     }
-    // One code per recording: Song.wav and Song.flac beside it share theirs.
-    std::map<fs::path, ISRC> byRecording;
-    int next = 0;
-    for (Job& job : jobs) {
-        const fs::path recording = lists::recordingOf(realPath(job.path));
-        if (auto it = byRecording.find(recording); it != byRecording.end()) {
-            job.code = it->second;
-            continue;
-        }
-        job.code = first->advanced(next++);
-        if (!job.code) {
-            found.push_back({.message = "The sequence from " + first->formatted() + " would pass " +
-                                        first->formatted().substr(0, 10) + "99999 at " + job.shown +
-                                        "."});
-            break;
-        }
-        byRecording.emplace(recording, *job.code);
-    }
     if (!found.empty()) return refuse(report, found);
     if (jobs.empty()) return refuse(report, {{.message = "No audio file to number."}});
-    const int status = runJobs(jobs, args, report, true);
-    report.summary();
+    int status = 0;
+    auto book = openLedger(args, report, status);
+    if (!book) return status;
+
+    // One code per recording, wherever its files sit and whatever their format. A recording
+    // one of whose files keeps the code it carries has that code, and uses up no number.
+    const recordings::Grouping grouping = groupingOf(jobs);
+    const auto facts = factsOf(jobs, grouping);
+    std::vector<std::optional<ISRC>> byRecording(grouping.recordings);
+    // The numbers skip every code ever given for this country, registrant and year (in the
+    // ledger, and in the files of the batch) but the one a file of the recording carries.
+    const std::string prefix = first->code().substr(0, 7);
+    std::set<int> given;
+    std::map<int, std::set<std::size_t>> carriedBy;  // designation → recordings
+    try {
+        for (int d : book->designations(prefix)) given.insert(d);
+    } catch (const std::exception& e) {
+        return refuse(report, {{.path = book->path().string(), .message = e.what()}});
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!grouping.members[i].error.empty()) jobs[i].error = grouping.members[i].error;
+        const auto carried = facts[i] && facts[i]->carried
+                                 ? std::optional<std::string>(*facts[i]->carried)
+                                 : std::nullopt;
+        if (!carried || text::trimWhitespaceAndNewlines(*carried).empty()) continue;
+        const auto code = ISRC::parse(*carried);
+        if (code && code->code().starts_with(prefix)) {
+            given.insert(code->designation());
+            carriedBy[code->designation()].insert(grouping.members[i].recording);
+        }
+        if (args.replace) continue;
+        jobs[i].keep = true;
+        jobs[i].code = code;
+        auto& recording = byRecording[grouping.members[i].recording];
+        if (code && !recording) recording = code;
+    }
+    int next = first->designation();
+    for (Job& job : jobs) {
+        if (!job.error.empty() || job.keep) continue;
+        const std::size_t r = grouping.members[&job - jobs.data()].recording;
+        auto& recording = byRecording[r];
+        if (!recording) {
+            while (given.contains(next) && !carriedBy[next].contains(r)) ++next;
+            recording = first->advanced(next - first->designation());
+            ++next;
+            if (!recording) {
+                return refuse(report,
+                              {{.message = "The sequence from " + first->formatted() +
+                                           " would pass " + first->formatted().substr(0, 10) +
+                                           "99999 at " + job.shown + "."}});
+            }
+        }
+        job.code = recording;
+    }
+    status = writeCodes(jobs, args, report, true, *book, grouping, facts);
+    if (status != 2) report.summary();
     return status;
 }
 

@@ -16,5 +16,11 @@ int writeMode(const Arguments& args, std::ostream& out, std::ostream& err);
 int removeMode(const Arguments& args, std::ostream& out, std::ostream& err);
 int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err);
 int sequenceMode(const Arguments& args, std::ostream& out, std::ostream& err);
+// The ledger's own modes; a ledger that cannot be opened is named on `err` (status 2).
+int nextMode(const Arguments& args, std::ostream& out, std::ostream& err);
+// Each file's code into the ledger; a conflict with the ledger or the batch is reported (the
+// code is recorded still: the file holds it) and makes the status 1.
+int ledgerAddMode(const Arguments& args, std::ostream& out, std::ostream& err);
+int ledgerExportMode(const Arguments& args, std::ostream& out, std::ostream& err);
 
 }  // namespace pelorix::cli

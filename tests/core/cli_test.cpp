@@ -174,8 +174,9 @@ TEST(CommandLineTest, WriteAndRemoveChangeTheFiles) {
     makeFiles(dir);
     ASSERT_EQ(::chmod((dir / "b.wav").c_str(), 0640), 0);
     fs::create_symlink("d.wav", dir / "link.wav");
-    Outcome r = runPelorix(
-        dir.path(), {"--write", "fi-abc-26-00001", "./a.wav", "notes.txt", "b.wav", "link.wav"});
+    // One code on three recordings: only with --reuse-code (the ledger's rule has its own test).
+    Outcome r = runPelorix(dir.path(), {"--reuse-code", "--write", "fi-abc-26-00001", "./a.wav",
+                                        "notes.txt", "b.wav", "link.wav"});
     EXPECT_EQ(r.out, "OK ./a.wav\nERROR notes.txt: " + kUnsupported + "\nOK b.wav\nOK link.wav\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Wrote 3, kept 0, unchanged 0, failed 1.\n");
@@ -237,12 +238,16 @@ TEST(CommandLineTest, ModeChoiceFollowsAFixedOrder) {
           "pelorix --json --write C g"}},
         {remove, {"pelorix --remove -- --write"}},
         {help, {"pelorix --help", "pelorix --dry-run -h"}},
+        {next, {"pelorix --ledger x --next FI-ABC-26"}},
+        {ledgerExport, {"pelorix --ledger-export --json --ledger x"}},
+        {ledgerAdd, {"pelorix --reuse-code --ledger-add a b"}},
         {usageError,
          {"pelorix --READ -read --read=a --Help -help", "pelorix x --write C",
           "pelorix --write C --", "pelorix --read --selftest", "pelorix --write C f --selftest",
           "pelorix --write C --write", "pelorix --remove --help", "pelorix --help --version",
           "pelorix --help f", "pelorix --match", "pelorix --read f --match",
-          "pelorix --match title", "pelorix --match tune --write-list l"}},
+          "pelorix --match title", "pelorix --match tune --write-list l", "pelorix --next",
+          "pelorix --reuse-code", "pelorix --ledger-export --ledger", "pelorix --next A B"}},
         {sequence, {"pelorix --sequence C -- --bogus"}}};
     for (const auto& [mode, lines] : cases) {
         for (const auto& args : lines) EXPECT_EQ(cli::chooseMode(words(args)), mode) << args;
@@ -323,9 +328,10 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
          "lists/l.csv:6: This line is not UTF-8 text; save the list as UTF-8.\n"
          "No file was changed (5 problems).\n"},
         {"../a.wav;FIABC2600001\n../b.wav;FI-ABC-26-00001\n./../a.wav;FIABC2600002\n",
-         "lists/l.csv:2: FI-ABC-26-00001 is also given to lists/../a.wav on line 1, a different "
-         "recording.\nlists/l.csv:3: lists/./../a.wav is given FI-ABC-26-00002 here and "
-         "FI-ABC-26-00001 on line 1 (lists/../a.wav, the same file).\nNo file was changed (2 "
+         "lists/l.csv:2: lists/../b.wav: FI-ABC-26-00001 is also given to lists/../a.wav in this "
+         "batch, a different recording.\nlists/l.csv:3: lists/./../a.wav is given "
+         "FI-ABC-26-00002 here and FI-ABC-26-00001 on line 1 (lists/../a.wav, the same "
+         "file).\nNo file was changed (2 "
          "problems).\n"},
         {"isrc,notes\nFIABC2600001,x\n",
          "lists/l.csv:1: The header names no column that finds the files (path, file name, title "
@@ -344,8 +350,8 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
          "line 1 (lists/../a.wav, the same file).\n" +
              none},
         {"d/../b.wav,FIABC2600005\nb.wav,FIABC2600005\n",
-         "lists/l.csv:2: FI-ABC-26-00005 is also given to lists/d/../b.wav on line 1, a different "
-         "recording.\n" +
+         "lists/l.csv:2: lists/b.wav: FI-ABC-26-00005 is also given to lists/d/../b.wav in this "
+         "batch, a different recording.\n" +
              none},
         {std::string("../a.wav\0.flac,FIABC2600001\n", 27),
          "lists/l.csv:1: This line holds a NUL character.\n" + none},
@@ -369,10 +375,11 @@ TEST(CommandLineTest, AListWithAnyProblemIsRefusedWhole) {
 TEST(CommandLineTest, SequencesNumberRecordingsInNaturalOrderAndReplaceOnlyWhenAsked) {
     TempDir dir;
     fs::create_directories(dir / "album" / "sub");
+    std::uint32_t seed = 10;  // recordings of their own, but Song.wav and Song.flac by name
     for (const char* name :
          {"Track 10.wav", "Track 2.wav", "track 1.wav", ".hidden.wav", "Track 2 (original).wav",
           "Blue (original).wav", "Song.wav", "sub/x.wav"}) {
-        writeFile(dir / "album" / name, wav(audioBytes(100, 5)));
+        writeFile(dir / "album" / name, wav(audioBytes(100, seed++)));
     }
     fs::create_symlink("Track 10.wav", dir / "album" / "zz.wav");
     writeFile(dir / "album" / "Song.flac", flacFile(6));
@@ -427,7 +434,8 @@ TEST(CommandLineTest, DryRunsTellWhatWouldHappenAndTouchNothing) {
     writeFile(dir / "l.csv", bytesOf("a.wav;FIABC2600007\nb.wav;FIABC2600008\n"));
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--dry-run", "--write", "ISRC FIABC2600001", "a.wav", "b.wav", "bad.wav", "notes.txt"},
-         "a.wav\tFI-ABC-26-00010 -> FI-ABC-26-00001\nb.wav\t- -> FI-ABC-26-00001\nbad.wav\t"
+         "a.wav\tFI-ABC-26-00010 -> FI-ABC-26-00001\nb.wav\tERROR: FI-ABC-26-00001 is also given "
+         "to a.wav in this batch, a different recording.\nbad.wav\t"
          "ERROR: This file has an ID3v2.2 tag. PELORIX supports ID3v2.3 and ID3v2.4 only.\n"
          "notes.txt\tERROR: " +
              kUnsupported + "\n"},
@@ -541,10 +549,11 @@ TEST(CommandLineTest, JsonLinesAreValidJson) {
               "b'a.wav' code=None dry_run=True format='WAV' previous='FIABC2600010' result='ok'\n"
               "None input='bad code' reason='it has 7 letters and digits besides separators; a "
               "code has 12' result='refused'\n"
-              "b'a.wav' code='FIABC2600001' format='WAV' previous='FIABC2600010' result='kept'\n"
-              "b'b.wav' code='FIABC2600002' format='WAV' previous='FIABC2600002' "
-              "result='unchanged'\n"
-              "None result='refused'\n"
+              // Files that keep their codes use up no number: none passes 99999.
+              "b'a.wav' code='FIABC2600010' format='WAV' previous='FIABC2600010' result='kept'\n"
+              "b'b.wav' code='FIABC2600002' format='WAV' previous='FIABC2600002' result='kept'\n"
+              "b'a.wav' code='FIABC2600010' format='WAV' previous='FIABC2600010' result='kept'\n"
+              "b'd.wav' code=None format='WAV' previous='XYZ' result='kept'\n"
               "b'zz.wav' line=2 list='l.csv' result='refused'\n");
 }
 
@@ -560,7 +569,7 @@ TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
         "\"disc\":null,\"seconds\":0.001,";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--read", forged, steer}, f + "\t-\n" + s + "\t-\n"},
-        {{"--write", kCode, forged, steer}, "OK " + f + "\nOK " + s + "\n"},
+        {{"--reuse-code", "--write", kCode, forged, steer}, "OK " + f + "\nOK " + s + "\n"},
         {{"--dry-run", "--remove", forged, steer},
          f + "\tFI-ABC-26-00001 -> -\n" + s + "\tFI-ABC-26-00001 -> -\n"},
         {{"--replace", "--sequence", kCode, "d"},  // control characters do not count in the order
@@ -602,14 +611,15 @@ os.read(r, 1)
 if stop:
     os.close(r)
 else:
-    other = subprocess.run([pelorix, "--write", "FIZZZ2600001", "album/t200.wav"],
+    other = subprocess.run([pelorix, "--reuse-code", "--write", "FIZZZ2600001", "album/t200.wav"],
                            capture_output=True, text=True)
     print(other.stdout, end="")
     print(os.fdopen(r).read().splitlines()[-1])
 print(run.wait(), run.stderr.read().decode(), end="")
 )"));
     const auto race = [&](const std::string& how, const std::string& args) {
-        return runShell("cd " + quoted(dir.path().string()) + " && python3 race.py " +
+        return runShell("cd " + quoted(dir.path().string()) +
+                        " && PELORIX_LEDGER=" + quoted(freshLedger()) + " python3 race.py " +
                         quoted(PELORIX_BINARY) + " " + how + " " + args)
             .output;
     };
@@ -668,7 +678,8 @@ TEST(CommandLineTest, ListsFromPipesAndFilesNamedTwice) {
         SCOPED_TRACE(command);
         const ino_t inode = lstatOf(dir / "b.wav").st_ino;
         EXPECT_EQ(runShell("cd " + quoted(dir.path().string()) + " && P=" + quoted(PELORIX_BINARY) +
-                           " && (" + command + ") 2>&1; echo $?")
+                           " && export PELORIX_LEDGER=" + quoted(freshLedger()) + " && (" +
+                           command + ") 2>&1; echo $?")
                       .output,
                   said);
         if (said.find("unchanged 2") != std::string::npos) {

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -77,7 +78,8 @@ inline std::string platformText(int err) {
 }
 
 // Sees every call through the system-call seam while it lives, in order, and fails the ones
-// `fail` picks by returning an errno value (0 lets a call through).
+// `fail` picks by returning an errno value (0 lets a call through). Calls from several threads
+// (a batch finds its recordings on every core) are taken one at a time.
 class Seam {
   public:
     struct Call {
@@ -90,6 +92,7 @@ class Seam {
 
     explicit Seam(Fail fail = nullptr) {
         sys::setFaultHook([this, fail = std::move(fail)](sys::Op op, const std::string& path) {
+            const std::lock_guard<std::mutex> one(lock_);
             calls.push_back({op, path, calls.size(), count[op]++});
             return fail ? fail(calls.back()) : 0;
         });
@@ -100,6 +103,9 @@ class Seam {
 
     std::vector<Call> calls;
     std::map<sys::Op, int> count;
+
+  private:
+    std::mutex lock_;
 };
 
 // The calls an undisturbed run of `f` makes, in order.
@@ -137,14 +143,30 @@ struct Outcome {
     std::string out, err;
 };
 
+// A ledger of its own for one run, so that no run meets the codes another gave; anyone may
+// write it (a run may drop its privileges).
+inline std::string freshLedger() {
+    static TempDir ledgers;
+    static int made = 0;
+    ::chmod(ledgers.path().c_str(), 0711);
+    const std::filesystem::path dir = ledgers / std::to_string(made++);
+    std::filesystem::create_directory(dir);
+    ::chmod(dir.c_str(), 0777);
+    return (dir / "ledger.sqlite3").string();
+}
+
 // Runs pelorix in `cwd` without any display, with stdout and stderr kept apart; `as` runs it
-// through another command (one that drops privileges) or sets variables (NAME=value).
+// through another command (one that drops privileges) or sets variables (NAME=value). Each run
+// has a fresh ledger unless `as` sets PELORIX_LEDGER.
 inline Outcome runPelorix(const std::filesystem::path& cwd, const std::vector<std::string>& args,
                           const std::string& as = "") {
     static TempDir capture;
+    const std::string ledger = as.find("PELORIX_LEDGER=") == std::string::npos
+                                   ? "PELORIX_LEDGER=" + quoted(freshLedger()) + " "
+                                   : "";
     std::string command = "(cd " + quoted(cwd.string()) +
-                          " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + as + " " +
-                          quoted(PELORIX_BINARY);
+                          " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + ledger +
+                          as + " " + quoted(PELORIX_BINARY);
     for (const auto& a : args) command += " " + quoted(a);
     command += " >" + quoted((capture / "out").string()) + " 2>" +
                quoted((capture / "err").string()) + ")";
@@ -152,18 +174,23 @@ inline Outcome runPelorix(const std::filesystem::path& cwd, const std::vector<st
     return {status, textOf(capture / "out"), textOf(capture / "err")};
 }
 
-// `pelorix ARGS...` started without waiting, its output going to `output` (or nowhere).
+// `pelorix ARGS...` started without waiting, its output going to `output` (or nowhere), with
+// a fresh ledger.
 inline pid_t start(std::vector<std::string> args, const std::string& output = "/dev/null") {
     args.insert(args.begin(), PELORIX_BINARY);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::string ledger = "PELORIX_LEDGER=" + freshLedger();
+    std::vector<char*> env = {ledger.data()};
+    for (char** e = environ; *e; ++e) env.push_back(*e);
+    env.push_back(nullptr);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&files, 1, 2);
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&files);
     return rc == 0 ? pid : -1;
 }

@@ -115,4 +115,17 @@ LoopFilesystem::~LoopFilesystem() {
     std::filesystem::remove(image_);
 }
 
+namespace {
+
+// No test reaches the data of the user who runs it: the ledger a run of pelorix opens by
+// default lives in a folder of this test process, gone when it ends.
+[[maybe_unused]] const bool kPrivateDataHome = [] {
+    static const TempDir data;
+    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    ::unsetenv("PELORIX_LEDGER");
+    return true;
+}();
+
+}  // namespace
+
 }  // namespace pelorix::test
