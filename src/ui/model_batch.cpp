@@ -40,7 +40,8 @@ void Model::writeAll(bool replace) {
     for (const Item& item : items_) {
         const Readiness r = readiness(item, dups);
         if (r != Readiness::ready && !(replace && r == Readiness::replaces)) continue;
-        batch.targets.append({item.id, item.path(), item.current, ISRC::parse(item.pending.toStdString())->code()});
+        batch.targets.append(
+            {item.id, item.path(), item.current, ISRC::parse(item.pending.toStdString())->code()});
     }
     if (batch.targets.isEmpty()) return;
     startBatch(std::move(batch));
