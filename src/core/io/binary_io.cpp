@@ -504,7 +504,8 @@ void FileOut::close() {
 
 std::uint64_t FileIn::linkCount() const {
     struct stat st {};
-    if (::fstat(fd_.get(), &st) != 0) return 1;  // cannot happen for an open descriptor; assume a name
+    if (::fstat(fd_.get(), &st) != 0)
+        return 1;  // cannot happen for an open descriptor; assume a name
     return st.st_nlink;
 }
 
