@@ -194,6 +194,13 @@
             <numerusform>Wrote %n ISRC codes.</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n file(s) already held what was asked and stayed as they were.</source>
+        <translation>
+            <numerusform>%n file already held what was asked and stayed as it was.</numerusform>
+            <numerusform>%n files already held what was asked and stayed as they were.</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>pelorix::ui::SequenceDialog</name>

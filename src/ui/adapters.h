@@ -6,10 +6,13 @@
 #include <QSettings>
 #include <QString>
 
+#include <exception>
 #include <filesystem>
 
 namespace pelorix::ui {
 
+// What went wrong, in words for the user: the engine's message for its own errors.
+QString messageOf(const std::exception_ptr& error);
 // The text as CC-XXX-YY-NNNNN when it is a code, else as it is.
 QString formattedISRC(const QString& text);
 // The path in the file system's own encoding.

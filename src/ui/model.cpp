@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/model.h"
 #include "ui/adapters.h"
+#include "ui/model_parts.h"
 
 #include <QChar>
 #include <QDir>
@@ -12,8 +13,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -25,8 +26,6 @@
 #include "core/read/read.h"
 #include "core/recordings/about.h"
 #include "core/recordings/grouping.h"
-#include "core/tag_error.h"
-#include "core/write/write.h"
 
 namespace pelorix::ui {
 
@@ -69,20 +68,6 @@ bool isBlank(const QString& text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
         return c == u'\t' || c.category() == QChar::Separator_Space;
     });
-}
-
-QString messageOf(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const TagError& e) {
-        return QString::fromStdString(e.message());
-    } catch (const std::system_error& e) {
-        return QString::fromStdString(e.code().message());
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return Model::tr("An unexpected error occurred.");
-    }
 }
 
 struct Reading {
@@ -138,16 +123,6 @@ void describe(Model::Item& item, const recordings::About& about) {
     item.disc = about.disc ? std::optional(int(*about.disc)) : std::nullopt;
 }
 
-// The files one worker job writes as one batch, which makes them durable with one flush of
-// their filesystem per group of writeBatch (64 files, 256 MiB). A chunk of up to two groups by
-// count lets the second group be written while the first one's flush runs (a batch of 200
-// small files took about a fifth less time than with 64); by size it stays at one group, so
-// that Stop waits for no more than one group's bytes. The first chunks are smaller (1, 1, 2, 4,
-// ...): the first rows show their result at once, and Stop early in a batch is as precise as
-// it was when every file was written alone.
-constexpr qsizetype kWriteChunk = 128;
-constexpr qint64 kWriteChunkBytes = qint64(256) << 20;
-
 }  // namespace
 
 struct Model::AddRun {
@@ -158,42 +133,6 @@ struct Model::AddRun {
     int reread = 0;
     bool announce = false;
     bool reload = false;
-};
-
-struct Model::WriteResult {
-    std::optional<QString> failure;
-    bool changed = false;          // the file's code was not the one shown: nothing written
-    std::optional<QString> found;  // the code the file carries, when it was not the one shown
-};
-
-struct Model::Batch {
-    struct Target {
-        QUuid id;
-        QString path;
-        std::optional<QString> shown;     // the current code the row showed
-        std::optional<std::string> code;  // none removes the stored code
-    };
-    QList<Target> targets;
-    qsizetype next = 0;
-    bool removing = false;
-    bool backup = false;
-    bool addAxml = false;
-    bool stopping = false;
-    int succeeded = 0;
-    int failed = 0;
-    int changed = 0;
-};
-
-// One step of the undo history: new codes of rows, and rows taken out of the list.
-struct Model::Step {
-    struct Text {
-        QUuid id;
-        QString before;
-        QString after;
-    };
-    QList<Text> texts;
-    QList<QPair<int, Item>> removed;  // ascending rows, as they were before the removal
-    QString name;                     // what the step did, as the Edit menu says it
 };
 
 Model::Model(QObject* parent) : QObject(parent) {
@@ -769,229 +708,6 @@ void Model::redo() {
     apply(step, true);
     undo_.push_back(std::move(step));
     emit historyChanged();
-}
-
-// ---- batches ----
-
-void Model::setStatus(const QUuid& id, const Status& status) {
-    const int row = indexOf(id);
-    if (row < 0) return;
-    Item item = items_[row];
-    item.status = status;
-    changeItem(row, item);
-    emit itemsChanged();
-}
-
-void Model::writeAll(bool replace) {
-    if (busy_) return;
-    const QSet<QString> dups = duplicateCodes();
-    Batch batch;
-    for (const Item& item : items_) {
-        const Readiness r = readiness(item, dups);
-        if (r != Readiness::ready && !(replace && r == Readiness::replaces)) continue;
-        batch.targets.append({item.id, item.path(), item.current, parseCode(item.pending)->code()});
-    }
-    if (batch.targets.isEmpty()) return;
-    startBatch(std::move(batch));
-}
-
-void Model::removeISRC(const QSet<QUuid>& ids) {
-    if (busy_) return;
-    Batch batch;
-    batch.removing = true;
-    for (const Item& item : items_) {
-        if (ids.contains(item.id) && item.current) {
-            batch.targets.append({item.id, item.path(), item.current, std::nullopt});
-        }
-    }
-    if (batch.targets.isEmpty()) {
-        setNotice(tr("None of the selected files has an ISRC."));
-        return;
-    }
-    startBatch(std::move(batch));
-}
-
-void Model::addToReport(ReportEntry entry) {
-    // One entry per file: the latest batch's word on it, in the place of its first.
-    const auto at = reportIndex_.constFind(entry.path);
-    if (at != reportIndex_.cend()) {
-        report_[*at] = std::move(entry);
-        return;
-    }
-    reportIndex_.insert(entry.path, report_.size());
-    report_.append(std::move(entry));
-}
-
-void Model::stop() {
-    if (!batch_.empty()) batch_.front().stopping = true;
-}
-
-void Model::startBatch(Batch batch) {
-    // The setting is read once: changing it mid-batch affects only the next batch.
-    batch.backup = backup_;
-    batch.addAxml = addAxml_;
-    // The codes edited so far are in the files now (or failed there): undo starts afresh.
-    typingStepOpen_ = false;
-    if (!undo_.empty() || !redo_.empty()) {
-        undo_.clear();
-        redo_.clear();
-        emit historyChanged();
-    }
-    batch_.clear();
-    batch_.push_back(std::move(batch));
-    setBusy(true);
-    setNotice(std::nullopt);
-    batchStep();
-}
-
-void Model::batchStep() {
-    Batch& batch = batch_.front();
-    if (batch.next >= batch.targets.size() || batch.stopping) {
-        QString text;
-        if (batch.removing) {
-            text = batch.failed == 0 && batch.changed == 0
-                       ? tr("Removed the ISRC from %n file(s).", "", batch.succeeded)
-                       : tr("Removed %1, failed %2.")
-                             .arg(batch.succeeded)
-                             .arg(batch.failed + batch.changed);
-        } else {
-            text = batch.failed == 0 && batch.changed == 0
-                       ? tr("Wrote %n ISRC code(s).", "", batch.succeeded)
-                       : tr("Wrote %1, failed %2. See the Status column.")
-                             .arg(batch.succeeded)
-                             .arg(batch.failed + batch.changed);
-        }
-        for (qsizetype i = batch.next; i < batch.targets.size(); ++i) {
-            const Batch::Target& t = batch.targets[i];
-            addToReport(
-                {t.path, t.shown, t.shown, tr("Not written"), tr("Stopped before this file.")});
-        }
-        if (batch.next < batch.targets.size()) {
-            text = tr("Stopped after %1 of %2 files.").arg(batch.next).arg(batch.targets.size()) +
-                   QLatin1Char(' ') + text;
-        }
-        batch_.clear();
-        setBusy(false);
-        setNotice(text);
-        emit progressChanged();
-        return;
-    }
-
-    // The next chunk. A file's code is checked under the write's own claim on it: a file whose
-    // code is no longer the one the row showed is not written. Each row's change is announced
-    // at once (itemChanged); the list's, which recounts every row, once per chunk.
-    const qsizetype first = batch.next;
-    const qsizetype most = std::clamp<qsizetype>(first, 1, kWriteChunk);
-    std::vector<write::BatchJob> jobs;
-    qint64 bytes = 0;
-    for (qsizetype i = first;
-         i < batch.targets.size() && i - first < most && bytes < kWriteChunkBytes; ++i) {
-        const Batch::Target& t = batch.targets[i];
-        bytes += QFileInfo(t.path).size();
-        const auto shown = t.shown ? std::optional(t.shown->toStdString()) : std::nullopt;
-        jobs.push_back({fsPath(t.path), t.code, batch.addAxml, shown});
-        if (const int row = indexOf(t.id); row >= 0) {
-            Item item = items_[row];
-            item.status = Status::writing();
-            changeItem(row, item);
-        }
-    }
-    emit itemsChanged();
-    emit progressChanged();
-    const bool backup = batch.backup;
-    pool_.start([this, jobs = std::move(jobs), first, backup] {
-        // Each result goes to the model as soon as its file is on the disk, in order.
-        std::size_t reported = 0;
-        const auto post = [&](std::size_t i, const std::exception_ptr& error) {
-            WriteResult result;
-            try {
-                if (error) std::rethrow_exception(error);
-            } catch (const write::CodeChanged& changed) {
-                result.changed = true;
-                if (changed.found()) result.found = QString::fromStdString(*changed.found());
-            } catch (...) {
-                result.failure = messageOf(std::current_exception());
-            }
-            QMetaObject::invokeMethod(
-                this, [this, index = first + qsizetype(i), result] { fileWritten(index, result); },
-                Qt::QueuedConnection);
-            reported = i + 1;
-        };
-        try {
-            write::writeBatch(jobs, backup, post);
-        } catch (...) {
-            // The batch itself broke off: the files it did not report get its error.
-            const std::exception_ptr error = std::current_exception();
-            for (std::size_t i = reported; i < jobs.size(); ++i) post(i, error);
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                emit itemsChanged();
-                batchStep();
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void Model::fileWritten(qsizetype index, const WriteResult& result) {
-    Batch& b = batch_.front();
-    const Batch::Target& target = b.targets[index];
-    // Rows removed meanwhile are not brought back; the file still counts.
-    const int row = indexOf(target.id);
-    const std::optional<QString> after =
-        target.code ? std::optional(QString::fromStdString(*target.code)) : std::nullopt;
-    if (result.failure) {
-        ++b.failed;
-        addToReport({target.path, target.shown, target.shown, tr("Failed"), *result.failure});
-        if (row >= 0) {
-            Item item = items_[row];
-            item.status = Status::failed(*result.failure);
-            changeItem(row, item);
-        }
-    } else if (result.changed) {
-        ++b.changed;
-        addToReport({target.path, result.found, result.found, tr("Not written"),
-                     result.found ? tr("The file carries %1 now.").arg(formattedISRC(*result.found))
-                                  : tr("The file carries no code now.")});
-        if (row >= 0) {
-            Item item = items_[row];
-            item.current = result.found;
-            item.status = Status::failed(
-                result.found
-                    ? tr("Not written: the file carries %1 now.").arg(formattedISRC(*result.found))
-                    : tr("Not written: the file carries no code now."));
-            changeItem(row, item);
-        }
-    } else {
-        ++b.succeeded;
-        addToReport({target.path, target.shown, after, target.code ? tr("Written") : tr("Removed"),
-                     target.shown && target.code
-                         ? tr("Replaced %1").arg(formattedISRC(*target.shown))
-                         : QString()});
-        if (row >= 0) {
-            Item item = items_[row];
-            item.conflict.clear();  // a write leaves every carrier in step
-            if (target.code) {
-                const auto isrc = ISRC::parse(*target.code);
-                item.current = QString::fromStdString(isrc->code());
-                item.pending = QString::fromStdString(isrc->formatted());
-                // A replaced code stays on record in the row.
-                item.status = Status::done(
-                    target.shown ? tr("Written, was %1").arg(formattedISRC(*target.shown))
-                                 : tr("Written"));
-            } else {
-                item.current.reset();
-                item.pending.clear();
-                item.status =
-                    Status::done(target.shown ? tr("Removed %1").arg(formattedISRC(*target.shown))
-                                              : tr("Removed"));
-            }
-            changeItem(row, item);
-        }
-    }
-    ++b.next;
-    emit progressChanged();
 }
 
 // ---- sequences ----

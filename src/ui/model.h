@@ -227,8 +227,10 @@ class Model : public QObject {
     void startGrouping();
     void startBatch(Batch batch);
     void batchStep();
-    // One file of the running chunk: its row and report entry; itemsChanged waits for the chunk.
-    void fileWritten(qsizetype index, const WriteResult& result);
+    // The results the worker posted: each file's row and report entry.
+    void takeResults();
+    void fileWritten(const WriteResult& result);
+    void markWriting();  // the rows up to kWritingAhead past the last result
     void addToReport(ReportEntry entry);
 
     QList<Item> items_;

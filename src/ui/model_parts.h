@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The model's private parts its units share: the running batch (the files it writes or
+// clears, the results its worker hands back) and the steps of the undo history.
+
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/model.h"
+
+namespace pelorix::ui {
+
+struct Model::WriteResult {
+    qsizetype index = 0;
+    std::optional<QString> failure;
+    bool unchanged = false;        // the file already held what was asked: not a byte changed
+    bool stopped = false;          // Stop came before its replace: not written
+    bool changed = false;          // the file's code was not the one shown: nothing written
+    std::optional<QString> found;  // the code the file carries, when it was not the one shown
+};
+
+struct Model::Batch {
+    struct Target {
+        QUuid id;
+        QString path;
+        std::optional<QString> shown;     // the current code the row showed
+        std::optional<std::string> code;  // none removes the stored code
+    };
+    QList<Target> targets;
+    qsizetype next = 0;
+    qsizetype marked = 0;  // the rows before this one were shown as being written
+    bool removing = false;
+    bool backup = false;
+    bool addAxml = false;
+    // Set by Stop, read by the worker before each replace.
+    std::shared_ptr<std::atomic_bool> stopping = std::make_shared<std::atomic_bool>(false);
+    // Results the worker has posted and the model not yet taken, in order.
+    struct Inbox {
+        std::mutex mutex;
+        std::vector<WriteResult> results;
+    };
+    std::shared_ptr<Inbox> inbox = std::make_shared<Inbox>();
+    QElapsedTimer announced;  // since the list last announced its change
+    int succeeded = 0;
+    int unchanged = 0;
+    int failed = 0;
+    int changed = 0;
+};
+
+// One step of the undo history: new codes of rows, and rows taken out of the list.
+struct Model::Step {
+    struct Text {
+        QUuid id;
+        QString before;
+        QString after;
+    };
+    QList<Text> texts;
+    QList<QPair<int, Item>> removed;  // ascending rows, as they were before the removal
+    QString name;                     // what the step did, as the Edit menu says it
+};
+
+}  // namespace pelorix::ui
