@@ -257,17 +257,21 @@ void mp4(const FileIn& in, About& a) {
     }
     const BoxAt* udta = child(inMoov, "udta");
     if (!udta) return;
-    const BoxAt* meta = child(boxes(in, udta->body, udta->end), "meta");
+    // Each list of boxes is kept while a pointer into it is used.
+    const auto inUdta = boxes(in, udta->body, udta->end);
+    const BoxAt* meta = child(inUdta, "meta");
     if (!meta) return;
     // An ISO `meta` has version and flags before its children; a QuickTime one does not.
     const Bytes peek = in.read(meta->body, 8);
     const std::uint64_t first =
         peek.size() == 8 && fourCC(peek, 4) == "hdlr" ? meta->body : meta->body + 4;
-    const BoxAt* ilst = child(boxes(in, first, meta->end), "ilst");
+    const auto inMeta = boxes(in, first, meta->end);
+    const BoxAt* ilst = child(inMeta, "ilst");
     if (!ilst) return;
     for (const BoxAt& item : boxes(in, ilst->body, ilst->end)) {
         if (item.end - item.body > kFieldsLimit) continue;
-        const BoxAt* data = child(boxes(in, item.body, item.end), "data");
+        const auto inItem = boxes(in, item.body, item.end);
+        const BoxAt* data = child(inItem, "data");
         if (!data || data->end - data->body < 8) continue;
         const Bytes v = in.read(data->body + 8, std::int64_t(data->end - data->body - 8));
         const std::string& t = item.type;
