@@ -123,6 +123,16 @@ void describe(Model::Item& item, const recordings::About& about) {
     item.disc = about.disc ? std::optional(int(*about.disc)) : std::nullopt;
 }
 
+// A row shows what a read of its file found.
+void takeReading(Model::Item& item, const Reading& r) {
+    item.format = r.format;
+    item.current = r.code;
+    item.readError = r.error;
+    item.named = r.named;
+    item.conflict = r.conflict;
+    describe(item, r.about);
+}
+
 }  // namespace
 
 struct Model::AddRun {
@@ -373,12 +383,7 @@ void Model::readNext(AddRun* run) {
                         // Listed already: show what the file holds now.
                         Item item = items_[row];
                         if (r.readable) {
-                            item.format = r.format;
-                            item.current = r.code;
-                            item.readError = r.error;
-                            item.named = r.named;
-                            item.conflict = r.conflict;
-                            describe(item, r.about);
+                            takeReading(item, r);
                         } else {
                             item.readError = tr("Not readable audio any more.");
                         }
@@ -394,12 +399,7 @@ void Model::readNext(AddRun* run) {
                         Item item;
                         item.id = QUuid::createUuid();
                         item.url = url;
-                        item.format = r.format;
-                        item.current = r.code;
-                        item.readError = r.error;
-                        item.named = r.named;
-                        item.conflict = r.conflict;
-                        describe(item, r.about);
+                        takeReading(item, r);
                         fresh.append(std::move(item));
                         rows.insert(url, -2);  // a second copy of the URL is not added
                         ++run->added;
