@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/ledger_view.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -304,23 +305,28 @@ void LedgerView::exportCodes() {
     if (path.isEmpty()) return;
     const bool json =
         QFileInfo(path).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0;
-    std::ostringstream out;
+    // The whole ledger is read for the record (seconds for a large one), then saved whole.
+    QString problem;
     std::size_t count = 0;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
+        std::ostringstream out;
         const std::vector<ledger::CodeRecord> codes = ledger_->codes();
         count = codes.size();
         ledger::exportCodes(codes, json ? ledger::ExportFormat::json : ledger::ExportFormat::csv,
                             out);
+        const std::string bytes = out.str();
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) ||
+            !file.commit())
+            problem = tr("%1 could not be saved: %2").arg(path, file.errorString());
     } catch (const ledger::LedgerError& e) {
-        QMessageBox::warning(this, title, fromStd(e.what()));
-        return;
+        problem = fromStd(e.what());
     }
-    const std::string bytes = out.str();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !file.commit()) {
-        QMessageBox::warning(this, title,
-                             tr("%1 could not be saved: %2").arg(path, file.errorString()));
+    QApplication::restoreOverrideCursor();
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(this, title, problem);
         return;
     }
     summary_->setText(

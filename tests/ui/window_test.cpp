@@ -455,6 +455,7 @@ TEST_F(WindowTest, TheCodeLedgerFindsACodeShowsItsHistoryAndExportsWithoutChangi
     namespace ledger = pelorix::ledger;
     const fs::path file = dir / "ledger.sqlite3";
     ::setenv("PELORIX_LEDGER", file.c_str(), 1);
+    const auto unset = qScopeGuard([] { ::unsetenv("PELORIX_LEDGER"); });
     window->action("ledger")->trigger();
     EXPECT_TRUE(window->ledgerView()->summaryLabel()->text().startsWith("No code has been"));
     EXPECT_FALSE(window->ledgerView()->exportButton()->isEnabled());
@@ -523,7 +524,6 @@ TEST_F(WindowTest, TheCodeLedgerFindsACodeShowsItsHistoryAndExportsWithoutChangi
     view->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(readFile(file), before);
-    ::unsetenv("PELORIX_LEDGER");
 }
 
 TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber) {
