@@ -169,6 +169,7 @@ LedgerView::LedgerView(const QString& ledgerFile, SaveChooser chooseSaveFile, QW
     typing_->setInterval(250);
     connect(search_, &QLineEdit::textChanged, typing_, qOverload<>(&QTimer::start));
     connect(typing_, &QTimer::timeout, this, &LedgerView::searchNow);
+    connect(search_, &QLineEdit::returnPressed, this, &LedgerView::searchNow);
 
     auto* split = new QSplitter(Qt::Vertical, this);
     codes_ = new QTableView(split);
