@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/ledger_view.h"
 
-#include <QApplication>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -17,6 +16,7 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -225,7 +225,9 @@ LedgerView::LedgerView(const QString& ledgerFile, SaveChooser chooseSaveFile, QW
     resize(std::max(760, fm.averageCharWidth() * 110), 560);
 }
 
-LedgerView::~LedgerView() = default;
+LedgerView::~LedgerView() {
+    if (exporting_) exporting_->wait();  // its answer is dropped with the view
+}
 
 void LedgerView::searchNow() {
     typing_->stop();
@@ -298,36 +300,50 @@ void LedgerView::showHistory(const QString& code) {
 }
 
 void LedgerView::exportCodes() {
-    if (!ledger_) return;
-    const QString title = tr("Export the Code Ledger");
+    if (!ledger_ || exporting_) return;
     const QString path =
-        chooseSaveFile_(this, title, tr("ISRC ledger.csv"),
+        chooseSaveFile_(this, tr("Export the Code Ledger"), tr("ISRC ledger.csv"),
                         tr("CSV files (*.csv);;JSON lines (*.json);;All files (*)"));
     if (path.isEmpty()) return;
-    const bool json =
-        QFileInfo(path).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0;
-    // The whole ledger is read for the record (seconds for a large one), then saved whole.
-    QString problem;
-    std::size_t count = 0;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    try {
-        std::ostringstream out;
-        const std::vector<ledger::CodeRecord> codes = ledger_->codes();
-        count = codes.size();
-        ledger::exportCodes(codes, json ? ledger::ExportFormat::json : ledger::ExportFormat::csv,
-                            out);
-        const std::string bytes = out.str();
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) ||
-            file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) ||
-            !file.commit())
-            problem = tr("%1 could not be saved: %2").arg(path, file.errorString());
-    } catch (const ledger::LedgerError& e) {
-        problem = fromStd(e.what());
-    }
-    QApplication::restoreOverrideCursor();
+    const auto format =
+        QFileInfo(path).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0
+            ? ledger::ExportFormat::json
+            : ledger::ExportFormat::csv;
+    export_->setEnabled(false);
+    summary_->setText(tr("Exporting the ledger to %1\u2026").arg(QDir::toNativeSeparators(path)));
+    // The whole ledger is read for the record (seconds for a large one): on a thread of its
+    // own, through a connection of its own, while the view goes on answering.
+    exporting_ = QThread::create([this, file = fsPath(file_), path, format] {
+        QString problem;
+        std::size_t count = 0;
+        try {
+            ledger::Ledger own(file, ledger::Ledger::Access::readOnly);
+            const std::vector<ledger::CodeRecord> codes = own.codes();
+            count = codes.size();
+            std::ostringstream out;
+            ledger::exportCodes(codes, format, out);
+            const std::string bytes = out.str();
+            QSaveFile saved(path);
+            if (!saved.open(QIODevice::WriteOnly) ||
+                saved.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) ||
+                !saved.commit())
+                problem = tr("%1 could not be saved: %2").arg(path, saved.errorString());
+        } catch (const ledger::LedgerError& e) {
+            problem = fromStd(e.what());
+        }
+        QMetaObject::invokeMethod(
+            this, [this, problem, count, path] { exported(problem, count, path); },
+            Qt::QueuedConnection);
+    });
+    connect(exporting_, &QThread::finished, exporting_, &QObject::deleteLater);
+    exporting_->start();
+}
+
+void LedgerView::exported(const QString& problem, std::size_t count, const QString& path) {
+    export_->setEnabled(true);
     if (!problem.isEmpty()) {
-        QMessageBox::warning(this, title, problem);
+        refreshSummary();
+        QMessageBox::warning(this, tr("Export the Code Ledger"), problem);
         return;
     }
     summary_->setText(

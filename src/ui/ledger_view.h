@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -21,6 +22,7 @@ class QLineEdit;
 class QPushButton;
 class QTableView;
 class QTableWidget;
+class QThread;
 class QTimer;
 
 namespace pelorix::ui {
@@ -67,6 +69,7 @@ class LedgerView : public QDialog {
     QTableView* codesTable() const { return codes_; }
     LedgerCodesModel* codesModel() const { return model_; }
     QTableWidget* historyTable() const { return history_; }
+    // Saves on a thread of its own; the summary says when it is done.
     QPushButton* exportButton() const { return export_; }
     // Runs the search typed so far at once rather than after the pause that follows typing.
     void searchNow();
@@ -75,6 +78,7 @@ class LedgerView : public QDialog {
     void showHistory(const QString& code);
     void refreshSummary();
     void exportCodes();
+    void exported(const QString& problem, std::size_t count, const QString& path);
 
     QString file_;
     SaveChooser chooseSaveFile_;
@@ -88,6 +92,7 @@ class LedgerView : public QDialog {
     QLabel* historyLabel_;
     QTableWidget* history_;
     QPushButton* export_;
+    QPointer<QThread> exporting_;
 };
 
 }  // namespace pelorix::ui

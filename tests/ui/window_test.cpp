@@ -517,6 +517,8 @@ TEST_F(WindowTest, TheCodeLedgerFindsACodeShowsItsHistoryAndExportsWithoutChangi
                            "Replaced by FI-ABC-26-00002 /CD1/01 Opening.wav FI-ABC-26-00001",
                            "Removed /shop/01 Opening.mp3 FI-ABC-26-00001"}));
     view->exportButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return view->summaryLabel()->text().startsWith("Exported 452 codes"); }));
     const Bytes saved = readFile(savedAs.toStdString());
     EXPECT_EQ(
         pelorix::lists::parseCodeList({reinterpret_cast<const char*>(saved.data()), saved.size()})
