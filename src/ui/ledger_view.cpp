@@ -220,8 +220,7 @@ LedgerView::LedgerView(const QString& ledgerFile, SaveChooser chooseSaveFile, QW
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     column->addWidget(buttons);
 
-    model_->show(ledger_.get(), {});
-    refreshSummary();
+    searchNow();
     resize(std::max(760, fm.averageCharWidth() * 110), 560);
 }
 
@@ -233,6 +232,7 @@ void LedgerView::searchNow() {
     typing_->stop();
     try {
         model_->show(ledger_.get(), search_->text());
+        if (ledger_) problem_.clear();
     } catch (const ledger::LedgerError& e) {
         problem_ = fromStd(e.what());
         model_->show(nullptr, {});
