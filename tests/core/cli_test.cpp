@@ -507,7 +507,8 @@ TEST(CommandLineTest, JsonLinesAreValidJson) {
     }
     writeFile(dir / "out.jsonl", bytesOf(all));
     const RunResult py = runShell(
-        "python3 -c 'import json,os,sys\nfor l in sys.stdin:\n o=json.loads(l); p=o.pop(\"path\", "
+        "python3 -c 'import json,os,sys\nfor l in sys.stdin.buffer:\n o=json.loads(l); "
+        "p=o.pop(\"path\", "
         "None)\n for k in \"message title artist album track disc seconds\".split(): o.pop(k, "
         "None)\n print(p and os.fsencode(p), *sorted(f\"{k}={v!r}\" for "
         "k,v in o.items()))' <" +
@@ -541,9 +542,6 @@ TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
     writeFile(dir / forged, wav(audioBytes(100, 1)));
     writeFile(dir / steer, wav(audioBytes(100, 2)));
     const std::string f = "d/x\\nOK fake.wav", s = "d/\\x1b]0;t\\x07\\u009b.wav";
-    const std::string untagged =
-        "\"title\":null,\"artist\":null,\"album\":null,\"track\":null,"
-        "\"disc\":null,\"seconds\":0.001,";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--read", forged, steer}, f + "\t-\n" + s + "\t-\n"},
         {{"--reuse-code", "--write", kCode, forged, steer}, "OK " + f + "\nOK " + s + "\n"},
@@ -551,12 +549,6 @@ TEST(CommandLineTest, NoFileNameCanForgeALineOrSteerTheTerminal) {
          f + "\tFI-ABC-26-00001 -> -\n" + s + "\tFI-ABC-26-00001 -> -\n"},
         {{"--replace", "--sequence", kCode, "d"},  // control characters do not count in the order
          "OK " + s + ": FI-ABC-26-00001\nOK " + f + ": FI-ABC-26-00002\n"},
-        {{"--json", "--read", forged, steer},
-         "{\"path\":\"d/x\\nOK fake.wav\",\"format\":\"WAV\",\"code\":\"FIABC2600002\"," +
-             untagged +
-             "\"result\":\"ok\"}\n{\"path\":\"d/\\u001b]0;t\\u0007\\u009b.wav\",\"format\":\"WAV\","
-             "\"code\":\"FIABC2600001\"," +
-             untagged + "\"result\":\"ok\"}\n"},
     };
     for (const auto& [args, out] : cases) {
         const Outcome r = runPelorix(dir.path(), args);
