@@ -8,7 +8,6 @@
 #include <sys/xattr.h>
 
 #include <algorithm>
-
 #include <chrono>
 #include <tuple>
 
@@ -16,7 +15,6 @@
 #include "core/io/sha256.h"
 #include "core/write/pending_file.h"
 #include "e2e_support.h"
-#include "support/mp4_builder.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
