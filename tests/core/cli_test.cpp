@@ -384,19 +384,16 @@ TEST(CommandLineTest, SequencesNumberRecordingsInNaturalOrderAndReplaceOnlyWhenA
         "OK album/Track 2.wav: FI-ABC-26-00004\nOK album/Track 10.wav: FI-ABC-26-00005\n"
         "OK album/sub/x.wav: FI-ABC-26-00006\n";
     const std::string kept = "KEPT b.wav: it carries FI-ABC-26-00009; --replace replaces it\n";
-    const std::tuple<std::vector<std::string>, std::string, std::string, int> runs[] = {
-        {{"--sequence", "FI-ABC-26-00001", "album", "b.wav"},
-         lines + kept,
-         "Wrote 7, kept 1, unchanged 0, failed 0.\n",
-         1},
-        {{"--sequence", "FI-ABC-26-00001", "album", "--replace", "b.wav"},
-         lines + "OK b.wav: FI-ABC-26-00007\n",
-         "Wrote 1, kept 0, unchanged 7, failed 0.\n",
-         0},
+    // Status, arguments, output, the summary.
+    const std::tuple<int, std::string, std::string, std::string> runs[] = {
+        {1, "--sequence FI-ABC-26-00001 album b.wav", lines + kept,
+         "Wrote 7, kept 1, unchanged 0, failed 0.\n"},
+        {0, "--sequence FI-ABC-26-00001 album --replace b.wav",
+         lines + "OK b.wav: FI-ABC-26-00007\n", "Wrote 1, kept 0, unchanged 7, failed 0.\n"},
     };
-    for (const auto& [args, out, summary, status] : runs) {
+    for (const auto& [status, args, out, summary] : runs) {
         const ino_t inode = lstatOf(dir / "album" / "Song.wav").st_ino;
-        r = runPelorix(dir.path(), args);
+        r = runPelorix(dir.path(), words(args));
         EXPECT_EQ(r.out, out);
         EXPECT_EQ(r.err, remarks + summary);
         EXPECT_EQ(r.status, status);
