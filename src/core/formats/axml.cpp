@@ -263,7 +263,7 @@ class Scanner {
         r_.get();
         if (r_.take("!--")) {
             through("-->", [](int) {});
-            inValue();
+            noteMarkup();
         } else if (r_.take("![CDATA[")) {
             if (open_.empty()) bad();
             Value* v = openValue();
@@ -277,7 +277,7 @@ class Scanner {
         } else if (r_.take("?")) {
             if (!isNameStart(r_.peek())) bad();
             through("?>", [](int) {});
-            inValue();
+            noteMarkup();
         } else if (r_.take("/")) {
             endTag(at);
         } else if (isNameStart(r_.peek())) {
@@ -287,7 +287,8 @@ class Scanner {
         }
     }
 
-    void inValue() {
+    // Markup inside a code element: read past, but an edit would lose it.
+    void noteMarkup() {
         if (openValue()) scan_.markupInValue = true;
     }
 
@@ -362,7 +363,7 @@ class Scanner {
             localName(element) == "identifier" && label && equalsFolded(unescaped(*label), "ISRC");
         const bool value =
             !open_.empty() && open_.back().identifier && localName(element) == "identifier";
-        inValue();
+        noteMarkup();
         if (identifier && insideIdentifier_) throw TagError::unsupported(msg::axmlNotEdited);
         Span span{at, r_.position(), r_.position(), r_.position(), empty, element};
         if (identifier || value) {
