@@ -6,6 +6,7 @@
 
 #include "core/io/binary_io.h"
 #include "core/recordings/about.h"
+#include "core/recordings/chromaprint.h"
 #include "core/recordings/digest.h"
 #include "core/recordings/grouping.h"
 #include "core/recordings/listen.h"
@@ -69,15 +70,16 @@ Comparison compare(const Identity& a, const Identity& b) {
     }
     if (nameKey(a.path) == nameKey(b.path)) return {Verdict::same, "the same name in one folder"};
     if (a.fingerprint.empty() || b.fingerprint.empty()) {
-        return {Verdict::unknown, canListen() ? "one of them could not be heard"
-                                              : "they could not be compared by sound (fpcalc, "
-                                                "package libchromaprint-tools, is not installed)"};
+        return {Verdict::unknown, fingerprinter()
+                                      ? "one of them could not be heard"
+                                      : "they could not be compared by sound (fpcalc, "
+                                        "package libchromaprint-tools, is not installed)"};
     }
     return {Verdict::unknown, "they are too short to compare by sound"};
 }
 
 bool canListen() {
-    return fingerprinter().has_value();
+    return fingerprinter() || haveChromaprint();
 }
 
 }  // namespace pelorix::recordings

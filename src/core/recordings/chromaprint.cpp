@@ -1,0 +1,258 @@
+// SPDX-License-Identifier: MIT
+#include "core/recordings/chromaprint.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <numbers>
+#include <string>
+#include <type_traits>
+
+#include "core/io/binary_io.h"
+#include "core/tag_error.h"
+
+// The library's C interface, stable under its soname libchromaprint.so.1. Where its header is
+// installed, the compiler checks these declarations against it.
+struct ChromaprintContextPrivate;
+
+namespace pelorix::recordings {
+namespace {
+
+using Context = ChromaprintContextPrivate;
+using NewFn = Context* (*)(int);
+using FreeFn = void (*)(Context*);
+using StartFn = int (*)(Context*, int, int);
+using FeedFn = int (*)(Context*, const std::int16_t*, int);
+using FinishFn = int (*)(Context*);
+using RawFn = int (*)(Context*, std::uint32_t**, int*);
+using DeallocFn = void (*)(void*);
+
+constexpr int kAlgorithm = 1;     // the default one, as fpcalc uses
+constexpr int kRate = 11025;      // the rate Chromaprint works at
+constexpr double kPassed = 3600;  // its highest note is near 3520 Hz: up to here all passes
+
+}  // namespace
+}  // namespace pelorix::recordings
+
+#if __has_include(<chromaprint.h>)
+#include <chromaprint.h>
+namespace pelorix::recordings {
+static_assert(std::is_same_v<NewFn, decltype(&::chromaprint_new)>);
+static_assert(std::is_same_v<FreeFn, decltype(&::chromaprint_free)>);
+static_assert(std::is_same_v<StartFn, decltype(&::chromaprint_start)>);
+static_assert(std::is_same_v<FeedFn, decltype(&::chromaprint_feed)>);
+static_assert(std::is_same_v<FinishFn, decltype(&::chromaprint_finish)>);
+static_assert(std::is_same_v<RawFn, decltype(&::chromaprint_get_raw_fingerprint)>);
+static_assert(std::is_same_v<DeallocFn, decltype(&::chromaprint_dealloc)>);
+static_assert(kAlgorithm == CHROMAPRINT_ALGORITHM_DEFAULT);
+}  // namespace pelorix::recordings
+#endif
+
+namespace pelorix::recordings {
+namespace {
+
+struct Library {
+    NewFn create = nullptr;
+    FreeFn destroy = nullptr;
+    StartFn start = nullptr;
+    FeedFn feed = nullptr;
+    FinishFn finish = nullptr;
+    RawFn raw = nullptr;
+    DeallocFn dealloc = nullptr;
+    std::mutex contexts;  // creating and freeing a context sets up shared tables
+};
+
+template <typename Fn>
+bool bind(void* handle, const char* name, Fn& fn) {
+    fn = reinterpret_cast<Fn>(::dlsym(handle, name));
+    return fn != nullptr;
+}
+
+Library* load() {
+    std::string name = "libchromaprint.so.1";
+    if (const char* named = std::getenv("PELORIX_CHROMAPRINT")) name = named;
+    if (name.empty()) return nullptr;
+    void* handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return nullptr;
+    auto lib = std::make_unique<Library>();
+    if (!bind(handle, "chromaprint_new", lib->create) ||
+        !bind(handle, "chromaprint_free", lib->destroy) ||
+        !bind(handle, "chromaprint_start", lib->start) ||
+        !bind(handle, "chromaprint_feed", lib->feed) ||
+        !bind(handle, "chromaprint_finish", lib->finish) ||
+        !bind(handle, "chromaprint_get_raw_fingerprint", lib->raw) ||
+        !bind(handle, "chromaprint_dealloc", lib->dealloc)) {
+        ::dlclose(handle);
+        return nullptr;
+    }
+    return lib.release();  // kept loaded for the life of the process
+}
+
+// Loaded once per name: tests switch between the library and none.
+Library* library() {
+    static std::mutex lock;
+    static std::string loadedFor = "\x01";
+    static Library* loaded = nullptr;
+    const char* named = std::getenv("PELORIX_CHROMAPRINT");
+    const std::string key = named ? named : "\x02";
+    const std::lock_guard hold(lock);
+    if (key != loadedFor) {
+        loaded = load();
+        loadedFor = key;
+    }
+    return loaded;
+}
+
+// Stored samples as one channel of floats in the range of 16 bits.
+class Mixer {
+  public:
+    explicit Mixer(const PcmLayout& p)
+        : bytes_(p.containerBytes),
+          channels_(p.channels),
+          big_(p.bigEndian),
+          unsigned_(p.unsignedSamples),
+          scale_(1.0f / (65536.0f * float(p.channels))) {}
+
+    void mix(const std::uint8_t* from, std::size_t frames, std::vector<float>& to) const {
+        to.resize(frames);
+        const unsigned unused = 32 - bytes_ * 8;
+        for (std::size_t f = 0; f < frames; ++f) {
+            std::int64_t sum = 0;
+            for (unsigned c = 0; c < channels_; ++c, from += bytes_) {
+                std::uint32_t u = 0;
+                for (unsigned k = 0; k < bytes_; ++k) u = (u << 8) | from[big_ ? k : bytes_ - 1 - k];
+                if (unsigned_) u ^= 0x80;
+                sum += std::int32_t(u << unused);  // left-justified: 32 bits of range
+            }
+            to[f] = float(sum) * scale_;
+        }
+    }
+
+  private:
+    unsigned bytes_, channels_;
+    bool big_, unsigned_;
+    float scale_;
+};
+
+// Keeps every `factor`-th sample after a low-pass filter (a windowed sinc). Only the notes
+// Chromaprint listens to must come through clean: what would fold down below kPassed is
+// stopped, what lies between that and the new Nyquist frequency may fold onto itself.
+class Decimator {
+  public:
+    Decimator(unsigned factor, double rate) : factor_(factor) {
+        const double stop = rate / factor - kPassed;  // folds to kPassed and above
+        const double cutoff = (kPassed + stop) / 2 / rate;
+        const double width = (stop - kPassed) / rate;
+        // A Hamming window stops about 53 dB over a transition 3.3 / taps wide.
+        std::size_t taps = std::size_t(std::ceil(3.3 / width)) | 1;
+        taps_.resize(taps);
+        double sum = 0;
+        const double mid = double(taps - 1) / 2;
+        for (std::size_t i = 0; i < taps; ++i) {
+            const double x = double(i) - mid;
+            const double sinc = x == 0 ? 2 * cutoff
+                                       : std::sin(2 * std::numbers::pi * cutoff * x) /
+                                             (std::numbers::pi * x);
+            const double window =
+                0.54 - 0.46 * std::cos(2 * std::numbers::pi * double(i) / double(taps - 1));
+            taps_[i] = float(sinc * window);
+            sum += taps_[i];
+        }
+        for (auto& t : taps_) t = float(t / sum);
+        history_.assign(taps - 1, 0.0f);
+    }
+
+    // Appends the filtered samples `in` yields to `out`.
+    void run(const std::vector<float>& in, std::vector<std::int16_t>& out) {
+        history_.insert(history_.end(), in.begin(), in.end());
+        const std::size_t n = taps_.size();
+        std::size_t at = phase_;
+        for (; at + n <= history_.size(); at += factor_) {
+            const float* x = history_.data() + at;
+            float acc = 0;
+            for (std::size_t k = 0; k < n; ++k) acc += taps_[k] * x[k];
+            out.push_back(std::int16_t(std::lround(std::clamp(acc, -32768.0f, 32767.0f))));
+        }
+        history_.erase(history_.begin(), history_.begin() + std::ptrdiff_t(at));
+        phase_ = 0;
+    }
+
+  private:
+    unsigned factor_;
+    std::size_t phase_ = 0;
+    std::vector<float> taps_;
+    std::vector<float> history_;
+};
+
+}  // namespace
+
+bool haveChromaprint() {
+    return library() != nullptr;
+}
+
+std::optional<std::vector<std::uint32_t>> fingerprintSamples(const FileIn& in,
+                                                             const PcmLayout& layout,
+                                                             int seconds) {
+    Library* lib = library();
+    if (!lib || !layout.integer || layout.channels == 0 || layout.containerBytes == 0 ||
+        layout.containerBytes > 4 || layout.rate < 1000 || layout.rate > 1e6) {
+        return std::nullopt;
+    }
+    const auto rate = unsigned(std::lround(layout.rate));
+    // A rate that is a multiple of Chromaprint's is reduced here (the common 44.1 kHz by four);
+    // any other goes in as one channel and Chromaprint resamples it.
+    const unsigned factor = rate % kRate == 0 ? rate / kRate : 1;
+    const unsigned fed = factor > 1 ? unsigned(kRate) : rate;
+    const auto release = [lib](Context* c) {
+        const std::lock_guard hold(lib->contexts);
+        lib->destroy(c);
+    };
+    std::unique_ptr<Context, decltype(release)> ctx(nullptr, release);
+    {
+        const std::lock_guard hold(lib->contexts);
+        ctx.reset(lib->create(kAlgorithm));
+    }
+    if (!ctx || !lib->start(ctx.get(), int(fed), 1)) return std::nullopt;
+
+    const Mixer mixer(layout);
+    std::optional<Decimator> decimator;
+    if (factor > 1) decimator.emplace(factor, layout.rate);
+    const std::uint64_t frame = std::uint64_t(layout.channels) * layout.containerBytes;
+    const std::uint64_t piece = kPieceSize / frame * frame;
+    const std::uint64_t length =
+        std::min(layout.audio.length, std::uint64_t(seconds) * rate * frame);
+    in.adviseSequential(layout.audio.offset, length);
+    std::vector<float> mono;
+    std::vector<std::int16_t> out;
+    for (std::uint64_t done = 0; done < length;) {
+        const std::uint64_t n = std::min(piece, length - done);
+        const Bytes bytes = in.read(layout.audio.offset + done, std::int64_t(n));
+        if (bytes.size() != n) throw TagError::malformed(msg::fileEnded);
+        mixer.mix(bytes.data(), n / frame, mono);
+        out.clear();
+        if (decimator) {
+            decimator->run(mono, out);
+        } else {
+            out.reserve(mono.size());
+            for (float v : mono)
+                out.push_back(std::int16_t(std::lround(std::clamp(v, -32768.0f, 32767.0f))));
+        }
+        if (!out.empty() && !lib->feed(ctx.get(), out.data(), int(out.size()))) {
+            return std::nullopt;
+        }
+        done += n;
+    }
+    if (!lib->finish(ctx.get())) return std::nullopt;
+    std::uint32_t* raw = nullptr;
+    int size = 0;
+    if (!lib->raw(ctx.get(), &raw, &size) || !raw) return std::nullopt;
+    std::vector<std::uint32_t> items(raw, raw + std::max(size, 0));
+    lib->dealloc(raw);
+    return items;
+}
+
+}  // namespace pelorix::recordings

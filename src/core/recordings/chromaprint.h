@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Chromaprint's library, used in this process for the audio PELORIX reads itself (the integer
+// samples of WAV, RF64, BW64, AIFF and AIFF-C). It is loaded when first needed, so a machine
+// without it still runs everything else: those files are then heard by `fpcalc`, or not at all.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/recordings/pcm.h"
+
+namespace pelorix {
+class FileIn;
+}
+
+namespace pelorix::recordings {
+
+// Whether the library could be loaded (`PELORIX_CHROMAPRINT` names another file, or, empty,
+// says there is none).
+bool haveChromaprint();
+
+// The raw fingerprint of the first `seconds` of the samples `layout` describes; none when the
+// library is missing or the samples are not integers. The audio is mixed to one channel and
+// reduced to the rate Chromaprint works at before it is handed over. Throws TagError or
+// std::system_error when the file cannot be read.
+std::optional<std::vector<std::uint32_t>> fingerprintSamples(const FileIn& in,
+                                                             const PcmLayout& layout, int seconds);
+
+}  // namespace pelorix::recordings
