@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <numbers>
@@ -115,16 +116,38 @@ class Mixer {
           channels_(p.channels),
           big_(p.bigEndian),
           unsigned_(p.unsignedSamples),
-          scale_(1.0f / (65536.0f * float(p.channels))) {}
+          scale_(1.0f / (65536.0f * float(p.channels))),
+          scale16_(1.0f / float(p.channels)) {}
 
     void mix(const std::uint8_t* from, std::size_t frames, std::vector<float>& to) const {
         to.resize(frames);
+        if (bytes_ == 2 && !big_ && channels_ == 2) {  // the common case, kept simple
+            for (std::size_t f = 0; f < frames; ++f, from += 4) {
+                std::int16_t v[2];
+                std::memcpy(v, from, 4);
+                to[f] = float(std::int32_t(v[0]) + v[1]) * 0.5f;
+            }
+            return;
+        }
+        if (bytes_ == 2 && !big_) {
+            for (std::size_t f = 0; f < frames; ++f) {
+                std::int32_t sum = 0;
+                for (unsigned c = 0; c < channels_; ++c, from += 2) {
+                    std::int16_t v;
+                    std::memcpy(&v, from, 2);
+                    sum += v;
+                }
+                to[f] = float(sum) * scale16_;
+            }
+            return;
+        }
         const unsigned unused = 32 - bytes_ * 8;
         for (std::size_t f = 0; f < frames; ++f) {
             std::int64_t sum = 0;
             for (unsigned c = 0; c < channels_; ++c, from += bytes_) {
                 std::uint32_t u = 0;
-                for (unsigned k = 0; k < bytes_; ++k) u = (u << 8) | from[big_ ? k : bytes_ - 1 - k];
+                for (unsigned k = 0; k < bytes_; ++k)
+                    u = (u << 8) | from[big_ ? k : bytes_ - 1 - k];
                 if (unsigned_) u ^= 0x80;
                 sum += std::int32_t(u << unused);  // left-justified: 32 bits of range
             }
@@ -135,8 +158,13 @@ class Mixer {
   private:
     unsigned bytes_, channels_;
     bool big_, unsigned_;
-    float scale_;
+    float scale_, scale16_;
 };
+
+std::int16_t toSample(float v) {
+    v = std::clamp(v, -32768.0f, 32767.0f);
+    return std::int16_t(v + (v < 0 ? -0.5f : 0.5f));
+}
 
 // Keeps every `factor`-th sample after a low-pass filter (a windowed sinc). Only the notes
 // Chromaprint listens to must come through clean: what would fold down below kPassed is
@@ -148,42 +176,47 @@ class Decimator {
         const double cutoff = (kPassed + stop) / 2 / rate;
         const double width = (stop - kPassed) / rate;
         // A Hamming window stops about 53 dB over a transition 3.3 / taps wide.
-        std::size_t taps = std::size_t(std::ceil(3.3 / width)) | 1;
-        taps_.resize(taps);
+        const std::size_t taps = std::size_t(std::ceil(3.3 / width)) | 1;
+        // Zeros pad the filter to whole lanes of kLanes.
+        taps_.assign((taps + kLanes - 1) / kLanes * kLanes, 0.0f);
         double sum = 0;
         const double mid = double(taps - 1) / 2;
         for (std::size_t i = 0; i < taps; ++i) {
             const double x = double(i) - mid;
-            const double sinc = x == 0 ? 2 * cutoff
-                                       : std::sin(2 * std::numbers::pi * cutoff * x) /
-                                             (std::numbers::pi * x);
+            const double sinc =
+                x == 0 ? 2 * cutoff
+                       : std::sin(2 * std::numbers::pi * cutoff * x) / (std::numbers::pi * x);
             const double window =
                 0.54 - 0.46 * std::cos(2 * std::numbers::pi * double(i) / double(taps - 1));
             taps_[i] = float(sinc * window);
             sum += taps_[i];
         }
         for (auto& t : taps_) t = float(t / sum);
-        history_.assign(taps - 1, 0.0f);
+        history_.assign(taps_.size() - 1, 0.0f);
     }
 
     // Appends the filtered samples `in` yields to `out`.
     void run(const std::vector<float>& in, std::vector<std::int16_t>& out) {
         history_.insert(history_.end(), in.begin(), in.end());
         const std::size_t n = taps_.size();
-        std::size_t at = phase_;
+        std::size_t at = 0;
         for (; at + n <= history_.size(); at += factor_) {
             const float* x = history_.data() + at;
+            // Lanes summed apart, so the compiler may use vector instructions.
+            float lanes[kLanes] = {};
+            for (std::size_t k = 0; k < n; k += kLanes) {
+                for (std::size_t l = 0; l < kLanes; ++l) lanes[l] += taps_[k + l] * x[k + l];
+            }
             float acc = 0;
-            for (std::size_t k = 0; k < n; ++k) acc += taps_[k] * x[k];
-            out.push_back(std::int16_t(std::lround(std::clamp(acc, -32768.0f, 32767.0f))));
+            for (float v : lanes) acc += v;
+            out.push_back(toSample(acc));
         }
         history_.erase(history_.begin(), history_.begin() + std::ptrdiff_t(at));
-        phase_ = 0;
     }
 
   private:
+    static constexpr std::size_t kLanes = 8;
     unsigned factor_;
-    std::size_t phase_ = 0;
     std::vector<float> taps_;
     std::vector<float> history_;
 };
@@ -195,8 +228,7 @@ bool haveChromaprint() {
 }
 
 std::optional<std::vector<std::uint32_t>> fingerprintSamples(const FileIn& in,
-                                                             const PcmLayout& layout,
-                                                             int seconds) {
+                                                             const PcmLayout& layout, int seconds) {
     Library* lib = library();
     if (!lib || !layout.integer || layout.channels == 0 || layout.containerBytes == 0 ||
         layout.containerBytes > 4 || layout.rate < 1000 || layout.rate > 1e6) {
@@ -238,8 +270,7 @@ std::optional<std::vector<std::uint32_t>> fingerprintSamples(const FileIn& in,
             decimator->run(mono, out);
         } else {
             out.reserve(mono.size());
-            for (float v : mono)
-                out.push_back(std::int16_t(std::lround(std::clamp(v, -32768.0f, 32767.0f))));
+            for (float v : mono) out.push_back(toSample(v));
         }
         if (!out.empty() && !lib->feed(ctx.get(), out.data(), int(out.size()))) {
             return std::nullopt;
