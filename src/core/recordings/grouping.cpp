@@ -274,7 +274,10 @@ class Batch {
         // The files heard for each pair, fixed before any group joins another.
         std::vector<std::pair<std::size_t, std::size_t>> heardPairs;
         for (auto [a, b] : pairs) heardPairs.emplace_back(heard.at(find(a)), heard.at(find(b)));
-        std::vector<std::tuple<std::size_t, std::size_t, std::string>> unknown;
+        // Pairs left open, with their reason: one of a few texts, kept once.
+        std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> unknown;
+        std::vector<std::string> reasons;
+        std::map<std::string, std::size_t> reasonIndex;
         for (auto [ha, hb] : heardPairs) {
             if (find(ha) == find(hb)) continue;
             const Comparison c = compare(m(ha).identity, m(hb).identity);
@@ -287,19 +290,28 @@ class Batch {
                         why = files_[x].string() + " could not be heard: " + problems[x];
                     }
                 }
-                unknown.emplace_back(ha, hb, std::move(why));
+                const auto [it, fresh] = reasonIndex.try_emplace(std::move(why), reasons.size());
+                if (fresh) reasons.push_back(it->first);
+                unknown.emplace_back(ha, hb, it->second);
             }
         }
+        // Each recording still open says so, naming the file of the first pair it is part of.
+        std::map<std::size_t, std::string> doubt;  // by group
         for (const auto& [a, b, why] : unknown) {
-            if (find(a) == find(b)) continue;
-            for (std::size_t i = 0; i < files_.size(); ++i) {
-                const std::size_t r = find(i);
-                if (m(i).undecided.empty() && (r == find(a) || r == find(b))) {
-                    const std::size_t other = r == find(a) ? b : a;
-                    m(i).undecided =
-                        "may be the same recording as " + files_[other].string() + ": " + why;
-                }
+            const std::size_t ra = find(a), rb = find(b);
+            if (ra == rb) continue;
+            if (!doubt.contains(ra)) {
+                doubt[ra] =
+                    "may be the same recording as " + files_[b].string() + ": " + reasons[why];
             }
+            if (!doubt.contains(rb)) {
+                doubt[rb] =
+                    "may be the same recording as " + files_[a].string() + ": " + reasons[why];
+            }
+        }
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            const auto it = doubt.find(find(i));
+            if (m(i).undecided.empty() && it != doubt.end()) m(i).undecided = it->second;
         }
     }
 

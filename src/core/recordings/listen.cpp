@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <system_error>
 
@@ -53,13 +54,14 @@ std::vector<std::uint32_t> parseRaw(const std::string& out) {
 
 }  // namespace
 
-std::optional<std::filesystem::path> fingerprinter() {
+namespace {
+
+std::optional<std::filesystem::path> findTool(const char* named, const char* path) {
     // PELORIX_FPCALC names the tool, or (empty) says there is none.
-    if (const char* named = std::getenv("PELORIX_FPCALC")) {
+    if (named) {
         if (*named == 0 || ::access(named, X_OK) != 0) return std::nullopt;
         return std::filesystem::path(named);
     }
-    const char* path = std::getenv("PATH");
     std::string_view dirs = path ? path : "/usr/bin:/bin";
     while (!dirs.empty()) {
         const std::size_t colon = dirs.find(':');
@@ -69,6 +71,30 @@ std::optional<std::filesystem::path> fingerprinter() {
         dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> fingerprinter() {
+    // A batch asks for every pair it compares: the answer is kept for a moment, and for as long
+    // as the environment that found it.
+    const char* named = std::getenv("PELORIX_FPCALC");
+    const char* path = std::getenv("PATH");
+    std::string key = named ? std::string("=") + named : std::string("-");
+    key += '\n';
+    key += path ? path : "";
+    static std::mutex lock;
+    static std::string lastKey;
+    static std::optional<std::filesystem::path> last;
+    static std::chrono::steady_clock::time_point when;
+    const auto now = std::chrono::steady_clock::now();
+    const std::lock_guard hold(lock);
+    if (key != lastKey || now - when > std::chrono::seconds(2)) {
+        last = findTool(named, path);
+        lastKey = std::move(key);
+        when = now;
+    }
+    return last;
 }
 
 namespace {

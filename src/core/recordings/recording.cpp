@@ -28,6 +28,18 @@ std::string clock(double seconds) {
     return text;
 }
 
+// nameKey(a) == nameKey(b), with a cheap look at the names first: batches compare many pairs.
+bool sameName(const std::filesystem::path& a, const std::filesystem::path& b) {
+    auto stem = [](const std::string& p) {
+        const std::string_view name = std::string_view(p).substr(p.rfind('/') + 1);
+        const std::size_t dot = name.rfind('.');
+        return dot == std::string_view::npos || dot == 0 || name == ".." ? name
+                                                                         : name.substr(0, dot);
+    };
+    if (stem(a.native()) != stem(b.native())) return false;
+    return nameKey(a) == nameKey(b);
+}
+
 }  // namespace
 
 bool lengthsDiffer(double a, double b) {
@@ -68,7 +80,7 @@ Comparison compare(const Identity& a, const Identity& b) {
             return {Verdict::unknown, "they sound partly alike (another edit or mix?)"};
         }
     }
-    if (nameKey(a.path) == nameKey(b.path)) return {Verdict::same, "the same name in one folder"};
+    if (sameName(a.path, b.path)) return {Verdict::same, "the same name in one folder"};
     if (a.fingerprint.empty() || b.fingerprint.empty()) {
         return {Verdict::unknown, fingerprinter()
                                       ? "one of them could not be heard"
