@@ -121,11 +121,12 @@ class Mixer {
 
     void mix(const std::uint8_t* from, std::size_t frames, std::vector<float>& to) const {
         to.resize(frames);
-        if (bytes_ == 2 && !big_ && channels_ == 2) {  // the common case, kept simple
+        if (bytes_ == 2 && channels_ == 2) {  // the common cases, kept simple
+            const unsigned hi = big_ ? 0 : 1;
             for (std::size_t f = 0; f < frames; ++f, from += 4) {
-                std::int16_t v[2];
-                std::memcpy(v, from, 4);
-                to[f] = float(std::int32_t(v[0]) + v[1]) * 0.5f;
+                const auto left = std::int16_t((from[hi] << 8) | from[1 - hi]);
+                const auto right = std::int16_t((from[2 + hi] << 8) | from[3 - hi]);
+                to[f] = float(std::int32_t(left) + right) * 0.5f;
             }
             return;
         }
