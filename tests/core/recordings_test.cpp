@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "cli/cli.h"
 #include "core/io/binary_io.h"
@@ -227,15 +228,20 @@ TEST(SameRecording, ADecoderThatHangsIsStoppedAndSaysSo) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_TRUE(heard.items.empty());
     EXPECT_EQ(heard.problem, "fpcalc took longer than 2 s and was stopped");
-    // Its child went with it: gone, or a zombie waiting to be reaped.
+    // Its child went with it: gone, or a zombie waiting to be reaped (dying takes a moment).
     std::string pid;
     std::ifstream(pidFile) >> pid;
     ASSERT_FALSE(pid.empty());
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string line;
-    if (std::getline(stat, line)) {
-        EXPECT_EQ(line.substr(line.rfind(')') + 2, 1), "Z") << line;
+    std::string state = "Z";
+    for (int tries = 0; tries < 50; ++tries) {
+        std::ifstream stat("/proc/" + pid + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) break;
+        state = line.substr(line.rfind(')') + 2, 1);
+        if (state == "Z") break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    EXPECT_EQ(state, "Z");
 }
 
 TEST(SameRecording, NamesTieFilesOfOneFolderOnly) {
