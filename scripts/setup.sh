@@ -27,6 +27,9 @@ packages=(
   # the other formats), and real music to measure it on (three tracks of asc-music, the module
   # of fb-music-high that ffmpeg renders)
   libchromaprint1 libchromaprint-dev libchromaprint-tools asc-music fb-music-high
+  # FLAC decoded in-process for its fingerprint: libFLAC, loaded at run time (optional, as is
+  # its header at build time)
+  libflac12 libflac-dev
   # filesystems that share extents, loop-mounted by the tests when they run as root
   xfsprogs btrfs-progs
   # what a replacement keeps: ACLs, inode flags and extended attributes, set up by the tests

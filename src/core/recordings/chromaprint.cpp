@@ -39,6 +39,10 @@ constexpr double kPassed = 3600;  // its highest note is near 3520 Hz: up to her
 }  // namespace
 }  // namespace pelorix::recordings
 
+#if __has_include(<FLAC/stream_decoder.h>)
+#include <FLAC/stream_decoder.h>
+#endif
+
 #if __has_include(<chromaprint.h>)
 #include <chromaprint.h>
 namespace pelorix::recordings {
@@ -222,6 +226,59 @@ class Decimator {
     std::vector<float> history_;
 };
 
+// Hands one channel of samples to Chromaprint, reduced to its rate where that is a simple
+// division; any other rate goes in as it is and Chromaprint resamples it.
+class Feeder {
+  public:
+    Feeder(Library* lib, unsigned rate) : lib_(lib), ctx_(nullptr, Release{lib}) {
+        const unsigned factor = rate % kRate == 0 ? rate / kRate : 1;
+        {
+            const std::lock_guard hold(lib->contexts);
+            ctx_.reset(lib->create(kAlgorithm));
+        }
+        ok_ = ctx_ && lib->start(ctx_.get(), int(factor > 1 ? unsigned(kRate) : rate), 1);
+        if (factor > 1) decimator_.emplace(factor, double(rate));
+    }
+
+    bool ok() const { return ok_; }
+
+    void feed(const std::vector<float>& mono) {
+        if (!ok_) return;
+        out_.clear();
+        if (decimator_) {
+            decimator_->run(mono, out_);
+        } else {
+            out_.reserve(mono.size());
+            for (float v : mono) out_.push_back(toSample(v));
+        }
+        if (!out_.empty()) ok_ = lib_->feed(ctx_.get(), out_.data(), int(out_.size())) != 0;
+    }
+
+    std::optional<std::vector<std::uint32_t>> finish() {
+        if (!ok_ || !lib_->finish(ctx_.get())) return std::nullopt;
+        std::uint32_t* raw = nullptr;
+        int size = 0;
+        if (!lib_->raw(ctx_.get(), &raw, &size) || !raw) return std::nullopt;
+        std::vector<std::uint32_t> items(raw, raw + std::max(size, 0));
+        lib_->dealloc(raw);
+        return items;
+    }
+
+  private:
+    struct Release {
+        Library* lib;
+        void operator()(Context* c) const {
+            const std::lock_guard hold(lib->contexts);
+            lib->destroy(c);
+        }
+    };
+    Library* lib_;
+    std::unique_ptr<Context, Release> ctx_;
+    std::optional<Decimator> decimator_;
+    std::vector<std::int16_t> out_;
+    bool ok_ = false;
+};
+
 }  // namespace
 
 bool haveChromaprint() {
@@ -236,55 +293,141 @@ std::optional<std::vector<std::uint32_t>> fingerprintSamples(const FileIn& in,
         return std::nullopt;
     }
     const auto rate = unsigned(std::lround(layout.rate));
-    // A rate that is a multiple of Chromaprint's is reduced here (the common 44.1 kHz by four);
-    // any other goes in as one channel and Chromaprint resamples it.
-    const unsigned factor = rate % kRate == 0 ? rate / kRate : 1;
-    const unsigned fed = factor > 1 ? unsigned(kRate) : rate;
-    const auto release = [lib](Context* c) {
-        const std::lock_guard hold(lib->contexts);
-        lib->destroy(c);
-    };
-    std::unique_ptr<Context, decltype(release)> ctx(nullptr, release);
-    {
-        const std::lock_guard hold(lib->contexts);
-        ctx.reset(lib->create(kAlgorithm));
-    }
-    if (!ctx || !lib->start(ctx.get(), int(fed), 1)) return std::nullopt;
-
+    Feeder feeder(lib, rate);
+    if (!feeder.ok()) return std::nullopt;
     const Mixer mixer(layout);
-    std::optional<Decimator> decimator;
-    if (factor > 1) decimator.emplace(factor, layout.rate);
     const std::uint64_t frame = std::uint64_t(layout.channels) * layout.containerBytes;
     const std::uint64_t piece = kPieceSize / frame * frame;
     const std::uint64_t length =
         std::min(layout.audio.length, std::uint64_t(seconds) * rate * frame);
     in.adviseSequential(layout.audio.offset, length);
     std::vector<float> mono;
-    std::vector<std::int16_t> out;
     for (std::uint64_t done = 0; done < length;) {
         const std::uint64_t n = std::min(piece, length - done);
         const Bytes bytes = in.read(layout.audio.offset + done, std::int64_t(n));
         if (bytes.size() != n) throw TagError::malformed(msg::fileEnded);
         mixer.mix(bytes.data(), n / frame, mono);
-        out.clear();
-        if (decimator) {
-            decimator->run(mono, out);
-        } else {
-            out.reserve(mono.size());
-            for (float v : mono) out.push_back(toSample(v));
-        }
-        if (!out.empty() && !lib->feed(ctx.get(), out.data(), int(out.size()))) {
-            return std::nullopt;
-        }
+        feeder.feed(mono);
         done += n;
     }
-    if (!lib->finish(ctx.get())) return std::nullopt;
-    std::uint32_t* raw = nullptr;
-    int size = 0;
-    if (!lib->raw(ctx.get(), &raw, &size) || !raw) return std::nullopt;
-    std::vector<std::uint32_t> items(raw, raw + std::max(size, 0));
-    lib->dealloc(raw);
-    return items;
+    return feeder.finish();
 }
+
+#if __has_include(<FLAC/stream_decoder.h>)
+namespace {
+
+// libFLAC, loaded at run time under the name of the version the build saw.
+struct Flac {
+    decltype(&::FLAC__stream_decoder_new) create = nullptr;
+    decltype(&::FLAC__stream_decoder_delete) destroy = nullptr;
+    decltype(&::FLAC__stream_decoder_init_stream) init = nullptr;
+    decltype(&::FLAC__stream_decoder_process_single) step = nullptr;
+    decltype(&::FLAC__stream_decoder_get_state) state = nullptr;
+};
+
+Flac* loadFlac() {
+    const std::string name =
+        "libFLAC.so." + std::to_string(FLAC_API_VERSION_CURRENT - FLAC_API_VERSION_AGE);
+    void* handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return nullptr;
+    auto lib = std::make_unique<Flac>();
+    if (!bind(handle, "FLAC__stream_decoder_new", lib->create) ||
+        !bind(handle, "FLAC__stream_decoder_delete", lib->destroy) ||
+        !bind(handle, "FLAC__stream_decoder_init_stream", lib->init) ||
+        !bind(handle, "FLAC__stream_decoder_process_single", lib->step) ||
+        !bind(handle, "FLAC__stream_decoder_get_state", lib->state)) {
+        ::dlclose(handle);
+        return nullptr;
+    }
+    return lib.release();  // kept loaded for the life of the process
+}
+
+// What the decoder's callbacks share: the file read through our own reads, the samples mixed.
+struct Decoding {
+    Decoding(const FileIn& file, Library* chromaprint) : in(file), lib(chromaprint) {}
+    const FileIn& in;
+    Library* lib;
+    std::uint64_t position = 0;
+    std::uint64_t wanted = 0;  // samples per channel still to hear; set by the first frame
+    std::optional<Feeder> feeder;
+    std::vector<float> mono;
+    bool failed = false;
+};
+
+FLAC__StreamDecoderReadStatus readFlac(const FLAC__StreamDecoder*, FLAC__byte buffer[],
+                                       size_t* bytes, void* data) {
+    auto& d = *static_cast<Decoding*>(data);
+    const Bytes got = d.in.read(d.position, std::int64_t(std::min<size_t>(*bytes, kPieceSize)));
+    std::memcpy(buffer, got.data(), got.size());
+    *bytes = got.size();
+    d.position += got.size();
+    return got.empty() ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
+                       : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+}
+
+FLAC__StreamDecoderWriteStatus writeFlac(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                                         const FLAC__int32* const buffer[], void* data) {
+    auto& d = *static_cast<Decoding*>(data);
+    const auto& h = frame->header;
+    if (!d.feeder) {
+        if (h.sample_rate < 1000 || h.channels == 0) {
+            d.failed = true;
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        }
+        d.feeder.emplace(d.lib, h.sample_rate);
+        d.wanted *= h.sample_rate;
+        if (!d.feeder->ok()) {
+            d.failed = true;
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        }
+    }
+    const std::size_t n = std::min<std::uint64_t>(h.blocksize, d.wanted);
+    // In the range of 16 bits, whatever the depth, mixed to one channel.
+    const float scale = std::ldexp(1.0f, 16 - int(h.bits_per_sample)) / float(h.channels);
+    d.mono.assign(n, 0.0f);
+    for (unsigned c = 0; c < h.channels; ++c) {
+        for (std::size_t i = 0; i < n; ++i) d.mono[i] += float(buffer[c][i]);
+    }
+    for (float& v : d.mono) v *= scale;
+    d.feeder->feed(d.mono);
+    d.wanted -= n;
+    return d.wanted == 0 ? FLAC__STREAM_DECODER_WRITE_STATUS_ABORT
+                         : FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+}
+
+void errorFlac(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {
+    // A damaged frame is skipped by the decoder; what it could decode is heard.
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint32_t>> fingerprintFlac(const FileIn& in, int seconds) {
+    static Flac* const flac = loadFlac();
+    Library* lib = library();
+    if (!flac || !lib) return std::nullopt;
+    std::unique_ptr<FLAC__StreamDecoder, decltype(flac->destroy)> decoder(flac->create(),
+                                                                          flac->destroy);
+    if (!decoder) return std::nullopt;
+    Decoding d(in, lib);
+    d.wanted = std::uint64_t(seconds);
+    if (flac->init(decoder.get(), readFlac, nullptr, nullptr, nullptr, nullptr, writeFlac, nullptr,
+                   errorFlac, &d) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+        return std::nullopt;
+    }
+    while (!d.failed && (!d.feeder || d.wanted > 0)) {
+        const FLAC__StreamDecoderState state = flac->state(decoder.get());
+        if (state == FLAC__STREAM_DECODER_END_OF_STREAM || state == FLAC__STREAM_DECODER_ABORTED ||
+            !flac->step(decoder.get())) {
+            break;
+        }
+    }
+    if (d.failed || !d.feeder) return std::nullopt;
+    return d.feeder->finish();
+}
+#else
+std::optional<std::vector<std::uint32_t>> fingerprintFlac(const FileIn&, int) {
+    return std::nullopt;
+}
+#endif
 
 }  // namespace pelorix::recordings

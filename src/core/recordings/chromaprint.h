@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Chromaprint's library, used in this process for the audio PELORIX reads itself (the integer
-// samples of WAV, RF64, BW64, AIFF and AIFF-C). It is loaded when first needed, so a machine
-// without it still runs everything else: those files are then heard by `fpcalc`, or not at all.
+// samples of WAV, RF64, BW64, AIFF and AIFF-C) and for FLAC, decoded by libFLAC. Both are loaded
+// when first needed, so a machine without them still runs everything else: those files are then
+// heard by `fpcalc`, or not at all.
 
 #include <cstdint>
 #include <optional>
@@ -26,5 +27,9 @@ bool haveChromaprint();
 // std::system_error when the file cannot be read.
 std::optional<std::vector<std::uint32_t>> fingerprintSamples(const FileIn& in,
                                                              const PcmLayout& layout, int seconds);
+
+// The same for a FLAC file, decoded by libFLAC (where the build saw its header and the machine
+// has the library). None when either library is missing or the stream does not decode.
+std::optional<std::vector<std::uint32_t>> fingerprintFlac(const FileIn& in, int seconds);
 
 }  // namespace pelorix::recordings

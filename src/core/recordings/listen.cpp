@@ -176,7 +176,7 @@ Heard runTool(const std::filesystem::path& tool, const std::filesystem::path& fi
 
 Heard hear(const std::filesystem::path& file, std::chrono::milliseconds limit) {
     try {
-        // The samples of a WAV or AIFF are read here, without a decoder.
+        // The samples of a WAV or AIFF are read here, without a decoder; a FLAC decoded here.
         const FileIn in(file);
         const formats::AudioFormat format = formats::AudioFormat::detect(in);
         if (format == formats::AudioFormat::wav || format == formats::AudioFormat::aiff) {
@@ -186,6 +186,8 @@ Heard hear(const std::filesystem::path& file, std::chrono::milliseconds limit) {
                     return {std::move(*items), {}};
                 }
             }
+        } else if (format == formats::AudioFormat::flac) {
+            if (auto items = fingerprintFlac(in, kListenSeconds)) return {std::move(*items), {}};
         }
     } catch (const TagError&) {
         // Chunks that do not walk: the decoder may still make sense of the file.
