@@ -271,6 +271,22 @@ TEST(SameRecording, NamesTieFilesOfOneFolderOnly) {
                        nearly.begin()) +
            10] ^= 1;
     test::writeFile(files[6], nearly);
+    // The same samples again, 24 bits in 32-bit containers (WAVE_FORMAT_EXTENSIBLE) and packed
+    // in three bytes: what differs is where they lie in the file.
+    Bytes wide, packed;
+    const Bytes noise = chunks::audio(88200 * 6);
+    for (std::size_t i = 0; i < noise.size(); i += 3) {
+        wide.insert(wide.end(), {0, noise[i], noise[i + 1], noise[i + 2]});
+        packed.insert(packed.end(), {noise[i], noise[i + 1], noise[i + 2]});
+    }
+    const Bytes extensible = {0xFE, 0xFF, 2,    0, 0x44, 0xAC, 0, 0,    0x20, 0x62, 5,    0,   8, 0,
+                              32,   0,    22,   0, 24,   0,    3, 0,    0,    0,    1,    0,   0, 0,
+                              0,    0,    0x10, 0, 0x80, 0,    0, 0xAA, 0,    0x38, 0x9B, 0x71};
+    const Bytes threeBytes = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x98, 0x09, 4, 0, 6, 0, 24, 0};
+    files.push_back(dir / "Long/wide.wav");
+    files.push_back(dir / "Shop/packed.wav");
+    test::writeFile(files[7], chunks::file({.chunks = {{"fmt ", extensible}, {"data", wide}}}));
+    test::writeFile(files[8], chunks::file({.chunks = {{"fmt ", threeBytes}, {"data", packed}}}));
     ::setenv("PELORIX_FPCALC", "", 1);
     ::setenv("PELORIX_CHROMAPRINT", "", 1);
     const Grouping g = group(files);
@@ -290,7 +306,8 @@ TEST(SameRecording, NamesTieFilesOfOneFolderOnly) {
     EXPECT_NE(g.members[6].undecided, "");
     // A middle unlike every other lossless file's: not read to the end.
     EXPECT_EQ(g.members[1].identity.pcmDigest, std::nullopt);
-    EXPECT_EQ(g.recordings, 4u);
+    EXPECT_EQ(g.members[8].reason, "the same samples as " + files[7].string());
+    EXPECT_EQ(g.recordings, 5u);
 }
 
 }  // namespace

@@ -129,8 +129,10 @@ std::optional<SampleKey> pcmKey(const FileIn& in, bool little) {
     SampleKey key;
     key.frameBytes = layout->channels * ((layout->validBits + 7) / 8);
     key.bytes = frames * key.frameBytes;
-    // The middle rather than the start, which is silence in many masters.
-    const std::uint64_t take = std::min(frames, std::max<std::uint64_t>(1, kKeyBytes / frame));
+    // The middle rather than the start, which is silence in many masters; counted in canonical
+    // frames, so that files storing the same samples differently look at the same ones.
+    const std::uint64_t take =
+        std::min(frames, std::max<std::uint64_t>(1, kKeyBytes / key.frameBytes));
     const std::uint64_t from = (frames - take) / 2;
     const Md5 ctx = md5();
     hashSamples(in, *layout, layout->audio.offset + from * frame, take * frame, ctx.get());
