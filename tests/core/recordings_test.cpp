@@ -170,6 +170,15 @@ TEST(SameRecording, MastersCopiesAndEditsOfRealMusicAreToldApart) {
     ASSERT_EQ(files.size(), 30u);
 
     const Grouping g = group(files);
+    // louder.wav and remix.wav last as long as master.flac to the sample, but a piece of their
+    // middle differs from the FLAC's: they are not read to the end; master.wav is.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string name = files[i].filename().string();
+        if (name == "louder.wav" || name == "remix.wav" || name == "master.wav") {
+            EXPECT_EQ(g.members[i].identity.pcmDigest.has_value(), name == "master.wav")
+                << files[i];
+        }
+    }
     std::vector<Identity> ids;
     for (const auto& f : files) ids.push_back(identify(f));
     for (std::size_t i = 0; i < files.size(); ++i) {

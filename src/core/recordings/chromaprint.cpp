@@ -323,6 +323,7 @@ struct Flac {
     decltype(&::FLAC__stream_decoder_init_stream) init = nullptr;
     decltype(&::FLAC__stream_decoder_process_single) step = nullptr;
     decltype(&::FLAC__stream_decoder_get_state) state = nullptr;
+    decltype(&::FLAC__stream_decoder_seek_absolute) seek = nullptr;
 };
 
 Flac* loadFlac() {
@@ -335,7 +336,8 @@ Flac* loadFlac() {
         !bind(handle, "FLAC__stream_decoder_delete", lib->destroy) ||
         !bind(handle, "FLAC__stream_decoder_init_stream", lib->init) ||
         !bind(handle, "FLAC__stream_decoder_process_single", lib->step) ||
-        !bind(handle, "FLAC__stream_decoder_get_state", lib->state)) {
+        !bind(handle, "FLAC__stream_decoder_get_state", lib->state) ||
+        !bind(handle, "FLAC__stream_decoder_seek_absolute", lib->seek)) {
         ::dlclose(handle);
         return nullptr;
     }
@@ -399,10 +401,101 @@ void errorFlac(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*
     // A damaged frame is skipped by the decoder; what it could decode is heard.
 }
 
+Flac* flacLibrary() {
+    static Flac* const flac = loadFlac();
+    return flac;
+}
+
+// A stretch of samples in canonical form, read by seeking: the callbacks a seek needs.
+struct Stretch {
+    Stretch(const FileIn& file, std::uint64_t frames) : in(file), left(frames) {}
+    const FileIn& in;
+    std::uint64_t position = 0;
+    std::uint64_t left;
+    Bytes bytes;
+    bool failed = false;
+};
+
+FLAC__StreamDecoderReadStatus readStretch(const FLAC__StreamDecoder*, FLAC__byte buffer[],
+                                          size_t* bytes, void* data) {
+    auto& d = *static_cast<Stretch*>(data);
+    const Bytes got = d.in.read(d.position, std::int64_t(std::min<size_t>(*bytes, kPieceSize)));
+    std::memcpy(buffer, got.data(), got.size());
+    *bytes = got.size();
+    d.position += got.size();
+    return got.empty() ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
+                       : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+}
+
+FLAC__StreamDecoderSeekStatus seekStretch(const FLAC__StreamDecoder*, FLAC__uint64 to, void* data) {
+    auto& d = *static_cast<Stretch*>(data);
+    if (to > d.in.size()) return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+    d.position = to;
+    return FLAC__STREAM_DECODER_SEEK_STATUS_OK;
+}
+
+FLAC__StreamDecoderTellStatus tellStretch(const FLAC__StreamDecoder*, FLAC__uint64* at,
+                                          void* data) {
+    *at = static_cast<Stretch*>(data)->position;
+    return FLAC__STREAM_DECODER_TELL_STATUS_OK;
+}
+
+FLAC__StreamDecoderLengthStatus lengthStretch(const FLAC__StreamDecoder*, FLAC__uint64* length,
+                                              void* data) {
+    *length = static_cast<Stretch*>(data)->in.size();
+    return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
+}
+
+FLAC__bool endStretch(const FLAC__StreamDecoder*, void* data) {
+    const auto& d = *static_cast<Stretch*>(data);
+    return d.position >= d.in.size();
+}
+
+FLAC__StreamDecoderWriteStatus writeStretch(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                                            const FLAC__int32* const buffer[], void* data) {
+    auto& d = *static_cast<Stretch*>(data);
+    const auto& h = frame->header;
+    const unsigned width = (h.bits_per_sample + 7) / 8;
+    const std::size_t n = std::min<std::uint64_t>(h.blocksize, d.left);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (unsigned c = 0; c < h.channels; ++c) {
+            const auto v = std::uint32_t(buffer[c][i]);
+            for (unsigned k = 0; k < width; ++k) d.bytes.push_back(std::uint8_t(v >> (8 * k)));
+        }
+    }
+    d.left -= n;
+    return d.left == 0 ? FLAC__STREAM_DECODER_WRITE_STATUS_ABORT
+                       : FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+}
+
 }  // namespace
 
+std::optional<Bytes> flacSamples(const FileIn& in, std::uint64_t from, std::uint64_t count) {
+    Flac* flac = flacLibrary();
+    if (!flac || count == 0) return std::nullopt;
+    std::unique_ptr<FLAC__StreamDecoder, decltype(flac->destroy)> decoder(flac->create(),
+                                                                          flac->destroy);
+    if (!decoder) return std::nullopt;
+    Stretch d(in, count);
+    if (flac->init(decoder.get(), readStretch, seekStretch, tellStretch, lengthStretch, endStretch,
+                   writeStretch, nullptr, errorFlac, &d) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+        return std::nullopt;
+    }
+    // The frame holding `from` reaches the write callback from there on, during the seek.
+    flac->seek(decoder.get(), from);
+    while (d.left > 0) {
+        const FLAC__StreamDecoderState state = flac->state(decoder.get());
+        if (state == FLAC__STREAM_DECODER_END_OF_STREAM || state == FLAC__STREAM_DECODER_ABORTED ||
+            state == FLAC__STREAM_DECODER_SEEK_ERROR || !flac->step(decoder.get())) {
+            break;
+        }
+    }
+    if (d.left > 0) return std::nullopt;
+    return std::move(d.bytes);
+}
+
 std::optional<std::vector<std::uint32_t>> fingerprintFlac(const FileIn& in, int seconds) {
-    static Flac* const flac = loadFlac();
+    Flac* flac = flacLibrary();
     Library* lib = library();
     if (!flac || !lib) return std::nullopt;
     std::unique_ptr<FLAC__StreamDecoder, decltype(flac->destroy)> decoder(flac->create(),
@@ -426,6 +519,9 @@ std::optional<std::vector<std::uint32_t>> fingerprintFlac(const FileIn& in, int 
 }
 #else
 std::optional<std::vector<std::uint32_t>> fingerprintFlac(const FileIn&, int) {
+    return std::nullopt;
+}
+std::optional<Bytes> flacSamples(const FileIn&, std::uint64_t, std::uint64_t) {
     return std::nullopt;
 }
 #endif

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/io/binary_io.h"
 #include "core/recordings/pcm.h"
 
 namespace pelorix {
@@ -31,5 +32,10 @@ std::optional<std::vector<std::uint32_t>> fingerprintSamples(const FileIn& in,
 // The same for a FLAC file, decoded by libFLAC (where the build saw its header and the machine
 // has the library). None when either library is missing or the stream does not decode.
 std::optional<std::vector<std::uint32_t>> fingerprintFlac(const FileIn& in, int seconds);
+
+// `count` frames of a FLAC's samples from frame `from`, decoded by libFLAC, in the form its MD5
+// covers (interleaved, little-endian, whole bytes per sample). None where libFLAC is missing or
+// the stream does not decode there.
+std::optional<Bytes> flacSamples(const FileIn& in, std::uint64_t from, std::uint64_t count);
 
 }  // namespace pelorix::recordings

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/formats/id3v2.h"
+#include "core/recordings/chromaprint.h"
 #include "core/recordings/pcm.h"
 #include "core/tag_error.h"
 
@@ -140,7 +141,7 @@ std::optional<SampleKey> pcmKey(const FileIn& in, bool little) {
     return key;
 }
 
-std::optional<SampleKey> flacKey(const FileIn& in) {
+std::optional<SampleKey> flacKey(const FileIn& in, bool middle) {
     std::uint64_t pos = 0;
     if (const auto id3 = formats::id3v2::totalSize(in.read(0, 10))) pos = *id3;
     const Bytes head = in.read(pos, 4 + 4 + 34);
@@ -154,8 +155,19 @@ std::optional<SampleKey> flacKey(const FileIn& in) {
     const unsigned channels = unsigned((packed >> 41) & 7) + 1;
     const unsigned bits = unsigned((packed >> 36) & 31) + 1;
     const std::uint64_t samples = packed & ((std::uint64_t(1) << 36) - 1);
-    const unsigned frameBytes = channels * ((bits + 7) / 8);
-    return SampleKey{samples * frameBytes, frameBytes, {}};
+    SampleKey key{samples * ((bits + 7) / 8) * channels, channels * ((bits + 7) / 8), {}};
+    // The same piece of the middle as a WAV's, where libFLAC can decode it.
+    if (middle && samples > 0) {
+        const std::uint64_t take =
+            std::min(samples, std::max<std::uint64_t>(1, kKeyBytes / key.frameBytes));
+        if (const auto piece = flacSamples(in, (samples - take) / 2, take);
+            piece && piece->size() == take * key.frameBytes) {
+            const Md5 ctx = md5();
+            EVP_DigestUpdate(ctx.get(), piece->data(), piece->size());
+            key.middle = finish(ctx.get());
+        }
+    }
+    return key;
 }
 
 }  // namespace
@@ -179,10 +191,10 @@ std::optional<std::string> sampleDigest(const FileIn& in, formats::AudioFormat f
 
 namespace pelorix::recordings {
 
-std::optional<SampleKey> sampleKey(const FileIn& in, formats::AudioFormat format) {
+std::optional<SampleKey> sampleKey(const FileIn& in, formats::AudioFormat format, bool flacMiddle) {
     switch (format) {
         case formats::AudioFormat::flac:
-            return flacKey(in);
+            return flacKey(in, flacMiddle);
         case formats::AudioFormat::wav:
             return pcmKey(in, true);
         case formats::AudioFormat::aiff:

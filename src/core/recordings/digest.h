@@ -26,7 +26,7 @@ inline constexpr std::uint64_t kKeyBytes = 64 * 1024;
 
 // What two lossless files must share before their digests can be equal, found without reading
 // the whole file: how many bytes the samples take in canonical form (0: unknown) and, for WAV and
-// AIFF, the digest of a piece from the middle (of a FLAC: empty, only its length is known).
+// AIFF, the digest of a piece from the middle (of a FLAC, decoded where libFLAC is installed).
 struct SampleKey {
     std::uint64_t bytes = 0;
     unsigned frameBytes = 0;  // one sample of every channel, in canonical form
@@ -35,8 +35,10 @@ struct SampleKey {
     bool mayMatch(const SampleKey& other) const;
 };
 
-// None where sampleDigest would give none for WAV or AIFF, or for a lossy file. Throws TagError
-// or std::system_error.
-std::optional<SampleKey> sampleKey(const FileIn& in, formats::AudioFormat format);
+// None where sampleDigest would give none for WAV or AIFF, or for a lossy file. A FLAC's middle
+// is decoded (by libFLAC, where installed) only when `flacMiddle`. Throws TagError or
+// std::system_error.
+std::optional<SampleKey> sampleKey(const FileIn& in, formats::AudioFormat format,
+                                   bool flacMiddle = true);
 
 }  // namespace pelorix::recordings

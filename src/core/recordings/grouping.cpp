@@ -8,6 +8,7 @@
 #include <map>
 #include <numeric>
 #include <optional>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -166,7 +167,25 @@ class Batch {
             if (!look || !m(i).error.empty()) return;
             try {
                 const FileIn in(m(i).identity.path);
-                keys[i] = sampleKey(in, formats_[i]);
+                keys[i] = sampleKey(in, formats_[i], false);
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+        });
+        // A FLAC's middle is decoded only where a WAV or AIFF wanted has its exact length.
+        std::set<std::uint64_t> lengths;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (keys[i] && wanted[i] && formats_[i] != formats::AudioFormat::flac)
+                lengths.insert(keys[i]->bytes);
+        }
+        parallelFor(files_.size(), [&](std::size_t i) {
+            if (!keys[i] || formats_[i] != formats::AudioFormat::flac || keys[i]->bytes == 0 ||
+                !lengths.contains(keys[i]->bytes)) {
+                return;
+            }
+            try {
+                const FileIn in(m(i).identity.path);
+                keys[i] = sampleKey(in, formats_[i], true);
             } catch (...) {
                 errors[i] = std::current_exception();
             }
