@@ -153,6 +153,13 @@
         </translation>
     </message>
     <message numerus="yes">
+        <source>The code ledger refused %n file(s): see the Status column.</source>
+        <translation>
+            <numerusform>The code ledger refused %n file: see the Status column.</numerusform>
+            <numerusform>The code ledger refused %n files: see the Status column.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
         <source>Removal of %n Row(s) from the List</source>
         <translation>
             <numerusform>Removal of %n Row from the List</numerusform>

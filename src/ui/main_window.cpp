@@ -189,6 +189,8 @@ void MainWindow::buildMenus() {
     add(file, QStringLiteral("exportReport"), tr("Export Re&port\u2026"), QKeySequence(),
         [this] { exportReport(); });
     file->addSeparator();
+    addLedgerActions(file);
+    file->addSeparator();
     QAction* axml = file->addAction(tr("Add an axml Carrier to WAV Files"));
     axml->setCheckable(true);
     axml->setChecked(model_.addAxml());

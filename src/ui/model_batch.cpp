@@ -93,7 +93,7 @@ void Model::startBatch(Batch batch) {
     batch_.push_back(std::move(batch));
     setBusy(true);
     setNotice(std::nullopt);
-    batchStep();
+    guardBatch();
 }
 
 void Model::batchStep() {
@@ -130,6 +130,7 @@ void Model::batchStep() {
             text = tr("Stopped after %1 of %2 files.").arg(batch.next).arg(batch.targets.size()) +
                    QLatin1Char(' ') + text;
         }
+        settleBatch(text);
         batch_.clear();
         setBusy(false);
         setNotice(text);
@@ -269,6 +270,7 @@ void Model::fileWritten(const WriteResult& result) {
         }
         return;
     }
+    b.targets[result.index].done = true;
     if (result.unchanged) {
         ++b.unchanged;
         addToReport({target.path, target.shown, after, tr("Up to date"), QString()});

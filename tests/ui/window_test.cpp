@@ -25,7 +25,8 @@ class WindowTest : public ListTest {
                              [this](const QList<QUrl>& urls) { revealed << urls; },
                              [this](QWidget*, const QString&, const QString& name, const QString&) {
                                  return savedAs = dirName() + "/" + name;
-                             }},
+                             },
+                             [this](QWidget*, const QString&) { return ledgerChosen; }},
             QStringList{});
         window->show();
         // Shortcuts reach only the active window; a real X server without a window manager
@@ -71,6 +72,7 @@ class WindowTest : public ListTest {
     QString dirName() const { return QString::fromStdString(dir.path().string()); }
     QList<QUrl> chosen;
     QString savedAs;
+    QString ledgerChosen;
     QList<QList<QUrl>> revealed;
     std::unique_ptr<MainWindow> window;
 };
@@ -435,8 +437,28 @@ TEST_F(WindowTest, TheLabelsSheetFindsItsFilesByTitleOrTrackAsChosen) {
     window->importDialog()->reject();
 }
 
+// The code ledger can be a file shared with others, chosen and remembered; a file that cannot
+// be opened as one is not taken.
+TEST_F(WindowTest, TheLedgerFileIsChosenRememberedAndTakenOnlyWhenItOpens) {
+    const QString own = Model::ledgerPath(), shared = dirName() + "/shared/book.sqlite3";
+    EXPECT_FALSE(window->action("ownLedger")->isEnabled());
+    for (const auto& [chosen, notice] :
+         {std::pair(shared, "Codes are now checked against the code ledger " + shared + "."),
+          {shared + "/x", "The code ledger " + shared + "/x cannot be used: "}}) {
+        ledgerChosen = chosen;
+        window->action("ledgerFile")->trigger();
+        EXPECT_EQ(Model::ledgerPath(), shared);
+        EXPECT_TRUE(model.notice()->startsWith(notice)) << model.notice()->toStdString();
+    }
+    EXPECT_TRUE(fs::exists(dir / "shared/book.sqlite3"));
+    window->action("ownLedger")->trigger();
+    EXPECT_EQ(Model::ledgerPath(), own);
+    EXPECT_FALSE(window->action("ownLedger")->isEnabled());
+}
+
 TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber) {
     addFiles(4, {{2, "FIABC2600007"}});
+    given("FIABC2600009");
     SequenceDialog* dialog = openSequence();
     EXPECT_EQ(dialog->countryField()->text() + dialog->registrantField()->text(),
               "");  // a new user
@@ -453,19 +475,19 @@ TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber
         EXPECT_EQ(dialog->fieldError(field)->isVisible(), wrong) << text;
     }
     EXPECT_FALSE(dialog->assignButton()->isEnabled());  // the input cannot form a code
-    retype(dialog->yearField(), "26");                  // proposes the number after FI-ABC-26-00007
-    EXPECT_EQ(dialog->startField()->text(), "8");
+    retype(dialog->yearField(), "26");  // the number after FI-ABC-26-00009 of the ledger
+    EXPECT_EQ(dialog->startField()->text(), "10");
     EXPECT_TRUE(dialog->assignButton()->isEnabled());
-    EXPECT_EQ(dialog->previewLabel()->text(), "FI-ABC-26-00008  \u2192  FI-ABC-26-00010");
+    EXPECT_EQ(dialog->previewLabel()->text(), "FI-ABC-26-00010  \u2192  FI-ABC-26-00012");
     QTest::keyClick(dialog->yearField(), Qt::Key_Return);
     EXPECT_EQ(pendings(),
-              QStringList({"FI-ABC-26-00008", "", "FI-ABC-26-00009", "FI-ABC-26-00010"}));
+              QStringList({"FI-ABC-26-00010", "", "FI-ABC-26-00011", "FI-ABC-26-00012"}));
     // The next opening starts from the edits and the selection; a refusal stays open in red.
     model.setSelection({id(1), id(3)});
     dialog = openSequence();
     EXPECT_TRUE(dialog->selectedOption()->isChecked());
     EXPECT_EQ(dialog->registrantField()->text(), "abc");
-    EXPECT_EQ(dialog->startField()->text(), "11");
+    EXPECT_EQ(dialog->startField()->text(), "13");
     dialog->skipCodedBox()->click();
     retype(dialog->startField(), "99999");
     dialog->assign();
