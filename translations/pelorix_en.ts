@@ -45,6 +45,13 @@
 <context>
     <name>pelorix::ui::MainWindow</name>
     <message numerus="yes">
+        <source>The code ledger refused the code of %n file(s).</source>
+        <translation>
+            <numerusform>The code ledger refused the code of %n file.</numerusform>
+            <numerusform>The code ledger refused the codes of %n files.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
         <source>Saved the list of %n file(s) to %1.</source>
         <translation>
             <numerusform>Saved the list of %n file to %1.</numerusform>

@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QDir>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 
 #include "core/ledger/ledger.h"
 #include "ui/adapters.h"
@@ -49,6 +51,37 @@ void MainWindow::addLedgerActions(QMenu* menu) {
                              .arg(QDir::toNativeSeparators(Model::ledgerPath())));
     });
     show();
+    // Codes the rule refused are given only when the user says so, file by file named.
+    connect(&model_, &Model::busyChanged, this, [this](bool busy) {
+        if (busy || model_.refused().isEmpty()) return;
+        askToGiveAnyway();
+    });
+}
+
+void MainWindow::askToGiveAnyway() {
+    constexpr int kNamed = 5;
+    QStringList lines;
+    QSet<QUuid> ids;
+    for (const auto& [id, why] : model_.refused()) {
+        ids.insert(id);
+        const int row = model_.indexOf(id);
+        if (row < 0) continue;
+        if (lines.size() == kNamed) {
+            lines << QStringLiteral("\u2026");
+        } else if (lines.size() < kNamed) {
+            lines << tr("%1: %2").arg(model_.items()[row].fileName(), why);
+        }
+    }
+    lines << QString() << tr("A code belongs to one recording for life. Give it anyway only for a")
+          << tr("deliberate reissue or to put a mistake right; the ledger records it.");
+    auto [box, give] = confirmation(
+        QMessageBox::Warning,
+        tr("The code ledger refused the code of %n file(s).", "", int(ids.size())),
+        lines.join(QLatin1Char('\n')), tr("Give It Anyway"), QMessageBox::DestructiveRole);
+    connect(box, &QMessageBox::finished, this, [this, box, give, ids] {
+        if (box->clickedButton() == give) model_.giveAnyway(ids);
+    });
+    box->open();
 }
 
 }  // namespace pelorix::ui

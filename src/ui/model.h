@@ -187,6 +187,11 @@ class Model : public QObject {
     static void setLedgerChoice(const QString& path);
     // The ledger in use: the choice, else $PELORIX_LEDGER, else the user's own.
     static QString ledgerPath();
+    // The rows whose codes the ledger's rule refused in the last batch, and why.
+    const QList<QPair<QUuid, QString>>& refused() const { return refused_; }
+    // Writes the new codes of these rows although the rule refused them (a deliberate reissue,
+    // or a mistake put right); the ledger records them like any write.
+    void giveAnyway(const QSet<QUuid>& ids);
     // Every designation the ledger has given for the country, registrant and year of `prefix`
     // (7 characters, "FIABC26") goes into `given`; the reason when the ledger cannot be read.
     static std::optional<QString> givenDesignations(const std::string& prefix,
@@ -278,6 +283,7 @@ class Model : public QObject {
     int grouping_ = 0;        // grouping jobs running
     std::list<Batch> batch_;  // at most one
     QList<ReportEntry> report_;
+    QList<QPair<QUuid, QString>> refused_;
     QHash<QString, qsizetype> reportIndex_;  // path -> entry
     // Declared last so that it is destroyed first: its destructor waits for the jobs.
     QThreadPool pool_;

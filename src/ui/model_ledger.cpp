@@ -50,8 +50,8 @@ void Model::setLedgerChoice(const QString& path) {
 
 QString Model::ledgerPath() {
     const QString chosen = ledgerChoice();
-    return fromPath(ledger::locate(chosen.isEmpty() ? std::nullopt
-                                                    : std::optional(fsPath(chosen))));
+    return fromPath(
+        ledger::locate(chosen.isEmpty() ? std::nullopt : std::optional(fsPath(chosen))));
 }
 
 std::optional<QString> Model::givenDesignations(const std::string& prefix, std::set<int>& given) {
@@ -69,6 +69,7 @@ std::optional<QString> Model::givenDesignations(const std::string& prefix, std::
 
 void Model::guardBatch() {
     Batch& b = batch_.front();
+    refused_.clear();
     auto run = std::make_shared<LedgerRun>();
     run->path = fsPath(ledgerPath());
     // The files to check: each target with its recording, and beside them the rows that keep
@@ -112,7 +113,7 @@ void Model::guardBatch() {
             files.push_back({fsPath(item.path()), carried, r, -1});
         }
     }
-    pool_.start([this, run, files = std::move(files), removing = b.removing,
+    pool_.start([this, run, files = std::move(files), removing = b.removing, reuse = b.reuse,
                  count = b.targets.size()] {
         run->claimed.assign(std::size_t(count), 0);
         run->before.resize(std::size_t(count));
@@ -148,8 +149,8 @@ void Model::guardBatch() {
             try {
                 std::vector<std::int64_t> claimed;
                 for (;;) {
-                    const auto refusals = ledger::guard(*run->book, batch, false, true, claimed);
-                    if (refusals.empty()) break;
+                    const auto refusals = ledger::guard(*run->book, batch, reuse, true, claimed);
+                    if (refusals.empty() || reuse) break;
                     std::vector<bool> out(batch.size(), false);
                     for (const ledger::Refusal& r : refusals) {
                         out[r.index] = true;
@@ -200,6 +201,7 @@ void Model::takeVerdicts(const std::shared_ptr<LedgerRun>& run) {
             continue;
         }
         ++b.refused;
+        if (run->error.isEmpty()) refused_.append({t.id, *why});
         addToReport({t.path, t.shown, t.shown, tr("Refused"), *why});
         if (const int row = indexOf(t.id); row >= 0) {
             Item item = items_[row];
@@ -216,6 +218,20 @@ void Model::takeVerdicts(const std::shared_ptr<LedgerRun>& run) {
     const bool stop = stopping->exchange(false);
     batchStep();
     if (stop) *stopping = true;
+}
+
+void Model::giveAnyway(const QSet<QUuid>& ids) {
+    if (busy_) return;
+    const QSet<QString> dups = duplicateCodes();
+    Batch batch;
+    batch.reuse = true;
+    for (const Item& item : items_) {
+        const Readiness r = readiness(item, dups);
+        if (!ids.contains(item.id) || (r != Readiness::ready && r != Readiness::replaces)) continue;
+        batch.targets.append(
+            {item.id, item.path(), item.current, ISRC::parse(item.pending.toStdString())->code()});
+    }
+    if (!batch.targets.isEmpty()) startBatch(std::move(batch));
 }
 
 void Model::settleBatch(QString& notice) {
@@ -252,8 +268,8 @@ void Model::settleBatch(QString& notice) {
             run.book->settle(done, failed);
         }
     } catch (const std::exception& e) {
-        notice += QLatin1Char(' ') + tr("The code ledger was not told: %1")
-                                         .arg(QString::fromStdString(e.what()));
+        notice += QLatin1Char(' ') +
+                  tr("The code ledger was not told: %1").arg(QString::fromStdString(e.what()));
     }
     run.book.reset();
 }
@@ -273,8 +289,7 @@ QList<int> Model::sequenceRows(SequenceTargets targets) const {
 }
 
 std::optional<QString> Model::planSequence(const QString& country, const QString& registrant,
-                                           const QString& year, int start,
-                                           SequenceTargets targets,
+                                           const QString& year, int start, SequenceTargets targets,
                                            QList<QPair<int, QString>>& codes) const {
     codes.clear();
     const QList<int> rows = sequenceRows(targets);

@@ -55,7 +55,8 @@ struct Model::Batch {
     int unchanged = 0;
     int failed = 0;
     int changed = 0;
-    int refused = 0;  // by the ledger's rule, or because the ledger could not be opened
+    int refused = 0;     // by the ledger's rule, or because the ledger could not be opened
+    bool reuse = false;  // the rule's refusals are let through
     std::shared_ptr<LedgerRun> ledger;
 };
 

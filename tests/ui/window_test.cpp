@@ -4,6 +4,7 @@
 #include <QtWidgets>
 
 #include "core/lists/code_list.h"
+#include "core/read/read.h"
 #include "ui/file_table.h"
 #include "ui/import_dialog.h"
 #include "ui/main_window.h"
@@ -13,6 +14,7 @@
 using namespace pelorix::test;
 using namespace pelorix::ui;
 using T = FileTableModel;
+using pelorix::read::readISRC;
 
 namespace {
 
@@ -454,6 +456,22 @@ TEST_F(WindowTest, TheLedgerFileIsChosenRememberedAndTakenOnlyWhenItOpens) {
     window->action("ownLedger")->trigger();
     EXPECT_EQ(Model::ledgerPath(), own);
     EXPECT_FALSE(window->action("ownLedger")->isEnabled());
+    // A code the rule refuses is given only when the user says so, and is recorded then.
+    addFiles(2);
+    for (int pass = 0; pass < 2; ++pass) {
+        model.setPending(id(0), "FI-ABC-26-00001");
+        window->write();
+        waitBatch();
+        if (pass == 0) model.remove({id(0)});  // 1.wav leaves the list, its code stays given
+    }
+    auto* box = window->findChild<QMessageBox*>();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), "The code ledger refused the code of 1 file.");
+    EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
+    answer(box, "Give It Anyway");
+    waitBatch();
+    EXPECT_EQ(readISRC(dir / "2.wav"), "FIABC2600001");
+    EXPECT_EQ(pelorix::ledger::Ledger(ledgerDir / "ledger.sqlite3").codes()[0].files.size(), 2u);
 }
 
 TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber) {
