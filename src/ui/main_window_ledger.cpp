@@ -72,8 +72,9 @@ void MainWindow::askToGiveAnyway() {
             lines << tr("%1: %2").arg(model_.items()[row].fileName(), why);
         }
     }
-    lines << QString() << tr("A code belongs to one recording for life. Give it anyway only for a")
-          << tr("deliberate reissue or to put a mistake right; the ledger records it.");
+    lines << QString() << tr("A code belongs to one recording for life.")
+          << tr("Give it anyway only for a deliberate reissue or to put a mistake right;")
+          << tr("the ledger records it like any write.");
     auto [box, give] = confirmation(
         QMessageBox::Warning,
         tr("The code ledger refused the code of %n file(s).", "", int(ids.size())),

@@ -242,8 +242,11 @@ void Model::settleBatch(QString& notice) {
         return;
     }
     if (b.refused > 0) {
-        notice += QLatin1Char(' ') +
-                  tr("The code ledger refused %n file(s): see the Status column.", "", b.refused);
+        const QString refused =
+            tr("The code ledger refused %n file(s): see the Status column.", "", b.refused);
+        // Nothing else happened: the refusal is all there is to say.
+        const bool alone = b.succeeded + b.failed + b.changed + b.unchanged == 0;
+        notice = alone ? refused : notice + QLatin1Char(' ') + refused;
     }
     if (!b.ledger || !b.ledger->book) return;
     LedgerRun& run = *b.ledger;

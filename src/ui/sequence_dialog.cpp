@@ -267,8 +267,17 @@ QString SequenceDialog::preview() const {
     QList<QPair<int, QString>> codes;
     if (!model_.planSequence(country_, registrant_, year_, start_, targets(), codes) &&
         !codes.isEmpty()) {
-        const QString head = codes.front().second, tail = codes.back().second;
-        return head == tail ? head : head + QStringLiteral("  \u2192  ") + tail;
+        // The lowest and the highest number handed out (codes kept by a recording aside).
+        const QString prefix = preview(country_, registrant_, year_, 0, 1).left(10);
+        QStringList numbered;
+        for (const auto& [row, code] : codes) {
+            if (code.startsWith(prefix)) numbered << code;
+        }
+        numbered.sort();
+        if (!numbered.isEmpty()) {
+            const QString head = numbered.front(), tail = numbered.back();
+            return head == tail ? head : head + QStringLiteral("  \u2192  ") + tail;
+        }
     }
     const int n = int(model_.sequenceRows(targets()).size());
     return preview(country_, registrant_, year_, start_, std::max(n, 1));
