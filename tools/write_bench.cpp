@@ -9,6 +9,7 @@
 #include <QtWidgets/qtestsupport_widgets.h>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSettings>
 
@@ -64,7 +65,14 @@ int main(int argc, char** argv) {
     const QString root = QString::fromStdString(folder.string());
 
     std::vector<qint64> cli, window, windowWrite;
+    // Each run writes through a code ledger of its own, new each round (never the user's).
+    const auto ledger = [&](const char* side, int round) {
+        qputenv("PELORIX_LEDGER",
+                QFile::encodeName(QString::fromStdString(
+                    (dir / (side + std::to_string(round) + ".sqlite3")).string())));
+    };
     for (int round = 0; round < rounds; ++round) {
+        ledger("cli", round);
         makeRelease(folder, sources);
         QElapsedTimer clock;
         clock.start();
@@ -77,6 +85,7 @@ int main(int argc, char** argv) {
         cli.push_back(clock.elapsed());
         if (code != 0) return 1;
 
+        ledger("window", round);
         makeRelease(folder, sources);
         pelorix::ui::Model model;
         pelorix::ui::MainWindow shown(model);
