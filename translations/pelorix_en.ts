@@ -45,6 +45,13 @@
 <context>
     <name>pelorix::ui::MainWindow</name>
     <message numerus="yes">
+        <source>Checking %n file(s) with the code ledger…</source>
+        <translation>
+            <numerusform>Checking %n file with the code ledger…</numerusform>
+            <numerusform>Checking %n files with the code ledger…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
         <source>The code ledger refused the code of %n file(s).</source>
         <translation>
             <numerusform>The code ledger refused the code of %n file.</numerusform>

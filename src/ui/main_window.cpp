@@ -427,7 +427,9 @@ void MainWindow::refreshProgress() {
         progress_->setRange(0, targets);
         progress_->setValue(written);
         progress_->setFormat(
-            tr("Writing %1 of %2").arg(std::min(written + 1, targets)).arg(targets));
+            model_.checking()
+                ? tr("Checking %n file(s) with the code ledger\u2026", "", targets)
+                : tr("Writing %1 of %2").arg(std::min(written + 1, targets)).arg(targets));
     } else if (files > 0) {
         progress_->setRange(0, files);
         progress_->setValue(read);

@@ -187,6 +187,8 @@ class Model : public QObject {
     static void setLedgerChoice(const QString& path);
     // The ledger in use: the choice, else $PELORIX_LEDGER, else the user's own.
     static QString ledgerPath();
+    // True while the running batch's files are checked against the ledger, before any write.
+    bool checking() const;
     // The rows whose codes the ledger's rule refused in the last batch, and why.
     const QList<QPair<QUuid, QString>>& refused() const { return refused_; }
     // Writes the new codes of these rows although the rule refused them (a deliberate reissue,

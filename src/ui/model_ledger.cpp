@@ -54,6 +54,10 @@ QString Model::ledgerPath() {
         ledger::locate(chosen.isEmpty() ? std::nullopt : std::optional(fsPath(chosen))));
 }
 
+bool Model::checking() const {
+    return !batch_.empty() && !batch_.front().ledger;
+}
+
 std::optional<QString> Model::givenDesignations(const std::string& prefix, std::set<int>& given) {
     const std::filesystem::path path = fsPath(ledgerPath());
     try {

@@ -102,7 +102,7 @@ TEST_F(WindowTest, ControlsFollowTheListTheSelectionAndBusy) {
     QTest::keyClick(window.get(), Qt::Key_Return, Qt::ControlModifier);
     expect(false, false, "5 files", "Writing\u2026");
     EXPECT_TRUE(window->progressBar()->isVisible() && window->stopButton()->isVisible());
-    EXPECT_EQ(window->progressBar()->text(), "Writing 1 of 3");
+    EXPECT_EQ(window->progressBar()->text(), "Checking 3 files with the code ledger\u2026");
     waitBatch();
     EXPECT_FALSE(window->progressBar()->isVisible());
     EXPECT_EQ(window->noticeLabel()->text(), "Wrote 3 ISRC codes.");
