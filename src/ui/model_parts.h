@@ -33,7 +33,9 @@ struct Model::Batch {
         std::optional<std::string> code;  // none removes the stored code
     };
     QList<Target> targets;
-    qsizetype next = 0;
+    qsizetype next = 0;    // files with a result: written, unchanged, changed or failed
+    QList<bool> answered;  // by target: it has such a result
+    bool sent = false;     // the files went to the engine (in one call)
     qsizetype marked = 0;  // the rows before this one were shown as being written
     bool removing = false;
     bool backup = false;
