@@ -103,8 +103,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no preview: %s\n", qPrintable(window.noticeLabel()->text()));
         return 1;
     }
-    took(qPrintable(QStringLiteral("%1 files listed and grouped, preview open")
-                        .arg(model.items().size())));
+    took(qPrintable(
+        QStringLiteral("%1 files listed and grouped, preview open").arg(model.items().size())));
     ImportDialog* preview = window.importDialog();
     if (preview->plan().by != ways.value(match)) {
         if (!preview->matchBox()) {
@@ -112,11 +112,11 @@ int main(int argc, char** argv) {
                          qPrintable(match));
             return 1;
         }
-        step(qPrintable(QStringLiteral("choose \"%1\" in the preview's match box")
-                            .arg(preview->matchBox()
-                                     ->itemText(preview->matchBox()->findData(
-                                         int(ways.value(match))))
-                                     .toLower())));
+        step(qPrintable(
+            QStringLiteral("choose \"%1\" in the preview's match box")
+                .arg(preview->matchBox()
+                         ->itemText(preview->matchBox()->findData(int(ways.value(match))))
+                         .toLower())));
         const int index = preview->matchBox()->findData(int(ways.value(match)));
         preview->matchBox()->setCurrentIndex(index);
         emit preview->matchBox()->activated(index);
@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
     std::printf("%d steps, %.2f s in all (the user's own time not counted)\n", steps,
                 double(total.elapsed()) / 1000.0);
     const bool all = coded == model.items().size() && model.readyCount() == 0;
-    if (!all) std::fprintf(stderr, "%lld of %lld rows coded\n", qlonglong(coded),
-                           qlonglong(model.items().size()));
+    if (!all)
+        std::fprintf(stderr, "%lld of %lld rows coded\n", qlonglong(coded),
+                     qlonglong(model.items().size()));
     return all ? 0 : 1;
 }
