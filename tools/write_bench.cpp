@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The window's batch against the command line's on the same files: FILES WAVs of about MIB MiB
 // each (every one its own take: its own samples and length) in two disc folders are given a
-// sequence of codes, once by `pelorix --sequence` and once by a shown main window (add the
-// folder, assign the sequence, write), each round on fresh copies made durable first, the two
-// interleaved and taking turns at going first. Before each timed part the files' pages are all
-// in the page cache (default) or all dropped from it (--cold), for both alike. Prints wall and
-// CPU time (user + system, of every thread) of each run and the medians.
+// sequence of codes by `pelorix --sequence`, by a shown main window (add the folder, assign the
+// sequence, write) and by the engine's batch commit called alone, as the command line calls it
+// (what the window's batch takes beyond it is the window's own). Each run works on fresh copies
+// made durable first; the three are interleaved and take turns at going first. Before each
+// timed part the files' pages are all in the page cache (default) or all dropped from it
+// (--cold), for all alike. Prints wall and CPU time (user + system, of every thread) of each
+// run and the medians.
 // Usage: pelorix_write_bench [--cold] [FILES [MIB [ROUNDS]]]   (default 400 5 3; offscreen)
 
 #include <QtCore/qtestsupport_core.h>
@@ -133,7 +135,7 @@ int main(int argc, char** argv) {
     const int files = numbers.size() > 0 ? numbers[0] : 400;
     const int mib = numbers.size() > 1 ? numbers[1] : 5;
     const int rounds = numbers.size() > 2 ? numbers[2] : 3;
-    pelorix::test::TempDir settings;  // the window's settings and ledgers stay out of the user's
+    pelorix::test::TempDir settings;  // the window's settings stay out of the user's
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString(settings.path().string()));
     pelorix::test::TempDir dir;
