@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QPainter>
 #include <QSettings>
@@ -201,6 +202,11 @@ bool render(bool dark, const QDir& out) {
     s.setValue("seqYear", "2026");
     s.setValue("seqStart", 1);
     pelorix::test::TempDir dir;
+    // A code ledger of its own for each picture set, which neither the user's codes nor the
+    // other set's reach.
+    pelorix::test::TempDir book;
+    qputenv("PELORIX_LEDGER",
+            QFile::encodeName(QString::fromStdString((book.path() / "ledger.sqlite3").string())));
     Model model;
     MainWindow window(model);
     window.show();

@@ -69,6 +69,20 @@
 <context>
     <name>pelorix::ui::MainWindow</name>
     <message numerus="yes">
+        <source>Checking %n file(s) with the code ledger…</source>
+        <translation>
+            <numerusform>Checking %n file with the code ledger…</numerusform>
+            <numerusform>Checking %n files with the code ledger…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>The code ledger refused the code of %n file(s).</source>
+        <translation>
+            <numerusform>The code ledger refused the code of %n file.</numerusform>
+            <numerusform>The code ledger refused the codes of %n files.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
         <source>Saved the list of %n file(s) to %1.</source>
         <translation>
             <numerusform>Saved the list of %n file to %1.</numerusform>
@@ -174,6 +188,13 @@
         <translation>
             <numerusform>Sequence of %n Code</numerusform>
             <numerusform>Sequence of %n Codes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>The code ledger refused %n file(s): see the Status column.</source>
+        <translation>
+            <numerusform>The code ledger refused %n file: see the Status column.</numerusform>
+            <numerusform>The code ledger refused %n files: see the Status column.</numerusform>
         </translation>
     </message>
     <message numerus="yes">

@@ -14,7 +14,6 @@
 
 #include "core/formats/format.h"
 #include "core/isrc.h"
-#include "core/ledger/ledger.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -191,8 +190,10 @@ void MainWindow::buildMenus() {
         [this] { exportList(); });
     add(file, QStringLiteral("exportReport"), tr("Export Re&port\u2026"), QKeySequence(),
         [this] { exportReport(); });
-    add(file, QStringLiteral("ledger"), tr("Code &Ledger\u2026"), QKeySequence(),
+    add(file, QStringLiteral("ledger"), tr("&Code Ledger\u2026"), QKeySequence(),
         [this] { showLedger(); });
+    file->addSeparator();
+    addLedgerActions(file);
     file->addSeparator();
     QAction* axml = file->addAction(tr("Add an axml Carrier to WAV Files"));
     axml->setCheckable(true);
@@ -430,7 +431,9 @@ void MainWindow::refreshProgress() {
         progress_->setRange(0, targets);
         progress_->setValue(written);
         progress_->setFormat(
-            tr("Writing %1 of %2").arg(std::min(written + 1, targets)).arg(targets));
+            model_.checking()
+                ? tr("Checking %n file(s) with the code ledger\u2026", "", targets)
+                : tr("Writing %1 of %2").arg(std::min(written + 1, targets)).arg(targets));
     } else if (files > 0) {
         progress_->setRange(0, files);
         progress_->setValue(read);
@@ -563,7 +566,7 @@ void MainWindow::showSequenceDialog() {
 
 void MainWindow::showLedger() {
     if (ledger_) return ledger_->raise();
-    ledger_ = new LedgerView(fromPath(ledger::locate()), services_.chooseSaveFile, this);
+    ledger_ = new LedgerView(Model::ledgerPath(), services_.chooseSaveFile, this);
     ledger_->setAttribute(Qt::WA_DeleteOnClose);
     ledger_->show();
 }

@@ -122,6 +122,10 @@ class MainWindow : public QMainWindow {
     void refreshNotice();
     void refreshProgress();
     void buildMenus();
+    // The code ledger's place: a shared file the user picks, or their own.
+    void addLedgerActions(QMenu* menu);
+    // After a batch whose codes the ledger refused: asks whether to give them anyway.
+    void askToGiveAnyway();
     void startWrite(bool replace);
     // Hides the rows that need no attention while the View menu's filter is on.
     void applyFilter();

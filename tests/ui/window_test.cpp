@@ -5,6 +5,7 @@
 
 #include "core/ledger/ledger.h"
 #include "core/lists/code_list.h"
+#include "core/read/read.h"
 #include "ui/file_table.h"
 #include "ui/import_dialog.h"
 #include "ui/ledger_view.h"
@@ -15,6 +16,7 @@
 using namespace pelorix::test;
 using namespace pelorix::ui;
 using T = FileTableModel;
+using pelorix::read::readISRC;
 
 namespace {
 
@@ -27,7 +29,8 @@ class WindowTest : public ListTest {
                              [this](const QList<QUrl>& urls) { revealed << urls; },
                              [this](QWidget*, const QString&, const QString& name, const QString&) {
                                  return savedAs = dirName() + "/" + name;
-                             }},
+                             },
+                             [this](QWidget*, const QString&) { return ledgerChosen; }},
             QStringList{});
         window->show();
         // Shortcuts reach only the active window; a real X server without a window manager
@@ -73,6 +76,7 @@ class WindowTest : public ListTest {
     QString dirName() const { return QString::fromStdString(dir.path().string()); }
     QList<QUrl> chosen;
     QString savedAs;
+    QString ledgerChosen;
     QList<QList<QUrl>> revealed;
     std::unique_ptr<MainWindow> window;
 };
@@ -100,7 +104,7 @@ TEST_F(WindowTest, ControlsFollowTheListTheSelectionAndBusy) {
     QTest::keyClick(window.get(), Qt::Key_Return, Qt::ControlModifier);
     expect(false, false, "5 files", "Writing\u2026");
     EXPECT_TRUE(window->progressBar()->isVisible() && window->stopButton()->isVisible());
-    EXPECT_EQ(window->progressBar()->text(), "Writing 1 of 3");
+    EXPECT_EQ(window->progressBar()->text(), "Checking 3 files with the code ledger\u2026");
     waitBatch();
     EXPECT_FALSE(window->progressBar()->isVisible());
     EXPECT_EQ(window->noticeLabel()->text(), "Wrote 3 ISRC codes.");
@@ -453,9 +457,7 @@ TEST_F(WindowTest, TheLabelsSheetFindsItsFilesByTitleOrTrackAsChosen) {
 // its history shows every entry, and the export is a list the import reads. Nothing changes.
 TEST_F(WindowTest, TheCodeLedgerFindsACodeShowsItsHistoryAndExportsWithoutChangingIt) {
     namespace ledger = pelorix::ledger;
-    const fs::path file = dir / "ledger.sqlite3";
-    ::setenv("PELORIX_LEDGER", file.c_str(), 1);
-    const auto unset = qScopeGuard([] { ::unsetenv("PELORIX_LEDGER"); });
+    const fs::path file = ledgerDir / "ledger.sqlite3";
     window->action("ledger")->trigger();
     EXPECT_TRUE(window->ledgerView()->summaryLabel()->text().startsWith("No code has been"));
     EXPECT_FALSE(window->ledgerView()->exportButton()->isEnabled());
@@ -529,8 +531,44 @@ TEST_F(WindowTest, TheCodeLedgerFindsACodeShowsItsHistoryAndExportsWithoutChangi
     EXPECT_EQ(readFile(file), before);
 }
 
+// The code ledger can be a file shared with others, chosen and remembered; a file that cannot
+// be opened as one is not taken.
+TEST_F(WindowTest, TheLedgerFileIsChosenRememberedAndTakenOnlyWhenItOpens) {
+    const QString own = Model::ledgerPath(), shared = dirName() + "/shared/book.sqlite3";
+    EXPECT_FALSE(window->action("ownLedger")->isEnabled());
+    for (const auto& [chosen, notice] :
+         {std::pair(shared, "Codes are now checked against the code ledger " + shared + "."),
+          {shared + "/x", "The code ledger " + shared + "/x cannot be used: "}}) {
+        ledgerChosen = chosen;
+        window->action("ledgerFile")->trigger();
+        EXPECT_EQ(Model::ledgerPath(), shared);
+        EXPECT_TRUE(model.notice()->startsWith(notice)) << model.notice()->toStdString();
+    }
+    EXPECT_TRUE(fs::exists(dir / "shared/book.sqlite3"));
+    window->action("ownLedger")->trigger();
+    EXPECT_EQ(Model::ledgerPath(), own);
+    EXPECT_FALSE(window->action("ownLedger")->isEnabled());
+    // A code the rule refuses is given only when the user says so, and is recorded then.
+    addFiles(2);
+    for (int pass = 0; pass < 2; ++pass) {
+        model.setPending(id(0), "FI-ABC-26-00001");
+        window->write();
+        waitBatch();
+        if (pass == 0) model.remove({id(0)});  // 1.wav leaves the list, its code stays given
+    }
+    auto* box = window->findChild<QMessageBox*>();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), "The code ledger refused the code of 1 file.");
+    EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
+    answer(box, "Give It Anyway");
+    waitBatch();
+    EXPECT_EQ(readISRC(dir / "2.wav"), "FIABC2600001");
+    EXPECT_EQ(pelorix::ledger::Ledger(ledgerDir / "ledger.sqlite3").codes()[0].files.size(), 2u);
+}
+
 TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber) {
     addFiles(4, {{2, "FIABC2600007"}});
+    given("FIABC2600009");
     SequenceDialog* dialog = openSequence();
     EXPECT_EQ(dialog->countryField()->text() + dialog->registrantField()->text(),
               "");  // a new user
@@ -547,19 +585,19 @@ TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber
         EXPECT_EQ(dialog->fieldError(field)->isVisible(), wrong) << text;
     }
     EXPECT_FALSE(dialog->assignButton()->isEnabled());  // the input cannot form a code
-    retype(dialog->yearField(), "26");                  // proposes the number after FI-ABC-26-00007
-    EXPECT_EQ(dialog->startField()->text(), "8");
+    retype(dialog->yearField(), "26");  // the number after FI-ABC-26-00009 of the ledger
+    EXPECT_EQ(dialog->startField()->text(), "10");
     EXPECT_TRUE(dialog->assignButton()->isEnabled());
-    EXPECT_EQ(dialog->previewLabel()->text(), "FI-ABC-26-00008  \u2192  FI-ABC-26-00010");
+    EXPECT_EQ(dialog->previewLabel()->text(), "FI-ABC-26-00010  \u2192  FI-ABC-26-00012");
     QTest::keyClick(dialog->yearField(), Qt::Key_Return);
     EXPECT_EQ(pendings(),
-              QStringList({"FI-ABC-26-00008", "", "FI-ABC-26-00009", "FI-ABC-26-00010"}));
+              QStringList({"FI-ABC-26-00010", "", "FI-ABC-26-00011", "FI-ABC-26-00012"}));
     // The next opening starts from the edits and the selection; a refusal stays open in red.
     model.setSelection({id(1), id(3)});
     dialog = openSequence();
     EXPECT_TRUE(dialog->selectedOption()->isChecked());
     EXPECT_EQ(dialog->registrantField()->text(), "abc");
-    EXPECT_EQ(dialog->startField()->text(), "11");
+    EXPECT_EQ(dialog->startField()->text(), "13");
     dialog->skipCodedBox()->click();
     retype(dialog->startField(), "99999");
     dialog->assign();
