@@ -3,8 +3,9 @@
 // of two discs with every status (a code about to be replaced among them), only the rows that
 // need attention, the confirmation before replacing, a batch in progress, the sequence dialog
 // pointing at wrong fields, the preview of an imported list (with the choice of the column that
-// holds the codes), a pasted column with the status line's account of it and the Code Ledger
-// with one code's history, each in a light and a dark palette.
+// holds the codes), a pasted column with the status line's account of it, a code the ledger
+// refuses (the row in red, the question whether to give it anyway) and the Code Ledger with one
+// code's history, each in a light and a dark palette.
 // Usage: pelorix_screenshots OUTPUT-FOLDER   (run with QT_QPA_PLATFORM=offscreen)
 
 #include <QtCore/qtestsupport_core.h>
@@ -179,14 +180,16 @@ void fillLedger(const fs::path& file) {
     ledger::Ledger(file).record(entries);
 }
 
-// A dialog as the desktop shows a window-modal one: over the dimmed window, near its top.
-QImage composed(MainWindow& window, QWidget* dialog, bool dark) {
+// A dialog as the desktop shows a window-modal one: over the dimmed window, near its top (or,
+// when `low`, just above the bottom line, so that the rows above it stay in view).
+QImage composed(MainWindow& window, QWidget* dialog, bool dark, bool low = false) {
     const QImage top = grab(dialog);
     QImage image = grab(&window);
     QPainter p(&image);
     p.fillRect(image.rect(), QColor(0, 0, 0, dark ? 110 : 70));
     const QPoint at((image.width() - top.width()) / 2,
-                    window.centralWidget()->mapTo(&window, QPoint()).y() + 20);
+                    low ? image.height() - top.height() - 64
+                        : window.centralWidget()->mapTo(&window, QPoint()).y() + 20);
     for (int i = 6; i > 0; --i)  // soft shadow
         p.fillRect(QRect(at, top.size()).adjusted(-i, -i / 2, i, i), QColor(0, 0, 0, 10));
     p.drawImage(at, top);
@@ -280,6 +283,50 @@ bool render(bool dark, const QDir& out) {
         column += QStringLiteral("FI-ABC-26-%1\n").arg(i, 5, 10, QLatin1Char('0'));
     window.pasteText(column);
     if (!save(grab(&window), "paste")) return false;
+
+    // A second release, one of whose codes was given to a recording of the first: the ledger
+    // refuses that row, the others are written, and the window asks whether to give it anyway.
+    {
+        namespace ledger = pelorix::ledger;
+        ledger::Entry given;
+        given.action = ledger::Action::write;
+        given.code = "FIABC2600012";
+        given.file.identity.path = "/srv/masters/Aurora Sessions/CD2/08 Snowfall.wav";
+        given.file.identity.seconds = 254;
+        given.file.format = "WAV";
+        given.file.description = {"Snowfall", "Aurora Ensemble", "Aurora Sessions", "", ""};
+        given.user = "maria";
+        given.host = "studio-2";
+        given.time = "2026-03-02T09:14:05Z";
+        ledger::Ledger(book.path() / "ledger.sqlite3").record({given});
+        const fs::path singles = dir.path() / "Kaamos Singles";
+        fs::create_directories(singles);
+        QList<QUrl> urls;
+        std::uint32_t frames = 400;
+        for (const char* name : {"01 Kaamos.wav", "02 Frost.wav", "03 Thaw.wav"}) {
+            pelorix::test::writeFile(singles / name, pelorix::test::chunks::wav(frames += 40));
+            urls << urlOf(singles / name);
+        }
+        Model second;
+        MainWindow refusing(second);
+        refusing.show();
+        if (!QTest::qWaitForWindowExposed(&refusing)) return false;
+        second.add(urls);
+        if (!QTest::qWaitFor([&] { return !second.adding(); }, 60000) || second.items().size() != 3)
+            return false;
+        const char* codes[] = {"FI-ABC-26-00012", "FI-ABC-26-00022", "FI-ABC-26-00023"};
+        for (int row = 0; row < 3; ++row) second.setPending(second.items()[row].id, codes[row]);
+        refusing.write();
+        QMessageBox* question = nullptr;
+        if (!QTest::qWaitFor(
+                [&] { return !second.busy() && (question = refusing.findChild<QMessageBox*>()); },
+                60000) ||
+            !QTest::qWaitForWindowExposed(question))
+            return false;
+        const QImage image = composed(refusing, question, dark, true);
+        question->reject();
+        if (!save(image, "refused")) return false;
+    }
 
     // The Code Ledger: the release's codes as a year of work left them, one code's history.
     const fs::path ledgerFile = dir.path() / "ledger.sqlite3";

@@ -3,8 +3,8 @@
 # Renders the README screenshots offscreen: the empty window, a list of two discs with every
 # status (Folder column), only the rows that need attention, the replace confirmation, a batch in
 # progress, the sequence dialog, the preview of an imported list (the code column chosen), a
-# pasted column with the status line's summary and the Code Ledger, each in a light and a dark
-# palette.
+# pasted column with the status line's summary, a code the ledger refuses (and the question that
+# follows) and the Code Ledger, each in a light and a dark palette.
 # Usage: tools/screenshots.sh [output-folder]   (default: docs/screenshots)
 set -eu
 
