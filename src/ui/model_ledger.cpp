@@ -164,7 +164,8 @@ void Model::guardBatch() {
                     std::size_t k = 0;
                     for (std::size_t i = 0; i < batch.size(); ++i) {
                         if (out[i]) continue;
-                        batch[k] = std::move(batch[i]);
+                        // Never moved onto itself: that would empty the code it holds.
+                        if (k != i) batch[k] = std::move(batch[i]);
                         targetOf[k++] = targetOf[i];
                     }
                     batch.erase(batch.begin() + std::ptrdiff_t(k), batch.end());
