@@ -37,7 +37,9 @@ struct Model::Batch {
         bool done = false;                // written, or it already held what was asked
     };
     QList<Target> targets;
-    qsizetype next = 0;
+    qsizetype next = 0;    // files with a result: written, unchanged, changed or failed
+    QList<bool> answered;  // by target: it has such a result
+    bool sent = false;     // the files went to the engine (in one call)
     qsizetype marked = 0;  // the rows before this one were shown as being written
     bool removing = false;
     bool backup = false;
