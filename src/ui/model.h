@@ -259,7 +259,9 @@ class Model : public QObject {
     // batch's notice then says.
     void guardBatch();
     void takeVerdicts(const std::shared_ptr<LedgerRun>& run);
-    void settleBatch(QString& notice);
+    // Records the batch's results in the ledger, then ends the batch with `notice`.
+    void settleBatch(QString notice);
+    void endBatch(const QString& notice);
     void batchStep();
     // The results the worker posted: each file's row and report entry.
     void takeResults();

@@ -3,6 +3,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QTimer>
+
+#include <sqlite3.h>
 
 #include "core/formats/carriers.h"
 #include "core/ledger/ledger.h"
@@ -310,6 +313,35 @@ TEST_F(ModelTest, TheLedgerRefusesOneRowAndRecordsWhatTheOthersDid) {
                                            Model::ledgerChoice() + " cannot be used: "));
     EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
     Model::setLedgerChoice({});
+}
+
+TEST_F(ModelTest, ALedgerHeldByAnotherProgramDoesNotHoldTheWindow) {
+    // Stopped after the first file: when the second row is let go, another program takes the
+    // ledger until the window's next turn. The window turns while the results wait to be
+    // recorded; they are recorded after, the second file's code given back.
+    addFiles(2);
+    sqlite3* other = nullptr;
+    QStringList seen;
+    QObject::connect(&model, &Model::itemChanged, [&](int row) {
+        if (!model.busy() || model.items()[row].status.kind != Model::Status::Kind::idle) return;
+        ASSERT_EQ(sqlite3_open((ledgerDir / "ledger.sqlite3").c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        QTimer::singleShot(0, &model, [&] {
+            seen << (model.busy() ? "turned during the batch" : "turned after it");
+            sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        });
+    });
+    model.assignSequence("FI", "ABC", "26", 1);
+    model.writeAll(true);
+    model.stop();
+    waitBatch();
+    sqlite3_close(other);
+    seen << model.notice().value_or("");
+    for (const auto& e : pelorix::ledger::Ledger(ledgerDir / "ledger.sqlite3").entries())
+        seen << QString::fromStdString(e.code.value_or("-") + (e.pending ? "?" : ""));
+    EXPECT_EQ(seen,
+              QStringList({"turned during the batch",
+                           "Stopped after 1 of 2 files. Wrote 1 ISRC code.", "FIABC2600001"}));
 }
 
 TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {
