@@ -58,6 +58,10 @@ bool Model::checking() const {
     return !batch_.empty() && !batch_.front().ledger;
 }
 
+bool Model::recording() const {
+    return !batch_.empty() && batch_.front().recording;
+}
+
 std::optional<QString> Model::givenDesignations(const std::string& prefix, std::set<int>& given) {
     const std::filesystem::path path = fsPath(ledgerPath());
     try {
@@ -275,6 +279,8 @@ void Model::settleBatch(QString notice) {
     }
     // Recorded on a worker: a shared ledger that another program holds busy keeps the batch
     // waiting (the rows already show their results), never the window.
+    b.recording = true;
+    emit progressChanged();
     pool_.start([this, run, removing = b.removing, removals = std::move(removals),
                  done = std::move(done), failed = std::move(failed), notice]() mutable {
         try {

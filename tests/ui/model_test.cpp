@@ -327,7 +327,7 @@ TEST_F(ModelTest, ALedgerHeldByAnotherProgramDoesNotHoldTheWindow) {
         ASSERT_EQ(sqlite3_open((ledgerDir / "ledger.sqlite3").c_str(), &other), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
         QTimer::singleShot(0, &model, [&] {
-            seen << (model.busy() ? "turned during the batch" : "turned after it");
+            seen << (model.recording() ? "turned while recording" : "turned after it");
             sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
         });
     });
@@ -340,7 +340,7 @@ TEST_F(ModelTest, ALedgerHeldByAnotherProgramDoesNotHoldTheWindow) {
     for (const auto& e : pelorix::ledger::Ledger(ledgerDir / "ledger.sqlite3").entries())
         seen << QString::fromStdString(e.code.value_or("-") + (e.pending ? "?" : ""));
     EXPECT_EQ(seen,
-              QStringList({"turned during the batch",
+              QStringList({"turned while recording",
                            "Stopped after 1 of 2 files. Wrote 1 ISRC code.", "FIABC2600001"}));
 }
 
