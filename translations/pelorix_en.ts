@@ -43,6 +43,30 @@
     </message>
 </context>
 <context>
+    <name>pelorix::ui::LedgerView</name>
+    <message numerus="yes">
+        <source>%n code(s) in %1. This view changes nothing.</source>
+        <translation>
+            <numerusform>%n code in %1. This view changes nothing.</numerusform>
+            <numerusform>%n codes in %1. This view changes nothing.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n code(s) found in %1.</source>
+        <translation>
+            <numerusform>%n code found in %1.</numerusform>
+            <numerusform>%n codes found in %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Exported %n code(s) to %1.</source>
+        <translation>
+            <numerusform>Exported %n code to %1.</numerusform>
+            <numerusform>Exported %n codes to %1.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>pelorix::ui::MainWindow</name>
     <message numerus="yes">
         <source>Checking %n file(s) with the code ledger…</source>

@@ -34,6 +34,7 @@ class BrandTitle;
 class DropHighlight;
 class DropZone;
 class ImportDialog;
+class LedgerView;
 class FileTable;
 class FileTableModel;
 
@@ -52,6 +53,7 @@ class MainWindow : public QMainWindow {
     void addFiles();
     void addFilesCommand();  // the menu command: the same dialog without a message
     void showSequenceDialog();
+    void showLedger();  // the Code Ledger, opened read-only
     void confirmRemoval();
     // Writes the ready rows; when some rows would replace a code, asks first.
     void write();
@@ -93,6 +95,7 @@ class MainWindow : public QMainWindow {
     QShortcut* writeShortcut() const { return writeShortcut_; }
     QAction* addFilesAction() const { return addFilesAction_; }
     SequenceDialog* sequenceDialog() const { return sequence_; }
+    LedgerView* ledgerView() const;
     ImportDialog* importDialog() const;
     QMessageBox* removalDialog() const { return removal_; }
     QMessageBox* replaceDialog() const { return replace_; }
@@ -174,6 +177,7 @@ class MainWindow : public QMainWindow {
     DropHighlight* highlight_ = nullptr;
     QPointer<SequenceDialog> sequence_;
     QPointer<ImportDialog> import_;
+    QPointer<LedgerView> ledger_;
     QPointer<QMessageBox> removal_;
     QPointer<QMessageBox> replace_;
     QPointer<QMessageBox> closing_;
