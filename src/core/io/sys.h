@@ -108,8 +108,8 @@ bool kernelCopyUnavailable(int err);
 // write(2) until all `size` bytes are written; failures throw std::system_error (EIO for a
 // write that stores nothing).
 void writeAll(int fd, const std::uint8_t* data, std::size_t size);
-// mmap(2) of `length` bytes from `offset` (a multiple of the page size), read-only and
-// prefaulted; nullptr with errno set on failure. unmap() is munmap(2).
+// mmap(2) of `length` bytes from `offset` (a multiple of the page size), read-only, to be read
+// front to back once (MADV_SEQUENTIAL); nullptr with errno set on failure. unmap() is munmap(2).
 const void* mapRead(int fd, std::uint64_t offset, std::size_t length);
 void unmap(const void* at, std::size_t length);
 // sync_file_range(2) with SYNC_FILE_RANGE_WRITE: starts writing the range to storage without
