@@ -118,6 +118,13 @@ id3::FrameLayout compressedTsrc() {
             .format = 0x09};
 }
 
+Bytes flacWith(std::vector<flac::BlockLayout> blocks) {
+    return flac::file({.leading = {}, .blocks = std::move(blocks), .audio = chunks::audio(300)});
+}
+Bytes mp3With(const Bytes& tags, const Bytes& after = {}) {
+    return join({tags, id3::fakeAudio(2000), after});
+}
+
 // A WAV past 4 GiB in form, not in size: `ds64` holds the form's and the audio's sizes.
 Bytes wav64(const char* id, const std::vector<chunks::ChunkLayout>& extra) {
     const Bytes audio = chunks::audio(256);
@@ -153,7 +160,7 @@ struct Case {
 
 std::vector<Case> cases() {
     const Bytes mp3 =
-        join({tag({tsrc(A + '\0' + B), txxx("isrc", A)}, 4), tag({tsrc(C)}), id3::fakeAudio(2000)});
+        mp3With(join({tag({tsrc(A + '\0' + B), txxx("isrc", A)}, 4), tag({tsrc(C)})}));
     return {
         {"a.mp3", mp3,
          "ID3 TSRC=" + A + "|ID3 TSRC (second value)=" + B + "|ID3 TXXX:ISRC=" + A +
@@ -167,13 +174,13 @@ std::vector<Case> cases() {
          formats::Verdict::same, "GB-AYE-26-00077"},
         // Where other tools put a code: ffmpeg's TXXX:ISRC and INFO ISRC, a compressed frame,
         // exiftool's QuickTime atom, ffmpeg's `mdta` key, a CD rip's cue sheet.
-        {"txxx.mp3", join({tag({txxx("ISRC", A)}, 4), id3::fakeAudio(2000)}), "ID3 TXXX:ISRC=" + A,
+        {"txxx.mp3", mp3With(tag({txxx("ISRC", A)}, 4)), "ID3 TXXX:ISRC=" + A,
          formats::Verdict::one, A},
         {"txxx.aiff", chunks::aiff(64, {{"ID3 ", tag({txxx("ISRC", A)})}}), "ID3 TXXX:ISRC=" + A,
          formats::Verdict::one, A},
         {"info.wav", chunks::wav(64, {infoSource(A)}), "INFO ISRC=" + A, formats::Verdict::one, A},
-        {"compressed.mp3", join({tag({compressedTsrc()}, 4), id3::fakeAudio(2000)}),
-         "ID3 TSRC=" + A, formats::Verdict::one, A},
+        {"compressed.mp3", mp3With(tag({compressedTsrc()}, 4)), "ID3 TSRC=" + A,
+         formats::Verdict::one, A},
         {"isr.m4a", movieWith(mp4::item("", "\xA9nam", "Song"), quickTimeText("\xA9isr", A)),
          "MP4 \xC2\xA9isr=" + A, formats::Verdict::one, A},
         {"mdta.m4a",
@@ -187,10 +194,7 @@ std::vector<Case> cases() {
              "|MP4 ----:com.apple.iTunes:ISRC (second value)=" + B,
          formats::Verdict::conflict, A},
         {"cuesheet.flac",
-         flac::file(
-             {.leading = {},
-              .blocks = {flac::streamInfo(), flac::comments("x", {"TITLE=Song"}), cueSheet({A})},
-              .audio = chunks::audio(300)}),
+         flacWith({flac::streamInfo(), flac::comments("x", {"TITLE=Song"}), cueSheet({A})}),
          "CUESHEET track 1 ISRC=" + A, formats::Verdict::one, A},
         {"axml_only.wav", chunks::wav(64, {{"axml", axmlWith(B)}}), "axml=" + B,
          formats::Verdict::one, B},
@@ -201,10 +205,8 @@ std::vector<Case> cases() {
          chunks::aiff(64, {{"ID3 ", tag({tsrc(A)})}, {"ID3 ", tag({txxx("ISRC", B)})}}),
          "ID3 TSRC=" + A + "|second ID3 chunk TXXX:ISRC=" + B, formats::Verdict::conflict, A},
         {"a.flac",
-         flac::file({.leading = {},
-                     .blocks = {flac::streamInfo(), flac::comments("x", {"ISRC=" + A, "isrc=" + B}),
-                                flac::comments("y", {"ISRC=" + A})},
-                     .audio = chunks::audio(300)}),
+         flacWith({flac::streamInfo(), flac::comments("x", {"ISRC=" + A, "isrc=" + B}),
+                   flac::comments("y", {"ISRC=" + A})}),
          "Vorbis ISRC=" + A + "|Vorbis ISRC (second entry)=" + B +
              "|second comment block ISRC=" + A,
          formats::Verdict::conflict, A},
@@ -256,14 +258,10 @@ TEST(Carriers, ACodeWhereNoWriteReachesIsReadAndTheWriteRefused) {
         Bytes file;
         std::string_view refusal;
     } cases[] = {
-        {"ape.mp3", join({tag({tsrc(A)}), id3::fakeAudio(2000), apeTag("ISRC", A)}),
-         formats::mp3::msg::apeCode},
-        {"cues.flac",
-         flac::file({.leading = {},
-                     .blocks = {flac::streamInfo(), cueSheet({A, B})},
-                     .audio = chunks::audio(300)}),
+        {"ape.mp3", mp3With(tag({tsrc(A)}), apeTag("ISRC", A)), formats::mp3::msg::apeCode},
+        {"cues.flac", flacWith({flac::streamInfo(), cueSheet({A, B})}),
          formats::flac::msg::flacCueSheetTracks},
-        {"huge.mp3", join({tag({tsrc(std::string((1 << 20) + 1, '1'))}), id3::fakeAudio(2000)}),
+        {"huge.mp3", mp3With(tag({tsrc(std::string((1 << 20) + 1, '1'))})),
          formats::id3v2::msg::id3CodeTooLarge},
     };
     for (const auto& c : cases) {
@@ -277,7 +275,7 @@ TEST(Carriers, ACodeWhereNoWriteReachesIsReadAndTheWriteRefused) {
     EXPECT_EQ(listed(read::carriers(dir / "ape.mp3")), "ID3 TSRC=" + A + "|APEv2 ISRC=" + A);
     EXPECT_EQ(listed(read::carriers(dir / "cues.flac")),
               "CUESHEET track 1 ISRC=" + A + "|CUESHEET track 2 ISRC=" + B);
-    writeFile(dir / "ape.mp3", join({id3::fakeAudio(2000), apeTag("ISRC", B)}));
+    writeFile(dir / "ape.mp3", mp3With({}, apeTag("ISRC", B)));
     EXPECT_EQ(read::readISRC(dir / "ape.mp3"), B);
 }
 

@@ -62,28 +62,17 @@ struct Case {
 };
 
 std::vector<Case> cases() {
-    const std::string full = platformText(ENOSPC), readOnly = msg::cannotWrite(platformText(EROFS));
+    const std::string full = platformText(ENOSPC), noFile = msg::cannotWrite(full),
+                      ro = msg::cannotWrite(platformText(EROFS));
     return {
         // Room for the file and half of its new copy.
         {"HalfWay", 75, 50, 0, "", false, {{kWriteWithBackup, full}, {kWrite, full}}},
         // Room for the file and its new copy, not for a third copy; without a backup it fits.
         {"TheBackupDoesNotFit", 50, 20, 0, "", false, {{kWriteWithBackup, full}, {kWrite, ""}}},
         // The root folder and the file take the only two inodes.
-        {"NoInodeForTheTemporaryFile",
-         4,
-         1,
-         0,
-         ",nr_inodes=2",
-         false,
-         {{kWrite, msg::cannotWrite(full)}}},
+        {"NoInodeForTheTemporaryFile", 4, 1, 0, ",nr_inodes=2", false, {{kWrite, noFile}}},
         // Not writable for anyone, root included; reading still works.
-        {"ReadOnlyFilesystem",
-         4,
-         1,
-         0,
-         "",
-         true,
-         {{kWriteWithBackup, readOnly}, {kRemove, readOnly}}},
+        {"ReadOnlyFilesystem", 4, 1, 0, "", true, {{kWriteWithBackup, ro}, {kRemove, ro}}},
         // The space the leftover holds is what the write needs; it goes first.
         {"AStaleTemporaryFileFillsTheDisk", 30, 12, 15, "", false, {{kWrite, ""}}},
     };

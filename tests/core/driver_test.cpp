@@ -8,7 +8,6 @@
 #include <sys/xattr.h>
 
 #include <algorithm>
-
 #include <chrono>
 #include <tuple>
 
@@ -16,7 +15,6 @@
 #include "core/io/sha256.h"
 #include "core/write/pending_file.h"
 #include "e2e_support.h"
-#include "support/mp4_builder.h"
 
 using namespace pelorix;
 using namespace pelorix::test;
@@ -93,8 +91,7 @@ TEST(DriverTest, WhateverSitsAtTheTemporaryName) {
         SCOPED_TRACE(during ? "planted during the write" : "left by a crash");
         TempDir dir;
         const fs::path file = dir / "Song.wav", tmp = dir / ".Song.wav.pelorix-tmp";
-        const Bytes original = wav(audioBytes(100));
-        writeFile(file, original);
+        writeFile(file, wav(audioBytes(100)));
         writeFile(dir / "victim.txt", bytesOf("precious"));
         if (!during) fs::create_symlink(dir / "victim.txt", tmp);
         Seam seam([&](const Seam::Call& call) {
@@ -175,11 +172,7 @@ TEST(DriverTest, TheChecksBeforeTheReplace) {
         // Whatever another program does to the original meanwhile wins.
         {"original opened and appended to", kCode, append, msg::openElsewhere, appended},
         {"original appended to, no lease", kCode, append, msg::changedDuringWrite, appended, true},
-        {"original replaced by another file", kCode,
-         [&](auto&) {
-             writeFile(dir / "other.wav", edited);
-             fs::rename(dir / "other.wav", file);
-         },
+        {"original replaced by another file", kCode, [&](auto&) { saveOver(); },
          msg::changedDuringWrite, edited},
         {"original saved over just before the swap", kCode, nullptr, msg::replacedMeanwhile, edited,
          false, saveOver},
@@ -334,16 +327,15 @@ TEST(DriverTest, TheTemporaryNameIsNeverInTheWay) {
         std::string error;
         Names after;  // besides the file
     };
+    const auto put = [](const std::string& name) {  // a leftover of an earlier run
+        return [name](const TempDir& d) {
+            writeFile(d / name, bytesOf("left"));
+            return true;
+        };
+    };
     const Case cases[] = {
         {"a name of 255 bytes", longName, nullptr, "", {}},
-        {"a name of 255 bytes, after a crash",
-         longName,
-         [&](const TempDir& d) {
-             writeFile(d / write::tempNameFor(longName), bytesOf("left"));
-             return true;
-         },
-         "",
-         {}},
+        {"a name of 255 bytes, after a crash", longName, put(write::tempNameFor(longName)), "", {}},
         {"a folder at the temporary name",
          "Song.wav",
          [](const TempDir& d) { return fs::create_directory(d / ".Song.wav.pelorix-tmp"); },
@@ -377,10 +369,7 @@ TEST(DriverTest, TheTemporaryNameIsNeverInTheWay) {
         {"a backup beside a name of 244 bytes", y + ".wav", nullptr, "", {y + " (original).wav"}},
         {"a second backup beside a name of 243 bytes",
          z + ".wav",
-         [&](const TempDir& d) {
-             writeFile(d / (z + " (original).wav"), bytesOf("first"));
-             return true;
-         },
+         put(z + " (original).wav"),
          std::string(msg::backupNameTooLong),
          {z + " (original).wav"}},
     };
@@ -388,8 +377,7 @@ TEST(DriverTest, TheTemporaryNameIsNeverInTheWay) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         const fs::path file = dir / c.name;
-        const Bytes original = wav(audioBytes(100));
-        writeFile(file, original);
+        writeFile(file, wav(audioBytes(100)));
         if (c.before && !c.before(dir)) {
             std::cout << "skipped here: " << c.what << "\n";  // needs root, or chattr
             continue;
@@ -448,8 +436,7 @@ TEST(DriverTest, TheReplacementKeepsWhoMayReadItAndWhatItsOwnerSet) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         const fs::path file = dir / "Song.wav";
-        const Bytes original = wav(audioBytes(100));
-        writeFile(file, original);
+        writeFile(file, wav(audioBytes(100)));
         std::string setup = c.setup;
         for (const auto& [from, to] : {std::pair{'F', file.string()}, {'D', dir.path().string()}}) {
             for (std::size_t at; (at = setup.find(std::string(" ") + from)) != std::string::npos;) {

@@ -177,6 +177,7 @@ View view(const fs::path& file) {
             }
         }
     }
+    std::sort(v.rest.begin(), v.rest.end());  // a write may move a tag: order aside
     return v;
 }
 
@@ -308,17 +309,6 @@ void PrintTo(const Made& m, std::ostream* os) {
 
 class Interop : public ::testing::TestWithParam<Made> {};
 
-// The lines only one of two lists holds, each marked with the list's name.
-Lines changed(const Lines& was, const Lines& now) {
-    Lines out;
-    for (const auto& [a, b, mark] : {std::tuple(&was, &now, "gone: "), {&now, &was, "new: "}}) {
-        for (const std::string& line : *a) {
-            if (std::find(b->begin(), b->end(), line) == b->end()) out.push_back(mark + line);
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST_P(Interop, EveryReaderSeesTheCodeAndTheSameTagsAndAudio) {
@@ -351,8 +341,7 @@ TEST_P(Interop, EveryReaderSeesTheCodeAndTheSameTagsAndAudio) {
                   file.string() + "\t" + (removing ? "-" : kShown) + "\n");
         const View now = view(file);
         EXPECT_EQ(now.codes, removing ? std::set<std::string>{} : seenBy(m.seen, kCode));
-        EXPECT_EQ(changed(before.rest, now.rest), Lines{});
-        EXPECT_EQ(now.rest.size(), before.rest.size());
+        EXPECT_EQ(now.rest, before.rest);
         EXPECT_EQ(decode(file), decoded);
     }
 }

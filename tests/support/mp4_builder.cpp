@@ -31,10 +31,6 @@ Bytes box64(std::string_view type, const Bytes& payload) {
     return join({u32(1), typeBytes(type), u64(payload.size() + 16), payload});
 }
 
-Bytes box0(std::string_view type, const Bytes& payload) {
-    return join({u32(0), typeBytes(type), payload});
-}
-
 Bytes fullBox(std::string_view type, std::uint8_t version, std::uint32_t flags,
               const Bytes& payload) {
     return box(type, join({u32((std::uint32_t(version) << 24) | (flags & 0xFFFFFF)), payload}));
@@ -111,7 +107,7 @@ Movie movie(const MovieOptions& o) {
     for (std::size_t c = 0; c < o.chunks; ++c) {
         for (std::size_t i = 0; i < o.chunkSize; ++i) payload.push_back(std::uint8_t(c * 37 + i));
     }
-    const Bytes mdat = o.mdatSize0 ? box0("mdat", payload) : box("mdat", payload);
+    const Bytes mdat = box("mdat", payload);
     Movie m;
     auto moovFor = [&](std::uint64_t firstChunk) {
         std::vector<std::uint64_t> offsets;
@@ -120,7 +116,7 @@ Movie movie(const MovieOptions& o) {
         const Bytes table = o.co64 ? co64(offsets) : stco(narrow);
         const Bytes trak = soundTrak(table, std::uint32_t(o.chunks), std::uint32_t(o.chunkSize));
         const Bytes body = join({fullBox("mvhd", 0, 0, Bytes(96, 0)), trak, o.moovTail});
-        return o.moovSize64 ? box64("moov", body) : box("moov", body);
+        return box("moov", body);
     };
     m.moovSize = moovFor(0).size();
     m.moovStart = o.moovFirst ? ftyp.size() : ftyp.size() + mdat.size();

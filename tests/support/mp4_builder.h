@@ -17,10 +17,9 @@ Bytes u32(std::uint32_t v);
 Bytes u64(std::uint64_t v);
 Bytes text(std::string_view s);
 
-// A box with a 32-bit size, with size field 1 and a 64-bit size, and with size field 0.
+// A box with a 32-bit size, and with size field 1 and a 64-bit size.
 Bytes box(std::string_view type, const Bytes& payload = {});
 Bytes box64(std::string_view type, const Bytes& payload);
-Bytes box0(std::string_view type, const Bytes& payload);
 // Version byte, 24-bit flags, payload.
 Bytes fullBox(std::string_view type, std::uint8_t version, std::uint32_t flags,
               const Bytes& payload);
@@ -39,11 +38,9 @@ Bytes item(std::string_view mean, std::string_view name, std::string_view value,
 Bytes meta(const Bytes& items);
 
 struct MovieOptions {
-    bool moovFirst = true;    // `moov` before `mdat` (faststart) or after it
-    bool co64 = false;        // 64-bit chunk offsets
-    bool moovSize64 = false;  // `moov` with size field 1
-    bool mdatSize0 = false;   // `mdat` with size field 0
-    Bytes moovTail = {};      // extra children of `moov` after the track
+    bool moovFirst = true;  // `moov` before `mdat` (faststart) or after it
+    bool co64 = false;      // 64-bit chunk offsets
+    Bytes moovTail = {};    // extra children of `moov` after the track
     std::size_t chunks = 4;
     std::size_t chunkSize = 48;
 };
