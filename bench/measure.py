@@ -13,8 +13,10 @@ import os
 import platform
 import resource
 import shutil
+import signal
 import statistics
 import subprocess
+import sys
 import time
 
 ap = argparse.ArgumentParser()
@@ -178,6 +180,10 @@ def stop_spinners():
         if proc.poll() is None:
             proc.kill()
             proc.wait()
+
+
+# Stopped from outside, the harness still stops its spinning processes on the way out.
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
 
 have_ap = shutil.which("AtomicParsley") is not None
