@@ -4,6 +4,7 @@
 // holds a code holds the new one (none after a removal), and what a codec cannot read it refuses.
 #include <algorithm>
 
+#include "core/formats/axml.h"
 #include "core/formats/carriers.h"
 #include "core/formats/chunks.h"
 #include "core/formats/flac.h"
@@ -314,6 +315,39 @@ void checkMP4(const FileIn& in) {
 
 }  // namespace
 
+// ---- axml ------------------------------------------------------------------------------------
+
+// The whole input as an axml chunk: the scan does not depend on where the pieces end, and an
+// edit leaves the new code in every code element (none after a removal).
+void checkAxml(const FileIn& in) {
+    const ByteRange all{0, in.size()};
+    const auto scan = [&](std::size_t piece, std::vector<std::string>& into) -> std::string {
+        try {
+            into = formats::axml::isrcs(in, all, piece);
+        } catch (const TagError& e) {
+            return e.what();
+        }
+        return "";
+    };
+    std::vector<std::string> codes, split;
+    const std::string error = scan(formats::axml::kPiece, codes);
+    FUZZ_CHECK(scan(3, split) == error);
+    FUZZ_CHECK(split == codes);
+    if (!error.empty() || codes.empty()) return;
+    for (const Code& code : kCodes) {
+        const MemFile output;
+        std::optional<formats::id3v2::Pieces> pieces;
+        if (!succeeds([&] { pieces = formats::axml::edited(in, all, code); })) continue;
+        FUZZ_CHECK(pieces.has_value());
+        FUZZ_CHECK(writeTo(output, [&](FileOut& out) { pieces->writeTo(in, out); }));
+        const FileIn edited(output.path());
+        const std::vector<std::string> now = formats::axml::isrcs(edited, {0, edited.size()});
+        FUZZ_CHECK(code ? !now.empty() && std::all_of(now.begin(), now.end(),
+                                                      [&](const auto& c) { return c == *code; })
+                        : now.empty());
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Bytes bytes(data, data + size);
     const MemFile file(data, size);
@@ -323,6 +357,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkChunks(in, true);
     checkChunks(in, false);
     checkFLAC(bytes, in);
+    checkAxml(in);
     (void)succeeds([&] { (void)formats::mp4::parseBoxes(bytes, 0, bytes.size()); });
     checkMP4(in);
     // The listing of every place that holds a code reads each format leniently: it ends.

@@ -11,8 +11,7 @@ packages=(
   cmake ninja-build g++ pkgconf libicu-dev libssl-dev qt6-base-dev qt6-base-dev-tools libgtest-dev
   # the window's catalogues of texts (lupdate, lrelease and their CMake functions)
   qt6-tools-dev qt6-l10n-tools
-  # the axml carrier (EBU Core XML in Broadcast WAV)
-  libpugixml-dev
+  # ID3v2.4 frames another tagger stored compressed
   zlib1g-dev
   # formatting check
   clang-format

@@ -456,6 +456,7 @@ TEST(DriverTest, TheReplacementKeepsWhoMayReadItAndWhatItsOwnerSet) {
                        ? EPERM
                        : 0;
         });
+        EXPECT_EQ(errorOf([&] { write::rehearseWrite(file, kCode, false); }), c.error);
         EXPECT_EQ(errorOf([&] { write::writeISRC(file, kCode, false); }), c.error);
         EXPECT_EQ(read::readISRC(file), c.error.empty() ? Code(kCode) : Code());
         EXPECT_EQ(attribute(file, "system.posix_acl_access"), acl);

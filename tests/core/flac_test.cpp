@@ -2,6 +2,7 @@
 // FLAC files: the rewrite of the comment blocks. Key spellings and damaged chains are stored cases
 // in fuzz/corpus (outcomes.tsv).
 #include "core/formats/flac.h"
+#include "core/formats/vorbis_comment.h"
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,11 @@ TEST_F(FLACFile, EveryCommentBlockWithACodeGetsTheNewOneAndEverythingElseStays) 
          kCode,
          std::nullopt,
          {kInfo, comments("v", {"ISRC", "ISRCX=1", " ISRC=1", "\xEF\xBC\xA9SRC=1"})}},
+        // The other entries are copied in runs between the ISRC entries.
+        {{kInfo, comments("v", {"A=1", "ISRC=FRZ03980021", "B=2", "isrc=x", "C=3"})},
+         "FRZ03980021",
+         kCode,
+         {kInfo, comments("v", {"A=1", "B=2", "C=3", kEntry})}},
         // A second block that holds a code is read, and gets the same code or loses it.
         {{kInfo, title, comments("w", {"ISRC=FRZ03980021"})},
          "FRZ03980021",
@@ -105,4 +111,7 @@ TEST_F(FLACFile, ACommentBlockThatDoesNotHoldItsEntriesIsDamagedToEveryMode) {
         EXPECT_EQ(errorOf([&] { rewrite(input, std::nullopt); }),
                   formats::flac::msg::flacCommentDamaged);
     }
+    // An ISRC entry of megabytes is no code: refused, not read.
+    const Bytes huge = file({kInfo, comments("v", {"ISRC=" + std::string(1 << 20, 'x')})});
+    EXPECT_EQ(errorOf([&] { codeOf(huge); }), formats::vorbis::msg::codeEntryTooLarge);
 }

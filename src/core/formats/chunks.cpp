@@ -267,9 +267,8 @@ std::optional<id3v2::Tag> laterTagIn(const FileIn& in, const Chunk& c) {
     }
 }
 
-std::string contentOf(const FileIn& in, const Chunk& c) {
-    const Bytes b = in.read(c.headerOffset + kChunkHeaderSize, std::int64_t(c.size));
-    return std::string(b.begin(), b.end());
+ByteRange contentRange(const Chunk& c) {
+    return {c.headerOffset + kChunkHeaderSize, c.size};
 }
 
 // The ISRC field of a LIST chunk that is an INFO list: where it lies in the list and its text.
@@ -432,7 +431,7 @@ std::vector<ByteRange> audioRanges(const FileIn& in, bool little) {
 std::optional<std::string> axmlCode(const FileIn& in, const std::vector<Chunk>& chunks) {
     for (const Chunk& c : chunks) {
         if (c.id != "axml") continue;
-        const std::vector<std::string> codes = axml::isrcs(contentOf(in, c));
+        const std::vector<std::string> codes = axml::isrcs(in, contentRange(c));
         if (!codes.empty()) return codes.front();
     }
     return std::nullopt;
@@ -449,7 +448,7 @@ Carriers carriers(const FileIn& in, bool little) {
                 id3v2::addCarriers(*tag, where, out);
             }
         } else if (little && c.id == "axml") {
-            for (std::string& code : axml::isrcs(contentOf(in, c))) {
+            for (std::string& code : axml::isrcs(in, contentRange(c))) {
                 out.push_back({"axml", std::move(code)});
             }
         } else if (little) {
@@ -500,11 +499,7 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
         }
         if (little && c.id == "axml") {
             hasAxml = true;
-            const std::string xml = contentOf(in, c);
-            if (!axml::isrcs(xml).empty()) {
-                const std::string edited = axml::withISRC(xml, isrc, false);
-                rebuilt[i].emplace().add(Bytes(edited.begin(), edited.end()));
-            }
+            rebuilt[i] = axml::edited(in, contentRange(c), isrc);
             continue;
         }
         if (!isID3Chunk(c.id)) continue;
@@ -524,7 +519,7 @@ void write(const FileIn& in, FileOut& out, bool little, const std::optional<std:
     }
     std::optional<Bytes> newAxml;
     if (little && addAxml && isrc && !hasAxml) {
-        const std::string xml = axml::withISRC("", isrc, true);
+        const std::string xml = axml::document(*isrc);
         newAxml = Bytes(xml.begin(), xml.end());
         total += kChunkHeaderSize + paddedSize(newAxml->size());
     }

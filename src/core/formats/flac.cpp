@@ -54,6 +54,11 @@ std::uint64_t walkBlocks(const FileIn& in, std::uint64_t flacOffset, Visit visit
     }
 }
 
+// A comment block, read a little at a time.
+vorbis::Scan comments(const FileIn& in, const BlockSpan& block) {
+    return vorbis::scan(in, {block.offset, block.length}, msg::flacCommentDamaged);
+}
+
 Bytes contentOf(const FileIn& in, const BlockSpan& block) {
     Bytes data = in.read(block.offset, std::int64_t(block.length));
     if (data.size() < block.length) throw TagError::malformed(msg::flacTruncated);  // it shrank
@@ -117,8 +122,7 @@ std::optional<std::string> readISRC(const FileIn& in) {
     std::optional<std::string> code;
     walkBlocks(in, markerOffset(in), [&](const BlockSpan& b) {
         if (b.type != kVorbisComment) return;
-        const std::vector<std::string> found =
-            vorbis::codes(contentOf(in, b), msg::flacCommentDamaged);
+        const std::vector<std::string> found = comments(in, b).codes;
         if (!code && !found.empty()) code = found.front();
     });
     return code;
@@ -134,7 +138,7 @@ Carriers carriers(const FileIn& in) {
             }
         }
         if (b.type != kVorbisComment) return;
-        std::vector<std::string> codes = vorbis::codes(contentOf(in, b), msg::flacCommentDamaged);
+        std::vector<std::string> codes = comments(in, b).codes;
         const std::string where = nthPlace(block++, "Vorbis", "comment block");
         for (std::size_t i = 0; i < codes.size(); ++i) {
             out.push_back({where + (i ? " ISRC (second entry)" : " ISRC"), std::move(codes[i])});
@@ -171,27 +175,22 @@ void write(const FileIn& in, FileOut& out, const std::optional<std::string>& isr
             rebuilt.back().emplace().add(cue);
         }
         if (b.type != kVorbisComment) return;
-        const std::vector<vorbis::Entry> entries =
-            vorbis::entries(contentOf(in, b), msg::flacCommentDamaged);
-        const auto kept = std::count_if(entries.begin() + 1, entries.end(),
-                                        [](const vorbis::Entry& e) { return !e.isrc; });
-        if (seenComments && std::size_t(kept) + 1 == entries.size()) return;
+        const vorbis::Scan scan = comments(in, b);
+        if (seenComments && scan.codes.empty()) return;
         seenComments = true;
-        // The vendor string and every other entry as they lie, then the code as the last entry.
+        // The vendor string as it lies, the new count, every other entry as it lies (the runs
+        // between the ISRC entries), then the code as the last entry.
         id3v2::Pieces& block = rebuilt.back().emplace();
+        block.add(ByteRange{b.offset, scan.entriesStart - 4});
         Bytes field;
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (entries[i].isrc) continue;
-            field.clear();
-            ByteWriter(field).u32LE(std::uint32_t(entries[i].length));
-            block.add(field);
-            block.add(ByteRange{b.offset + entries[i].at, entries[i].length});
-            if (i == 0) {
-                field.clear();
-                ByteWriter(field).u32LE(std::uint32_t(kept + (isrc ? 1 : 0)));
-                block.add(field);
-            }
+        ByteWriter(field).u32LE(std::uint32_t(scan.count - scan.codes.size() + (isrc ? 1 : 0)));
+        block.add(field);
+        std::uint64_t at = scan.entriesStart;
+        for (const ByteRange& e : scan.codeEntries) {
+            if (e.offset > at) block.add(ByteRange{b.offset + at, e.offset - at});
+            at = e.offset + e.length;
         }
+        if (scan.entriesEnd > at) block.add(ByteRange{b.offset + at, scan.entriesEnd - at});
         if (isrc) {
             vorbis::Comments code;
             vorbis::setCode(code, isrc);

@@ -2,6 +2,7 @@
 #include "core/formats/vorbis_comment.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/io/text.h"
 #include "core/tag_error.h"
@@ -22,39 +23,77 @@ bool keyIsISRC(std::span<const std::uint8_t> entry) {
     return text::toUpper(key) == "ISRC";
 }
 
-}  // namespace
+// A block's content held in memory.
+struct InMemory {
+    const Bytes& data;
+    std::uint64_t size() const { return data.size(); }
+    std::span<const std::uint8_t> read(std::uint64_t at, std::size_t n, Bytes&) const {
+        return std::span(data).subspan(std::size_t(at), std::min<std::size_t>(n, data.size() - at));
+    }
+};
 
-namespace {
+// A block's content in a file, read a little at a time.
+struct InFile {
+    const FileIn& in;
+    ByteRange block;
+    std::uint64_t size() const { return block.length; }
+    std::span<const std::uint8_t> read(std::uint64_t at, std::size_t n, Bytes& buffer) const {
+        buffer = in.read(block.offset + at, std::int64_t(std::min<std::uint64_t>(n, size() - at)));
+        return buffer;
+    }
+};
 
-// The vendor string, then every entry, of a block's content, handed over where they lie; the
-// damage parse describes throws.
-template <typename Fn>
-void walk(const Bytes& data, std::string_view damaged, Fn entry) {
-    if (data.size() < 8) throw TagError::malformed(damaged);
-    ByteReader r(data);
-    std::uint32_t vendorLength = r.readU32LE();
-    if (vendorLength > data.size() - 8) throw TagError::malformed(damaged);
-    entry(std::span(data).subspan(4, vendorLength));
-    r.skip(vendorLength);
-    std::uint32_t count = r.readU32LE();
+// Whether the content holds only zero bytes from `at` on.
+template <typename Source>
+bool zerosFrom(const Source& source, std::uint64_t at) {
+    constexpr std::size_t kPiece = 64 * 1024;
+    Bytes buffer;
+    while (at < source.size()) {
+        const auto piece = source.read(at, kPiece, buffer);
+        if (piece.empty()) return false;  // the file shrank
+        if (std::any_of(piece.begin(), piece.end(), [](std::uint8_t b) { return b != 0; })) {
+            return false;
+        }
+        at += piece.size();
+    }
+    return true;
+}
+
+// The vendor string, then every entry, of a block's content, handed over as where they lie
+// (after their 4-byte length) and how long they are; the damage parse describes throws.
+// Returns the end of the last counted entry.
+template <typename Source, typename Fn>
+std::uint64_t walk(const Source& source, std::string_view damaged, Fn entry) {
+    const std::uint64_t size = source.size();
+    Bytes buffer;
+    const auto u32At = [&](std::uint64_t at) {
+        const auto b = source.read(at, 4, buffer);
+        if (b.size() < 4) throw TagError::malformed(damaged);
+        return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+               std::uint32_t(b[3]) << 24;
+    };
+    if (size < 8) throw TagError::malformed(damaged);
+    const std::uint32_t vendorLength = u32At(0);
+    if (vendorLength > size - 8) throw TagError::malformed(damaged);
+    entry(std::uint64_t(4), std::uint64_t(vendorLength));
+    std::uint64_t at = 4 + std::uint64_t(vendorLength);
+    const std::uint32_t count = u32At(at);
+    at += 4;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (!r.has(4) && std::all_of(data.begin() + std::ptrdiff_t(r.position()), data.end(),
-                                     [](std::uint8_t b) { return b == 0; })) {
+        if (size - at < 4 && zerosFrom(source, at)) {
             break;  // a count larger than the entries, which end with the block: nothing lost
         }
-        if (!r.has(4)) throw TagError::malformed(damaged);
-        std::uint32_t length = r.readU32LE();
-        if (!r.has(length)) throw TagError::malformed(damaged);
-        entry(std::span(data).subspan(r.position(), length));
-        r.skip(length);
+        if (size - at < 4) throw TagError::malformed(damaged);
+        const std::uint32_t length = u32At(at);
+        at += 4;
+        if (length > size - at) throw TagError::malformed(damaged);
+        entry(at, std::uint64_t(length));
+        at += length;
     }
     // Entries other readers may find past the count would be lost by a rewrite; zero bytes are
     // only padding.
-    const std::size_t rest = r.position();
-    if (std::any_of(data.begin() + std::ptrdiff_t(rest), data.end(),
-                    [](std::uint8_t b) { return b != 0; })) {
-        throw TagError::malformed(damaged);
-    }
+    if (!zerosFrom(source, at)) throw TagError::malformed(damaged);
+    return at;
 }
 
 std::string valueOf(std::span<const std::uint8_t> entry) {
@@ -64,15 +103,39 @@ std::string valueOf(std::span<const std::uint8_t> entry) {
         text::decodeLossy(entry.data() + value, entry.size() - value, text::Encoding::utf8));
 }
 
+// The key is in the first 17 bytes (see keyIsISRC); the value of an ISRC entry is read whole,
+// up to a bound, so nothing held grows with the block.
+template <typename Source>
+Scan scanned(const Source& source, std::string_view damaged) {
+    Scan out;
+    bool vendor = true;
+    Bytes buffer;
+    out.entriesEnd = walk(source, damaged, [&](std::uint64_t at, std::uint64_t length) {
+        if (std::exchange(vendor, false)) {
+            out.entriesStart = at + length + 4;
+            return;
+        }
+        ++out.count;
+        if (!keyIsISRC(source.read(at, std::size_t(std::min<std::uint64_t>(length, 17)), buffer))) {
+            return;
+        }
+        if (length > kMaxCodeEntry) throw TagError::unsupported(msg::codeEntryTooLarge);
+        if (out.codes.size() == kMaxCodes) throw TagError::unsupported(msg::tooManyCodes);
+        out.codeEntries.push_back({at - 4, length + 4});
+        out.codes.push_back(valueOf(source.read(at, std::size_t(length), buffer)));
+    });
+    return out;
+}
+
 }  // namespace
 
 Comments parse(const Bytes& data, std::string_view damaged) {
     Comments comments;
     bool vendor = true;
-    walk(data, damaged, [&](std::span<const std::uint8_t> e) {
-        if (vendor) {
+    walk(InMemory{data}, damaged, [&](std::uint64_t at, std::uint64_t length) {
+        const auto e = std::span(data).subspan(std::size_t(at), std::size_t(length));
+        if (std::exchange(vendor, false)) {
             comments.vendor.assign(e.begin(), e.end());
-            vendor = false;
         } else {
             comments.entries.emplace_back(e.begin(), e.end());
         }
@@ -80,23 +143,8 @@ Comments parse(const Bytes& data, std::string_view damaged) {
     return comments;
 }
 
-std::vector<std::string> codes(const Bytes& data, std::string_view damaged) {
-    std::vector<std::string> out;
-    bool vendor = true;
-    walk(data, damaged, [&](std::span<const std::uint8_t> e) {
-        if (!vendor && keyIsISRC(e)) out.push_back(valueOf(e));
-        vendor = false;
-    });
-    return out;
-}
-
-std::vector<Entry> entries(const Bytes& data, std::string_view damaged) {
-    std::vector<Entry> out;
-    walk(data, damaged, [&](std::span<const std::uint8_t> e) {
-        out.push_back(
-            {std::size_t(e.data() - data.data()), e.size(), !out.empty() && keyIsISRC(e)});
-    });
-    return out;
+Scan scan(const FileIn& in, const ByteRange& block, std::string_view damaged) {
+    return scanned(InFile{in, block}, damaged);
 }
 
 Bytes build(const Comments& comments) {

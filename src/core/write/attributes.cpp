@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/write/attributes.h"
 
+#include <fcntl.h>
 #include <linux/fs.h>
 #include <unistd.h>
 
@@ -169,6 +170,14 @@ void checkFlagsKeepable(int from) {
     if ((flags & FS_JOURNAL_DATA_FL) && ::geteuid() != 0) {
         throw TagError::io(msg::flagsNotKept(lettersOf(FS_JOURNAL_DATA_FL)));
     }
+}
+
+void checkAttributesKeepable(int from, int folder) {
+    // A file without a name, gone when closed: the filesystem, labels and privileges a
+    // replacement meets, and nothing anyone else can see.
+    const sys::Fd probe(sys::openAt(folder, ".", O_TMPFILE | O_RDWR, 0600));
+    if (!probe) return;  // no unnamed files here: the write itself will tell
+    copyXattrs(from, probe.get());
 }
 
 }  // namespace pelorix::write

@@ -35,4 +35,9 @@ void keepModeAndAttributes(int from, const struct stat& original, int to);
 // without a new file: what a rehearsal checks. Throws as keepAccessAndFlags.
 void checkFlagsKeepable(int from);
 
+// Whether a new file in the folder open as `folder` could be given the extended attributes of
+// the file open as `from`, tried on an unnamed file that vanishes at once (nothing is created
+// where it can be seen). Throws TagError attributeNotKept as keepModeAndAttributes would.
+void checkAttributesKeepable(int from, int folder);
+
 }  // namespace pelorix::write

@@ -230,6 +230,7 @@ std::optional<std::string> rehearseWrite(const fs::path& path,
     }
     if (!ownerKeepable(claim.status(), folderStatus)) throw TagError::io(msg::ownerNotKept);
     checkFlagsKeepable(in.fd());
+    checkAttributesKeepable(in.fd(), claim.folder());
     if (backup) checkBackupName(claim.folder(), target);
     // The device takes every byte and keeps none; close() would ask it for a flush it refuses.
     FileOut sink("/dev/null", FileOut::Mode::replace);

@@ -72,7 +72,7 @@ void writeBatch(const std::vector<BatchJob>& jobs, bool backup, const BatchOutco
 // claim with its lock, lease, rights and links; the folder; the owner a replacement must keep;
 // the codec's own refusals, with the new file built and thrown away; with `backup`, a name the
 // backup copy can take). Throws what the write would throw; returns the code text the file
-// holds now. Creates nothing.
+// holds now. Creates nothing anyone can see (attributes are tried on an unnamed file).
 std::optional<std::string> rehearseWrite(const std::filesystem::path& path,
                                          const std::optional<std::string>& isrc,
                                          bool addAxml = false, bool backup = false);
