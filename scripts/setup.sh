@@ -21,9 +21,14 @@ packages=(
   flac lame python3-mutagen
   # the other readers the interoperability test runs on every file it writes
   libimage-exiftool-perl kid3-cli mediainfo
-  # the same-recording rule: fpcalc (Chromaprint's fingerprints), and real music to measure it
-  # on (three tracks of asc-music, the module of fb-music-high that ffmpeg renders)
-  libchromaprint-tools asc-music fb-music-high
+  # the same-recording rule: Chromaprint's fingerprints (its library, loaded at run time for
+  # WAV and AIFF, whose header the build checks our declarations against; its fpcalc tool for
+  # the other formats), and real music to measure it on (three tracks of asc-music, the module
+  # of fb-music-high that ffmpeg renders)
+  libchromaprint1 libchromaprint-dev libchromaprint-tools asc-music fb-music-high
+  # FLAC decoded in-process for its fingerprint: libFLAC, loaded at run time (optional, as is
+  # its header at build time)
+  libflac12 libflac-dev
   # filesystems that share extents, loop-mounted by the tests when they run as root
   xfsprogs btrfs-progs
   # what a replacement keeps: ACLs, inode flags and extended attributes, set up by the tests

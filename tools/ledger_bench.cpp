@@ -7,16 +7,19 @@
 // the codes, write, settle), paired so that both meet the same machine. The recordings are found
 // once, by the grouping without fingerprints (their cost is the same-recording rule's, measured by
 // bench/recordings.sh). Prints the medians and the ledger's share; with a ledger that is new, and
-// with one that already holds ENTRIES (default 100,000) entries of other codes.
+// with one that already holds ENTRIES (default 100,000) entries of other codes; and what the
+// window's Code Ledger view costs over that one (ROUNDS 0: only that).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/isrc.h"
+#include "core/ledger/export.h"
 #include "core/ledger/guard.h"
 #include "core/ledger/ledger.h"
 #include "core/lists/folder_walk.h"
@@ -102,9 +105,43 @@ void fill(const fs::path& ledgerFile, int n) {
         e.file.identity.pcmDigest = std::to_string(1000000 + i);
         e.file.identity.seconds = 60 + (i * 7919 % 54000) / 100.0;
         e.file.format = "WAV";
+        e.file.description.title = "Take " + std::to_string(i);
         entries.push_back(std::move(e));
     }
     book.record(entries);
+}
+
+// What the window's Code Ledger view asks of a large ledger, medians of 5: opening it
+// read-only with the count and the first page; a page half way down; a search by title with
+// its count and first page; the whole export.
+void viewTimes(const fs::path& ledgerFile, int entries) {
+    std::vector<double> open, far, search, exported;
+    for (int r = 0; r < 5; ++r) {
+        auto t = Clock::now();
+        ledger::Ledger view(ledgerFile, ledger::Ledger::Access::readOnly);
+        const std::size_t total = view.countCodes("");
+        const auto first = view.findCodes("", "", 200);
+        open.push_back(since(t));
+        t = Clock::now();
+        const auto middle = view.findCodes("", "GBOLD1050000", 200);
+        far.push_back(since(t));
+        t = Clock::now();
+        const std::size_t found = view.countCodes("take 7777");
+        const auto hits = view.findCodes("take 7777", "", 200);
+        search.push_back(since(t));
+        t = Clock::now();
+        std::ostringstream out;
+        ledger::exportCodes(view.codes(), ledger::ExportFormat::csv, out);
+        exported.push_back(since(t));
+        if (total == 0 || first.empty() || middle.empty() || found != hits.size()) {
+            std::fprintf(stderr, "the view found nothing in the ledger\n");
+            std::exit(1);
+        }
+    }
+    std::printf(
+        "Code Ledger view over %d entries (medians of 5): open + count + first page "
+        "%.3f s, a page half way down %.3f s, a search by title %.3f s, export %.3f s\n",
+        entries, median(open), median(far), median(search), median(exported));
 }
 
 }  // namespace
@@ -129,6 +166,8 @@ int main(int argc, char** argv) {
     const fs::path big = scratch / "catalogue.sqlite3";
     fs::remove(big);
     fill(big, catalogue);
+    viewTimes(big, catalogue);
+    if (rounds <= 0) return 0;
 
     std::vector<double> bare, fresh1, full, facts, check, settle, checkFull;
     for (int r = 0; r < rounds; ++r) {

@@ -2,12 +2,12 @@
 // The same-recording rule measured on a set made by scripts/recording-set.sh:
 //   pelorix_recordings table DIR     every pair judged, as a table by kind of pair
 //   pelorix_recordings speed FILE... fingerprints taken one after another, per second
+//   pelorix_recordings group FILE... the batch grouped without listening, and what it cost
 // In the set, t<N>/ holds one source track; master, its copies (master.flac, v0, b128, b320,
 // aac) and louder.wav are one recording; radio, fade, remix are one each.
 #include <sys/resource.h>
-#include <algorithm>
 
-#include <sys/resource.h>
+#include <algorithm>
 
 #include <chrono>
 #include <cstdio>
@@ -92,30 +92,56 @@ int table(const fs::path& dir) {
     return missed + falseMatches + undecided == 0 ? 0 : 1;
 }
 
+// Processor time (user and system) of this process and of the children it waited for: on a
+// shared machine the clock also counts other people's work.
+double processorSeconds() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage u{};
+        ::getrusage(who, &u);
+        total += double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+                 double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
 int speed(const std::vector<fs::path>& files) {
     if (!canListen()) {
-        std::fprintf(stderr, "fpcalc is not installed\n");
+        std::fprintf(stderr, "no fingerprints can be taken (neither fpcalc nor libchromaprint)\n");
         return 2;
     }
-    // The processor time of the fpcalc processes counts, not the clock: on a shared machine the
-    // clock also counts other people's work.
-    const auto cpu = [] {
-        rusage u{};
-        ::getrusage(RUSAGE_CHILDREN, &u);
-        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-               double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    };
+    (void)fingerprint(files.front());  // loads the library, if any, before the clock starts
     const auto start = std::chrono::steady_clock::now();
-    const double cpuStart = cpu();
-    std::size_t items = 0;
-    for (const auto& f : files) items += fingerprint(f).size();
+    const double cpuStart = processorSeconds();
+    std::size_t items = 0, unheard = 0;
+    for (const auto& f : files) {
+        const Heard h = hear(f);
+        items += h.items.size();
+        unheard += h.items.empty();
+    }
     const double s =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double c = cpu() - cpuStart;
+    const double c = processorSeconds() - cpuStart;
     std::printf(
-        "%zu fingerprints (%zu items): %.2f s processor time, %.1f files per second per "
-        "core (%.2f s on the clock)\n",
-        files.size(), items, c, double(files.size()) / c, s);
+        "%zu fingerprints (%zu items, %zu not heard): %.2f s processor time, %.1f files per "
+        "second per core (%.2f s on the clock)\n",
+        files.size(), items, unheard, c, double(files.size()) / c, s);
+    return unheard == 0 ? 0 : 1;
+}
+
+int grouped(const std::vector<fs::path>& files) {
+    const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = processorSeconds();
+    const Grouping g = group(files, false);
+    const double c = processorSeconds() - cpuStart;
+    const double s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::size_t digests = 0;
+    for (const auto& m : g.members) digests += m.identity.pcmDigest.has_value();
+    std::printf(
+        "%zu files grouped into %zu recordings without listening (%zu sample digests known): "
+        "%.2f s processor time (%.2f s on the clock)\n",
+        files.size(), g.recordings, digests, c, s);
     return 0;
 }
 
@@ -125,6 +151,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 2 && args[0] == "table") return table(args[1]);
     if (args.size() >= 2 && args[0] == "speed") return speed({args.begin() + 1, args.end()});
-    std::fprintf(stderr, "usage: pelorix_recordings table DIR | speed FILE...\n");
+    if (args.size() >= 2 && args[0] == "group") return grouped({args.begin() + 1, args.end()});
+    std::fprintf(stderr, "usage: pelorix_recordings table DIR | speed FILE... | group FILE...\n");
     return 2;
 }

@@ -2,8 +2,9 @@
 // Renders the window offscreen in the states a reader of the README wants to see: empty, a list
 // of two discs with every status (a code about to be replaced among them), only the rows that
 // need attention, the confirmation before replacing, a batch in progress, the sequence dialog
-// pointing at wrong fields, the preview of an imported list and a pasted column with the status
-// line's account of it, each in a light and a dark palette.
+// pointing at wrong fields, the preview of an imported list (with the choice of the column that
+// holds the codes), a pasted column with the status line's account of it and the Code Ledger
+// with one code's history, each in a light and a dark palette.
 // Usage: pelorix_screenshots OUTPUT-FOLDER   (run with QT_QPA_PLATFORM=offscreen)
 
 #include <QtCore/qtestsupport_core.h>
@@ -11,23 +12,27 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QPainter>
 #include <QSettings>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTableView>
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/ledger/ledger.h"
 #include "core/write/write.h"
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/flac_builder.h"
 #include "ui/app.h"
 #include "ui/import_dialog.h"
+#include "ui/ledger_view.h"
 #include "ui/main_window.h"
 #include "ui/model.h"
 #include "ui/sequence_dialog.h"
@@ -128,6 +133,52 @@ bool fillList(Model& model, const fs::path& dir) {
     return true;
 }
 
+// A ledger as a label's year leaves it: the release's masters written in the studio, their
+// shop copies found later, one master given a new code (a remaster), one shop copy's code
+// removed when it was withdrawn.
+void fillLedger(const fs::path& file) {
+    namespace ledger = pelorix::ledger;
+    const std::vector<std::string> titles = {
+        "Revontulet", "Kaamos (Radio Edit)", "Polar Night", "Midnight Sun", "Tundra",
+        "Ice Road",   "Northern Lights",     "Snowfall"};
+    std::vector<ledger::Entry> entries;
+    const auto add = [&](ledger::Action action, std::optional<std::string> code,
+                         const std::string& path, std::optional<std::string> before,
+                         const std::string& title, const char* user, const char* time) {
+        ledger::Entry e;
+        e.action = action;
+        e.code = std::move(code);
+        e.file.identity.path = path;
+        e.file.identity.seconds = 200 + double(title.size()) * 7;
+        e.file.format = path.ends_with(".flac") ? "FLAC" : path.ends_with(".mp3") ? "MP3" : "WAV";
+        e.file.carried = std::move(before);
+        e.file.description = {title, "Aurora Ensemble", "Aurora Sessions", "", ""};
+        e.user = user;
+        e.host = "studio-2";
+        e.time = time;
+        entries.push_back(std::move(e));
+    };
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        const std::string number = (i < 9 ? "0" : "") + std::to_string(i + 1);
+        const std::string code =
+            "FIABC2600" + std::string(i < 9 ? "00" : "0") + std::to_string(i + 1);
+        const std::string name = number + " " + titles[i];
+        add(ledger::Action::write, code,
+            "/srv/masters/Aurora Sessions/CD" + std::string(i < 5 ? "1/" : "2/") + name + ".wav",
+            {}, titles[i], "maria", "2026-03-02T09:14:05Z");
+        add(ledger::Action::found, code, "/srv/shop/flac/" + name + ".flac", {}, titles[i], "jukka",
+            "2026-03-20T15:40:12Z");
+        add(ledger::Action::found, code, "/srv/shop/mp3/" + name + ".mp3", {}, titles[i], "jukka",
+            "2026-03-20T15:40:12Z");
+    }
+    add(ledger::Action::write, "FIABC2600014",
+        "/srv/masters/Aurora Sessions/CD1/04 Midnight Sun.wav", "FIABC2600004",
+        "Midnight Sun (Remaster)", "maria", "2026-06-11T11:02:44Z");
+    add(ledger::Action::removal, {}, "/srv/shop/mp3/04 Midnight Sun.mp3", "FIABC2600004",
+        "Midnight Sun", "jukka", "2026-06-12T08:30:00Z");
+    ledger::Ledger(file).record(entries);
+}
+
 // A dialog as the desktop shows a window-modal one: over the dimmed window, near its top.
 QImage composed(MainWindow& window, QWidget* dialog, bool dark) {
     const QImage top = grab(dialog);
@@ -151,6 +202,11 @@ bool render(bool dark, const QDir& out) {
     s.setValue("seqYear", "2026");
     s.setValue("seqStart", 1);
     pelorix::test::TempDir dir;
+    // A code ledger of its own for each picture set, which neither the user's codes nor the
+    // other set's reach.
+    pelorix::test::TempDir book;
+    qputenv("PELORIX_LEDGER",
+            QFile::encodeName(QString::fromStdString((book.path() / "ledger.sqlite3").string())));
     Model model;
     MainWindow window(model);
     window.show();
@@ -194,17 +250,20 @@ bool render(bool dark, const QDir& out) {
     dialog->reject();
     if (!save(image, "sequence")) return false;
 
-    // The preview of the label's own sheet (track, title, code): found by title, the choice
+    // The preview of the label's own sheet (track, title, codes): found by title, both choices
     // offered; a line whose title names no file and an invalid code among them.
+    // The sheet also keeps the codes of an earlier release, so the preview asks which column
+    // holds the codes.
     const fs::path list = dir.path() / "Aurora Sessions codes.csv";
-    pelorix::test::writeFile(list, pelorix::test::bytesOf("Track;Title;ISRC\r\n"
-                                                          "1-01;Revontulet;FI-ABC-26-00001\r\n"
-                                                          "1-03;Polar Night;FIABC2600003\r\n"
-                                                          "1-05;Tundra;FIABC2600005\r\n"
-                                                          "2-06;Ice Road;FI-ABC-26-0O006\r\n"
-                                                          "2-11;Bonus Track;FIABC2600011\r\n"
-                                                          "2-07;Northern Lights;FIABC2600007\r\n"
-                                                          "2-08;Snowfall;FIABC2600008\r\n"));
+    pelorix::test::writeFile(
+        list, pelorix::test::bytesOf("Track;Title;Earlier release;ISRC\r\n"
+                                     "1-01;Revontulet;GB-XYZ-19-00101;FI-ABC-26-00001\r\n"
+                                     "1-03;Polar Night;;FIABC2600003\r\n"
+                                     "1-05;Tundra;GB-XYZ-19-00105;FIABC2600005\r\n"
+                                     "2-06;Ice Road;;FI-ABC-26-0O006\r\n"
+                                     "2-11;Bonus Track;;FIABC2600011\r\n"
+                                     "2-07;Northern Lights;;FIABC2600007\r\n"
+                                     "2-08;Snowfall;GB-XYZ-19-00108;FIABC2600008\r\n"));
     window.importList(QString::fromStdString(list.string()));
     ImportDialog* preview = window.importDialog();
     if (!preview || !QTest::qWaitForWindowExposed(preview)) return false;
@@ -220,7 +279,21 @@ bool render(bool dark, const QDir& out) {
     for (int i = 1; i <= 10; ++i)
         column += QStringLiteral("FI-ABC-26-%1\n").arg(i, 5, 10, QLatin1Char('0'));
     window.pasteText(column);
-    return save(grab(&window), "paste");
+    if (!save(grab(&window), "paste")) return false;
+
+    // The Code Ledger: the release's codes as a year of work left them, one code's history.
+    const fs::path ledgerFile = dir.path() / "ledger.sqlite3";
+    fillLedger(ledgerFile);
+    ::setenv("PELORIX_LEDGER", ledgerFile.c_str(), 1);
+    window.showLedger();
+    LedgerView* ledger = window.ledgerView();
+    if (!ledger || !QTest::qWaitForWindowExposed(ledger)) return false;
+    ledger->resize(900, 560);
+    ledger->codesTable()->selectRow(3);
+    const bool ok = save(grab(ledger), "ledger");
+    ledger->close();
+    ::unsetenv("PELORIX_LEDGER");
+    return ok;
 }
 
 }  // namespace

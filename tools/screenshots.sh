@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Renders the README screenshots offscreen: the empty window, a list of two discs with every
 # status (Folder column), only the rows that need attention, the replace confirmation, a batch in
-# progress, the sequence dialog, the preview of an imported list and a pasted column with the
-# status line's summary, each in a light and a dark palette.
+# progress, the sequence dialog, the preview of an imported list (the code column chosen), a
+# pasted column with the status line's summary and the Code Ledger, each in a light and a dark
+# palette.
 # Usage: tools/screenshots.sh [output-folder]   (default: docs/screenshots)
 set -eu
 

@@ -36,6 +36,22 @@
             <numerusform></numerusform>
         </translation>
     </message>
+    <message>
+        <source>Line %1 gives this recording %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Up to date</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Kept</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No code</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>pelorix::ui::DropZone</name>
@@ -127,6 +143,22 @@
 %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Artist</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>pelorix::ui::ImportDialog</name>
@@ -197,6 +229,182 @@
     <message>
         <source>New ISRC; the file carries %1</source>
         <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Codes from the column:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find the files by:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Title (tag, or the name without its track number)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Track and disc (tags, or the number and the folder)</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::LedgerCodesModel</name>
+    <message>
+        <source>ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Artist</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Last Written</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::LedgerView</name>
+    <message>
+        <source>Code Ledger</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No code has been recorded yet: there is no ledger at %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Search:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Code, title or file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search the ledger</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shows the codes whose code, title or file holds the text</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Codes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select a code to see its history.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Action</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Previous ISRC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Host</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>History of the code</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Export…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Save every code with its recording and files as CSV or JSON</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n code(s) in %1. This view changes nothing.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n code(s) found in %1.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>History of %1:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Removed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Replaced by %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Found</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Being written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export the Code Ledger</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ISRC ledger.csv</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv);;JSON lines (*.json);;All files (*)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 could not be saved: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Exported %n code(s) to %1.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -327,12 +535,6 @@
         <source>Choose audio files (%1) or folders</source>
         <translation type="unfinished"></translation>
     </message>
-    <message numerus="yes">
-        <source>Remove the ISRC from %n selected file(s)?</source>
-        <translation type="unfinished">
-            <numerusform></numerusform>
-        </translation>
-    </message>
     <message>
         <source>The audio is not touched. Other tags stay as they are.</source>
         <translation type="unfinished"></translation>
@@ -457,6 +659,172 @@
         <source>Stop after the files being written</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Code &amp;Ledger…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show Only Rows That Need &amp;Attention</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ctrl+Shift+A</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Next Problem</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Title Column</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A&amp;rtist Column</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>D&amp;uration Column</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 logo</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 of %2 shown</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No row needs attention.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Undo %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Redo %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Import of %n Code(s)</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Saved the list of %n file(s) to %1.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Saved the report of %n file(s) to %1.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>None of the selected files has an ISRC.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>and %n more</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>This cannot be undone; the codes are listed in the report.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Remove the ISRC from %n file(s)?</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>row %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>rows %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>The clipboard holds %n code(s), but %1 rows are selected.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Pasting fills the selected rows in order and leaves the other codes out.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pasting fills the first selected rows in order; the others keep their New ISRC.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Paste Into Selected Rows</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Paste of %n Code(s)</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Pasted no code</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Pasted %n code(s) into %1</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>1 line was a header</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n line(s) left over</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n selected row(s) kept their code</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Deletion of %n New Code(s)</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>pelorix::ui::Model</name>
@@ -566,6 +934,57 @@
     </message>
     <message>
         <source>Replaced %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Removal of %n Row(s) from the List</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Typing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Change of %n Code(s)</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Sequence of %n Code(s)</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) already held what was asked and stayed as they were.</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Up to date</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Removed %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>pelorix::ui::NewCodeDelegate</name>
+    <message>
+        <source>New ISRC of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>2 letters, 3 letters or digits, 2 digits of the year and a 5-digit number</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -43,7 +43,45 @@
     </message>
 </context>
 <context>
+    <name>pelorix::ui::LedgerView</name>
+    <message numerus="yes">
+        <source>%n code(s) in %1. This view changes nothing.</source>
+        <translation>
+            <numerusform>%n code in %1. This view changes nothing.</numerusform>
+            <numerusform>%n codes in %1. This view changes nothing.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n code(s) found in %1.</source>
+        <translation>
+            <numerusform>%n code found in %1.</numerusform>
+            <numerusform>%n codes found in %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Exported %n code(s) to %1.</source>
+        <translation>
+            <numerusform>Exported %n code to %1.</numerusform>
+            <numerusform>Exported %n codes to %1.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>pelorix::ui::MainWindow</name>
+    <message numerus="yes">
+        <source>Checking %n file(s) with the code ledger…</source>
+        <translation>
+            <numerusform>Checking %n file with the code ledger…</numerusform>
+            <numerusform>Checking %n files with the code ledger…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>The code ledger refused the code of %n file(s).</source>
+        <translation>
+            <numerusform>The code ledger refused the code of %n file.</numerusform>
+            <numerusform>The code ledger refused the codes of %n files.</numerusform>
+        </translation>
+    </message>
     <message numerus="yes">
         <source>Saved the list of %n file(s) to %1.</source>
         <translation>
@@ -150,6 +188,13 @@
         <translation>
             <numerusform>Sequence of %n Code</numerusform>
             <numerusform>Sequence of %n Codes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>The code ledger refused %n file(s): see the Status column.</source>
+        <translation>
+            <numerusform>The code ledger refused %n file: see the Status column.</numerusform>
+            <numerusform>The code ledger refused %n files: see the Status column.</numerusform>
         </translation>
     </message>
     <message numerus="yes">

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The ledger's own modes: the next code never given, and the registrant's record of every code.
-#include <cmath>
-#include <cstdio>
-
 #include "cli/cli.h"
 #include "cli/escape.h"
 #include "cli/modes.h"
 #include "cli/report.h"
 #include "core/isrc.h"
+#include "core/ledger/export.h"
 #include "core/ledger/guard.h"
 #include "core/ledger/ledger.h"
 #include "core/lists/folder_walk.h"
@@ -27,31 +25,6 @@ std::optional<ledger::Ledger> openLedger(const Arguments& args, std::ostream& er
         err.flush();
         return std::nullopt;
     }
-}
-
-// A field of a CSV line, quoted when it has to be.
-std::string csvField(const std::string& text) {
-    if (text.empty()) return text;
-    if (text.find_first_of(",;\t\"\r\n") == std::string::npos && text.front() != ' ' &&
-        text.back() != ' ') {
-        return text;
-    }
-    std::string q = "\"";
-    for (char c : text) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-}
-
-// 3:25, 1:02:03; "" when unknown.
-std::string minutes(double seconds) {
-    if (seconds <= 0) return "";
-    const long s = std::lround(seconds);
-    char text[32];
-    if (s >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-    } else {
-        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-    }
-    return text;
 }
 
 }  // namespace
@@ -167,37 +140,8 @@ int ledgerAddMode(const Arguments& args, std::ostream& out, std::ostream& err) {
 int ledgerExportMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     auto l = openLedger(args, err);
     if (!l) return 2;
-    if (!args.json) {
-        out << "isrc,file,title,artist,duration,year,format,first_written,last_written,removed\n";
-    }
-    for (const ledger::CodeRecord& r : l->codes()) {
-        const std::string year = r.code.substr(5, 2);
-        if (args.json) {
-            std::string files;
-            for (const auto& f : r.files) {
-                JsonObject j;
-                j.text("path", f.path).text("format", f.format);
-                j.text("first_written", f.firstWritten).text("last_written", f.lastWritten);
-                if (!f.removed.empty()) j.text("removed", f.removed);
-                files += (files.empty() ? "" : ",") + j.str();
-            }
-            char seconds[32];
-            std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
-            JsonObject j;
-            j.text("isrc", r.code).text("title", r.title).text("artist", r.artist);
-            j.raw("seconds", seconds).text("year", year);
-            j.text("first_written", r.firstWritten).text("last_written", r.lastWritten);
-            out << j.raw("files", "[" + files + "]").str() << '\n';
-            continue;
-        }
-        for (const auto& f : r.files) {
-            out << r.code << ',' << csvField(f.path) << ',' << csvField(r.title) << ','
-                << csvField(r.artist) << ',' << minutes(r.seconds) << ',' << year << ','
-                << csvField(f.format) << ',' << f.firstWritten << ',' << f.lastWritten << ','
-                << f.removed << '\n';
-        }
-    }
-    out.flush();
+    ledger::exportCodes(l->codes(),
+                        args.json ? ledger::ExportFormat::json : ledger::ExportFormat::csv, out);
     return 0;
 }
 

@@ -591,6 +591,7 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         refusal(0, "The list names paths; folders go with --match name, title or track.");
     }
     std::vector<lists::Assignment> assignments;
+    std::map<std::size_t, std::string> several;  // lines that found several files
     const auto assign = [&](std::size_t line, const fs::path& file, const std::string& code) {
         const auto isrc = ISRC::parse(code);
         if (!isrc) refusal(line, "\"" + code + "\" is not a valid ISRC.");
@@ -639,6 +640,7 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         for (const lists::LineMatch& m : lists::match(sheet, columns, *by, candidates)) {
             if (found.size() >= lists::kMaxListProblems) break;
             if (!m.problem.empty()) refusal(m.line, m.problem);
+            if (!m.several.empty()) several[m.line] = m.several;
             for (std::size_t f : m.files) assign(m.line, candidates[f].path, m.code);
         }
     }
@@ -680,6 +682,18 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
         jobs.back().line = a.line;
     }
     const recordings::Grouping grouping = groupingOf(jobs);
+    // A line reaches every copy of its recording, and no other recording.
+    std::set<std::size_t> mixed;
+    for (const auto& [line, message] : several) {
+        std::set<std::size_t> reached;
+        for (std::size_t j = 0; j < jobs.size(); ++j) {
+            if (jobs[j].line == line) reached.insert(grouping.members[j].recording);
+        }
+        if (reached.size() > 1) {
+            refusal(line, message);
+            mixed.insert(line);
+        }
+    }
     const auto facts = factsOf(jobs, grouping);
     if (!found.empty() && found.size() < lists::kMaxListProblems) {
         // Everything is reported at once: the rule's verdicts too.
@@ -689,6 +703,7 @@ int writeListMode(const Arguments& args, std::ostream& out, std::ostream& err) {
             const auto refusals = ledger::guard(*book, plan.batch, args.reuseCode, false, none);
             for (const auto& r : refusals) {
                 if (args.reuseCode) break;
+                if (mixed.count(jobs[plan.jobOf[r.index]].line)) continue;  // said already
                 found.push_back(refusalOf(jobs[plan.jobOf[r.index]], listName, r.message));
             }
         } catch (const std::exception& e) {

@@ -104,15 +104,21 @@ QString formattedOrNone(const std::optional<QString>& code) {
 }  // namespace
 
 ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
-                      const QString& listFolder, std::optional<lists::MatchBy> by) {
+                      const QString& listFolder, std::optional<lists::MatchBy> by,
+                      const QString& codeColumn) {
     ImportPlan plan;
     const std::string_view bytes(list.constData(), std::size_t(list.size()));
     // A sheet with a header: its columns say how lines find their files, or the user does.
     QHash<int, lists::LineMatch> matched;  // list line -> the engine's match by title or track
     const lists::Sheet sheet = lists::readSheet(bytes);
+    lists::ColumnChoice choice = lists::guessColumns(sheet);
     if (!sheet.header.empty()) {
         for (const std::string& name : sheet.header) plan.header << fromStd(name);
-        const lists::ColumnChoice choice = lists::guessColumns(sheet);
+        for (std::size_t c : lists::codeColumns(sheet)) {
+            plan.codeColumns << plan.header[qsizetype(c)];
+            if (plan.header[qsizetype(c)] == codeColumn) choice.code = c;
+        }
+        if (choice.code) plan.codeColumn = plan.header.value(qsizetype(*choice.code));
         for (auto way : {lists::MatchBy::path, lists::MatchBy::name, lists::MatchBy::title,
                          lists::MatchBy::track}) {
             if (lists::finderColumn(choice, way)) plan.ways << way;
@@ -129,7 +135,8 @@ ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
                 matched.insert(int(m.line), std::move(m));
         }
     }
-    lists::ParsedList parsed = lists::parseCodeList(bytes);
+    lists::ParsedList parsed =
+        sheet.header.empty() ? lists::parseCodeList(bytes) : lists::rowsOf(sheet, choice);
     if (parsed.rows.empty() && codesOnly(bytes) && !bytes.starts_with("\xFF\xFE") &&
         !bytes.starts_with("\xFE\xFF")) {
         plan.byOrder = true;
@@ -308,16 +315,19 @@ QByteArray exportList(const QList<Model::Item>& rows,
 QByteArray exportReport(const QList<Model::ReportEntry>& report, const QList<Model::Item>& rows,
                         const std::function<QString(const Model::Item&)>& statusOf) {
     QList<QStringList> lines{{QStringLiteral("Path"), QStringLiteral("Folder"),
-                              QStringLiteral("File"), QStringLiteral("Previous ISRC"),
-                              QStringLiteral("ISRC"), QStringLiteral("Result"),
-                              QStringLiteral("Message")}};
+                              QStringLiteral("File"), QStringLiteral("Title"),
+                              QStringLiteral("Previous ISRC"), QStringLiteral("ISRC"),
+                              QStringLiteral("Result"), QStringLiteral("Message")}};
     QSet<QString> handled;
+    QHash<QString, QString> titles;  // what each listed file says its title is
+    for (const Model::Item& row : rows) titles.insert(row.path(), row.title);
     const auto line = [&](const QString& path, const std::optional<QString>& before,
                           const std::optional<QString>& after, const QString& result,
                           const QString& message) {
         const QFileInfo file(path);
         lines.append({path, QDir::toNativeSeparators(file.path()), file.fileName(),
-                      formattedOrNone(before), formattedOrNone(after), result, message});
+                      titles.value(path), formattedOrNone(before), formattedOrNone(after), result,
+                      message});
     };
     for (const Model::ReportEntry& e : report) {
         handled.insert(e.path);

@@ -35,6 +35,8 @@ struct ImportPlan {
     QStringList header;                  // the list's column names; empty without a header
     std::optional<lists::MatchBy> by;    // how its lines found their rows (with a header)
     QList<lists::MatchBy> ways;          // the ways its columns allow
+    QStringList codeColumns;             // the columns that may hold its codes (with a header)
+    QString codeColumn;                  // the one its codes were read from
     QList<ImportLine> lines;             // every line that holds anything, in list order
     QList<QUuid> rowsWithoutCode;        // in row order
     QList<QPair<QUuid, QString>> codes;  // the New ISRC each matched row takes
@@ -48,8 +50,11 @@ struct ImportPlan {
 // With a header, `by` chooses how lines find rows (by default what the columns suggest: a path,
 // else a title, else a track); by title or track the engine's sheet matching is used. A line
 // reaches every row of the recording it names, master and copies wherever they sit.
+// `codeColumn` names the column that holds the codes, when it is one that may (by default the
+// column the header names so, else the one with the most codes).
 ImportPlan planImport(const QList<Model::Item>& rows, const QByteArray& list,
-                      const QString& listFolder, std::optional<lists::MatchBy> by = {});
+                      const QString& listFolder, std::optional<lists::MatchBy> by = {},
+                      const QString& codeColumn = {});
 
 // The codes of text pasted into the New ISRC column, one per line. Of a table copied with its
 // column names (rows of this window, a spreadsheet), the column named "New ISRC", "ISRC" or
@@ -73,9 +78,10 @@ QByteArray csvText(const QList<QStringList>& lines);
 // reads.
 QByteArray exportList(const QList<Model::Item>& rows,
                       const std::function<QString(const Model::Item&)>& statusOf);
-// The delivery record: every file a batch handled since the window opened (its code before and
-// after, the result and the message), then every other row of the list (up to date, kept, or
-// without a code). "Path" and "ISRC" (the code the file carries) make it importable as it is.
+// The delivery record: every file a batch handled since the window opened (its title as the
+// list shows it, its code before and after, the result and the message), then every other row of
+// the list (up to date, kept, or without a code). "Path" and "ISRC" (the code the file carries)
+// make it importable as it is.
 QByteArray exportReport(const QList<Model::ReportEntry>& report, const QList<Model::Item>& rows,
                         const std::function<QString(const Model::Item&)>& statusOf);
 

@@ -78,6 +78,21 @@ ImportDialog::ImportDialog(const ImportPlan& plan, const QList<Model::Item>& row
     summary_->setWordWrap(true);
     column->addWidget(summary_);
 
+    if (plan.codeColumns.size() > 1) {
+        // Several columns may hold the codes (a catalogue number beside the ISRC, an old code
+        // beside the new one): the user picks the one to read.
+        auto* row = new QHBoxLayout;
+        auto* label = new QLabel(tr("Codes from the column:"), this);
+        codeColumn_ = new QComboBox(this);
+        label->setBuddy(codeColumn_);
+        codeColumn_->addItems(plan.codeColumns);
+        codeColumn_->setCurrentIndex(int(plan.codeColumns.indexOf(plan.codeColumn)));
+        connect(codeColumn_, &QComboBox::activated, this,
+                [this](int index) { emit codeColumnChosen(codeColumn_->itemText(index)); });
+        row->addWidget(label);
+        row->addWidget(codeColumn_, 1);
+        column->addLayout(row);
+    }
     if (plan.ways.size() > 1) {
         // The sheet's columns allow several ways to find the files: the user picks one.
         auto* row = new QHBoxLayout;

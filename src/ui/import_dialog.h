@@ -31,10 +31,14 @@ class ImportDialog : public QDialog {
     QPushButton* applyButton() const { return apply_; }
     // How the list's lines find their rows, when its header allows more than one way.
     QComboBox* matchBox() const { return match_; }
+    // Which column holds the codes, when more than one may.
+    QComboBox* codeColumnBox() const { return codeColumn_; }
 
   signals:
     // The user chose another way to find the rows: the window plans the import again.
     void matchChosen(pelorix::lists::MatchBy by);
+    // The user chose another column for the codes (by its name in the header).
+    void codeColumnChosen(const QString& column);
 
   private:
     ImportPlan plan_;
@@ -43,6 +47,7 @@ class ImportDialog : public QDialog {
     QListWidget* uncoded_;
     QPushButton* apply_;
     QComboBox* match_ = nullptr;
+    QComboBox* codeColumn_ = nullptr;
 };
 
 }  // namespace pelorix::ui

@@ -7,6 +7,7 @@
 #include "ui/file_table.h"
 #include "ui/file_table_model.h"
 #include "ui/import_dialog.h"
+#include "ui/ledger_view.h"
 #include "ui/sequence_dialog.h"
 #include "ui/symbols.h"
 #include "ui/widgets.h"
@@ -44,6 +45,7 @@ namespace {
 
 const char* const kShownColumnsKey = "shownColumns";
 const char* const kImportMatchKey = "importMatchBy";
+const char* const kImportCodeColumnKey = "importCodeColumn";
 
 // The most files a confirmation names one by one.
 constexpr int kListedFiles = 5;
@@ -188,6 +190,10 @@ void MainWindow::buildMenus() {
         [this] { exportList(); });
     add(file, QStringLiteral("exportReport"), tr("Export Re&port\u2026"), QKeySequence(),
         [this] { exportReport(); });
+    add(file, QStringLiteral("ledger"), tr("&Code Ledger\u2026"), QKeySequence(),
+        [this] { showLedger(); });
+    file->addSeparator();
+    addLedgerActions(file);
     file->addSeparator();
     QAction* axml = file->addAction(tr("Add an axml Carrier to WAV Files"));
     axml->setCheckable(true);
@@ -425,7 +431,9 @@ void MainWindow::refreshProgress() {
         progress_->setRange(0, targets);
         progress_->setValue(written);
         progress_->setFormat(
-            tr("Writing %1 of %2").arg(std::min(written + 1, targets)).arg(targets));
+            model_.checking()
+                ? tr("Checking %n file(s) with the code ledger\u2026", "", targets)
+                : tr("Writing %1 of %2").arg(std::min(written + 1, targets)).arg(targets));
     } else if (files > 0) {
         progress_->setRange(0, files);
         progress_->setValue(read);
@@ -556,6 +564,17 @@ void MainWindow::showSequenceDialog() {
     sequence_->open();
 }
 
+void MainWindow::showLedger() {
+    if (ledger_) return ledger_->raise();
+    ledger_ = new LedgerView(Model::ledgerPath(), services_.chooseSaveFile, this);
+    ledger_->setAttribute(Qt::WA_DeleteOnClose);
+    ledger_->show();
+}
+
+LedgerView* MainWindow::ledgerView() const {
+    return ledger_;
+}
+
 ImportDialog* MainWindow::importDialog() const {
     return import_;
 }
@@ -589,16 +608,24 @@ void MainWindow::importList(const QString& path) {
                                  : tr("%1 cannot be read: %2").arg(path, file.errorString()));
         return;
     }
-    // The way the last sheet found its files is remembered, for a sheet that allows it.
+    // The way the last sheet found its files and the column its codes came from are
+    // remembered, for a sheet that allows them.
     const QVariant stored = settings().value(QLatin1String(kImportMatchKey));
     const ImportPlan plan =
         planImport(model_.items(), file.readAll(), QFileInfo(path).absolutePath(),
-                   stored.isValid() ? std::optional(lists::MatchBy(stored.toInt())) : std::nullopt);
+                   stored.isValid() ? std::optional(lists::MatchBy(stored.toInt())) : std::nullopt,
+                   settings().value(QLatin1String(kImportCodeColumnKey)).toString());
     import_ = new ImportDialog(plan, model_.items(), QFileInfo(path).fileName(), this);
     import_->setAttribute(Qt::WA_DeleteOnClose);
     connect(import_, &ImportDialog::matchChosen, this, [this, path](lists::MatchBy by) {
         settings().setValue(QLatin1String(kImportMatchKey), int(by));
         import_->reject();  // deleted once back in the event loop; the new preview opens then
+        QMetaObject::invokeMethod(
+            this, [this, path] { importList(path); }, Qt::QueuedConnection);
+    });
+    connect(import_, &ImportDialog::codeColumnChosen, this, [this, path](const QString& column) {
+        settings().setValue(QLatin1String(kImportCodeColumnKey), column);
+        import_->reject();
         QMetaObject::invokeMethod(
             this, [this, path] { importList(path); }, Qt::QueuedConnection);
     });

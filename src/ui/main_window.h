@@ -34,6 +34,7 @@ class BrandTitle;
 class DropHighlight;
 class DropZone;
 class ImportDialog;
+class LedgerView;
 class FileTable;
 class FileTableModel;
 
@@ -52,6 +53,7 @@ class MainWindow : public QMainWindow {
     void addFiles();
     void addFilesCommand();  // the menu command: the same dialog without a message
     void showSequenceDialog();
+    void showLedger();  // the Code Ledger, opened read-only
     void confirmRemoval();
     // Writes the ready rows; when some rows would replace a code, asks first.
     void write();
@@ -93,6 +95,7 @@ class MainWindow : public QMainWindow {
     QShortcut* writeShortcut() const { return writeShortcut_; }
     QAction* addFilesAction() const { return addFilesAction_; }
     SequenceDialog* sequenceDialog() const { return sequence_; }
+    LedgerView* ledgerView() const;
     ImportDialog* importDialog() const;
     QMessageBox* removalDialog() const { return removal_; }
     QMessageBox* replaceDialog() const { return replace_; }
@@ -119,6 +122,10 @@ class MainWindow : public QMainWindow {
     void refreshNotice();
     void refreshProgress();
     void buildMenus();
+    // The code ledger's place: a shared file the user picks, or their own.
+    void addLedgerActions(QMenu* menu);
+    // After a batch whose codes the ledger refused: asks whether to give them anyway.
+    void askToGiveAnyway();
     void startWrite(bool replace);
     // Hides the rows that need no attention while the View menu's filter is on.
     void applyFilter();
@@ -170,6 +177,7 @@ class MainWindow : public QMainWindow {
     DropHighlight* highlight_ = nullptr;
     QPointer<SequenceDialog> sequence_;
     QPointer<ImportDialog> import_;
+    QPointer<LedgerView> ledger_;
     QPointer<QMessageBox> removal_;
     QPointer<QMessageBox> replace_;
     QPointer<QMessageBox> closing_;

@@ -710,48 +710,4 @@ void Model::redo() {
     emit historyChanged();
 }
 
-// ---- sequences ----
-
-QList<int> Model::sequenceRows(SequenceTargets targets) const {
-    QList<int> rows;
-    for (qsizetype i = 0; i < items_.size(); ++i) {
-        const Item& item = items_[i];
-        if (targets.onlySelected && !selection_.contains(item.id)) continue;
-        if (targets.skipCoded && item.current) continue;
-        if (!item.readError.isEmpty()) continue;
-        rows.append(static_cast<int>(i));
-    }
-    return rows;
-}
-
-std::optional<QString> Model::assignSequence(const QString& country, const QString& registrant,
-                                             const QString& year, int start,
-                                             SequenceTargets targets) {
-    const QList<int> rows = sequenceRows(targets);
-    if (rows.isEmpty()) return tr("There are no files to assign.");
-    const auto first =
-        ISRC::fromParts(country.toStdString(), registrant.toStdString(), year.toStdString(), start);
-    if (!first) {
-        return tr("That is not a valid ISRC start. Use 2 letters, 3 letters or digits, 2 digits "
-                  "and a number from 0 to %1.")
-            .arg(ISRC::kLastDesignation);
-    }
-    if (!first->fits(rows.size()))
-        return tr("The sequence would go past %1.").arg(ISRC::kLastDesignation);
-
-    Step step;
-    step.name = tr("Sequence of %n Code(s)", "", int(rows.size()));
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const auto isrc = first->advanced(static_cast<int>(i));
-        Item item = items_[rows[i]];
-        step.texts.append({item.id, item.pending, QString::fromStdString(isrc->formatted())});
-        item.pending = step.texts.back().after;
-        item.status = Status::idle();
-        changeItem(rows[i], item);
-    }
-    record(std::move(step));
-    emit itemsChanged();
-    return std::nullopt;
-}
-
 }  // namespace pelorix::ui

@@ -19,6 +19,8 @@
 #include <list>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 
 namespace pelorix::ui {
 
@@ -178,7 +180,32 @@ class Model : public QObject {
     void setBackup(bool on);   // also stored under "backupOriginals"
     void setAddAxml(bool on);  // also stored under "addAxmlCarrier"
 
+    // ---- the code ledger: every code ever given, checked before any file is written ----
+    // The ledger file the user chose (the "ledgerFile" setting; shared with others), or empty
+    // for their own.
+    static QString ledgerChoice();
+    static void setLedgerChoice(const QString& path);
+    // The ledger in use: the choice, else $PELORIX_LEDGER, else the user's own.
+    static QString ledgerPath();
+    // True while the running batch's files are checked against the ledger, before any write.
+    bool checking() const;
+    // The rows whose codes the ledger's rule refused in the last batch, and why.
+    const QList<QPair<QUuid, QString>>& refused() const { return refused_; }
+    // Writes the new codes of these rows although the rule refused them (a deliberate reissue,
+    // or a mistake put right); the ledger records them like any write.
+    void giveAnyway(const QSet<QUuid>& ids);
+    // Every designation the ledger has given for the country, registrant and year of `prefix`
+    // (7 characters, "FIABC26") goes into `given`; the reason when the ledger cannot be read.
+    static std::optional<QString> givenDesignations(const std::string& prefix,
+                                                    std::set<int>& given);
+
     // ---- sequences: none on success, else the message for the user ----
+    // The codes a sequence gives, row by row in list order: the numbers from `start` up, past
+    // every one ever given (ledger or list), one per recording; a recording one of whose files
+    // keeps its code gets that code. None of them when the message says why not.
+    std::optional<QString> planSequence(const QString& country, const QString& registrant,
+                                        const QString& year, int start, SequenceTargets targets,
+                                        QList<QPair<int, QString>>& codes) const;
     std::optional<QString> assignSequence(const QString& country, const QString& registrant,
                                           const QString& year, int start,
                                           SequenceTargets targets = {});
@@ -211,6 +238,7 @@ class Model : public QObject {
     struct Batch;
     struct Step;
     struct WriteResult;
+    struct LedgerRun;
 
     void setBusy(bool on);
     void insertItems(QList<Item> items);      // placed in the current order
@@ -226,6 +254,12 @@ class Model : public QObject {
     // Groups every row into recordings on a worker (names, lengths, sample digests, sound).
     void startGrouping();
     void startBatch(Batch batch);
+    // The ledger's part of a batch: its rule checked and its codes claimed on a worker before
+    // the first write (refused files are left out); told what was done at the end, which the
+    // batch's notice then says.
+    void guardBatch();
+    void takeVerdicts(const std::shared_ptr<LedgerRun>& run);
+    void settleBatch(QString& notice);
     void batchStep();
     // The results the worker posted: each file's row and report entry.
     void takeResults();
@@ -251,6 +285,7 @@ class Model : public QObject {
     int grouping_ = 0;        // grouping jobs running
     std::list<Batch> batch_;  // at most one
     QList<ReportEntry> report_;
+    QList<QPair<QUuid, QString>> refused_;
     QHash<QString, qsizetype> reportIndex_;  // path -> entry
     // Declared last so that it is destroyed first: its destructor waits for the jobs.
     QThreadPool pool_;

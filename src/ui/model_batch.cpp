@@ -18,8 +18,9 @@ namespace {
 
 // A batch goes to the engine's batch commit in one call, as the command line's does: the
 // engine writes its next group while the last one is flushed and asks before every replace
-// whether Stop was pressed. Only the first file goes alone, so that its row shows its result
-// at once. Rows show "writing" this many files ahead of the last result.
+// whether Stop was pressed. (A first file written alone, for an early result, cost a flush of
+// the whole filesystem more for every batch.) Rows show "writing" this many files ahead of the
+// last result.
 constexpr qsizetype kWritingAhead = 64;
 
 }  // namespace
@@ -93,12 +94,12 @@ void Model::startBatch(Batch batch) {
     batch_.push_back(std::move(batch));
     setBusy(true);
     setNotice(std::nullopt);
-    batchStep();
+    guardBatch();
 }
 
 void Model::batchStep() {
     Batch& batch = batch_.front();
-    if (batch.next >= batch.targets.size() || *batch.stopping) {
+    if (batch.sent || *batch.stopping) {
         QString text;
         const int failed = batch.failed + batch.changed;
         if (batch.removing) {
@@ -115,7 +116,10 @@ void Model::batchStep() {
                     tr("%n file(s) already held what was asked and stayed as they were.", "",
                        batch.unchanged);
         }
-        for (qsizetype i = batch.next; i < batch.targets.size(); ++i) {
+        // The files Stop left out: not necessarily the last ones, as a file that failed
+        // before its replace was reported although Stop held back an earlier one.
+        for (qsizetype i = 0; i < batch.targets.size(); ++i) {
+            if (batch.answered.value(i)) continue;
             const Batch::Target& t = batch.targets[i];
             addToReport(
                 {t.path, t.shown, t.shown, tr("Not written"), tr("Stopped before this file.")});
@@ -130,6 +134,7 @@ void Model::batchStep() {
             text = tr("Stopped after %1 of %2 files.").arg(batch.next).arg(batch.targets.size()) +
                    QLatin1Char(' ') + text;
         }
+        settleBatch(text);
         batch_.clear();
         setBusy(false);
         setNotice(text);
@@ -138,13 +143,11 @@ void Model::batchStep() {
         return;
     }
 
-    // The first file alone, then all the others in one call. A file's code is checked under
-    // the write's own claim on it: a file whose code is no longer the one the row showed is
-    // not written.
-    const qsizetype first = batch.next;
-    const qsizetype end = first == 0 ? 1 : batch.targets.size();
+    // Every file in one call. A file's code is checked under the write's own claim on it: a
+    // file whose code is no longer the one the row showed is not written.
+    batch.sent = true;
     std::vector<write::BatchJob> jobs;
-    for (qsizetype i = first; i < end; ++i) {
+    for (qsizetype i = 0; i < batch.targets.size(); ++i) {
         const Batch::Target& t = batch.targets[i];
         const auto shown = t.shown ? std::optional(t.shown->toStdString()) : std::nullopt;
         jobs.push_back({fsPath(t.path), t.code, batch.addAxml, shown});
@@ -153,15 +156,15 @@ void Model::batchStep() {
     batch.announced.start();
     emit itemsChanged();
     emit progressChanged();
-    pool_.start([this, jobs = std::move(jobs), first, backup = batch.backup,
-                 stopping = batch.stopping, inbox = batch.inbox] {
+    pool_.start([this, jobs = std::move(jobs), backup = batch.backup, stopping = batch.stopping,
+                 inbox = batch.inbox] {
         // Results are handed over in order as their files reach the disk; one queued call
         // takes all that arrived until it runs.
         std::size_t reported = 0;
         const auto post = [&](std::size_t i, const std::exception_ptr& error,
                               write::Outcome outcome) {
             WriteResult result;
-            result.index = first + qsizetype(i);
+            result.index = qsizetype(i);
             result.unchanged = outcome == write::Outcome::unchanged;
             result.stopped = !error && outcome == write::Outcome::notWritten;
             try {
@@ -181,11 +184,11 @@ void Model::batchStep() {
             }
         };
         try {
-            // The first file is under way as soon as the batch starts; Stop is heard from the
-            // second on.
-            write::writeBatch(jobs, backup, post,
-                              first == 0 ? write::MayCommit()
-                                         : write::MayCommit([&stopping] { return !*stopping; }));
+            // The first replace is under way as soon as the batch starts; Stop is heard from
+            // the next one on.
+            write::writeBatch(jobs, backup, post, [&stopping, asked = std::size_t(0)]() mutable {
+                return asked++ == 0 || !*stopping;
+            });
         } catch (...) {
             // The batch itself broke off: the files it did not report get its error.
             const std::exception_ptr error = std::current_exception();
@@ -243,6 +246,8 @@ void Model::fileWritten(const WriteResult& result) {
     const std::optional<QString> after =
         target.code ? std::optional(QString::fromStdString(*target.code)) : std::nullopt;
     ++b.next;
+    if (b.answered.size() < b.targets.size()) b.answered.resize(b.targets.size());
+    b.answered[result.index] = true;
     if (result.failure) {
         ++b.failed;
         addToReport({target.path, target.shown, target.shown, tr("Failed"), *result.failure});
@@ -269,6 +274,7 @@ void Model::fileWritten(const WriteResult& result) {
         }
         return;
     }
+    b.targets[result.index].done = true;
     if (result.unchanged) {
         ++b.unchanged;
         addToReport({target.path, target.shown, after, tr("Up to date"), QString()});

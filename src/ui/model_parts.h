@@ -6,12 +6,15 @@
 #include <QElapsedTimer>
 
 #include <atomic>
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/ledger/ledger.h"
 #include "ui/model.h"
 
 namespace pelorix::ui {
@@ -31,9 +34,12 @@ struct Model::Batch {
         QString path;
         std::optional<QString> shown;     // the current code the row showed
         std::optional<std::string> code;  // none removes the stored code
+        bool done = false;                // written, or it already held what was asked
     };
     QList<Target> targets;
-    qsizetype next = 0;
+    qsizetype next = 0;    // files with a result: written, unchanged, changed or failed
+    QList<bool> answered;  // by target: it has such a result
+    bool sent = false;     // the files went to the engine (in one call)
     qsizetype marked = 0;  // the rows before this one were shown as being written
     bool removing = false;
     bool backup = false;
@@ -51,6 +57,20 @@ struct Model::Batch {
     int unchanged = 0;
     int failed = 0;
     int changed = 0;
+    int refused = 0;     // by the ledger's rule, or because the ledger could not be opened
+    bool reuse = false;  // the rule's refusals are let through
+    std::shared_ptr<LedgerRun> ledger;
+};
+
+// What the ledger made of a batch, one entry per target. Filled on a worker, then read by the
+// model's thread only.
+struct Model::LedgerRun {
+    std::filesystem::path path;
+    std::unique_ptr<ledger::Ledger> book;
+    std::vector<std::int64_t> claimed;  // the pending entry of each target's code, 0 for none
+    std::vector<std::optional<ledger::FileFacts>> before;  // a removal's files as they were
+    std::vector<std::optional<QString>> refusal;           // why a target may not be written
+    QString error;  // the ledger cannot be used: nothing is written
 };
 
 // One step of the undo history: new codes of rows, and rows taken out of the list.

@@ -125,6 +125,13 @@ PlatformServices PlatformServices::system() {
     return {&runFileDialog, &revealInFileManager,
             [](QWidget* parent, const QString& title, const QString& name, const QString& filter) {
                 return QFileDialog::getSaveFileName(parent, title, name, filter);
+            },
+            [](QWidget* parent, const QString& current) {
+                return QFileDialog::getSaveFileName(
+                    parent, QCoreApplication::translate("FileDialog", "Code Ledger File"), current,
+                    QCoreApplication::translate("FileDialog",
+                                                "Code ledgers (*.sqlite3);;All files (*)"),
+                    nullptr, QFileDialog::DontConfirmOverwrite);
             }};
 }
 

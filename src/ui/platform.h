@@ -26,6 +26,9 @@ struct PlatformServices {
     std::function<QString(QWidget* parent, const QString& title, const QString& name,
                           const QString& filter)>
         chooseSaveFile;
+    // Asks for the code ledger file to use, which may not exist yet: the path, or empty when
+    // cancelled.
+    std::function<QString(QWidget* parent, const QString& current)> chooseLedgerFile;
 
     static PlatformServices system();
 };

@@ -21,6 +21,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include <set>
+
 namespace pelorix::ui {
 
 namespace {
@@ -66,7 +68,10 @@ std::optional<int> SequenceDialog::nextFree(const Model& model, const QString& c
     const auto base = firstCode(country, registrant, year, 0);
     if (!base) return std::nullopt;
     const std::string prefix = base->code().substr(0, 7);
-    int highest = -1;
+    // The ledger's numbers count even when it cannot be read now: the assignment says why.
+    std::set<int> given;
+    Model::givenDesignations(prefix, given);
+    int highest = given.empty() ? -1 : *given.rbegin();
     for (const Model::Item& item : model.items()) {
         for (const QString& text : {item.current.value_or(QString()), item.pending}) {
             const auto code = ISRC::parse(text.toStdString());
@@ -257,8 +262,24 @@ Model::SequenceTargets SequenceDialog::targets() const {
 }
 
 QString SequenceDialog::preview() const {
-    const int n = int(model_.sequenceRows(targets()).size());
     if (!startValid_) return QStringLiteral("\u2014");
+    // The codes the assignment would give: past the numbers given before, one per recording.
+    QList<QPair<int, QString>> codes;
+    if (!model_.planSequence(country_, registrant_, year_, start_, targets(), codes) &&
+        !codes.isEmpty()) {
+        // The lowest and the highest number handed out (codes kept by a recording aside).
+        const QString prefix = preview(country_, registrant_, year_, 0, 1).left(10);
+        QStringList numbered;
+        for (const auto& [row, code] : codes) {
+            if (code.startsWith(prefix)) numbered << code;
+        }
+        numbered.sort();
+        if (!numbered.isEmpty()) {
+            const QString head = numbered.front(), tail = numbered.back();
+            return head == tail ? head : head + QStringLiteral("  \u2192  ") + tail;
+        }
+    }
+    const int n = int(model_.sequenceRows(targets()).size());
     return preview(country_, registrant_, year_, start_, std::max(n, 1));
 }
 

@@ -668,12 +668,15 @@ TEST(CommandLineTest, SheetsFindFilesByTitleTrackOrName) {
         {0, "--match track", "Track;Title;ISRC\n1-01;x;FIABC2600001\nCD2/01;y;FIABC2600002\n",
          cd1 + cd2},
         {0, "", "Disc,Track,Code\nCD 2,1,FIABC2600002\n", cd2},
+        {0, "shop", "Track;Title;ISRC\n1-01;opening;FIABC2600001\n",  // and its copy elsewhere
+         cd1 + "OK shop/01 Opening.wav: FI-ABC-26-00001\n"},
         {0, "--match name", "Name,ISRC\n01 Opening.wav,FIABC2600001\n", cd1},
         {0, "", "Title,ISRC\nRain,FIABC2600003\n",  // its title tag
          "OK release/CD1/02 Take 2.wav: FI-ABC-26-00003\n"},
         {2, "--match track", "Track;Title;ISRC\n01;Rain;FIABC2600001\n9;Opening;FIABC2600002\n",
-         "sheet.csv:2: \"01\" matches 3 files: release/CD1/01 Opening.wav, release/CD2/01 Second "
-         "Dawn.flac, ….\nsheet.csv:3: No file matches \"9\".\nNo file was changed (2 problems).\n"},
+         "sheet.csv:2: \"01\" matches 3 files of more than one recording: release/CD1/01 "
+         "Opening.wav, release/CD2/01 Second Dawn.flac, ….\nsheet.csv:3: No file matches \"9\".\n"
+         "No file was changed (2 problems).\n"},
         {2, "", "Artist;Notes;ISRC\nx;y;FIABC2600001\n",
          "sheet.csv:1: The header names no column that finds the files (path, file name, title "
          "or track).\nNo file was changed (1 problem).\n"},
@@ -683,7 +686,9 @@ TEST(CommandLineTest, SheetsFindFilesByTitleTrackOrName) {
         TempDir dir;
         fs::create_directories(dir / "release" / "CD1");
         fs::create_directories(dir / "release" / "CD2");
+        fs::create_directories(dir / "shop");
         writeFile(dir / "release/CD1/01 Opening.wav", wav(audioBytes(100, 1)));
+        writeFile(dir / "shop/01 Opening.wav", wav(audioBytes(100, 1)));
         writeFile(dir / "release/CD1/02 Take 2.wav",
                   wav({chunks::wavFormat(),
                        {"data", audioBytes(100, 4)},

@@ -206,6 +206,84 @@ TEST(LedgerTest, TheNextNumberSkipsEveryCodeEverGiven) {
     EXPECT_EQ(l.nextDesignation("FIABC26"), std::nullopt);
 }
 
+// A view of the ledger reads it a page at a time and finds codes by code, title or file,
+// without changing a byte of it.
+TEST(LedgerTest, ViewsFindCodesPageByPageAndNeverChangeTheLedger) {
+    TempDir dir;
+    const auto file = dir / "ledger.sqlite3";
+    EXPECT_THROW(Ledger(file, Ledger::Access::readOnly), LedgerError);
+    EXPECT_FALSE(fs::exists(file)) << "a look made the ledger";
+    {
+        Ledger l(file);
+        const auto entry = [](Action a, const char* code, FileFacts f, const char* time) {
+            return Entry{0,
+                         a,
+                         code ? std::optional<std::string>(code) : std::nullopt,
+                         std::move(f),
+                         "u",
+                         "h",
+                         time,
+                         false};
+        };
+        l.record({entry(Action::write, "FIABC2600001",
+                        facts("/CD1/01 Opening.wav", "a", 200, "Opening"), "2026-01-01T00:00:00Z"),
+                  entry(Action::write, "FIABC2600001",
+                        facts("/shop/01 Opening.flac", "a", 200, "Opening (Remaster)"),
+                        "2026-02-01T00:00:00Z"),
+                  entry(Action::found, "FIABC2600002", facts("/CD1/02 Dawn_1%.wav", "b", 180, ""),
+                        "2026-03-01T00:00:00Z"),
+                  entry(Action::removal, nullptr, facts("/CD1/02 Dawn_1%.wav", "b"),
+                        "2026-04-01T00:00:00Z"),
+                  entry(Action::write, "GBXYZ2500003", facts("/CD2/03 Dusk.mp3", "c", 90, "Dusk"),
+                        "2026-05-01T00:00:00Z")});
+        std::vector<std::int64_t> ids;  // claimed, never finished: not a code of the ledger yet
+        l.check({{facts("/CD2/04 Pending.wav", "d"), code("FIABC2600004")}}, byDigest, false, true,
+                &ids);
+    }
+    const std::string before = e2e::textOf(file);
+    std::optional<Ledger> l(std::in_place, file, Ledger::Access::readOnly);
+    Ledger& view = *l;
+    struct Case {
+        const char* search;
+        std::vector<std::string> codes;
+    } cases[] = {
+        {"", {"FIABC2600001", "FIABC2600002", "GBXYZ2500003"}},
+        {"fi-abc-26", {"FIABC2600001", "FIABC2600002"}},
+        {"gb xyz 25 00003", {"GBXYZ2500003"}},
+        {"remaster", {"FIABC2600001"}},  // an earlier title of the code counts too
+        {"cd1/", {"FIABC2600001", "FIABC2600002"}},
+        {"_1%", {"FIABC2600002"}},  // LIKE's own signs taken as they are
+        {"1_", {}},
+        {"pending", {}},
+        {"\\", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.search);
+        EXPECT_EQ(view.countCodes(c.search), c.codes.size());
+        // Page by page, two at a time, each page after the last code of the one before.
+        std::vector<std::string> found;
+        for (std::string after;;) {
+            const auto page = view.findCodes(c.search, after, 2);
+            for (const auto& s : page) found.push_back(s.code);
+            if (page.size() < 2) break;
+            after = page.back().code;
+        }
+        EXPECT_EQ(found, c.codes);
+    }
+    const auto first = view.findCodes("", "", 1);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].title, "Opening (Remaster)");
+    EXPECT_EQ(first[0].files, 2u);
+    EXPECT_EQ(first[0].firstWritten, "2026-01-01T00:00:00Z");
+    EXPECT_EQ(first[0].lastWritten, "2026-02-01T00:00:00Z");
+    EXPECT_THROW(
+        view.record({{0, Action::found, "FIABC2600009", facts("/x.wav", "x"), "", "", "", false}}),
+        LedgerError);
+    EXPECT_EQ(view.entries("FIABC2600002").size(), 1u);
+    l.reset();  // what a connection changed reaches the file when the last one closes
+    EXPECT_EQ(e2e::textOf(file), before);
+}
+
 // Two processes give the same codes to different recordings at the same moment, and codes of
 // their own besides: each contested code goes to one of them, and no entry is lost.
 TEST(LedgerTest, TwoProcessesAtOnceLoseNoEntryAndShareNoCode) {

@@ -2,8 +2,10 @@
 // The work list model driven headless with real WAV files.
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include "core/formats/carriers.h"
+#include "core/ledger/ledger.h"
 #include "core/lists/code_list.h"
 #include "core/read/read.h"
 #include "core/write/write.h"
@@ -148,7 +150,7 @@ TEST_F(ModelTest, ReadinessRules) {
 // sits (the same samples); the same name on another disc is another recording.
 TEST_F(ModelTest, CopiesOfOneRecordingShareItsCodeInAnyFolder) {
     if (runShell("command -v flac").status != 0) GTEST_SKIP() << "needs flac";
-    const auto master = makeWav(dir / "CD1/01 Intro.wav");
+    const auto master = makeWav(dir / "CD1/01 Intro.wav", "GBXYZ2500009");
     makeWav(dir / "CD2/01 Intro.wav");
     fs::create_directories(dir / "shop");
     ASSERT_EQ(runShell("flac -s '" + master.string() + "' -o '" +
@@ -171,6 +173,12 @@ TEST_F(ModelTest, CopiesOfOneRecordingShareItsCodeInAnyFolder) {
     ASSERT_EQ(plan.lines.size(), 2);
     EXPECT_EQ(plan.lines[0].rows, QList<QUuid>({id(0), id(2)}));
     EXPECT_EQ(plan.lines[1].result, ImportLine::Result::conflict);
+    // A sequence gives a recording one number; a recording whose master keeps its code gets
+    // that code and uses up no number.
+    EXPECT_EQ(model.assignSequence("FI", "ABC", "26", 1), std::nullopt);
+    EXPECT_EQ(pendings(), QStringList({"FI-ABC-26-00001", "FI-ABC-26-00002", "FI-ABC-26-00001"}));
+    EXPECT_EQ(model.assignSequence("FI", "ABC", "26", 1, {.skipCoded = true}), std::nullopt);
+    EXPECT_EQ(pendings(), QStringList({"FI-ABC-26-00001", "FI-ABC-26-00002", "GB-XYZ-25-00009"}));
 }
 
 TEST_F(ModelTest, EditsAndUndo) {
@@ -225,13 +233,16 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     EXPECT_EQ(readISRC(dir / "2.wav"), "GBXYZ2500011");
     EXPECT_TRUE(Model().backup());
 
-    model.writeAll(true);  // the replacements too, stopped after the first file
+    // The replacements too, stopped after the first file: the unreadable last file failed
+    // before the stop was heard, the one held back between them is reported as left out.
+    model.writeAll(true);
     model.stop();
     waitBatch();
-    EXPECT_EQ(model.notice(), QString("Stopped after 1 of 3 files. Wrote 1 ISRC code."));
+    EXPECT_EQ(model.notice(),
+              QString("Stopped after 2 of 3 files. Wrote 1, failed 1. See the Status column."));
     EXPECT_EQ(model.items()[0].status, Status::done("Written, was GB-XYZ-25-00011"));
     // Every batch's files, the ones the stop left out too, the latest word on each.
-    EXPECT_EQ(record(), "1W4N2W3N");
+    EXPECT_EQ(record(), "1W4F2W3N");
     EXPECT_EQ(model.report()[2].message, "Replaced GB-XYZ-25-00011");
     EXPECT_EQ(model.items()[0].current.value_or("") + model.items()[0].pending,
               "FIABC2600002FI-ABC-26-00002");
@@ -243,7 +254,7 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
     EXPECT_EQ(model.notice(), QString("Removed 1, failed 1."));
     EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
     EXPECT_EQ(model.items()[0].status, Status::done("Removed FI-ABC-26-00002"));
-    EXPECT_EQ(record(), "1W4N2R3F");
+    EXPECT_EQ(record(), "1W4F2R3F");
     // The delivery record adds the rows no batch touched; imported again as it is, every file
     // that carries a code gets it back, and a file left without one gives no line.
     add({urlOf(makeWav(dir / "5.wav", "GBXYZ2500015"))});
@@ -256,6 +267,49 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
                                           {1, "3.wav", "GB-XYZ-25-00012"},
                                           {2, "5.wav", "GB-XYZ-25-00015"}})
         EXPECT_EQ(report.rows[row].target + report.rows[row].code, (dir / file).string() + code);
+}
+
+// Every write and removal goes through the code ledger: a code given to another recording and a
+// second code for one recording are refused, that row alone; what is done is recorded; without
+// its ledger the window writes nothing.
+TEST_F(ModelTest, TheLedgerRefusesOneRowAndRecordsWhatTheOthersDid) {
+    addFiles(3, {{3, "GBXYZ2500003"}});
+    const auto write = [&](std::initializer_list<std::pair<int, const char*>> codes) {
+        for (const auto& [row, code] : codes) model.setPending(id(row), code);
+        model.writeAll(true);
+        waitBatch();
+    };
+    write({{0, "FI-ABC-26-00001"}});
+    model.remove({id(0)});  // 1.wav leaves the list, its code stays given
+    write({{0, "FI-ABC-26-00001"}, {1, "FI-ABC-26-00002"}});
+    EXPECT_EQ(model.notice(),
+              QString("Wrote 1 ISRC code. The code ledger refused 1 file: see the Status column."));
+    EXPECT_TRUE(
+        model.items()[0].status.text.startsWith("Not written: FI-ABC-26-00001 was given to"));
+    EXPECT_TRUE(model.items()[0].status.text.endsWith(
+        "/1.wav on " + QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate) +
+        ", which may be a different recording."));
+    EXPECT_EQ(model.report()[1].result, "Refused");  // 2.wav
+    write({{1, "FI-ABC-26-00003"}});                 // 3.wav has FI-ABC-26-00002 for life
+    EXPECT_TRUE(model.items()[1].status.text.startsWith(
+        "Not written: This recording already has FI-ABC-26-00002, given to"));
+    EXPECT_EQ(readISRC(dir / "2.wav").value_or("") + "|" + readISRC(dir / "3.wav").value_or(""),
+              "|FIABC2600002");
+    model.removeISRC({id(1)});
+    waitBatch();
+    std::string book;
+    for (const auto& e : pelorix::ledger::Ledger(ledgerDir / "ledger.sqlite3").entries())
+        book += std::to_string(int(e.action)) + e.code.value_or("-") +
+                e.file.identity.path.filename().string() + e.file.carried.value_or("-") +
+                (e.pending ? "?" : "") + " ";
+    EXPECT_EQ(book, "0FIABC26000011.wav- 0FIABC26000023.wavGBXYZ2500003 1-3.wavFIABC2600002 ");
+    // The chosen ledger before PELORIX_LEDGER; one that cannot be opened refuses every write.
+    Model::setLedgerChoice(QString::fromStdString((dir / "2.wav" / "book.sqlite3").string()));
+    write({{0, "FI-ABC-26-00004"}});
+    EXPECT_TRUE(model.notice()->startsWith("Nothing was written: the code ledger " +
+                                           Model::ledgerChoice() + " cannot be used: "));
+    EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
+    Model::setLedgerChoice({});
 }
 
 TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {
@@ -361,9 +415,10 @@ TEST_F(ModelTest, SequenceFollowsTheListAndSkipsCodedFiles) {
     EXPECT_EQ(pendings(),
               QStringList({"FI-ABC-26-99996", "", "FI-ABC-26-99997", "FI-ABC-26-99998"}));
     model.sort(Model::SortKey::location, Qt::DescendingOrder);
+    given("GBX1Z2500001");  // a number once given is never given again
     EXPECT_EQ(model.assignSequence("gb", "x1z", "25", 0), std::nullopt);
-    EXPECT_EQ(pendings(), QStringList({"GB-X1Z-25-00000", "GB-X1Z-25-00001", "GB-X1Z-25-00002",
-                                       "GB-X1Z-25-00003"}));
+    EXPECT_EQ(pendings(), QStringList({"GB-X1Z-25-00000", "GB-X1Z-25-00002", "GB-X1Z-25-00003",
+                                       "GB-X1Z-25-00004"}));
 }
 
 }  // namespace

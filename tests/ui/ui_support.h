@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "core/ledger/ledger.h"
 #include "support/chunk_builder.h"
 #include "support/files.h"
 #include "support/id3_builder.h"
@@ -55,6 +56,14 @@ class ListTest : public ::testing::Test {
         add(urls);
         ASSERT_EQ(model.items().size(), n);
     }
+    // Tells the test's ledger that a file elsewhere carries `code`: a number given before.
+    void given(const std::string& code) {
+        ledger::Entry found;
+        found.action = ledger::Action::found;
+        found.code = code;
+        found.file.identity.path = "/elsewhere/" + code + ".wav";
+        ledger::Ledger(ledgerDir / "ledger.sqlite3").record({found});
+    }
     QUuid id(int row) const { return model.items()[row].id; }
     QStringList pendings() const { return rows(false); }
     QStringList names() const { return rows(true); }
@@ -66,6 +75,10 @@ class ListTest : public ::testing::Test {
 
     bool cleared_ = (QSettings("PELORIX", "PELORIX").clear(), true);  // before the Model reads it
     TempDir dir;
+    // Each test has a code ledger of its own, which no other test's codes reach.
+    TempDir ledgerDir;
+    bool ledgerSet_ =
+        (::setenv("PELORIX_LEDGER", (ledgerDir.path() / "ledger.sqlite3").c_str(), 1), true);
     Model model;
 };
 

@@ -3,9 +3,12 @@
 
 #include <QtWidgets>
 
+#include "core/ledger/ledger.h"
 #include "core/lists/code_list.h"
+#include "core/read/read.h"
 #include "ui/file_table.h"
 #include "ui/import_dialog.h"
+#include "ui/ledger_view.h"
 #include "ui/main_window.h"
 #include "ui/sequence_dialog.h"
 #include "ui_support.h"
@@ -13,6 +16,7 @@
 using namespace pelorix::test;
 using namespace pelorix::ui;
 using T = FileTableModel;
+using pelorix::read::readISRC;
 
 namespace {
 
@@ -25,7 +29,8 @@ class WindowTest : public ListTest {
                              [this](const QList<QUrl>& urls) { revealed << urls; },
                              [this](QWidget*, const QString&, const QString& name, const QString&) {
                                  return savedAs = dirName() + "/" + name;
-                             }},
+                             },
+                             [this](QWidget*, const QString&) { return ledgerChosen; }},
             QStringList{});
         window->show();
         // Shortcuts reach only the active window; a real X server without a window manager
@@ -71,6 +76,7 @@ class WindowTest : public ListTest {
     QString dirName() const { return QString::fromStdString(dir.path().string()); }
     QList<QUrl> chosen;
     QString savedAs;
+    QString ledgerChosen;
     QList<QList<QUrl>> revealed;
     std::unique_ptr<MainWindow> window;
 };
@@ -98,7 +104,7 @@ TEST_F(WindowTest, ControlsFollowTheListTheSelectionAndBusy) {
     QTest::keyClick(window.get(), Qt::Key_Return, Qt::ControlModifier);
     expect(false, false, "5 files", "Writing\u2026");
     EXPECT_TRUE(window->progressBar()->isVisible() && window->stopButton()->isVisible());
-    EXPECT_EQ(window->progressBar()->text(), "Writing 1 of 3");
+    EXPECT_EQ(window->progressBar()->text(), "Checking 3 files with the code ledger\u2026");
     waitBatch();
     EXPECT_FALSE(window->progressBar()->isVisible());
     EXPECT_EQ(window->noticeLabel()->text(), "Wrote 3 ISRC codes.");
@@ -407,8 +413,9 @@ TEST_F(WindowTest, TheLabelsSheetFindsItsFilesByTitleOrTrackAsChosen) {
         makeWav(dir / name);
     add({urlOf(dir.path())});
     writeFile(dir / "sheet.csv",
-              bytesOf("Track;Title;ISRC\n1-01;Opening;FIABC2600001\n"
-                      "1-02;Tundra;FIABC2600002\n2-01;Second Dawn;FIABC2600003\n"));
+              bytesOf("Track;Title;Old code;ISRC\n1-01;Opening;GBXYZ2500001;FIABC2600001\n"
+                      "1-02;Tundra;GBXYZ2500002;FIABC2600002\n"
+                      "2-01;Second Dawn;GBXYZ2500003;FIABC2600003\n"));
     const QString sheet = dirName() + "/sheet.csv";
     for (const char* way : {"Title", "Track"}) {
         window->importList(sheet);
@@ -432,11 +439,136 @@ TEST_F(WindowTest, TheLabelsSheetFindsItsFilesByTitleOrTrackAsChosen) {
     }
     window->importList(sheet);  // the last choice is kept
     EXPECT_TRUE(window->importDialog()->matchBox()->currentText().startsWith("Track"));
-    window->importDialog()->reject();
+    // The codes come from the column named so, unless the user picks the other one; that
+    // choice is kept too.
+    QComboBox* codes = window->importDialog()->codeColumnBox();
+    ASSERT_TRUE(codes);
+    EXPECT_EQ(codes->currentText(), "ISRC");
+    const QPointer<ImportDialog> old = window->importDialog();
+    emit codes->activated(codes->findText("Old code"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !old && window->importDialog(); }));
+    EXPECT_EQ(window->importDialog()->codeColumnBox()->currentText(), "Old code");
+    EXPECT_TRUE(window->importDialog()->matchBox()->currentText().startsWith("Track"));
+    window->importDialog()->applyButton()->click();
+    EXPECT_EQ(pendings(), QStringList({"GB-XYZ-25-00001", "GB-XYZ-25-00002", "GB-XYZ-25-00003"}));
+}
+
+// The Code Ledger: a large ledger is read a page at a time; a search finds a code by its title,
+// its history shows every entry, and the export is a list the import reads. Nothing changes.
+TEST_F(WindowTest, TheCodeLedgerFindsACodeShowsItsHistoryAndExportsWithoutChangingIt) {
+    namespace ledger = pelorix::ledger;
+    const fs::path file = ledgerDir / "ledger.sqlite3";
+    window->action("ledger")->trigger();
+    EXPECT_TRUE(window->ledgerView()->summaryLabel()->text().startsWith("No code has been"));
+    EXPECT_FALSE(window->ledgerView()->exportButton()->isEnabled());
+    EXPECT_FALSE(fs::exists(file)) << "a look made a ledger";
+    window->ledgerView()->close();
+    {
+        ledger::Ledger l(file);
+        const auto entry = [](ledger::Action a, std::optional<std::string> code, std::string path,
+                              std::optional<std::string> before, std::string title) {
+            ledger::Entry e;
+            e.action = a;
+            e.code = std::move(code);
+            e.file.identity.path = path;
+            e.file.format = "WAV";
+            e.file.carried = std::move(before);
+            e.file.description.title = std::move(title);
+            return e;
+        };
+        std::vector<ledger::Entry> entries;
+        for (int i = 1; i <= 450; ++i)
+            entries.push_back(
+                entry(ledger::Action::write, pelorix::ISRC::fromParts("GB", "XYZ", "25", i)->code(),
+                      "/cat/" + std::to_string(i) + ".wav", {}, "Track " + std::to_string(i)));
+        entries.push_back(
+            entry(ledger::Action::found, "FIABC2600001", "/CD1/01 Opening.wav", {}, "Opening"));
+        entries.push_back(entry(ledger::Action::write, "FIABC2600002", "/CD1/01 Opening.wav",
+                                "FIABC2600001", "Opening"));
+        entries.push_back(
+            entry(ledger::Action::removal, {}, "/shop/01 Opening.mp3", "FIABC2600001", "Opening"));
+        l.record(entries);
+    }
+    const Bytes before = readFile(file);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    window->action("ledger")->trigger();
+    LedgerView* view = window->ledgerView();
+    ASSERT_TRUE(view && view->exportButton()->isEnabled());
+    for (QWidget* w :
+         {static_cast<QWidget*>(view->searchField()), static_cast<QWidget*>(view->codesTable()),
+          static_cast<QWidget*>(view->historyTable())})
+        EXPECT_FALSE(w->accessibleName().isEmpty());
+    EXPECT_TRUE(view->summaryLabel()->text().startsWith("452 codes in "))
+        << view->summaryLabel()->text().toStdString();
+    EXPECT_EQ(view->codesModel()->rowCount(), int(LedgerCodesModel::kPage));  // the rest later
+    view->codesTable()->scrollToBottom();
+    QTest::qWait(50);
+    EXPECT_GT(view->codesModel()->rowCount(), int(LedgerCodesModel::kPage));
+    QTest::keyClicks(view->searchField(), "opening");
+    QTest::keyClick(view->searchField(), Qt::Key_Return);  // searches; the view stays open
+    ASSERT_TRUE(view->isVisible());
+    ASSERT_EQ(view->codesModel()->rowCount(), 2);
+    view->codesTable()->selectRow(0);
+    QStringList history;
+    for (int r = 0; r < view->historyTable()->rowCount(); ++r)
+        history << view->historyTable()->item(r, 1)->text() + " " +
+                       view->historyTable()->item(r, 2)->text() + " " +
+                       view->historyTable()->item(r, 3)->text();
+    EXPECT_EQ(history,
+              QStringList({"Found /CD1/01 Opening.wav ",
+                           "Replaced by FI-ABC-26-00002 /CD1/01 Opening.wav FI-ABC-26-00001",
+                           "Removed /shop/01 Opening.mp3 FI-ABC-26-00001"}));
+    view->exportButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return view->summaryLabel()->text().startsWith("Exported 452 codes"); }));
+    const Bytes saved = readFile(savedAs.toStdString());
+    EXPECT_EQ(
+        pelorix::lists::parseCodeList({reinterpret_cast<const char*>(saved.data()), saved.size()})
+            .rows.size(),
+        452u);  // one line per code and file
+    view->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(readFile(file), before);
+}
+
+// The code ledger can be a file shared with others, chosen and remembered; a file that cannot
+// be opened as one is not taken.
+TEST_F(WindowTest, TheLedgerFileIsChosenRememberedAndTakenOnlyWhenItOpens) {
+    const QString own = Model::ledgerPath(), shared = dirName() + "/shared/book.sqlite3";
+    EXPECT_FALSE(window->action("ownLedger")->isEnabled());
+    for (const auto& [chosen, notice] :
+         {std::pair(shared, "Codes are now checked against the code ledger " + shared + "."),
+          {shared + "/x", "The code ledger " + shared + "/x cannot be used: "}}) {
+        ledgerChosen = chosen;
+        window->action("ledgerFile")->trigger();
+        EXPECT_EQ(Model::ledgerPath(), shared);
+        EXPECT_TRUE(model.notice()->startsWith(notice)) << model.notice()->toStdString();
+    }
+    EXPECT_TRUE(fs::exists(dir / "shared/book.sqlite3"));
+    window->action("ownLedger")->trigger();
+    EXPECT_EQ(Model::ledgerPath(), own);
+    EXPECT_FALSE(window->action("ownLedger")->isEnabled());
+    // A code the rule refuses is given only when the user says so, and is recorded then.
+    addFiles(2);
+    for (int pass = 0; pass < 2; ++pass) {
+        model.setPending(id(0), "FI-ABC-26-00001");
+        window->write();
+        waitBatch();
+        if (pass == 0) model.remove({id(0)});  // 1.wav leaves the list, its code stays given
+    }
+    auto* box = window->findChild<QMessageBox*>();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), "The code ledger refused the code of 1 file.");
+    EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
+    answer(box, "Give It Anyway");
+    waitBatch();
+    EXPECT_EQ(readISRC(dir / "2.wav"), "FIABC2600001");
+    EXPECT_EQ(pelorix::ledger::Ledger(ledgerDir / "ledger.sqlite3").codes()[0].files.size(), 2u);
 }
 
 TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber) {
     addFiles(4, {{2, "FIABC2600007"}});
+    given("FIABC2600009");
     SequenceDialog* dialog = openSequence();
     EXPECT_EQ(dialog->countryField()->text() + dialog->registrantField()->text(),
               "");  // a new user
@@ -453,19 +585,19 @@ TEST_F(WindowTest, SequenceFieldsAreCheckedRememberedAndProposeTheNextFreeNumber
         EXPECT_EQ(dialog->fieldError(field)->isVisible(), wrong) << text;
     }
     EXPECT_FALSE(dialog->assignButton()->isEnabled());  // the input cannot form a code
-    retype(dialog->yearField(), "26");                  // proposes the number after FI-ABC-26-00007
-    EXPECT_EQ(dialog->startField()->text(), "8");
+    retype(dialog->yearField(), "26");  // the number after FI-ABC-26-00009 of the ledger
+    EXPECT_EQ(dialog->startField()->text(), "10");
     EXPECT_TRUE(dialog->assignButton()->isEnabled());
-    EXPECT_EQ(dialog->previewLabel()->text(), "FI-ABC-26-00008  \u2192  FI-ABC-26-00010");
+    EXPECT_EQ(dialog->previewLabel()->text(), "FI-ABC-26-00010  \u2192  FI-ABC-26-00012");
     QTest::keyClick(dialog->yearField(), Qt::Key_Return);
     EXPECT_EQ(pendings(),
-              QStringList({"FI-ABC-26-00008", "", "FI-ABC-26-00009", "FI-ABC-26-00010"}));
+              QStringList({"FI-ABC-26-00010", "", "FI-ABC-26-00011", "FI-ABC-26-00012"}));
     // The next opening starts from the edits and the selection; a refusal stays open in red.
     model.setSelection({id(1), id(3)});
     dialog = openSequence();
     EXPECT_TRUE(dialog->selectedOption()->isChecked());
     EXPECT_EQ(dialog->registrantField()->text(), "abc");
-    EXPECT_EQ(dialog->startField()->text(), "11");
+    EXPECT_EQ(dialog->startField()->text(), "13");
     dialog->skipCodedBox()->click();
     retype(dialog->startField(), "99999");
     dialog->assign();

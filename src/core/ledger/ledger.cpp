@@ -13,6 +13,7 @@
 #include <set>
 
 #include "core/ledger/rule.h"
+#include "core/ledger/statement.h"
 
 namespace pelorix::ledger {
 
@@ -121,83 +122,6 @@ std::vector<std::uint32_t> fingerprintOf(const void* data, int size) {
     return v;
 }
 
-// A prepared statement that finalizes itself, or one of the ledger's kept statements, reset
-// for its next use.
-class Statement {
-  public:
-    Statement(sqlite3* db, const std::string& sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr) != SQLITE_OK) fail();
-    }
-    Statement(sqlite3* db, sqlite3_stmt* kept) : db_(db), st_(kept), kept_(true) {}
-    ~Statement() {
-        if (!kept_) {
-            sqlite3_finalize(st_);
-            return;
-        }
-        sqlite3_reset(st_);
-        sqlite3_clear_bindings(st_);
-    }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt* get() { return st_; }
-
-    Statement& text(int i, const std::string& s) {
-        check(sqlite3_bind_text(st_, i, s.data(), int(s.size()), SQLITE_TRANSIENT));
-        return *this;
-    }
-    Statement& text(int i, const std::optional<std::string>& s) {
-        return s ? text(i, *s) : null(i);
-    }
-    Statement& null(int i) {
-        check(sqlite3_bind_null(st_, i));
-        return *this;
-    }
-    Statement& integer(int i, std::int64_t v) {
-        check(sqlite3_bind_int64(st_, i, v));
-        return *this;
-    }
-    Statement& real(int i, double v) {
-        check(sqlite3_bind_double(st_, i, v));
-        return *this;
-    }
-    Statement& blob(int i, const std::string& b) {
-        if (b.empty()) return null(i);
-        check(sqlite3_bind_blob(st_, i, b.data(), int(b.size()), SQLITE_TRANSIENT));
-        return *this;
-    }
-    // True while there is a row.
-    bool step() {
-        const int rc = sqlite3_step(st_);
-        if (rc == SQLITE_ROW) return true;
-        if (rc != SQLITE_DONE) fail();
-        return false;
-    }
-    void run() {
-        while (step()) {
-        }
-        sqlite3_reset(st_);
-    }
-    std::string column(int i) {
-        const auto* t = sqlite3_column_text(st_, i);
-        return t ? std::string(reinterpret_cast<const char*>(t), sqlite3_column_bytes(st_, i))
-                 : std::string();
-    }
-    std::optional<std::string> optionalColumn(int i) {
-        if (sqlite3_column_type(st_, i) == SQLITE_NULL) return std::nullopt;
-        return column(i);
-    }
-
-  private:
-    void check(int rc) {
-        if (rc != SQLITE_OK) fail();
-    }
-    [[noreturn]] void fail() { throw LedgerError(std::string("Ledger: ") + sqlite3_errmsg(db_)); }
-
-    sqlite3* db_;
-    sqlite3_stmt* st_ = nullptr;
-    bool kept_ = false;
-};
-
 std::string envText(const char* name) {
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();
@@ -240,7 +164,11 @@ std::string now() {
     return text;
 }
 
-Ledger::Ledger(const fs::path& file) : path_(file) {
+Ledger::Ledger(const fs::path& file, Access access) : path_(file) {
+    if (access == Access::readOnly) {
+        openToRead();
+        return;
+    }
     std::error_code ec;
     if (path_.has_parent_path()) fs::create_directories(path_.parent_path(), ec);
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
@@ -284,6 +212,33 @@ Ledger::Ledger(const fs::path& file) : path_(file) {
         commit();
     } catch (...) {
         rollback();
+        sqlite3_close(db_);
+        throw;
+    }
+}
+
+void Ledger::openToRead() {
+    std::error_code ec;
+    if (!fs::is_regular_file(path_, ec))
+        throw LedgerError("There is no ledger at " + path_.string() + ".");
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        throw LedgerError("Cannot open the ledger " + path_.string() + ": " + why);
+    }
+    try {
+        sqlite3_busy_timeout(db_, kBusyMilliseconds);
+        Statement mode(db_, "PRAGMA journal_mode");
+        if (mode.step()) journal_ = mode.column(0);
+        Statement version(db_, "PRAGMA user_version");
+        const int v = version.step() ? sqlite3_column_int(version.get(), 0) : 0;
+        if (v != kVersion) {
+            throw LedgerError(
+                "The ledger " + path_.string() + " has schema " + std::to_string(v) +
+                "; this PELORIX reads schema " + std::to_string(kVersion) +
+                (v < kVersion ? " (its next write of a code brings it up to date)." : "."));
+        }
+    } catch (...) {
         sqlite3_close(db_);
         throw;
     }

@@ -97,10 +97,21 @@ struct CodeRecord {
     std::vector<File> files;
 };
 
+// One code as a list of codes shows it.
+struct CodeSummary {
+    std::string code;
+    std::string title, artist;  // the latest the code's files gave
+    std::size_t files = 0;      // files it was written to or found in
+    std::string firstWritten, lastWritten;
+};
+
 class Ledger {
   public:
-    // Opens (creating it and its folder when missing) and brings the schema up to date.
-    explicit Ledger(const std::filesystem::path& file);
+    // readWrite: opens (creating it and its folder when missing) and brings the schema up to
+    // date. readOnly: opens an existing ledger of this schema and never changes it; any change
+    // asked of it fails.
+    enum class Access { readWrite, readOnly };
+    explicit Ledger(const std::filesystem::path& file, Access access = Access::readWrite);
     ~Ledger();
     Ledger(const Ledger&) = delete;
     Ledger& operator=(const Ledger&) = delete;
@@ -136,7 +147,16 @@ class Ledger {
     // Every code in code order, with its files.
     std::vector<CodeRecord> codes();
 
+    // For a view of many codes, a page at a time: the codes after `after` (none: from the
+    // first) in code order whose code, title or any file's path holds `search` (any case; a
+    // code also written with hyphens or spaces), at most `limit` of them.
+    std::vector<CodeSummary> findCodes(std::string_view search, std::string_view after,
+                                       std::size_t limit);
+    // How many codes findCodes finds in all.
+    std::size_t countCodes(std::string_view search);
+
   private:
+    void openToRead();
     void exec(const char* sql);
     void begin();
     void commit();

@@ -269,11 +269,27 @@ std::optional<std::size_t> finderColumn(const ColumnChoice& choice, MatchBy by) 
     return std::nullopt;
 }
 
+std::vector<std::size_t> codeColumns(const Sheet& sheet) {
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < sheet.header.size(); ++i) {
+        bool codes = roleNamed(sheet.header[i]) == Role::code;
+        for (std::size_t r = 0; !codes && r < sheet.rows.size(); ++r) {
+            codes = i < sheet.rows[r].cells.size() && ISRC::parse(sheet.rows[r].cells[i]);
+        }
+        if (codes) out.push_back(i);
+    }
+    return out;
+}
+
 ParsedList parseCodeList(std::string_view bytes) {
     Sheet sheet = readSheet(bytes);
+    const ColumnChoice choice = guessColumns(sheet);
+    return rowsOf(std::move(sheet), choice);
+}
+
+ParsedList rowsOf(Sheet sheet, const ColumnChoice& choice) {
     ParsedList list;
     list.problems = std::move(sheet.problems);
-    const ColumnChoice choice = guessColumns(sheet);
     const auto by = defaultMatch(choice);
     const auto file = by ? finderColumn(choice, *by) : std::nullopt;
     if (!sheet.header.empty() && !file) {

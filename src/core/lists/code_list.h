@@ -72,6 +72,9 @@ struct ColumnChoice {
 // The header's choice; the code column found by its values when no header cell names it.
 // Without a header: file (whatever finds it), code.
 ColumnChoice guessColumns(const Sheet& sheet);
+// The columns that may hold the codes, in order: those the header names so and those with a
+// value that is a code. A preview lets the user pick one when there are several.
+std::vector<std::size_t> codeColumns(const Sheet& sheet);
 // The match a choice suggests: path (also for a name column), else title, else track; none
 // when no column finds files.
 std::optional<MatchBy> defaultMatch(const ColumnChoice& choice);
@@ -85,6 +88,8 @@ std::optional<std::size_t> finderColumn(const ColumnChoice& choice, MatchBy by);
 // skipped; every malformed row is a problem and no row (a field holding a NUL character is
 // one).
 ParsedList parseCodeList(std::string_view bytes);
+// The rows of a sheet as `choice` reads them (parseCodeList reads them as guessColumns chose).
+ParsedList rowsOf(Sheet sheet, const ColumnChoice& choice);
 
 // The recording a file holds, as far as names tell: its folder and its name without the
 // extension. Song.wav and Song.flac in one folder are one recording.

@@ -168,16 +168,13 @@ std::vector<LineMatch> match(const Sheet& sheet, const ColumnChoice& columns, Ma
         if (m.problem.empty() && m.files.empty()) {
             m.problem = "No file matches \"" + key + "\".";
         } else if (m.files.size() > 1) {
-            const fs::path one = recordingOf(candidates[m.files[0]].path);
-            if (std::any_of(m.files.begin(), m.files.end(), [&](std::size_t f) {
-                    return recordingOf(candidates[f].path) != one;
-                })) {
-                m.problem = "\"" + key + "\" matches " + std::to_string(m.files.size()) +
-                            " files: " + candidates[m.files[0]].path.string() + ", " +
-                            candidates[m.files[1]].path.string() +
-                            (m.files.size() > 2 ? ", …" : "") + ".";
-                m.files.clear();
-            }
+            // Several files: one recording (master and copies) or a mistake; the caller knows
+            // by the recording rule.
+            m.several =
+                "\"" + key + "\" matches " + std::to_string(m.files.size()) +
+                " files of more than one recording: " + candidates[m.files[0]].path.string() +
+                ", " + candidates[m.files[1]].path.string() + (m.files.size() > 2 ? ", …" : "") +
+                ".";
         }
         out.push_back(std::move(m));
     }

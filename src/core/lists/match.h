@@ -22,13 +22,15 @@ struct Candidate {
     std::optional<int> disc;           // the disc number tag
 };
 
-// One line's files: the indices of the candidates it finds (several only when they are one
-// recording, Song.wav beside Song.flac), or a problem.
+// One line's files: the indices of the candidates it finds, or a problem. Several files are
+// given to the caller, who keeps them when they are one recording (a master and its copies,
+// wherever they sit) and else refuses the line with `several`.
 struct LineMatch {
     std::size_t line = 0;
     std::string code;  // the code cell as written
     std::vector<std::size_t> files;
-    std::string problem;  // empty when the line found its files
+    std::string problem;       // empty when the line found its files
+    std::string several = {};  // several files: the refusal when they are not one recording
 };
 
 // Matches every row of the sheet by `by` (name, title or track; a path is not matched here):

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/formats/id3v2.h"
+#include "core/recordings/chromaprint.h"
 #include "core/recordings/pcm.h"
 #include "core/tag_error.h"
 
@@ -72,36 +73,101 @@ class Canonical {
     bool big_, unsigned_;
 };
 
-std::optional<std::string> pcmDigest(const FileIn& in, bool little) {
-    const auto layout = pcmLayout(in, little);
-    if (!layout || !layout->integer) return std::nullopt;
-    const Canonical canonical(*layout);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+using Md5 = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+
+Md5 md5() {
+    Md5 ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!ctx || !EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr)) {
         throw TagError::io("The sample digest could not be computed.");
     }
-    // Whole frames in every piece, so no sample straddles two.
-    const std::uint64_t frame = std::uint64_t(layout->channels) * layout->containerBytes;
-    const std::uint64_t piece = kPieceSize / frame * frame;
-    in.adviseSequential(layout->audio.offset, layout->audio.length);
-    Bytes converted;
-    for (std::uint64_t done = 0; done < layout->audio.length;) {
-        const std::uint64_t n = std::min(piece, layout->audio.length - done);
-        const Bytes bytes = in.read(layout->audio.offset + done, std::int64_t(n));
-        if (bytes.size() != n) throw TagError::malformed(msg::fileEnded);
-        if (canonical.identity()) {
-            EVP_DigestUpdate(ctx.get(), bytes.data(), bytes.size());
-        } else {
-            canonical.convert(bytes.data(), bytes.size(), converted);
-            EVP_DigestUpdate(ctx.get(), converted.data(), converted.size());
-        }
-        in.adviseDone(layout->audio.offset + done, std::int64_t(n));
-        done += n;
-    }
+    return ctx;
+}
+
+std::string finish(EVP_MD_CTX* ctx) {
     std::uint8_t md[EVP_MAX_MD_SIZE];
     unsigned len = 0;
-    EVP_DigestFinal_ex(ctx.get(), md, &len);
+    EVP_DigestFinal_ex(ctx, md, &len);
     return hex(md, len);
+}
+
+// Adds `length` bytes of stored samples from `offset` (whole frames) in canonical form.
+void hashSamples(const FileIn& in, const PcmLayout& layout, std::uint64_t offset,
+                 std::uint64_t length, EVP_MD_CTX* ctx) {
+    const Canonical canonical(layout);
+    // Whole frames in every piece, so no sample straddles two.
+    const std::uint64_t frame = std::uint64_t(layout.channels) * layout.containerBytes;
+    const std::uint64_t piece = kPieceSize / frame * frame;
+    in.adviseSequential(offset, length);
+    Bytes converted;
+    for (std::uint64_t done = 0; done < length;) {
+        const std::uint64_t n = std::min(piece, length - done);
+        const Bytes bytes = in.read(offset + done, std::int64_t(n));
+        if (bytes.size() != n) throw TagError::malformed(msg::fileEnded);
+        if (canonical.identity()) {
+            EVP_DigestUpdate(ctx, bytes.data(), bytes.size());
+        } else {
+            canonical.convert(bytes.data(), bytes.size(), converted);
+            EVP_DigestUpdate(ctx, converted.data(), converted.size());
+        }
+        in.adviseDone(offset + done, std::int64_t(n));
+        done += n;
+    }
+}
+
+std::optional<std::string> pcmDigest(const FileIn& in, bool little) {
+    const auto layout = pcmLayout(in, little);
+    if (!layout || !layout->integer) return std::nullopt;
+    const Md5 ctx = md5();
+    hashSamples(in, *layout, layout->audio.offset, layout->audio.length, ctx.get());
+    return finish(ctx.get());
+}
+
+std::optional<SampleKey> pcmKey(const FileIn& in, bool little) {
+    const auto layout = pcmLayout(in, little);
+    if (!layout || !layout->integer) return std::nullopt;
+    const std::uint64_t frame = std::uint64_t(layout->channels) * layout->containerBytes;
+    const std::uint64_t frames = layout->audio.length / frame;
+    SampleKey key;
+    key.frameBytes = layout->channels * ((layout->validBits + 7) / 8);
+    key.bytes = frames * key.frameBytes;
+    // The middle rather than the start, which is silence in many masters; counted in canonical
+    // frames, so that files storing the same samples differently look at the same ones.
+    const std::uint64_t take =
+        std::min(frames, std::max<std::uint64_t>(1, kKeyBytes / key.frameBytes));
+    const std::uint64_t from = (frames - take) / 2;
+    const Md5 ctx = md5();
+    hashSamples(in, *layout, layout->audio.offset + from * frame, take * frame, ctx.get());
+    key.middle = finish(ctx.get());
+    return key;
+}
+
+std::optional<SampleKey> flacKey(const FileIn& in, bool middle) {
+    std::uint64_t pos = 0;
+    if (const auto id3 = formats::id3v2::totalSize(in.read(0, 10))) pos = *id3;
+    const Bytes head = in.read(pos, 4 + 4 + 34);
+    if (head.size() < 42 || fourCC(head, 0) != "fLaC" || (head[4] & 0x7F) != 0) {
+        throw TagError::malformed(msg::fileEnded);
+    }
+    // STREAMINFO from byte 10: rate (20 bits), channels - 1 (3), bits - 1 (5), samples (36).
+    const std::uint8_t* b = head.data() + 8 + 10;
+    std::uint64_t packed = 0;
+    for (int i = 0; i < 8; ++i) packed = (packed << 8) | b[i];
+    const unsigned channels = unsigned((packed >> 41) & 7) + 1;
+    const unsigned bits = unsigned((packed >> 36) & 31) + 1;
+    const std::uint64_t samples = packed & ((std::uint64_t(1) << 36) - 1);
+    SampleKey key{samples * ((bits + 7) / 8) * channels, channels * ((bits + 7) / 8), {}};
+    // The same piece of the middle as a WAV's, where libFLAC can decode it.
+    if (middle && samples > 0) {
+        const std::uint64_t take =
+            std::min(samples, std::max<std::uint64_t>(1, kKeyBytes / key.frameBytes));
+        if (const auto piece = flacSamples(in, (samples - take) / 2, take);
+            piece && piece->size() == take * key.frameBytes) {
+            const Md5 ctx = md5();
+            EVP_DigestUpdate(ctx.get(), piece->data(), piece->size());
+            key.middle = finish(ctx.get());
+        }
+    }
+    return key;
 }
 
 }  // namespace
@@ -119,6 +185,32 @@ std::optional<std::string> sampleDigest(const FileIn& in, formats::AudioFormat f
             break;
     }
     return std::nullopt;
+}
+
+}  // namespace pelorix::recordings
+
+namespace pelorix::recordings {
+
+std::optional<SampleKey> sampleKey(const FileIn& in, formats::AudioFormat format, bool flacMiddle) {
+    switch (format) {
+        case formats::AudioFormat::flac:
+            return flacKey(in, flacMiddle);
+        case formats::AudioFormat::wav:
+            return pcmKey(in, true);
+        case formats::AudioFormat::aiff:
+            return pcmKey(in, false);
+        case formats::AudioFormat::mp3:
+        case formats::AudioFormat::m4a:
+            break;
+    }
+    return std::nullopt;
+}
+
+bool SampleKey::mayMatch(const SampleKey& other) const {
+    if (bytes != 0 && other.bytes != 0 && bytes != other.bytes) return false;
+    // Pieces from the middle lie at the same place only in frames of one size.
+    return middle.empty() || other.middle.empty() || frameBytes != other.frameBytes ||
+           middle == other.middle;
 }
 
 }  // namespace pelorix::recordings

@@ -7,6 +7,8 @@
 #include <functional>
 #include <map>
 #include <numeric>
+#include <optional>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -153,9 +155,76 @@ class Batch {
             for (std::size_t i : ia->second) wanted[i] = true;
             for (std::size_t i : ib->second) wanted[i] = true;
         }
+        // A cheap look first (the length of the samples, a piece of their middle): only files
+        // that still agree with another lossless file are read to the end.
+        std::vector<std::optional<SampleKey>> keys(files_.size());
         std::vector<std::exception_ptr> errors(files_.size());
         parallelFor(files_.size(), [&](std::size_t i) {
-            if (!wanted[i] || formats_[i] == formats::AudioFormat::flac) return;
+            // Every FLAC that stored a digest: a WAV may equal it without their groups being open.
+            const bool look = formats_[i] == formats::AudioFormat::flac
+                                  ? m(i).identity.pcmDigest.has_value()
+                                  : bool(wanted[i]);
+            if (!look || !m(i).error.empty()) return;
+            try {
+                const FileIn in(m(i).identity.path);
+                keys[i] = sampleKey(in, formats_[i], false);
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+        });
+        // A FLAC's middle is decoded only where a WAV or AIFF wanted has its exact length.
+        std::set<std::uint64_t> lengths;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (keys[i] && wanted[i] && formats_[i] != formats::AudioFormat::flac)
+                lengths.insert(keys[i]->bytes);
+        }
+        parallelFor(files_.size(), [&](std::size_t i) {
+            if (!keys[i] || formats_[i] != formats::AudioFormat::flac || keys[i]->bytes == 0 ||
+                !lengths.contains(keys[i]->bytes)) {
+                return;
+            }
+            try {
+                const FileIn in(m(i).identity.path);
+                keys[i] = sampleKey(in, formats_[i], true);
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+        });
+        std::vector<std::size_t> keyed;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            if (keys[i]) keyed.push_back(i);
+        }
+        std::sort(keyed.begin(), keyed.end(),
+                  [&](std::size_t a, std::size_t b) { return keys[a]->bytes < keys[b]->bytes; });
+        std::vector<bool> full(files_.size(), false);
+        // Files of unknown length (0) sort first and may match any.
+        std::size_t unknownEnd = 0;
+        while (unknownEnd < keyed.size() && keys[keyed[unknownEnd]]->bytes == 0) ++unknownEnd;
+        for (std::size_t x = 0; x < keyed.size(); ++x) {
+            const std::size_t i = keyed[x];
+            if (!wanted[i] || formats_[i] == formats::AudioFormat::flac) continue;
+            auto alike = [&](std::size_t y) {
+                const std::size_t j = keyed[y];
+                return j != i && keys[i]->mayMatch(*keys[j]);
+            };
+            bool any = false;
+            for (std::size_t y = 0; y < unknownEnd && !any; ++y) any = alike(y);
+            // The run of files whose samples take as many bytes.
+            for (std::size_t y = x;
+                 !any && y-- > unknownEnd && keys[keyed[y]]->bytes == keys[i]->bytes;) {
+                any = alike(y);
+            }
+            for (std::size_t y = x + 1;
+                 !any && y < keyed.size() && keys[keyed[y]]->bytes == keys[i]->bytes; ++y) {
+                any = alike(y);
+            }
+            if (keys[i]->bytes == 0) {
+                for (std::size_t y = unknownEnd; y < keyed.size() && !any; ++y) any = alike(y);
+            }
+            full[i] = any;
+        }
+        parallelFor(files_.size(), [&](std::size_t i) {
+            if (!full[i] || errors[i]) return;
             try {
                 const FileIn in(m(i).identity.path);
                 m(i).identity.pcmDigest = sampleDigest(in, formats_[i]);
@@ -205,41 +274,63 @@ class Batch {
             }
         }
         const bool canHear = listen && canListen();
+        std::vector<std::string> problems(files_.size());  // why a file was not heard
         if (canHear) {
             std::vector<std::size_t> todo;
             for (auto [root, i] : heard) todo.push_back(i);
             parallelFor(todo.size(), [&](std::size_t k) {
                 Identity& id = m(todo[k]).identity;
                 try {
-                    id.fingerprint = fingerprint(id.path);
-                } catch (const std::exception&) {
+                    Heard h = hear(id.path);
+                    id.fingerprint = std::move(h.items);
+                    problems[todo[k]] = std::move(h.problem);
+                } catch (const std::exception& e) {
                     id.fingerprint.clear();  // no process could be started: not heard
+                    problems[todo[k]] = e.what();
                 }
             });
         }
         // The files heard for each pair, fixed before any group joins another.
         std::vector<std::pair<std::size_t, std::size_t>> heardPairs;
         for (auto [a, b] : pairs) heardPairs.emplace_back(heard.at(find(a)), heard.at(find(b)));
-        std::vector<std::tuple<std::size_t, std::size_t, std::string>> unknown;
+        // Pairs left open, with their reason: one of a few texts, kept once.
+        std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> unknown;
+        std::vector<std::string> reasons;
+        std::map<std::string, std::size_t> reasonIndex;
         for (auto [ha, hb] : heardPairs) {
             if (find(ha) == find(hb)) continue;
             const Comparison c = compare(m(ha).identity, m(hb).identity);
             if (c.verdict == Verdict::same) {
                 join(ha, hb, "sounds like ");
             } else if (c.verdict == Verdict::unknown) {
-                unknown.emplace_back(ha, hb, listen ? c.reason : "they were not compared by sound");
+                std::string why = listen ? c.reason : "they were not compared by sound";
+                for (std::size_t x : {ha, hb}) {
+                    if (!problems[x].empty()) {
+                        why = files_[x].string() + " could not be heard: " + problems[x];
+                    }
+                }
+                const auto [it, fresh] = reasonIndex.try_emplace(std::move(why), reasons.size());
+                if (fresh) reasons.push_back(it->first);
+                unknown.emplace_back(ha, hb, it->second);
             }
         }
+        // Each recording still open says so, naming the file of the first pair it is part of.
+        std::map<std::size_t, std::string> doubt;  // by group
         for (const auto& [a, b, why] : unknown) {
-            if (find(a) == find(b)) continue;
-            for (std::size_t i = 0; i < files_.size(); ++i) {
-                const std::size_t r = find(i);
-                if (m(i).undecided.empty() && (r == find(a) || r == find(b))) {
-                    const std::size_t other = r == find(a) ? b : a;
-                    m(i).undecided =
-                        "may be the same recording as " + files_[other].string() + ": " + why;
-                }
+            const std::size_t ra = find(a), rb = find(b);
+            if (ra == rb) continue;
+            if (!doubt.contains(ra)) {
+                doubt[ra] =
+                    "may be the same recording as " + files_[b].string() + ": " + reasons[why];
             }
+            if (!doubt.contains(rb)) {
+                doubt[rb] =
+                    "may be the same recording as " + files_[a].string() + ": " + reasons[why];
+            }
+        }
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            const auto it = doubt.find(find(i));
+            if (m(i).undecided.empty() && it != doubt.end()) m(i).undecided = it->second;
         }
     }
 

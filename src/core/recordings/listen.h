@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Acoustic fingerprints (Chromaprint's, as its `fpcalc` tool prints them raw) and how alike two
-// of them are. Taking one needs `fpcalc` on the PATH; nothing else in PELORIX does.
+// Acoustic fingerprints (Chromaprint's raw ones) and how alike two of them are. The samples of
+// WAV and AIFF files are heard in this process through Chromaprint's library; every other file,
+// and those where the library is missing, by its `fpcalc` tool, which decodes them. Nothing else
+// in PELORIX needs either.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace pelorix::recordings {
@@ -14,13 +18,22 @@ namespace pelorix::recordings {
 // Seconds of audio a fingerprint covers at most, from the start.
 inline constexpr int kListenSeconds = 120;
 
+// How long the decoding tool may take over one file before it is stopped.
+inline constexpr std::chrono::milliseconds kHearingLimit{30'000};
+
 // The fingerprinting tool, or none when it is not installed.
 std::optional<std::filesystem::path> fingerprinter();
 
-// The raw fingerprint of the first two minutes; empty when the tool is missing or could not
-// decode the file (a fingerprint is evidence, never a requirement). Throws std::system_error
-// only when no process can be started at all.
-std::vector<std::uint32_t> fingerprint(const std::filesystem::path& file);
+struct Heard {
+    std::vector<std::uint32_t> items;  // the raw fingerprint of the first two minutes at most
+    std::string problem;               // why there is none, in words; empty when heard
+};
+
+// A fingerprint is evidence, never a requirement: a file that cannot be heard (no tool, a
+// decoder that fails or takes longer than `limit`, and is then stopped) gets none and the
+// reason. Throws std::system_error only when no process can be started at all.
+Heard hear(const std::filesystem::path& file, std::chrono::milliseconds limit = kHearingLimit);
+std::vector<std::uint32_t> fingerprint(const std::filesystem::path& file);  // hear(file).items
 
 struct Similarity {
     double errorRate = 1;     // bits that differ over the whole overlap, at the best offset

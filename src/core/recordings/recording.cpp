@@ -6,6 +6,7 @@
 
 #include "core/io/binary_io.h"
 #include "core/recordings/about.h"
+#include "core/recordings/chromaprint.h"
 #include "core/recordings/digest.h"
 #include "core/recordings/grouping.h"
 #include "core/recordings/listen.h"
@@ -25,6 +26,18 @@ std::string clock(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
     return text;
+}
+
+// nameKey(a) == nameKey(b), with a cheap look at the names first: batches compare many pairs.
+bool sameName(const std::filesystem::path& a, const std::filesystem::path& b) {
+    auto stem = [](const std::string& p) {
+        const std::string_view name = std::string_view(p).substr(p.rfind('/') + 1);
+        const std::size_t dot = name.rfind('.');
+        return dot == std::string_view::npos || dot == 0 || name == ".." ? name
+                                                                         : name.substr(0, dot);
+    };
+    if (stem(a.native()) != stem(b.native())) return false;
+    return nameKey(a) == nameKey(b);
 }
 
 }  // namespace
@@ -67,17 +80,18 @@ Comparison compare(const Identity& a, const Identity& b) {
             return {Verdict::unknown, "they sound partly alike (another edit or mix?)"};
         }
     }
-    if (nameKey(a.path) == nameKey(b.path)) return {Verdict::same, "the same name in one folder"};
+    if (sameName(a.path, b.path)) return {Verdict::same, "the same name in one folder"};
     if (a.fingerprint.empty() || b.fingerprint.empty()) {
-        return {Verdict::unknown, canListen() ? "one of them could not be heard"
-                                              : "they could not be compared by sound (fpcalc, "
-                                                "package libchromaprint-tools, is not installed)"};
+        return {Verdict::unknown, fingerprinter()
+                                      ? "one of them could not be heard"
+                                      : "they could not be compared by sound (fpcalc, "
+                                        "package libchromaprint-tools, is not installed)"};
     }
     return {Verdict::unknown, "they are too short to compare by sound"};
 }
 
 bool canListen() {
-    return fingerprinter().has_value();
+    return fingerprinter() || haveChromaprint();
 }
 
 }  // namespace pelorix::recordings

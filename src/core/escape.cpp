@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "cli/escape.h"
+#include "core/escape.h"
 
 #include <unicode/utf8.h>
 
 #include <cstdint>
 
-namespace pelorix::cli {
+namespace pelorix {
 
 namespace {
 
@@ -127,4 +127,4 @@ JsonObject& JsonObject::boolean(std::string_view key, bool value) {
     return raw(key, value ? "true" : "false");
 }
 
-}  // namespace pelorix::cli
+}  // namespace pelorix
