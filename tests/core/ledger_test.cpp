@@ -2,6 +2,7 @@
 // The ledger of codes given, a real SQLite file in a temporary folder: where it lives, the rule
 // it enforces, the numbers it hands out, and two processes using it at once.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,6 +114,18 @@ TEST(LedgerTest, SchemaIsVersionedAndANewerOneIsRefused) {
         ADD_FAILURE() << "a ledger of a newer schema was opened";
     } catch (const LedgerError& e) {
         EXPECT_NE(std::string(e.what()).find("newer"), std::string::npos) << e.what();
+    }
+    // A pipe or a folder named as the ledger is refused, and nothing is made beside it.
+    std::filesystem::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
+    for (const char* name : {"folder", "pipe"}) {
+        try {
+            Ledger odd(dir / name);
+            ADD_FAILURE() << name << " was opened as a ledger";
+        } catch (const LedgerError& e) {
+            EXPECT_NE(std::string(e.what()).find("not a file"), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir / (std::string(name) + "-journal"))) << name;
     }
 }
 

@@ -170,6 +170,11 @@ Ledger::Ledger(const fs::path& file, Access access) : path_(file) {
         return;
     }
     std::error_code ec;
+    // A device, a pipe or a folder is no ledger: SQLite would make a journal beside it and, as
+    // root, even set the mode of an empty device it opened (/dev/null).
+    if (fs::exists(path_, ec) && !fs::is_regular_file(path_, ec)) {
+        throw LedgerError("Cannot open the ledger " + path_.string() + ": it is not a file.");
+    }
     if (path_.has_parent_path()) fs::create_directories(path_.parent_path(), ec);
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
