@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The benchmark: generates its own files with ffmpeg into a scratch folder, then measures
-# `pelorix --write` against a durable copy (`cp && sync`), an ffmpeg remux and AtomicParsley, and
-# `pelorix --read` of 5,000 small files against mutagen — all in the same run, with the paired,
-# interleaved harness measure.py (each command RUNS times, files reset outside the timing).
+# `pelorix --write` against the same durable replace done with shell tools (`cp FILE FILE.tmp &&
+# sync FILE.tmp && mv -f FILE.tmp FILE && sync FOLDER`), a durable copy (`cp && sync`), an ffmpeg
+# remux and AtomicParsley, and `pelorix --read` of 5,000 small files against mutagen — all in the
+# same run, with the paired, interleaved harness measure.py (each command RUNS times, files reset
+# outside the timing).
 #
 #   bench/run.sh [SCRATCH [measure.py options]]   (default scratch: bench/out; about 5 GB)
 #   RUNS=7 bench/run.sh bench/out --only big.wav,read
+#   bench/run.sh bench/out --quick            # the large writes alone (WAV, MP3, M4A), minutes
+#   bench/run.sh bench/out --quick --busy     # the same with every core kept busy
 #
-# Prints a Markdown table (medians, ratios) and peak memory of each write; also writes
-# SCRATCH/results.md.
+# Prints Markdown tables (medians, ratios, processor time, the load average during each table)
+# and peak memory of each write; also writes SCRATCH/results.md.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/.." && pwd)"
@@ -42,6 +46,8 @@ if [ "${CORE:-0}" = 1 ]; then
   core=(--pelorix-core "$root/build/release-core/pelorix")
 fi
 
-/usr/bin/python3 "$here/make_files.py" "$scratch"
+quick=()
+for a in "$@"; do [ "$a" = --quick ] && quick=(--quick); done
+/usr/bin/python3 "$here/make_files.py" "$scratch" "${quick[@]}"
 /usr/bin/python3 "$here/measure.py" --pelorix "$root/build/release/pelorix" "${core[@]}" \
   --scratch "$scratch" --runs "$runs" "$@"

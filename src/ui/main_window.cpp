@@ -431,8 +431,9 @@ void MainWindow::refreshProgress() {
         progress_->setRange(0, targets);
         progress_->setValue(written);
         progress_->setFormat(
-            model_.checking()
-                ? tr("Checking %n file(s) with the code ledger\u2026", "", targets)
+            model_.checking() ? tr("Checking %n file(s) with the code ledger\u2026", "", targets)
+            : model_.recording()
+                ? tr("Recording the results in the code ledger\u2026")
                 : tr("Writing %1 of %2").arg(std::min(written + 1, targets)).arg(targets));
     } else if (files > 0) {
         progress_->setRange(0, files);
@@ -442,7 +443,7 @@ void MainWindow::refreshProgress() {
     progress_->setAccessibleDescription(showing ? progress_->text() : QString());
     progress_->setVisible(showing);
     notice_->setVisible(!showing);
-    stopButton_->setVisible(writing);
+    stopButton_->setVisible(writing && !model_.recording());  // nothing left to stop
 }
 
 void MainWindow::refreshNotice() {

@@ -189,6 +189,8 @@ class Model : public QObject {
     static QString ledgerPath();
     // True while the running batch's files are checked against the ledger, before any write.
     bool checking() const;
+    // True while the running batch's results are recorded in the ledger, after the last file.
+    bool recording() const;
     // The rows whose codes the ledger's rule refused in the last batch, and why.
     const QList<QPair<QUuid, QString>>& refused() const { return refused_; }
     // Writes the new codes of these rows although the rule refused them (a deliberate reissue,
@@ -259,7 +261,9 @@ class Model : public QObject {
     // batch's notice then says.
     void guardBatch();
     void takeVerdicts(const std::shared_ptr<LedgerRun>& run);
-    void settleBatch(QString& notice);
+    // Records the batch's results in the ledger, then ends the batch with `notice`.
+    void settleBatch(QString notice);
+    void endBatch(const QString& notice);
     void batchStep();
     // The results the worker posted: each file's row and report entry.
     void takeResults();

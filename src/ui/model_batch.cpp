@@ -135,11 +135,6 @@ void Model::batchStep() {
                    QLatin1Char(' ') + text;
         }
         settleBatch(text);
-        batch_.clear();
-        setBusy(false);
-        setNotice(text);
-        emit itemsChanged();
-        emit progressChanged();
         return;
     }
 
@@ -204,6 +199,14 @@ void Model::batchStep() {
             },
             Qt::QueuedConnection);
     });
+}
+
+void Model::endBatch(const QString& notice) {
+    batch_.clear();
+    setBusy(false);
+    setNotice(notice);
+    emit itemsChanged();
+    emit progressChanged();
 }
 
 void Model::markWriting() {

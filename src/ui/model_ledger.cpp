@@ -58,6 +58,10 @@ bool Model::checking() const {
     return !batch_.empty() && !batch_.front().ledger;
 }
 
+bool Model::recording() const {
+    return !batch_.empty() && batch_.front().recording;
+}
+
 std::optional<QString> Model::givenDesignations(const std::string& prefix, std::set<int>& given) {
     const std::filesystem::path path = fsPath(ledgerPath());
     try {
@@ -164,7 +168,8 @@ void Model::guardBatch() {
                     std::size_t k = 0;
                     for (std::size_t i = 0; i < batch.size(); ++i) {
                         if (out[i]) continue;
-                        batch[k] = std::move(batch[i]);
+                        // Never moved onto itself: that would empty the code it holds.
+                        if (k != i) batch[k] = std::move(batch[i]);
                         targetOf[k++] = targetOf[i];
                     }
                     batch.erase(batch.begin() + std::ptrdiff_t(k), batch.end());
@@ -238,11 +243,12 @@ void Model::giveAnyway(const QSet<QUuid>& ids) {
     if (!batch.targets.isEmpty()) startBatch(std::move(batch));
 }
 
-void Model::settleBatch(QString& notice) {
+void Model::settleBatch(QString notice) {
     Batch& b = batch_.front();
     if (b.ledger && !b.ledger->error.isEmpty()) {
         notice = (b.removing ? tr("No code was removed: %1.") : tr("Nothing was written: %1."))
                      .arg(b.ledger->error);
+        endBatch(notice);
         return;
     }
     if (b.refused > 0) {
@@ -252,33 +258,58 @@ void Model::settleBatch(QString& notice) {
         const bool alone = b.succeeded + b.failed + b.changed + b.unchanged == 0;
         notice = alone ? refused : notice + QLatin1Char(' ') + refused;
     }
-    if (!b.ledger || !b.ledger->book) return;
-    LedgerRun& run = *b.ledger;
-    try {
-        if (b.removing) {
-            std::vector<ledger::Entry> removals;
-            for (qsizetype i = 0; i < b.targets.size(); ++i) {
-                auto& facts = run.before[std::size_t(i)];
-                if (!b.targets[i].done || !facts || !facts->carried) continue;
-                ledger::Entry e;
-                e.action = ledger::Action::removal;
-                e.file = std::move(*facts);
-                removals.push_back(std::move(e));
-            }
-            run.book->record(removals);
-        } else {
-            std::vector<std::int64_t> done, failed;
-            for (qsizetype i = 0; i < b.targets.size(); ++i) {
-                if (const std::int64_t id = run.claimed[std::size_t(i)]; id != 0)
-                    (b.targets[i].done ? done : failed).push_back(id);
-            }
-            run.book->settle(done, failed);
-        }
-    } catch (const std::exception& e) {
-        notice += QLatin1Char(' ') +
-                  tr("The code ledger was not told: %1").arg(QString::fromStdString(e.what()));
+    if (!b.ledger || !b.ledger->book) {
+        endBatch(notice);
+        return;
     }
-    run.book.reset();
+    std::shared_ptr<LedgerRun> run = b.ledger;
+    std::vector<ledger::Entry> removals;
+    std::vector<std::int64_t> done, failed;
+    for (qsizetype i = 0; i < b.targets.size(); ++i) {
+        if (b.removing) {
+            auto& facts = run->before[std::size_t(i)];
+            if (!b.targets[i].done || !facts || !facts->carried) continue;
+            ledger::Entry e;
+            e.action = ledger::Action::removal;
+            e.file = std::move(*facts);
+            removals.push_back(std::move(e));
+        } else if (const std::int64_t id = run->claimed[std::size_t(i)]; id != 0) {
+            (b.targets[i].done ? done : failed).push_back(id);
+        }
+    }
+    // Recorded on a worker: a shared ledger that another program holds busy keeps the batch
+    // waiting (the rows already show their results), never the window.
+    b.recording = true;
+    emit progressChanged();
+    pool_.start([this, run, removing = b.removing, removals = std::move(removals),
+                 done = std::move(done), failed = std::move(failed), notice]() mutable {
+        try {
+            if (removing) {
+                run->book->record(removals);
+            } else {
+                run->book->settle(done, failed);
+            }
+        } catch (const std::exception& e) {
+            // The files stay as they are now; the user learns what the ledger is missing.
+            const QString why = QString::fromStdString(e.what());
+            notice += QLatin1Char(' ');
+            if (removing) {
+                notice += tr("The codes are out of the files, but the code ledger could not "
+                             "record their removal: %1.")
+                              .arg(why);
+            } else if (!done.empty()) {
+                notice += tr("The files were written, but the code ledger could not record "
+                             "them: %1. Record them with pelorix --ledger-add and the files "
+                             "written.")
+                              .arg(why);
+            } else {
+                notice += tr("The code ledger could not be updated: %1.").arg(why);
+            }
+        }
+        run->book.reset();
+        QMetaObject::invokeMethod(
+            this, [this, notice] { endBatch(notice); }, Qt::QueuedConnection);
+    });
 }
 
 // ---- sequences ----

@@ -60,6 +60,7 @@ struct Model::Batch {
     int refused = 0;     // by the ledger's rule, or because the ledger could not be opened
     bool reuse = false;  // the rule's refusals are let through
     std::shared_ptr<LedgerRun> ledger;
+    bool recording = false;  // the files are done; the ledger records what they became
 };
 
 // What the ledger made of a batch, one entry per target. Filled on a worker, then read by the

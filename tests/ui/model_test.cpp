@@ -3,6 +3,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QTimer>
+
+#include <sqlite3.h>
 
 #include "core/formats/carriers.h"
 #include "core/ledger/ledger.h"
@@ -273,7 +276,7 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
 // second code for one recording are refused, that row alone; what is done is recorded; without
 // its ledger the window writes nothing.
 TEST_F(ModelTest, TheLedgerRefusesOneRowAndRecordsWhatTheOthersDid) {
-    addFiles(3, {{3, "GBXYZ2500003"}});
+    addFiles(3, {{2, "GBXYZ2500002"}});
     const auto write = [&](std::initializer_list<std::pair<int, const char*>> codes) {
         for (const auto& [row, code] : codes) model.setPending(id(row), code);
         model.writeAll(true);
@@ -281,28 +284,28 @@ TEST_F(ModelTest, TheLedgerRefusesOneRowAndRecordsWhatTheOthersDid) {
     };
     write({{0, "FI-ABC-26-00001"}});
     model.remove({id(0)});  // 1.wav leaves the list, its code stays given
-    write({{0, "FI-ABC-26-00001"}, {1, "FI-ABC-26-00002"}});
+    write({{0, "FI-ABC-26-00002"}, {1, "FI-ABC-26-00001"}});
     EXPECT_EQ(model.notice(),
               QString("Wrote 1 ISRC code. The code ledger refused 1 file: see the Status column."));
     EXPECT_TRUE(
-        model.items()[0].status.text.startsWith("Not written: FI-ABC-26-00001 was given to"));
-    EXPECT_TRUE(model.items()[0].status.text.endsWith(
+        model.items()[1].status.text.startsWith("Not written: FI-ABC-26-00001 was given to"));
+    EXPECT_TRUE(model.items()[1].status.text.endsWith(
         "/1.wav on " + QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate) +
         ", which may be a different recording."));
-    EXPECT_EQ(model.report()[1].result, "Refused");  // 2.wav
-    write({{1, "FI-ABC-26-00003"}});                 // 3.wav has FI-ABC-26-00002 for life
-    EXPECT_TRUE(model.items()[1].status.text.startsWith(
+    EXPECT_EQ(model.report()[1].result, "Refused");  // 3.wav, before the write
+    write({{0, "FI-ABC-26-00003"}});                 // 2.wav has FI-ABC-26-00002 for life
+    EXPECT_TRUE(model.items()[0].status.text.startsWith(
         "Not written: This recording already has FI-ABC-26-00002, given to"));
     EXPECT_EQ(readISRC(dir / "2.wav").value_or("") + "|" + readISRC(dir / "3.wav").value_or(""),
-              "|FIABC2600002");
-    model.removeISRC({id(1)});
+              "FIABC2600002|");
+    model.removeISRC({id(0)});
     waitBatch();
     std::string book;
     for (const auto& e : pelorix::ledger::Ledger(ledgerDir / "ledger.sqlite3").entries())
         book += std::to_string(int(e.action)) + e.code.value_or("-") +
                 e.file.identity.path.filename().string() + e.file.carried.value_or("-") +
                 (e.pending ? "?" : "") + " ";
-    EXPECT_EQ(book, "0FIABC26000011.wav- 0FIABC26000023.wavGBXYZ2500003 1-3.wavFIABC2600002 ");
+    EXPECT_EQ(book, "0FIABC26000011.wav- 0FIABC26000022.wavGBXYZ2500002 1-2.wavFIABC2600002 ");
     // The chosen ledger before PELORIX_LEDGER; one that cannot be opened refuses every write.
     Model::setLedgerChoice(QString::fromStdString((dir / "2.wav" / "book.sqlite3").string()));
     write({{0, "FI-ABC-26-00004"}});
@@ -310,6 +313,35 @@ TEST_F(ModelTest, TheLedgerRefusesOneRowAndRecordsWhatTheOthersDid) {
                                            Model::ledgerChoice() + " cannot be used: "));
     EXPECT_EQ(readISRC(dir / "2.wav"), std::nullopt);
     Model::setLedgerChoice({});
+}
+
+TEST_F(ModelTest, ALedgerHeldByAnotherProgramDoesNotHoldTheWindow) {
+    // Stopped after the first file: when the second row is let go, another program takes the
+    // ledger until the window's next turn. The window turns while the results wait to be
+    // recorded; they are recorded after, the second file's code given back.
+    addFiles(2);
+    sqlite3* other = nullptr;
+    QStringList seen;
+    QObject::connect(&model, &Model::itemChanged, [&](int row) {
+        if (!model.busy() || model.items()[row].status.kind != Model::Status::Kind::idle) return;
+        ASSERT_EQ(sqlite3_open((ledgerDir / "ledger.sqlite3").c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        QTimer::singleShot(0, &model, [&] {
+            seen << (model.recording() ? "turned while recording" : "turned after it");
+            sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        });
+    });
+    model.assignSequence("FI", "ABC", "26", 1);
+    model.writeAll(true);
+    model.stop();
+    waitBatch();
+    sqlite3_close(other);
+    seen << model.notice().value_or("");
+    for (const auto& e : pelorix::ledger::Ledger(ledgerDir / "ledger.sqlite3").entries())
+        seen << QString::fromStdString(e.code.value_or("-") + (e.pending ? "?" : ""));
+    EXPECT_EQ(seen,
+              QStringList({"turned while recording",
+                           "Stopped after 1 of 2 files. Wrote 1 ISRC code.", "FIABC2600001"}));
 }
 
 TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {

@@ -30,8 +30,14 @@ inline QUrl urlOf(const fs::path& p) {
 inline fs::path makeWav(const fs::path& p, const std::string& tsrc = {}) {
     fs::create_directories(p.parent_path());
     const auto tag = id3::tag({.frames = {id3::textFrame("TSRC", tsrc)}});
-    const auto frames = std::uint32_t(16 + std::hash<std::string>{}(p.string()) % 4096);
-    writeFile(p, tsrc.empty() ? chunks::wav(frames) : chunks::wav(frames, {{"id3 ", tag}}));
+    // The length alone may repeat between two paths; the samples themselves never do.
+    const auto seed = std::hash<std::string>{}(p.string());
+    const auto frames = std::uint32_t(16 + seed % 4096);
+    chunks::FileLayout layout{
+        .chunks = {chunks::wavFormat(),
+                   {"data", chunks::audio(std::size_t(frames) * 4, std::uint32_t(seed | 1))}}};
+    if (!tsrc.empty()) layout.chunks.push_back({"id3 ", tag});
+    writeFile(p, chunks::file(layout));
     return p;
 }
 

@@ -294,7 +294,7 @@ void FileIn::copy(std::uint64_t offset, std::uint64_t count, FileOut& out) const
             const std::uint64_t at = out.position_;
             if (clone::cloneRange(fd_.get(), part->offset, out.fd_.get(), at, part->length)) {
                 // Sharing does not move the descriptor's offset; the next bytes go after it.
-                if (::lseek(out.fd_.get(), off_t(at + part->length), SEEK_SET) < 0)
+                if (sys::seek(out.fd_.get(), off_t(at + part->length), SEEK_SET) < 0)
                     sys::throwErrno();
                 out.shared_.push_back({part->offset, at, part->length});
                 out.position_ += part->length;
@@ -424,7 +424,7 @@ void FileOut::write(const std::uint8_t* data, std::size_t size) {
 
 void FileOut::skipHole(std::uint64_t count) {
     flushBuffer();
-    if (::lseek(fd_.get(), off_t(position_ + count), SEEK_SET) < 0) sys::throwErrno();
+    if (sys::seek(fd_.get(), off_t(position_ + count), SEEK_SET) < 0) sys::throwErrno();
     position_ += count;
     writebackFrom_ = position_;  // nothing of it is waiting for the disk
     endsInHole_ = true;

@@ -283,8 +283,12 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 
 const void* mapRead(int fd, std::uint64_t offset, std::size_t length) {
     if (injected(Op::map)) return nullptr;
-    void* at = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, off_t(offset));
-    return at == MAP_FAILED ? nullptr : at;
+    // Not prefaulted (MAP_POPULATE): that walks the pages one at a time, while a first touch
+    // maps the cached pages around it in one go, which costs a fraction of the time.
+    void* at = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, off_t(offset));
+    if (at == MAP_FAILED) return nullptr;
+    (void)::madvise(at, length, MADV_SEQUENTIAL);  // a hint: read ahead, and drop behind
+    return at;
 }
 
 void unmap(const void* at, std::size_t length) {

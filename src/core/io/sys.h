@@ -40,7 +40,7 @@ enum class Op {
     syncfs,  // one flush of a whole filesystem
     map,     // mmap of a file's bytes for reading
     flags,   // FS_IOC_GETFLAGS, FS_IOC_SETFLAGS: a file's inode flags
-    seek     // lseek with SEEK_DATA or SEEK_HOLE: where a sparse file's data lies
+    seek     // lseek: where a sparse file's data lies, or a new file's offset past a gap
 };
 
 // A fault hook returns 0 to let the call through, or an errno value to fail it with.
@@ -69,7 +69,8 @@ int linkFdAt(int fd, int dir, const std::string& name);
 int getFlags(int fd, unsigned& flags);
 int setFlags(int fd, unsigned flags);
 int ftruncate(int fd, off_t length);
-// lseek(2) with SEEK_DATA or SEEK_HOLE: where the next data or hole starts at or after `from`.
+// lseek(2): with SEEK_DATA or SEEK_HOLE, where the next data or hole starts at or after `from`;
+// with SEEK_SET, a new file's offset moved past bytes it shares or leaves as a hole.
 off_t seek(int fd, off_t from, int whence);
 int fremovexattr(int fd, const std::string& name);
 ssize_t pread(int fd, void* buf, size_t count, off_t offset);
@@ -108,8 +109,8 @@ bool kernelCopyUnavailable(int err);
 // write(2) until all `size` bytes are written; failures throw std::system_error (EIO for a
 // write that stores nothing).
 void writeAll(int fd, const std::uint8_t* data, std::size_t size);
-// mmap(2) of `length` bytes from `offset` (a multiple of the page size), read-only and
-// prefaulted; nullptr with errno set on failure. unmap() is munmap(2).
+// mmap(2) of `length` bytes from `offset` (a multiple of the page size), read-only, to be read
+// front to back once (MADV_SEQUENTIAL); nullptr with errno set on failure. unmap() is munmap(2).
 const void* mapRead(int fd, std::uint64_t offset, std::size_t length);
 void unmap(const void* at, std::size_t length);
 // sync_file_range(2) with SYNC_FILE_RANGE_WRITE: starts writing the range to storage without

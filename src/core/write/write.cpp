@@ -67,7 +67,7 @@ void removeSpareLeftovers(const Claim& claim) {
     const int copy = ::fcntl(claim.folder(), F_DUPFD_CLOEXEC, 0);
     DIR* listing = copy < 0 ? nullptr : ::fdopendir(copy);
     if (!listing) {
-        if (copy >= 0) ::close(copy);
+        if (copy >= 0) (void)sys::close(copy);
         return;  // nothing found is nothing removed; the write goes on
     }
     ::rewinddir(listing);
