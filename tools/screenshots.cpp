@@ -314,7 +314,7 @@ bool render(bool dark, const QDir& out) {
         second.add(urls);
         if (!QTest::qWaitFor([&] { return !second.adding(); }, 60000) || second.items().size() != 3)
             return false;
-        const char* codes[] = {"FI-ABC-26-00012", "FI-ABC-26-00022", "FI-ABC-26-00023"};
+        const char* codes[] = {"FI-ABC-26-00021", "FI-ABC-26-00012", "FI-ABC-26-00023"};
         for (int row = 0; row < 3; ++row) second.setPending(second.items()[row].id, codes[row]);
         refusing.write();
         QMessageBox* question = nullptr;
