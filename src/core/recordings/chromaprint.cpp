@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <numbers>
@@ -97,19 +98,17 @@ Library* load() {
     return lib.release();  // kept loaded for the life of the process
 }
 
-// Loaded once per name: tests switch between the library and none.
+// Loaded once per name (tests switch between the library and none), kept for the life of the
+// process.
 Library* library() {
     static std::mutex lock;
-    static std::string loadedFor = "\x01";
-    static Library* loaded = nullptr;
+    static auto* const loaded = new std::map<std::string, std::unique_ptr<Library>>;
     const char* named = std::getenv("PELORIX_CHROMAPRINT");
     const std::string key = named ? named : "\x02";
     const std::lock_guard hold(lock);
-    if (key != loadedFor) {
-        loaded = load();
-        loadedFor = key;
-    }
-    return loaded;
+    auto [it, fresh] = loaded->try_emplace(key);
+    if (fresh) it->second.reset(load());
+    return it->second.get();
 }
 
 // Stored samples as one channel of floats in the range of 16 bits.
@@ -360,7 +359,7 @@ FLAC__StreamDecoderReadStatus readFlac(const FLAC__StreamDecoder*, FLAC__byte bu
                                        size_t* bytes, void* data) {
     auto& d = *static_cast<Decoding*>(data);
     const Bytes got = d.in.read(d.position, std::int64_t(std::min<size_t>(*bytes, kPieceSize)));
-    std::memcpy(buffer, got.data(), got.size());
+    if (!got.empty()) std::memcpy(buffer, got.data(), got.size());
     *bytes = got.size();
     d.position += got.size();
     return got.empty() ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
@@ -420,7 +419,7 @@ FLAC__StreamDecoderReadStatus readStretch(const FLAC__StreamDecoder*, FLAC__byte
                                           size_t* bytes, void* data) {
     auto& d = *static_cast<Stretch*>(data);
     const Bytes got = d.in.read(d.position, std::int64_t(std::min<size_t>(*bytes, kPieceSize)));
-    std::memcpy(buffer, got.data(), got.size());
+    if (!got.empty()) std::memcpy(buffer, got.data(), got.size());
     *bytes = got.size();
     d.position += got.size();
     return got.empty() ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
