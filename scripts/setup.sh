@@ -37,6 +37,8 @@ packages=(
   libcsv-dev
   # the ledger of every code given
   libsqlite3-dev
+  # the digest of a WAV's or AIFF's samples the ledger keeps (XXH3)
+  libxxhash-dev
   # the man page (scdoc source), and the Debian package: its build tools, the build
   # dependencies debian/control names, and the checks CI runs on the result
   scdoc build-essential dpkg-dev debhelper lintian appstream desktop-file-utils

@@ -107,7 +107,15 @@ TEST(LedgerTest, SchemaIsVersionedAndANewerOneIsRefused) {
     EXPECT_FALSE(again.entries()[0].user.empty());
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+    const auto sql = [&](const char* text) {
+        ASSERT_EQ(sqlite3_exec(db, text, nullptr, nullptr, nullptr), SQLITE_OK) << text;
+    };
+    // A ledger of the first schema (no XXH3 of samples) is read as it is, and brought up to date
+    // by the first process that may change it.
+    sql("DROP INDEX entries_hash; ALTER TABLE entries DROP COLUMN hash; PRAGMA user_version = 1");
+    EXPECT_EQ(Ledger(file, Ledger::Access::readOnly).entries().size(), 1u);
+    EXPECT_EQ(Ledger(file).entries().size(), 1u);
+    sql("PRAGMA user_version = 99");
     sqlite3_close(db);
     try {
         Ledger newer(file);
@@ -349,7 +357,8 @@ namespace {
 const fs::path kMusic = "/usr/share/games/asc/music";
 
 // Two tracks as masters (A in CD1 with its FLAC and MP3 in shop, B in CD2), A's samples under
-// another name, and a third track: made once, copied for each test.
+// another name and as a 16-bit FLAC and AIFF in other, and a third track: made once, copied for
+// each test.
 class LedgerCommandLine : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -366,10 +375,13 @@ class LedgerCommandLine : public ::testing::Test {
         fs::create_directories(made_->path() / "CD2");
         fs::create_directories(made_->path() / "shop");
         fs::create_directories(made_->path() / "seq");
+        fs::create_directories(made_->path() / "other");
         const auto r = test::runShell(
             cut("frontiers.mp3", "CD1/01 Opening.wav", "-metadata title=Opening") +
             cut("frontiers.mp3", "shop/01.flac", "") +
             cut("frontiers.mp3", "shop/01.mp3", "-b:a 192k") +
+            cut("frontiers.mp3", "other/Take 1.flac", "-sample_fmt s16") +
+            cut("frontiers.mp3", "other/Take 2.aiff", "") +
             cut("machine_wars.mp3", "CD2/01 Opening.wav", "") +
             cut("machine_wars.mp3", "seq/1.wav", "") + cut("time_to_strike.mp3", "seq/2.wav", "") +
             "cp " + e2e::quoted((made_->path() / "CD1/01 Opening.wav").string()) + " " +
@@ -437,6 +449,29 @@ TEST_F(LedgerCommandLine, ACodeOfAnotherRecordingIsRefusedInEveryMode) {
                          "Opening.wav in this batch, a different recording."),
               std::string::npos)
         << r.out;
+}
+
+// A WAV or AIFF keeps the XXH3 of its samples, a FLAC the MD5 it stores: the same samples are
+// found in either order, whatever each file kept.
+TEST_F(LedgerCommandLine, TheSameSamplesAreFoundWhicheverDigestEachKept) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"CD1/01 Opening.wav", "other/Take 1.flac"},
+        {"other/Take 1.flac", "CD1/01 Opening.wav"},
+        {"CD1/01 Opening.wav", "other/Take 2.aiff"},
+    };
+    int n = 0;
+    for (const auto& [first, second] : cases) {
+        SCOPED_TRACE(std::string(first) + " then " + second);
+        const std::string ledger = (dir_ / ("cross" + std::to_string(++n) + ".sqlite3")).string();
+        ASSERT_EQ(run({"--ledger", ledger, "--write", "FIABC2600007", first}).status, 0);
+        const auto r = run({"--ledger", ledger, "--write", "FIABC2600008", second});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(
+            r.out.rfind(std::string(second) + ": This recording already has FI-ABC-26-00007", 0),
+            0u)
+            << r.out;
+        ASSERT_EQ(run({"--ledger", ledger, "--remove", first}).status, 0);
+    }
 }
 
 // The next number is above every code given; a file that keeps its code uses up none, and its

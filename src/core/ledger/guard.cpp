@@ -21,15 +21,43 @@ FileFacts factsOf(recordings::Identity identity) {
                          about.track ? std::to_string(*about.track) : std::string(),
                          about.disc ? std::to_string(*about.disc) : std::string()};
         if (identity.seconds <= 0) identity.seconds = about.seconds;
-        if (!identity.pcmDigest) identity.pcmDigest = recordings::sampleDigest(in, format);
+        // What costs least: a FLAC's stored MD5, the XXH3 of a WAV's or AIFF's samples.
+        if (format == formats::AudioFormat::flac) {
+            if (!identity.pcmDigest) identity.pcmDigest = recordings::sampleDigest(in, format);
+        } else if (!identity.sampleHash) {
+            identity.sampleHash = recordings::sampleHash(in, format);
+        }
     }
     f.carried = read::readISRC(identity.path);
     f.identity = std::move(identity);
     return f;
 }
 
+namespace {
+
+// The digest an entry of the same length kept instead of the one `id` has (the MD5 of a WAV
+// beside a FLAC's, the XXH3 of a FLAC beside a WAV's): taken now, so that the same samples are
+// found whichever digest each side kept.
+void completeDigests(Ledger& ledger, recordings::Identity& id) {
+    const Ledger::Wanted wanted = ledger.digestsWanted(id);
+    if (!wanted.pcmDigest && !wanted.sampleHash) return;
+    try {
+        const FileIn in(id.path);
+        const formats::AudioFormat format = formats::AudioFormat::detect(in);
+        if (wanted.pcmDigest) id.pcmDigest = recordings::sampleDigest(in, format);
+        if (wanted.sampleHash) id.sampleHash = recordings::sampleHash(in, format);
+    } catch (const std::exception&) {
+        // Not taken: the rule decides by what else it knows, as for a lossy file.
+    }
+}
+
+}  // namespace
+
 std::vector<Refusal> guard(Ledger& ledger, std::vector<Planned>& batch, bool reuse, bool claim,
                            std::vector<std::int64_t>& claimed) {
+    for (Planned& p : batch) {
+        if (!p.kept) completeDigests(ledger, p.file.identity);
+    }
     const Compare compare = [](const recordings::Identity& a, const recordings::Identity& b) {
         return recordings::compare(a, b);
     };

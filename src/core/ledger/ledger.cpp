@@ -56,12 +56,17 @@ constexpr const char* kMigrations[] = {
          prefix TEXT NOT NULL,
          designation INTEGER NOT NULL) STRICT, WITHOUT ROWID;
        CREATE INDEX codes_prefix ON codes(prefix, designation);)",
+    // The XXH3-128 of a WAV's or AIFF's samples, kept instead of their MD5 (`digest`), which is
+    // taken only where a file with the MD5 alone may hold the same samples.
+    R"(ALTER TABLE entries ADD COLUMN hash TEXT;
+       CREATE INDEX entries_hash ON entries(hash);)",
 };
 constexpr int kVersion = int(std::size(kMigrations));
 
+// Schema 1 had no `hash`: read as none where such a ledger is only read.
 constexpr const char* kColumns =
     "id, action, code, previous, path, format, digest, fingerprint, seconds, title, artist, "
-    "album, track, disc, user, host, time, pending";
+    "album, track, disc, user, host, time, pending, ";
 
 // Filesystems whose locks or shared memory do not reach every client: write-ahead logging
 // needs memory shared by every process that opens the file, so it is not used on them.
@@ -215,6 +220,7 @@ Ledger::Ledger(const fs::path& file, Access access) : path_(file) {
         for (; v < kVersion; ++v) exec(kMigrations[v]);
         exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str());
         commit();
+        schema_ = kVersion;
     } catch (...) {
         rollback();
         sqlite3_close(db_);
@@ -237,7 +243,8 @@ void Ledger::openToRead() {
         if (mode.step()) journal_ = mode.column(0);
         Statement version(db_, "PRAGMA user_version");
         const int v = version.step() ? sqlite3_column_int(version.get(), 0) : 0;
-        if (v != kVersion) {
+        schema_ = v;
+        if (v < 1 || v > kVersion) {
             throw LedgerError(
                 "The ledger " + path_.string() + " has schema " + std::to_string(v) +
                 "; this PELORIX reads schema " + std::to_string(kVersion) +
@@ -288,8 +295,8 @@ void Ledger::rollback() noexcept {
 std::int64_t Ledger::insert(const Entry& e, bool pending) {
     static const std::string sql =
         "INSERT INTO entries(action, code, previous, path, format, digest, fingerprint, seconds, "
-        "title, artist, album, track, disc, user, host, time, pending) "
-        "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+        "title, artist, album, track, disc, user, host, time, pending, hash) "
+        "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
     Statement st(db_, kept(sql));
     const FileFacts& f = e.file;
     st.text(1, std::string(actionName(e.action)))
@@ -309,6 +316,7 @@ std::int64_t Ledger::insert(const Entry& e, bool pending) {
         .text(15, e.host.empty() ? currentHost() : e.host)
         .text(16, e.time.empty() ? now() : e.time)
         .integer(17, pending ? 1 : 0)
+        .text(18, f.identity.sampleHash)
         .run();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
     // Every code that was ever in a file counts as given: numbering never reaches it again.
@@ -326,8 +334,8 @@ std::int64_t Ledger::insert(const Entry& e, bool pending) {
 
 std::vector<Entry> Ledger::select(const std::string& where,
                                   const std::function<void(sqlite3_stmt*)>& bind) {
-    Statement st(
-        db_, std::string("SELECT ") + kColumns + " FROM entries WHERE " + where + " ORDER BY id");
+    Statement st(db_, std::string("SELECT ") + kColumns + (schema_ >= 2 ? "hash" : "NULL") +
+                          " FROM entries WHERE " + where + " ORDER BY id");
     bind(st.get());
     std::vector<Entry> out;
     while (st.step()) {
@@ -348,6 +356,7 @@ std::vector<Entry> Ledger::select(const std::string& where,
         e.host = st.column(15);
         e.time = st.column(16);
         e.pending = sqlite3_column_int(st.get(), 17) != 0;
+        e.file.identity.sampleHash = st.optionalColumn(18);
         out.push_back(std::move(e));
     }
     return out;
@@ -383,6 +392,7 @@ std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Comp
                 "code IS NOT NULL AND code != ?1 AND action != 'removal' AND "
                 "(path = ?2 OR (path >= ?6 AND path < ?7)";
             if (id.pcmDigest) where += " OR digest = ?3";
+            if (id.sampleHash) where += " OR hash = ?8";
             if (!id.fingerprint.empty()) {
                 where += " OR (fingerprint IS NOT NULL AND seconds BETWEEN ?4 AND ?5)";
             }
@@ -397,6 +407,9 @@ std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Comp
                 sqlite3_bind_double(st, 5, id.seconds + 2.0);
                 sqlite3_bind_text(st, 6, (name + ".").c_str(), -1, SQLITE_TRANSIENT);
                 sqlite3_bind_text(st, 7, (name + "/").c_str(), -1, SQLITE_TRANSIENT);
+                if (id.sampleHash) {
+                    sqlite3_bind_text(st, 8, id.sampleHash->c_str(), -1, SQLITE_TRANSIENT);
+                }
             });
             if (auto refusal = ledgerRefusal(p, it->second, nearby, compare)) {
                 refusal->index = i;
@@ -478,16 +491,34 @@ void Ledger::learn(const recordings::Identity& heard) {
     if (heard.fingerprint.empty()) return;
     begin();
     try {
+        // The same samples by either digest; a file without one (lossy) by its length alone.
         Statement st(db_,
                      "UPDATE entries SET fingerprint = ?1 WHERE path = ?2 AND fingerprint IS NULL "
-                     "AND digest IS ?3 AND abs(seconds - ?4) < 0.5");
+                     "AND abs(seconds - ?4) < 0.5 AND (digest = ?3 OR hash = ?5 OR "
+                     "(digest IS ?3 AND hash IS ?5))");
         st.blob(1, blobOf(heard.fingerprint)).text(2, heard.path.string());
-        st.text(3, heard.pcmDigest).real(4, heard.seconds).run();
+        st.text(3, heard.pcmDigest).real(4, heard.seconds).text(5, heard.sampleHash).run();
         commit();
     } catch (...) {
         rollback();
         throw;
     }
+}
+
+Ledger::Wanted Ledger::digestsWanted(const recordings::Identity& id) {
+    Wanted w;
+    if (id.seconds <= 0 || (id.pcmDigest && id.sampleHash)) return w;
+    // Files of one set of samples have one length to the sample; the headers give it alike.
+    Statement st(db_,
+                 "SELECT ifnull(max(digest IS NOT NULL AND hash IS NULL), 0), "
+                 "ifnull(max(hash IS NOT NULL AND digest IS NULL), 0) FROM entries "
+                 "WHERE code IS NOT NULL AND action != 'removal' AND seconds BETWEEN ?1 AND ?2");
+    st.real(1, id.seconds - 0.001).real(2, id.seconds + 0.001);
+    if (st.step()) {
+        w.pcmDigest = !id.pcmDigest && sqlite3_column_int(st.get(), 0) != 0;
+        w.sampleHash = !id.sampleHash && sqlite3_column_int(st.get(), 1) != 0;
+    }
+    return w;
 }
 
 std::optional<std::string> Ledger::codeAt(const fs::path& path) {

@@ -140,6 +140,13 @@ class Ledger {
     // Keeps the fingerprint of a file heard later in the entries of its path that have none
     // and whose digest and length it still matches.
     void learn(const recordings::Identity& heard);
+    // Which digest of `id`'s samples, missing now, an entry of a code may be compared by: one of
+    // the same length that keeps only the other (a FLAC's MD5 beside a WAV's XXH3, an entry
+    // older than the XXH3). Taking only these keeps the MD5 of a WAV or AIFF off most writes.
+    struct Wanted {
+        bool pcmDigest = false, sampleHash = false;
+    };
+    Wanted digestsWanted(const recordings::Identity& id);
     // The code the ledger last saw in the file at `path` (none: removed, or never seen).
     std::optional<std::string> codeAt(const std::filesystem::path& path);
     // Every entry, oldest first (code: only those of that code).
@@ -169,6 +176,7 @@ class Ledger {
 
     std::filesystem::path path_;
     std::string journal_;
+    int schema_ = 0;  // the file's version; older than this build's only when opened to read
     sqlite3* db_ = nullptr;
     std::map<std::string, sqlite3_stmt*> kept_;
 };

@@ -2,6 +2,7 @@
 #include "core/recordings/digest.h"
 
 #include <openssl/evp.h>
+#include <xxhash.h>
 
 #include <algorithm>
 #include <memory>
@@ -90,9 +91,10 @@ std::string finish(EVP_MD_CTX* ctx) {
     return hex(md, len);
 }
 
-// Adds `length` bytes of stored samples from `offset` (whole frames) in canonical form.
-void hashSamples(const FileIn& in, const PcmLayout& layout, std::uint64_t offset,
-                 std::uint64_t length, EVP_MD_CTX* ctx) {
+// Gives `add` `length` bytes of stored samples from `offset` (whole frames) in canonical form.
+template <typename Add>
+void canonicalSamples(const FileIn& in, const PcmLayout& layout, std::uint64_t offset,
+                      std::uint64_t length, Add add) {
     const Canonical canonical(layout);
     // Whole frames in every piece, so no sample straddles two.
     const std::uint64_t frame = std::uint64_t(layout.channels) * layout.containerBytes;
@@ -104,14 +106,48 @@ void hashSamples(const FileIn& in, const PcmLayout& layout, std::uint64_t offset
         const Bytes bytes = in.read(offset + done, std::int64_t(n));
         if (bytes.size() != n) throw TagError::malformed(msg::fileEnded);
         if (canonical.identity()) {
-            EVP_DigestUpdate(ctx, bytes.data(), bytes.size());
+            add(bytes.data(), bytes.size());
         } else {
             canonical.convert(bytes.data(), bytes.size(), converted);
-            EVP_DigestUpdate(ctx, converted.data(), converted.size());
+            add(converted.data(), converted.size());
         }
         // The pages stay cached: a write that asked for this digest reads them next.
         done += n;
     }
+}
+
+void hashSamples(const FileIn& in, const PcmLayout& layout, std::uint64_t offset,
+                 std::uint64_t length, EVP_MD_CTX* ctx) {
+    canonicalSamples(in, layout, offset, length,
+                     [&](const std::uint8_t* p, std::size_t n) { EVP_DigestUpdate(ctx, p, n); });
+}
+
+// XXH3's 128 bits, in its canonical (big-endian) byte order.
+class Xxh3 {
+  public:
+    Xxh3() : state_(XXH3_createState(), XXH3_freeState) {
+        if (!state_ || XXH3_128bits_reset(state_.get()) != XXH_OK) {
+            throw TagError::io("The sample digest could not be computed.");
+        }
+    }
+    void add(const void* p, std::size_t n) { XXH3_128bits_update(state_.get(), p, n); }
+    std::string finish() const {
+        XXH128_canonical_t c;
+        XXH128_canonicalFromHash(&c, XXH3_128bits_digest(state_.get()));
+        return hex(c.digest, sizeof c.digest);
+    }
+
+  private:
+    std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> state_;
+};
+
+std::optional<std::string> pcmHash(const FileIn& in, bool little) {
+    const auto layout = pcmLayout(in, little);
+    if (!layout || !layout->integer) return std::nullopt;
+    Xxh3 h;
+    canonicalSamples(in, *layout, layout->audio.offset, layout->audio.length,
+                     [&](const std::uint8_t* p, std::size_t n) { h.add(p, n); });
+    return h.finish();
 }
 
 std::optional<std::string> pcmDigest(const FileIn& in, bool little) {
@@ -170,6 +206,22 @@ std::optional<SampleKey> flacKey(const FileIn& in, bool middle) {
     return key;
 }
 
+// Decoded a piece at a time, where libFLAC is installed.
+std::optional<std::string> flacHash(const FileIn& in) {
+    const auto key = flacKey(in, false);
+    if (!key || key->bytes == 0 || key->frameBytes == 0) return std::nullopt;
+    const std::uint64_t frames = key->bytes / key->frameBytes;
+    const std::uint64_t piece = std::max<std::uint64_t>(1, kPieceSize * 4 / key->frameBytes);
+    Xxh3 h;
+    for (std::uint64_t from = 0; from < frames; from += piece) {
+        const std::uint64_t n = std::min(piece, frames - from);
+        const auto samples = flacSamples(in, from, n);
+        if (!samples || samples->size() != n * key->frameBytes) return std::nullopt;
+        h.add(samples->data(), samples->size());
+    }
+    return h.finish();
+}
+
 }  // namespace
 
 std::optional<std::string> sampleDigest(const FileIn& in, formats::AudioFormat format) {
@@ -187,9 +239,20 @@ std::optional<std::string> sampleDigest(const FileIn& in, formats::AudioFormat f
     return std::nullopt;
 }
 
-}  // namespace pelorix::recordings
-
-namespace pelorix::recordings {
+std::optional<std::string> sampleHash(const FileIn& in, formats::AudioFormat format) {
+    switch (format) {
+        case formats::AudioFormat::flac:
+            return flacHash(in);
+        case formats::AudioFormat::wav:
+            return pcmHash(in, true);
+        case formats::AudioFormat::aiff:
+            return pcmHash(in, false);
+        case formats::AudioFormat::mp3:
+        case formats::AudioFormat::m4a:
+            break;
+    }
+    return std::nullopt;
+}
 
 std::optional<SampleKey> sampleKey(const FileIn& in, formats::AudioFormat format, bool flacMiddle) {
     switch (format) {

@@ -21,6 +21,12 @@ namespace pelorix::recordings {
 // to the end in pieces. Throws TagError or std::system_error.
 std::optional<std::string> sampleDigest(const FileIn& in, formats::AudioFormat format);
 
+// The same samples in the same form under XXH3's 128 bits (32 lower-case hexadecimal digits): what
+// the ledger keeps of a WAV or AIFF, whose MD5 would cost more CPU than the write itself. A FLAC's
+// is decoded (by libFLAC, where installed; none where not). None where sampleDigest gives none
+// for WAV or AIFF, or for a lossy file. Throws TagError or std::system_error.
+std::optional<std::string> sampleHash(const FileIn& in, formats::AudioFormat format);
+
 // Bytes of samples a key hashes in the middle of the audio.
 inline constexpr std::uint64_t kKeyBytes = 64 * 1024;
 

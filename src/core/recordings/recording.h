@@ -16,6 +16,9 @@ struct Identity {
     // MD5 of the decoded samples in FLAC's canonical form (interleaved, signed, little-endian,
     // whole bytes per sample), 32 lower-case hexadecimal digits; lossless files only.
     std::optional<std::string> pcmDigest;
+    // XXH3-128 of the same canonical samples (sampleHash): taken of a WAV or AIFF instead of the
+    // MD5, which is computed only where a file with the MD5 alone may hold the same samples.
+    std::optional<std::string> sampleHash;
     // Chromaprint's raw fingerprint of the first two minutes at most; empty when none was taken.
     std::vector<std::uint32_t> fingerprint;
     double seconds = 0;  // duration from the headers; 0 when unknown
