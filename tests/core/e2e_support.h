@@ -36,7 +36,6 @@ namespace pelorix::test::e2e {
 
 inline const std::string kCode = "FIABC2600001";
 using Code = std::optional<std::string>;
-using Chunk = decltype(chunks::wavFormat());
 using Names = std::vector<std::string>;
 
 // Deterministic bytes of every value, so a changed byte is never a coincidence.
@@ -44,7 +43,7 @@ inline Bytes audioBytes(std::size_t n, std::uint32_t seed = 1) {
     return chunks::audio(n, seed);
 }
 // "RIFF" size "WAVE" and the chunks in the order given, odd sizes padded.
-inline Bytes wav(const std::vector<Chunk>& list) {
+inline Bytes wav(const std::vector<chunks::ChunkLayout>& list) {
     return chunks::file({.chunks = list});
 }
 inline Bytes wav(const Bytes& audio) {
@@ -200,12 +199,6 @@ inline std::optional<int> status(pid_t pid, bool wait = true) {
     int st = 0;
     if (::waitpid(pid, &st, wait ? 0 : WNOHANG) != pid) return std::nullopt;
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
-inline Bytes contentsOf(const std::filesystem::path& p) {
-    Bytes b(std::filesystem::file_size(p));
-    std::ifstream(p, std::ios::binary).read(reinterpret_cast<char*>(b.data()), std::ssize(b));
-    return b;
 }
 
 inline std::vector<std::string> linesOf(const std::string& s) {
