@@ -141,10 +141,8 @@ TEST(CrashSafety, ABatchKilledBeforeAnyOfItsCallsLeavesEachFileOldOrNew) {
         for (const auto& c : callsOf([&] { EXPECT_EQ(batch(kCode, quiet), 0); }))
             plan.push_back(c.op);
         const std::vector<Bytes> with = contents();
-        const int a = ::open(files[0].c_str(), O_RDONLY), b = ::open(keep.c_str(), O_RDONLY);
-        EXPECT_EQ(clone::sameExtents(a, 1 << 20, b, 1 << 20, 1 << 20), onXfs);
-        ::close(a);
-        ::close(b);
+        const sys::Fd a(::open(files[0].c_str(), O_RDONLY)), b(::open(keep.c_str(), O_RDONLY));
+        EXPECT_EQ(clone::sameExtents(a.get(), 1 << 20, b.get(), 1 << 20, 1 << 20), onXfs);
         fs::remove(keep);
         // One before the replaces and one after them, per filesystem and group.
         EXPECT_EQ(std::count(plan.begin(), plan.end(), sys::Op::syncfs), onXfs ? 10 : 6);

@@ -143,16 +143,9 @@ TEST(DiskFull, WhatFitsOneByOneIsWrittenAndHolesStayHoles) {
     const Tmpfs mounted(45);
     if (!mounted.skip.empty()) GTEST_SKIP() << mounted.skip;
     const TempDir& dir = mounted.dir;
-    std::vector<write::BatchJob> jobs;
-    for (const char* name : {"A.wav", "B.wav", "C.wav"}) {
-        writeFile(dir / name, chunks::wav(std::uint32_t(10 * kMiB / 4)));
-        jobs.push_back({dir / name, kCode});
-    }
-    std::vector<std::string> errors;
-    write::writeBatch(jobs, false, [&](std::size_t, std::exception_ptr e) {
-        errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
-    });
-    EXPECT_EQ(errors, (std::vector<std::string>(3, "")));
+    const auto jobs =
+        jobsFor({dir / "A.wav", dir / "B.wav", dir / "C.wav"}, chunks::wav(10 * kMiB / 4));
+    EXPECT_EQ(batchErrors(jobs), (std::vector<std::string>(3, "")));
     for (const auto& job : jobs) EXPECT_EQ(read::readISRC(job.path), kCode);
     for (const auto& job : jobs) fs::remove(job.path);
 

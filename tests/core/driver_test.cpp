@@ -450,12 +450,11 @@ TEST(DriverTest, AFolderRenamedDuringTheWrite) {
         TempDir dir;
         const fs::path folder = dir / "Album", moved = dir / "Album (moved)";
         fs::create_directory(folder);
-        std::vector<write::BatchJob> jobs;
         const Bytes original = wav(audioBytes(1000));
-        for (std::size_t i = 0; i < files; ++i) {
-            jobs.push_back({folder / ("T" + std::to_string(i) + ".wav"), kCode});
-            writeFile(jobs.back().path, original);
-        }
+        const auto jobs = jobsFor(
+            files == 1 ? std::vector{folder / "T0.wav"}
+                       : std::vector{folder / "T0.wav", folder / "T1.wav", folder / "T2.wav"},
+            original);
         bool renamed = false;
         Seam seam([&](const Seam::Call& c) {
             // Once every new file is written: the flush before the replaces.
@@ -465,11 +464,8 @@ TEST(DriverTest, AFolderRenamedDuringTheWrite) {
             }
             return 0;
         });
-        std::vector<std::string> errors;
-        write::writeBatch(jobs, false, [&](std::size_t, std::exception_ptr e) {
-            errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
-        });
-        EXPECT_EQ(errors, std::vector<std::string>(files, std::string(msg::folderMoved)));
+        EXPECT_EQ(batchErrors(jobs),
+                  std::vector<std::string>(files, std::string(msg::folderMoved)));
         Names names;
         for (const auto& job : jobs) {
             names.push_back(job.path.filename());

@@ -76,6 +76,24 @@ inline std::string platformText(int err) {
     return std::generic_category().message(err);
 }
 
+// Jobs that give kCode to the files at `paths`, each written with `bytes` first.
+inline std::vector<write::BatchJob> jobsFor(const std::vector<std::filesystem::path>& paths,
+                                            const Bytes& bytes) {
+    std::vector<write::BatchJob> jobs;
+    for (const auto& p : paths) writeFile(p, bytes), jobs.push_back({p, kCode});
+    return jobs;
+}
+
+// What a batch reports, file by file and in order: each error's message, "" for none.
+inline std::vector<std::string> batchErrors(const std::vector<write::BatchJob>& jobs) {
+    std::vector<std::string> errors;
+    write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+        EXPECT_EQ(i, errors.size());
+        errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
+    });
+    return errors;
+}
+
 // Sees every call through the system-call seam while it lives, in order, and fails the ones
 // `fail` picks by returning an errno value (0 lets a call through). Calls from several threads
 // (a batch finds its recordings on every core) are taken one at a time.

@@ -90,22 +90,14 @@ TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
     // Whichever call fails (none when `fail` is past the end), the calls made.
     const auto run = [&](std::size_t fail) {
         TempDir dir;
-        std::vector<write::BatchJob> jobs;
-        for (const auto& name : names) {
-            writeFile(dir / name, original);
-            jobs.push_back({dir / name, kCode});
-        }
-        std::vector<std::string> errors;
+        const auto jobs = jobsFor({dir / names[0], dir / names[1]}, original);
         std::optional<Op> failed;
         Seam seam([&](const Seam::Call& c) {
             if (c.index != fail) return 0;
             failed = c.op;
             return EIO;
         });
-        write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
-            EXPECT_EQ(i, errors.size());
-            errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
-        });
+        const auto errors = batchErrors(jobs);
         sys::setFaultHook(nullptr);
         EXPECT_EQ(errors.size(), 2u);
         for (std::size_t i = 0; i < errors.size(); ++i) {
@@ -152,12 +144,8 @@ TEST(FaultInjectionTest, AFailedCommitStepFailsOnlyTheFilesItHolds) {
     };
     for (const auto& [op, nth, name, expected] : cases) {
         SCOPED_TRACE("op " + std::to_string(int(op)) + " " + name + " " + std::to_string(nth));
-        std::vector<write::BatchJob> jobs;
-        for (const auto& file :
-             {here / "A.wav", there / "C.wav", here / "B.wav", there / "D.wav"}) {
-            writeFile(file, original);
-            jobs.push_back({file, kCode});
-        }
+        const auto jobs =
+            jobsFor({here / "A.wav", there / "C.wav", here / "B.wav", there / "D.wav"}, original);
         std::vector<std::exception_ptr> errors;
         {
             int seen = 0;

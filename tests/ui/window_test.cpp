@@ -74,6 +74,13 @@ class WindowTest : public ListTest {
         QApplication::sendEvent(window.get(), &drop);
     }
     QString dirName() const { return QString::fromStdString(dir.path().string()); }
+    // The lines with a code of the list last saved.
+    std::size_t savedRows() const {
+        const Bytes saved = readFile(savedAs.toStdString());
+        return pelorix::lists::parseCodeList(
+                   {reinterpret_cast<const char*>(saved.data()), saved.size()})
+            .rows.size();
+    }
     QList<QUrl> chosen;
     QString savedAs;
     QString ledgerChosen;
@@ -110,11 +117,7 @@ TEST_F(WindowTest, ControlsFollowTheListTheSelectionAndBusy) {
     EXPECT_EQ(window->noticeLabel()->text(), "Wrote 3 ISRC codes.");
     window->action("exportReport")->trigger();  // every row, written or not, confirmed
     EXPECT_EQ(window->noticeLabel()->text(), "Saved the report of 5 files to " + savedAs + ".");
-    const Bytes saved = readFile(savedAs.toStdString());
-    EXPECT_EQ(
-        pelorix::lists::parseCodeList({reinterpret_cast<const char*>(saved.data()), saved.size()})
-            .rows.size(),
-        3u);
+    EXPECT_EQ(savedRows(), 3u);
     window->backupBox()->click();
     EXPECT_TRUE(model.backup());
     // Closing with unwritten codes asks first.
@@ -492,11 +495,7 @@ TEST_F(WindowTest, TheCodeLedgerFindsACodeShowsItsHistoryAndExportsWithoutChangi
     view->exportButton()->click();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return view->summaryLabel()->text().startsWith("Exported 452 codes"); }));
-    const Bytes saved = readFile(savedAs.toStdString());
-    EXPECT_EQ(
-        pelorix::lists::parseCodeList({reinterpret_cast<const char*>(saved.data()), saved.size()})
-            .rows.size(),
-        452u);  // one line per code and file
+    EXPECT_EQ(savedRows(), 452u);  // one line per code and file
     view->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(readFile(file), before);
