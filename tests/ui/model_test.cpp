@@ -259,9 +259,8 @@ TEST_F(ModelTest, BatchesAskBeforeReplacingCanStopAndKeepBackups) {
         EXPECT_EQ(report.rows[row].target + report.rows[row].code, (dir / file).string() + code);
 }
 
-// Every write and removal goes through the code ledger: a code given to another recording and a
-// second code for one recording are refused, that row alone; what is done is recorded; without
-// its ledger the window writes nothing.
+// A code given to another recording and a second code for one recording are refused, that row
+// alone; what is done is recorded; without its ledger the window writes nothing.
 TEST_F(ModelTest, TheLedgerRefusesOneRowAndRecordsWhatTheOthersDid) {
     addFiles(3, {{2, "GBXYZ2500002"}});
     const auto write = [&](std::initializer_list<std::pair<int, const char*>> codes) {
@@ -336,8 +335,8 @@ TEST_F(ModelTest, ImportsMatchByPathNameStemOrOrderAndApplyAsOneStep) {
         makeWav(dir / name);
     add({urlOf(dir.path())});
     model.setPending(id(2), "typed");
-    // The code each row ends with (last character; '-' for none) and each line's result:
-    // matched, invalid, no row, ambiguous, conflict, problem.
+    // Each row's lastDigits() and each line's result: matched, invalid, no row, ambiguous,
+    // conflict, problem.
     const struct {
         std::string list, codes, lines;
     } cases[] = {
