@@ -131,8 +131,7 @@ TEST(Clone, WritesShareTheAudioAndStillCatchAChangedBlock) {
     }
 }
 
-// Every call of a write that shares extents can fail, and the original stays as it was with
-// nothing left beside it (or the write went through and says so).
+// Every call of a sharing write can fail: the original as it was, nothing beside it.
 TEST(Clone, EveryCallOfASharingWriteCanFailSafely) {
     if (::geteuid() != 0 || runShell("command -v mkfs.xfs").status != 0)
         GTEST_SKIP() << "needs root and mkfs.xfs";

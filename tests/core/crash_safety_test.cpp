@@ -52,8 +52,7 @@ bool ended(pid_t pid) {
            info.si_pid == pid;
 }
 
-// Starts a write and waits until its own temporary file holds `tmpBytes` bytes (or is gone
-// again), or until it ends (unreaped).
+// Starts a write; returns once its temporary file holds `tmpBytes` (or is gone) or it ended.
 pid_t startAndWait(const std::vector<std::string>& a, const fs::path& tmp, std::uint64_t tmpBytes) {
     const auto stale = statOf(tmp);  // a leftover is not this run's
     const pid_t pid = start(a);
@@ -223,8 +222,7 @@ TEST(Interrupted, TheTemporaryFileGoesAndTheSignalEndsTheRun) {
 }
 
 namespace {
-// Waits for a run: true when it said OK (exit status 0), false when it said ERROR (status 1);
-// any other output or status fails the test.
+// A run's word: true for OK (status 0), false for ERROR (1); anything else fails the test.
 bool said(pid_t pid, const fs::path& output, const fs::path& file) {
     const int st = status(pid).value_or(-1);
     const std::string text = textOf(output);

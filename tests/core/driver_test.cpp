@@ -404,8 +404,7 @@ TEST(DriverTest, TheReplacementKeepsWhoMayReadItAndWhatItsOwnerSet) {
     }
 }
 
-// A removal that finds no code, and a write of the very text every carrier holds, change
-// nothing: not a byte, not the inode, no backup; alone or in a batch, and say so.
+// A removal finding no code, a write of the text every carrier holds: nothing changes, and says so.
 TEST(DriverTest, AWriteThatChangesNothingLeavesTheFileAlone) {
     using write::Outcome;
     const Bytes plain = wav(audioBytes(100)), coded = wavWithCode(kCode, audioBytes(100)),
@@ -442,8 +441,7 @@ TEST(DriverTest, AWriteThatChangesNothingLeavesTheFileAlone) {
     EXPECT_EQ(reported, std::size(cases));
 }
 
-// The folder renamed while its files are written, alone or in a batch: every file is refused
-// with what happened, and the renamed folder holds its files as they were and nothing else.
+// The folder renamed during the write: every file refused, the renamed folder as it was.
 TEST(DriverTest, AFolderRenamedDuringTheWrite) {
     for (const std::size_t files : {1, 3}) {
         SCOPED_TRACE(files);

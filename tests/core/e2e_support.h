@@ -160,8 +160,7 @@ struct Outcome {
     std::string out, err;
 };
 
-// A ledger of its own for one run, so that no run meets the codes another gave; anyone may
-// write it (a run may drop its privileges).
+// A ledger of its own for one run, writable by anyone (a run may drop its privileges).
 inline std::string freshLedger() {
     static TempDir ledgers;
     static int made = 0;
@@ -191,8 +190,7 @@ inline Outcome runPelorix(const std::filesystem::path& cwd, const std::vector<st
     return {status, textOf(capture / "out"), textOf(capture / "err")};
 }
 
-// `pelorix ARGS...` started without waiting, its output going to `output` (or nowhere), with
-// a fresh ledger.
+// `pelorix ARGS...` started without waiting, its output to `output`, with a fresh ledger.
 inline pid_t start(std::vector<std::string> args, const std::string& output = "/dev/null") {
     args.insert(args.begin(), PELORIX_BINARY);
     std::vector<char*> argv;

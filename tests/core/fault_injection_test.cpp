@@ -170,8 +170,7 @@ TEST(FaultInjectionTest, AFailedCommitStepFailsOnlyTheFilesItHolds) {
     }
 }
 
-// Steps the runs above never reach: the early writeback of a large file, a replace across
-// filesystems (reported, never worked around by a copy).
+// Steps the runs above never reach: early writeback, a replace across filesystems (no copy).
 TEST(FaultInjectionTest, EachNamedStepReportsThePlatformError) {
     const std::pair<Op, int> cases[] = {{Op::startWriteback, EIO}, {Op::rename, EXDEV}};
     const Bytes original = wav(audioBytes(9 << 20));  // large enough for an early writeback

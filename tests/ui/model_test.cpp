@@ -389,7 +389,6 @@ TEST(PasteTest, CodesComeFromTheNamedColumnAfterAnyHeader) {
          1},
         {"Track\tTitle\tCode\n1-01\tIntro 2\tFIABC2600001\n", {"FIABC2600001"}, 1},
         {"Track\tTitle\n1-01\tFIABC2600001\tx\n", {"FIABC2600001"}, 1},
-        {"1\tFI-ABC-26-00005\tx\nfiabc2600006\n", {"FI-ABC-26-00005", "fiabc2600006"}, 0},
     };
     for (const auto& c : cases) {
         const PastedCodes pasted = readPastedCodes(c.text);
