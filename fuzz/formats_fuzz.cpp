@@ -135,9 +135,8 @@ void checkChunks(const FileIn& in, bool little) {
         FUZZ_CHECK(c.headerOffset >= next && c.headerOffset + 8 + c.size <= in.size());
         next = c.headerOffset + 8 + c.size;
         // ID3 and axml chunks carry the code; every other chunk comes through unchanged.
-        if (!formats::chunks::isID3Chunk(c.id) && c.id != "axml") {
+        if (!formats::chunks::isID3Chunk(c.id) && c.id != "axml")
             kept.push_back({c.id, in.read(next - c.size, c.size)});
-        }
     }
     const ByteRange rest = parsed.trailing;
     FUZZ_CHECK(rest.offset >= next && rest.offset - next <= 1 &&
@@ -213,9 +212,8 @@ bool isISRCKey(const Bytes& entry) {
 // first comment block keeps its other entries, and no comment block keeps another code.
 void checkFLAC(const Bytes& bytes, const FileIn& in) {
     formats::vorbis::Comments comments;
-    if (succeeds([&] { comments = formats::vorbis::parse(bytes, kDamaged); })) {
+    if (succeeds([&] { comments = formats::vorbis::parse(bytes, kDamaged); }))
         FUZZ_CHECK(formats::vorbis::parse(formats::vorbis::build(comments), kDamaged) == comments);
-    }
     formats::flac::Layout layout;
     if (!succeeds([&] { layout = formats::flac::layout(in); })) return;
     FUZZ_CHECK(formats::flac::audioOffset(in) == layout.audioOffset &&
@@ -248,9 +246,8 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
         append(entry, "ISRC=" + code.value_or(""));
         for (const auto& b : now.blocks) {
             if (b.type != kComments) continue;
-            for (const Bytes& e : formats::vorbis::parse(b.data, kDamaged).entries) {
+            for (const Bytes& e : formats::vorbis::parse(b.data, kDamaged).entries)
                 FUZZ_CHECK(!isISRCKey(e) || (code && e == entry));
-            }
         }
         FUZZ_CHECK(nowFirst || (!old && !code));
         if (!nowFirst || !old) continue;
@@ -266,15 +263,13 @@ void checkFLAC(const Bytes& bytes, const FileIn& in) {
 
 // Every entry of every `stco`/`co64` table in document order (whole entries only).
 void collectOffsets(const formats::mp4::Box& box, std::vector<std::uint64_t>& out) {
-    for (const auto& child : box.children.value_or(std::vector<formats::mp4::BoxPtr>{})) {
+    for (const auto& child : box.children.value_or(std::vector<formats::mp4::BoxPtr>{}))
         collectOffsets(*child, out);
-    }
     const bool wide = box.type == "co64";
     if (box.children || (!wide && box.type != "stco") || box.raw.size() < 8) return;
     ByteReader r(box.raw, 4);
-    for (std::uint32_t n = r.readU32BE(); n > 0 && r.has(wide ? 8 : 4); --n) {
+    for (std::uint32_t n = r.readU32BE(); n > 0 && r.has(wide ? 8 : 4); --n)
         out.push_back(wide ? r.readU64BE() : r.readU32BE());
-    }
 }
 
 // The media bytes stay, and every chunk offset that pointed at media (outside the boxes a write
@@ -361,8 +356,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)succeeds([&] { (void)formats::mp4::parseBoxes(bytes, 0, bytes.size()); });
     checkMP4(in);
     // The listing of every place that holds a code reads each format leniently: it ends.
-    for (const formats::Format& format : formats::formats()) {
+    for (const formats::Format& format : formats::formats())
         (void)succeeds([&] { (void)format.carriers(in); });
-    }
     return 0;
 }

@@ -30,9 +30,8 @@ void fail(const char* file, int line, const char* condition) {
 Bytes rangeBytes(const FileIn& in, const std::vector<ByteRange>& ranges) {
     Bytes out;
     for (const ByteRange& r : ranges) {
-        if (r.offset < in.size()) {
+        if (r.offset < in.size())
             append(out, in.read(r.offset, std::int64_t(std::min(r.length, in.size() - r.offset))));
-        }
     }
     return out;
 }

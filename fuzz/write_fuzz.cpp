@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The whole driver on a real file in a private folder (on tmpfs where there is one): detect,
-// stream to the temporary file, read back, compare the audio, back up, replace. Either the write
-// refuses and the file is untouched with nothing left beside it, or the file reads back the
-// code, keeps its audio bytes, and can be written again and stripped of the code. Whatever the
-// outcome, the file at the path is the claimed one (the very inode, when the write refused or
-// found nothing to change) or the write's own, and every success is true of it.
+// The whole driver on a real file in a private folder (on tmpfs where there is one). Either the
+// write refuses and the file is untouched (the very inode) with nothing beside it, or the file
+// reads back the code, keeps its audio bytes, and can be written again and stripped of the code.
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -77,24 +77,14 @@ Bytes mdtaMeta(const std::vector<std::pair<std::string, std::string>>& pairs) {
 // A CUESHEET block of a CD rip: a track per code, then the lead-out.
 flac::BlockLayout cueSheet(const std::vector<std::string>& codes) {
     const auto track = [](std::uint8_t number, const std::string& code, std::uint8_t indices) {
-        return join({Bytes(8, 0),
-                     {number},
-                     bytesOf(code),
-                     Bytes(12 - code.size() + 14, 0),
-                     {indices},
-                     Bytes(12 * indices, 0)});
+        return join({Bytes(8, 0), Bytes(1, number), bytesOf(code), Bytes(12 - code.size() + 14, 0),
+                     Bytes(1, indices), Bytes(12 * indices, 0)});
     };
     Bytes tracks;
-    for (std::size_t i = 0; i < codes.size(); ++i) {
+    for (std::size_t i = 0; i < codes.size(); ++i)
         tracks = join({tracks, track(std::uint8_t(i + 1), codes[i], 1)});
-    }
-    return {5, join({Bytes(128, 0),
-                     Bytes{0, 0, 0, 0, 0, 1, 0x58, 0x88},
-                     {0x80},
-                     Bytes(258, 0),
-                     {std::uint8_t(codes.size() + 1)},
-                     tracks,
-                     track(170, "", 0)})};
+    return {5, join({Bytes(128, 0), Bytes{0, 0, 0, 0, 0, 1, 0x58, 0x88, 0x80}, Bytes(258, 0),
+                     Bytes(1, std::uint8_t(codes.size() + 1)), tracks, track(170, "", 0)})};
 }
 // An APEv2 tag (header, items, footer) with one item.
 Bytes apeTag(const std::string& key, const std::string& value) {
@@ -143,10 +133,9 @@ Bytes wav64(const char* id, const std::vector<chunks::ChunkLayout>& extra) {
 // "place=text" per carrier, joined with "|"; report-only ones marked "~".
 std::string listed(const formats::Carriers& carriers) {
     std::string out;
-    for (const formats::Carrier& c : carriers) {
+    for (const formats::Carrier& c : carriers)
         out += (out.empty() ? "" : "|") + std::string(c.reportOnly ? "~" : "") + c.place + "=" +
                c.text;
-    }
     return out;
 }
 

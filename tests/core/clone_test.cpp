@@ -31,9 +31,8 @@ TEST(Clone, AlignedPartKeepsWholeBlocksOrTheSourceEnd) {
         {100, 100, 3000, std::nullopt},          // less than a block
         {0, 8192, 4096, Range{0, 4096}},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(clone::alignedPart(c.in, c.out, c.length, 4096), c.part) << c.in;
-    }
 }
 
 TEST(Clone, SharedExtentsProveEqualityAndOnlyThen) {
@@ -132,12 +131,10 @@ TEST(Clone, WritesShareTheAudioAndStillCatchAChangedBlock) {
     }
 }
 
-// Every call of a write that shares extents can fail, and the original stays as it was with
-// nothing left beside it (or the write went through and says so).
+// Every call of a sharing write can fail: the original as it was, nothing beside it.
 TEST(Clone, EveryCallOfASharingWriteCanFailSafely) {
-    if (::geteuid() != 0 || runShell("command -v mkfs.xfs").status != 0) {
+    if (::geteuid() != 0 || runShell("command -v mkfs.xfs").status != 0)
         GTEST_SKIP() << "needs root and mkfs.xfs";
-    }
     LoopFilesystem fs("xfs");
     ASSERT_TRUE(fs.mounted());
     const auto file = fs.path() / "Song.wav";

@@ -36,7 +36,6 @@ namespace pelorix::test::e2e {
 
 inline const std::string kCode = "FIABC2600001";
 using Code = std::optional<std::string>;
-using Chunk = decltype(chunks::wavFormat());
 using Names = std::vector<std::string>;
 
 // Deterministic bytes of every value, so a changed byte is never a coincidence.
@@ -44,7 +43,7 @@ inline Bytes audioBytes(std::size_t n, std::uint32_t seed = 1) {
     return chunks::audio(n, seed);
 }
 // "RIFF" size "WAVE" and the chunks in the order given, odd sizes padded.
-inline Bytes wav(const std::vector<Chunk>& list) {
+inline Bytes wav(const std::vector<chunks::ChunkLayout>& list) {
     return chunks::file({.chunks = list});
 }
 inline Bytes wav(const Bytes& audio) {
@@ -75,6 +74,24 @@ inline std::string errorOf(const std::function<void()>& f) {
 
 inline std::string platformText(int err) {
     return std::generic_category().message(err);
+}
+
+// Jobs that give kCode to the files at `paths`, each written with `bytes` first.
+inline std::vector<write::BatchJob> jobsFor(const std::vector<std::filesystem::path>& paths,
+                                            const Bytes& bytes) {
+    std::vector<write::BatchJob> jobs;
+    for (const auto& p : paths) writeFile(p, bytes), jobs.push_back({p, kCode});
+    return jobs;
+}
+
+// What a batch reports, file by file and in order: each error's message, "" for none.
+inline std::vector<std::string> batchErrors(const std::vector<write::BatchJob>& jobs) {
+    std::vector<std::string> errors;
+    write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
+        EXPECT_EQ(i, errors.size());
+        errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
+    });
+    return errors;
 }
 
 // Sees every call through the system-call seam while it lives, in order, and fails the ones
@@ -143,8 +160,7 @@ struct Outcome {
     std::string out, err;
 };
 
-// A ledger of its own for one run, so that no run meets the codes another gave; anyone may
-// write it (a run may drop its privileges).
+// A ledger of its own for one run, writable by anyone (a run may drop its privileges).
 inline std::string freshLedger() {
     static TempDir ledgers;
     static int made = 0;
@@ -174,8 +190,7 @@ inline Outcome runPelorix(const std::filesystem::path& cwd, const std::vector<st
     return {status, textOf(capture / "out"), textOf(capture / "err")};
 }
 
-// `pelorix ARGS...` started without waiting, its output going to `output` (or nowhere), with
-// a fresh ledger.
+// `pelorix ARGS...` started without waiting, its output to `output`, with a fresh ledger.
 inline pid_t start(std::vector<std::string> args, const std::string& output = "/dev/null") {
     args.insert(args.begin(), PELORIX_BINARY);
     std::vector<char*> argv;
@@ -200,12 +215,6 @@ inline std::optional<int> status(pid_t pid, bool wait = true) {
     int st = 0;
     if (::waitpid(pid, &st, wait ? 0 : WNOHANG) != pid) return std::nullopt;
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
-inline Bytes contentsOf(const std::filesystem::path& p) {
-    Bytes b(std::filesystem::file_size(p));
-    std::ifstream(p, std::ios::binary).read(reinterpret_cast<char*>(b.data()), std::ssize(b));
-    return b;
 }
 
 inline std::vector<std::string> linesOf(const std::string& s) {

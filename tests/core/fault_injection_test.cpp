@@ -68,9 +68,8 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
             EXPECT_TRUE(step.op == Op::unlink || step.op == Op::close || step.op == Op::map ||
                         step.op == Op::seek || step.op == Op::flags);
             EXPECT_EQ(read::readISRC(file), kCode);
-            for (const auto& name : dir.list()) {
+            for (const auto& name : dir.list())
                 EXPECT_TRUE(!isTemp(name) || readFile(dir / name) == original);
-            }
         } else if (readFile(file) == original) {
             EXPECT_EQ(dir.list(), Names{"Song.wav"}) << error;
         } else {
@@ -83,32 +82,22 @@ TEST(FaultInjectionTest, EveryCallOfAWriteCanFailSafely) {
     }
 }
 
-// A batch of two, whichever call fails: each file is its old or its new self, reported once, in
-// order; an error means the old file, unless the folder's flush failed after the replace. The
-// new files reach storage by one flush of the filesystem and one of the folder, before any
-// replace.
+// A batch of two, whichever call fails: each file old or new, reported once, in order; the new
+// files reach storage by one flush of the filesystem and one of the folder before any replace.
 TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
     const Bytes original = wav(audioBytes(70000));
     const std::vector<std::string> names = {"A.wav", "B.wav"};
     // Whichever call fails (none when `fail` is past the end), the calls made.
     const auto run = [&](std::size_t fail) {
         TempDir dir;
-        std::vector<write::BatchJob> jobs;
-        for (const auto& name : names) {
-            writeFile(dir / name, original);
-            jobs.push_back({dir / name, kCode});
-        }
-        std::vector<std::string> errors;
+        const auto jobs = jobsFor({dir / names[0], dir / names[1]}, original);
         std::optional<Op> failed;
         Seam seam([&](const Seam::Call& c) {
             if (c.index != fail) return 0;
             failed = c.op;
             return EIO;
         });
-        write::writeBatch(jobs, false, [&](std::size_t i, std::exception_ptr e) {
-            EXPECT_EQ(i, errors.size());
-            errors.push_back(e ? errorOf([&] { std::rethrow_exception(e); }) : "");
-        });
+        const auto errors = batchErrors(jobs);
         sys::setFaultHook(nullptr);
         EXPECT_EQ(errors.size(), 2u);
         for (std::size_t i = 0; i < errors.size(); ++i) {
@@ -118,9 +107,8 @@ TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
                                           : !isNew || failed == Op::fsync || failed == Op::syncfs)
                 << errors[i];
         }
-        for (const auto& name : dir.list()) {
+        for (const auto& name : dir.list())
             EXPECT_TRUE(!isTemp(name) || readFile(dir / name) == original) << name;
-        }
         return seam.calls;
     };
     std::vector<Op> ops;
@@ -134,17 +122,14 @@ TEST(FaultInjectionTest, EveryCallOfABatchCanFailSafely) {
     }
 }
 
-// A batch over two filesystems (the test folder's and the working folder's) whose commit fails
-// at one step: a filesystem's flush fails every file on it, left as it was; a replace fails its
-// file only; a folder's flush is reported for that folder's files, which are new. The others
-// are done, and the reports keep the order of the jobs. No file is reported done before its
-// filesystem confirmed it stored it.
+// A batch over two filesystems whose commit fails at one step fails only the files that step
+// holds; no file is reported done before its filesystem confirmed it stored it.
 TEST(FaultInjectionTest, AFailedCommitStepFailsOnlyTheFilesItHolds) {
     const TempDir here, there(fs::current_path());
     if (lstatOf(here.path()).st_dev == lstatOf(there.path()).st_dev) GTEST_SKIP();
     const Bytes original = wav(audioBytes(70000));
-    // Which call of a kind fails (on a path with that end), and each file's outcome: '+' done,
-    // 'o' failed and as it was, '!' failed but new.
+    // Which call of a kind fails (on a path with that end); per file '+' done, 'o' failed and
+    // as it was, '!' failed but new.
     const std::tuple<Op, int, std::string, std::string> cases[] = {
         {Op::syncfs, 0, "", "o+o+"},
         {Op::syncfs, 1, "", "+o+o"},
@@ -159,12 +144,8 @@ TEST(FaultInjectionTest, AFailedCommitStepFailsOnlyTheFilesItHolds) {
     };
     for (const auto& [op, nth, name, expected] : cases) {
         SCOPED_TRACE("op " + std::to_string(int(op)) + " " + name + " " + std::to_string(nth));
-        std::vector<write::BatchJob> jobs;
-        for (const auto& file :
-             {here / "A.wav", there / "C.wav", here / "B.wav", there / "D.wav"}) {
-            writeFile(file, original);
-            jobs.push_back({file, kCode});
-        }
+        const auto jobs =
+            jobsFor({here / "A.wav", there / "C.wav", here / "B.wav", there / "D.wav"}, original);
         std::vector<std::exception_ptr> errors;
         {
             int seen = 0;
@@ -189,8 +170,7 @@ TEST(FaultInjectionTest, AFailedCommitStepFailsOnlyTheFilesItHolds) {
     }
 }
 
-// The first call of a kind fails where the run above never gets: the early writeback of a large
-// file, and a replace across filesystems, which is reported, never worked around by a copy.
+// Steps the runs above never reach: early writeback, a replace across filesystems (no copy).
 TEST(FaultInjectionTest, EachNamedStepReportsThePlatformError) {
     const std::pair<Op, int> cases[] = {{Op::startWriteback, EIO}, {Op::rename, EXDEV}};
     const Bytes original = wav(audioBytes(9 << 20));  // large enough for an early writeback
@@ -254,33 +234,4 @@ TEST(CopyPathsTest, AnInputThatEndsEarlyFailsAfterWritingWhatThereIs) {
     EXPECT_TRUE(readFile(dir / "out") ==
                 join({slice(data, data.size() - 2, 2), slice(data, data.size() - 100, 100),
                       slice(data, 0, 100000)}));
-}
-
-// XFS shuts down on an I/O error, and then answers a folder's flush with success: a batch whose
-// filesystem shuts down after its replaces prints no OK, as the filesystem's own flush says.
-TEST(FaultInjectionTest, AFilesystemThatShutsDownAfterTheReplacesConfirmsNone) {
-    LoopFilesystem xfs("xfs");
-    if (!xfs.mounted() || runShell("command -v xfs_io >/dev/null").status != 0) {
-        GTEST_SKIP() << "needs root, mkfs.xfs and xfs_io";
-    }
-    std::vector<write::BatchJob> jobs;
-    for (const char* name : {"A.wav", "B.wav"}) {
-        writeFile(xfs.path() / name, wav(audioBytes(70000)));
-        jobs.push_back({xfs.path() / name, kCode});
-    }
-    bool replaced = false, down = false;
-    std::vector<bool> ok;
-    {
-        Seam seam([&](const Seam::Call& c) {
-            replaced |= c.op == Op::rename;
-            if (replaced && !down && c.op == Op::fsync) {
-                down = runShell("xfs_io -x -c shutdown " + quoted(xfs.path().string())).status == 0;
-            }
-            return 0;
-        });
-        write::writeBatch(jobs, false,
-                          [&](std::size_t, std::exception_ptr e) { ok.push_back(!e); });
-    }
-    ASSERT_TRUE(down);
-    EXPECT_EQ(ok, std::vector<bool>(2, false));
 }

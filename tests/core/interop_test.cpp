@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Real files made by ffmpeg, flac, lame and the other tag tools, some of them already coded by
-// those tools, then read, written and cleared by the real binary and opened by every other reader
-// after each step: ffprobe, mutagen, exiftool, kid3-cli, mediainfo and metaflac find the new code
-// (or none after a removal) and nothing else they showed has changed; ffmpeg decodes the same
-// samples and copies the same packets without a complaint.
+// Real files made (and some coded) by ffmpeg, flac, lame and the tag tools, read, written and
+// cleared by the real binary: every other reader finds the new code (or none) and nothing else
+// changed; ffmpeg decodes the same samples and copies the same packets without a complaint.
 #include <algorithm>
 #include <future>
 #include <set>
@@ -124,13 +122,11 @@ const Reader kReaders[] = {
 // audio lies, kid3's file and tag headings (and the items of MP4 `mdta` keys, which it shows
 // without a name), every mediainfo section but the first and its sizes and rates.
 bool skipped(const Reader& r, const std::string& line, bool& past) {
-    if (r.letter == 'x') {
+    if (r.letter == 'x')
         return line.rfind("[", 0) != 0 || line.find(" MediaDataOffset ") != std::string::npos;
-    }
-    if (r.letter == 'k') {
+    if (r.letter == 'k')
         return line.rfind("  ", 0) != 0 || line.rfind("  Name: ", 0) == 0 ||
                atSpaces(line).first.empty();
-    }
     if (r.letter != 'i') return false;
     past = past || line.empty();
     const std::string key = atColon(line).first;
@@ -184,9 +180,8 @@ View view(const fs::path& file) {
 std::set<std::string> seenBy(const char* letters, const std::string& code) {
     std::set<std::string> seen;
     for (const Reader& r : kReaders) {
-        if (std::string(letters).find(r.letter) != std::string::npos) {
+        if (std::string(letters).find(r.letter) != std::string::npos)
             seen.insert(r.name + (": " + code));
-        }
     }
     return seen;
 }
@@ -322,9 +317,8 @@ TEST_P(Interop, EveryReaderSeesTheCodeAndTheSameTagsAndAudio) {
     const Lines decoded = decode(file);
     EXPECT_EQ(decoded[0], "");
     // The tool's code, where it put it, is the file's code to every mode.
-    for (const std::string& code : before.codes) {
+    for (const std::string& code : before.codes)
         EXPECT_EQ(code.substr(code.find(' ') + 1), kTheirs);
-    }
     EXPECT_EQ(before.codes.empty(), !m.theirs);
     EXPECT_EQ(runPelorix(dir.path(), {"--read", file.string()}).out,
               file.string() + "\t" + (m.theirs ? "GB-AYE-26-00077" : "-") + "\n");

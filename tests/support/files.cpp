@@ -24,10 +24,9 @@ TempDir::~TempDir() {
     // Tests may leave read-only folders behind; make everything writable before removing.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
             std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                          std::filesystem::perm_options::add, ec);
-        }
     }
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
@@ -36,9 +35,8 @@ TempDir::~TempDir() {
 
 std::vector<std::string> TempDir::list() const {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) {
+    for (const auto& e : std::filesystem::directory_iterator(path_))
         names.push_back(e.path().filename().string());
-    }
     std::sort(names.begin(), names.end());
     return names;
 }

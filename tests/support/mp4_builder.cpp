@@ -104,9 +104,8 @@ static Bytes soundTrak(const Bytes& offsetTable, std::uint32_t chunks, std::uint
 Movie movie(const MovieOptions& o) {
     const Bytes ftyp = box("ftyp", join({text("M4A "), u32(0), text("M4A isommp42")}));
     Bytes payload;
-    for (std::size_t c = 0; c < o.chunks; ++c) {
+    for (std::size_t c = 0; c < o.chunks; ++c)
         for (std::size_t i = 0; i < o.chunkSize; ++i) payload.push_back(std::uint8_t(c * 37 + i));
-    }
     const Bytes mdat = box("mdat", payload);
     Movie m;
     auto moovFor = [&](std::uint64_t firstChunk) {

@@ -62,17 +62,39 @@ class ListTest : public ::testing::Test {
         add(urls);
         ASSERT_EQ(model.items().size(), n);
     }
+    static ledger::Entry entry(ledger::Action a, std::optional<std::string> code,
+                               const std::string& path, std::optional<std::string> before = {},
+                               const std::string& title = {}) {
+        ledger::Entry e;
+        e.action = a;
+        e.code = std::move(code);
+        e.file.identity.path = path;
+        e.file.format = "WAV";
+        e.file.carried = std::move(before);
+        e.file.description.title = title;
+        return e;
+    }
     // Tells the test's ledger that a file elsewhere carries `code`: a number given before.
     void given(const std::string& code) {
-        ledger::Entry found;
-        found.action = ledger::Action::found;
-        found.code = code;
-        found.file.identity.path = "/elsewhere/" + code + ".wav";
-        ledger::Ledger(ledgerDir / "ledger.sqlite3").record({found});
+        ledger::Ledger(ledgerDir / "ledger.sqlite3")
+            .record({entry(ledger::Action::found, code, "/elsewhere/" + code + ".wav")});
     }
     QUuid id(int row) const { return model.items()[row].id; }
     QStringList pendings() const { return rows(false); }
     QStringList names() const { return rows(true); }
+    // Each row's pending code by its last character, '-' for none.
+    QString lastDigits() const {
+        QString out;
+        for (const QString& p : pendings()) out += p.isEmpty() ? '-' : p.back();
+        return out;
+    }
+    // Every file any batch handled: its name's first letter, then that of its result.
+    std::string reported() const {
+        std::string out;
+        for (const auto& e : model.report())
+            out += e.path.section('/', -1).left(1).toStdString() + e.result.front().toLatin1();
+        return out;
+    }
     QStringList rows(bool names) const {
         QStringList out;
         for (const auto& item : model.items()) out << (names ? item.fileName() : item.pending);
