@@ -212,8 +212,12 @@ Ledger::Ledger(const fs::path& file, Access access) : path_(file) {
                               " was made by a newer PELORIX (schema " + std::to_string(v) +
                               "); this one knows schema " + std::to_string(kVersion) + ".");
         }
-        for (; v < kVersion; ++v) exec(kMigrations[v]);
-        exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str());
+        // A ledger already up to date is left as it is: its commit then writes nothing and
+        // waits for no flush.
+        if (v < kVersion) {
+            for (; v < kVersion; ++v) exec(kMigrations[v]);
+            exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str());
+        }
         commit();
     } catch (...) {
         rollback();
