@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <system_error>
@@ -112,8 +114,10 @@ bool carriesOnly(const fs::path& path, const ISRC& code) {
 // different code is left alone unless --replace was given, also when that code was written
 // after the first look (checked under the write's own lock); one that already carries its code
 // is not touched at all. `written`: which jobs changed their file.
+// `claimStored`: waits until the ledger holds the claim of the codes, or throws; no file is
+// replaced before it returns.
 int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report, bool guarded,
-            std::vector<bool>* written = nullptr) {
+            std::vector<bool>* written = nullptr, const std::function<void()>& claimStored = {}) {
     if (written) written->assign(jobs.size(), false);
     int status = 0;
     std::vector<Outcome> outcomes(jobs.size());
@@ -191,6 +195,7 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
             writeOf.push_back(i);
         }
         writing = true;
+        std::string unclaimed;  // why the ledger could not store the claim
         write::writeBatch(
             writes, false,
             [&](std::size_t w, std::exception_ptr error, write::Outcome outcome) {
@@ -204,7 +209,8 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
                         (*written)[writeOf[w]] = true;
                     }
                     if (outcome == write::Outcome::notWritten) {
-                        o.message = "Not written: the output was closed.";
+                        o.message = "Not written: " +
+                                    (unclaimed.empty() ? "the output was closed." : unclaimed);
                     }
                 } catch (const write::CodeChanged& e) {
                     o.previous = e.found();
@@ -214,8 +220,18 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
                 }
                 finish(writeOf[w]);
             },
-            // A file is replaced only while its line can still be printed.
-            [&] { return !closed && report.open(); });
+            // A file is replaced only while its line can still be printed, and once the ledger
+            // holds the claim of its code.
+            [&] {
+                if (!unclaimed.empty()) return false;
+                try {
+                    if (claimStored) claimStored();
+                } catch (const std::exception& e) {
+                    unclaimed = e.what();
+                    return false;
+                }
+                return !closed && report.open();
+            });
         if (!closed) report.flush();
     } catch (const OutputClosed&) {
         closed = true;
@@ -399,6 +415,8 @@ int writeCodes(std::vector<Job>& jobs, const Arguments& args, Report& report, bo
     Plan plan = planOf(jobs, args, guarded, grouping, facts);
     std::vector<std::int64_t> claimed;
     std::vector<ledger::Refusal> refusals;
+    // The claim is stored while the files are written; none is replaced before it is.
+    book.storeClaimsMeanwhile();
     try {
         refusals = ledger::guard(book, plan.batch, args.reuseCode, !args.dryRun, claimed);
     } catch (const std::exception& e) {
@@ -416,8 +434,15 @@ int writeCodes(std::vector<Job>& jobs, const Arguments& args, Report& report, bo
         return refuse(report, found);
     }
     std::vector<bool> written;
-    int status = runJobs(jobs, args, report, guarded, &written);
+    int status = runJobs(jobs, args, report, guarded, &written, [&] { book.claimStored(); });
     if (args.dryRun) return status;
+    try {
+        book.claimStored();
+    } catch (const std::exception& e) {
+        // No file was replaced, and the ledger kept nothing of the claim.
+        report.remark(std::string("the ledger could not store the codes: ") + e.what());
+        return std::max(status, 1);
+    }
     std::vector<std::int64_t> done, failed;
     for (std::size_t k = 0; k < plan.batch.size(); ++k) {
         if (claimed[k] != 0) (written[plan.jobOf[k]] ? done : failed).push_back(claimed[k]);

@@ -235,3 +235,39 @@ TEST(CopyPathsTest, AnInputThatEndsEarlyFailsAfterWritingWhatThereIs) {
                 join({slice(data, data.size() - 2, 2), slice(data, data.size() - 100, 100),
                       slice(data, 0, 100000)}));
 }
+
+// XFS shuts down on an I/O error, and then answers a folder's flush with success: a write,
+// alone or in a batch, whose filesystem shuts down after its replaces prints no OK, as the
+// filesystem's own flush says.
+TEST(FaultInjectionTest, AFilesystemThatShutsDownAfterTheReplacesConfirmsNone) {
+    for (const std::size_t files : {1, 2}) {
+        SCOPED_TRACE(files);
+        LoopFilesystem xfs("xfs");
+        if (!xfs.mounted() || runShell("command -v xfs_io >/dev/null").status != 0) {
+            GTEST_SKIP() << "needs root, mkfs.xfs and xfs_io";
+        }
+        std::vector<write::BatchJob> jobs;
+        for (const char* name : {"A.wav", "B.wav"}) {
+            if (jobs.size() == files) break;
+            writeFile(xfs.path() / name, wav(audioBytes(70000)));
+            jobs.push_back({xfs.path() / name, kCode});
+        }
+        bool replaced = false, down = false;
+        std::vector<bool> ok;
+        {
+            Seam seam([&](const Seam::Call& c) {
+                replaced |= c.op == Op::rename;
+                if (replaced && !down && c.op == Op::fsync) {
+                    down =
+                        runShell("xfs_io -x -c shutdown " + quoted(xfs.path().string())).status ==
+                        0;
+                }
+                return 0;
+            });
+            write::writeBatch(jobs, false,
+                              [&](std::size_t, std::exception_ptr e) { ok.push_back(!e); });
+        }
+        ASSERT_TRUE(down);
+        EXPECT_EQ(ok, std::vector<bool>(files, false));
+    }
+}

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <map>
 #include <set>
+#include <system_error>
 
 #include "core/ledger/rule.h"
 #include "core/ledger/statement.h"
@@ -217,8 +218,12 @@ Ledger::Ledger(const fs::path& file, Access access) : path_(file) {
                               " was made by a newer PELORIX (schema " + std::to_string(v) +
                               "); this one knows schema " + std::to_string(kVersion) + ".");
         }
-        for (; v < kVersion; ++v) exec(kMigrations[v]);
-        exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str());
+        // A ledger already up to date is left as it is: its commit then writes nothing and
+        // waits for no flush.
+        if (v < kVersion) {
+            for (; v < kVersion; ++v) exec(kMigrations[v]);
+            exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str());
+        }
         commit();
         schema_ = kVersion;
     } catch (...) {
@@ -257,6 +262,7 @@ void Ledger::openToRead() {
 }
 
 Ledger::~Ledger() {
+    awaitClaim();
     for (auto& [sql, st] : kept_) sqlite3_finalize(st);
     sqlite3_close(db_);
 }
@@ -277,6 +283,15 @@ void Ledger::exec(const char* sql) {
         sqlite3_free(error);
         throw LedgerError("Ledger " + path_.string() + ": " + why);
     }
+}
+
+void Ledger::awaitClaim() noexcept {
+    if (storing_.joinable()) storing_.join();
+}
+
+void Ledger::claimStored() {
+    awaitClaim();
+    if (storeError_) std::rethrow_exception(storeError_);
 }
 
 void Ledger::begin() {
@@ -364,6 +379,8 @@ std::vector<Entry> Ledger::select(const std::string& where,
 
 std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Compare& compare,
                                    bool reuse, bool claim, std::vector<std::int64_t>* claimed) {
+    awaitClaim();
+    storeError_ = nullptr;
     std::vector<Refusal> refusals = batchRefusals(batch);
     begin();
     try {
@@ -418,6 +435,7 @@ std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Comp
         }
         std::stable_sort(refusals.begin(), refusals.end(),
                          [](const Refusal& a, const Refusal& b) { return a.index < b.index; });
+        bool claiming = false;
         if (claim && (refusals.empty() || reuse)) {
             const std::string user = currentUser(), host = currentHost(), time = now();
             for (const Planned& p : batch) {
@@ -426,7 +444,24 @@ std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Comp
                         ? 0
                         : insert({0, Action::write, p.code.code(), p.file, user, host, time, true},
                                  true);
+                claiming = claiming || id != 0;
                 if (claimed) claimed->push_back(id);
+            }
+        }
+        if (claiming && meanwhile_) {
+            // The connection is not touched again before the thread is joined.
+            try {
+                storing_ = std::thread([this] {
+                    try {
+                        commit();
+                    } catch (...) {
+                        rollback();
+                        storeError_ = std::current_exception();
+                    }
+                });
+                return refusals;
+            } catch (const std::system_error&) {
+                // No thread to be had: stored here and now.
             }
         }
         commit();
@@ -439,6 +474,7 @@ std::vector<Refusal> Ledger::check(const std::vector<Planned>& batch, const Comp
 
 void Ledger::settle(const std::vector<std::int64_t>& written,
                     const std::vector<std::int64_t>& failed) {
+    awaitClaim();
     if (written.empty() && failed.empty()) return;
     begin();
     try {
@@ -465,6 +501,7 @@ void Ledger::settle(const std::vector<std::int64_t>& written,
 }
 
 void Ledger::record(const std::vector<Entry>& entries) {
+    awaitClaim();
     if (entries.empty()) return;
     begin();
     try {
@@ -477,6 +514,7 @@ void Ledger::record(const std::vector<Entry>& entries) {
 }
 
 std::optional<int> Ledger::nextDesignation(std::string_view prefix) {
+    awaitClaim();
     Statement st(db_, "SELECT max(designation) FROM codes WHERE prefix = ?1");
     st.text(1, std::string(prefix));
     int next = 1;
@@ -488,6 +526,7 @@ std::optional<int> Ledger::nextDesignation(std::string_view prefix) {
 }
 
 void Ledger::learn(const recordings::Identity& heard) {
+    awaitClaim();
     if (heard.fingerprint.empty()) return;
     begin();
     try {
@@ -522,6 +561,7 @@ Ledger::Wanted Ledger::digestsWanted(const recordings::Identity& id) {
 }
 
 std::optional<std::string> Ledger::codeAt(const fs::path& path) {
+    awaitClaim();
     Statement st(
         db_, "SELECT code FROM entries WHERE path = ?1 AND pending = 0 ORDER BY id DESC LIMIT 1");
     st.text(1, path.string());
@@ -529,6 +569,7 @@ std::optional<std::string> Ledger::codeAt(const fs::path& path) {
 }
 
 std::vector<int> Ledger::designations(std::string_view prefix) {
+    awaitClaim();
     Statement st(db_, "SELECT designation FROM codes WHERE prefix = ?1 ORDER BY designation");
     st.text(1, std::string(prefix));
     std::vector<int> out;
@@ -537,6 +578,7 @@ std::vector<int> Ledger::designations(std::string_view prefix) {
 }
 
 std::vector<Entry> Ledger::entries(const std::optional<std::string>& code) {
+    awaitClaim();
     if (!code) return select("1", [](sqlite3_stmt*) {});
     return select("code = ?1 OR previous = ?1", [&](sqlite3_stmt* st) {
         sqlite3_bind_text(st, 1, code->c_str(), -1, SQLITE_TRANSIENT);
@@ -544,6 +586,7 @@ std::vector<Entry> Ledger::entries(const std::optional<std::string>& code) {
 }
 
 std::vector<CodeRecord> Ledger::codes() {
+    awaitClaim();
     const std::vector<Entry> all = select("pending = 0", [](sqlite3_stmt*) {});
     // The last entry of each path says which code it holds now.
     std::map<std::string, const Entry*> lastOfPath;

@@ -8,12 +8,14 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "core/isrc.h"
@@ -127,6 +129,12 @@ class Ledger {
     std::vector<Refusal> check(const std::vector<Planned>& batch, const Compare& compare,
                                bool reuse, bool claim,
                                std::vector<std::int64_t>* claimed = nullptr);
+    // For a caller that asks claimStored() before it replaces any file: check() then stores
+    // its claim (the commit and its flush) on a helper thread, while the files are written.
+    void storeClaimsMeanwhile() { meanwhile_ = true; }
+    // Waits until the claim of the last check() is stored; throws LedgerError when it could not
+    // be (then nothing of it is kept). Every other call waits for it as well.
+    void claimStored();
     // After the writes: the pending entries that were written become facts; the others go.
     void settle(const std::vector<std::int64_t>& written, const std::vector<std::int64_t>& failed);
     // Stores finished entries (removals, codes found) in one transaction.
@@ -179,6 +187,10 @@ class Ledger {
     int schema_ = 0;  // the file's version; older than this build's only when opened to read
     sqlite3* db_ = nullptr;
     std::map<std::string, sqlite3_stmt*> kept_;
+    void awaitClaim() noexcept;
+    bool meanwhile_ = false;
+    std::thread storing_;  // the claim's commit, when it is stored meanwhile
+    std::exception_ptr storeError_;
 };
 
 // Who and where: the user's login name and the host name, for the entries of this process.

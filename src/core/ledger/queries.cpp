@@ -51,6 +51,7 @@ void bindSearch(Statement& st, std::string_view search) {
 
 std::vector<CodeSummary> Ledger::findCodes(std::string_view search, std::string_view after,
                                            std::size_t limit) {
+    awaitClaim();
     Statement st(db_,
                  "SELECT code, count(DISTINCT path), min(time), max(time), "
                  "(SELECT title FROM entries t WHERE t.code = e.code AND t.pending = 0 AND "
@@ -76,6 +77,7 @@ std::vector<CodeSummary> Ledger::findCodes(std::string_view search, std::string_
 }
 
 std::size_t Ledger::countCodes(std::string_view search) {
+    awaitClaim();
     Statement st(db_, "SELECT count(DISTINCT code) FROM entries WHERE " + matching(search));
     bindSearch(st, search);
     return st.step() ? std::size_t(sqlite3_column_int64(st.get(), 0)) : 0;
