@@ -233,6 +233,8 @@ int runJobs(const std::vector<Job>& jobs, const Arguments& args, Report& report,
                 return !closed && report.open();
             });
         if (!closed) report.flush();
+        // Nothing was replaced: the claim is waited for before the first replace.
+        if (!unclaimed.empty()) status = 2;
     } catch (const OutputClosed&) {
         closed = true;
     }
