@@ -545,6 +545,7 @@ void Ledger::learn(const recordings::Identity& heard) {
 }
 
 Ledger::Wanted Ledger::digestsWanted(const recordings::Identity& id) {
+    awaitClaim();
     Wanted w;
     if (id.seconds <= 0 || (id.pcmDigest && id.sampleHash)) return w;
     // Files of one set of samples have one length to the sample; the headers give it alike.
