@@ -231,6 +231,11 @@ void FileIn::open(int folder, const std::string& name) {
     size_ = st.st_size < 0 ? 0 : std::uint64_t(st.st_size);
 }
 
+std::size_t FileIn::readInto(std::uint64_t offset, std::uint8_t* to, std::size_t count) const {
+    if (count == 0 || offset >= size_) return 0;
+    return sys::preadAll(fd_.get(), to, std::min<std::uint64_t>(count, size_ - offset), offset);
+}
+
 Bytes FileIn::read(std::uint64_t offset, std::int64_t count) const {
     if (count <= 0 || offset >= size_) return {};
     const std::uint64_t want = std::min<std::uint64_t>(std::uint64_t(count), size_ - offset);

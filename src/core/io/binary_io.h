@@ -134,6 +134,9 @@ class FileIn {
     // Up to `count` bytes from `offset`; empty when count <= 0 or offset >= size.
     // Platform failures throw std::system_error.
     Bytes read(std::uint64_t offset, std::int64_t count) const;
+    // Up to `count` bytes from `offset` into `to`, bypassing the small-read cache: for a pass
+    // over a large range with one buffer. Returns how many were read (fewer only at the end).
+    std::size_t readInto(std::uint64_t offset, std::uint8_t* to, std::size_t count) const;
 
     // Copies exactly `count` bytes from `offset` into `out` at its position. Where both files'
     // filesystem shares extents and the bytes keep their place within a block, the whole blocks

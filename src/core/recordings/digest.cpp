@@ -3,6 +3,9 @@
 
 #include <openssl/evp.h>
 #include <xxhash.h>
+#if PELORIX_XXH3_DISPATCH
+#include <xxh_x86dispatch.h>  // XXH3_128bits_update: the widest vector unit the processor has
+#endif
 
 #include <algorithm>
 #include <memory>
@@ -100,15 +103,18 @@ void canonicalSamples(const FileIn& in, const PcmLayout& layout, std::uint64_t o
     const std::uint64_t frame = std::uint64_t(layout.channels) * layout.containerBytes;
     const std::uint64_t piece = kPieceSize / frame * frame;
     in.adviseSequential(offset, length);
+    // One buffer for the whole pass, never cleared: each piece overwrites it.
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(piece);
     Bytes converted;
     for (std::uint64_t done = 0; done < length;) {
         const std::uint64_t n = std::min(piece, length - done);
-        const Bytes bytes = in.read(offset + done, std::int64_t(n));
-        if (bytes.size() != n) throw TagError::malformed(msg::fileEnded);
+        if (in.readInto(offset + done, buffer.get(), n) != n) {
+            throw TagError::malformed(msg::fileEnded);
+        }
         if (canonical.identity()) {
-            add(bytes.data(), bytes.size());
+            add(buffer.get(), n);
         } else {
-            canonical.convert(bytes.data(), bytes.size(), converted);
+            canonical.convert(buffer.get(), n, converted);
             add(converted.data(), converted.size());
         }
         // The pages stay cached: a write that asked for this digest reads them next.
