@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "core/io/binary_io.h"
 #include "core/io/mapped.h"
 #include "core/io/sha256.h"
@@ -82,8 +84,8 @@ TEST(StreamsTest, MappedComparison) {
     TempDir dir;
     Bytes data(5 << 20);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(i * 7 + i / 4099);
-    Bytes shifted(3);
-    shifted.insert(shifted.end(), data.begin(), data.end());
+    Bytes shifted(3 + data.size());
+    std::copy(data.begin(), data.end(), shifted.begin() + 3);
     Bytes changed = shifted;
     changed.back() ^= 1;
     enum class Fault { none, mapFails, shrinks };
