@@ -6,7 +6,6 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -279,20 +278,6 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size) {
         data += n;
         size -= std::size_t(n);
     }
-}
-
-const void* mapRead(int fd, std::uint64_t offset, std::size_t length) {
-    if (injected(Op::map)) return nullptr;
-    // Not prefaulted (MAP_POPULATE): that walks the pages one at a time, while a first touch
-    // maps the cached pages around it in one go, which costs a fraction of the time.
-    void* at = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, off_t(offset));
-    if (at == MAP_FAILED) return nullptr;
-    (void)::madvise(at, length, MADV_SEQUENTIAL);  // a hint: read ahead, and drop behind
-    return at;
-}
-
-void unmap(const void* at, std::size_t length) {
-    ::munmap(const_cast<void*>(at), length);
 }
 
 int startWriteback(int fd, off_t offset, off_t count) {

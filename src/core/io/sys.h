@@ -38,7 +38,6 @@ enum class Op {
     lock,    // flock
     lease,   // fcntl F_SETLEASE, F_GETLEASE
     syncfs,  // one flush of a whole filesystem
-    map,     // mmap of a file's bytes for reading
     flags,   // FS_IOC_GETFLAGS, FS_IOC_SETFLAGS: a file's inode flags
     seek     // lseek: where a sparse file's data lies, or a new file's offset past a gap
 };
@@ -109,10 +108,6 @@ bool kernelCopyUnavailable(int err);
 // write(2) until all `size` bytes are written; failures throw std::system_error (EIO for a
 // write that stores nothing).
 void writeAll(int fd, const std::uint8_t* data, std::size_t size);
-// mmap(2) of `length` bytes from `offset` (a multiple of the page size), read-only, to be read
-// front to back once (MADV_SEQUENTIAL); nullptr with errno set on failure. unmap() is munmap(2).
-const void* mapRead(int fd, std::uint64_t offset, std::size_t length);
-void unmap(const void* at, std::size_t length);
 // sync_file_range(2) with SYNC_FILE_RANGE_WRITE: starts writing the range to storage without
 // waiting for it. Only fsync makes data durable; this lets the disk work while we go on.
 int startWriteback(int fd, off_t offset, off_t count);

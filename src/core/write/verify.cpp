@@ -9,7 +9,7 @@
 
 #include "core/formats/carriers.h"
 #include "core/io/clone.h"
-#include "core/io/mapped.h"
+#include "core/io/same_bytes.h"
 #include "core/io/sys.h"
 #include "core/io/text.h"
 #include "core/tag_error.h"
@@ -62,22 +62,21 @@ std::uint64_t inBothHoles(AudioStream& a, AudioStream& b, std::uint64_t& dataAhe
     return sa->hole && sb->hole ? n : 0;
 }
 
-// Compares the bytes from both streams' current places as far as both ranges go, up to the
-// next proven range, where the kernel holds them; how many were found equal (0 when they
-// differ or could not be compared this way; the bytes are then read).
-std::uint64_t sameMapped(AudioStream& a, AudioStream& b, const std::vector<FileOut::Shared>& proven,
-                         std::uint64_t dataAhead, bool& differ) {
-    constexpr std::uint64_t kWorthMapping = 256 << 10;
+// Compares the bytes from both streams' current places as far as both ranges go and both files
+// hold data, up to the next proven range, in one pass of large reads; how many were found equal
+// (0 when they differ or could not be compared this way; the streams then read the bytes).
+std::uint64_t sameInOnePass(AudioStream& a, AudioStream& b,
+                            const std::vector<FileOut::Shared>& proven, std::uint64_t dataAhead,
+                            bool& differ) {
+    constexpr std::uint64_t kWorthAPass = 256 << 10;
     const auto ra = a.ahead(), rb = b.ahead();
     if (!ra || !rb) return 0;
-    // Only data is mapped: a mapping's first touch of a hole gives it a block on some
-    // filesystems (tmpfs), which would fill the disk with a sparse file's zeros.
     std::uint64_t n = std::min({ra->length, rb->length, dataAhead});
     for (const FileOut::Shared& s : proven) {
         if (s.from > ra->offset) n = std::min(n, s.from - ra->offset);
     }
-    if (n < kWorthMapping) return 0;
-    const auto same = mapped::sameBytes(a.file().fd(), ra->offset, b.file().fd(), rb->offset, n);
+    if (n < kWorthAPass) return 0;
+    const auto same = sameBytes(a.file().fd(), ra->offset, b.file().fd(), rb->offset, n);
     if (!same) return 0;
     differ = !*same;
     return *same ? n : 0;
@@ -94,7 +93,7 @@ bool sameAudio(AudioStream& a, AudioStream& b, const std::vector<FileOut::Shared
             std::uint64_t dataAhead = 0;
             if (n == 0) n = inBothHoles(a, b, dataAhead);
             bool differ = false;
-            if (n == 0) n = sameMapped(a, b, proven, dataAhead, differ);
+            if (n == 0) n = sameInOnePass(a, b, proven, dataAhead, differ);
             if (differ) return false;
             if (n > 0) {
                 a.skip(n);
