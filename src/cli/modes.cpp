@@ -558,11 +558,13 @@ int removeMode(const Arguments& args, std::ostream& out, std::ostream& err) {
     int status = 0;
     auto book = openLedger(args, report, status);
     if (!book) return status;
-    // What each file was, for the ledger's record of the removal.
+    // What each file was, for the ledger's record of the removal. A file without a code gets no
+    // entry, so its samples are not read for one (a folder of untagged masters stays unread).
     std::vector<std::optional<ledger::FileFacts>> facts(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         if (!jobs[i].error.empty()) continue;
         try {
+            if (!read::readISRC(jobs[i].path)) continue;
             facts[i] = ledger::factsOf(recordings::identify(jobs[i].path, false));
         } catch (const std::exception&) {
         }
