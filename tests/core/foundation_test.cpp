@@ -115,7 +115,7 @@ TEST(StreamsTest, ComparisonInPieces) {
         std::optional<bool> verdict;
         bool failed = false;
         try {
-            verdict = sameBytes(a.fd(), 0, b.fd(), c.at, data.size());
+            verdict = sameBytes(a, 0, b, c.at, data.size());
         } catch (const std::system_error& e) {
             failed = e.code().value() == EIO;
         }

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <memory>
 
-#include "core/io/sys.h"
-
 namespace pelorix {
 
 namespace {
@@ -17,18 +15,19 @@ constexpr std::size_t kPiece = 256 << 10;
 
 }  // namespace
 
-std::optional<bool> sameBytes(int fdA, std::uint64_t offsetA, int fdB, std::uint64_t offsetB,
-                              std::uint64_t length) {
+std::optional<bool> sameBytes(const FileIn& a, std::uint64_t offsetA, const FileIn& b,
+                              std::uint64_t offsetB, std::uint64_t length) {
     const std::size_t size = std::size_t(std::min<std::uint64_t>(kPiece, length));
-    const auto a = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 1));
-    const auto b = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 1));
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(2 * size);
+    std::uint8_t* const pieceA = buffer.get();
+    std::uint8_t* const pieceB = buffer.get() + size;
     for (std::uint64_t done = 0; done < length;) {
         const std::size_t n = std::size_t(std::min<std::uint64_t>(size, length - done));
-        if (sys::preadAll(fdA, a.get(), n, offsetA + done) != n ||
-            sys::preadAll(fdB, b.get(), n, offsetB + done) != n) {
+        if (a.readInto(offsetA + done, pieceA, n) != n ||
+            b.readInto(offsetB + done, pieceB, n) != n) {
             return std::nullopt;
         }
-        if (std::memcmp(a.get(), b.get(), n) != 0) return false;
+        if (std::memcmp(pieceA, pieceB, n) != 0) return false;
         done += n;
     }
     return true;

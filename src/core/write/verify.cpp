@@ -76,7 +76,7 @@ std::uint64_t sameInOnePass(AudioStream& a, AudioStream& b,
         if (s.from > ra->offset) n = std::min(n, s.from - ra->offset);
     }
     if (n < kWorthAPass) return 0;
-    const auto same = sameBytes(a.file().fd(), ra->offset, b.file().fd(), rb->offset, n);
+    const auto same = sameBytes(a.file(), ra->offset, b.file(), rb->offset, n);
     if (!same) return 0;
     differ = !*same;
     return *same ? n : 0;
